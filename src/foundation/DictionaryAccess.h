@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+#include <cstdint>
+
+// Typed reads and writes of dictionary values that never fail.
+namespace DictionaryAccess {
+
+// The value's signed 32-bit integer form: numbers and strings of digits ("3" gives 3);
+// 0 for a missing key or a value with no integer form (a date, an array, "abc").
+int32_t integerForKey(const QVariantMap& dict, const QString& key);
+
+void setIntegerForKey(QVariantMap& dict, int32_t value, const QString& key);
+void setBoolForKey(QVariantMap& dict, bool value, const QString& key);
+
+} // namespace DictionaryAccess
