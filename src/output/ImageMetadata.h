@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSize>
+#include <QString>
+
+#include <memory>
+
+// The EXIF, IPTC and XMP of a photo plus its colour profile, held as a value so that the
+// document can keep it and hand it to the writers. Everything is read through Exiv2, which
+// throws on hostile files: a file whose metadata cannot be read simply has none.
+class ImageMetadata {
+public:
+    ImageMetadata();
+    ImageMetadata(const ImageMetadata& other);
+    ImageMetadata& operator=(const ImageMetadata& other);
+    ImageMetadata(ImageMetadata&&) noexcept;
+    ImageMetadata& operator=(ImageMetadata&&) noexcept;
+    ~ImageMetadata();
+
+    // Empty on any failure.
+    static ImageMetadata metadataForFile(const QString& path);
+    // The same from encoded data in memory.
+    static ImageMetadata metadataForData(const QByteArray& data);
+
+    bool isEmpty() const;
+    bool hasExif() const;
+    bool hasIptc() const;
+    bool hasXmp() const;
+    QByteArray iccProfile() const;
+
+    // Single values for callers and tests, e.g. "Exif.Image.Orientation",
+    // "Iptc.Application2.Caption", "Xmp.dc.title". Empty when absent.
+    QString value(const QString& key) const;
+    // Exif.Image.Orientation (1 to 8), 1 when absent or out of range.
+    int orientation() const;
+
+    // Attaches to encoded JPEG or TIFF data in memory: Orientation becomes 1 (the pixels
+    // are upright), the pixel dimensions become pixelSize, a stale thumbnail is dropped.
+    // PNG (102), empty metadata and any failure give the data unchanged.
+    QByteArray combineData(const QByteArray& encoded, int format, QSize pixelSize) const;
+
+private:
+    struct Data;
+    std::unique_ptr<Data> _d;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+// Photos come in through Qt's image plugins, every format they offer, at their pixel size.
+namespace ImageReader {
+
+// The largest photo we open. Medium-format cameras make a little over 100 megapixels;
+// anything that claims more is almost always a corrupt or hostile header.
+inline constexpr qint64 MaxPixels = 120'000'000;
+
+// Loads a photo at its pixel size, turned upright by its EXIF orientation. Null image
+// and a clear message in *error on failure (not an image, too large, corrupt).
+QImage readImage(const QString& path, QString* error = nullptr);
+
+// Cheap check: Qt has a reader for the file's contents.
+bool canRead(const QString& path);
+
+// For open dialogs: "*.jpg *.jpeg *.png ..."
+QStringList nameFilters();
+
+// Raises Qt's allocation limit so that a photo of MaxPixels in 16-bit RGBA fits. Call
+// once at program start; readImage calls it as well.
+void installAllocationLimit();
+
+} // namespace ImageReader

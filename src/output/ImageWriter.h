@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <functional>
+
+class ImageMetadata;
+
+// Writes finished pictures as JPEG (with the file-size search), PNG or LZW-compressed
+// TIFF. Encoding happens in memory; only the result that is kept reaches the disk, and it
+// does so atomically.
+namespace ImageWriter {
+
+struct Options {
+    int format = 101;                        // 101 JPEG (and any unknown code), 102 PNG, 103 TIFF
+    int quality = 90;                        // JPEG quality percent
+    int limitKB = 0;                         // 0 = no size limit; else bytes limit = limitKB << 10
+    const ImageMetadata* metadata = nullptr; // attached when non-null (JPEG, TIFF)
+    QByteArray iccProfile;                   // kept in every format when non-empty
+    std::function<void(int quality, qint64 bytes)> attemptLog; // each JPEG attempt
+};
+
+// Encodes to memory (file-size search included); empty on failure or when no quality fits.
+QByteArray encode(const QImage& image, const Options& options, QString* error = nullptr);
+
+// Encodes and writes atomically (QSaveFile); false leaves any old file untouched.
+bool writeImage(const QImage& image, const QString& path, const Options& options,
+                QString* error = nullptr);
+
+// The next quality to try after an attempt at quality `factor` came out `ratio` times the
+// limit.
+double nextFactorForFactor(double factor, double ratio);
+
+// The file-size search on its own. `attempt` makes the complete file data for a quality
+// (metadata attached) and may give an empty array when it failed, which counts as too
+// large. Gives the data of the first attempt under the limit, or an empty array when none
+// fits (or the quality is 0 or less). With limitKB 0 the first attempt is taken whatever
+// its size.
+using AttemptFunction = std::function<QByteArray(int quality)>;
+QByteArray searchQuality(int quality, int limitKB, const AttemptFunction& attempt,
+                         const std::function<void(int quality, qint64 bytes)>& attemptLog = {});
+
+} // namespace ImageWriter
