@@ -18,7 +18,8 @@ class OutputSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(int fileFormat READ fileFormat WRITE setFileFormat NOTIFY fileFormatChanged)
     Q_PROPERTY(int jpegQuality READ jpegQuality WRITE setJpegQuality NOTIFY jpegQualityChanged)
-    Q_PROPERTY(bool limitFilesize READ limitFilesize WRITE setLimitFilesize NOTIFY limitFilesizeChanged)
+    Q_PROPERTY(
+        bool limitFilesize READ limitFilesize WRITE setLimitFilesize NOTIFY limitFilesizeChanged)
     Q_PROPERTY(bool transparentBackground READ transparentBackground WRITE setTransparentBackground
                    NOTIFY transparentBackgroundChanged)
     Q_PROPERTY(bool preserveMetadata READ preserveMetadata WRITE setPreserveMetadata NOTIFY

@@ -18,7 +18,8 @@ namespace CustomCursors {
 
 const QCursor& ztOpenHandCursor()
 {
-    static const QCursor cursor = makeCursor(QStringLiteral("cursor_open_hand"), Qt::OpenHandCursor);
+    static const QCursor cursor =
+        makeCursor(QStringLiteral("cursor_open_hand"), Qt::OpenHandCursor);
     return cursor;
 }
 

@@ -27,13 +27,13 @@ bool makeOne(const QString& path, std::optional<QFileDevice::Permissions> permis
 }
 } // namespace
 
-bool createDirectoryAtPath(const QString& path,
-                           std::optional<QFileDevice::Permissions> permissions, bool recursive)
+bool createDirectoryAtPath(const QString& path, std::optional<QFileDevice::Permissions> permissions,
+                           bool recursive)
 {
     if (path.isEmpty())
         return false;
-    const QString clean = QDir::cleanPath(QDir::isAbsolutePath(path) ? path
-                                                                     : QDir::current().absoluteFilePath(path));
+    const QString clean =
+        QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
     if (!recursive) {
         if (QFileInfo::exists(clean) || QFileInfo(clean).isSymLink())
             return false;

@@ -14,7 +14,7 @@ bool isDirectory(const QString& path);
 // or the path exists. Recursive: an existing folder is success and left untouched, an
 // existing file is failure; missing parents are made first, each with the same
 // permissions.
-bool createDirectoryAtPath(const QString& path,
-                           std::optional<QFileDevice::Permissions> permissions, bool recursive);
+bool createDirectoryAtPath(const QString& path, std::optional<QFileDevice::Permissions> permissions,
+                           bool recursive);
 
 } // namespace FileManagerExtras
