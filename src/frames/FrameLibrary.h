@@ -1,0 +1,64 @@
+#pragma once
+
+#include "frames/ThumbnailEntry.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+// The frame collections on disk: the built-in root in the resources and the user's own
+// root in the data folder. A collection is a folder, its frames the image files in it.
+namespace FrameLibrary {
+
+inline const QString USER_FRAME_FOLDER = QStringLiteral("Velluma User Frames");
+inline const QString USER_FRAME_SAMPLE_FOLDER = QStringLiteral("My Frames");
+inline const QString CollectionsPlistName = QStringLiteral("collections.plist");
+
+// Resources::pathFor("borders").
+QString builtinFrameFolder();
+
+// The user frame folder under the data location, created with "My Frames" the first time;
+// empty when it cannot be had (creation failed, or a file holds the name).
+QString userFrameFolder();
+// Same rule under another data folder (tests, the benchmark).
+QString userFrameFolderIn(const QString& dataFolder);
+
+// Collection names of a root: the strings of "collections.plist" when its root is an
+// array (other elements left out), else the subfolders in name order. Names that begin
+// with "." or are not a single path component are left out.
+QStringList collectionNamesForFolder(const QString& root);
+
+// Frame files of a collection folder in listing (name) order: regular, non-hidden files.
+// Post masks are included here; the thumbnail step leaves them out.
+QStringList frameCandidatesInFolder(const QString& folder);
+
+// One collection read from disk; missing thumbnails are made on both cores.
+ThumbnailList collectionForFolder(const QString& folder);
+
+// Several collections at once, all their frames shared among the cores; the result has
+// one list per folder, in order.
+QList<ThumbnailList> collectionsForFolders(const QStringList& folders);
+
+enum class NameProblem {
+    None,
+    Empty,       // nothing but white space
+    Separator,   // contains "/" or "\"
+    Hidden,      // begins with "."
+    TooLong,     // more than 255 bytes on disk
+    Exists,      // an existing collection or anything on disk under that name
+};
+
+// Checks a collection name typed by the user (already trimmed by the caller if wanted)
+// against the names listed and whatever lies in root.
+NameProblem checkCollectionName(const QString& name, const QStringList& existingNames,
+                                const QString& root);
+
+// A file name for a downloaded URL that stays inside the collection: the URL's last path
+// component when it is a plain name, else "Downloaded Frame" (keeping a plain extension).
+QString safeFileNameForUrl(const QUrl& url);
+
+// folder + "/" + name when nothing is there yet, else "name-1.ext", "name-2.ext", ...
+QString uniqueDestinationPath(const QString& folder, const QString& name);
+
+} // namespace FrameLibrary

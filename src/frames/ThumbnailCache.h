@@ -1,0 +1,56 @@
+#pragma once
+
+#include "frames/ThumbnailEntry.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+// Thumbnails of frame files and their JPEG cache in the "tncache" folder beside the frames.
+// Everything here is safe to call from several threads at once for different paths.
+namespace ThumbnailCache {
+
+inline constexpr int ThumbnailHeight = 48;
+inline const QString ThumbnailCacheDir = QStringLiteral("tncache");
+inline constexpr int CacheJpegQuality = 75;
+// Frames larger than this are left out rather than decoded (hostile or broken files).
+inline constexpr qint64 MaxFramePixels = 100'000'000;
+// A thumbnail is a few kilobytes; anything far larger in the cache is not ours.
+inline constexpr qint64 MaxCacheFileBytes = 4 * 1024 * 1024;
+
+// Width for a frame of the given size at 48 pixels high, halves rounded away from zero;
+// an empty size for a frame without positive width and height.
+QSize thumbnailSizeForImageSize(QSize frameSize);
+
+// "<folder>/tncache/<name>_<ext>.jpg"; a name without extension gives "<name>_.jpg".
+QString cachePathForPath(const QString& path);
+
+// True for companion files: any path containing "_postmask".
+bool isPostMaskPath(const QString& path);
+
+// The frame drawn over opaque black at thumbnail size, or a null image.
+QImage thumbnailImageForImage(const QImage& image);
+
+// The cached thumbnail when the cache file makes a usable image; otherwise made from the
+// frame (decoded at a reduced size where the format allows) and written to the cache.
+// Null for anything that is not a regular file holding a reasonable image.
+QImage thumbnailImageForPath(const QString& path);
+
+// Thumbnail entry for a frame path; none for post masks and files without a thumbnail.
+std::optional<ThumbnailEntry> thumbnailForPath(const QString& path);
+
+// Writes the thumbnail as JPEG (quality 75) atomically, creating the cache folder (one
+// level) when needed. False when the folder or the file could not be written.
+bool writeCacheImage(const QImage& image, const QString& path);
+
+// Reads an image from the cache file, or a null image when it is missing, too big,
+// corrupt or not thumbnail-shaped.
+QImage readCacheImage(const QString& cachePath);
+
+// True when the path is a regular file whose header names a readable image of positive,
+// reasonable size (the check used for dropped files).
+bool isImageFile(const QString& path);
+
+} // namespace ThumbnailCache
