@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPoint>
+#include <QPointF>
+#include <QSize>
+
+#include <optional>
+
+// The framed photo: the photo at its offset on a canvas of its own size, the frame overlay
+// stretched over it, the post mask cut out and the colour filled in behind. The preview
+// and the export both come through here, so what the user sees is what gets saved.
+namespace BorderCompositor {
+
+// View-size caches kept by the preview; compositePreview fills them lazily.
+struct OverlayCache {
+    QImage overlay;       // view-size overlay (or turned alpha frame)
+    QImage smallPostMask; // the post mask turned like the frame and reduced the same way
+    int borderType = -1;
+    bool built = false;
+    bool turned = false; // how overlay and post mask were turned when built
+    QSize box;           // the size they were reduced to fit
+    // The two above stretched to the canvas of the last redraw, so drag steps only blend.
+    QImage stretchedOverlay;
+    QImage stretchedPostMask;
+    void clear(); // drop everything (frame, colour, AutoRotateBorder or size changed)
+};
+
+enum class OverlayOperator { SourceOver, DestinationOut };
+
+// Source-over when a colour or a post mask is present or the frame is an alpha frame;
+// otherwise destination-out, which cuts the frame's area out of the photo.
+OverlayOperator overlayOperator(bool hasColor, bool hasPostMask, int borderType);
+
+// Turn when allowed and photo and frame are both non-square with different orientations.
+bool shouldTurnFrame(QSize photoSize, QSize frameSize, bool autoRotate);
+
+// The frame overlay at the frame's own size: the alpha frame (turned clockwise when
+// turning) or the tinted overlay of a mask frame (turned counter-clockwise). Null for no
+// frame. *borderType receives the frame kind.
+QImage frameOverlay(const QImage& border, const std::optional<QColor>& color, bool turn,
+                    int* borderType = nullptr);
+
+// Builds cache.overlay and cache.smallPostMask reduced to fit box.
+void buildOverlayCache(OverlayCache& cache, const QImage& border, const QImage& postMask,
+                       const std::optional<QColor>& color, bool turn, QSize box);
+
+// Preview composite at the reduced photo's size. offset = the photo's offset in the
+// preview, y growing upward (translation + (current - down) while dragging).
+// fullPhotoSize decides the frame's orientation (so preview and export agree). viewSize is
+// the box the cached overlay is reduced to; empty means the reduced photo's size. A cache
+// built with another turning or box is rebuilt.
+QImage compositePreview(const QImage& reducedPhoto, QSize fullPhotoSize, const QImage& border,
+                        const QImage& postMask, const std::optional<QColor>& color, QPointF offset,
+                        bool autoRotate, OverlayCache& cache, QSize viewSize = QSize());
+
+// Full-resolution composite; offset in full-resolution pixels, y upward. Uses up to
+// `bands` threads (0: one per core); the result does not depend on their number.
+QImage compositeFullResolution(const QImage& photo, const QImage& border, const QImage& postMask,
+                               const std::optional<QColor>& color, QPointF offset, bool autoRotate,
+                               int bands = 0);
+
+// The last stage: photo at offset (whole pixels, y downward as in QImage), overlay and post
+// mask already of the photo's size (or null), colour behind the post-mask cut-outs.
+QImage compositeLayers(const QImage& photo, QPoint offset, const QImage& overlay,
+                       OverlayOperator op, const QImage& postMask,
+                       const std::optional<QColor>& color, int bands = 1);
+
+// The photo's place in canvas pixels: whole pixels, y turned downward.
+QPoint canvasOffset(QPointF offset);
+QPointF previewOffset(QPointF translation, QPointF currentPoint, QPointF downPoint);
+// k x translation with k = fullWidth / reducedWidth
+QPointF fullResolutionOffset(QPointF translation, int fullWidth, int reducedWidth);
+
+} // namespace BorderCompositor
