@@ -1,11 +1,11 @@
 #pragma once
 
+#include <QDialog>
 #include <QObject>
 #include <QPointer>
 #include <QVariantMap>
 
 class QCheckBox;
-class QDialog;
 class QWidget;
 class UserDefaults;
 
