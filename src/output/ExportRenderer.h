@@ -59,6 +59,8 @@ public:
     void setHideExtension(bool hide);
     // Told each JPEG attempt of the file-size search (quality, bytes).
     void setAttemptLog(std::function<void(int quality, qint64 bytes)> log);
+    // Threads the full-resolution render may use; 0 (the default) = one per core.
+    void setRenderThreads(int threads);
 
     bool hasImage() const;
     QPointF fullResolutionOffset() const; // the offset the render uses
@@ -86,15 +88,24 @@ public:
     // The same in the given format.
     QString writeTmpFileWithFormat(int format, QString* error = nullptr);
 
+    // The composite encoded in memory as writeImageToFile would write it (file-size
+    // search, metadata and colour profile included); empty on failure or when no JPEG
+    // quality fits the limit. For callers that place the file themselves.
+    QByteArray encodeImage(int format, int quality, QString* error = nullptr);
+
     // Removes the process's temporary folder (at quit).
     static void removeTmpFiles();
 
 private:
     struct State;
     struct Written;
+    struct Job;
     void inputChangedLocked(bool compositeChanged);
     QPointF offsetLocked() const;
     bool writtenMatchesLocked(const QString& path, int format, int quality) const;
+    // Both need _renderMutex held.
+    QImage renderComposite();
+    Job prepareJob(int format, int quality);
 
     mutable QMutex _mutex; // guards every field below
     QMutex _renderMutex;   // one full-resolution render or write at a time

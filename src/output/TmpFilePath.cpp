@@ -1,0 +1,123 @@
+#include "TmpFilePath.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QMutex folderMutex;
+QString folderInUse; // guarded by folderMutex; empty until the first temporary path
+
+QString processName()
+{
+    QString name = QCoreApplication::applicationName();
+    if (name.isEmpty())
+        name = QString::fromLocal8Bit(program_invocation_short_name);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return name;
+}
+
+bool isPrivateFolderNative(const QByteArray& path)
+{
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+// The process folder when it is ours or could be made; otherwise a fresh folder from
+// mkdtemp beside it. Called with folderMutex held.
+QString makeFolderLocked()
+{
+    const QString wanted = TmpFilePath::processFolderPath();
+    const QByteArray native = QFile::encodeName(wanted);
+    if (::mkdir(native.constData(), 0700) == 0) {
+        // The umask may have taken bits away; the owner needs all three.
+        ::chmod(native.constData(), 0700);
+        if (isPrivateFolderNative(native))
+            return wanted;
+    } else if (errno == EEXIST && isPrivateFolderNative(native)) {
+        // Left by an earlier process of ours with the same identifier.
+        return wanted;
+    }
+
+    // Something else sits there (a symlink, a file, another user's folder, a folder others
+    // may write into) or the folder could not be made: never write into it.
+    QByteArray pattern = native + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr && isPrivateFolderNative(pattern))
+        return QFile::decodeName(pattern);
+    return QString();
+}
+
+} // namespace
+
+namespace TmpFilePath {
+
+QString fileExtensionForFormat(int format)
+{
+    switch (format) {
+    case 101:
+        return QStringLiteral("jpg");
+    case 102:
+        return QStringLiteral("png");
+    case 103:
+        return QStringLiteral("tiff");
+    default:
+        return QString();
+    }
+}
+
+QString processFolderPath()
+{
+    return QDir::tempPath() + QLatin1Char('/') + processName() +
+           QString::number(QCoreApplication::applicationPid());
+}
+
+QString tmpFolder()
+{
+    QMutexLocker lock(&folderMutex);
+    // Checked again on every use: the folder may have been removed or swapped meanwhile.
+    if (folderInUse.isEmpty() || !isPrivateFolderNative(QFile::encodeName(folderInUse)))
+        folderInUse = makeFolderLocked();
+    return folderInUse;
+}
+
+bool isPrivateFolder(const QString& path)
+{
+    return isPrivateFolderNative(QFile::encodeName(path));
+}
+
+QString tmpPathForFormat(const QString& name, int format)
+{
+    if (QDir::isAbsolutePath(name))
+        return name;
+    QString folder = tmpFolder();
+    if (folder.isEmpty())
+        folder = processFolderPath();
+    QString fileName = name;
+    fileName.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return folder + QLatin1Char('/') + fileName + QLatin1Char('.') + fileExtensionForFormat(format);
+}
+
+void removeTmpFiles()
+{
+    QMutexLocker lock(&folderMutex);
+    QString folder = folderInUse;
+    folderInUse.clear();
+    if (folder.isEmpty())
+        folder = processFolderPath();
+    // Only a real folder of ours; removeRecursively deletes symlinks inside it without
+    // following them.
+    if (isPrivateFolderNative(QFile::encodeName(folder)))
+        QDir(folder).removeRecursively();
+}
+
+} // namespace TmpFilePath
