@@ -42,11 +42,11 @@ QList<ThumbnailList> collectionsForFolders(const QStringList& folders);
 
 enum class NameProblem {
     None,
-    Empty,       // nothing but white space
-    Separator,   // contains "/" or "\"
-    Hidden,      // begins with "."
-    TooLong,     // more than 255 bytes on disk
-    Exists,      // an existing collection or anything on disk under that name
+    Empty,     // nothing but white space
+    Separator, // contains "/" or "\"
+    Hidden,    // begins with "."
+    TooLong,   // more than 255 bytes on disk
+    Exists,    // an existing collection or anything on disk under that name
 };
 
 // Checks a collection name typed by the user (already trimmed by the caller if wanted)

@@ -24,14 +24,18 @@ class ZTWindow;
 class ThumbnailController : public QObject {
     Q_OBJECT
 public:
-    enum CollectionCommand { CreateFrameSetTag = 101, RemoveFrameSetTag = 102, RenameFrameSetTag = 103 };
+    enum CollectionCommand {
+        CreateFrameSetTag = 101,
+        RemoveFrameSetTag = 102,
+        RenameFrameSetTag = 103
+    };
 
     ThumbnailController(UserDefaults& defaults, ZTWindow* window, QObject* parent = nullptr);
     ~ThumbnailController() override;
 
-    QWidget* panel();                 // pop-up + thumbnail table, for the dock widget
-    void refreshThumbnails();         // re-reads every collection from disk
-    void deselectAll();               // deselects every row (emits frameChosen(""))
+    QWidget* panel();         // pop-up + thumbnail table, for the dock widget
+    void refreshThumbnails(); // re-reads every collection from disk
+    void deselectAll();       // deselects every row (emits frameChosen(""))
     QString selectedFramePath() const;
 
     // Commands for menus; the panel has buttons for refresh and reveal as well.
@@ -81,8 +85,7 @@ private:
     };
 
     void _buildPanel();
-    QDialog* _makeNameSheet(const QString& objectName, const QString& prompt,
-                            QLineEdit** field);
+    QDialog* _makeNameSheet(const QString& objectName, const QString& prompt, QLineEdit** field);
     void _initCollections();
     int _selectCollection(int index);
     void _addCollection();

@@ -1,0 +1,213 @@
+#include "FrameLibrary.h"
+
+#include "foundation/PropertyList.h"
+#include "foundation/Resources.h"
+#include "frames/ThumbnailCache.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <optional>
+#include <vector>
+
+namespace FrameLibrary {
+
+QString builtinFrameFolder()
+{
+    return Resources::pathFor(QStringLiteral("borders"));
+}
+
+QString userFrameFolder()
+{
+    return userFrameFolderIn(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+}
+
+QString userFrameFolderIn(const QString& dataFolder)
+{
+    if (dataFolder.isEmpty())
+        return {};
+    const QString path = QDir(dataFolder).filePath(USER_FRAME_FOLDER);
+    const QFileInfo info(path);
+    if (info.exists() || info.isSymLink())
+        return info.isDir() ? path : QString();
+    // A fresh account may not have its data folder yet.
+    if (!QDir().mkpath(dataFolder))
+        return {};
+    if (!QDir(dataFolder).mkdir(USER_FRAME_FOLDER))
+        return {};
+    if (!QDir(path).mkdir(USER_FRAME_SAMPLE_FOLDER))
+        return {};
+    return path;
+}
+
+namespace {
+
+// A name usable as one folder directly under a root.
+bool isPlainName(const QString& name)
+{
+    return !name.isEmpty() && !name.startsWith(QLatin1Char('.')) &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
+           !name.contains(QChar(0));
+}
+
+} // namespace
+
+QStringList collectionNamesForFolder(const QString& root)
+{
+    if (root.isEmpty())
+        return {};
+    QStringList names;
+    const QString plistPath = QDir(root).filePath(CollectionsPlistName);
+    const QFileInfo plistInfo(plistPath);
+    QVariant order;
+    if (plistInfo.isFile())
+        order = PropertyList::fromFile(plistPath, 1024 * 1024);
+    if (order.typeId() == QMetaType::QVariantList) {
+        for (const QVariant& item : order.toList()) {
+            if (item.typeId() == QMetaType::QString)
+                names.append(item.toString());
+        }
+    } else {
+        // Name order is what the original file system listed; readdir order is arbitrary.
+        const QDir dir(root);
+        const QFileInfoList entries =
+            dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+        for (const QFileInfo& entry : entries)
+            names.append(entry.fileName());
+    }
+    QStringList kept;
+    for (const QString& name : std::as_const(names)) {
+        if (isPlainName(name))
+            kept.append(name);
+    }
+    return kept;
+}
+
+QStringList frameCandidatesInFolder(const QString& folder)
+{
+    QStringList paths;
+    if (folder.isEmpty())
+        return paths;
+    const QDir dir(folder);
+    // Files only: "tncache" and other folders never make frames; hidden files neither.
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo& entry : entries) {
+        if (entry.fileName() == CollectionsPlistName)
+            continue;
+        paths.append(entry.filePath());
+    }
+    return paths;
+}
+
+ThumbnailList collectionForFolder(const QString& folder)
+{
+    return collectionsForFolders({folder}).value(0);
+}
+
+QList<ThumbnailList> collectionsForFolders(const QStringList& folders)
+{
+    struct Job {
+        int collection;
+        QString path;
+    };
+    std::vector<Job> jobs;
+    for (int i = 0; i < folders.size(); ++i) {
+        for (const QString& path : frameCandidatesInFolder(folders.at(i))) {
+            if (!ThumbnailCache::isPostMaskPath(path))
+                jobs.push_back({i, path});
+        }
+    }
+    const std::function<std::optional<ThumbnailEntry>(const Job&)> makeEntry = [](const Job& job) {
+        return ThumbnailCache::thumbnailForPath(job.path);
+    };
+    const QList<std::optional<ThumbnailEntry>> entries =
+        QtConcurrent::blockingMapped<QList<std::optional<ThumbnailEntry>>>(jobs, makeEntry);
+
+    QList<ThumbnailList> collections(folders.size());
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        if (entries.at(qsizetype(j)))
+            collections[jobs[j].collection].append(*entries.at(qsizetype(j)));
+    }
+    return collections;
+}
+
+NameProblem checkCollectionName(const QString& name, const QStringList& existingNames,
+                                const QString& root)
+{
+    if (name.trimmed().isEmpty())
+        return NameProblem::Empty;
+    if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
+        name.contains(QChar(0)))
+        return NameProblem::Separator;
+    if (name.startsWith(QLatin1Char('.')))
+        return NameProblem::Hidden;
+    if (name.toUtf8().size() > 255)
+        return NameProblem::TooLong;
+    if (existingNames.contains(name))
+        return NameProblem::Exists;
+    if (!root.isEmpty()) {
+        const QFileInfo info(QDir(root).filePath(name));
+        if (info.exists() || info.isSymLink())
+            return NameProblem::Exists;
+    }
+    return NameProblem::None;
+}
+
+QString safeFileNameForUrl(const QUrl& url)
+{
+    const QString fallback = QStringLiteral("Downloaded Frame");
+    // The decoded last component: "%2F" or "%2E%2E" must not sneak a separator or a
+    // parent reference past the check.
+    QString path = url.path(QUrl::FullyDecoded);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    QString name = slash >= 0 ? path.mid(slash + 1) : path;
+    QString cleaned;
+    for (const QChar c : std::as_const(name)) {
+        if (c.category() == QChar::Other_Control)
+            continue;
+        cleaned.append(c);
+    }
+    name = cleaned.trimmed();
+    const bool plain =
+        isPlainName(name) && name != QLatin1String("..") && name.toUtf8().size() <= 200;
+    if (plain)
+        return name;
+    // Keep a recognisable extension from the refused name ("../../x.png" -> ".png").
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0) {
+        const QString extension = name.mid(dot + 1);
+        bool simple = !extension.isEmpty() && extension.size() <= 5;
+        for (const QChar c : extension)
+            simple = simple && c.isLetterOrNumber() && c.unicode() < 128;
+        if (simple)
+            return fallback + QLatin1Char('.') + extension.toLower();
+    }
+    return fallback;
+}
+
+QString uniqueDestinationPath(const QString& folder, const QString& name)
+{
+    const QDir dir(folder);
+    const QString first = dir.filePath(name);
+    auto taken = [](const QString& p) {
+        const QFileInfo info(p);
+        return info.exists() || info.isSymLink();
+    };
+    if (!taken(first))
+        return first;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot > 0 ? name.left(dot) : name;
+    const QString extension = dot > 0 ? name.mid(dot) : QString();
+    for (int i = 1; i < 10000; ++i) {
+        const QString candidate =
+            dir.filePath(QStringLiteral("%1-%2%3").arg(base).arg(i).arg(extension));
+        if (!taken(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+} // namespace FrameLibrary

@@ -1,0 +1,216 @@
+#include "ThumbnailCache.h"
+
+#include <QBuffer>
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace ThumbnailCache {
+
+QSize thumbnailSizeForImageSize(QSize frameSize)
+{
+    if (frameSize.width() <= 0 || frameSize.height() <= 0)
+        return {};
+    const float w = float(frameSize.width()) * float(ThumbnailHeight) / float(frameSize.height());
+    const long width = std::lround(w);
+    // A frame thousands of times wider than high would give an absurd strip; keep it sane.
+    if (width < 1 || width > 48 * ThumbnailHeight)
+        return {};
+    return QSize(int(width), ThumbnailHeight);
+}
+
+QString cachePathForPath(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString fileName = info.fileName();
+    // Only the last extension counts, as for "Gold.Oval.png" -> "Gold.Oval" + "png".
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    QString base = fileName;
+    QString extension;
+    if (dot > 0) {
+        base = fileName.left(dot);
+        extension = fileName.mid(dot + 1);
+    }
+    const QString cacheName = QStringLiteral("%1_%2").arg(base, extension) + QStringLiteral(".jpg");
+    return QStringLiteral("%1/%2/%3").arg(info.path(), ThumbnailCacheDir, cacheName);
+}
+
+bool isPostMaskPath(const QString& path)
+{
+    return path.contains(QStringLiteral("_postmask"));
+}
+
+QImage thumbnailImageForImage(const QImage& image)
+{
+    if (image.isNull())
+        return {};
+    const QSize size = thumbnailSizeForImageSize(image.size());
+    if (size.isEmpty())
+        return {};
+    // Area-averaging scale first: drawing a 1200-pixel frame straight into 48 pixels would
+    // sample only a few of its lines and lose thin borders.
+    QImage source = image;
+    if (source.format() != QImage::Format_ARGB32_Premultiplied &&
+        source.format() != QImage::Format_RGB32)
+        source = source.convertToFormat(
+            source.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    const QImage scaled = source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (scaled.isNull())
+        return {};
+    QImage thumbnail(size, QImage::Format_RGB32);
+    if (thumbnail.isNull())
+        return {};
+    thumbnail.fill(Qt::black);
+    QPainter painter(&thumbnail);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawImage(QRect(QPoint(0, 0), size), scaled);
+    painter.end();
+    return thumbnail;
+}
+
+namespace {
+
+bool isRegularFile(const QFileInfo& info)
+{
+    // Devices, pipes and sockets could block a reader for ever.
+    return info.exists() && info.isFile();
+}
+
+// Reads the frame at a size near what the thumbnail needs. JPEG decodes at a fraction of
+// its size directly; other formats decode whole and are scaled afterwards.
+QImage readFrameForThumbnail(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!isRegularFile(info) || info.size() <= 0)
+        return {};
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    if (!reader.canRead())
+        return {};
+    const QSize size = reader.size();
+    if (size.isValid()) {
+        if (size.width() <= 0 || size.height() <= 0)
+            return {};
+        if (qint64(size.width()) * size.height() > MaxFramePixels)
+            return {};
+        const QSize target = thumbnailSizeForImageSize(size);
+        if (target.isEmpty())
+            return {};
+        if (reader.supportsOption(QImageIOHandler::ScaledSize) &&
+            size.height() > 8 * ThumbnailHeight && reader.format() == "jpeg") {
+            // Twice the thumbnail's size, so the final smooth step still averages.
+            const QSize reduced = size.scaled(target * 2, Qt::KeepAspectRatio);
+            if (!reduced.isEmpty())
+                reader.setScaledSize(reduced);
+        }
+    }
+    QImage image = reader.read();
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        return {};
+    return image;
+}
+
+} // namespace
+
+QImage readCacheImage(const QString& cachePath)
+{
+    const QFileInfo info(cachePath);
+    if (!isRegularFile(info) || info.size() <= 0 || info.size() > MaxCacheFileBytes)
+        return {};
+    QImageReader reader(cachePath);
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.height() != ThumbnailHeight || size.width() <= 0 ||
+                           size.width() > 48 * ThumbnailHeight))
+        return {};
+    QImage image = reader.read();
+    if (image.isNull() || image.height() != ThumbnailHeight)
+        return {};
+    return image;
+}
+
+QImage thumbnailImageForPath(const QString& path)
+{
+    const QString cachePath = cachePathForPath(path);
+    QImage cached = readCacheImage(cachePath);
+    if (!cached.isNull())
+        return cached;
+    const QImage frame = readFrameForThumbnail(path);
+    if (frame.isNull())
+        return {};
+    QImage thumbnail = thumbnailImageForImage(frame);
+    if (thumbnail.isNull())
+        return {};
+    writeCacheImage(thumbnail, cachePath);
+    return thumbnail;
+}
+
+std::optional<ThumbnailEntry> thumbnailForPath(const QString& path)
+{
+    if (isPostMaskPath(path))
+        return std::nullopt;
+    QImage image = thumbnailImageForPath(path);
+    if (image.isNull())
+        return std::nullopt;
+    return ThumbnailEntry{path, image};
+}
+
+bool writeCacheImage(const QImage& image, const QString& path)
+{
+    if (image.isNull() || path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    const QString folder = info.path();
+    const QFileInfo folderInfo(folder);
+    if (!folderInfo.exists()) {
+        // One level only: a missing collection folder is not brought back here.
+        if (!QDir(QFileInfo(folder).path()).mkdir(folderInfo.fileName()) &&
+            !QFileInfo(folder).isDir())
+            return false;
+    } else if (!folderInfo.isDir()) {
+        return false;
+    }
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(CacheJpegQuality);
+    if (!writer.write(image.convertToFormat(QImage::Format_RGB32)))
+        return false;
+    buffer.close();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(data) != data.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool isImageFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!isRegularFile(info) || info.size() <= 0)
+        return false;
+    QImageReader reader(path);
+    if (!reader.canRead())
+        return false;
+    const QSize size = reader.size();
+    if (size.isValid())
+        return size.width() > 0 && size.height() > 0 &&
+               qint64(size.width()) * size.height() <= MaxFramePixels;
+    // Formats that cannot tell their size without decoding.
+    const QImage image = reader.read();
+    return !image.isNull() && image.width() > 0 && image.height() > 0;
+}
+
+} // namespace ThumbnailCache
