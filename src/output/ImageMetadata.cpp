@@ -1,6 +1,122 @@
 #include "output/ImageMetadata.h"
 
-struct ImageMetadata::Data {};
+#include <QFile>
+#include <QFileInfo>
+
+#include <exiv2/exiv2.hpp>
+
+#include <mutex>
+
+namespace {
+
+std::mutex xmpMutex;
+
+void lockXmp(void*, bool lock)
+{
+    if (lock)
+        xmpMutex.lock();
+    else
+        xmpMutex.unlock();
+}
+
+// Exiv2 writes its warnings to stderr, and its XMP toolkit needs a lock once several
+// photos are handled at the same time (the batch framer).
+void setUpExiv2()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize(lockXmp, nullptr);
+    });
+}
+
+// Tags that describe how the source file stored its pixels, or that carry other metadata
+// blocks, rather than facts about the photo. Copied into another file they would lie
+// about it or conflict with what Exiv2 writes itself.
+const char* const StructureTags[] = {
+    "Exif.Image.NewSubfileType",
+    "Exif.Image.SubfileType",
+    "Exif.Image.ImageWidth",
+    "Exif.Image.ImageLength",
+    "Exif.Image.BitsPerSample",
+    "Exif.Image.Compression",
+    "Exif.Image.PhotometricInterpretation",
+    "Exif.Image.FillOrder",
+    "Exif.Image.StripOffsets",
+    "Exif.Image.SamplesPerPixel",
+    "Exif.Image.RowsPerStrip",
+    "Exif.Image.StripByteCounts",
+    "Exif.Image.PlanarConfiguration",
+    "Exif.Image.Predictor",
+    "Exif.Image.TileWidth",
+    "Exif.Image.TileLength",
+    "Exif.Image.TileOffsets",
+    "Exif.Image.TileByteCounts",
+    "Exif.Image.SubIFDs",
+    "Exif.Image.ExtraSamples",
+    "Exif.Image.SampleFormat",
+    "Exif.Image.JPEGTables",
+    "Exif.Image.JPEGInterchangeFormat",
+    "Exif.Image.JPEGInterchangeFormatLength",
+    "Exif.Image.XMLPacket",
+    "Exif.Image.IPTCNAA",
+    "Exif.Image.ImageResources",
+    "Exif.Image.InterColorProfile",
+};
+
+void removeStructureTags(Exiv2::ExifData& exif)
+{
+    for (const char* key : StructureTags) {
+        auto it = exif.findKey(Exiv2::ExifKey(key));
+        while (it != exif.end()) {
+            exif.erase(it);
+            it = exif.findKey(Exiv2::ExifKey(key));
+        }
+    }
+    // Other images of the source file (thumbnails, reduced copies) do not exist in ours.
+    for (auto it = exif.begin(); it != exif.end();) {
+        const std::string group = it->groupName();
+        if (group.rfind("SubImage", 0) == 0 || group.rfind("Thumbnail", 0) == 0 ||
+            group == "Image2" || group == "Image3")
+            it = exif.erase(it);
+        else
+            ++it;
+    }
+    Exiv2::ExifThumb(exif).erase();
+}
+
+void setExifIfPresent(Exiv2::ExifData& exif, const char* key, const Exiv2::Value& value)
+{
+    auto it = exif.findKey(Exiv2::ExifKey(key));
+    if (it != exif.end())
+        it->setValue(&value);
+}
+
+void setXmpIfPresent(Exiv2::XmpData& xmp, const char* key, const std::string& value)
+{
+    auto it = xmp.findKey(Exiv2::XmpKey(key));
+    if (it != xmp.end())
+        it->setValue(value);
+}
+
+QByteArray readAll(Exiv2::BasicIo& io)
+{
+    io.seek(0, Exiv2::BasicIo::beg);
+    const long size = io.size();
+    QByteArray out(size, Qt::Uninitialized);
+    if (size > 0 && io.read(reinterpret_cast<Exiv2::byte*>(out.data()), size) != size)
+        return {};
+    return out;
+}
+
+} // namespace
+
+struct ImageMetadata::Data {
+    Exiv2::ExifData exif;
+    Exiv2::IptcData iptc;
+    Exiv2::XmpData xmp;
+    QByteArray icc;
+};
 
 ImageMetadata::ImageMetadata() = default;
 ImageMetadata::ImageMetadata(const ImageMetadata& other)
@@ -17,43 +133,182 @@ ImageMetadata::ImageMetadata(ImageMetadata&&) noexcept = default;
 ImageMetadata& ImageMetadata::operator=(ImageMetadata&&) noexcept = default;
 ImageMetadata::~ImageMetadata() = default;
 
-ImageMetadata ImageMetadata::metadataForFile(const QString&)
+ImageMetadata ImageMetadata::fromImage(Exiv2::Image& image)
 {
-    return {};
+    image.readMetadata();
+    ImageMetadata result;
+    result._d = std::make_unique<Data>();
+    result._d->exif = image.exifData();
+    result._d->iptc = image.iptcData();
+    result._d->xmp = image.xmpData();
+    if (image.iccProfileDefined()) {
+        const Exiv2::DataBuf* icc = image.iccProfile();
+        result._d->icc = QByteArray(reinterpret_cast<const char*>(icc->pData_), icc->size_);
+    }
+    if (result.isEmpty())
+        return {};
+    return result;
 }
-ImageMetadata ImageMetadata::metadataForData(const QByteArray&)
+
+ImageMetadata ImageMetadata::metadataForFile(const QString& path)
 {
-    return {};
+    setUpExiv2();
+    try {
+        if (!QFileInfo(path).isFile())
+            return {};
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        return image.get() ? fromImage(*image) : ImageMetadata();
+    } catch (...) {
+        return {};
+    }
 }
+
+ImageMetadata ImageMetadata::metadataForData(const QByteArray& data)
+{
+    setUpExiv2();
+    try {
+        if (data.isEmpty())
+            return {};
+        auto image = Exiv2::ImageFactory::open(
+            reinterpret_cast<const Exiv2::byte*>(data.constData()), long(data.size()));
+        return image.get() ? fromImage(*image) : ImageMetadata();
+    } catch (...) {
+        return {};
+    }
+}
+
 bool ImageMetadata::isEmpty() const
 {
-    return true;
+    return !_d || (_d->exif.empty() && _d->iptc.empty() && _d->xmp.empty() && _d->icc.isEmpty());
 }
+
 bool ImageMetadata::hasExif() const
 {
-    return false;
+    return _d && !_d->exif.empty();
 }
+
 bool ImageMetadata::hasIptc() const
 {
-    return false;
+    return _d && !_d->iptc.empty();
 }
+
 bool ImageMetadata::hasXmp() const
 {
-    return false;
+    return _d && !_d->xmp.empty();
 }
+
 QByteArray ImageMetadata::iccProfile() const
 {
-    return {};
+    return _d ? _d->icc : QByteArray();
 }
-QString ImageMetadata::value(const QString&) const
+
+QString ImageMetadata::value(const QString& key) const
 {
+    if (!_d)
+        return {};
+    try {
+        const std::string k = key.toStdString();
+        if (key.startsWith(QLatin1String("Exif."))) {
+            auto it = _d->exif.findKey(Exiv2::ExifKey(k));
+            return it == _d->exif.end() ? QString() : QString::fromStdString(it->toString());
+        }
+        if (key.startsWith(QLatin1String("Iptc."))) {
+            auto it = _d->iptc.findKey(Exiv2::IptcKey(k));
+            return it == _d->iptc.end() ? QString() : QString::fromStdString(it->toString());
+        }
+        if (key.startsWith(QLatin1String("Xmp."))) {
+            auto it = _d->xmp.findKey(Exiv2::XmpKey(k));
+            return it == _d->xmp.end() ? QString() : QString::fromStdString(it->toString());
+        }
+    } catch (...) {
+    }
     return {};
 }
+
 int ImageMetadata::orientation() const
 {
-    return 1;
+    bool ok = false;
+    const int o = value(QStringLiteral("Exif.Image.Orientation")).toInt(&ok);
+    return ok && o >= 1 && o <= 8 ? o : 1;
 }
-QByteArray ImageMetadata::combineData(const QByteArray& encoded, int, QSize) const
+
+QByteArray ImageMetadata::combineData(const QByteArray& encoded, int format, QSize pixelSize) const
 {
-    return encoded;
+    if (format == 102 || encoded.isEmpty() || !_d ||
+        (_d->exif.empty() && _d->iptc.empty() && _d->xmp.empty()))
+        return encoded;
+    setUpExiv2();
+    try {
+        auto image = Exiv2::ImageFactory::open(
+            reinterpret_cast<const Exiv2::byte*>(encoded.constData()), long(encoded.size()));
+        if (!image.get())
+            return encoded;
+        const int type = image->imageType();
+        if (type != Exiv2::ImageType::jpeg && type != Exiv2::ImageType::tiff)
+            return encoded;
+        // Reading first keeps what the encoder wrote itself: the TIFF's own structure
+        // tags, the colour profile of either.
+        image->readMetadata();
+
+        Exiv2::ExifData exif = _d->exif;
+        removeStructureTags(exif);
+        // The pixels we write are upright and have the picture's size.
+        if (!exif.empty()) {
+            exif["Exif.Image.Orientation"] = uint16_t(1);
+            if (pixelSize.isValid()) {
+                setExifIfPresent(exif, "Exif.Photo.PixelXDimension",
+                                 Exiv2::ULongValue(uint32_t(pixelSize.width())));
+                setExifIfPresent(exif, "Exif.Photo.PixelYDimension",
+                                 Exiv2::ULongValue(uint32_t(pixelSize.height())));
+                if (exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension")) == exif.end() &&
+                    exif.findKey(Exiv2::ExifKey("Exif.Photo.ExifVersion")) != exif.end()) {
+                    exif["Exif.Photo.PixelXDimension"] = uint32_t(pixelSize.width());
+                    exif["Exif.Photo.PixelYDimension"] = uint32_t(pixelSize.height());
+                }
+            }
+        }
+        Exiv2::ExifData& target = image->exifData();
+        for (const Exiv2::Exifdatum& datum : exif)
+            target[datum.key()] = datum.value();
+
+        Exiv2::XmpData xmp = _d->xmp;
+        setXmpIfPresent(xmp, "Xmp.tiff.Orientation", "1");
+        if (pixelSize.isValid()) {
+            const std::string w = std::to_string(pixelSize.width());
+            const std::string h = std::to_string(pixelSize.height());
+            setXmpIfPresent(xmp, "Xmp.exif.PixelXDimension", w);
+            setXmpIfPresent(xmp, "Xmp.exif.PixelYDimension", h);
+            setXmpIfPresent(xmp, "Xmp.tiff.ImageWidth", w);
+            setXmpIfPresent(xmp, "Xmp.tiff.ImageLength", h);
+        }
+        image->setIptcData(_d->iptc);
+        image->setXmpData(xmp);
+        image->writeMetadata();
+        const QByteArray out = readAll(image->io());
+        return out.isEmpty() ? encoded : out;
+    } catch (...) {
+        return encoded;
+    }
+}
+
+QByteArray ImageMetadata::attachIccProfile(const QByteArray& encoded, const QByteArray& profile)
+{
+    if (encoded.isEmpty() || profile.isEmpty())
+        return encoded;
+    setUpExiv2();
+    try {
+        auto image = Exiv2::ImageFactory::open(
+            reinterpret_cast<const Exiv2::byte*>(encoded.constData()), long(encoded.size()));
+        if (!image.get())
+            return encoded;
+        image->readMetadata();
+        Exiv2::DataBuf buf(reinterpret_cast<const Exiv2::byte*>(profile.constData()),
+                           long(profile.size()));
+        image->setIccProfile(buf, false);
+        image->writeMetadata();
+        const QByteArray out = readAll(image->io());
+        return out.isEmpty() ? encoded : out;
+    } catch (...) {
+        return encoded;
+    }
 }

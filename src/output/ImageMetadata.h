@@ -6,6 +6,10 @@
 
 #include <memory>
 
+namespace Exiv2 {
+class Image;
+}
+
 // The EXIF, IPTC and XMP of a photo plus its colour profile, held as a value so that the
 // document can keep it and hand it to the writers. Everything is read through Exiv2, which
 // throws on hostile files: a file whose metadata cannot be read simply has none.
@@ -40,7 +44,13 @@ public:
     // PNG (102), empty metadata and any failure give the data unchanged.
     QByteArray combineData(const QByteArray& encoded, int format, QSize pixelSize) const;
 
+    // Puts a colour profile into encoded JPEG, PNG or TIFF data through Exiv2, for the
+    // profiles Qt cannot parse (and so would not write). The data unchanged on failure.
+    static QByteArray attachIccProfile(const QByteArray& encoded, const QByteArray& profile);
+
 private:
+    static ImageMetadata fromImage(Exiv2::Image& image);
+
     struct Data;
     std::unique_ptr<Data> _d;
 };

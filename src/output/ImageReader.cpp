@@ -1,22 +1,131 @@
 #include "output/ImageReader.h"
 
+#include "output/ImageMetadata.h"
+
+#include <QFileInfo>
+#include <QImageIOHandler>
+#include <QImageReader>
+
+#include <mutex>
+
 namespace ImageReader {
 
-QImage readImage(const QString&, QString*)
+namespace {
+
+// 16-bit RGBA (what Qt makes of 16-bit PNG and TIFF) takes 8 bytes a pixel.
+constexpr int AllocationLimitMB = int(MaxPixels * 8 / (1024 * 1024)) + 1;
+
+QImageIOHandler::Transformations transformationForOrientation(int orientation)
 {
-    return {};
+    switch (orientation) {
+    case 2:
+        return QImageIOHandler::TransformationMirror;
+    case 3:
+        return QImageIOHandler::TransformationRotate180;
+    case 4:
+        return QImageIOHandler::TransformationFlip;
+    case 5:
+        return QImageIOHandler::TransformationFlipAndRotate90;
+    case 6:
+        return QImageIOHandler::TransformationRotate90;
+    case 7:
+        return QImageIOHandler::TransformationMirrorAndRotate90;
+    case 8:
+        return QImageIOHandler::TransformationRotate270;
+    default:
+        return QImageIOHandler::TransformationNone;
+    }
 }
 
-bool canRead(const QString&)
+QImage applyTransformation(const QImage& image, QImageIOHandler::Transformations t)
 {
-    return false;
+    QImage out = image;
+    if (t & QImageIOHandler::TransformationMirror)
+        out = out.mirrored(true, false);
+    if (t & QImageIOHandler::TransformationFlip)
+        out = out.mirrored(false, true);
+    if (t & QImageIOHandler::TransformationRotate90)
+        out = out.transformed(QTransform().rotate(90));
+    return out;
+}
+
+void setError(QString* error, const QString& message)
+{
+    if (error)
+        *error = message;
+}
+
+} // namespace
+
+void installAllocationLimit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (QImageReader::allocationLimit() < AllocationLimitMB)
+            QImageReader::setAllocationLimit(AllocationLimitMB);
+    });
+}
+
+QImage readImage(const QString& path, QString* error)
+{
+    installAllocationLimit();
+    const QString name = QFileInfo(path).fileName();
+    if (!QFileInfo(path).isFile()) {
+        setError(error, QStringLiteral("\"%1\" does not exist or is not a file.").arg(name));
+        return {};
+    }
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);
+    if (!reader.canRead()) {
+        setError(error, QStringLiteral("\"%1\" is not an image file Velluma can read.").arg(name));
+        return {};
+    }
+    // A header can claim any size; refuse before the decoder allocates anything.
+    const QSize claimed = reader.size();
+    if (claimed.isValid() && qint64(claimed.width()) * claimed.height() > MaxPixels) {
+        setError(error, QStringLiteral("\"%1\" is %2 x %3 pixels; Velluma opens images of up to "
+                                       "%4 megapixels.")
+                            .arg(name)
+                            .arg(claimed.width())
+                            .arg(claimed.height())
+                            .arg(MaxPixels / 1'000'000));
+        return {};
+    }
+    // Formats whose Qt plugin does not read the orientation (PNG, WebP) still carry it in
+    // their EXIF.
+    const bool pluginTurns = reader.supportsOption(QImageIOHandler::ImageTransformation);
+    QImage image = reader.read();
+    if (image.isNull()) {
+        setError(error,
+                 QStringLiteral("\"%1\" could not be read: %2.").arg(name, reader.errorString()));
+        return {};
+    }
+    if (!pluginTurns) {
+        const int orientation = ImageMetadata::metadataForFile(path).orientation();
+        if (orientation != 1)
+            image = applyTransformation(image, transformationForOrientation(orientation));
+    }
+    // Photos are handled at their pixel size; the stored resolution plays no part.
+    return image;
+}
+
+bool canRead(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    return reader.canRead();
 }
 
 QStringList nameFilters()
 {
-    return {};
+    QStringList filters;
+    for (const QByteArray& suffix : QImageReader::supportedImageFormats()) {
+        const QString s = QString::fromLatin1(suffix).toLower();
+        filters << QStringLiteral("*.") + s << QStringLiteral("*.") + s.toUpper();
+    }
+    filters.removeDuplicates();
+    return filters;
 }
-
-void installAllocationLimit() {}
 
 } // namespace ImageReader

@@ -1,25 +1,339 @@
 #include "output/ImageWriter.h"
 
+#include "output/ImageMetadata.h"
+#include "output/JpegEncoder.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QSaveFile>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <map>
+#include <memory>
+
 namespace ImageWriter {
 
-QByteArray encode(const QImage&, const Options&, QString*)
+namespace {
+
+constexpr int FormatPNG = 102;
+constexpr int FormatTIFF = 103;
+
+void setError(QString* error, const QString& message)
 {
+    if (error)
+        *error = message;
+}
+
+// Pictures smaller than this encode in a few milliseconds; guessing ahead would cost more
+// than it saves.
+constexpr qint64 SpeculationMinimumPixels = 1'500'000;
+// The size estimate encodes one band of 16 rows in this many.
+constexpr int SampleStep = 16;
+
+// Encodes the qualities the search is likely to ask for next on the other core while the
+// current one is encoded, so that a search of several attempts takes about half as long.
+// The search itself is unchanged: an attempt is only ever taken from an encode of exactly
+// the quality asked for, and guesses that turn out wrong are cancelled.
+class SpeculativeAttempts {
+public:
+    SpeculativeAttempts(const JpegEncoder& encoder, qint64 limit,
+                        std::function<QByteArray(const QByteArray&)> finish)
+        : _encoder(encoder), _limit(limit), _finish(std::move(finish)),
+          _sample(encoder.sample(SampleStep))
+    {
+        _pool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+        _scale = double(encoder.bandCount()) / double(std::max(1, _sample.bandCount()));
+    }
+
+    ~SpeculativeAttempts()
+    {
+        for (auto& [quality, job] : _jobs)
+            job.cancel->store(true);
+        _pool.waitForDone();
+    }
+
+    QByteArray operator()(int quality)
+    {
+        // Guesses above the quality asked for can no longer be wanted: qualities only fall.
+        for (auto it = _jobs.begin(); it != _jobs.end();) {
+            if (it->first > quality) {
+                it->second.cancel->store(true);
+                it = _jobs.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        start(quality);
+        const int guess = guessNext(quality);
+        for (auto it = _jobs.begin(); it != _jobs.end();) {
+            if (it->first != quality && it->first != guess) {
+                it->second.cancel->store(true);
+                it = _jobs.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (guess > 0)
+            start(guess);
+
+        QFuture<QByteArray> future = _jobs[quality].future;
+        const QByteArray data = future.result();
+        _jobs.erase(quality);
+        if (data.isEmpty())
+            return {};
+        const QByteArray full = _finish(data);
+        const qint64 estimate = rawEstimate(quality);
+        if (estimate > 0)
+            _correction = double(full.size()) / double(estimate);
+        return full;
+    }
+
+private:
+    struct Job {
+        std::shared_ptr<std::atomic_bool> cancel;
+        QFuture<QByteArray> future;
+    };
+
+    void start(int quality)
+    {
+        if (quality <= 0 || _jobs.count(quality))
+            return;
+        auto cancel = std::make_shared<std::atomic_bool>(false);
+        const JpegEncoder* encoder = &_encoder;
+        QFuture<QByteArray> future = QtConcurrent::run(
+            &_pool, [encoder, quality, cancel] { return encoder->encode(quality, cancel.get()); });
+        _jobs[quality] = Job{cancel, future};
+    }
+
+    qint64 rawEstimate(int quality)
+    {
+        auto it = _sampleSizes.find(quality);
+        if (it == _sampleSizes.end())
+            it = _sampleSizes.emplace(quality, _sample.encode(quality).size()).first;
+        return qint64(double(it->second) * _scale);
+    }
+
+    int guessNext(int quality)
+    {
+        const double estimate = double(rawEstimate(quality)) * _correction;
+        if (estimate <= 0)
+            return 0;
+        // Even a likely fit gets its next step prepared: the core would idle otherwise.
+        const float ratio = std::max(float(estimate) / float(_limit), 1.0f);
+        return int(nextFactorForFactor(float(quality), ratio));
+    }
+
+    const JpegEncoder& _encoder;
+    const qint64 _limit;
+    std::function<QByteArray(const QByteArray&)> _finish;
+    JpegEncoder _sample;
+    double _scale = 1;
+    double _correction = 1;
+    std::map<int, qint64> _sampleSizes;
+    std::map<int, Job> _jobs;
+    QThreadPool _pool;
+};
+
+QByteArray profileFor(const QImage& image, const Options& options)
+{
+    if (!options.iccProfile.isEmpty())
+        return options.iccProfile;
+    if (image.colorSpace().isValid())
+        return image.colorSpace().iccProfile();
     return {};
 }
 
-bool writeImage(const QImage&, const QString&, const Options&, QString*)
+QByteArray encodeJpeg(const QImage& image, const Options& options, QString* error)
 {
-    return false;
+    JpegEncoder encoder(image);
+    if (!encoder.isValid()) {
+        setError(error,
+                 QStringLiteral("The picture could not be prepared for JPEG (out of memory?)."));
+        return {};
+    }
+    encoder.setIccProfile(profileFor(image, options));
+    const QSize size = encoder.size();
+    const ImageMetadata* metadata = options.metadata;
+    auto finish = [metadata, size](const QByteArray& data) {
+        return metadata ? metadata->combineData(data, 101, size) : data;
+    };
+    const int limitKB = std::max(options.limitKB, 0);
+    QByteArray result;
+    if (limitKB > 0 && qint64(size.width()) * size.height() >= SpeculationMinimumPixels) {
+        SpeculativeAttempts attempts(encoder, qint64(limitKB) << 10, finish);
+        result = searchQuality(options.quality, limitKB, std::ref(attempts), options.attemptLog);
+    } else {
+        result = searchQuality(
+            options.quality, limitKB, [&](int quality) { return finish(encoder.encode(quality)); },
+            options.attemptLog);
+    }
+    if (result.isEmpty()) {
+        if (options.quality <= 0)
+            setError(error, QStringLiteral("The JPEG quality must be at least 1."));
+        else if (limitKB > 0)
+            setError(
+                error,
+                QStringLiteral("No JPEG quality brings the picture under %1 KB.").arg(limitKB));
+        else
+            setError(error, QStringLiteral("The picture could not be encoded as JPEG."));
+    }
+    return result;
 }
 
-double nextFactorForFactor(double factor, double)
+// Qt's PNG and TIFF writers store the colour space they are handed; profiles that Qt
+// cannot parse go in through Exiv2 afterwards.
+QByteArray encodeWithQt(const QImage& image, const Options& options, const char* format,
+                        QString* error)
 {
-    return factor - 1;
+    QImage picture = image;
+    const QByteArray profile = profileFor(image, options);
+    bool profileByExiv2 = false;
+    if (!options.iccProfile.isEmpty()) {
+        const QColorSpace space = QColorSpace::fromIccProfile(profile);
+        if (space.isValid()) {
+            if (picture.colorSpace() != space)
+                picture.setColorSpace(space);
+        } else {
+            picture.setColorSpace(QColorSpace());
+            profileByExiv2 = true;
+        }
+    }
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (qstrcmp(format, "tiff") == 0)
+        writer.setCompression(1); // LZW
+    if (!writer.write(picture)) {
+        setError(error,
+                 QStringLiteral("The picture could not be encoded: %1.").arg(writer.errorString()));
+        return {};
+    }
+    buffer.close();
+    if (qstrcmp(format, "tiff") == 0 && options.metadata)
+        data = options.metadata->combineData(data, FormatTIFF, image.size());
+    if (profileByExiv2)
+        data = ImageMetadata::attachIccProfile(data, profile);
+    return data;
 }
 
-QByteArray searchQuality(int, int, const AttemptFunction&, const std::function<void(int, qint64)>&)
+} // namespace
+
+double nextFactorForFactor(double factor, double ratio)
 {
+    // The quality and ratio arrive in single precision; r meets 3, 2 and 1.5 in single
+    // precision and every other bound widened to double, which decides the cases that
+    // land exactly on a bound (1.1f is a little above 1.1).
+    const float q = float(factor);
+    const float r = float(ratio);
+    const double rd = double(r);
+    const bool high = q >= 95.0f;
+    float next;
+    if (r > 3.0f) {
+        if (q == 100.0f)
+            next = 95.0f;
+        else if (q >= 97.0f && q < 100.0f)
+            next = q - 20.0f;
+        else
+            next = q - 40.0f;
+    } else if (r > 2.0f) {
+        next = high ? q - 5.0f : q - 30.0f;
+    } else if (rd > 1.7) {
+        next = high ? q - 5.0f : q - 20.0f;
+    } else if (rd > 1.6) {
+        next = high ? q - 5.0f : q - 16.0f;
+    } else if (r > 1.5f) {
+        next = high ? q - 5.0f : q - 13.0f;
+    } else if (rd > 1.4) {
+        next = high ? q - 5.0f : q - 10.0f;
+    } else if (rd > 1.3) {
+        next = high ? q - 4.0f : q - 9.0f;
+    } else if (rd > 1.2) {
+        next = high ? q - 4.0f : q - 8.0f;
+    } else if (rd > 1.17) {
+        next = high ? q - 3.0f : q - 7.0f;
+    } else if (rd > 1.15) {
+        next = high ? q - 2.0f : q - 6.0f;
+    } else if (rd > 1.13) {
+        next = high ? q - 2.0f : q - 5.0f;
+    } else if (rd > 1.1) {
+        next = high ? q - 2.0f : q - 4.0f;
+    } else if (rd > 1.07) {
+        next = high ? q - 2.0f : q - 3.0f;
+    } else if (rd > 1.03) {
+        next = q - 2.0f;
+    } else {
+        next = q - 1.0f;
+    }
+    return double(next);
+}
+
+QByteArray searchQuality(int quality, int limitKB, const AttemptFunction& attempt,
+                         const std::function<void(int, qint64)>& attemptLog)
+{
+    const qint64 limit = limitKB > 0 ? qint64(limitKB) << 10 : 0;
+    const float limitF = float(limit);
+    int q = quality;
+    while (q > 0) {
+        const QByteArray data = attempt(q);
+        // An encoder that fails once fails at every quality; trying on would only waste
+        // time before giving the same answer.
+        if (data.isEmpty())
+            return {};
+        if (attemptLog)
+            attemptLog(q, data.size());
+        // Exactly the limit is too large.
+        if (limit == 0 || data.size() < limit)
+            return data;
+        const float ratio = float(data.size()) / limitF;
+        q = int(nextFactorForFactor(float(q), ratio));
+    }
     return {};
+}
+
+QByteArray encode(const QImage& image, const Options& options, QString* error)
+{
+    if (image.isNull()) {
+        setError(error, QStringLiteral("There is no picture to write."));
+        return {};
+    }
+    try {
+        switch (options.format) {
+        case FormatPNG:
+            return encodeWithQt(image, options, "png", error);
+        case FormatTIFF:
+            return encodeWithQt(image, options, "tiff", error);
+        default:
+            return encodeJpeg(image, options, error);
+        }
+    } catch (const std::bad_alloc&) {
+        setError(error, QStringLiteral("Not enough memory to encode the picture."));
+        return {};
+    }
+}
+
+bool writeImage(const QImage& image, const QString& path, const Options& options, QString* error)
+{
+    // Encode first: only a finished file ever reaches the disk.
+    const QByteArray data = encode(image, options, error);
+    if (data.isEmpty())
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        setError(error, QStringLiteral("\"%1\" could not be written: %2.")
+                            .arg(QFileInfo(path).fileName(), file.errorString()));
+        return false;
+    }
+    if (file.write(data) != data.size() || !file.commit()) {
+        setError(error, QStringLiteral("\"%1\" could not be written: %2.")
+                            .arg(QFileInfo(path).fileName(), file.errorString()));
+        file.cancelWriting();
+        return false;
+    }
+    return true;
 }
 
 } // namespace ImageWriter

@@ -1,0 +1,320 @@
+#include "output/JpegEncoder.h"
+
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+void errorExit(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// libjpeg's warnings go to stderr by default; a failed encode is reported by its result.
+void silentMessage(j_common_ptr) {}
+
+struct ByteArrayDestination {
+    jpeg_destination_mgr pub;
+    QByteArray* out;
+    qsizetype initialSize;
+};
+
+void initDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<ByteArrayDestination*>(cinfo->dest);
+    dest->out->resize(dest->initialSize);
+    dest->pub.next_output_byte = reinterpret_cast<JOCTET*>(dest->out->data());
+    dest->pub.free_in_buffer = size_t(dest->out->size());
+}
+
+boolean emptyDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<ByteArrayDestination*>(cinfo->dest);
+    const qsizetype used = dest->out->size();
+    try {
+        dest->out->resize(used * 2);
+    } catch (...) {
+        ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    }
+    dest->pub.next_output_byte = reinterpret_cast<JOCTET*>(dest->out->data()) + used;
+    dest->pub.free_in_buffer = size_t(dest->out->size() - used);
+    return TRUE;
+}
+
+void termDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<ByteArrayDestination*>(cinfo->dest);
+    dest->out->resize(dest->out->size() - qsizetype(dest->pub.free_in_buffer));
+}
+
+void setDestination(j_compress_ptr cinfo, ByteArrayDestination* dest, QByteArray* out,
+                    qsizetype initialSize)
+{
+    dest->pub.init_destination = initDestination;
+    dest->pub.empty_output_buffer = emptyDestination;
+    dest->pub.term_destination = termDestination;
+    dest->out = out;
+    dest->initialSize = std::max<qsizetype>(initialSize, 65536);
+    cinfo->dest = &dest->pub;
+}
+
+// libjpeg's RGB to YCbCr arithmetic (jccolor.c): 16 fraction bits, Y rounded to nearest,
+// Cb and Cr with a rounding of one half minus one so that 255 is never exceeded.
+struct ColourTables {
+    int32_t yR[256], yG[256], yB[256];
+    int32_t cbR[256], cbG[256], cbB[256]; // cbB doubles as crR
+    int32_t crG[256], crB[256];
+
+    ColourTables()
+    {
+        constexpr int scaleBits = 16;
+        constexpr int32_t oneHalf = 1 << (scaleBits - 1);
+        constexpr int32_t offset = 128 << scaleBits;
+        auto fix = [](double x) { return int32_t(x * (1 << scaleBits) + 0.5); };
+        for (int i = 0; i < 256; ++i) {
+            yR[i] = fix(0.29900) * i;
+            yG[i] = fix(0.58700) * i;
+            yB[i] = fix(0.11400) * i + oneHalf;
+            cbR[i] = -fix(0.16874) * i;
+            cbG[i] = -fix(0.33126) * i;
+            cbB[i] = fix(0.5) * i + offset + oneHalf - 1;
+            crG[i] = -fix(0.41869) * i;
+            crB[i] = -fix(0.08131) * i;
+        }
+    }
+};
+
+const ColourTables& colourTables()
+{
+    static const ColourTables tables;
+    return tables;
+}
+
+bool isDirectFormat(QImage::Format format)
+{
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
+}
+
+constexpr int PairsPerChunk = 32;
+
+} // namespace
+
+JpegEncoder::JpegEncoder(const QImage& image)
+{
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        return;
+    const int width = image.width();
+    const int height = image.height();
+    const int yStride = (width + 15) / 16 * 16;
+    const int yRows = (height + 15) / 16 * 16;
+    try {
+        _y.resize(size_t(yStride) * size_t(yRows));
+        _cb.resize(size_t(yStride / 2) * size_t(yRows / 2));
+        _cr.resize(_cb.size());
+    } catch (...) {
+        _y.clear();
+        _cb.clear();
+        _cr.clear();
+        return;
+    }
+    _width = width;
+    _height = height;
+    _yStride = yStride;
+    _yRows = yRows;
+    _cStride = yStride / 2;
+    _cRows = yRows / 2;
+
+    // Each chunk of row pairs is independent, so the conversion uses every core.
+    const int pairs = (height + 1) / 2;
+    QList<int> chunks;
+    for (int p = 0; p < pairs; p += PairsPerChunk)
+        chunks.append(p);
+    QtConcurrent::blockingMap(chunks, [&](int first) {
+        convertRows(image, first, std::min(first + PairsPerChunk, pairs));
+    });
+
+    // Below the picture libjpeg repeats the last row of each plane.
+    for (int row = height; row < _yRows; ++row)
+        std::copy_n(&_y[size_t(height - 1) * _yStride], _yStride, &_y[size_t(row) * _yStride]);
+    for (int row = pairs; row < _cRows; ++row) {
+        std::copy_n(&_cb[size_t(pairs - 1) * _cStride], _cStride, &_cb[size_t(row) * _cStride]);
+        std::copy_n(&_cr[size_t(pairs - 1) * _cStride], _cStride, &_cr[size_t(row) * _cStride]);
+    }
+}
+
+void JpegEncoder::convertRows(const QImage& image, int firstPair, int lastPair)
+{
+    const ColourTables& t = colourTables();
+    const int firstRow = firstPair * 2;
+    const int lastRow = std::min(lastPair * 2, _height); // exclusive
+    QImage band;
+    if (!isDirectFormat(image.format()))
+        band = image.copy(0, firstRow, _width, lastRow - firstRow)
+                   .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    auto rowPixels = [&](int row) {
+        row = std::min(row, _height - 1);
+        if (band.isNull())
+            return reinterpret_cast<const QRgb*>(image.constScanLine(row));
+        return reinterpret_cast<const QRgb*>(band.constScanLine(row - firstRow));
+    };
+
+    // Full-resolution chroma of the two rows of a pair, padded to twice the chroma width.
+    const int paddedWidth = _cStride * 2;
+    std::vector<uint8_t> cb0(paddedWidth), cb1(paddedWidth), cr0(paddedWidth), cr1(paddedWidth);
+    for (int pair = firstPair; pair < lastPair; ++pair) {
+        for (int half = 0; half < 2; ++half) {
+            const int row = pair * 2 + half;
+            const QRgb* px = rowPixels(row);
+            uint8_t* y = &_y[size_t(row) * _yStride];
+            uint8_t* cb = half ? cb1.data() : cb0.data();
+            uint8_t* cr = half ? cr1.data() : cr0.data();
+            for (int x = 0; x < _width; ++x) {
+                // Premultiplied over white: colour plus what the alpha leaves uncovered.
+                const QRgb p = px[x];
+                const int uncovered = 255 - qAlpha(p);
+                const int r = qRed(p) + uncovered;
+                const int g = qGreen(p) + uncovered;
+                const int b = qBlue(p) + uncovered;
+                y[x] = uint8_t((t.yR[r] + t.yG[g] + t.yB[b]) >> 16);
+                cb[x] = uint8_t((t.cbR[r] + t.cbG[g] + t.cbB[b]) >> 16);
+                cr[x] = uint8_t((t.cbB[r] + t.crG[g] + t.crB[b]) >> 16);
+            }
+            std::fill(y + _width, y + _yStride, y[_width - 1]);
+            std::fill(cb + _width, cb + paddedWidth, cb[_width - 1]);
+            std::fill(cr + _width, cr + paddedWidth, cr[_width - 1]);
+        }
+        // jcsample.c h2v2_downsample: the rounding bias alternates 1, 2 along the row.
+        uint8_t* outCb = &_cb[size_t(pair) * _cStride];
+        uint8_t* outCr = &_cr[size_t(pair) * _cStride];
+        for (int x = 0; x < _cStride; ++x) {
+            const int bias = (x & 1) ? 2 : 1;
+            const int i = x * 2;
+            outCb[x] = uint8_t((cb0[i] + cb0[i + 1] + cb1[i] + cb1[i + 1] + bias) >> 2);
+            outCr[x] = uint8_t((cr0[i] + cr0[i + 1] + cr1[i] + cr1[i + 1] + bias) >> 2);
+        }
+    }
+}
+
+QByteArray JpegEncoder::encode(int quality, const std::atomic_bool* cancel) const
+{
+    if (!isValid() || quality <= 0)
+        return {};
+    quality = std::min(quality, 100);
+
+    QByteArray out;
+    jpeg_compress_struct cinfo;
+    ErrorManager err;
+    ByteArrayDestination dest;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = errorExit;
+    err.pub.output_message = silentMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return {};
+    }
+    jpeg_create_compress(&cinfo);
+    setDestination(&cinfo, &dest, &out, qsizetype(_width) * _height / 6);
+    cinfo.image_width = JDIMENSION(_width);
+    cinfo.image_height = JDIMENSION(_height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_YCbCr;
+    jpeg_set_defaults(&cinfo); // YCbCr with luma 2x2 and chroma 1x1: 4:2:0
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.raw_data_in = TRUE;
+    jpeg_start_compress(&cinfo, TRUE);
+    if (!_iccProfile.isEmpty())
+        jpeg_write_icc_profile(&cinfo, reinterpret_cast<const JOCTET*>(_iccProfile.constData()),
+                               unsigned(_iccProfile.size()));
+    JSAMPROW yRows[16], cbRows[8], crRows[8];
+    JSAMPARRAY planes[3] = {yRows, cbRows, crRows};
+    while (cinfo.next_scanline < cinfo.image_height) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            jpeg_destroy_compress(&cinfo);
+            return {};
+        }
+        const size_t row = cinfo.next_scanline;
+        for (size_t i = 0; i < 16; ++i)
+            yRows[i] = const_cast<JSAMPLE*>(&_y[(row + i) * _yStride]);
+        for (size_t i = 0; i < 8; ++i) {
+            cbRows[i] = const_cast<JSAMPLE*>(&_cb[(row / 2 + i) * _cStride]);
+            crRows[i] = const_cast<JSAMPLE*>(&_cr[(row / 2 + i) * _cStride]);
+        }
+        jpeg_write_raw_data(&cinfo, planes, 16);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return out;
+}
+
+JpegEncoder JpegEncoder::sample(int step) const
+{
+    JpegEncoder s;
+    if (!isValid() || step < 1)
+        return s;
+    const int bands = bandCount();
+    const int taken = (bands + step - 1) / step;
+    s._width = _width;
+    s._height = taken * 16;
+    s._yStride = _yStride;
+    s._yRows = taken * 16;
+    s._cStride = _cStride;
+    s._cRows = taken * 8;
+    s._y.resize(size_t(s._yStride) * s._yRows);
+    s._cb.resize(size_t(s._cStride) * s._cRows);
+    s._cr.resize(s._cb.size());
+    for (int i = 0; i < taken; ++i) {
+        const int band = std::min(i * step + step / 2, bands - 1);
+        std::copy_n(&_y[size_t(band) * 16 * _yStride], 16 * _yStride,
+                    &s._y[size_t(i) * 16 * _yStride]);
+        std::copy_n(&_cb[size_t(band) * 8 * _cStride], 8 * _cStride,
+                    &s._cb[size_t(i) * 8 * _cStride]);
+        std::copy_n(&_cr[size_t(band) * 8 * _cStride], 8 * _cStride,
+                    &s._cr[size_t(i) * 8 * _cStride]);
+    }
+    return s;
+}
+
+QByteArray JpegEncoder::encodeRgb(const QImage& image, int quality)
+{
+    if (image.isNull() || quality <= 0)
+        return {};
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    QByteArray out;
+    jpeg_compress_struct cinfo;
+    ErrorManager err;
+    ByteArrayDestination dest;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = errorExit;
+    err.pub.output_message = silentMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return {};
+    }
+    jpeg_create_compress(&cinfo);
+    setDestination(&cinfo, &dest, &out, 65536);
+    cinfo.image_width = JDIMENSION(rgb.width());
+    cinfo.image_height = JDIMENSION(rgb.height());
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, std::min(quality, 100), TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPLE*>(rgb.constScanLine(int(cinfo.next_scanline)));
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return out;
+}

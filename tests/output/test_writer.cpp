@@ -1,0 +1,442 @@
+#include "output/ImageMetadata.h"
+#include "output/ImageReader.h"
+#include "output/ImageWriter.h"
+#include "output/JpegEncoder.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QFile>
+#include <QImageReader>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+// Something between a photo and noise: smooth gradients with grain, so that the JPEG
+// size falls steadily with the quality.
+QImage photoLike(int width, int height, quint32 seed = 7)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator rng(seed);
+    for (int y = 0; y < height; ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int grain = int(rng.bounded(48)) - 24;
+            auto c = [&](int v) { return std::clamp(v + grain, 0, 255); };
+            line[x] =
+                qRgb(c(x * 255 / std::max(1, width - 1)), c(y * 255 / std::max(1, height - 1)),
+                     c(((x / 7 + y / 5) % 2) * 120 + 60));
+        }
+    }
+    return image;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+QImage decode(const QByteArray& data)
+{
+    return QImage::fromData(data);
+}
+
+// A fake encoder: every quality makes a file of the size the table gives.
+ImageWriter::AttemptFunction fakeSizes(const QMap<int, qint64>& sizes, QList<int>* asked)
+{
+    return [sizes, asked](int quality) {
+        asked->append(quality);
+        return QByteArray(int(sizes.value(quality, 1)), 'x');
+    };
+}
+
+} // namespace
+
+class TestWriter : public QObject {
+    Q_OBJECT
+
+private slots:
+    void nextFactor_data()
+    {
+        QTest::addColumn<double>("quality");
+        QTest::addColumn<double>("ratio");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("90 2.44") << 90.0 << 2.44 << 60;
+        QTest::newRow("100 3.5") << 100.0 << 3.5 << 95;
+        QTest::newRow("97 3.5") << 97.0 << 3.5 << 77;
+        QTest::newRow("96 3.5") << 96.0 << 3.5 << 56;
+        QTest::newRow("95 2.5") << 95.0 << 2.5 << 90;
+        QTest::newRow("60 1.367") << 60.0 << 1.367 << 51;
+        QTest::newRow("51 1.074") << 51.0 << 1.074 << 48;
+        QTest::newRow("80 1.05") << 80.0 << 1.05 << 78;
+        QTest::newRow("80 1.0") << 80.0 << 1.0 << 79;
+        // Bounds met in single precision: exactly 3, 2 and 1.5 belong to the row below.
+        QTest::newRow("80 3 exactly") << 80.0 << 3.0 << 50;
+        QTest::newRow("80 2 exactly") << 80.0 << 2.0 << 60;
+        QTest::newRow("80 1.5 exactly") << 80.0 << 1.5 << 70;
+        // 1.1f, 1.2f and 1.7f widened to double lie above 1.1, 1.2 and 1.7: the larger
+        // step. 1.3f lies below 1.3: the smaller one.
+        QTest::newRow("80 1.1f") << 80.0 << double(1.1f) << 76;
+        QTest::newRow("80 1.2f") << 80.0 << double(1.2f) << 72;
+        QTest::newRow("80 1.7f") << 80.0 << double(1.7f) << 60;
+        QTest::newRow("80 1.3f") << 80.0 << double(1.3f) << 72;
+        // The same ratio as a sum: 112640 / 102400 in single precision is 1.1f.
+        QTest::newRow("80 112640/102400") << 80.0 << double(float(112640) / float(102400)) << 76;
+        QTest::newRow("98 4") << 98.0 << 4.0 << 78;
+        QTest::newRow("94 4") << 94.0 << 4.0 << 54;
+        QTest::newRow("96 1.35") << 96.0 << 1.35 << 92;
+        QTest::newRow("95 1.16") << 95.0 << 1.16 << 93;
+        QTest::newRow("95 1.03") << 95.0 << 1.03 << 94;
+        QTest::newRow("20 0.5") << 20.0 << 0.5 << 19;
+    }
+    void nextFactor()
+    {
+        QFETCH(double, quality);
+        QFETCH(double, ratio);
+        QFETCH(int, expected);
+        QCOMPARE(int(ImageWriter::nextFactorForFactor(quality, ratio)), expected);
+    }
+
+    void searchFollowsTheTable()
+    {
+        QList<int> asked;
+        QList<QPair<int, qint64>> log;
+        const QMap<int, qint64> sizes{{90, 250000}, {60, 140000}, {51, 110000}, {48, 100000}};
+        const QByteArray data =
+            ImageWriter::searchQuality(90, 100, fakeSizes(sizes, &asked), [&](int q, qint64 b) {
+                log.append({q, b});
+            });
+        QCOMPARE(asked, (QList<int>{90, 60, 51, 48}));
+        QCOMPARE(data.size(), 100000);
+        QCOMPARE(log.size(), 4);
+        QCOMPARE(log.last(), (QPair<int, qint64>(48, 100000)));
+    }
+
+    void exactlyTheLimitIsTooLarge_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("102400") << qint64(102400) << false;
+        QTest::newRow("102399") << qint64(102399) << true;
+    }
+    void exactlyTheLimitIsTooLarge()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, taken);
+        QList<int> asked;
+        const QByteArray data =
+            ImageWriter::searchQuality(80, 100, fakeSizes({{80, size}, {78, 1000}}, &asked));
+        QCOMPARE(asked.first(), 80);
+        if (taken) {
+            QCOMPARE(data.size(), int(size));
+            QCOMPARE(asked.size(), 1);
+        } else {
+            // 102400 / 102400 = 1.0: the next try is one quality lower.
+            QCOMPARE(asked, (QList<int>{80, 79}));
+        }
+    }
+
+    void noLimitTakesTheFirstAttempt()
+    {
+        QList<int> asked;
+        const QByteArray data =
+            ImageWriter::searchQuality(90, 0, fakeSizes({{90, 50'000'000}}, &asked));
+        QCOMPARE(asked, QList<int>{90});
+        QCOMPARE(data.size(), 50'000'000);
+    }
+
+    void nothingFitsGivesNothing()
+    {
+        QList<int> asked;
+        QMap<int, qint64> sizes;
+        for (int q = 1; q <= 100; ++q)
+            sizes[q] = 200000;
+        const QByteArray data = ImageWriter::searchQuality(30, 10, fakeSizes(sizes, &asked));
+        QVERIFY(data.isEmpty());
+        QVERIFY(asked.size() <= 30);
+        // Every step lowers the quality.
+        for (int i = 1; i < asked.size(); ++i)
+            QVERIFY(asked[i] < asked[i - 1]);
+    }
+
+    void qualityZeroMakesNoAttempt()
+    {
+        QList<int> asked;
+        QVERIFY(ImageWriter::searchQuality(0, 0, fakeSizes({}, &asked)).isEmpty());
+        QVERIFY(ImageWriter::searchQuality(-5, 100, fakeSizes({}, &asked)).isEmpty());
+        QVERIFY(asked.isEmpty());
+    }
+
+    void failedEncodeEndsTheSearch()
+    {
+        int calls = 0;
+        const QByteArray data = ImageWriter::searchQuality(90, 100, [&](int) {
+            ++calls;
+            return QByteArray();
+        });
+        QVERIFY(data.isEmpty());
+        QCOMPARE(calls, 1);
+    }
+
+    // The prepared planes must give the very files libjpeg makes from RGB itself,
+    // including the odd sizes where the edges are replicated.
+    void encoderMatchesLibjpeg_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("quality");
+        QTest::newRow("1x1") << QSize(1, 1) << 90;
+        QTest::newRow("7x5") << QSize(7, 5) << 75;
+        QTest::newRow("16x16") << QSize(16, 16) << 100;
+        QTest::newRow("17x33") << QSize(17, 33) << 90;
+        QTest::newRow("100x37") << QSize(100, 37) << 10;
+        QTest::newRow("333x211") << QSize(333, 211) << 50;
+        QTest::newRow("64x3") << QSize(64, 3) << 1;
+    }
+    void encoderMatchesLibjpeg()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, quality);
+        const QImage image = photoLike(size.width(), size.height());
+        const QByteArray ours = JpegEncoder(image).encode(quality);
+        const QByteArray reference = JpegEncoder::encodeRgb(image, quality);
+        QVERIFY(!ours.isEmpty());
+        QCOMPARE(ours.size(), reference.size());
+        QVERIFY(ours == reference);
+    }
+
+    void jpegIsBaseline420()
+    {
+        const QByteArray data = JpegEncoder(photoLike(64, 48)).encode(90);
+        // SOF0 (baseline), three components: Y 2x2, Cb 1x1, Cr 1x1.
+        const int sof = data.indexOf(QByteArray("\xFF\xC0", 2));
+        QVERIFY(sof > 0);
+        QCOMPARE(int(uchar(data[sof + 9])), 3);
+        QCOMPARE(int(uchar(data[sof + 11])), 0x22);
+        QCOMPARE(int(uchar(data[sof + 14])), 0x11);
+        QCOMPARE(int(uchar(data[sof + 17])), 0x11);
+        QVERIFY(data.indexOf(QByteArray("\xFF\xC2", 2)) < 0);
+    }
+
+    void transparentBecomesWhite_data()
+    {
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<int>("format");
+        QTest::newRow("clear premultiplied")
+            << QColor(0, 0, 0, 0) << int(QImage::Format_ARGB32_Premultiplied);
+        QTest::newRow("clear plain") << QColor(0, 0, 0, 0) << int(QImage::Format_ARGB32);
+        QTest::newRow("half red") << QColor(255, 0, 0, 128) << int(QImage::Format_ARGB32);
+        QTest::newRow("quarter blue 16-bit") << QColor(0, 0, 255, 64) << int(QImage::Format_RGBA64);
+        QTest::newRow("opaque green") << QColor(0, 160, 0, 255) << int(QImage::Format_ARGB32);
+    }
+    void transparentBecomesWhite()
+    {
+        QFETCH(QColor, colour);
+        QFETCH(int, format);
+        QImage image(48, 32, QImage::Format(format));
+        image.fill(colour);
+        const QImage decoded = decode(ImageWriter::encode(image, {}));
+        QCOMPARE(decoded.size(), image.size());
+        // Laid over white: c * a + 255 * (1 - a).
+        const double a = colour.alpha() / 255.0;
+        auto over = [a](int c) { return c * a + 255 * (1 - a); };
+        const QColor got = decoded.pixelColor(24, 16);
+        QVERIFY2(qAbs(got.red() - over(colour.red())) <= 3, qPrintable(got.name()));
+        QVERIFY2(qAbs(got.green() - over(colour.green())) <= 3, qPrintable(got.name()));
+        QVERIFY2(qAbs(got.blue() - over(colour.blue())) <= 3, qPrintable(got.name()));
+    }
+
+    void otherFormatsEncode_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("grayscale") << int(QImage::Format_Grayscale8);
+        QTest::newRow("rgb888") << int(QImage::Format_RGB888);
+        QTest::newRow("indexed") << int(QImage::Format_Indexed8);
+        QTest::newRow("rgb16") << int(QImage::Format_RGB16);
+    }
+    void otherFormatsEncode()
+    {
+        QFETCH(int, format);
+        const QImage source = photoLike(70, 45).convertToFormat(QImage::Format(format));
+        const QImage decoded = decode(ImageWriter::encode(source, {}));
+        QCOMPARE(decoded.size(), source.size());
+        const QColor want = source.pixelColor(35, 20);
+        const QColor got = decoded.pixelColor(35, 20);
+        QVERIFY(qAbs(want.red() - got.red()) < 40 && qAbs(want.green() - got.green()) < 40);
+    }
+
+    // Guessing ahead on the other core must never change which file the search keeps.
+    void speculationKeepsTheResult_data()
+    {
+        QTest::addColumn<double>("fraction");
+        QTest::newRow("just under") << 0.98;
+        QTest::newRow("half") << 0.5;
+        QTest::newRow("a third") << 0.33;
+        QTest::newRow("a tenth") << 0.1;
+        QTest::newRow("hopeless") << 0.001;
+    }
+    void speculationKeepsTheResult()
+    {
+        QFETCH(double, fraction);
+        static const QImage image = photoLike(1600, 1000, 11);
+        static const qint64 full = JpegEncoder(image).encode(92).size();
+        const int limitKB = std::max(1, int(full * fraction / 1024));
+
+        ImageWriter::Options options;
+        options.quality = 92;
+        options.limitKB = limitKB;
+        QList<int> fastLog;
+        options.attemptLog = [&](int q, qint64) { fastLog.append(q); };
+        const QByteArray fast = ImageWriter::encode(image, options);
+
+        const JpegEncoder encoder(image);
+        QList<int> plainLog;
+        const QByteArray plain = ImageWriter::searchQuality(
+            92, limitKB, [&](int q) { return encoder.encode(q); },
+            [&](int q, qint64) { plainLog.append(q); });
+        QCOMPARE(fastLog, plainLog);
+        QVERIFY(fast == plain);
+        if (!fast.isEmpty())
+            QVERIFY(fast.size() < (qint64(limitKB) << 10));
+    }
+
+    void pngAndTiffKeepPixels_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QByteArray>("signature");
+        QTest::newRow("png") << 102 << QByteArray("\x89PNG", 4);
+        QTest::newRow("tiff") << 103 << QByteArray("II*\0", 4);
+    }
+    void pngAndTiffKeepPixels()
+    {
+        QFETCH(int, format);
+        QFETCH(QByteArray, signature);
+        QImage image = photoLike(41, 23).convertToFormat(QImage::Format_ARGB32);
+        image.setPixelColor(3, 4, QColor(10, 20, 30, 0));
+        image.setPixelColor(5, 6, QColor(200, 100, 50, 77));
+        ImageWriter::Options options;
+        options.format = format;
+        const QByteArray data = ImageWriter::encode(image, options);
+        QVERIFY(data.startsWith(signature));
+        const QImage back = decode(data).convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(back.size(), image.size());
+        QCOMPARE(back.pixel(0, 0), image.pixel(0, 0));
+        QCOMPARE(qAlpha(back.pixel(3, 4)), 0);
+        // TIFF stores associated alpha: a semi-transparent colour may move by a step.
+        const QColor semi = back.pixelColor(5, 6);
+        QCOMPARE(semi.alpha(), 77);
+        QVERIFY(qAbs(semi.red() - 200) <= 2 && qAbs(semi.green() - 100) <= 2 &&
+                qAbs(semi.blue() - 50) <= 2);
+        QCOMPARE(back.pixel(40, 22), image.pixel(40, 22));
+    }
+
+    void tiffIsLzw()
+    {
+        ImageWriter::Options options;
+        options.format = 103;
+        const QByteArray data = ImageWriter::encode(photoLike(30, 20), options);
+        QCOMPARE(ImageMetadata::metadataForData(data).value("Exif.Image.Compression"),
+                 QStringLiteral("5"));
+    }
+
+    void colourProfileKept_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("jpeg") << 101;
+        QTest::newRow("png") << 102;
+        QTest::newRow("tiff") << 103;
+    }
+    void colourProfileKept()
+    {
+        QFETCH(int, format);
+        const QByteArray profile = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+        QVERIFY(!profile.isEmpty());
+        ImageWriter::Options options;
+        options.format = format;
+        options.iccProfile = profile;
+        const QByteArray data = ImageWriter::encode(photoLike(30, 20), options);
+        QCOMPARE(ImageMetadata::metadataForData(data).iccProfile(), profile);
+        QCOMPARE(decode(data).colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
+    }
+
+    void writeReplacesTheFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("out.jpg");
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old contents");
+        old.close();
+        QVERIFY(ImageWriter::writeImage(photoLike(20, 10), path, {}));
+        QCOMPARE(QImage(path).size(), QSize(20, 10));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.jpg"});
+    }
+
+    void failedWriteKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("why");
+        QTest::newRow("no quality fits") << "limit";
+        QTest::newRow("no picture") << "null";
+        QTest::newRow("disk refuses the bytes") << "fsize";
+        QTest::newRow("no such folder") << "folder";
+    }
+    void failedWriteKeepsTheOldFile()
+    {
+        QFETCH(QString, why);
+        QTemporaryDir dir;
+        QString path = dir.filePath("out.jpg");
+        const QByteArray before = JpegEncoder(photoLike(64, 64, 5)).encode(80);
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write(before);
+        }
+        QImage image = photoLike(400, 400);
+        ImageWriter::Options options;
+        if (why == "limit")
+            options.limitKB = 1;
+        if (why == "null")
+            image = QImage();
+        if (why == "folder")
+            path = dir.filePath("missing/out.jpg");
+
+        bool ok;
+        QString error;
+        if (why == "fsize") {
+            // The kernel refuses writes past this size, as a full disk would.
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit saved;
+            getrlimit(RLIMIT_FSIZE, &saved);
+            rlimit small = saved;
+            small.rlim_cur = 4096;
+            setrlimit(RLIMIT_FSIZE, &small);
+            ok = ImageWriter::writeImage(image, path, options, &error);
+            setrlimit(RLIMIT_FSIZE, &saved);
+        } else {
+            ok = ImageWriter::writeImage(image, path, options, &error);
+        }
+        QVERIFY(!ok);
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(fileBytes(dir.filePath("out.jpg")), before);
+        // No temporary file is left behind either.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.jpg"});
+    }
+
+    void unknownFormatCodesWriteJpeg()
+    {
+        ImageWriter::Options options;
+        options.format = 104;
+        QVERIFY(ImageWriter::encode(photoLike(10, 10), options).startsWith("\xFF\xD8"));
+        options.format = 0;
+        QVERIFY(ImageWriter::encode(photoLike(10, 10), options).startsWith("\xFF\xD8"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWriter)
+#include "test_writer.moc"
