@@ -15,6 +15,7 @@
 class ExportRenderer;
 class ImageMetadata;
 class OutputSettings;
+class QMimeData;
 class QProgressBar;
 class UserDefaults;
 
@@ -69,11 +70,20 @@ public:
     QString writeTmpFileWithFormat(int format);
     void removeTmpFiles();
     ExportRenderer& exportRenderer() { return *_renderer; }
+    // The last export's error message.
+    QString lastError() const { return _lastError; }
     // A full-resolution job is running.
     bool isBusy() const { return _busy; }
 
     // Not owned; shown moving while a composite or an output file is being made.
     void setProgressIndicator(QProgressBar* indicator) { _progressIndicator = indicator; }
+
+    // A re-fit is scheduled (0.1 s after the last resize).
+    bool isFitPending() const { return _fitTimer.isActive(); }
+
+    // Drops come only from other applications (source null) and carry a local file or
+    // image data.
+    static bool acceptsDrop(const QMimeData* mime, const QObject* source);
 
     // The placeholder's and the photo's tooltips.
     static QString emptyToolTip();
@@ -131,5 +141,7 @@ private:
     QPointF _currentPoint;
     QPointF _translation;
     QTimer _fitTimer;
+    bool _resizedWhileDown = false;
     bool _busy = false;
+    QString _lastError;
 };

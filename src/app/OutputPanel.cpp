@@ -1,0 +1,263 @@
+#include "OutputPanel.h"
+
+#include "app/OutputSettings.h"
+#include "foundation/DefaultsKeys.h"
+#include "foundation/PopUpByTag.h"
+#include "foundation/UserDefaults.h"
+#include "ui/ZTStepper.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProgressBar>
+#include <QSignalBlocker>
+#include <QToolButton>
+
+namespace {
+constexpr int kMinQuality = 1;
+constexpr int kMaxQuality = 100;
+constexpr int kQualityIncrement = 5;
+constexpr int kMaxLimitKB = 1024 * 1024; // 1 GB; the writer shifts the value by 10 bits
+
+QLabel* makeLabel(const QString& text, QWidget* buddy, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    return label;
+}
+} // namespace
+
+OutputPanel::OutputPanel(OutputSettings& settings, QWidget* parent)
+    : QWidget(parent), _settings(settings), _defaults(settings.userDefaults())
+{
+    _build();
+    _bind();
+}
+
+void OutputPanel::_build()
+{
+    _filenameTF = new QLineEdit(this);
+    _filenameTF->setObjectName(QStringLiteral("filenameTF"));
+    _filenameTF->setPlaceholderText(tr("No photo"));
+    _filenameTF->setToolTip(tr("The name of the framed photo"));
+    _filenameTF->setMinimumWidth(160);
+
+    _formatPop = new QComboBox(this);
+    _formatPop->setObjectName(QStringLiteral("fileFormatPop"));
+    _formatPop->addItem(QStringLiteral("JPEG"), int(FormatJPEG));
+    _formatPop->addItem(QStringLiteral("PNG"), int(FormatPNG));
+    _formatPop->addItem(QStringLiteral("TIFF"), int(FormatTIFF));
+
+    _qualityTF = new QLineEdit(this);
+    _qualityTF->setObjectName(QStringLiteral("qualityTF"));
+    _qualityTF->setValidator(new QIntValidator(kMinQuality, kMaxQuality, _qualityTF));
+    _qualityTF->setAlignment(Qt::AlignRight);
+    _qualityTF->setMaximumWidth(
+        _qualityTF->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 16);
+    _qualityStepper = new ZTStepper(this);
+    _qualityStepper->setObjectName(QStringLiteral("qualityStepper"));
+    _qualityStepper->setRange(kMinQuality, kMaxQuality);
+    _qualityStepper->setIncrement(kQualityIncrement);
+
+    _limitBtn = new QCheckBox(tr("Limit to"), this);
+    _limitBtn->setObjectName(QStringLiteral("limitFilesizeBtn"));
+    _limitTF = new QLineEdit(this);
+    _limitTF->setObjectName(QStringLiteral("filesizeLimitTF"));
+    _limitTF->setValidator(new QIntValidator(1, kMaxLimitKB, _limitTF));
+    _limitTF->setAlignment(Qt::AlignRight);
+    _limitTF->setMaximumWidth(_limitTF->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) +
+                              16);
+    _limitUnit = new QLabel(QStringLiteral("KB"), this);
+
+    _transparentBackgroundBtn = new QCheckBox(tr("Transparent background"), this);
+    _transparentBackgroundBtn->setObjectName(QStringLiteral("transparentBackgroundBtn"));
+    _metadataBtn = new QCheckBox(tr("Keep metadata"), this);
+    _metadataBtn->setObjectName(QStringLiteral("preserveMetadataBtn"));
+    _metadataBtn->setToolTip(tr("Copy the photo's EXIF, IPTC and XMP data into the framed photo"));
+
+    _colorBtn = new QToolButton(this);
+    _colorBtn->setObjectName(QStringLiteral("colorBtn"));
+    _colorBtn->setText(tr("Colour"));
+    _colorBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    _colorBtn->setToolTip(tr("Choose the frame colour"));
+    connect(_colorBtn, &QToolButton::clicked, this, &OutputPanel::colorButtonClicked);
+
+    _filesizeTF = new QLabel(this);
+    _filesizeTF->setObjectName(QStringLiteral("filesizeTF"));
+    _filesizeTF->setMinimumWidth(
+        _filesizeTF->fontMetrics().horizontalAdvance(QStringLiteral("1024.00 KB")));
+    _filesizeTF->setToolTip(tr("Size of the file written last"));
+
+    _progressIndicator = new QProgressBar(this);
+    _progressIndicator->setObjectName(QStringLiteral("progressIndicator"));
+    _progressIndicator->setRange(0, 0);
+    _progressIndicator->setTextVisible(false);
+    _progressIndicator->setMaximumWidth(90);
+    QSizePolicy keepPlace = _progressIndicator->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    _progressIndicator->setSizePolicy(keepPlace);
+    _progressIndicator->hide();
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(10, 6, 10, 8);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(6);
+
+    auto* quality = new QHBoxLayout;
+    quality->setSpacing(2);
+    quality->addWidget(_qualityTF);
+    quality->addWidget(_qualityStepper);
+    auto* limit = new QHBoxLayout;
+    limit->setSpacing(4);
+    limit->addWidget(_limitBtn);
+    limit->addWidget(_limitTF);
+    limit->addWidget(_limitUnit);
+
+    // Row 0: what is written. Row 1: how it looks.
+    grid->addWidget(makeLabel(tr("Name:"), _filenameTF, this), 0, 0, Qt::AlignRight);
+    grid->addWidget(_filenameTF, 0, 1);
+    grid->addWidget(makeLabel(tr("Format:"), _formatPop, this), 0, 2, Qt::AlignRight);
+    grid->addWidget(_formatPop, 0, 3);
+    grid->addWidget(makeLabel(tr("Quality:"), _qualityTF, this), 0, 4, Qt::AlignRight);
+    grid->addLayout(quality, 0, 5);
+    grid->addLayout(limit, 0, 6);
+    grid->addWidget(makeLabel(tr("Size:"), _filesizeTF, this), 0, 8, Qt::AlignRight);
+    grid->addWidget(_filesizeTF, 0, 9);
+
+    grid->addWidget(_colorBtn, 1, 1, Qt::AlignLeft);
+    auto* checks = new QHBoxLayout;
+    checks->setSpacing(16);
+    checks->addWidget(_transparentBackgroundBtn);
+    checks->addWidget(_metadataBtn);
+    checks->addStretch(1);
+    grid->addLayout(checks, 1, 2, 1, 5);
+    grid->addWidget(_progressIndicator, 1, 8, 1, 2, Qt::AlignRight);
+    grid->setColumnStretch(1, 2);
+    grid->setColumnStretch(7, 1);
+}
+
+void OutputPanel::_bind()
+{
+    // From the model to the controls.
+    auto showFormat = [this](int format) {
+        QSignalBlocker block(_formatPop);
+        PopUpByTag::selectItemWithTag(_formatPop, format);
+        _updateEnabled();
+    };
+    auto showQuality = [this](int quality) {
+        _qualityTF->setText(QString::number(quality));
+        _qualityStepper->setValue(quality);
+    };
+    auto showLimit = [this](bool) {
+        QSignalBlocker block(_limitBtn);
+        _limitBtn->setChecked(_settings.limitFilesize());
+        _updateEnabled();
+    };
+    auto showLimitKB = [this] { _limitTF->setText(QString::number(_settings.filesizeLimit())); };
+    auto showTransparent = [this](bool) {
+        QSignalBlocker block(_transparentBackgroundBtn);
+        _transparentBackgroundBtn->setChecked(_settings.transparentBackground());
+    };
+    auto showMetadata = [this](bool) {
+        QSignalBlocker block(_metadataBtn);
+        _metadataBtn->setChecked(_settings.preserveMetadata());
+    };
+    connect(&_settings, &OutputSettings::fileFormatChanged, this, showFormat);
+    connect(&_settings, &OutputSettings::jpegQualityChanged, this, showQuality);
+    connect(&_settings, &OutputSettings::limitFilesizeChanged, this, showLimit);
+    connect(&_settings, &OutputSettings::transparentBackgroundChanged, this, showTransparent);
+    connect(&_settings, &OutputSettings::preserveMetadataChanged, this, showMetadata);
+    // The size limit and its switch can change in the settings without a setter.
+    _defaults.addObserver({DefFilesizeLimit, DefLimitFilesize}, this,
+                          [showLimitKB, showLimit](const QString&, const QVariant&) {
+                              showLimitKB();
+                              showLimit(true);
+                          });
+
+    // From the controls to the model.
+    connect(_formatPop, &QComboBox::currentIndexChanged, this,
+            [this] { _settings.setFileFormat(PopUpByTag::selectedTag(_formatPop, FormatJPEG)); });
+    connect(_qualityTF, &QLineEdit::editingFinished, this, &OutputPanel::_commitQuality);
+    connect(_qualityStepper, &ZTStepper::stepped, this,
+            [this](int value) { _qualityTF->setText(QString::number(value)); });
+    connect(_qualityStepper, &ZTStepper::targetActionRequested, this, &OutputPanel::_commitQuality);
+    connect(_limitBtn, &QCheckBox::toggled, this,
+            [this](bool on) { _settings.setLimitFilesize(on); });
+    connect(_limitTF, &QLineEdit::editingFinished, this, &OutputPanel::_commitFilesizeLimit);
+    connect(_transparentBackgroundBtn, &QCheckBox::toggled, this,
+            [this](bool on) { _settings.setTransparentBackground(on); });
+    connect(_metadataBtn, &QCheckBox::toggled, this,
+            [this](bool on) { _settings.setPreserveMetadata(on); });
+
+    showFormat(_settings.fileFormat());
+    showQuality(_settings.jpegQuality());
+    showLimitKB();
+    showLimit(true);
+    showTransparent(true);
+    showMetadata(true);
+}
+
+void OutputPanel::_commitQuality()
+{
+    bool ok = false;
+    const int quality = _qualityTF->text().toInt(&ok);
+    if (!ok) {
+        _qualityTF->setText(QString::number(_settings.jpegQuality()));
+        return;
+    }
+    const int clamped = qBound(kMinQuality, quality, kMaxQuality);
+    if (clamped != _settings.jpegQuality())
+        _settings.setJpegQuality(clamped);
+    else
+        _qualityTF->setText(QString::number(clamped));
+    _qualityStepper->setValue(clamped);
+}
+
+void OutputPanel::_commitFilesizeLimit()
+{
+    bool ok = false;
+    const int limit = _limitTF->text().toInt(&ok);
+    if (!ok || limit < 1) {
+        _limitTF->setText(QString::number(_settings.filesizeLimit()));
+        return;
+    }
+    if (limit != _settings.filesizeLimit())
+        _defaults.setInteger(qMin(limit, kMaxLimitKB), DefFilesizeLimit);
+}
+
+void OutputPanel::_updateEnabled()
+{
+    const bool lossy = _settings.lossyFormat();
+    _qualityTF->setEnabled(lossy);
+    _qualityStepper->setEnabled(lossy);
+    _limitBtn->setEnabled(lossy);
+    _limitTF->setEnabled(lossy && _settings.limitFilesize());
+    _limitUnit->setEnabled(lossy && _settings.limitFilesize());
+    _transparentBackgroundBtn->setEnabled(_settings.transparentBackgroundSupported());
+    _metadataBtn->setEnabled(_settings.metadataSupported());
+}
+
+void OutputPanel::setSwatchColor(const std::optional<QColor>& color)
+{
+    QPixmap swatch(20, 14);
+    swatch.fill(Qt::transparent);
+    QPainter painter(&swatch);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box(0.5, 0.5, 19, 13);
+    if (color) {
+        painter.fillRect(box, *color);
+    } else {
+        painter.fillRect(box, Qt::white);
+        painter.setPen(QPen(QColor(0xd0, 0x30, 0x30), 1.5));
+        painter.drawLine(box.bottomLeft(), box.topRight());
+    }
+    painter.setPen(QColor(0x60, 0x60, 0x60));
+    painter.drawRect(box);
+    painter.end();
+    _colorBtn->setIcon(QIcon(swatch));
+}

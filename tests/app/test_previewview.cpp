@@ -1,0 +1,370 @@
+#include "app/OutputSettings.h"
+#include "compositing/PreviewView.h"
+#include "foundation/DefaultsKeys.h"
+#include "foundation/UserDefaults.h"
+
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+
+namespace {
+
+// Every pixel tells where it came from: red = x, green = y.
+QImage coordinatePhoto(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x % 256, y % 256, 128));
+    return image;
+}
+
+void sendMouse(QWidget* widget, QEvent::Type type, QPointF pos,
+               Qt::MouseButton button = Qt::LeftButton,
+               Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent event(type, pos, widget->mapToGlobal(pos), button, buttons, modifiers);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+} // namespace
+
+class TestPreviewView : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void reducedSize_data();
+    void reducedSize();
+    void dimensionReported();
+    void dragMovesPhotoUpAndRight();
+    void dragStepsOnlyWhileButtonDown();
+    void refitScalesTranslation();
+    void noRefitWhileMouseDown();
+    void newFrameOrPhotoResetsTranslationColourKeepsIt();
+    void placeholderTooltips();
+    void dropsOnlyFromOtherApplications_data();
+    void dropsOnlyFromOtherApplications();
+    void droppedFileIsHandedOver();
+    void doubleClickIsReported();
+    void autoRotateChangeRebuildsOverlay();
+    void exportWritesFullResolution();
+    void secondExportRefusedWhileBusy();
+
+private:
+    QTemporaryDir _dir;
+    std::unique_ptr<UserDefaults> _defaults;
+    std::unique_ptr<OutputSettings> _settings;
+    std::unique_ptr<PreviewView> _view;
+    void makeView(QSize fit);
+};
+
+void TestPreviewView::init()
+{
+    QVERIFY(_dir.isValid());
+    _defaults = std::make_unique<UserDefaults>(_dir.filePath(QStringLiteral("prefs.plist")));
+    _defaults->registerDefaults(OutputSettings::factoryDefaults());
+    _settings = std::make_unique<OutputSettings>(*_defaults);
+}
+
+void TestPreviewView::cleanup()
+{
+    _view.reset();
+    _settings.reset();
+    _defaults.reset();
+}
+
+void TestPreviewView::makeView(QSize fit)
+{
+    _view = std::make_unique<PreviewView>(*_defaults, *_settings);
+    _view->setContentsMargins(0, 0, 0, 0);
+    _view->setMinimumSize(1, 1);
+    _view->resize(fit);
+    // Shown, so that resizes arrive as they would in the window.
+    _view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(_view.get()));
+    QCOMPARE(_view->fitSize(), fit);
+}
+
+void TestPreviewView::reducedSize_data()
+{
+    QTest::addColumn<QSize>("photo");
+    QTest::addColumn<QSize>("view");
+    QTest::addColumn<QSize>("expected");
+    QTest::newRow("landscape") << QSize(4000, 3000) << QSize(500, 400) << QSize(500, 375);
+    QTest::newRow("portrait") << QSize(3000, 4000) << QSize(500, 400) << QSize(300, 400);
+    QTest::newRow("small photo not enlarged")
+        << QSize(400, 300) << QSize(500, 400) << QSize(400, 300);
+}
+
+void TestPreviewView::reducedSize()
+{
+    QFETCH(QSize, photo);
+    QFETCH(QSize, view);
+    QFETCH(QSize, expected);
+    makeView(view);
+    QImage image(photo, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    _view->setImage(image);
+    QCOMPARE(_view->reducedImage().size(), expected);
+    // Without a frame the view shows the reduced photo itself.
+    QCOMPARE(_view->image().size(), expected);
+}
+
+void TestPreviewView::dimensionReported()
+{
+    makeView(QSize(200, 150));
+    QSignalSpy spy(_view.get(), &PreviewView::dimensionChanged);
+    _view->setImage(coordinatePhoto(640, 480));
+    _view->setImage(QImage());
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.at(0).at(0).toSize(), QSize(640, 480));
+    QCOMPARE(spy.at(1).at(0).toSize(), QSize(0, 0));
+    QVERIFY(!_view->hasImage());
+    QVERIFY(_view->image().isNull());
+}
+
+void TestPreviewView::dragMovesPhotoUpAndRight()
+{
+    makeView(QSize(200, 100));
+    const QImage photo = coordinatePhoto(200, 100);
+    _view->setImage(photo);
+    QCOMPARE(_view->reducedImage().size(), QSize(200, 100));
+
+    // 30 to the right and 10 up on the screen (the widget's y grows downward).
+    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(50, 50));
+    QVERIFY(_view->isMouseDown());
+    sendMouse(_view.get(), QEvent::MouseMove, QPointF(80, 40));
+    QCOMPARE(_view->currentOffset(), QPointF(30, 10));
+    QCOMPARE(_view->translation(), QPointF(0, 0));
+
+    const QImage shown = _view->image().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(shown.size(), QSize(200, 100));
+    // Moved right: the left 30 columns are uncovered. Moved up: the bottom 10 rows are.
+    QCOMPARE(qAlpha(shown.pixel(10, 50)), 0);
+    QCOMPARE(qAlpha(shown.pixel(100, 95)), 0);
+    // Photo pixel (x, y) now sits at (x + 30, y - 10).
+    QCOMPARE(shown.pixel(30, 0), photo.pixel(0, 10));
+    QCOMPARE(shown.pixel(199, 89), photo.pixel(169, 99));
+    QCOMPARE(shown.pixel(100, 40), photo.pixel(70, 50));
+
+    sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(80, 40));
+    QVERIFY(!_view->isMouseDown());
+    QCOMPARE(_view->translation(), QPointF(30, 10));
+    QCOMPARE(_view->currentOffset(), QPointF(30, 10));
+}
+
+void TestPreviewView::dragStepsOnlyWhileButtonDown()
+{
+    makeView(QSize(200, 100));
+    _view->setImage(coordinatePhoto(200, 100));
+    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(10, 10));
+    sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(20, 10));
+    QCOMPARE(_view->translation(), QPointF(10, 0));
+    // Moves after the button came up do not drag.
+    sendMouse(_view.get(), QEvent::MouseMove, QPointF(90, 90));
+    QCOMPARE(_view->currentOffset(), QPointF(10, 0));
+    // A right-button press is no drag either.
+    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton);
+    QVERIFY(!_view->isMouseDown());
+}
+
+void TestPreviewView::refitScalesTranslation()
+{
+    makeView(QSize(200, 150));
+    _view->setImage(coordinatePhoto(800, 600));
+    QCOMPARE(_view->reducedImage().width(), 200);
+    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(100, 75));
+    sendMouse(_view.get(), QEvent::MouseMove, QPointF(130, 75));
+    sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(130, 75));
+    QCOMPARE(_view->translation(), QPointF(30, 0));
+
+    _view->resize(400, 300);
+    QVERIFY(_view->isFitPending());
+    _view->fitImage();
+    QCOMPARE(_view->reducedImage().width(), 400);
+    QCOMPARE(_view->translation(), QPointF(60, 0));
+    // Shown 60 points right of its unshifted place: photo column 0 at view column 60.
+    const QImage shown = _view->image().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(qAlpha(shown.pixel(59, 150)), 0);
+    QVERIFY(qAlpha(shown.pixel(60, 150)) > 0);
+}
+
+void TestPreviewView::noRefitWhileMouseDown()
+{
+    makeView(QSize(200, 150));
+    _view->setImage(coordinatePhoto(800, 600));
+    QTRY_VERIFY(!_view->isFitPending());
+    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(100, 75));
+    _view->resize(400, 300);
+    QVERIFY(!_view->isFitPending());
+    QCOMPARE(_view->reducedImage().width(), 200);
+    // Once the button is up the photo is fitted to the new size after all.
+    sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(100, 75));
+    QVERIFY(_view->isFitPending());
+}
+
+void TestPreviewView::newFrameOrPhotoResetsTranslationColourKeepsIt()
+{
+    makeView(QSize(200, 100));
+    _view->setImage(coordinatePhoto(200, 100));
+    auto drag = [this] {
+        sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(10, 10));
+        sendMouse(_view.get(), QEvent::MouseMove, QPointF(25, 10));
+        sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(25, 10));
+        QCOMPARE(_view->translation(), QPointF(15, 0));
+    };
+    drag();
+    _view->setBorderColor(QColor(Qt::red));
+    QCOMPARE(_view->translation(), QPointF(15, 0));
+    _view->setBorderImage(QImage());
+    QCOMPARE(_view->translation(), QPointF(0, 0));
+    drag();
+    _view->setImage(coordinatePhoto(200, 100));
+    QCOMPARE(_view->translation(), QPointF(0, 0));
+}
+
+void TestPreviewView::placeholderTooltips()
+{
+    makeView(QSize(200, 100));
+    QCOMPARE(_view->toolTip(), QStringLiteral("Drop an image file here to open."));
+    _view->setImage(coordinatePhoto(20, 10));
+    QCOMPARE(_view->toolTip(),
+             QStringLiteral("Drag to re-position image or Ctrl-Click for options."));
+    _view->setImage(QImage());
+    QCOMPARE(_view->toolTip(), QStringLiteral("Drop an image file here to open."));
+}
+
+void TestPreviewView::dropsOnlyFromOtherApplications_data()
+{
+    QTest::addColumn<bool>("fromInside");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("file from another application") << false << "file" << true;
+    QTest::newRow("file dragged inside (proxy icon)") << true << "file" << false;
+    QTest::newRow("image data from outside") << false << "image" << true;
+    QTest::newRow("image data from inside") << true << "image" << false;
+    QTest::newRow("web address only") << false << "web" << false;
+    QTest::newRow("text only") << false << "text" << false;
+}
+
+void TestPreviewView::dropsOnlyFromOtherApplications()
+{
+    QFETCH(bool, fromInside);
+    QFETCH(QString, kind);
+    QFETCH(bool, accepted);
+    QMimeData mime;
+    if (kind == QLatin1String("file"))
+        mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/photos/a.jpg"))});
+    else if (kind == QLatin1String("image"))
+        mime.setImageData(coordinatePhoto(4, 4));
+    else if (kind == QLatin1String("web"))
+        mime.setUrls({QUrl(QStringLiteral("https://example.org/a.jpg"))});
+    else
+        mime.setText(QStringLiteral("/photos/a.jpg"));
+    QObject insideSource;
+    QCOMPARE(PreviewView::acceptsDrop(&mime, fromInside ? &insideSource : nullptr), accepted);
+}
+
+void TestPreviewView::droppedFileIsHandedOver()
+{
+    makeView(QSize(200, 100));
+    QSignalSpy dropped(_view.get(), &PreviewView::fileDropped);
+    QMimeData mime;
+    mime.setUrls({QUrl(QStringLiteral("https://example.org/x.jpg")),
+                  QUrl::fromLocalFile(QStringLiteral("/photos/b.png"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(_view.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QCOMPARE(enter.dropAction(), Qt::CopyAction);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(_view.get(), &drop);
+    QCOMPARE(dropped.count(), 1);
+    QCOMPARE(dropped.at(0).at(0).toString(), QStringLiteral("/photos/b.png"));
+}
+
+void TestPreviewView::doubleClickIsReported()
+{
+    makeView(QSize(200, 100));
+    QSignalSpy doubled(_view.get(), &PreviewView::doubleClicked);
+    // Also without a photo: the send-to side decides there is nothing to send.
+    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(10, 10));
+    sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(10, 10));
+    QCOMPARE(doubled.count(), 0);
+    sendMouse(_view.get(), QEvent::MouseButtonDblClick, QPointF(10, 10));
+    sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(10, 10));
+    QCOMPARE(doubled.count(), 1);
+}
+
+void TestPreviewView::autoRotateChangeRebuildsOverlay()
+{
+    makeView(QSize(80, 40));
+    QImage photo(80, 40, QImage::Format_RGB32);
+    photo.fill(Qt::green);
+    // A portrait alpha frame: left half opaque red, right half clear.
+    QImage frame(20, 40, QImage::Format_ARGB32);
+    frame.fill(Qt::transparent);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 10; ++x)
+            frame.setPixel(x, y, qRgba(255, 0, 0, 255));
+    _defaults->setBool(true, DefAutoRotateBorder);
+    _view->setImage(photo);
+    _view->setBorderImage(frame);
+    // Turned clockwise, the frame's left edge is the top edge.
+    QImage shown = _view->image().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(shown.pixel(70, 5), qRgb(255, 0, 0));
+    QCOMPARE(shown.pixel(5, 35), qRgb(0, 255, 0));
+
+    _defaults->setBool(false, DefAutoRotateBorder);
+    shown = _view->image().convertToFormat(QImage::Format_ARGB32);
+    // Stretched as it is: the left half is red.
+    QCOMPARE(shown.pixel(5, 35), qRgb(255, 0, 0));
+    QCOMPARE(shown.pixel(70, 5), qRgb(0, 255, 0));
+}
+
+void TestPreviewView::exportWritesFullResolution()
+{
+    makeView(QSize(100, 75));
+    _view->setImage(coordinatePhoto(400, 300));
+    _view->setDocumentNameProvider([] { return QStringLiteral("Beach"); });
+    QSignalSpy busy(_view.get(), &PreviewView::busyChanged);
+    const QString target = _dir.filePath(QStringLiteral("out.png"));
+    const QString written = _view->writeImageToFile(target, FormatPNG, 90, false);
+    QCOMPARE(written, target);
+    QVERIFY(!_view->isBusy());
+    QCOMPARE(busy.count(), 2);
+    QCOMPARE(busy.at(0).at(0).toBool(), true);
+    QCOMPARE(busy.at(1).at(0).toBool(), false);
+    const QImage back(written);
+    QCOMPARE(back.size(), QSize(400, 300));
+    QCOMPARE(back.pixel(123, 45) & 0xffffff, coordinatePhoto(400, 300).pixel(123, 45) & 0xffffff);
+
+    // Without a photo nothing is written.
+    _view->setImage(QImage());
+    QVERIFY(_view->writeTmpFile().isEmpty());
+}
+
+void TestPreviewView::secondExportRefusedWhileBusy()
+{
+    makeView(QSize(100, 75));
+    _view->setImage(coordinatePhoto(400, 300));
+    QString nested = QStringLiteral("not asked");
+    connect(_view.get(), &PreviewView::busyChanged, this, [&](bool busy) {
+        if (busy)
+            nested = _view->writeImageToFile(_dir.filePath(QStringLiteral("second.png")), FormatPNG,
+                                             90, false);
+    });
+    const QString first =
+        _view->writeImageToFile(_dir.filePath(QStringLiteral("first.png")), FormatPNG, 90, false);
+    QVERIFY(!first.isEmpty());
+    QVERIFY(nested.isEmpty());
+    QVERIFY(!QFile::exists(_dir.filePath(QStringLiteral("second.png"))));
+}
+
+QTEST_MAIN(TestPreviewView)
+#include "test_previewview.moc"

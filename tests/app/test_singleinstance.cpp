@@ -1,0 +1,119 @@
+#include "app/SingleInstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void secondLaunchHandsOverFiles_data();
+    void secondLaunchHandsOverFiles();
+    void nobodyListening();
+    void staleSocketIsTakenOver();
+    void defaultNameIsPrivate();
+    void decodeRejectsGarbage_data();
+    void decodeRejectsGarbage();
+
+private:
+    QString socketPath() const { return _dir.filePath(QStringLiteral("velluma.socket")); }
+    QTemporaryDir _dir;
+};
+
+void TestSingleInstance::init()
+{
+    QVERIFY(_dir.isValid());
+    QFile::remove(socketPath());
+}
+
+void TestSingleInstance::secondLaunchHandsOverFiles_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("expected");
+    const QString cwd = QDir::currentPath();
+    QTest::newRow("absolute") << QStringList{QStringLiteral("/photos/Beach.jpg")}
+                              << QStringList{QStringLiteral("/photos/Beach.jpg")};
+    QTest::newRow("relative to the second launch")
+        << QStringList{QStringLiteral("Beach.jpg")}
+        << QStringList{cwd + QStringLiteral("/Beach.jpg")};
+    QTest::newRow("two, with a space and non-ASCII")
+        << QStringList{QStringLiteral("/a b/Ça.png"), QStringLiteral("/x/y.tiff")}
+        << QStringList{QStringLiteral("/a b/Ça.png"), QStringLiteral("/x/y.tiff")};
+    QTest::newRow("none: only bring the window up") << QStringList() << QStringList();
+}
+
+void TestSingleInstance::secondLaunchHandsOverFiles()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, expected);
+
+    SingleInstance first(socketPath());
+    QVERIFY(first.listen());
+    QSignalSpy received(&first, &SingleInstance::filesReceived);
+
+    SingleInstance second(socketPath());
+    QVERIFY(!second.listen());
+    QVERIFY(!second.isListening());
+    QVERIFY(second.sendToRunningInstance(arguments));
+
+    QVERIFY(received.wait(5000));
+    QCOMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toStringList(), expected);
+    // The first one keeps listening for the next launch.
+    QVERIFY(first.isListening());
+}
+
+void TestSingleInstance::nobodyListening()
+{
+    SingleInstance lone(socketPath());
+    QVERIFY(!lone.sendToRunningInstance({QStringLiteral("/a.jpg")}, 200));
+}
+
+void TestSingleInstance::staleSocketIsTakenOver()
+{
+    // What a crashed instance leaves behind: a socket path nobody answers on.
+    QFile stale(socketPath());
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.close();
+
+    SingleInstance instance(socketPath());
+    QVERIFY(instance.listen());
+    QSignalSpy received(&instance, &SingleInstance::filesReceived);
+    QVERIFY(SingleInstance(socketPath()).sendToRunningInstance({QStringLiteral("/p.png")}));
+    QVERIFY(received.wait(5000));
+    QCOMPARE(received.at(0).at(0).toStringList(), QStringList{QStringLiteral("/p.png")});
+}
+
+void TestSingleInstance::defaultNameIsPrivate()
+{
+    // The test runner gives every test its own runtime folder.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty())
+        QSKIP("no runtime folder");
+    QCOMPARE(SingleInstance::defaultServerName(),
+             QDir(runtime).filePath(QStringLiteral("velluma.socket")));
+}
+
+void TestSingleInstance::decodeRejectsGarbage_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    const QByteArray good = SingleInstance::encodeMessage({QStringLiteral("/a.jpg")});
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("text") << QByteArray("/home/me/a.jpg\n");
+    QTest::newRow("cut short") << good.left(good.size() - 3);
+    QTest::newRow("wrong magic") << QByteArray(4, '\0') + good.mid(4);
+}
+
+void TestSingleInstance::decodeRejectsGarbage()
+{
+    QFETCH(QByteArray, data);
+    QStringList paths{QStringLiteral("untouched")};
+    QVERIFY(!SingleInstance::decodeMessage(data, &paths));
+    QCOMPARE(paths, QStringList{QStringLiteral("untouched")});
+}
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "test_singleinstance.moc"
