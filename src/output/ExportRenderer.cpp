@@ -197,13 +197,19 @@ void ExportRenderer::setMetadata(const ImageMetadata& metadata)
 void ExportRenderer::setPreserveMetadata(bool preserve)
 {
     QMutexLocker lock(&_mutex);
+    if (_state->preserveMetadata == preserve)
+        return;
     _state->preserveMetadata = preserve;
+    inputChangedLocked(false);
 }
 
 void ExportRenderer::setFilesizeLimit(int limitKB)
 {
     QMutexLocker lock(&_mutex);
+    if (_state->limitKB == qMax(0, limitKB))
+        return;
     _state->limitKB = qMax(0, limitKB);
+    inputChangedLocked(false);
 }
 
 void ExportRenderer::setFileName(const QString& name)
@@ -215,13 +221,19 @@ void ExportRenderer::setFileName(const QString& name)
 void ExportRenderer::setFileFormat(int format)
 {
     QMutexLocker lock(&_mutex);
+    if (_state->fileFormat == format)
+        return;
     _state->fileFormat = format;
+    inputChangedLocked(false);
 }
 
 void ExportRenderer::setJpegQuality(int quality)
 {
     QMutexLocker lock(&_mutex);
+    if (_state->jpegQuality == quality)
+        return;
     _state->jpegQuality = quality;
+    inputChangedLocked(false);
 }
 
 void ExportRenderer::setHideExtension(bool hide)

@@ -1,0 +1,215 @@
+#include "BatchFramer.h"
+
+#include "OutputFile.h"
+#include "ProgressReporter.h"
+#include "compositing/ImageProcessor.h"
+#include "foundation/DefaultsKeys.h"
+#include "output/ExportRenderer.h"
+#include "output/ImageMetadata.h"
+#include "output/ImageReader.h"
+#include "output/TmpFilePath.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QThread>
+#include <QThreadPool>
+
+#include <sys/stat.h>
+
+namespace {
+
+QString cleanAbsolute(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+} // namespace
+
+BatchFramer::BatchFramer(const FramerOptions& options) : _options(options) {}
+
+QString BatchFramer::outputPathFor(const QString& photo, const QString& folder, int format)
+{
+    const QString base = QFileInfo(photo).completeBaseName();
+    return QDir(folder).filePath(base + QLatin1Char('.') +
+                                 TmpFilePath::fileExtensionForFormat(format));
+}
+
+QString BatchFramer::postMaskPathFor(const QString& framePath)
+{
+    const int slash = framePath.lastIndexOf(QLatin1Char('/'));
+    const int dot = framePath.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > slash + 1 ? framePath.left(dot) : framePath;
+    return stem + QStringLiteral("_postmask.png");
+}
+
+bool BatchFramer::loadFrame(QString* error)
+{
+    if (_options.framePath.isEmpty())
+        return true;
+    QString why;
+    _frame = ImageReader::readImage(_options.framePath, &why);
+    if (_frame.isNull()) {
+        if (error)
+            *error = QStringLiteral("%1: cannot read the frame: %2").arg(_options.framePath, why);
+        return false;
+    }
+    const QString maskPath = postMaskPathFor(_options.framePath);
+    if (QFileInfo::exists(maskPath)) {
+        _postMask = ImageReader::readImage(maskPath, &why);
+        if (_postMask.isNull()) {
+            if (error)
+                *error = QStringLiteral("%1: cannot read the post mask: %2").arg(maskPath, why);
+            return false;
+        }
+    }
+    if (_options.flip) {
+        _frame = ImageProcessor::flipImageHorizontal(_frame);
+        _postMask = ImageProcessor::flipImageHorizontal(_postMask);
+    }
+    return true;
+}
+
+bool BatchFramer::isInputPhoto(const QString& path) const
+{
+    if (_inputPaths.contains(cleanAbsolute(path)))
+        return true;
+    // The same file under another name: a symlink or a hard link.
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return _inputIds.contains(FileId{quint64(st.st_dev), quint64(st.st_ino)});
+}
+
+QList<BatchFramer::Task> BatchFramer::plan(QString* folderError)
+{
+    for (const QString& photo : _options.photos) {
+        _inputPaths.append(cleanAbsolute(photo));
+        struct stat st;
+        if (::stat(QFile::encodeName(photo).constData(), &st) == 0)
+            _inputIds.append(FileId{quint64(st.st_dev), quint64(st.st_ino)});
+    }
+
+    const QFileInfo folder(_options.outputFolder);
+    if (folder.exists() && !folder.isDir())
+        *folderError = QStringLiteral("%1 is not a folder").arg(_options.outputFolder);
+    else if (!folder.exists() && !QDir().mkpath(_options.outputFolder))
+        *folderError =
+            QStringLiteral("cannot create the output folder %1").arg(_options.outputFolder);
+
+    QList<Task> tasks;
+    QHash<QString, QString> claimed; // output path -> the photo that writes it
+    for (const QString& photo : _options.photos) {
+        Task task;
+        task.photo = photo;
+        task.output = outputPathFor(photo, _options.outputFolder, _options.format);
+        const QString key = cleanAbsolute(task.output);
+        if (!folderError->isEmpty())
+            task.refusal = *folderError;
+        else if (isInputPhoto(task.output))
+            task.refusal = QStringLiteral("%1 would overwrite a photo given as input; refused")
+                               .arg(task.output);
+        else if (claimed.contains(key))
+            task.refusal = QStringLiteral("%1 is already the output of %2")
+                               .arg(task.output, claimed.value(key));
+        else if (!_options.force && QFileInfo::exists(task.output))
+            task.refusal = QStringLiteral("%1 exists (use --force to replace it)").arg(task.output);
+        if (task.refusal.isEmpty())
+            claimed.insert(key, photo);
+        tasks.append(task);
+    }
+    return tasks;
+}
+
+void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter& reporter)
+{
+    const QString& name = task.photo;
+    if (!task.refusal.isEmpty()) {
+        reporter.failed(QStringLiteral("%1: %2").arg(name, task.refusal));
+        return;
+    }
+    QString error;
+    QImage photo = ImageReader::readImage(name, &error);
+    if (photo.isNull()) {
+        reporter.failed(QStringLiteral("%1: cannot read the photo: %2").arg(name, error));
+        return;
+    }
+
+    QByteArray data;
+    {
+        ExportRenderer renderer;
+        renderer.setImage(photo);
+        photo = QImage(); // the renderer's copy is the only one
+        renderer.setBorderImage(_frame);
+        renderer.setPostMask(_postMask);
+        renderer.setBorderColor(_options.color);
+        renderer.setAutoRotate(_options.autoRotate);
+        renderer.setFullResolutionOffset(_options.offset);
+        renderer.setMetadata(ImageMetadata::metadataForFile(name));
+        renderer.setPreserveMetadata(_options.keepMetadata);
+        renderer.setFilesizeLimit(_options.format == FormatJPEG ? _options.limitKB : 0);
+        renderer.setRenderThreads(renderThreads);
+        if (_options.verbose) {
+            const QString prefix =
+                _options.photos.size() > 1 ? name + QStringLiteral(": ") : QString();
+            renderer.setAttemptLog([&reporter, prefix](int quality, qint64 bytes) {
+                reporter.note(QStringLiteral("%1attempt quality=%2 size=%3")
+                                  .arg(prefix)
+                                  .arg(quality)
+                                  .arg(bytes));
+            });
+        }
+        data = renderer.encodeImage(_options.format, _options.quality, &error);
+    }
+    if (data.isEmpty()) {
+        if (error.isEmpty() && _options.format == FormatJPEG && _options.limitKB > 0)
+            error = QStringLiteral("no JPEG quality brings it under %1 KB").arg(_options.limitKB);
+        else if (error.isEmpty())
+            error = QStringLiteral("it could not be encoded");
+        reporter.failed(QStringLiteral("%1: %2").arg(name, error));
+        return;
+    }
+    // Checked again: the output may have become a link to an input meanwhile.
+    if (isInputPhoto(task.output)) {
+        reporter.failed(QStringLiteral("%1: %2 would overwrite a photo given as input; refused")
+                            .arg(name, task.output));
+        return;
+    }
+    switch (OutputFile::place(task.output, data, _options.force, &error)) {
+    case OutputFile::Result::Written:
+        reporter.written(task.output);
+        break;
+    case OutputFile::Result::Exists:
+        reporter.failed(
+            QStringLiteral("%1: %2 exists (use --force to replace it)").arg(name, task.output));
+        break;
+    case OutputFile::Result::Failed:
+        reporter.failed(QStringLiteral("%1: cannot write %2: %3").arg(name, task.output, error));
+        break;
+    }
+}
+
+int BatchFramer::run(bool showProgressBar)
+{
+    QString folderError;
+    const QList<Task> tasks = plan(&folderError);
+    ProgressReporter reporter(int(tasks.size()), showProgressBar && tasks.size() > 1);
+
+    const int jobs = qMax(1, qMin(_options.jobs, int(tasks.size())));
+    // Cores left over by the photos framed side by side go to each photo's render bands.
+    const int renderThreads = qMax(1, QThread::idealThreadCount() / jobs);
+    if (jobs == 1) {
+        for (const Task& task : tasks)
+            frameOne(task, renderThreads, reporter);
+    } else {
+        QThreadPool pool;
+        pool.setMaxThreadCount(jobs);
+        for (const Task& task : tasks)
+            pool.start([this, task, renderThreads, &reporter] {
+                frameOne(task, renderThreads, reporter);
+            });
+        pool.waitForDone();
+    }
+    return reporter.failures() == 0 ? 0 : 1;
+}

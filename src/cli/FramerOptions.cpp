@@ -1,0 +1,195 @@
+#include "FramerOptions.h"
+
+#include "foundation/DefaultsKeys.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QThread>
+
+namespace {
+
+std::optional<int> parseInt(const QString& text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<QPointF> parseOffset(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 2)
+        return std::nullopt;
+    bool okX = false;
+    bool okY = false;
+    const double x = parts[0].trimmed().toDouble(&okX);
+    const double y = parts[1].trimmed().toDouble(&okY);
+    if (!okX || !okY || !std::isfinite(x) || !std::isfinite(y))
+        return std::nullopt;
+    return QPointF(x, y);
+}
+
+std::optional<int> parseFormat(const QString& text)
+{
+    const QString f = text.trimmed().toLower();
+    if (f == QLatin1String("jpg") || f == QLatin1String("jpeg"))
+        return FormatJPEG;
+    if (f == QLatin1String("png"))
+        return FormatPNG;
+    if (f == QLatin1String("tiff") || f == QLatin1String("tif"))
+        return FormatTIFF;
+    return std::nullopt;
+}
+
+FramerOptions::Parsed usageError(const QString& message)
+{
+    return {FramerOptions::Action::UsageError, message};
+}
+
+} // namespace
+
+QString FramerOptions::usage()
+{
+    return QStringLiteral(
+        "Usage: velluma-frame [options] PHOTO...\n"
+        "Puts a frame around each photo and writes it at full resolution.\n"
+        "\n"
+        "  -f, --frame FRAME      a frame image file (its \"_postmask.png\" companion is used when "
+        "present)\n"
+        "  -c, --color COLOR      frame colour, #RRGGBB or a colour name (default white)\n"
+        "  -t, --transparent      no colour: transparent background (PNG and TIFF)\n"
+        "  -F, --format FORMAT    jpg, png or tiff (default jpg)\n"
+        "  -q, --quality N        JPEG quality 1 to 100 (default %1)\n"
+        "  -l, --limit KB         keep every JPEG at or under KB kilobytes of 1024 bytes\n"
+        "  -m, --keep-metadata    carry the photo's metadata into JPEG and TIFF\n"
+        "      --no-rotate        never turn the frame to the photo's orientation\n"
+        "      --flip             mirror the frame and its post mask\n"
+        "      --offset X,Y       shift the photo by X,Y pixels (x to the right, y upward)\n"
+        "  -o, --output PATH      output folder (created when missing; default: the current\n"
+        "                         folder); the file is the photo's base name with the format's\n"
+        "                         extension\n"
+        "      --force            replace existing output files (never a photo given as input)\n"
+        "  -j, --jobs N           photos framed at once (default: the number of cores)\n"
+        "  -v, --verbose          print every JPEG attempt as \"attempt quality=Q size=BYTES\"\n"
+        "  -h, --help             show this help\n"
+        "      --version          show the version\n"
+        "\n"
+        "Exit status: 0 when every photo was written, 1 when some failed, 2 on a usage error.\n");
+}
+
+FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
+                                           const QVariantMap& factoryDefaults,
+                                           FramerOptions& options)
+{
+    options.format = FormatJPEG;
+    options.quality = factoryDefaults.value(DefJpegQuality, 90).toInt();
+    if (options.quality < 1 || options.quality > 100)
+        options.quality = 90;
+    options.autoRotate = factoryDefaults.value(DefAutoRotateBorder, true).toBool();
+    options.jobs = qMax(1, QThread::idealThreadCount());
+
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    const QCommandLineOption frame({"f", "frame"}, QString(), "FRAME");
+    const QCommandLineOption color({"c", "color"}, QString(), "COLOR");
+    const QCommandLineOption transparent({"t", "transparent"}, QString());
+    const QCommandLineOption format({"F", "format"}, QString(), "FORMAT");
+    const QCommandLineOption quality({"q", "quality"}, QString(), "N");
+    const QCommandLineOption limit({"l", "limit"}, QString(), "KB");
+    const QCommandLineOption keepMetadata({"m", "keep-metadata"}, QString());
+    const QCommandLineOption noRotate("no-rotate", QString());
+    const QCommandLineOption flip("flip", QString());
+    const QCommandLineOption offset("offset", QString(), "X,Y");
+    const QCommandLineOption output({"o", "output"}, QString(), "PATH");
+    const QCommandLineOption force("force", QString());
+    const QCommandLineOption jobs({"j", "jobs"}, QString(), "N");
+    const QCommandLineOption verbose({"v", "verbose"}, QString());
+    const QCommandLineOption help({"h", "help"}, QString());
+    const QCommandLineOption version("version", QString());
+    parser.addOptions({frame, color, transparent, format, quality, limit, keepMetadata, noRotate,
+                       flip, offset, output, force, jobs, verbose, help, version});
+    parser.addPositionalArgument("PHOTO", QString());
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help))
+        return {Action::Help, QString()};
+    if (parser.isSet(version))
+        return {Action::Version, QString()};
+
+    // An option given twice is almost always a slip; the last one would silently win.
+    for (const QString& name : parser.optionNames()) {
+        if (parser.optionNames().count(name) > 1)
+            return usageError(QStringLiteral("option '%1' given more than once").arg(name));
+    }
+
+    options.framePath = parser.value(frame);
+    if (parser.isSet(frame) && options.framePath.isEmpty())
+        return usageError(QStringLiteral("--frame needs a file"));
+    if (parser.isSet(color)) {
+        const QColor c = QColor::fromString(parser.value(color).trimmed());
+        if (!c.isValid())
+            return usageError(QStringLiteral("unknown colour '%1'").arg(parser.value(color)));
+        options.color = c;
+    }
+    if (parser.isSet(format)) {
+        const std::optional<int> f = parseFormat(parser.value(format));
+        if (!f)
+            return usageError(
+                QStringLiteral("unknown format '%1' (jpg, png or tiff)").arg(parser.value(format)));
+        options.format = *f;
+    }
+    // Like the window's setting: JPEG has no transparency, so it keeps its colour.
+    if (parser.isSet(transparent) && options.format != FormatJPEG)
+        options.color = std::nullopt;
+    if (parser.isSet(quality)) {
+        const std::optional<int> q = parseInt(parser.value(quality), 1, 100);
+        if (!q)
+            return usageError(
+                QStringLiteral("quality must be 1 to 100, not '%1'").arg(parser.value(quality)));
+        options.quality = *q;
+    }
+    if (parser.isSet(limit)) {
+        // 2^21 KB keeps the byte limit (KB << 10) inside an int.
+        const std::optional<int> l = parseInt(parser.value(limit), 0, 1 << 21);
+        if (!l)
+            return usageError(QStringLiteral("limit must be a number of kilobytes, not '%1'")
+                                  .arg(parser.value(limit)));
+        options.limitKB = *l;
+    }
+    options.keepMetadata = parser.isSet(keepMetadata);
+    if (parser.isSet(noRotate))
+        options.autoRotate = false;
+    options.flip = parser.isSet(flip);
+    if (parser.isSet(offset)) {
+        const std::optional<QPointF> o = parseOffset(parser.value(offset));
+        if (!o)
+            return usageError(
+                QStringLiteral("offset must be X,Y in pixels, not '%1'").arg(parser.value(offset)));
+        options.offset = *o;
+    }
+    options.outputFolder = parser.isSet(output) ? parser.value(output) : QDir::currentPath();
+    if (options.outputFolder.isEmpty())
+        return usageError(QStringLiteral("--output needs a folder"));
+    options.force = parser.isSet(force);
+    if (parser.isSet(jobs)) {
+        const std::optional<int> j = parseInt(parser.value(jobs), 1, 256);
+        if (!j)
+            return usageError(
+                QStringLiteral("jobs must be 1 to 256, not '%1'").arg(parser.value(jobs)));
+        options.jobs = *j;
+    }
+    options.verbose = parser.isSet(verbose);
+
+    options.photos = parser.positionalArguments();
+    if (options.photos.isEmpty())
+        return usageError(QStringLiteral("no photo given"));
+    for (const QString& photo : options.photos) {
+        if (photo.isEmpty())
+            return usageError(QStringLiteral("an empty photo name was given"));
+    }
+    return {Action::Run, QString()};
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QColor>
+#include <QPointF>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <optional>
+
+// What one run of velluma-frame was asked to do. Everything not given on the command line
+// takes the program's factory defaults, never the GUI user's own settings.
+struct FramerOptions {
+    QStringList photos;
+    QString framePath;                               // empty: no frame
+    std::optional<QColor> color = QColor(Qt::white); // nullopt: transparent background
+    int format = 101;
+    int quality = 90;
+    int limitKB = 0; // 0: no limit
+    bool keepMetadata = false;
+    bool autoRotate = true;
+    bool flip = false;
+    QPointF offset; // full-resolution pixels, x to the right, y upward
+    QString outputFolder;
+    bool force = false;
+    int jobs = 1;
+    bool verbose = false;
+
+    enum class Action { Run, Help, Version, UsageError };
+    struct Parsed {
+        Action action = Action::Run;
+        QString error; // for UsageError
+    };
+
+    // Parses the program arguments (the program name first) over the factory defaults.
+    static Parsed parse(const QStringList& arguments, const QVariantMap& factoryDefaults,
+                        FramerOptions& options);
+    static QString usage();
+};

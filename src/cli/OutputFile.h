@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Puts finished file data at its place in one step: written to a hidden file beside it
+// first, then moved over. Without replace, an existing file at the path (even one that
+// appears while we write) is never touched and the call fails.
+namespace OutputFile {
+
+enum class Result { Written, Exists, Failed };
+
+Result place(const QString& path, const QByteArray& data, bool replace, QString* error);
+
+// The process's umask, read once at start before any thread runs: files get the
+// permissions an ordinary new file would have.
+void captureUmask();
+
+} // namespace OutputFile

@@ -1,0 +1,84 @@
+#include "ProgressReporter.h"
+
+#include <QMutexLocker>
+
+#include <cstdio>
+
+namespace {
+constexpr int kBarWidth = 30;
+}
+
+ProgressReporter::ProgressReporter(int total, bool showBar) : _total(total), _showBar(showBar)
+{
+    QMutexLocker lock(&_mutex);
+    drawLocked();
+}
+
+ProgressReporter::~ProgressReporter()
+{
+    QMutexLocker lock(&_mutex);
+    wipeLocked();
+}
+
+void ProgressReporter::wipeLocked()
+{
+    if (!_barShown)
+        return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    _barShown = false;
+}
+
+void ProgressReporter::drawLocked()
+{
+    if (!_showBar || _total <= 0)
+        return;
+    const int filled = _done * kBarWidth / _total;
+    QByteArray bar(kBarWidth, ' ');
+    for (int i = 0; i < filled; ++i)
+        bar[i] = '#';
+    std::fprintf(stderr, "\r[%s] %d/%d", bar.constData(), _done, _total);
+    std::fflush(stderr);
+    _barShown = true;
+}
+
+void ProgressReporter::written(const QString& path)
+{
+    QMutexLocker lock(&_mutex);
+    wipeLocked();
+    std::fprintf(stdout, "%s\n", path.toLocal8Bit().constData());
+    std::fflush(stdout);
+    finishOneLocked();
+}
+
+void ProgressReporter::failed(const QString& message)
+{
+    QMutexLocker lock(&_mutex);
+    wipeLocked();
+    std::fprintf(stderr, "velluma-frame: %s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    ++_failures;
+    finishOneLocked();
+}
+
+void ProgressReporter::note(const QString& message)
+{
+    QMutexLocker lock(&_mutex);
+    wipeLocked();
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    drawLocked();
+}
+
+void ProgressReporter::finishOneLocked()
+{
+    ++_done;
+    if (_done < _total)
+        drawLocked();
+}
+
+int ProgressReporter::failures() const
+{
+    QMutexLocker lock(&_mutex);
+    return _failures;
+}

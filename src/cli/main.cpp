@@ -1,0 +1,53 @@
+#include "BatchFramer.h"
+#include "FramerOptions.h"
+#include "OutputFile.h"
+#include "app/OutputSettings.h"
+#include "output/ImageReader.h"
+
+#include <QCoreApplication>
+
+#include <exiv2/exiv2.hpp>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velluma-frame"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELLUMA_VERSION));
+
+    FramerOptions options;
+    const FramerOptions::Parsed parsed = FramerOptions::parse(
+        QCoreApplication::arguments(), OutputSettings::factoryDefaults(), options);
+    switch (parsed.action) {
+    case FramerOptions::Action::Help:
+        std::fputs(FramerOptions::usage().toLocal8Bit().constData(), stdout);
+        return 0;
+    case FramerOptions::Action::Version:
+        std::printf("velluma-frame %s\n", VELLUMA_VERSION);
+        return 0;
+    case FramerOptions::Action::UsageError:
+        std::fprintf(stderr,
+                     "velluma-frame: %s\nTry 'velluma-frame --help' for more information.\n",
+                     parsed.error.toLocal8Bit().constData());
+        return 2;
+    case FramerOptions::Action::Run:
+        break;
+    }
+
+    ImageReader::installAllocationLimit();
+    OutputFile::captureUmask();
+    // Exiv2's XMP parser must be set up once before photos are read on several threads.
+    Exiv2::XmpParser::initialize();
+
+    BatchFramer framer(options);
+    QString error;
+    if (!framer.loadFrame(&error)) {
+        std::fprintf(stderr, "velluma-frame: %s\n", error.toLocal8Bit().constData());
+        return 2;
+    }
+    const int status = framer.run(::isatty(STDERR_FILENO) != 0);
+    Exiv2::XmpParser::terminate();
+    return status;
+}

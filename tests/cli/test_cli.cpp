@@ -1,0 +1,447 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <exiv2/exiv2.hpp>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QImage gradient(int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixel(x, y, qRgb(40 + (x * 150) / w, 40 + (y * 150) / h, 90));
+    return image;
+}
+
+QImage noise(int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    QRandomGenerator rng(7);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixel(x, y, rng.generate() | 0xff000000u);
+    return image;
+}
+
+// A gray mask frame whose only bright part is a band along its left edge.
+QImage leftBandMask(int w, int h, int band)
+{
+    QImage mask(w, h, QImage::Format_Grayscale8);
+    mask.fill(0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < band; ++x)
+            mask.setPixel(x, y, qRgb(255, 255, 255));
+    return mask;
+}
+
+bool samePixel(QRgb a, QRgb b, int tolerance = 0)
+{
+    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance &&
+           qAbs(qBlue(a) - qBlue(b)) <= tolerance && qAbs(qAlpha(a) - qAlpha(b)) <= tolerance;
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir _dir;
+    QString _photos; // 80x60 landscape photos
+    QString _out;
+
+    Run run(const QStringList& args)
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::SeparateChannels);
+        p.start(QStringLiteral(VELLUMA_FRAME_BINARY), args);
+        Run r;
+        if (!p.waitForFinished(120000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
+    }
+
+    QString freshOut()
+    {
+        static int n = 0;
+        const QString path = _dir.path() + QStringLiteral("/out%1").arg(++n);
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(_dir.isValid());
+        _photos = _dir.path() + "/photos";
+        QVERIFY(QDir().mkpath(_photos));
+        QVERIFY(gradient(80, 60).save(_photos + "/a.png"));
+        QVERIFY(gradient(80, 60).save(_photos + "/b.jpg", "JPEG", 95));
+        QVERIFY(gradient(80, 60).save(_photos + "/c.tiff"));
+        QVERIFY(writeFile(_photos + "/broken.jpg", "this is not a picture"));
+        QVERIFY(leftBandMask(40, 30, 4).save(_dir.path() + "/band.png"));
+        // A portrait frame for the turning case.
+        QVERIFY(leftBandMask(30, 40, 3).save(_dir.path() + "/portrait.png"));
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        const QString a = _dir.path() + "/photos/a.png";
+        QTest::newRow("no photo") << QStringList();
+        QTest::newRow("unknown option") << QStringList{"--sparkle", a};
+        QTest::newRow("quality 0") << QStringList{"-q", "0", a};
+        QTest::newRow("quality 101") << QStringList{"-q", "101", a};
+        QTest::newRow("quality text") << QStringList{"--quality", "high", a};
+        QTest::newRow("format gif") << QStringList{"-F", "gif", a};
+        QTest::newRow("colour") << QStringList{"-c", "notacolour", a};
+        QTest::newRow("offset one number") << QStringList{"--offset", "5", a};
+        QTest::newRow("jobs 0") << QStringList{"-j", "0", a};
+        QTest::newRow("negative limit") << QStringList{"-l", "-5", a};
+        QTest::newRow("missing value") << QStringList{a, "-o"};
+        QTest::newRow("missing frame file") << QStringList{"-f", _dir.path() + "/nothing.png", a};
+        QTest::newRow("frame not a picture")
+            << QStringList{"-f", _dir.path() + "/photos/broken.jpg", a};
+    }
+
+    void usageErrors()
+    {
+        QFETCH(QStringList, args);
+        const QString out = freshOut();
+        const Run r = run(QStringList{"-o", out} + args);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(!r.err.isEmpty());
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(QDir(out).entryList(QDir::Files).isEmpty());
+    }
+
+    void helpAndVersion()
+    {
+        Run r = run({"--help"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.startsWith("Usage: velluma-frame [options] PHOTO..."));
+        for (const char* option : {"--frame", "--color", "--transparent", "--format", "--quality",
+                                   "--limit", "--keep-metadata", "--no-rotate", "--flip",
+                                   "--offset", "--output", "--force", "--jobs", "--verbose"})
+            QVERIFY2(r.out.contains(QLatin1String(option)), option);
+        QCOMPARE(run({"-h"}).exitCode, 0);
+        r = run({"--version"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.startsWith("velluma-frame "));
+    }
+
+    void formats_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QByteArray>("decoder");
+        QTest::newRow("default") << ""
+                                 << "jpg" << QByteArray("jpeg");
+        QTest::newRow("jpg") << "jpg"
+                             << "jpg" << QByteArray("jpeg");
+        QTest::newRow("png") << "png"
+                             << "png" << QByteArray("png");
+        QTest::newRow("tiff") << "tiff"
+                              << "tiff" << QByteArray("tiff");
+    }
+
+    void formats()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, extension);
+        QFETCH(QByteArray, decoder);
+        const QString out = freshOut() + "/new/deeper";
+        QStringList args{"-o", out};
+        if (!option.isEmpty())
+            args << "-F" << option;
+        const Run r = run(args << _photos + "/a.png");
+        QCOMPARE(r.exitCode, 0);
+        const QString expected = out + "/a." + extension;
+        QCOMPARE(r.out.trimmed(), expected);
+        QImageReader reader(expected);
+        QCOMPARE(reader.format(), decoder);
+        QCOMPARE(reader.read().size(), QSize(80, 60));
+        // Nothing but the output is left in the folder.
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"a." + extension});
+    }
+
+    void frameColourAndTransparency_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QRgb>("band");
+        QTest::newRow("white by default") << QStringList{} << qRgba(255, 255, 255, 255);
+        QTest::newRow("hex colour") << QStringList{"-c", "#ff0000"} << qRgba(255, 0, 0, 255);
+        QTest::newRow("named colour") << QStringList{"--color", "blue"} << qRgba(0, 0, 255, 255);
+        QTest::newRow("transparent") << QStringList{"-t"} << qRgba(0, 0, 0, 0);
+    }
+
+    void frameColourAndTransparency()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QRgb, band);
+        const QString out = freshOut();
+        const Run r = run(QStringList{"-o", out, "-F", "png", "-f", _dir.path() + "/band.png"} +
+                          args + QStringList{_photos + "/a.png"});
+        QCOMPARE(r.exitCode, 0);
+        const QImage image = QImage(out + "/a.png").convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(image.size(), QSize(80, 60));
+        // The frame's band is stretched from 4 of 40 columns to 8 of 80.
+        QVERIFY(samePixel(image.pixel(2, 30), band));
+        QVERIFY(samePixel(image.pixel(40, 30), gradient(80, 60).pixel(40, 30)));
+    }
+
+    void flipMirrorsTheFrame()
+    {
+        const QString out = freshOut();
+        const Run r = run({"-o", out, "-F", "png", "--flip", "-c", "#00ff00", "-f",
+                           _dir.path() + "/band.png", _photos + "/a.png"});
+        QCOMPARE(r.exitCode, 0);
+        const QImage image(out + "/a.png");
+        QVERIFY(samePixel(image.pixel(77, 30), qRgba(0, 255, 0, 255)));
+        QVERIFY(samePixel(image.pixel(2, 30), gradient(80, 60).pixel(2, 30)));
+    }
+
+    void turningFollowsNoRotate()
+    {
+        const QString turned = freshOut();
+        QCOMPARE(run({"-o", turned, "-F", "png", "-c", "#ff0000", "-f",
+                      _dir.path() + "/portrait.png", _photos + "/a.png"})
+                     .exitCode,
+                 0);
+        const QString straight = freshOut();
+        QCOMPARE(run({"-o", straight, "-F", "png", "-c", "#ff0000", "--no-rotate", "-f",
+                      _dir.path() + "/portrait.png", _photos + "/a.png"})
+                     .exitCode,
+                 0);
+        const QRgb red = qRgba(255, 0, 0, 255);
+        const QImage a(turned + "/a.png");
+        const QImage b(straight + "/a.png");
+        // Not turned: the left band is stretched to 8 columns on the left.
+        QVERIFY(samePixel(b.pixel(2, 30), red));
+        QVERIFY(!samePixel(b.pixel(40, 58), red));
+        // Turned a quarter turn counter-clockwise: the left band runs along the bottom.
+        QVERIFY(!samePixel(a.pixel(2, 30), red));
+        QVERIFY(samePixel(a.pixel(40, 58), red));
+    }
+
+    void offsetShiftsThePhoto()
+    {
+        const QString out = freshOut();
+        const Run r = run({"-o", out, "-F", "png", "--offset", "10,-5", _photos + "/a.png"});
+        QCOMPARE(r.exitCode, 0);
+        const QImage image = QImage(out + "/a.png").convertToFormat(QImage::Format_ARGB32);
+        const QImage photo = gradient(80, 60);
+        // 10 to the right and 5 down (y grows upward): uncovered canvas stays transparent.
+        QCOMPARE(qAlpha(image.pixel(5, 30)), 0);
+        QCOMPARE(qAlpha(image.pixel(40, 2)), 0);
+        QVERIFY(samePixel(image.pixel(30, 30), photo.pixel(20, 25)));
+    }
+
+    void postMaskCompanionIsUsed()
+    {
+        const QString frames = _dir.path() + "/frames";
+        QVERIFY(QDir().mkpath(frames));
+        QVERIFY(leftBandMask(40, 30, 0).save(frames + "/plain.png"));
+        QImage postMask(40, 30, QImage::Format_ARGB32);
+        postMask.fill(Qt::transparent);
+        for (int y = 10; y < 20; ++y)
+            for (int x = 15; x < 25; ++x)
+                postMask.setPixel(x, y, qRgba(0, 0, 0, 255));
+        QVERIFY(postMask.save(frames + "/plain_postmask.png"));
+        const QString out = freshOut();
+        QCOMPARE(run({"-o", out, "-F", "png", "-c", "#0000ff", "-f", frames + "/plain.png",
+                      _photos + "/a.png"})
+                     .exitCode,
+                 0);
+        const QImage image(out + "/a.png");
+        // Cut out where the post mask is opaque and refilled with the colour.
+        QVERIFY(samePixel(image.pixel(40, 30), qRgba(0, 0, 255, 255)));
+        QVERIFY(samePixel(image.pixel(5, 5), gradient(80, 60).pixel(5, 5)));
+    }
+
+    void existingOutputNeedsForce()
+    {
+        const QString out = freshOut();
+        QVERIFY(QDir().mkpath(out));
+        const QByteArray old("older output");
+        QVERIFY(writeFile(out + "/a.jpg", old));
+        Run r = run({"-o", out, _photos + "/a.png"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains("--force"));
+        QCOMPARE(readAll(out + "/a.jpg"), old);
+        r = run({"-o", out, "--force", _photos + "/a.png"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(QImageReader(out + "/a.jpg").format(), QByteArray("jpeg"));
+    }
+
+    void inputIsNeverOverwritten_data()
+    {
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<bool>("throughLink");
+        QTest::newRow("plain") << false << false;
+        QTest::newRow("force") << true << false;
+        QTest::newRow("force, folder reached through a link") << true << true;
+    }
+
+    void inputIsNeverOverwritten()
+    {
+        QFETCH(bool, force);
+        QFETCH(bool, throughLink);
+        const QString folder = freshOut();
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::copy(_photos + "/b.jpg", folder + "/b.jpg"));
+        const QByteArray before = readAll(folder + "/b.jpg");
+        QString outFolder = folder;
+        if (throughLink) {
+            outFolder = folder + "-link";
+            QVERIFY(QFile::link(folder, outFolder));
+        }
+        QStringList args{"-o", outFolder, "-F", "jpg"};
+        if (force)
+            args << "--force";
+        const Run r = run(args << folder + "/b.jpg");
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains("input"));
+        QCOMPARE(readAll(folder + "/b.jpg"), before);
+    }
+
+    void failingPhotosDoNotStopTheOthers_data()
+    {
+        QTest::addColumn<QString>("jobs");
+        QTest::newRow("one at a time") << "1";
+        QTest::newRow("two at once") << "2";
+    }
+
+    void failingPhotosDoNotStopTheOthers()
+    {
+        QFETCH(QString, jobs);
+        const QString out = freshOut();
+        const Run r =
+            run({"-o", out, "-j", jobs, "-F", "png", _photos + "/a.png", _photos + "/broken.jpg",
+                 _photos + "/b.jpg", _photos + "/missing.jpg", _photos + "/c.tiff"});
+        QCOMPARE(r.exitCode, 1);
+        QStringList written = r.out.split('\n', Qt::SkipEmptyParts);
+        written.sort();
+        QCOMPARE(written, (QStringList{out + "/a.png", out + "/b.png", out + "/c.png"}));
+        QVERIFY(r.err.contains("broken.jpg"));
+        QVERIFY(r.err.contains("missing.jpg"));
+        QVERIFY(!r.err.contains("\r")); // no progress bar when stderr is not a terminal
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    }
+
+    void sameOutputTwiceInOneRun()
+    {
+        const QString other = _dir.path() + "/other";
+        QVERIFY(QDir().mkpath(other));
+        QVERIFY(gradient(20, 10).save(other + "/a.jpg"));
+        const QString out = freshOut();
+        const Run r = run({"-o", out, "--force", _photos + "/a.png", other + "/a.jpg"});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out.trimmed(), out + "/a.jpg");
+        // The first photo's output is the one that stays.
+        QCOMPARE(QImage(out + "/a.jpg").size(), QSize(80, 60));
+    }
+
+    void sizeLimitAndAttempts()
+    {
+        const QString source = _dir.path() + "/noise.png";
+        QVERIFY(noise(300, 300).save(source));
+        const QString out = freshOut();
+        Run r = run({"-o", out, "-l", "40", "-v", source});
+        QCOMPARE(r.exitCode, 0);
+        const qint64 size = QFileInfo(out + "/noise.jpg").size();
+        QVERIFY(size > 0);
+        QVERIFY(size < 40 * 1024);
+        const QStringList attempts = r.err.split('\n', Qt::SkipEmptyParts);
+        QVERIFY(attempts.size() >= 2);
+        QVERIFY(attempts.first().startsWith("attempt quality=90 size="));
+        for (const QString& line : attempts)
+            QVERIFY2(QRegularExpression("^attempt quality=\\d+ size=\\d+$").match(line).hasMatch(),
+                     qPrintable(line));
+        QCOMPARE(attempts.last(), QStringLiteral("attempt quality=%1 size=%2")
+                                      .arg(attempts.last().section('=', 1, 1).section(' ', 0, 0))
+                                      .arg(size));
+
+        // No quality fits one kilobyte: nothing is written.
+        const QString none = freshOut();
+        r = run({"-o", none, "-l", "1", source});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(!QFileInfo::exists(none + "/noise.jpg"));
+    }
+
+    void metadataOnlyWhenAsked_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("jpeg, -m") << QStringList{"-m"} << "jpg" << true;
+        QTest::newRow("tiff, -m") << QStringList{"-m", "-F", "tiff"} << "tiff" << true;
+        QTest::newRow("png, -m") << QStringList{"-m", "-F", "png"} << "png" << false;
+        QTest::newRow("jpeg") << QStringList{} << "jpg" << false;
+    }
+
+    void metadataOnlyWhenAsked()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, extension);
+        QFETCH(bool, expected);
+        const QString source = _dir.path() + "/exif.jpg";
+        if (!QFileInfo::exists(source)) {
+            QVERIFY(gradient(40, 30).save(source, "JPEG", 90));
+            auto image = Exiv2::ImageFactory::open(QFile::encodeName(source).toStdString());
+            image->readMetadata();
+            Exiv2::ExifData exif;
+            exif["Exif.Image.Artist"] = std::string("Frame Tester");
+            image->setExifData(exif);
+            image->writeMetadata();
+        }
+        const QString out = freshOut();
+        QCOMPARE(run(QStringList{"-o", out} + args + QStringList{source}).exitCode, 0);
+        bool found = false;
+        try {
+            auto image = Exiv2::ImageFactory::open(
+                QFile::encodeName(out + "/exif." + extension).toStdString());
+            image->readMetadata();
+            const auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Image.Artist"));
+            found = it != image->exifData().end() && it->toString() == "Frame Tester";
+        } catch (...) {
+            QFAIL("the output could not be read");
+        }
+        QCOMPARE(found, expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "test_cli.moc"
