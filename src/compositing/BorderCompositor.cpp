@@ -1,51 +1,457 @@
 #include "compositing/BorderCompositor.h"
 
+#include "compositing/ImageProcessor.h"
+#include "compositing/ImageStretcher.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace BorderCompositor {
+
 void OverlayCache::clear()
 {
     *this = OverlayCache();
 }
-OverlayOperator overlayOperator(bool, bool, int)
+
+OverlayOperator overlayOperator(bool hasColor, bool hasPostMask, int borderType)
 {
-    return OverlayOperator::SourceOver;
+    if (hasColor || hasPostMask || borderType == ImageProcessor::AlphaBorder)
+        return OverlayOperator::SourceOver;
+    return OverlayOperator::DestinationOut;
 }
-bool shouldTurnFrame(QSize, QSize, bool)
+
+bool shouldTurnFrame(QSize photoSize, QSize frameSize, bool autoRotate)
 {
-    return false;
+    const int photo = ImageProcessor::orientation(photoSize);
+    const int frame = ImageProcessor::orientation(frameSize);
+    return autoRotate && photo != ImageProcessor::Square && frame != ImageProcessor::Square &&
+           photo != frame;
 }
-QImage frameOverlay(const QImage&, const std::optional<QColor>&, bool, int*)
+
+QImage frameOverlay(const QImage& border, const std::optional<QColor>& color, bool turn,
+                    int* borderType)
 {
-    return {};
+    const int type = ImageProcessor::borderType(border);
+    if (borderType)
+        *borderType = type;
+    switch (type) {
+    case ImageProcessor::AlphaBorder:
+        return turn ? ImageProcessor::rotateCW(border) : ImageProcessor::copyImage(border);
+    case ImageProcessor::MaskBorder:
+        return ImageProcessor::overlayFromMask(ImageProcessor::maskBitmap(border),
+                                               ImageProcessor::colorComponents(color), turn);
+    default:
+        return {};
+    }
 }
-void buildOverlayCache(OverlayCache&, const QImage&, const QImage&, const std::optional<QColor>&,
-                       bool, QSize)
+
+namespace {
+
+std::optional<QColor> validColor(const std::optional<QColor>& color)
 {
+    if (color && color->isValid())
+        return color;
+    return std::nullopt;
 }
-QImage compositePreview(const QImage& reducedPhoto, QSize, const QImage&, const QImage&,
-                        const std::optional<QColor>&, QPointF, bool, OverlayCache&, QSize)
+
+QImage turnedPostMask(const QImage& postMask, bool turn)
 {
-    return reducedPhoto;
+    if (postMask.isNull())
+        return {};
+    return turn ? ImageProcessor::rotateCW(postMask) : postMask;
 }
-QImage compositeFullResolution(const QImage& photo, const QImage&, const QImage&,
-                               const std::optional<QColor>&, QPointF, bool, int)
+
+// Layouts the blend reads: premultiplied overlay, post mask as alpha only.
+QImage premultiplied(const QImage& image)
 {
-    return photo;
+    return image.isNull() ? image : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
-QImage compositeLayers(const QImage& photo, QPoint, const QImage&, OverlayOperator, const QImage&,
-                       const std::optional<QColor>&, int)
+
+QImage alphaOnly(const QImage& image)
 {
-    return photo;
+    return image.isNull() ? image : image.convertToFormat(QImage::Format_Alpha8);
 }
-QPoint canvasOffset(QPointF)
+
+// round(v x a / 255) in each of the four 8-bit lanes of p, exactly.
+inline uint32_t byteMul(uint32_t p, uint32_t a)
 {
-    return {};
+    uint32_t rb = (p & 0x00ff00ffu) * a + 0x00800080u;
+    rb = ((rb + ((rb >> 8) & 0x00ff00ffu)) >> 8) & 0x00ff00ffu;
+    uint32_t ag = ((p >> 8) & 0x00ff00ffu) * a + 0x00800080u;
+    ag = (ag + ((ag >> 8) & 0x00ff00ffu)) & 0xff00ff00u;
+    return ag | rb;
 }
-QPointF previewOffset(QPointF t, QPointF c, QPointF d)
+
+// Lane-wise sum, each lane held at 255: interpolated premultiplied pixels may carry a
+// colour one above their alpha.
+inline uint32_t addSaturated(uint32_t a, uint32_t b)
 {
-    return t + (c - d);
+    uint32_t rb = (a & 0x00ff00ffu) + (b & 0x00ff00ffu);
+    uint32_t ag = ((a >> 8) & 0x00ff00ffu) + ((b >> 8) & 0x00ff00ffu);
+    rb |= 0x01000100u - ((rb >> 8) & 0x00010001u);
+    ag |= 0x01000100u - ((ag >> 8) & 0x00010001u);
+    return (rb & 0x00ff00ffu) | ((ag & 0x00ff00ffu) << 8);
 }
-QPointF fullResolutionOffset(QPointF t, int, int)
+
+// Scalar forms of the three blends; the SSE2 forms below give the same values.
+inline uint32_t overlayPixel(uint32_t d, uint32_t o, bool destinationOut)
 {
-    return t;
+    const uint32_t a = o >> 24;
+    if (destinationOut)
+        return byteMul(d, 255 - a);
+    return addSaturated(o, byteMul(d, 255 - a));
 }
+
+inline uint32_t colorBehindPixel(uint32_t d, uint32_t color)
+{
+    return addSaturated(d, byteMul(color, 255 - (d >> 24)));
+}
+
+#if defined(__SSE2__)
+// round(v x a / 255) for eight 16-bit lanes.
+inline __m128i mulRound(__m128i v, __m128i a)
+{
+    __m128i t = _mm_add_epi16(_mm_mullo_epi16(v, a), _mm_set1_epi16(128));
+    return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+}
+
+// Four pixels each times their own factor (0..255 in the low byte of each 32-bit lane).
+inline __m128i mulPixels(__m128i px, __m128i factor)
+{
+    const __m128i zero = _mm_setzero_si128();
+    factor = _mm_or_si128(factor, _mm_slli_epi32(factor, 16));
+    const __m128i lo = mulRound(_mm_unpacklo_epi8(px, zero), _mm_unpacklo_epi32(factor, factor));
+    const __m128i hi = mulRound(_mm_unpackhi_epi8(px, zero), _mm_unpackhi_epi32(factor, factor));
+    return _mm_packus_epi16(lo, hi);
+}
+
+inline __m128i inverseAlpha(__m128i px)
+{
+    return _mm_sub_epi32(_mm_set1_epi32(255), _mm_srli_epi32(px, 24));
+}
+#endif
+
+void overlayRow(uint32_t* out, const uint32_t* o, int w, bool destinationOut)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 4 <= w; x += 4) {
+        const __m128i ov = _mm_loadu_si128(reinterpret_cast<const __m128i*>(o + x));
+        const __m128i alpha = _mm_srli_epi32(ov, 24);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(alpha, zero)) == 0xffff && destinationOut)
+            continue;
+        __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + x));
+        d = mulPixels(d, inverseAlpha(ov));
+        if (!destinationOut)
+            d = _mm_adds_epu8(d, ov);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), d);
+    }
+#endif
+    for (; x < w; ++x)
+        out[x] = overlayPixel(out[x], o[x], destinationOut);
+}
+
+void cutRow(uint32_t* out, const uchar* m, int w)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 4 <= w; x += 4) {
+        uint32_t four;
+        std::memcpy(&four, m + x, 4);
+        if (four == 0)
+            continue;
+        const __m128i bytes = _mm_cvtsi32_si128(int(four));
+        const __m128i alpha = _mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero);
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                         mulPixels(d, _mm_sub_epi32(_mm_set1_epi32(255), alpha)));
+    }
+#endif
+    for (; x < w; ++x)
+        out[x] = byteMul(out[x], 255u - m[x]);
+}
+
+void colorBehindRow(uint32_t* out, uint32_t color, int w)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i c = _mm_set1_epi32(int(color));
+    for (; x + 4 <= w; x += 4) {
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                         _mm_adds_epu8(d, mulPixels(c, inverseAlpha(d))));
+    }
+#endif
+    for (; x < w; ++x)
+        out[x] = colorBehindPixel(out[x], color);
+}
+
+// Raw rows, taken once before the bands start: QImage's non-const accessors are not
+// safe to call from several threads.
+struct Layers {
+    const uchar* photo;
+    qsizetype photoStride;
+    QSize photoSize;
+    bool photoIsRGB32; // its unused top byte is not trusted to hold 0xff
+    QPoint offset;
+    const QImage* overlay = nullptr; // premultiplied, any size
+    OverlayOperator op;
+    const QImage* postMask = nullptr; // Alpha8, any size
+    bool hasColor;
+    uint32_t color;
+    uchar* canvas;
+    qsizetype canvasStride;
+    QSize size;
+};
+
+// Rows of a layer at the canvas size: straight from the image when it already has that
+// size, else stretched row by row into a buffer of this band.
+class LayerRows {
+public:
+    LayerRows(const QImage* image, QSize size, int bytesPerPixel) : _image(image)
+    {
+        if (!image)
+            return;
+        _direct = image->size() == size;
+        if (!_direct) {
+            _stretcher.emplace(*image, size);
+            _buffer.resize(size_t(size.width()) * bytesPerPixel);
+        }
+    }
+    explicit operator bool() const { return _image != nullptr; }
+    const uchar* row(int y)
+    {
+        if (_direct)
+            return _image->constScanLine(y);
+        _stretcher->stretchRow(y, _buffer.data());
+        return _buffer.data();
+    }
+
+private:
+    const QImage* _image;
+    bool _direct = false;
+    std::optional<ImageStretcher> _stretcher;
+    std::vector<uchar> _buffer;
+};
+
+void compositeRows(const Layers& l, int firstRow, int endRow)
+{
+    const int w = l.size.width();
+    const int pw = l.photoSize.width();
+    const int ph = l.photoSize.height();
+    const int photoX0 = std::clamp(l.offset.x(), 0, w);
+    const int photoX1 = int(std::clamp<qint64>(qint64(l.offset.x()) + pw, 0, w));
+    const bool destinationOut = l.op == OverlayOperator::DestinationOut;
+    const uint32_t opaque = l.photoIsRGB32 ? 0xff000000u : 0u;
+    LayerRows overlay(l.overlay, l.size, 4);
+    LayerRows postMask(l.postMask, l.size, 1);
+    for (int y = firstRow; y < endRow; ++y) {
+        auto* out = reinterpret_cast<uint32_t*>(l.canvas + y * l.canvasStride);
+        const qint64 py = qint64(y) - l.offset.y();
+        if (py >= 0 && py < ph && photoX0 < photoX1) {
+            const auto* in = reinterpret_cast<const uint32_t*>(l.photo + py * l.photoStride);
+            std::fill(out, out + photoX0, 0u);
+            for (int x = photoX0; x < photoX1; ++x)
+                out[x] = in[x - l.offset.x()] | opaque;
+            std::fill(out + photoX1, out + w, 0u);
+        } else {
+            std::fill(out, out + w, 0u);
+        }
+        if (overlay)
+            overlayRow(out, reinterpret_cast<const uint32_t*>(overlay.row(y)), w, destinationOut);
+        if (postMask) {
+            cutRow(out, postMask.row(y), w);
+            if (l.hasColor)
+                colorBehindRow(out, l.color, w);
+        }
+    }
+}
+
+int bandCount(int requested, int rows)
+{
+    int bands = requested > 0 ? requested : std::max(1, QThread::idealThreadCount());
+    // Small canvases are not worth a thread.
+    return std::clamp(std::min(bands, rows / 64), 1, 64);
+}
+
+} // namespace
+
+QImage compositeLayers(const QImage& photoIn, QPoint offset, const QImage& overlay,
+                       OverlayOperator op, const QImage& postMask,
+                       const std::optional<QColor>& colorIn, int bands)
+{
+    if (photoIn.isNull())
+        return {};
+    QImage photo = photoIn;
+    if (photo.format() != QImage::Format_RGB32 &&
+        photo.format() != QImage::Format_ARGB32_Premultiplied)
+        photo = photo.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage canvas(photo.size(), QImage::Format_ARGB32_Premultiplied);
+    if (canvas.isNull())
+        return {};
+
+    const std::optional<QColor> color = validColor(colorIn);
+    const QImage over = premultiplied(overlay);
+    const QImage mask = alphaOnly(postMask);
+    Layers layers;
+    layers.photo = photo.constBits();
+    layers.photoStride = photo.bytesPerLine();
+    layers.photoSize = photo.size();
+    layers.photoIsRGB32 = photo.format() == QImage::Format_RGB32;
+    layers.offset = offset;
+    layers.op = op;
+    if (!over.isNull())
+        layers.overlay = &over;
+    if (!mask.isNull())
+        layers.postMask = &mask;
+    layers.hasColor = color.has_value();
+    layers.color = color ? qPremultiply(color->rgba()) : 0u;
+    layers.canvas = canvas.bits();
+    layers.canvasStride = canvas.bytesPerLine();
+    layers.size = canvas.size();
+
+    const int rows = canvas.height();
+    const int count = bandCount(bands, rows);
+    if (count == 1) {
+        compositeRows(layers, 0, rows);
+        return canvas;
+    }
+    std::vector<std::thread> threads;
+    for (int i = 1; i < count; ++i)
+        threads.emplace_back(compositeRows, std::cref(layers), int(qint64(rows) * i / count),
+                             int(qint64(rows) * (i + 1) / count));
+    compositeRows(layers, 0, rows / count);
+    for (std::thread& t : threads)
+        t.join();
+    return canvas;
+}
+
+namespace {
+
+// scaleImageToFit of the image turned a quarter turn (or not turned), fitted into box.
+QImage reducedTurned(const QImage& image, QSize box, bool turn, bool clockwise)
+{
+    if (image.isNull())
+        return {};
+    if (!turn)
+        return ImageProcessor::scaleImageToFit(image, box);
+    const QSize turned = ImageProcessor::scaledSizeToFit(image.size().transposed(), box);
+    const QSize beforeTurn = turned.transposed();
+    const QImage small =
+        beforeTurn == image.size()
+            ? image
+            : image.scaled(beforeTurn, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return clockwise ? ImageProcessor::rotateCW(small) : ImageProcessor::rotateCCW(small);
+}
+
+} // namespace
+
+void buildOverlayCache(OverlayCache& cache, const QImage& border, const QImage& postMask,
+                       const std::optional<QColor>& colorIn, bool turn, QSize box)
+{
+    const std::optional<QColor> color = validColor(colorIn);
+    cache.clear();
+    int type = ImageProcessor::NoBorder;
+    // Turning is a pure rearrangement of pixels, so reduce first and turn the small image:
+    // the same picture as turning the large one, at a fraction of the memory traffic.
+    const QImage overlay = frameOverlay(border, color, false, &type);
+    const bool clockwise = type == ImageProcessor::AlphaBorder;
+    cache.overlay = reducedTurned(overlay, box, turn, clockwise);
+    cache.smallPostMask = reducedTurned(postMask, box, turn, true);
+    cache.borderType = type;
+    cache.built = true;
+    cache.turned = turn;
+    cache.box = box;
+    cache.borderKey = border.cacheKey();
+    cache.postMaskKey = postMask.cacheKey();
+    cache.color = color;
+}
+
+QImage compositePreview(const QImage& reducedPhoto, QSize fullPhotoSize, const QImage& border,
+                        const QImage& postMask, const std::optional<QColor>& colorIn,
+                        QPointF offset, bool autoRotate, OverlayCache& cache, QSize viewSize)
+{
+    if (reducedPhoto.isNull())
+        return {};
+    const std::optional<QColor> color = validColor(colorIn);
+    const QPoint at = canvasOffset(offset);
+    if (border.isNull())
+        return compositeLayers(reducedPhoto, at, {}, OverlayOperator::SourceOver, {}, color);
+
+    // The full photo decides the turn: a reduced copy may round to a square.
+    const QSize photoSize = fullPhotoSize.isEmpty() ? reducedPhoto.size() : fullPhotoSize;
+    const bool turn = shouldTurnFrame(photoSize, border.size(), autoRotate);
+    const QSize box = viewSize.isEmpty() ? reducedPhoto.size() : viewSize;
+    if (!cache.built || cache.turned != turn || cache.box != box ||
+        cache.borderKey != border.cacheKey() || cache.postMaskKey != postMask.cacheKey() ||
+        cache.color != color)
+        buildOverlayCache(cache, border, postMask, color, turn, box);
+
+    const QSize size = reducedPhoto.size();
+    if (!cache.overlay.isNull() && cache.stretchedOverlay.size() != size)
+        cache.stretchedOverlay = ImageStretcher(premultiplied(cache.overlay), size).stretched();
+    if (!cache.smallPostMask.isNull() && cache.stretchedPostMask.size() != size)
+        cache.stretchedPostMask = ImageStretcher(alphaOnly(cache.smallPostMask), size).stretched();
+
+    const OverlayOperator op =
+        overlayOperator(color.has_value(), !cache.smallPostMask.isNull(), cache.borderType);
+    return compositeLayers(reducedPhoto, at, cache.stretchedOverlay, op, cache.stretchedPostMask,
+                           color);
+}
+
+QImage compositeFullResolution(const QImage& photo, const QImage& border, const QImage& postMask,
+                               const std::optional<QColor>& colorIn, QPointF offset,
+                               bool autoRotate, int bands)
+{
+    if (photo.isNull())
+        return {};
+    const std::optional<QColor> color = validColor(colorIn);
+    const QPoint at = canvasOffset(offset);
+    if (border.isNull())
+        return compositeLayers(photo, at, {}, OverlayOperator::SourceOver, {}, color, bands);
+
+    const bool turn = shouldTurnFrame(photo.size(), border.size(), autoRotate);
+    int type = ImageProcessor::NoBorder;
+    const QImage overlay = frameOverlay(border, color, turn, &type);
+    const QImage mask = turnedPostMask(postMask, turn);
+    const OverlayOperator op = overlayOperator(color.has_value(), !mask.isNull(), type);
+    return compositeLayers(photo, at, overlay, op, mask, color, bands);
+}
+
+QPoint canvasOffset(QPointF offset)
+{
+    // Far enough out that the photo misses the canvas, near enough to add sizes safely.
+    constexpr double limit = 1 << 30;
+    const double x = std::clamp(offset.x(), -limit, limit);
+    const double y = std::clamp(offset.y(), -limit, limit);
+    if (std::isnan(x) || std::isnan(y))
+        return {};
+    return QPoint(int(std::lround(x)), -int(std::lround(y)));
+}
+
+QPointF previewOffset(QPointF translation, QPointF currentPoint, QPointF downPoint)
+{
+    return translation + (currentPoint - downPoint);
+}
+
+QPointF fullResolutionOffset(QPointF translation, int fullWidth, int reducedWidth)
+{
+    if (reducedWidth <= 0 || fullWidth <= 0)
+        return translation;
+    const double k = double(fullWidth) / double(reducedWidth);
+    return QPointF(k * translation.x(), k * translation.y());
+}
+
 } // namespace BorderCompositor

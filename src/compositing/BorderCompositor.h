@@ -18,10 +18,15 @@ struct OverlayCache {
     QImage overlay;       // view-size overlay (or turned alpha frame)
     QImage smallPostMask; // the post mask turned like the frame and reduced the same way
     int borderType = -1;
+    // What the two above were built from; a redraw with other inputs rebuilds them, so a
+    // change of AutoRotateBorder shows at the next redraw even if nobody calls clear().
     bool built = false;
-    bool turned = false; // how overlay and post mask were turned when built
-    QSize box;           // the size they were reduced to fit
-    // The two above stretched to the canvas of the last redraw, so drag steps only blend.
+    bool turned = false;
+    QSize box;
+    qint64 borderKey = 0;
+    qint64 postMaskKey = 0;
+    std::optional<QColor> color;
+    // overlay and smallPostMask stretched to the last canvas, so drag steps only blend.
     QImage stretchedOverlay;
     QImage stretchedPostMask;
     void clear(); // drop everything (frame, colour, AutoRotateBorder or size changed)
@@ -62,7 +67,7 @@ QImage compositeFullResolution(const QImage& photo, const QImage& border, const 
                                int bands = 0);
 
 // The last stage: photo at offset (whole pixels, y downward as in QImage), overlay and post
-// mask already of the photo's size (or null), colour behind the post-mask cut-outs.
+// mask (or null) stretched over the photo's size, colour behind the post-mask cut-outs.
 QImage compositeLayers(const QImage& photo, QPoint offset, const QImage& overlay,
                        OverlayOperator op, const QImage& postMask,
                        const std::optional<QColor>& color, int bands = 1);

@@ -24,6 +24,8 @@ public:
     static QImage flipImageHorizontal(const QImage& image);
     // Turns a quarter turn clockwise; the left edge becomes the top edge.
     static QImage rotateCW(const QImage& image);
+    // The opposite quarter turn, as the turned mask overlays are turned.
+    static QImage rotateCCW(const QImage& image);
 
     // Never enlarges. Too wide: W x roundf(W / r); otherwise (ties too) roundf(r * H) x H,
     // with r = w / h in single precision. Neither side ever drops below one pixel.

@@ -1,0 +1,163 @@
+// Medians of the compositing hot paths: a preview drag step with the cached overlay, the
+// view-size overlay built from a large gray mask, and the full-resolution composite.
+#include "compositing/BorderCompositor.h"
+#include "compositing/ImageProcessor.h"
+
+#include <QCoreApplication>
+#include <QImage>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+namespace {
+
+QImage makePhoto(int w, int h)
+{
+    QImage photo(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(photo.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            row[x] = qRgb(x * 255 / w, y * 255 / h, (x ^ y) & 0xff);
+    }
+    return photo;
+}
+
+// White border fading into a black opening, like a typical mask frame.
+QImage makeGrayMask(int w, int h)
+{
+    QImage mask(w, h, QImage::Format_Grayscale8);
+    const int edge = std::min(w, h) / 8;
+    for (int y = 0; y < h; ++y) {
+        uchar* row = mask.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const int d = std::min({x, y, w - 1 - x, h - 1 - y});
+            row[x] = uchar(d >= edge ? 0 : 255 - d * 255 / edge);
+        }
+    }
+    return mask;
+}
+
+QImage makeAlphaFrame(int w, int h)
+{
+    QImage mask = makeGrayMask(w, h);
+    QImage frame(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y) {
+        const uchar* m = mask.constScanLine(y);
+        auto* row = reinterpret_cast<QRgb*>(frame.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            row[x] = qRgba(120, 80, 40, m[x]);
+    }
+    return frame;
+}
+
+double medianMs(int runs, const std::function<void(int)>& work)
+{
+    std::vector<double> times;
+    work(-1); // warm-up
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        work(i);
+        const auto end = std::chrono::steady_clock::now();
+        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// An optional first argument picks the sections whose names contain it.
+const char* g_filter = nullptr;
+
+bool wanted(const char* section)
+{
+    return !g_filter || std::strstr(section, g_filter);
+}
+
+void report(const char* name, double ms, double target)
+{
+    std::printf("%-58s median %8.2f ms  (target < %g ms)\n", name, ms, target);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc > 1)
+        g_filter = argv[1];
+    using namespace BorderCompositor;
+    const std::optional<QColor> white = QColor(Qt::white);
+
+    if (wanted("preview")) {
+        const QImage reduced = makePhoto(1200, 800);
+        const QImage mask = makeGrayMask(3000, 2000);
+        const QImage postMask = makeAlphaFrame(3000, 2000);
+        OverlayCache cache;
+        report("preview drag step 1200x800, cached overlay",
+               medianMs(200,
+                        [&](int i) {
+                            compositePreview(reduced, QSize(6000, 4000), mask, QImage(), white,
+                                             QPointF(i % 40, -(i % 30)), true, cache,
+                                             QSize(1200, 800));
+                        }),
+               3);
+        OverlayCache cacheWithMask;
+        report("preview drag step 1200x800, cached overlay + post mask",
+               medianMs(200,
+                        [&](int i) {
+                            compositePreview(reduced, QSize(6000, 4000), mask, postMask, white,
+                                             QPointF(i % 40, -(i % 30)), true, cacheWithMask,
+                                             QSize(1200, 800));
+                        }),
+               3);
+    }
+    if (wanted("overlay")) {
+        const QImage mask = makeGrayMask(3000, 2000);
+        report("view-size overlay 1200x800 from 3000x2000 gray mask",
+               medianMs(30,
+                        [&](int) {
+                            OverlayCache cache;
+                            buildOverlayCache(cache, mask, QImage(), white, false,
+                                              QSize(1200, 800));
+                        }),
+               25);
+        report("view-size overlay, turned",
+               medianMs(30,
+                        [&](int) {
+                            OverlayCache cache;
+                            buildOverlayCache(cache, mask, QImage(), white, true, QSize(1200, 800));
+                        }),
+               25);
+    }
+    if (wanted("full")) {
+        const QImage photo = makePhoto(6000, 4000);
+        const QImage mask = makeGrayMask(1500, 1000);
+        const QImage alphaFrame = makeAlphaFrame(1500, 1000);
+        for (int bands : {1, 0}) {
+            const char* suffix = bands == 1 ? "one thread" : "all cores";
+            char name[100];
+            std::snprintf(name, sizeof name, "full resolution 6000x4000, gray mask 1500x1000, %s",
+                          suffix);
+            report(name,
+                   medianMs(7,
+                            [&](int) {
+                                compositeFullResolution(photo, mask, QImage(), white,
+                                                        QPointF(100, -50), true, bands);
+                            }),
+                   250);
+            std::snprintf(name, sizeof name, "full resolution 6000x4000, alpha frame, %s", suffix);
+            report(name,
+                   medianMs(7,
+                            [&](int) {
+                                compositeFullResolution(photo, alphaFrame, QImage(), white,
+                                                        QPointF(100, -50), true, bands);
+                            }),
+                   250);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,171 @@
+#include "compositing/ImageStretcher.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+ImageStretcher::ImageStretcher(const QImage& source, QSize size) : _size(size)
+{
+    if (source.isNull() || size.isEmpty())
+        return;
+    if (source.format() == QImage::Format_Alpha8) {
+        _source = source;
+        _channels = 1;
+    } else {
+        _source = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        _channels = 4;
+    }
+    _columns = axisTaps(_source.width(), size.width());
+    _rows = axisTaps(_source.height(), size.height());
+}
+
+ImageStretcher::AxisTaps ImageStretcher::axisTaps(int source, int target)
+{
+    AxisTaps axis;
+    axis.first.resize(target);
+    axis.count.resize(target);
+    const double scale = double(source) / double(target);
+    for (int i = 0; i < target; ++i) {
+        axis.first[i] = int(axis.taps.size());
+        if (target >= source) {
+            // Pixel centres line up; the outermost half pixels repeat the edge.
+            const double at = (i + 0.5) * scale - 0.5;
+            if (at <= 0) {
+                axis.taps.push_back({0, 1.0f});
+            } else if (at >= source - 1) {
+                axis.taps.push_back({source - 1, 1.0f});
+            } else {
+                const int below = int(std::floor(at));
+                const float f = float(at - below);
+                axis.taps.push_back({below, 1.0f - f});
+                if (f > 0)
+                    axis.taps.push_back({below + 1, f});
+            }
+        } else {
+            const double lo = i * scale;
+            const double hi = std::min((i + 1) * scale, double(source));
+            for (int j = int(std::floor(lo)); j < source && j < hi; ++j) {
+                const double overlap = std::min(hi, j + 1.0) - std::max(lo, double(j));
+                if (overlap > 0)
+                    axis.taps.push_back({j, float(overlap / scale)});
+            }
+        }
+        axis.count[i] = int(axis.taps.size()) - axis.first[i];
+    }
+    return axis;
+}
+
+const std::vector<float>& ImageStretcher::horizontalRow(int sourceRow)
+{
+    const int c = _channels;
+    const int width = _size.width();
+    auto build = [&](std::vector<float>& row) {
+        row.assign(size_t(width) * c, 0.0f);
+        const uchar* in = _source.constScanLine(sourceRow);
+        for (int x = 0; x < width; ++x) {
+            float* out = row.data() + size_t(x) * c;
+            const Tap* tap = _columns.taps.data() + _columns.first[x];
+            const int count = _columns.count[x];
+#if defined(__SSE2__)
+            if (c == 4) {
+                const __m128i zero = _mm_setzero_si128();
+                __m128 sum = _mm_setzero_ps();
+                for (int t = 0; t < count; ++t, ++tap) {
+                    int bytes;
+                    std::memcpy(&bytes, in + size_t(tap->index) * 4, 4);
+                    const __m128i px =
+                        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero);
+                    sum =
+                        _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(tap->weight), _mm_cvtepi32_ps(px)));
+                }
+                _mm_storeu_ps(out, sum);
+                continue;
+            }
+#endif
+            for (int t = 0; t < count; ++t, ++tap) {
+                const uchar* px = in + size_t(tap->index) * c;
+                for (int k = 0; k < c; ++k)
+                    out[k] = out[k] + tap->weight * float(px[k]);
+            }
+        }
+    };
+    if (_cache.empty() || sourceRow < _cachedFirst ||
+        sourceRow > _cachedFirst + int(_cache.size())) {
+        _cache.clear();
+        _cachedFirst = sourceRow;
+    }
+    if (sourceRow == _cachedFirst + int(_cache.size())) {
+        _cache.emplace_back();
+        build(_cache.back());
+    }
+    return _cache[size_t(sourceRow - _cachedFirst)];
+}
+
+void ImageStretcher::stretchRow(int y, uchar* out)
+{
+    if (isNull() || y < 0 || y >= _size.height())
+        return;
+    const int first = _rows.first[y];
+    const int count = _rows.count[y];
+    const int lowest = _rows.taps[first].index;
+    // Rows above this output row's first tap are never needed again by later rows.
+    while (!_cache.empty() && _cachedFirst < lowest) {
+        _cache.pop_front();
+        ++_cachedFirst;
+    }
+    _rowPointers.clear();
+    _rowWeights.clear();
+    for (int t = 0; t < count; ++t) {
+        const Tap& tap = _rows.taps[first + t];
+        _rowPointers.push_back(horizontalRow(tap.index).data());
+        _rowWeights.push_back(tap.weight);
+    }
+    const float* const* rows = _rowPointers.data();
+    const float* weights = _rowWeights.data();
+    const size_t n = size_t(_size.width()) * _channels;
+    size_t i = 0;
+    // The weights of each axis add up to one, so a colour sample never ends above the
+    // alpha it was premultiplied with; values just above 255 from the weights' own
+    // rounding are held at 255. Both loops do the same single-precision steps in the
+    // same order, so every sample comes out the same whichever loop made it.
+#if defined(__SSE2__)
+    const __m128 half = _mm_set1_ps(0.5f);
+    for (; i + 16 <= n; i += 16) {
+        __m128 v[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
+        for (int t = 0; t < count; ++t) {
+            const __m128 w = _mm_set1_ps(weights[t]);
+            for (int k = 0; k < 4; ++k)
+                v[k] = _mm_add_ps(v[k], _mm_mul_ps(w, _mm_loadu_ps(rows[t] + i + 4 * k)));
+        }
+        __m128i q[4];
+        for (int k = 0; k < 4; ++k)
+            q[k] = _mm_cvttps_epi32(_mm_add_ps(v[k], half));
+        const __m128i packed =
+            _mm_packus_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
+    }
+#endif
+    for (; i < n; ++i) {
+        float v = 0.0f;
+        for (int t = 0; t < count; ++t)
+            v = v + weights[t] * rows[t][i];
+        out[i] = uchar(std::min(255.0f, v + 0.5f));
+    }
+}
+
+QImage ImageStretcher::stretched()
+{
+    if (isNull())
+        return {};
+    QImage out(_size, _channels == 1 ? QImage::Format_Alpha8 : QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull())
+        return {};
+    for (int y = 0; y < _size.height(); ++y)
+        stretchRow(y, out.scanLine(y));
+    return out;
+}
