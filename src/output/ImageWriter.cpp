@@ -309,7 +309,8 @@ QByteArray encode(const QImage& image, const Options& options, QString* error)
         default:
             return encodeJpeg(image, options, error);
         }
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
+        // Only allocation failures get here (also from the worker threads).
         setError(error, QStringLiteral("Not enough memory to encode the picture."));
         return {};
     }

@@ -33,7 +33,11 @@ struct ByteArrayDestination {
 void initDestination(j_compress_ptr cinfo)
 {
     auto* dest = reinterpret_cast<ByteArrayDestination*>(cinfo->dest);
-    dest->out->resize(dest->initialSize);
+    try {
+        dest->out->resize(dest->initialSize);
+    } catch (...) {
+        ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    }
     dest->pub.next_output_byte = reinterpret_cast<JOCTET*>(dest->out->data());
     dest->pub.free_in_buffer = size_t(dest->out->size());
 }
@@ -70,35 +74,46 @@ void setDestination(j_compress_ptr cinfo, ByteArrayDestination* dest, QByteArray
 }
 
 // libjpeg's RGB to YCbCr arithmetic (jccolor.c): 16 fraction bits, Y rounded to nearest,
-// Cb and Cr with a rounding of one half minus one so that 255 is never exceeded.
-struct ColourTables {
-    int32_t yR[256], yG[256], yB[256];
-    int32_t cbR[256], cbG[256], cbB[256]; // cbB doubles as crR
-    int32_t crG[256], crB[256];
-
-    ColourTables()
-    {
-        constexpr int scaleBits = 16;
-        constexpr int32_t oneHalf = 1 << (scaleBits - 1);
-        constexpr int32_t offset = 128 << scaleBits;
-        auto fix = [](double x) { return int32_t(x * (1 << scaleBits) + 0.5); };
-        for (int i = 0; i < 256; ++i) {
-            yR[i] = fix(0.29900) * i;
-            yG[i] = fix(0.58700) * i;
-            yB[i] = fix(0.11400) * i + oneHalf;
-            cbR[i] = -fix(0.16874) * i;
-            cbG[i] = -fix(0.33126) * i;
-            cbB[i] = fix(0.5) * i + offset + oneHalf - 1;
-            crG[i] = -fix(0.41869) * i;
-            crB[i] = -fix(0.08131) * i;
-        }
-    }
-};
-
-const ColourTables& colourTables()
+// Cb and Cr with a rounding of one half minus one so that 255 is never exceeded. Written
+// as plain multiply-adds over whole rows rather than libjpeg's tables so that the compiler
+// can vectorise it; the sums are the same.
+constexpr int ScaleBits = 16;
+constexpr int32_t fix(double x)
 {
-    static const ColourTables tables;
-    return tables;
+    return int32_t(x * (1 << ScaleBits) + 0.5);
+}
+constexpr int32_t YR = fix(0.29900), YG = fix(0.58700), YB = fix(0.11400);
+constexpr int32_t CbR = fix(0.16874), CbG = fix(0.33126), Half = fix(0.5);
+constexpr int32_t CrG = fix(0.41869), CrB = fix(0.08131);
+constexpr int32_t OneHalf = 1 << (ScaleBits - 1);
+constexpr int32_t ChromaOffset = (128 << ScaleBits) + OneHalf - 1;
+
+// One row: premultiplied pixels laid over white, then Y at full width and Cb, Cr at full
+// width (halved later with the row below).
+void convertRow(const QRgb* __restrict px, int width, uint8_t* __restrict y, uint8_t* __restrict cb,
+                uint8_t* __restrict cr)
+{
+    for (int x = 0; x < width; ++x) {
+        const QRgb p = px[x];
+        // Premultiplied over white: colour plus what the alpha leaves uncovered.
+        const int32_t uncovered = 255 - int32_t(p >> 24);
+        const int32_t r = int32_t((p >> 16) & 0xff) + uncovered;
+        const int32_t g = int32_t((p >> 8) & 0xff) + uncovered;
+        const int32_t b = int32_t(p & 0xff) + uncovered;
+        y[x] = uint8_t((YR * r + YG * g + YB * b + OneHalf) >> ScaleBits);
+        cb[x] = uint8_t((Half * b - CbR * r - CbG * g + ChromaOffset) >> ScaleBits);
+        cr[x] = uint8_t((Half * r - CrG * g - CrB * b + ChromaOffset) >> ScaleBits);
+    }
+}
+
+// jcsample.c h2v2_downsample: the rounding bias alternates 1, 2 along the row.
+void halveRows(const uint8_t* __restrict a, const uint8_t* __restrict b, int outWidth,
+               uint8_t* __restrict out)
+{
+    for (int x = 0; x < outWidth; ++x) {
+        const int i = x * 2;
+        out[x] = uint8_t((a[i] + a[i + 1] + b[i] + b[i + 1] + 1 + (x & 1)) >> 2);
+    }
 }
 
 bool isDirectFormat(QImage::Format format)
@@ -140,9 +155,15 @@ JpegEncoder::JpegEncoder(const QImage& image)
     QList<int> chunks;
     for (int p = 0; p < pairs; p += PairsPerChunk)
         chunks.append(p);
+    std::atomic_bool failed = false;
     QtConcurrent::blockingMap(chunks, [&](int first) {
-        convertRows(image, first, std::min(first + PairsPerChunk, pairs));
+        if (!convertRows(image, first, std::min(first + PairsPerChunk, pairs)))
+            failed = true;
     });
+    if (failed) {
+        *this = JpegEncoder();
+        return;
+    }
 
     // Below the picture libjpeg repeats the last row of each plane.
     for (int row = height; row < _yRows; ++row)
@@ -153,18 +174,21 @@ JpegEncoder::JpegEncoder(const QImage& image)
     }
 }
 
-void JpegEncoder::convertRows(const QImage& image, int firstPair, int lastPair)
+bool JpegEncoder::convertRows(const QImage& image, int firstPair, int lastPair)
 {
-    const ColourTables& t = colourTables();
     const int firstRow = firstPair * 2;
     const int lastRow = std::min(lastPair * 2, _height); // exclusive
+    const bool direct = isDirectFormat(image.format());
     QImage band;
-    if (!isDirectFormat(image.format()))
+    if (!direct) {
         band = image.copy(0, firstRow, _width, lastRow - firstRow)
                    .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (band.isNull())
+            return false; // out of memory
+    }
     auto rowPixels = [&](int row) {
         row = std::min(row, _height - 1);
-        if (band.isNull())
+        if (direct)
             return reinterpret_cast<const QRgb*>(image.constScanLine(row));
         return reinterpret_cast<const QRgb*>(band.constScanLine(row - firstRow));
     };
@@ -175,35 +199,19 @@ void JpegEncoder::convertRows(const QImage& image, int firstPair, int lastPair)
     for (int pair = firstPair; pair < lastPair; ++pair) {
         for (int half = 0; half < 2; ++half) {
             const int row = pair * 2 + half;
-            const QRgb* px = rowPixels(row);
             uint8_t* y = &_y[size_t(row) * _yStride];
             uint8_t* cb = half ? cb1.data() : cb0.data();
             uint8_t* cr = half ? cr1.data() : cr0.data();
-            for (int x = 0; x < _width; ++x) {
-                // Premultiplied over white: colour plus what the alpha leaves uncovered.
-                const QRgb p = px[x];
-                const int uncovered = 255 - qAlpha(p);
-                const int r = qRed(p) + uncovered;
-                const int g = qGreen(p) + uncovered;
-                const int b = qBlue(p) + uncovered;
-                y[x] = uint8_t((t.yR[r] + t.yG[g] + t.yB[b]) >> 16);
-                cb[x] = uint8_t((t.cbR[r] + t.cbG[g] + t.cbB[b]) >> 16);
-                cr[x] = uint8_t((t.cbB[r] + t.crG[g] + t.crB[b]) >> 16);
-            }
+            convertRow(rowPixels(row), _width, y, cb, cr);
+            // libjpeg repeats the last column up to whole blocks.
             std::fill(y + _width, y + _yStride, y[_width - 1]);
             std::fill(cb + _width, cb + paddedWidth, cb[_width - 1]);
             std::fill(cr + _width, cr + paddedWidth, cr[_width - 1]);
         }
-        // jcsample.c h2v2_downsample: the rounding bias alternates 1, 2 along the row.
-        uint8_t* outCb = &_cb[size_t(pair) * _cStride];
-        uint8_t* outCr = &_cr[size_t(pair) * _cStride];
-        for (int x = 0; x < _cStride; ++x) {
-            const int bias = (x & 1) ? 2 : 1;
-            const int i = x * 2;
-            outCb[x] = uint8_t((cb0[i] + cb0[i + 1] + cb1[i] + cb1[i + 1] + bias) >> 2);
-            outCr[x] = uint8_t((cr0[i] + cr0[i + 1] + cr1[i] + cr1[i + 1] + bias) >> 2);
-        }
+        halveRows(cb0.data(), cb1.data(), _cStride, &_cb[size_t(pair) * _cStride]);
+        halveRows(cr0.data(), cr1.data(), _cStride, &_cr[size_t(pair) * _cStride]);
     }
+    return true;
 }
 
 QByteArray JpegEncoder::encode(int quality, const std::atomic_bool* cancel) const

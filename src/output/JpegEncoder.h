@@ -41,7 +41,7 @@ public:
     static QByteArray encodeRgb(const QImage& image, int quality);
 
 private:
-    void convertRows(const QImage& image, int firstPair, int lastPair);
+    bool convertRows(const QImage& image, int firstPair, int lastPair);
 
     int _width = 0;
     int _height = 0;
