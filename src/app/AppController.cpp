@@ -93,7 +93,12 @@ AppController::AppController(UserDefaults& defaults, QObject* parent)
 
 AppController::~AppController()
 {
-    // Widgets of the window refer to the settings and the preview; they go first.
+    // The frame panel's controller keeps plain pointers into the window's dock, and the
+    // window's widgets refer to the settings and the preview: controller, then window.
+    delete _thumbnailController;
+    _thumbnailController = nullptr;
+    delete _preferenceController;
+    _preferenceController = nullptr;
     delete _mainWindow;
 }
 

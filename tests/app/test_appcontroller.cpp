@@ -4,6 +4,7 @@
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
+#include "output/ExportRenderer.h"
 #include "ui/ZTStepper.h"
 #include "ui/ZTWindow.h"
 
