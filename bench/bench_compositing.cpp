@@ -137,6 +137,8 @@ int main(int argc, char** argv)
         const QImage photo = makePhoto(6000, 4000);
         const QImage mask = makeGrayMask(1500, 1000);
         const QImage alphaFrame = makeAlphaFrame(1500, 1000);
+        const QImage portraitMask = makeGrayMask(1000, 1500);
+        const QImage postMask = makeAlphaFrame(1000, 1500);
         for (int bands : {1, 0}) {
             const char* suffix = bands == 1 ? "one thread" : "all cores";
             char name[100];
@@ -146,6 +148,15 @@ int main(int argc, char** argv)
                    medianMs(7,
                             [&](int) {
                                 compositeFullResolution(photo, mask, QImage(), white,
+                                                        QPointF(100, -50), true, bands);
+                            }),
+                   250);
+            std::snprintf(name, sizeof name, "full resolution 6000x4000, turned gray mask, %s",
+                          suffix);
+            report(name,
+                   medianMs(7,
+                            [&](int) {
+                                compositeFullResolution(photo, portraitMask, postMask, white,
                                                         QPointF(100, -50), true, bands);
                             }),
                    250);

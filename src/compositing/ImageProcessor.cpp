@@ -103,7 +103,8 @@ QImage ImageProcessor::maskBitmap(const QImage& border)
 {
     if (border.isNull())
         return {};
-    if (border.format() == QImage::Format_Grayscale8 || border.format() == QImage::Format_RGB888)
+    if (border.format() == QImage::Format_Grayscale8 || border.format() == QImage::Format_RGB888 ||
+        border.format() == QImage::Format_RGB32)
         return border;
     if (isGrayscaleMask(border)) {
         // Indexed8 with a gray palette: take the gray level, not Qt's weighted conversion.
@@ -190,53 +191,75 @@ std::vector<uint32_t> pixelTable(bool rgb, bool inverse, const ImageProcessor::C
 
 } // namespace
 
+namespace {
+
+// Lookup key of a mask pixel: the gray sample, or R + G + B.
+enum class MaskLayout { Gray, Rgb888, Rgb32 };
+
+template <MaskLayout layout> inline unsigned maskKey(const uchar* row, int x)
+{
+    if constexpr (layout == MaskLayout::Gray) {
+        return row[x];
+    } else if constexpr (layout == MaskLayout::Rgb888) {
+        return unsigned(row[3 * x]) + row[3 * x + 1] + row[3 * x + 2];
+    } else {
+        const QRgb c = reinterpret_cast<const QRgb*>(row)[x];
+        return unsigned(qRed(c)) + qGreen(c) + qBlue(c);
+    }
+}
+
+template <MaskLayout layout>
+void fillOverlay(const QImage& mask, const std::vector<uint32_t>& table, bool rotated, QImage& out)
+{
+    const int w = mask.width();
+    const int h = mask.height();
+    uchar* const outBits = out.bits();
+    const qsizetype outStride = out.bytesPerLine();
+    if (!rotated) {
+        for (int y = 0; y < h; ++y) {
+            const uchar* in = mask.constScanLine(y);
+            auto* px = reinterpret_cast<uint32_t*>(outBits + y * outStride);
+            for (int x = 0; x < w; ++x)
+                px[x] = table[maskKey<layout>(in, x)];
+        }
+        return;
+    }
+    // Output row k, column j comes from mask row j, column w - 1 - k. Small tiles keep the
+    // reads and the writes within a few cache lines and pages.
+    constexpr int tile = 32;
+    for (int j0 = 0; j0 < h; j0 += tile) {
+        const int j1 = std::min(j0 + tile, h);
+        for (int k0 = 0; k0 < w; k0 += tile) {
+            const int k1 = std::min(k0 + tile, w);
+            for (int k = k0; k < k1; ++k) {
+                auto* px = reinterpret_cast<uint32_t*>(outBits + k * outStride);
+                for (int j = j0; j < j1; ++j)
+                    px[j] = table[maskKey<layout>(mask.constScanLine(j), w - 1 - k)];
+            }
+        }
+    }
+}
+
+} // namespace
+
 QImage ImageProcessor::overlayFromMask(const QImage& maskIn, const ColorComponents& color,
                                        bool rotated)
 {
     const QImage mask = maskBitmap(maskIn);
     if (mask.isNull())
         return {};
-    const bool rgb = mask.format() == QImage::Format_RGB888;
-    const std::vector<uint32_t> table = pixelTable(rgb, isInverseImage(mask), color);
-    const int w = mask.width();
-    const int h = mask.height();
-    auto keyAt = [rgb](const uchar* row, int x) {
-        return rgb ? unsigned(row[3 * x]) + row[3 * x + 1] + row[3 * x + 2] : unsigned(row[x]);
-    };
-
-    if (!rotated) {
-        QImage out(w, h, QImage::Format_ARGB32_Premultiplied);
-        if (out.isNull())
-            return {};
-        for (int y = 0; y < h; ++y) {
-            const uchar* in = mask.constScanLine(y);
-            auto* px = reinterpret_cast<uint32_t*>(out.scanLine(y));
-            for (int x = 0; x < w; ++x)
-                px[x] = table[keyAt(in, x)];
-        }
-        return out;
-    }
-
-    // Output row k, column j comes from mask row j, column w - 1 - k. Tiles keep both the
-    // reads and the writes within a few cache lines.
-    QImage out(h, w, QImage::Format_ARGB32_Premultiplied);
+    const bool gray = mask.format() == QImage::Format_Grayscale8;
+    const std::vector<uint32_t> table = pixelTable(!gray, isInverseImage(mask), color);
+    QImage out = rotated ? QImage(mask.height(), mask.width(), QImage::Format_ARGB32_Premultiplied)
+                         : QImage(mask.size(), QImage::Format_ARGB32_Premultiplied);
     if (out.isNull())
         return {};
-    uchar* const outBits = out.bits();
-    const qsizetype outStride = out.bytesPerLine();
-    constexpr int tile = 64;
-    for (int j0 = 0; j0 < h; j0 += tile) {
-        const int j1 = std::min(j0 + tile, h);
-        for (int k0 = 0; k0 < w; k0 += tile) {
-            const int k1 = std::min(k0 + tile, w);
-            for (int j = j0; j < j1; ++j) {
-                const uchar* in = mask.constScanLine(j);
-                for (int k = k0; k < k1; ++k)
-                    reinterpret_cast<uint32_t*>(outBits + k * outStride)[j] =
-                        table[keyAt(in, w - 1 - k)];
-            }
-        }
-    }
+    if (gray)
+        fillOverlay<MaskLayout::Gray>(mask, table, rotated, out);
+    else if (mask.format() == QImage::Format_RGB888)
+        fillOverlay<MaskLayout::Rgb888>(mask, table, rotated, out);
+    else
+        fillOverlay<MaskLayout::Rgb32>(mask, table, rotated, out);
     return out;
 }
 

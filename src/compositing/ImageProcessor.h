@@ -37,7 +37,8 @@ public:
     static int borderType(const QImage& border);
     // True for a mask whose pixels are gray (Grayscale8, or Indexed8 with a gray palette).
     static bool isGrayscaleMask(const QImage& border);
-    // The mask in the layout the overlays read: Grayscale8 for gray masks, RGB888 else.
+    // The mask in a layout the overlays read: Grayscale8 for gray masks, RGB32 (as Qt
+    // decodes colour JPEGs) or RGB888 for colour ones.
     static QImage maskBitmap(const QImage& border);
     static int orientation(QSize size);
     static int orientation(const QImage& image) { return orientation(image.size()); }
@@ -49,7 +50,7 @@ public:
     // Mask overlays: premultiplied ARGB, alpha = mask value (inverted for inverse masks),
     // colour samples rintf(component x alpha). The turned forms are turned a quarter turn
     // counter-clockwise (the mask's top right corner becomes the top left one). The mask
-    // is converted to Grayscale8 or RGB888 when it comes in another layout.
+    // is converted by maskBitmap when it comes in another layout.
     static QImage overlayFromGrayscaleRep(const QImage& mask, const std::optional<QColor>& color);
     static QImage rotatedOverlayFromGrayscaleRep(const QImage& mask,
                                                  const std::optional<QColor>& color);
