@@ -5,6 +5,7 @@
 #include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -295,6 +296,47 @@ private slots:
         options.metadata = &m;
         QVERIFY(ImageWriter::writeImage(halves(16, 16), dir.filePath("out.jpg"), options));
         QCOMPARE(QImage(dir.filePath("out.jpg")).size(), QSize(16, 16));
+    }
+
+    // Damaged copies of a tagged photo: reading and attaching must neither crash nor
+    // throw, whatever Exiv2 makes of them.
+    void damagedMetadataIsSurvived_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::newRow("jpeg") << QByteArray("JPEG");
+        QTest::newRow("tiff") << QByteArray("TIFF");
+        QTest::newRow("png") << QByteArray("PNG");
+    }
+    void damagedMetadataIsSurvived()
+    {
+        QFETCH(QByteArray, format);
+        QTemporaryDir dir;
+        const QString photo = dir.filePath("photo");
+        writeTaggedPhoto(photo, halves(40, 20), format.constData(), 6);
+        QFile f(photo);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray original = f.readAll();
+        f.close();
+        // The metadata sits near the start of every one of these files.
+        const int span = int(std::min<qsizetype>(original.size(), 4096));
+        QRandomGenerator rng(1234);
+        const QByteArray jpeg = ImageWriter::encode(halves(16, 8), {});
+        ImageWriter::Options tiff;
+        tiff.format = 103;
+        const QByteArray tiffData = ImageWriter::encode(halves(16, 8), tiff);
+        for (int round = 0; round < 150; ++round) {
+            QByteArray damaged = original;
+            const int hits = 1 + int(rng.bounded(8));
+            for (int i = 0; i < hits; ++i)
+                damaged[int(rng.bounded(span))] = char(rng.bounded(256));
+            if (round % 10 == 9)
+                damaged.truncate(int(rng.bounded(span)));
+            const ImageMetadata m = ImageMetadata::metadataForData(damaged);
+            const QByteArray a = m.combineData(jpeg, 101, QSize(16, 8));
+            const QByteArray b = m.combineData(tiffData, 103, QSize(16, 8));
+            QVERIFY(!a.isEmpty() && !b.isEmpty());
+            QVERIFY(a.startsWith("\xFF\xD8"));
+        }
     }
 
     void combineLeavesOtherDataAlone()

@@ -152,6 +152,17 @@ private slots:
         QCOMPARE(data.size(), 50'000'000);
     }
 
+    void noLimitEncodesOnce()
+    {
+        ImageWriter::Options options;
+        options.quality = 100;
+        QList<int> log;
+        options.attemptLog = [&](int q, qint64) { log.append(q); };
+        const QByteArray data = ImageWriter::encode(photoLike(300, 200), options);
+        QCOMPARE(log, QList<int>{100});
+        QVERIFY(data.size() > 10 * 1024);
+    }
+
     void nothingFitsGivesNothing()
     {
         QList<int> asked;
