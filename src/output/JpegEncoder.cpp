@@ -90,6 +90,13 @@ constexpr int32_t ChromaOffset = (128 << ScaleBits) + OneHalf - 1;
 
 // One row: premultiplied pixels laid over white, then Y at full width and Cb, Cr at full
 // width (halved later with the row below).
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VELLUMA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VELLUMA_VECTOR_CLONES
+#endif
+
+VELLUMA_VECTOR_CLONES
 void convertRow(const QRgb* __restrict px, int width, uint8_t* __restrict y, uint8_t* __restrict cb,
                 uint8_t* __restrict cr)
 {
@@ -107,6 +114,7 @@ void convertRow(const QRgb* __restrict px, int width, uint8_t* __restrict y, uin
 }
 
 // jcsample.c h2v2_downsample: the rounding bias alternates 1, 2 along the row.
+VELLUMA_VECTOR_CLONES
 void halveRows(const uint8_t* __restrict a, const uint8_t* __restrict b, int outWidth,
                uint8_t* __restrict out)
 {
