@@ -233,9 +233,12 @@ void PreviewView::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const QRect area = contentsRect();
     painter.fillRect(rect(), palette().window());
+    // A neutral grey well, so that white and black frames both stand out from it.
+    painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(palette().mid().color());
-    painter.setBrush(palette().base());
+    painter.setBrush(QColor(0xb4, 0xb4, 0xb4));
     painter.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
+    painter.setRenderHint(QPainter::Antialiasing, false);
 
     if (!_displayed.isNull()) {
         QRect target(QPoint(0, 0), _displayed.size());
