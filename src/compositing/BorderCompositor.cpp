@@ -6,9 +6,12 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -246,7 +249,7 @@ private:
     std::vector<uchar> _buffer;
 };
 
-void compositeRows(const Layers& l, int firstRow, int endRow)
+void compositeRowsUnguarded(const Layers& l, int firstRow, int endRow)
 {
     const int w = l.size.width();
     const int pw = l.photoSize.width();
@@ -276,6 +279,17 @@ void compositeRows(const Layers& l, int firstRow, int endRow)
             if (l.hasColor)
                 colorBehindRow(out, l.color, w);
         }
+    }
+}
+
+// A band that cannot get its row buffers marks the whole composite as failed instead of
+// taking the program down from inside a thread.
+void compositeRows(const Layers& l, int firstRow, int endRow, std::atomic<bool>* failed)
+{
+    try {
+        compositeRowsUnguarded(l, firstRow, endRow);
+    } catch (const std::bad_alloc&) {
+        failed->store(true);
     }
 }
 
@@ -324,17 +338,26 @@ QImage compositeLayers(const QImage& photoIn, QPoint offset, const QImage& overl
 
     const int rows = canvas.height();
     const int count = bandCount(bands, rows);
+    std::atomic<bool> failed = false;
     if (count == 1) {
-        compositeRows(layers, 0, rows);
-        return canvas;
+        compositeRows(layers, 0, rows, &failed);
+    } else {
+        std::vector<std::thread> threads;
+        for (int i = 1; i < count; ++i) {
+            const int first = int(qint64(rows) * i / count);
+            const int end = int(qint64(rows) * (i + 1) / count);
+            try {
+                threads.emplace_back(compositeRows, std::cref(layers), first, end, &failed);
+            } catch (const std::system_error&) {
+                compositeRows(layers, first, end, &failed); // no thread to be had: do it here
+            }
+        }
+        compositeRows(layers, 0, rows / count, &failed);
+        for (std::thread& t : threads)
+            t.join();
     }
-    std::vector<std::thread> threads;
-    for (int i = 1; i < count; ++i)
-        threads.emplace_back(compositeRows, std::cref(layers), int(qint64(rows) * i / count),
-                             int(qint64(rows) * (i + 1) / count));
-    compositeRows(layers, 0, rows / count);
-    for (std::thread& t : threads)
-        t.join();
+    if (failed.load())
+        return {};
     return canvas;
 }
 

@@ -106,56 +106,116 @@ const std::vector<float>& ImageStretcher::horizontalRow(int sourceRow)
     return _cache[size_t(sourceRow - _cachedFirst)];
 }
 
-void ImageStretcher::stretchRow(int y, uchar* out)
+namespace {
+
+// The weights of each axis add up to one, so a colour sample never ends above the alpha
+// it was premultiplied with; values just above 255 from the weights' own rounding are
+// held at 255. Vector and scalar loops do the same single-precision steps in the same
+// order, so every sample comes out the same whichever loop made it.
+inline uchar toByte(float v)
 {
-    if (isNull() || y < 0 || y >= _size.height())
-        return;
-    const int first = _rows.first[y];
-    const int count = _rows.count[y];
-    const int lowest = _rows.taps[first].index;
-    // Rows above this output row's first tap are never needed again by later rows.
-    while (!_cache.empty() && _cachedFirst < lowest) {
-        _cache.pop_front();
-        ++_cachedFirst;
-    }
-    _rowPointers.clear();
-    _rowWeights.clear();
-    for (int t = 0; t < count; ++t) {
-        const Tap& tap = _rows.taps[first + t];
-        _rowPointers.push_back(horizontalRow(tap.index).data());
-        _rowWeights.push_back(tap.weight);
-    }
-    const float* const* rows = _rowPointers.data();
-    const float* weights = _rowWeights.data();
-    const size_t n = size_t(_size.width()) * _channels;
+    return uchar(std::min(255.0f, v + 0.5f));
+}
+
+// out = round(w0 x r0 [+ w1 x r1]), with r1 absent when count is 1.
+void blendRows(const float* r0, float w0, const float* r1, float w1, int count, size_t n,
+               uchar* out)
+{
     size_t i = 0;
-    // The weights of each axis add up to one, so a colour sample never ends above the
-    // alpha it was premultiplied with; values just above 255 from the weights' own
-    // rounding are held at 255. Both loops do the same single-precision steps in the
-    // same order, so every sample comes out the same whichever loop made it.
 #if defined(__SSE2__)
     const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 a = _mm_set1_ps(w0);
+    const __m128 b = _mm_set1_ps(w1);
     for (; i + 16 <= n; i += 16) {
-        __m128 v[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
-        for (int t = 0; t < count; ++t) {
-            const __m128 w = _mm_set1_ps(weights[t]);
-            for (int k = 0; k < 4; ++k)
-                v[k] = _mm_add_ps(v[k], _mm_mul_ps(w, _mm_loadu_ps(rows[t] + i + 4 * k)));
-        }
         __m128i q[4];
-        for (int k = 0; k < 4; ++k)
-            q[k] = _mm_cvttps_epi32(_mm_add_ps(v[k], half));
+        for (int k = 0; k < 4; ++k) {
+            __m128 v = _mm_add_ps(_mm_setzero_ps(), _mm_mul_ps(a, _mm_loadu_ps(r0 + i + 4 * k)));
+            if (count == 2)
+                v = _mm_add_ps(v, _mm_mul_ps(b, _mm_loadu_ps(r1 + i + 4 * k)));
+            q[k] = _mm_cvttps_epi32(_mm_add_ps(v, half));
+        }
         const __m128i packed =
             _mm_packus_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3]));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
     }
 #endif
     for (; i < n; ++i) {
-        float v = 0.0f;
-        for (int t = 0; t < count; ++t)
-            v = v + weights[t] * rows[t][i];
-        out[i] = uchar(std::min(255.0f, v + 0.5f));
+        float v = 0.0f + w0 * r0[i];
+        if (count == 2)
+            v = v + w1 * r1[i];
+        out[i] = toByte(v);
     }
+}
+
+void accumulate(float* acc, const float* row, float w, size_t n)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128 wv = _mm_set1_ps(w);
+    for (; i + 4 <= n; i += 4)
+        _mm_storeu_ps(acc + i,
+                      _mm_add_ps(_mm_loadu_ps(acc + i), _mm_mul_ps(wv, _mm_loadu_ps(row + i))));
+#endif
+    for (; i < n; ++i)
+        acc[i] = acc[i] + w * row[i];
+}
+
+} // namespace
+
+void ImageStretcher::stretchRow(int y, uchar* out)
+{
+    if (isNull() || y < 0 || y >= _size.height())
+        return;
+    const int first = _rows.first[y];
+    const int count = _rows.count[y];
+    // Rows above this output row's first tap are never needed again by later rows.
+    const int lowest = _rows.taps[first].index;
+    while (!_cache.empty() && _cachedFirst < lowest) {
+        _cache.pop_front();
+        ++_cachedFirst;
+    }
+    const size_t n = size_t(_size.width()) * _channels;
+    if (count <= 2) {
+        const Tap& a = _rows.taps[first];
+        const float* r0 = horizontalRow(a.index).data();
+        if (count == 1) {
+            blendRows(r0, a.weight, nullptr, 0.0f, 1, n, out);
+            return;
+        }
+        const Tap& b = _rows.taps[first + 1];
+        const float* r1 = horizontalRow(b.index).data();
+        blendRows(r0, a.weight, r1, b.weight, 2, n, out);
+        return;
+    }
+    // A strong reduction: add the rows up one at a time and let each go at once (only the
+    // last may be shared with the next output row), so memory stays at a few rows however
+    // many rows fall into one.
+    _accumulator.assign(n, 0.0f);
+    for (int t = 0; t < count; ++t) {
+        const Tap& tap = _rows.taps[first + t];
+        accumulate(_accumulator.data(), horizontalRow(tap.index).data(), tap.weight, n);
+        if (t + 1 < count) {
+            while (!_cache.empty() && _cachedFirst <= tap.index) {
+                _cache.pop_front();
+                ++_cachedFirst;
+            }
+        }
+    }
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128 half = _mm_set1_ps(0.5f);
+    for (; i + 16 <= n; i += 16) {
+        __m128i q[4];
+        for (int k = 0; k < 4; ++k)
+            q[k] =
+                _mm_cvttps_epi32(_mm_add_ps(_mm_loadu_ps(_accumulator.data() + i + 4 * k), half));
+        const __m128i packed =
+            _mm_packus_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = toByte(_accumulator[i]);
 }
 
 QImage ImageStretcher::stretched()

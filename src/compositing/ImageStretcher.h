@@ -45,6 +45,5 @@ private:
     // Horizontally stretched source rows [_cachedFirst, _cachedFirst + _cache.size()).
     std::deque<std::vector<float>> _cache;
     int _cachedFirst = 0;
-    std::vector<const float*> _rowPointers;
-    std::vector<float> _rowWeights;
+    std::vector<float> _accumulator;
 };

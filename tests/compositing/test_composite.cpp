@@ -573,6 +573,15 @@ void TestComposite::stretcher()
             for (int x = 0; x < size.width(); ++x)
                 QCOMPARE(at(s, x, y), qPremultiply(qRgba(90, 30, 200, 160)));
     }
+    // A strong reduction averages whole areas.
+    QImage tall(3, 400, QImage::Format_Alpha8);
+    for (int y = 0; y < 400; ++y)
+        std::fill_n(tall.scanLine(y), 3, uchar(y < 200 ? 100 : 200));
+    const QImage reducedTall = ImageStretcher(tall, QSize(1, 2)).stretched();
+    QCOMPARE(int(reducedTall.constScanLine(0)[0]), 100);
+    QCOMPARE(int(reducedTall.constScanLine(1)[0]), 200);
+    QCOMPARE(int(ImageStretcher(tall, QSize(1, 1)).stretched().constScanLine(0)[0]), 150);
+
     // Rows asked for out of order come out the same.
     const QImage photo = randomPhoto(9, 6, 92).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QImage whole = ImageStretcher(photo, QSize(20, 17)).stretched();
