@@ -352,6 +352,7 @@ void AppController::setFilename(const QString& path)
         setImageMetadata(ImageMetadata());
     } else {
         field->setText(QFileInfo(path).completeBaseName());
+        _documentFolder = QFileInfo(path).absolutePath();
         setImageMetadata(ImageMetadata::metadataForFile(path));
     }
     emit documentFileChanged(path);
@@ -542,6 +543,8 @@ void AppController::saveDocumentInFolder(const QString& folder)
     dialog.selectNameFilter(filters.at(format == FormatPNG ? 1 : format == FormatTIFF ? 2 : 0));
     if (!folder.isEmpty())
         dialog.setDirectory(folder);
+    else if (!_documentFolder.isEmpty())
+        dialog.setDirectory(_documentFolder);
     dialog.selectFile(filename());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;

@@ -138,6 +138,7 @@ private:
     QAction* _quitAction = nullptr;
 
     QString _borderPath;
+    QString _documentFolder; // where the photo came from: the save dialog starts there
     bool _flipH = false;
     ImageMetadata _imageMetadata;
     QColor _chosenColor = Qt::white;

@@ -8,7 +8,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIntValidator>
 #include <QLabel>
@@ -17,6 +16,7 @@
 #include <QProgressBar>
 #include <QSignalBlocker>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace {
 constexpr int kMinQuality = 1;
@@ -45,7 +45,7 @@ void OutputPanel::_build()
     _filenameTF->setObjectName(QStringLiteral("filenameTF"));
     _filenameTF->setPlaceholderText(tr("No photo"));
     _filenameTF->setToolTip(tr("The name of the framed photo"));
-    _filenameTF->setMinimumWidth(160);
+    _filenameTF->setMinimumWidth(120);
 
     _formatPop = new QComboBox(this);
     _formatPop->setObjectName(QStringLiteral("fileFormatPop"));
@@ -103,42 +103,44 @@ void OutputPanel::_build()
     _progressIndicator->setSizePolicy(keepPlace);
     _progressIndicator->hide();
 
-    auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(10, 6, 10, 8);
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(6);
-
     auto* quality = new QHBoxLayout;
     quality->setSpacing(2);
     quality->addWidget(_qualityTF);
     quality->addWidget(_qualityStepper);
-    auto* limit = new QHBoxLayout;
-    limit->setSpacing(4);
-    limit->addWidget(_limitBtn);
-    limit->addWidget(_limitTF);
-    limit->addWidget(_limitUnit);
 
-    // Row 0: what is written. Row 1: how it looks.
-    grid->addWidget(makeLabel(tr("Name:"), _filenameTF, this), 0, 0, Qt::AlignRight);
-    grid->addWidget(_filenameTF, 0, 1);
-    grid->addWidget(makeLabel(tr("Format:"), _formatPop, this), 0, 2, Qt::AlignRight);
-    grid->addWidget(_formatPop, 0, 3);
-    grid->addWidget(makeLabel(tr("Quality:"), _qualityTF, this), 0, 4, Qt::AlignRight);
-    grid->addLayout(quality, 0, 5);
-    grid->addLayout(limit, 0, 6);
-    grid->addWidget(makeLabel(tr("Size:"), _filesizeTF, this), 0, 8, Qt::AlignRight);
-    grid->addWidget(_filesizeTF, 0, 9);
+    // Row 0: what is written and how big it came out. Row 1: how it looks, and the limit.
+    auto* rowName = new QHBoxLayout;
+    rowName->setSpacing(8);
+    rowName->addWidget(makeLabel(tr("Name:"), _filenameTF, this));
+    rowName->addWidget(_filenameTF, 1);
+    rowName->addSpacing(8);
+    rowName->addWidget(makeLabel(tr("Format:"), _formatPop, this));
+    rowName->addWidget(_formatPop);
+    rowName->addSpacing(8);
+    rowName->addWidget(makeLabel(tr("Quality:"), _qualityTF, this));
+    rowName->addLayout(quality);
+    rowName->addSpacing(8);
+    rowName->addWidget(makeLabel(tr("Size:"), _filesizeTF, this));
+    rowName->addWidget(_filesizeTF);
 
-    grid->addWidget(_colorBtn, 1, 1, Qt::AlignLeft);
-    auto* checks = new QHBoxLayout;
-    checks->setSpacing(16);
-    checks->addWidget(_transparentBackgroundBtn);
-    checks->addWidget(_metadataBtn);
-    checks->addStretch(1);
-    grid->addLayout(checks, 1, 2, 1, 5);
-    grid->addWidget(_progressIndicator, 1, 8, 1, 2, Qt::AlignRight);
-    grid->setColumnStretch(1, 2);
-    grid->setColumnStretch(7, 1);
+    auto* rowLook = new QHBoxLayout;
+    rowLook->setSpacing(8);
+    rowLook->addWidget(_colorBtn);
+    rowLook->addSpacing(8);
+    rowLook->addWidget(_transparentBackgroundBtn);
+    rowLook->addWidget(_metadataBtn);
+    rowLook->addSpacing(8);
+    rowLook->addWidget(_limitBtn);
+    rowLook->addWidget(_limitTF);
+    rowLook->addWidget(_limitUnit);
+    rowLook->addStretch(1);
+    rowLook->addWidget(_progressIndicator);
+
+    auto* rows = new QVBoxLayout(this);
+    rows->setContentsMargins(10, 6, 10, 8);
+    rows->setSpacing(6);
+    rows->addLayout(rowName);
+    rows->addLayout(rowLook);
 }
 
 void OutputPanel::_bind()
