@@ -207,6 +207,10 @@ QByteArray encodeWithQt(const QImage& image, const Options& options, const char*
     QImageWriter writer(&buffer, format);
     if (qstrcmp(format, "tiff") == 0)
         writer.setCompression(1); // LZW
+    // Qt spreads 0 to 100 over zlib's levels; its default (level 6) takes three times as
+    // long as level 4 on a photo for files that are no smaller.
+    if (qstrcmp(format, "png") == 0)
+        writer.setCompression(41);
     if (!writer.write(picture)) {
         setError(error,
                  QStringLiteral("The picture could not be encoded: %1.").arg(writer.errorString()));
