@@ -134,6 +134,8 @@ void TestPreviewView::dragMovesPhotoUpAndRight()
     makeView(QSize(200, 100));
     const QImage photo = coordinatePhoto(200, 100);
     _view->setImage(photo);
+    // Transparent background: what the photo leaves uncovered stays clear.
+    _view->setBorderColor(std::nullopt);
     QCOMPARE(_view->reducedImage().size(), QSize(200, 100));
 
     // 30 to the right and 10 up on the screen (the widget's y grows downward).
@@ -178,6 +180,7 @@ void TestPreviewView::refitScalesTranslation()
 {
     makeView(QSize(200, 150));
     _view->setImage(coordinatePhoto(800, 600));
+    _view->setBorderColor(std::nullopt);
     QCOMPARE(_view->reducedImage().width(), 200);
     sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(100, 75));
     sendMouse(_view.get(), QEvent::MouseMove, QPointF(130, 75));
