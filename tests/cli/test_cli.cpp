@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -359,6 +360,39 @@ private slots:
         QVERIFY(r.err.contains("missing.jpg"));
         QVERIFY(!r.err.contains("\r")); // no progress bar when stderr is not a terminal
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    }
+
+    void progressBarOnATerminal_data()
+    {
+        QTest::addColumn<int>("photos");
+        QTest::addColumn<bool>("bar");
+        QTest::newRow("batch") << 3 << true;
+        QTest::newRow("one photo") << 1 << false;
+    }
+
+    void progressBarOnATerminal()
+    {
+        QFETCH(int, photos);
+        QFETCH(bool, bar);
+        const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+        if (script.isEmpty())
+            QSKIP("no 'script' to run the program on a terminal");
+        const QString out = freshOut();
+        QStringList words{QStringLiteral(VELLUMA_FRAME_BINARY), "-o", out};
+        const QStringList names{"a.png", "b.jpg", "c.tiff"};
+        for (int i = 0; i < photos; ++i)
+            words << _photos + "/" + names[i];
+        QString command;
+        for (const QString& w : words)
+            command += "'" + w + "' ";
+        QProcess p;
+        p.start(script, {"-qec", command, "/dev/null"});
+        QVERIFY(p.waitForFinished(120000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString text = QString::fromLocal8Bit(p.readAll());
+        QCOMPARE(text.contains(QStringLiteral("] 1/%1").arg(photos)), bar);
+        QCOMPARE(text.contains(QLatin1Char('#')), bar);
+        QCOMPARE(QDir(out).entryList(QDir::Files).size(), photos);
     }
 
     void sameOutputTwiceInOneRun()
