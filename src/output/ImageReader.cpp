@@ -55,6 +55,16 @@ void setError(QString* error, const QString& message)
         *error = message;
 }
 
+QString tooLarge(const QString& name, QSize size)
+{
+    return QStringLiteral("\"%1\" is %2 x %3 pixels; Velluma opens images of up to %4 "
+                          "megapixels.")
+        .arg(name)
+        .arg(size.width())
+        .arg(size.height())
+        .arg(MaxPixels / 1'000'000);
+}
+
 } // namespace
 
 void installAllocationLimit()
@@ -84,12 +94,7 @@ QImage readImage(const QString& path, QString* error)
     // A header can claim any size; refuse before the decoder allocates anything.
     const QSize claimed = reader.size();
     if (claimed.isValid() && qint64(claimed.width()) * claimed.height() > MaxPixels) {
-        setError(error, QStringLiteral("\"%1\" is %2 x %3 pixels; Velluma opens images of up to "
-                                       "%4 megapixels.")
-                            .arg(name)
-                            .arg(claimed.width())
-                            .arg(claimed.height())
-                            .arg(MaxPixels / 1'000'000));
+        setError(error, tooLarge(name, claimed));
         return {};
     }
     // Formats whose Qt plugin does not read the orientation (PNG, WebP) still carry it in
@@ -99,6 +104,12 @@ QImage readImage(const QString& path, QString* error)
     if (image.isNull()) {
         setError(error,
                  QStringLiteral("\"%1\" could not be read: %2.").arg(name, reader.errorString()));
+        return {};
+    }
+    // The few plugins that cannot tell the size beforehand are held by Qt's allocation
+    // limit alone; the answer stays the same.
+    if (qint64(image.width()) * image.height() > MaxPixels) {
+        setError(error, tooLarge(name, image.size()));
         return {};
     }
     if (!pluginTurns) {
