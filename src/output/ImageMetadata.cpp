@@ -30,6 +30,10 @@ void setUpExiv2()
     });
 }
 
+// Before main, so that the lock is in place whichever code reaches Exiv2 first: the XMP
+// toolkit keeps the first set-up it gets.
+[[maybe_unused]] const bool exiv2Ready = (setUpExiv2(), true);
+
 // Tags that describe how the source file stored its pixels, or that carry other metadata
 // blocks, rather than facts about the photo. Copied into another file they would lie
 // about it or conflict with what Exiv2 writes itself.

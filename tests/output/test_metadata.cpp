@@ -7,7 +7,10 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtTest>
+
+#include <numeric>
 
 #include <exiv2/exiv2.hpp>
 
@@ -337,6 +340,25 @@ private slots:
             QVERIFY(!a.isEmpty() && !b.isEmpty());
             QVERIFY(a.startsWith("\xFF\xD8"));
         }
+    }
+
+    // The batch framer attaches metadata on several threads at once.
+    void combineOnSeveralThreads()
+    {
+        QTemporaryDir dir;
+        const QString photo = dir.filePath("photo.jpg");
+        writeTaggedPhoto(photo, halves(40, 20), "JPEG", 6);
+        const ImageMetadata m = ImageMetadata::metadataForFile(photo);
+        const QByteArray jpeg = ImageWriter::encode(halves(32, 16), {});
+        const QByteArray expected = m.combineData(jpeg, 101, QSize(32, 16));
+        QList<int> rounds(64);
+        std::iota(rounds.begin(), rounds.end(), 0);
+        const QList<bool> same = QtConcurrent::blockingMapped(rounds, [&](int) {
+            const ImageMetadata own = ImageMetadata::metadataForData(expected);
+            return m.combineData(jpeg, 101, QSize(32, 16)) == expected &&
+                   own.value("Xmp.dc.creator") == QStringLiteral("A. Photographer");
+        });
+        QVERIFY(!same.contains(false));
     }
 
     void combineLeavesOtherDataAlone()
