@@ -30,8 +30,10 @@ void setError(QString* error, const QString& message)
 // Pictures smaller than this encode in a few milliseconds; guessing ahead would cost more
 // than it saves.
 constexpr qint64 SpeculationMinimumPixels = 1'500'000;
-// The size estimate encodes one band of 16 rows in this many.
+// The size estimate encodes one band of 16 rows in this many; it comes within a few per
+// cent of the real size on photos.
 constexpr int SampleStep = 16;
+constexpr float LikelyFit = 0.9f;
 
 // Encodes the qualities the search is likely to ask for next on the other core while the
 // current one is encoded, so that a search of several attempts takes about half as long.
@@ -44,7 +46,7 @@ public:
         : _encoder(encoder), _limit(limit), _finish(std::move(finish)),
           _sample(encoder.sample(SampleStep))
     {
-        _pool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+        _pool.setMaxThreadCount(2);
         _scale = double(encoder.bandCount()) / double(std::max(1, _sample.bandCount()));
     }
 
@@ -121,9 +123,13 @@ private:
         const double estimate = double(rawEstimate(quality)) * _correction;
         if (estimate <= 0)
             return 0;
-        // Even a likely fit gets its next step prepared: the core would idle otherwise.
-        const float ratio = std::max(float(estimate) / float(_limit), 1.0f);
-        return int(nextFactorForFactor(float(quality), ratio));
+        // A clear fit needs no next step; near the limit the estimate may be off either
+        // way, so the next step is prepared all the same. Wasted encodes would slow the
+        // batch framer, which keeps every core busy with photos of its own.
+        const float ratio = float(estimate) / float(_limit);
+        if (ratio < LikelyFit)
+            return 0;
+        return int(nextFactorForFactor(float(quality), std::max(ratio, 1.0f)));
     }
 
     const JpegEncoder& _encoder;

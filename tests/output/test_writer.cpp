@@ -286,6 +286,8 @@ private slots:
     void speculationKeepsTheResult_data()
     {
         QTest::addColumn<double>("fraction");
+        QTest::newRow("fits at once") << 1.5;
+        QTest::newRow("fits barely") << 1.01;
         QTest::newRow("just under") << 0.98;
         QTest::newRow("half") << 0.5;
         QTest::newRow("a third") << 0.33;
