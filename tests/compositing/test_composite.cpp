@@ -546,6 +546,13 @@ void TestComposite::fullResolutionOffsetMovesPhoto()
     QCOMPARE(at(out, 29, 19), photo.pixel(19, 14));
     QCOMPARE(at(out, 9, 10), 0u); // uncovered: transparent without a post mask
     QCOMPARE(at(out, 15, 4), 0u);
+    // With a post mask the colour fills uncovered canvas too.
+    QImage clear(4, 4, QImage::Format_ARGB32);
+    clear.fill(Qt::transparent);
+    const QImage filled =
+        compositeFullResolution(photo, grayFrame(30, 20), clear, QColor(Qt::white), offset, true);
+    QCOMPARE(at(filled, 12, 4), qRgb(255, 255, 255));
+    QCOMPARE(at(filled, 15, 10), photo.pixel(5, 5));
 }
 
 void TestComposite::stretcher()
