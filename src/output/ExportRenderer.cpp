@@ -5,6 +5,7 @@
 #include "output/ImageWriter.h"
 #include "output/TmpFilePath.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMutexLocker>
 
@@ -364,6 +365,12 @@ QString ExportRenderer::writeImageToFile(const QString& name, int format, int qu
     Q_UNUSED(hideExtension);
     QMutexLocker render(&_renderMutex);
     const QString path = TmpFilePath::tmpPathForFormat(name, format);
+    if (path.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("No private temporary folder could be made in %1.")
+                         .arg(QDir::tempPath());
+        return QString();
+    }
     {
         QMutexLocker lock(&_mutex);
         if (_state->photo.isNull()) {

@@ -77,7 +77,12 @@ QString fileExtensionForFormat(int format)
 
 QString processFolderPath()
 {
-    return QDir::tempPath() + QLatin1Char('/') + processName() +
+    // Qt gives an empty path when TMPDIR names a folder that does not exist; that must not
+    // turn into a folder at the file system's root.
+    QString base = QDir::tempPath();
+    if (base.isEmpty())
+        base = QStringLiteral("/tmp");
+    return base + QLatin1Char('/') + processName() +
            QString::number(QCoreApplication::applicationPid());
 }
 
@@ -99,9 +104,10 @@ QString tmpPathForFormat(const QString& name, int format)
 {
     if (QDir::isAbsolutePath(name))
         return name;
-    QString folder = tmpFolder();
+    const QString folder = tmpFolder();
+    // Falling back to the process folder's path could write through a planted link.
     if (folder.isEmpty())
-        folder = processFolderPath();
+        return QString();
     QString fileName = name;
     fileName.replace(QLatin1Char('/'), QLatin1Char('_'));
     return folder + QLatin1Char('/') + fileName + QLatin1Char('.') + fileExtensionForFormat(format);

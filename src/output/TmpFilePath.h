@@ -17,8 +17,8 @@ QString fileExtensionForFormat(int format);
 
 // An absolute name is given back unchanged. A bare name becomes "<folder>/<name>.<ext>" in
 // the process folder, which is created on demand; a slash inside a bare name is replaced
-// so that the file always stays inside that folder. When no private folder can be had the
-// path still names the process folder and the later write fails there.
+// so that the file always stays inside that folder. Empty when no private folder can be
+// had (the caller's write then fails).
 QString tmpPathForFormat(const QString& name, int format);
 
 // The path the process folder should have: QDir::tempPath() + "/" + process name + pid.

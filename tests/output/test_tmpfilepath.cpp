@@ -194,6 +194,26 @@ private slots:
         QVERIFY(QFileInfo::exists(outside.path() + "/keep.txt"));
     }
 
+    void missingTmpDirFallsBackToTmp()
+    {
+        qputenv("TMPDIR", QFile::encodeName(_tmp.path() + "/missing"));
+        const QString folder = TmpFilePath::processFolderPath();
+        qputenv("TMPDIR", QFile::encodeName(_tmp.path()));
+        QCOMPARE(folder, "/tmp/Velluma" + _pid);
+    }
+
+    void noPrivateFolderGivesNoPath()
+    {
+        // A temporary "folder" that is a plain file: nothing can be made inside it.
+        QVERIFY(writeFile(_tmp.path() + "/plain", "x"));
+        qputenv("TMPDIR", QFile::encodeName(_tmp.path() + "/plain"));
+        const QString path = TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101);
+        const QString absolute = TmpFilePath::tmpPathForFormat(QStringLiteral("/x/Beach"), 101);
+        qputenv("TMPDIR", QFile::encodeName(_tmp.path()));
+        QVERIFY(path.isEmpty());
+        QCOMPARE(absolute, QStringLiteral("/x/Beach"));
+    }
+
     // Something already sits at the process folder's path that is not a private folder of
     // ours: it must be neither written into nor removed.
     void plantedThingIsNeverUsed_data()
