@@ -16,9 +16,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
 
 namespace {
@@ -78,6 +81,9 @@ private slots:
     void staleChangesEmptySizeDisplay_data();
     void staleChangesEmptySizeDisplay();
     void qualityControlsFollowModel();
+    void colourAndPreferenceKeepReleasedPlace();
+    void handedOverFilesOpenInTurn();
+    void droppedFileOpensThroughController();
     void updateCheckTakenOver();
     void launchCounter();
     void drawerCannotClose();
@@ -393,6 +399,73 @@ void TestAppController::qualityControlsFollowModel()
     panel->filesizeLimitField()->setText(QStringLiteral("750"));
     emit panel->filesizeLimitField()->editingFinished();
     QCOMPARE(_defaults->integerForKey(DefFilesizeLimit), 750);
+}
+
+void TestAppController::colourAndPreferenceKeepReleasedPlace()
+{
+    QVERIFY(_app->applicationOpenFile(
+        writePhoto(path(QStringLiteral("one.png")), QSize(60, 40), Qt::blue)));
+    PreviewView* preview = _app->previewView();
+    const QPointF start(20, 20);
+    for (auto [type, at] : {std::pair{QEvent::MouseButtonPress, start},
+                            std::pair{QEvent::MouseMove, start + QPointF(7, -4)},
+                            std::pair{QEvent::MouseButtonRelease, start + QPointF(7, -4)}}) {
+        QMouseEvent event(type, at, preview->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(preview, &event);
+    }
+    QCOMPARE(preview->translation(), QPointF(7, 4));
+    const QImage released = preview->image();
+    _app->setColor(QColor(Qt::white));
+    _app->preferenceDidChange();
+    QCOMPARE(preview->translation(), QPointF(7, 4));
+    QCOMPARE(preview->image(), released);
+}
+
+void TestAppController::handedOverFilesOpenInTurn()
+{
+    const QString first = writePhoto(path(QStringLiteral("first.png")), QSize(30, 20), Qt::red);
+    const QString last = writePhoto(path(QStringLiteral("last.png")), QSize(50, 20), Qt::green);
+    _app->openFiles({first, last});
+    QCOMPARE(_app->filename(), QStringLiteral("last"));
+    QCOMPARE(_app->mainWindow()->windowTitle(), QStringLiteral("Velluma (50 x 20 pixels)"));
+}
+
+void TestAppController::droppedFileOpensThroughController()
+{
+    const QString photo = writePhoto(path(QStringLiteral("dropped.png")), QSize(40, 30), Qt::red);
+    _app->mainWindow()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(_app->mainWindow()));
+    PreviewView* preview = _app->previewView();
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(photo)});
+    // As the desktop delivers it: the drop goes where the drag entered.
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(preview, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(preview, &drop);
+    QCOMPARE(_app->filename(), QStringLiteral("dropped"));
+    QCOMPARE(preview->mainImage().size(), QSize(40, 30));
+
+    // A dropped file that is no image: the sheet, and the dropped photo stays.
+    const QString notes = path(QStringLiteral("notes.txt"));
+    QFile file(notes);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a photo");
+    file.close();
+    SheetAnswer answer;
+    answerNextSheet(_app->mainWindow(), &answer);
+    QMimeData textMime;
+    textMime.setUrls({QUrl::fromLocalFile(notes)});
+    QDragEnterEvent badEnter(QPoint(5, 5), Qt::CopyAction, &textMime, Qt::LeftButton,
+                             Qt::NoModifier);
+    QCoreApplication::sendEvent(preview, &badEnter);
+    QDropEvent badDrop(QPointF(5, 5), Qt::CopyAction, &textMime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(preview, &badDrop);
+    QCOMPARE(answer.title, QStringLiteral("Unable to Open 'notes.txt'"));
+    QCOMPARE(_app->filename(), QStringLiteral("dropped"));
 }
 
 void TestAppController::updateCheckTakenOver()

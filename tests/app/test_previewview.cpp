@@ -2,6 +2,7 @@
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
+#include "output/ExportRenderer.h"
 
 #include <QMimeData>
 #include <QMouseEvent>
@@ -186,12 +187,16 @@ void TestPreviewView::refitScalesTranslation()
     sendMouse(_view.get(), QEvent::MouseMove, QPointF(130, 75));
     sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(130, 75));
     QCOMPARE(_view->translation(), QPointF(30, 0));
+    // 30 points of a 200-wide reduction of an 800-wide photo: 120 pixels at full size.
+    QCOMPARE(_view->exportRenderer().fullResolutionOffset(), QPointF(120, 0));
 
     _view->resize(400, 300);
     QVERIFY(_view->isFitPending());
     _view->fitImage();
     QCOMPARE(_view->reducedImage().width(), 400);
     QCOMPARE(_view->translation(), QPointF(60, 0));
+    // The same place relative to the photo at full size.
+    QCOMPARE(_view->exportRenderer().fullResolutionOffset(), QPointF(120, 0));
     // Shown 60 points right of its unshifted place: photo column 0 at view column 60.
     const QImage shown = _view->image().convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(qAlpha(shown.pixel(59, 150)), 0);
