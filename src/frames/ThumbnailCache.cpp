@@ -8,9 +8,10 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <cmath>
+#include <cstdio>
 
 namespace ThumbnailCache {
 
@@ -186,14 +187,27 @@ bool writeCacheImage(const QImage& image, const QString& path)
     if (!writer.write(image.convertToFormat(QImage::Format_RGB32)))
         return false;
     buffer.close();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // A temporary file renamed into place: readers never see half a JPEG. No flush to the
+    // disk as a saved document would get; a lost cache file is simply made again, and the
+    // sync would cost more than making the thumbnail.
+    QTemporaryFile file(folder + QStringLiteral("/.thumbnail-XXXXXX"));
+    if (!file.open())
         return false;
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
+    if (file.write(data) != data.size() || !file.flush())
         return false;
+    file.close();
+    const QByteArray from = QFile::encodeName(file.fileName());
+    const QByteArray to = QFile::encodeName(path);
+    if (std::rename(from.constData(), to.constData()) != 0) {
+        // Platforms whose rename does not replace an existing file.
+        QFile::remove(path);
+        if (std::rename(from.constData(), to.constData()) != 0)
+            return false;
     }
-    return file.commit();
+    file.setAutoRemove(false);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                    QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    return true;
 }
 
 bool isImageFile(const QString& path)
