@@ -34,10 +34,10 @@ bool writeImage(const QImage& image, const QString& path, const Options& options
 double nextFactorForFactor(double factor, double ratio);
 
 // The file-size search on its own. `attempt` makes the complete file data for a quality
-// (metadata attached) and may give an empty array when it failed, which counts as too
-// large. Gives the data of the first attempt under the limit, or an empty array when none
-// fits (or the quality is 0 or less). With limitKB 0 the first attempt is taken whatever
-// its size.
+// (metadata attached), or an empty array when encoding failed, which ends the search.
+// Gives the data of the first attempt under the limit, or an empty array when none fits
+// (or the quality is 0 or less). With limitKB 0 the first attempt is taken whatever its
+// size. attemptLog hears of every attempt.
 using AttemptFunction = std::function<QByteArray(int quality)>;
 QByteArray searchQuality(int quality, int limitKB, const AttemptFunction& attempt,
                          const std::function<void(int quality, qint64 bytes)>& attemptLog = {});
