@@ -113,6 +113,7 @@ private slots:
     void overlays();
     void numericExamples();
     void inverseMaskGivesSameOverlay();
+    void maskLayoutsAgree();
     void turnedOverlayTopRightToTopLeft();
     void colorComponents();
     void borderType_data();
@@ -282,6 +283,33 @@ void TestOverlays::inverseMaskGivesSameOverlay()
     QCOMPARE(qAlpha(a.pixel(0, 0)), 255); // border: opaque frame colour
     QCOMPARE(qAlpha(a.pixel(20, 15)), 0); // opening: the photo shows
     QCOMPARE(a.pixel(0, 0), qRgb(200, 100, 50));
+}
+
+void TestOverlays::maskLayoutsAgree()
+{
+    // Qt decodes the same mask to different layouts; the overlay must not depend on them.
+    const QImage gray = randomGray(11, 6, 14);
+    QImage indexed(gray.size(), QImage::Format_Indexed8);
+    QList<QRgb> table;
+    for (int i = 0; i < 256; ++i)
+        table << qRgb(255 - i, 255 - i, 255 - i); // palette order unlike the gray levels
+    indexed.setColorTable(table);
+    for (int y = 0; y < gray.height(); ++y)
+        for (int x = 0; x < gray.width(); ++x)
+            indexed.scanLine(y)[x] = uchar(255 - gray.constScanLine(y)[x]);
+    const std::optional<QColor> color = QColor(10, 200, 90);
+    for (bool turned : {false, true}) {
+        const auto overlay = turned ? &ImageProcessor::rotatedOverlayFromGrayscaleRep
+                                    : &ImageProcessor::overlayFromGrayscaleRep;
+        QCOMPARE(overlay(indexed, color), overlay(gray, color));
+        const QImage rgb32 = randomRgb(9, 7, 15);
+        const auto rgbOverlay =
+            turned ? &ImageProcessor::rotatedOverlayFromRGBRep : &ImageProcessor::overlayFromRGBRep;
+        QCOMPARE(rgbOverlay(rgb32, color),
+                 rgbOverlay(rgb32.convertToFormat(QImage::Format_RGB888), color));
+        QCOMPARE(rgbOverlay(rgb32, color),
+                 rgbOverlay(rgb32.convertToFormat(QImage::Format_BGR888), color));
+    }
 }
 
 void TestOverlays::turnedOverlayTopRightToTopLeft()
