@@ -46,7 +46,7 @@ std::optional<int> parseFormat(const QString& text)
 
 FramerOptions::Parsed usageError(const QString& message)
 {
-    return {FramerOptions::Action::UsageError, message};
+    return {FramerOptions::Action::UsageError, message, {}};
 }
 
 } // namespace
@@ -116,9 +116,9 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(help))
-        return {Action::Help, QString()};
+        return {Action::Help, QString(), {}};
     if (parser.isSet(version))
-        return {Action::Version, QString()};
+        return {Action::Version, QString(), {}};
 
     // An option given twice is almost always a slip; the last one would silently win.
     for (const QString& name : parser.optionNames()) {
@@ -142,9 +142,12 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
                 QStringLiteral("unknown format '%1' (jpg, png or tiff)").arg(parser.value(format)));
         options.format = *f;
     }
+    Parsed parsed;
     // Like the window's setting: JPEG has no transparency, so it keeps its colour.
     if (parser.isSet(transparent) && options.format != FormatJPEG)
         options.color = std::nullopt;
+    else if (parser.isSet(transparent))
+        parsed.notes << QStringLiteral("--transparent has no effect on JPEG: the colour is used");
     if (parser.isSet(quality)) {
         const std::optional<int> q = parseInt(parser.value(quality), 1, 100);
         if (!q)
@@ -159,6 +162,8 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
             return usageError(QStringLiteral("limit must be a number of kilobytes, not '%1'")
                                   .arg(parser.value(limit)));
         options.limitKB = *l;
+        if (options.format != FormatJPEG)
+            parsed.notes << QStringLiteral("--limit applies to JPEG only");
     }
     options.keepMetadata = parser.isSet(keepMetadata);
     if (parser.isSet(noRotate))
@@ -191,5 +196,5 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
         if (photo.isEmpty())
             return usageError(QStringLiteral("an empty photo name was given"));
     }
-    return {Action::Run, QString()};
+    return parsed;
 }

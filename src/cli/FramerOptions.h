@@ -29,7 +29,8 @@ struct FramerOptions {
     enum class Action { Run, Help, Version, UsageError };
     struct Parsed {
         Action action = Action::Run;
-        QString error; // for UsageError
+        QString error;     // for UsageError
+        QStringList notes; // options that have no effect with the others given
     };
 
     // Parses the program arguments (the program name first) over the factory defaults.

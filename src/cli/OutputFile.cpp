@@ -2,9 +2,13 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QTemporaryFile>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -20,9 +24,66 @@ QString systemError(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
+// Names of the hidden files being written, readable from a signal handler.
+struct PendingSlot {
+    std::atomic<bool> used{false};
+    char path[4096];
+};
+constexpr int kPendingSlots = 256;
+PendingSlot pending[kPendingSlots];
+QMutex pendingMutex;
+
+extern "C" void removePendingAndEnd(int signal)
+{
+    for (PendingSlot& slot : pending) {
+        if (slot.used.load())
+            ::unlink(slot.path);
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// Registers the name for the life of the object.
+class PendingFile {
+public:
+    explicit PendingFile(const QByteArray& path)
+    {
+        if (path.size() >= int(sizeof(pending[0].path)))
+            return;
+        QMutexLocker lock(&pendingMutex);
+        for (int i = 0; i < kPendingSlots; ++i) {
+            if (!pending[i].used.load()) {
+                std::memcpy(pending[i].path, path.constData(), size_t(path.size()) + 1);
+                pending[i].used.store(true);
+                _slot = i;
+                return;
+            }
+        }
+    }
+    ~PendingFile()
+    {
+        if (_slot >= 0)
+            pending[_slot].used.store(false);
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+private:
+    int _slot = -1;
+};
+
 } // namespace
 
 namespace OutputFile {
+
+void installInterruptCleanup()
+{
+    struct sigaction action = {};
+    action.sa_handler = removePendingAndEnd;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
 
 void captureUmask()
 {
@@ -39,6 +100,7 @@ Result place(const QString& path, const QByteArray& data, bool replace, QString*
             *error = tmp.errorString();
         return Result::Failed;
     }
+    const PendingFile registered(QFile::encodeName(tmp.fileName()));
     const int fd = tmp.handle();
     if (tmp.write(data) != data.size() || !tmp.flush() || ::fsync(fd) != 0 ||
         ::fchmod(fd, 0666 & ~processUmask) != 0) {

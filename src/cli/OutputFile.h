@@ -12,6 +12,10 @@ enum class Result { Written, Exists, Failed };
 
 Result place(const QString& path, const QByteArray& data, bool replace, QString* error);
 
+// Ctrl-C or a termination signal removes the hidden files still being written before the
+// program ends.
+void installInterruptCleanup();
+
 // The process's umask, read once at start before any thread runs: files get the
 // permissions an ordinary new file would have.
 void captureUmask();

@@ -35,9 +35,12 @@ int main(int argc, char* argv[])
     case FramerOptions::Action::Run:
         break;
     }
+    for (const QString& note : parsed.notes)
+        std::fprintf(stderr, "velluma-frame: %s\n", note.toLocal8Bit().constData());
 
     ImageReader::installAllocationLimit();
     OutputFile::captureUmask();
+    OutputFile::installInterruptCleanup();
     // Exiv2's XMP parser must be set up once before photos are read on several threads.
     Exiv2::XmpParser::initialize();
 

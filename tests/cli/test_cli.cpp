@@ -292,6 +292,25 @@ private slots:
         QVERIFY(samePixel(image.pixel(5, 5), gradient(80, 60).pixel(5, 5)));
     }
 
+    void optionsWithoutEffectAreNamed_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("transparent JPEG") << QStringList{"-t"} << "--transparent";
+        QTest::newRow("limit on PNG") << QStringList{"-F", "png", "-l", "100"} << "--limit";
+    }
+
+    void optionsWithoutEffectAreNamed()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, note);
+        const QString out = freshOut();
+        const Run r = run(QStringList{"-o", out} + args + QStringList{_photos + "/a.png"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.err.contains(note));
+        QCOMPARE(QDir(out).entryList(QDir::Files).size(), 1);
+    }
+
     void existingOutputNeedsForce()
     {
         const QString out = freshOut();
