@@ -46,13 +46,14 @@ public:
     // The same offset given in full-resolution pixels, y upward (the batch framer).
     void setFullResolutionOffset(QPointF offset);
 
-    // Inputs of the written file. A change makes the remembered file stale.
+    // Inputs of the written file. A change makes the remembered file stale; the render stays.
     void setMetadata(const ImageMetadata& metadata); // the photo's; its colour profile is
                                                      // kept in every format
     void setPreserveMetadata(bool preserve);         // EXIF/IPTC/XMP into JPEG and TIFF
     void setFilesizeLimit(int limitKB);              // 0 = none (LimitFilesize off)
-    // Used by writeTmpFile(): the document name, the output format and the JPEG quality,
-    // and the HideExtension preference (no Linux equivalent: kept, changes nothing).
+    // Used by writeTmpFile(): the document name, the output format and the JPEG quality
+    // (a change of either of these two makes the remembered file stale too), and the
+    // HideExtension preference (no Linux equivalent: kept, changes nothing).
     void setFileName(const QString& name);
     void setFileFormat(int format);
     void setJpegQuality(int quality);
