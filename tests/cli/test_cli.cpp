@@ -311,6 +311,19 @@ private slots:
         QCOMPARE(QDir(out).entryList(QDir::Files).size(), 1);
     }
 
+    void outputFolderThatCannotBeMade()
+    {
+        const QString file = _dir.path() + "/a-file";
+        QVERIFY(writeFile(file, "x"));
+        Run r = run({"-o", file + "/sub", _photos + "/a.png", _photos + "/b.jpg"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(r.err.contains("a.png") && r.err.contains("b.jpg"));
+        r = run({"-o", file, _photos + "/a.png"});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(readAll(file), QByteArray("x"));
+    }
+
     void existingOutputNeedsForce()
     {
         const QString out = freshOut();
