@@ -150,10 +150,17 @@ void overlayRow(uint32_t* out, const uint32_t* o, int w, bool destinationOut)
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     for (; x + 4 <= w; x += 4) {
+        // Skipped groups are those the formulas would leave as they are (factor 255, sum
+        // with zero) or replace outright (factor 0).
         const __m128i ov = _mm_loadu_si128(reinterpret_cast<const __m128i*>(o + x));
         const __m128i alpha = _mm_srli_epi32(ov, 24);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(alpha, zero)) == 0xffff && destinationOut)
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(destinationOut ? alpha : ov, zero)) == 0xffff)
             continue;
+        if (!destinationOut &&
+            _mm_movemask_epi8(_mm_cmpeq_epi32(alpha, _mm_set1_epi32(255))) == 0xffff) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), ov);
+            continue;
+        }
         __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + x));
         d = mulPixels(d, inverseAlpha(ov));
         if (!destinationOut)
@@ -175,6 +182,10 @@ void cutRow(uint32_t* out, const uchar* m, int w)
         std::memcpy(&four, m + x, 4);
         if (four == 0)
             continue;
+        if (four == 0xffffffffu) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), zero);
+            continue;
+        }
         const __m128i bytes = _mm_cvtsi32_si128(int(four));
         const __m128i alpha = _mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero);
         const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + x));
@@ -193,8 +204,11 @@ void colorBehindRow(uint32_t* out, uint32_t color, int w)
     const __m128i c = _mm_set1_epi32(int(color));
     for (; x + 4 <= w; x += 4) {
         const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + x));
+        const __m128i inverse = inverseAlpha(d);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(inverse, _mm_setzero_si128())) == 0xffff)
+            continue; // opaque already
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
-                         _mm_adds_epu8(d, mulPixels(c, inverseAlpha(d))));
+                         _mm_adds_epu8(d, mulPixels(c, inverse)));
     }
 #endif
     for (; x < w; ++x)
