@@ -88,9 +88,9 @@ ThumbnailController::~ThumbnailController()
 {
     // The panel usually lives in a dock of the window; a panel nobody took is ours.
     if (_panel && !_panel->parent())
-        delete _panel;
-    delete _addCollectionSheet;
-    delete _renameCollectionSheet;
+        delete _panel.data();
+    delete _addCollectionSheet.data();
+    delete _renameCollectionSheet.data();
 }
 
 QWidget* ThumbnailController::panel()

@@ -101,11 +101,11 @@ private:
 
     UserDefaults& _defaults;
     QPointer<ZTWindow> _mainWindow;
-    QWidget* _panel = nullptr;
+    QPointer<QWidget> _panel; // usually deleted with the dock that holds it
     QComboBox* _collectionPop = nullptr;
     ThumbnailTableView* _tableView = nullptr;
-    QDialog* _addCollectionSheet = nullptr;
-    QDialog* _renameCollectionSheet = nullptr;
+    QPointer<QDialog> _addCollectionSheet;
+    QPointer<QDialog> _renameCollectionSheet;
     QLineEdit* _addCollectionTF = nullptr;
     QLineEdit* _renameCollectionTF = nullptr;
     QAction* _refreshAction = nullptr;

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +115,7 @@ private slots:
     void uniqueDestinationPath();
     void isImageFile_data();
     void isImageFile();
+    void builtinLibrary();
 };
 
 void TestFrameLibrary::thumbnailSize_data()
@@ -579,6 +582,68 @@ void TestFrameLibrary::isImageFile()
     writeBytes(dir.filePath("file.dat"), bytes);
     QCOMPARE(ThumbnailCache::isImageFile(dir.filePath("file.dat")), expected);
     QVERIFY(!ThumbnailCache::isImageFile(dir.path()));
+}
+
+void TestFrameLibrary::builtinLibrary()
+{
+    const QString root = FrameLibrary::builtinFrameFolder();
+    const QStringList names = FrameLibrary::collectionNamesForFolder(root);
+    QVERIFY(names.size() >= 4);
+    // The shipped order file decides the order.
+    QVariantList order;
+    for (const QString& name : names)
+        order.append(name);
+    QCOMPARE(PropertyList::fromFile(root + "/collections.plist"), QVariant(order));
+
+    int frames = 0, grayMasks = 0, rgbMasks = 0, alphaFrames = 0, portrait = 0, landscape = 0;
+    int postMasks = 0;
+    qint64 bytes = 0;
+    QStringList folders;
+    for (const QString& name : names)
+        folders.append(root + "/" + name);
+    const QList<ThumbnailList> collections = FrameLibrary::collectionsForFolders(folders);
+    for (int c = 0; c < collections.size(); ++c) {
+        QVERIFY2(collections[c].size() >= 5, qPrintable(names[c]));
+        for (const QString& file : QDir(folders[c]).entryList(QDir::Files)) {
+            bytes += QFileInfo(folders[c] + "/" + file).size();
+            if (file.contains("_postmask")) {
+                // A post mask belongs to a frame beside it and cuts with its alpha.
+                const QString base = file.left(file.indexOf("_postmask"));
+                QVERIFY2(!QDir(folders[c]).entryList({base + ".*"}).isEmpty(), qPrintable(file));
+                QVERIFY(QImage(folders[c] + "/" + file).hasAlphaChannel());
+                ++postMasks;
+            }
+        }
+        for (const ThumbnailEntry& entry : collections[c]) {
+            ++frames;
+            const QImage frame(entry.path);
+            QVERIFY2(!frame.isNull(), qPrintable(entry.path));
+            QVERIFY(qMax(frame.width(), frame.height()) <= 1600);
+            portrait += frame.height() > frame.width();
+            landscape += frame.width() > frame.height();
+            const QPoint centre(frame.width() / 2, frame.height() / 2);
+            if (frame.hasAlphaChannel()) {
+                ++alphaFrames;
+                // The photo shows through the middle of every alpha frame.
+                QVERIFY2(qAlpha(frame.pixel(centre)) < 80, qPrintable(entry.path));
+            } else {
+                frame.format() == QImage::Format_Grayscale8 ? ++grayMasks : ++rgbMasks;
+                // Masks: dark middle (the photo), bright somewhere along the edge (the frame).
+                QVERIFY2(qGray(frame.pixel(centre)) < 40, qPrintable(entry.path));
+                const int edge =
+                    std::max({qGray(frame.pixel(0, centre.y())), qGray(frame.pixel(centre.x(), 0)),
+                              qGray(frame.pixel(0, 0))});
+                QVERIFY2(edge > 150, qPrintable(entry.path));
+            }
+        }
+    }
+    QVERIFY(frames >= 30);
+    QVERIFY(grayMasks >= 5);
+    QVERIFY(rgbMasks >= 1);
+    QVERIFY(alphaFrames >= 5);
+    QVERIFY(postMasks >= 3);
+    QVERIFY(portrait >= 5 && landscape >= 5);
+    QVERIFY(bytes < 10 * 1024 * 1024);
 }
 
 QTEST_GUILESS_MAIN(TestFrameLibrary)

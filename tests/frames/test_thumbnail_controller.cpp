@@ -13,6 +13,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QDockWidget>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -239,6 +240,7 @@ private slots:
     void download();
     void downloadNeverOverwrites();
     void downloadTimesOut();
+    void windowGoesFirst();
 
 private:
     std::unique_ptr<ThumbnailController> makeController();
@@ -941,6 +943,18 @@ void TestThumbnailController::downloadTimesOut()
     QCOMPARE(finished.at(0).at(1).toString(), QString());
     QVERIFY(QDir(userRoot() + "/My Frames").entryList(QDir::Files | QDir::Hidden).isEmpty());
     QCOMPARE(controller->downloader()->activeDownloads(), 0);
+}
+
+void TestThumbnailController::windowGoesFirst()
+{
+    auto controller = makeController();
+    auto* dock = new QDockWidget(_window.get());
+    dock->setWidget(controller->panel());
+    _window->addDockWidget(Qt::LeftDockWidgetArea, dock);
+    _window.reset();
+    QVERIFY(!controller->panel());
+    controller.reset();
+    _window = std::make_unique<ZTWindow>();
 }
 
 QTEST_MAIN(TestThumbnailController)
