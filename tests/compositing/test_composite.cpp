@@ -528,6 +528,9 @@ void TestComposite::offsets()
     // One ratio, from the widths, for both axes.
     QCOMPARE(fullResolutionOffset(QPointF(3, 3), 1000, 500), QPointF(6, 6));
     QCOMPARE(fullResolutionOffset(QPointF(7, 8), 1000, 0), QPointF(7, 8));
+    // 30 right at a reduced width of 400, or 60 right after a re-fit to 800: the same place.
+    QCOMPARE(fullResolutionOffset(QPointF(30, 0), 4000, 400),
+             fullResolutionOffset(QPointF(60, 0), 4000, 800));
     QCOMPARE(canvasOffset(QPointF(20, -10)), QPoint(20, 10));
     QCOMPARE(canvasOffset(QPointF(2.6, 0.4)), QPoint(3, 0));
     QCOMPARE(canvasOffset(QPointF(1e300, -1e300)), QPoint(1 << 30, 1 << 30));
