@@ -215,6 +215,20 @@ void colorBehindRow(uint32_t* out, uint32_t color, int w)
         out[x] = colorBehindPixel(out[x], color);
 }
 
+void copyPhotoRow(uint32_t* out, const uint32_t* in, int n, uint32_t opaque)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i alpha = _mm_set1_epi32(int(opaque));
+    for (; x + 4 <= n; x += 4)
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out + x),
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x)), alpha));
+#endif
+    for (; x < n; ++x)
+        out[x] = in[x] | opaque;
+}
+
 // Raw rows, taken once before the bands start: QImage's non-const accessors are not
 // safe to call from several threads.
 struct Layers {
@@ -280,8 +294,7 @@ void compositeRowsUnguarded(const Layers& l, int firstRow, int endRow)
         if (py >= 0 && py < ph && photoX0 < photoX1) {
             const auto* in = reinterpret_cast<const uint32_t*>(l.photo + py * l.photoStride);
             std::fill(out, out + photoX0, 0u);
-            for (int x = photoX0; x < photoX1; ++x)
-                out[x] = in[x - l.offset.x()] | opaque;
+            copyPhotoRow(out + photoX0, in + (photoX0 - l.offset.x()), photoX1 - photoX0, opaque);
             std::fill(out + photoX1, out + w, 0u);
         } else {
             std::fill(out, out + w, 0u);
