@@ -19,20 +19,24 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDockWidget>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -300,12 +304,12 @@ void AppController::applicationDidFinishLaunching()
 
 bool AppController::applicationOpenFile(const QString& path)
 {
-    if (_previewView->isBusy()) {
-        // The export reads the current photo; the file opens as soon as it is done.
+    if (_isBusy()) {
+        // An export or another photo is under way; the file opens as soon as it is done.
         _pendingFiles << path;
         return true;
     }
-    const QImage photo = ImageReader::readImage(path);
+    const QImage photo = _readPhoto(path);
     if (photo.isNull()) {
         _mainWindow->runMessageSheetWithTitle(
             QStringLiteral("Unable to Open '%1'").arg(QFileInfo(path).fileName()),
@@ -317,6 +321,33 @@ bool AppController::applicationOpenFile(const QString& path)
     updateFilesizeForFile(QString());
     _validateCommands();
     return true;
+}
+
+QImage AppController::_readPhoto(const QString& path)
+{
+    // Large photos take a while to decode; the window keeps painting meanwhile and input
+    // waits, so nothing else starts on the document.
+    _loading = true;
+    _busyChanged(true);
+    QProgressBar* indicator = _outputPanel->progressIndicator();
+    indicator->show();
+    QFuture<QImage> future = QtConcurrent::run([path] { return ImageReader::readImage(path); });
+    QFutureWatcher<QImage> watcher;
+    QEventLoop loop;
+    connect(&watcher, &QFutureWatcher<QImage>::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    if (!future.isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    future.waitForFinished();
+    indicator->hide();
+    _loading = false;
+    _busyChanged(false);
+    return future.result();
+}
+
+bool AppController::_isBusy() const
+{
+    return _loading || _previewView->isBusy();
 }
 
 void AppController::openFiles(const QStringList& paths)
@@ -619,7 +650,7 @@ void AppController::copy()
 
 void AppController::_validateCommands()
 {
-    const bool busy = _previewView->isBusy();
+    const bool busy = _isBusy();
     const bool photo = _previewView->hasImage() && !busy;
     for (QAction* action : {_saveAction, _copyAction, _closeAction, _flipAction, _colorsAction})
         action->setEnabled(photo);
@@ -634,7 +665,7 @@ void AppController::_busyChanged(bool busy)
         return;
     // Queued so that the export's caller finishes before anything new starts.
     QTimer::singleShot(0, this, [this] {
-        if (_previewView->isBusy())
+        if (_isBusy())
             return;
         const QStringList files = std::exchange(_pendingFiles, {});
         for (const QString& path : files)
@@ -647,7 +678,7 @@ void AppController::_busyChanged(bool busy)
 bool AppController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == _mainWindow && event->type() == QEvent::Close) {
-        if (_previewView->isBusy()) {
+        if (_isBusy()) {
             _closeWhenIdle = true;
             event->ignore();
             return true;

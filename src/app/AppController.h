@@ -114,6 +114,8 @@ private:
     void _saveGeometry();
     void _validateCommands();
     void _busyChanged(bool busy);
+    bool _isBusy() const;
+    QImage _readPhoto(const QString& path);
     QImage _loadFrame(const QString& path) const;
 
     UserDefaults& _defaults;
@@ -144,5 +146,6 @@ private:
     QColor _chosenColor = Qt::white;
     QStringList _pendingFiles; // handed over while an export was running
     bool _closeWhenIdle = false;
+    bool _loading = false; // a photo is being read on a worker thread
     bool _terminated = false;
 };
