@@ -13,6 +13,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -111,6 +112,7 @@ void ThumbnailController::_buildPanel()
     _collectionPop->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     _collectionPop->setMinimumContentsLength(12);
     connect(_collectionPop, &QComboBox::activated, this, &ThumbnailController::selectCollection);
+    _collectionPop->installEventFilter(this);
     layout->addWidget(_collectionPop);
 
     _tableView = new ThumbnailTableView(_panel);
@@ -139,6 +141,15 @@ void ThumbnailController::_buildPanel()
     }
     buttons->addStretch(1);
     layout->addLayout(buttons);
+}
+
+bool ThumbnailController::eventFilter(QObject* watched, QEvent* event)
+{
+    // Scrolling the panel over the pop-up would step through its items and run the
+    // collection commands at the end of the list.
+    if (watched == _collectionPop && event->type() == QEvent::Wheel)
+        return true;
+    return QObject::eventFilter(watched, event);
 }
 
 QDialog* ThumbnailController::_makeNameSheet(const QString& objectName, const QString& prompt,

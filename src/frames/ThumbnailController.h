@@ -78,6 +78,9 @@ signals:
     // controller answers with setFlipHorizontal(false) then setBorderPath(path).
     void frameChosen(const QString& path);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     struct Collection {
         QString name;

@@ -241,6 +241,7 @@ private slots:
     void downloadNeverOverwrites();
     void downloadTimesOut();
     void windowGoesFirst();
+    void wheelDoesNotRunCommands();
 
 private:
     std::unique_ptr<ThumbnailController> makeController();
@@ -955,6 +956,26 @@ void TestThumbnailController::windowGoesFirst()
     QVERIFY(!controller->panel());
     controller.reset();
     _window = std::make_unique<ZTWindow>();
+}
+
+void TestThumbnailController::wheelDoesNotRunCommands()
+{
+    auto controller = makeController();
+    controller->selectCollection(3);
+    QComboBox* pop = controller->collectionPopUp();
+    bool sheetShown = false;
+    whenModal([&sheetShown](QWidget* modal) {
+        sheetShown = true;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+    });
+    for (int i = 0; i < 10; ++i) {
+        QWheelEvent wheel(QPointF(5, 5), pop->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(pop, &wheel);
+    }
+    QCOMPARE(pop->currentIndex(), 3);
+    QVERIFY(!sheetShown);
 }
 
 QTEST_MAIN(TestThumbnailController)
