@@ -160,6 +160,8 @@ void AppController::_buildWindow()
     _drawer->setWidget(_thumbnailController->panel());
     _mainWindow->addDockWidget(Qt::RightDockWidgetArea, _drawer);
     _drawer->hide();
+    // The window's own context menu would offer to hide the panel.
+    _mainWindow->setContextMenuPolicy(Qt::PreventContextMenu);
 
     // One colour dialog for the whole run; its choice counts once the user confirms it.
     _colorPanel = new QColorDialog(_chosenColor, _mainWindow);
