@@ -15,7 +15,7 @@ namespace BorderCompositor {
 
 // View-size caches kept by the preview; compositePreview fills them lazily.
 struct OverlayCache {
-    QImage overlay;       // view-size overlay (or turned alpha frame)
+    QImage overlay;       // view-size overlay: tinted mask or alpha frame, turned as needed
     QImage smallPostMask; // the post mask turned like the frame and reduced the same way
     int borderType = -1;
     // What the two above were built from; a redraw with other inputs rebuilds them, so a
@@ -55,7 +55,8 @@ void buildOverlayCache(OverlayCache& cache, const QImage& border, const QImage& 
 // preview, y growing upward (translation + (current - down) while dragging).
 // fullPhotoSize decides the frame's orientation (so preview and export agree). viewSize is
 // the box the cached overlay is reduced to; empty means the reduced photo's size. A cache
-// built with another turning or box is rebuilt.
+// built from other inputs (frame, post mask, colour, turning, box) is rebuilt. Without a
+// frame the result is the shifted photo alone.
 QImage compositePreview(const QImage& reducedPhoto, QSize fullPhotoSize, const QImage& border,
                         const QImage& postMask, const std::optional<QColor>& color, QPointF offset,
                         bool autoRotate, OverlayCache& cache, QSize viewSize = QSize());

@@ -63,7 +63,7 @@ public:
     // Sum of brightnessAt at the rectangle's four corner pixels (truncated toward zero,
     // far corner at x + w - 1, y + h - 1 in single precision).
     static unsigned cornerBrightness(const QImage& mask, float x, float y, float w, float h);
-    // RGB888: lrint(0.222 R + 0.707 G + 0.071 B); Grayscale8 and other one-byte layouts:
-    // the byte; anything else is read as RGB. Coordinates outside the image give 0.
+    // RGB888: lrint(0.222 R + 0.707 G + 0.071 B) in double precision; Grayscale8 and
+    // Alpha8: the byte; anything else is read as RGB. Coordinates outside the image give 0.
     static unsigned brightnessAt(const QImage& mask, int x, int y);
 };
