@@ -8,6 +8,7 @@
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
 #include "frames/ThumbnailController.h"
+#include "output/ExportRenderer.h"
 #include "output/ImageReader.h"
 #include "output/TmpFilePath.h"
 #include "ui/PreferenceController.h"
@@ -201,6 +202,10 @@ void AppController::_buildActions()
     _flipAction->setIcon(resourceIcon(QStringLiteral("flipHToolbarItem")));
     _flipAction->setIconText(tr("Flip H"));
     _flipAction->setToolTip(tr("Flip Border Horizontally"));
+    // The menu's flip works without a photo too (it flips the chosen frame); the toolbar's
+    // waits for one.
+    _flipMenuAction = make(tr("&Flip Frame Horizontally"), QKeySequence(Qt::CTRL | Qt::Key_F),
+                           &AppController::flipHorizontal);
     _colorsAction = make(tr("Show &Colours"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
                          &AppController::showColorPanel);
     _colorsAction->setIcon(resourceIcon(QStringLiteral("colorsToolbarItem")));
@@ -226,7 +231,7 @@ void AppController::_buildActions()
     QMenu* edit = bar->addMenu(tr("&Edit"));
     edit->addAction(_copyAction);
     edit->addSeparator();
-    edit->addAction(_flipAction);
+    edit->addAction(_flipMenuAction);
     edit->addAction(_preferencesAction);
     QMenu* view = bar->addMenu(tr("&View"));
     view->addAction(_colorsAction);
@@ -639,7 +644,10 @@ void AppController::copy()
         return;
     const QString path = _previewView->writeTmpFile();
     auto* mime = new QMimeData;
-    mime->setImageData(_previewView->image());
+    // The picture at full size, as in the file: pasting the view-size reduction elsewhere
+    // would give a small copy of the photo.
+    const QImage full = _previewView->exportRenderer().fullResolutionImage();
+    mime->setImageData(full.isNull() ? _previewView->image() : full);
     if (!path.isEmpty()) {
         mime->setText(path);
         mime->setUrls({QUrl::fromLocalFile(path)});
@@ -656,7 +664,7 @@ void AppController::_validateCommands()
     const bool photo = _previewView->hasImage() && !busy;
     for (QAction* action : {_saveAction, _copyAction, _closeAction, _flipAction, _colorsAction})
         action->setEnabled(photo);
-    for (QAction* action : {_openAction, _preferencesAction, _drawerAction})
+    for (QAction* action : {_openAction, _preferencesAction, _drawerAction, _flipMenuAction})
         action->setEnabled(!busy);
 }
 

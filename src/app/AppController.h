@@ -134,6 +134,7 @@ private:
     QAction* _copyAction = nullptr;
     QAction* _closeAction = nullptr;
     QAction* _flipAction = nullptr;
+    QAction* _flipMenuAction = nullptr;
     QAction* _colorsAction = nullptr;
     QAction* _drawerAction = nullptr;
     QAction* _preferencesAction = nullptr;

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 #include <QUrl>
 #include <QtTest>
 
@@ -84,6 +85,7 @@ private slots:
     void colourAndPreferenceKeepReleasedPlace();
     void handedOverFilesOpenInTurn();
     void droppedFileOpensThroughController();
+    void commandsFollowPhoto();
     void updateCheckTakenOver();
     void launchCounter();
     void drawerCannotClose();
@@ -466,6 +468,34 @@ void TestAppController::droppedFileOpensThroughController()
     QCoreApplication::sendEvent(preview, &badDrop);
     QCOMPARE(answer.title, QStringLiteral("Unable to Open 'notes.txt'"));
     QCOMPARE(_app->filename(), QStringLiteral("dropped"));
+}
+
+void TestAppController::commandsFollowPhoto()
+{
+    auto enabled = [this] {
+        QMap<QString, bool> states;
+        for (QAction* action : _app->toolBar()->actions()) {
+            if (!action->toolTip().isEmpty() && !action->isSeparator())
+                states.insert(action->toolTip(), action->isEnabled());
+        }
+        return states;
+    };
+    const QStringList needPhoto = {
+        QStringLiteral("Save image"), QStringLiteral("Copy image to clipboard"),
+        QStringLiteral("Clear image"), QStringLiteral("Flip Border Horizontally")};
+    QMap<QString, bool> states = enabled();
+    for (const QString& name : needPhoto)
+        QVERIFY2(states.value(name, true) == false, qPrintable(name));
+    QCOMPARE(states.value(QStringLiteral("Open image")), true);
+    QCOMPARE(states.value(QStringLiteral("Preferences")), true);
+
+    QVERIFY(_app->applicationOpenFile(
+        writePhoto(path(QStringLiteral("one.png")), QSize(60, 40), Qt::blue)));
+    states = enabled();
+    for (const QString& name : needPhoto)
+        QVERIFY2(states.value(name, false), qPrintable(name));
+    _app->closeImage();
+    QCOMPARE(enabled().value(QStringLiteral("Save image"), true), false);
 }
 
 void TestAppController::updateCheckTakenOver()
