@@ -452,19 +452,8 @@ QImage slideMount(QSize size)
             const double a = clamp01(0.5 + d);
             if (a <= 0)
                 continue;
-            // A raised lip around the window, lit from the top left.
-            double shade = 0;
-            if (d < 0.03 * m) {
-                // The nearest side of the window decides: top and left catch the light.
-                const double px = x + 0.5, py = y + 0.5;
-                const double dl = std::abs(px - opening.left()),
-                             dr = std::abs(opening.right() - px);
-                const double dt = std::abs(py - opening.top()),
-                             db = std::abs(opening.bottom() - py);
-                const double nearest = std::min({dl, dr, dt, db});
-                const double lit = (nearest == dt || nearest == dl) ? -1.0 : 1.0;
-                shade = 12 * lit * (1 - std::max(d, 0.0) / (0.03 * m));
-            }
+            // A thin shadow where the card is cut, as around a real mount's window.
+            const double shade = -26 * std::exp(-std::max(d, 0.0) / (0.005 * m));
             const double g = 1.5 * grain(x, y, 77) + shade;
             const int r = int(std::clamp(236 + g, 0.0, 255.0));
             const int gg = int(std::clamp(233 + g, 0.0, 255.0));
