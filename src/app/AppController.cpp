@@ -137,6 +137,9 @@ void AppController::_buildWindow()
     layout->addWidget(_outputPanel, 0);
     _mainWindow->setCentralWidget(central);
 
+    // The window opens with the picture focused, not the name field's text cursor.
+    _previewView->setFocusPolicy(Qt::StrongFocus);
+    _previewView->setFocus();
     _previewView->setProgressIndicator(_outputPanel->progressIndicator());
     _previewView->setDocumentNameProvider([this] { return filename(); });
     connect(_previewView, &PreviewView::dimensionChanged, this,
