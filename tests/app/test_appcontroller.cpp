@@ -86,6 +86,7 @@ private slots:
     void handedOverFilesOpenInTurn();
     void droppedFileOpensThroughController();
     void commandsFollowPhoto();
+    void quittingRemovesTemporaryFiles();
     void updateCheckTakenOver();
     void launchCounter();
     void drawerCannotClose();
@@ -496,6 +497,20 @@ void TestAppController::commandsFollowPhoto()
         QVERIFY2(states.value(name, false), qPrintable(name));
     _app->closeImage();
     QCOMPARE(enabled().value(QStringLiteral("Save image"), true), false);
+}
+
+void TestAppController::quittingRemovesTemporaryFiles()
+{
+    QVERIFY(_app->applicationOpenFile(
+        writePhoto(path(QStringLiteral("one.png")), QSize(60, 40), Qt::blue)));
+    const QString written = _app->previewView()->writeTmpFile();
+    QVERIFY(QFile::exists(written));
+    const QString folder = QFileInfo(written).absolutePath();
+    QVERIFY(!folder.startsWith(_dir.path()));
+    _app->applicationShouldTerminate();
+    QVERIFY(!QFileInfo::exists(folder));
+    // The window's place is kept for the next launch.
+    QVERIFY(!_defaults->stringForKey(QStringLiteral("mainWindow")).isEmpty());
 }
 
 void TestAppController::updateCheckTakenOver()
