@@ -60,12 +60,20 @@ ImageStretcher::AxisTaps ImageStretcher::axisTaps(int source, int target)
     return axis;
 }
 
+void ImageStretcher::dropFirstRow()
+{
+    // Kept for the next row to be built: same size, no allocation.
+    _spare.push_back(std::move(_cache.front()));
+    _cache.pop_front();
+    ++_cachedFirst;
+}
+
 const std::vector<float>& ImageStretcher::horizontalRow(int sourceRow)
 {
     const int c = _channels;
     const int width = _size.width();
     auto build = [&](std::vector<float>& row) {
-        row.assign(size_t(width) * c, 0.0f);
+        row.resize(size_t(width) * c); // every sample is written below
         const uchar* in = _source.constScanLine(sourceRow);
         for (int x = 0; x < width; ++x) {
             float* out = row.data() + size_t(x) * c;
@@ -87,20 +95,28 @@ const std::vector<float>& ImageStretcher::horizontalRow(int sourceRow)
                 continue;
             }
 #endif
+            float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
             for (int t = 0; t < count; ++t, ++tap) {
                 const uchar* px = in + size_t(tap->index) * c;
                 for (int k = 0; k < c; ++k)
-                    out[k] = out[k] + tap->weight * float(px[k]);
+                    sum[k] = sum[k] + tap->weight * float(px[k]);
             }
+            std::copy(sum, sum + c, out);
         }
     };
     if (_cache.empty() || sourceRow < _cachedFirst ||
         sourceRow > _cachedFirst + int(_cache.size())) {
-        _cache.clear();
+        while (!_cache.empty())
+            dropFirstRow();
         _cachedFirst = sourceRow;
     }
     if (sourceRow == _cachedFirst + int(_cache.size())) {
-        _cache.emplace_back();
+        if (_spare.empty()) {
+            _cache.emplace_back();
+        } else {
+            _cache.push_back(std::move(_spare.back()));
+            _spare.pop_back();
+        }
         build(_cache.back());
     }
     return _cache[size_t(sourceRow - _cachedFirst)];
@@ -170,10 +186,8 @@ void ImageStretcher::stretchRow(int y, uchar* out)
     const int count = _rows.count[y];
     // Rows above this output row's first tap are never needed again by later rows.
     const int lowest = _rows.taps[first].index;
-    while (!_cache.empty() && _cachedFirst < lowest) {
-        _cache.pop_front();
-        ++_cachedFirst;
-    }
+    while (!_cache.empty() && _cachedFirst < lowest)
+        dropFirstRow();
     const size_t n = size_t(_size.width()) * _channels;
     if (count <= 2) {
         const Tap& a = _rows.taps[first];
@@ -195,10 +209,8 @@ void ImageStretcher::stretchRow(int y, uchar* out)
         const Tap& tap = _rows.taps[first + t];
         accumulate(_accumulator.data(), horizontalRow(tap.index).data(), tap.weight, n);
         if (t + 1 < count) {
-            while (!_cache.empty() && _cachedFirst <= tap.index) {
-                _cache.pop_front();
-                ++_cachedFirst;
-            }
+            while (!_cache.empty() && _cachedFirst <= tap.index)
+                dropFirstRow();
         }
     }
     size_t i = 0;

@@ -36,6 +36,7 @@ private:
     };
     static AxisTaps axisTaps(int source, int target);
     const std::vector<float>& horizontalRow(int sourceRow);
+    void dropFirstRow();
 
     QImage _source;
     QSize _size;
@@ -45,5 +46,6 @@ private:
     // Horizontally stretched source rows [_cachedFirst, _cachedFirst + _cache.size()).
     std::deque<std::vector<float>> _cache;
     int _cachedFirst = 0;
+    std::vector<std::vector<float>> _spare;
     std::vector<float> _accumulator;
 };
