@@ -134,6 +134,29 @@ QList<ThumbnailList> collectionsForFolders(const QStringList& folders)
     return collections;
 }
 
+bool updateCollectionOrder(const QString& root, const QString& oldName, const QString& newName)
+{
+    if (root.isEmpty())
+        return true;
+    const QString plistPath = QDir(root).filePath(CollectionsPlistName);
+    if (!QFileInfo(plistPath).isFile())
+        return true;
+    const QVariant order = PropertyList::fromFile(plistPath, 1024 * 1024);
+    if (order.typeId() != QMetaType::QVariantList)
+        return true; // the listing decides; nothing to keep in step
+    QVariantList list = order.toList();
+    const qsizetype at = oldName.isEmpty() ? -1 : list.indexOf(QVariant(oldName));
+    if (at >= 0) {
+        if (newName.isEmpty())
+            list.removeAt(at);
+        else
+            list[at] = newName;
+    } else if (!newName.isEmpty() && !list.contains(QVariant(newName))) {
+        list.append(newName);
+    }
+    return PropertyList::toFile(list, plistPath);
+}
+
 NameProblem checkCollectionName(const QString& name, const QStringList& existingNames,
                                 const QString& root)
 {

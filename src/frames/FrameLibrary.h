@@ -40,6 +40,12 @@ ThumbnailList collectionForFolder(const QString& folder);
 // one list per folder, in order.
 QList<ThumbnailList> collectionsForFolders(const QStringList& folders);
 
+// When the root's "collections.plist" decides which collections exist, a collection made,
+// renamed or removed through the program must be entered there too, or it would vanish
+// (or linger) at the next start. Replaces oldName by newName in the list: an empty oldName
+// appends, an empty newName removes. True when there is no such list or it was updated.
+bool updateCollectionOrder(const QString& root, const QString& oldName, const QString& newName);
+
 enum class NameProblem {
     None,
     Empty,     // nothing but white space

@@ -429,6 +429,7 @@ void ThumbnailController::_addCollection()
         _selectCollection(_selectedCollection);
         return;
     }
+    FrameLibrary::updateCollectionOrder(_userFrameFolder, QString(), name);
     const int index = builtinCount() + userCount() + 1;
     _userCollections.append({name, {}});
     _collectionPop->blockSignals(true);
@@ -479,6 +480,7 @@ void ThumbnailController::_removeCollection()
                                  tr("Don't Remove"));
     if (answer == 1) {
         if (!_userFrameFolder.isEmpty() && removeCollectionFolder(_userFrameFolder, name)) {
+            FrameLibrary::updateCollectionOrder(_userFrameFolder, name, QString());
             _userCollections.removeAt(_selectedUserCollection);
             _collectionPop->blockSignals(true);
             _collectionPop->removeItem(p);
@@ -511,6 +513,7 @@ void ThumbnailController::_renameCollection()
         !_refuseName(newName, tr("Frame Set Not Renamed"), oldName)) {
         QDir root(_userFrameFolder);
         if (!_userFrameFolder.isEmpty() && root.rename(oldName, newName)) {
+            FrameLibrary::updateCollectionOrder(_userFrameFolder, oldName, newName);
             _collectionPop->setItemText(p, newName);
             Collection& collection = _userCollections[_selectedUserCollection];
             collection.name = newName;

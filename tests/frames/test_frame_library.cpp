@@ -116,6 +116,8 @@ private slots:
     void isImageFile_data();
     void isImageFile();
     void builtinLibrary();
+    void updateCollectionOrder_data();
+    void updateCollectionOrder();
 };
 
 void TestFrameLibrary::thumbnailSize_data()
@@ -644,6 +646,46 @@ void TestFrameLibrary::builtinLibrary()
     QVERIFY(postMasks >= 3);
     QVERIFY(portrait >= 5 && landscape >= 5);
     QVERIFY(bytes < 10 * 1024 * 1024);
+}
+
+void TestFrameLibrary::updateCollectionOrder_data()
+{
+    QTest::addColumn<QString>("oldName");
+    QTest::addColumn<QString>("newName");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("create appends") << ""
+                                    << "Delta" << QStringList{"Beta", "Alpha", "Delta"};
+    QTest::newRow("rename in place") << "Beta"
+                                     << "Gamma" << QStringList{"Gamma", "Alpha"};
+    QTest::newRow("remove") << "Beta"
+                            << "" << QStringList{"Alpha"};
+    QTest::newRow("no duplicate") << ""
+                                  << "Alpha" << QStringList{"Beta", "Alpha"};
+}
+
+void TestFrameLibrary::updateCollectionOrder()
+{
+    QFETCH(QString, oldName);
+    QFETCH(QString, newName);
+    QFETCH(QStringList, expected);
+    QTemporaryDir root;
+    for (const char* name : {"Alpha", "Beta", "Gamma", "Delta"})
+        makeFolder(root.filePath(name));
+    QVERIFY(PropertyList::toFile(QVariantList{QString("Beta"), QString("Alpha")},
+                                 root.filePath("collections.plist"), true));
+    QVERIFY(FrameLibrary::updateCollectionOrder(root.path(), oldName, newName));
+    QCOMPARE(FrameLibrary::collectionNamesForFolder(root.path()), expected);
+
+    // Without an order file the listing decides, and none is made.
+    QTemporaryDir bare;
+    QVERIFY(FrameLibrary::updateCollectionOrder(bare.path(), oldName, newName));
+    QVERIFY(!QFileInfo::exists(bare.filePath("collections.plist")));
+    // A garbage order file is left as it is.
+    writeBytes(bare.filePath("collections.plist"), "garbage");
+    QVERIFY(FrameLibrary::updateCollectionOrder(bare.path(), oldName, newName));
+    QFile garbage(bare.filePath("collections.plist"));
+    QVERIFY(garbage.open(QIODevice::ReadOnly));
+    QCOMPARE(garbage.readAll(), QByteArray("garbage"));
 }
 
 QTEST_GUILESS_MAIN(TestFrameLibrary)

@@ -4,6 +4,7 @@
 #include "frames/ThumbnailTableView.h"
 
 #include "foundation/DefaultsKeys.h"
+#include "foundation/PropertyList.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
 #include "ui/ZTWindow.h"
@@ -242,6 +243,7 @@ private slots:
     void downloadTimesOut();
     void windowGoesFirst();
     void wheelDoesNotRunCommands();
+    void userOrderFileKeptInStep();
 
 private:
     std::unique_ptr<ThumbnailController> makeController();
@@ -976,6 +978,32 @@ void TestThumbnailController::wheelDoesNotRunCommands()
     }
     QCOMPARE(pop->currentIndex(), 3);
     QVERIFY(!sheetShown);
+}
+
+void TestThumbnailController::userOrderFileKeptInStep()
+{
+    makeUserCollection("Zeta", 1);
+    QVERIFY(PropertyList::toFile(QVariantList{QString("Zeta"), QString("My Frames")},
+                                 userRoot() + "/collections.plist"));
+    {
+        auto controller = makeController(); // | Zeta(3) My Frames(4) |
+        QCOMPARE(controller->collectionPopUp()->itemText(3), QString("Zeta"));
+        answerNameSheet("Fresh", true);
+        controller->selectCollection(6);
+        QCOMPARE(controller->currentCollectionName(), QString("Fresh"));
+        answerNameSheet("Renamed", true);
+        controller->selectCollection(2 + 3 + 4);
+        QCOMPARE(controller->currentCollectionName(), QString("Renamed"));
+        controller->selectCollection(3);
+        answerAlert("Remove", nullptr);
+        controller->selectCollection(2 + 3 + 3);
+        QCOMPARE(controller->userCount(), 2);
+    }
+    // The next start shows what the last one left.
+    auto controller = makeController();
+    QCOMPARE(controller->userCount(), 2);
+    QCOMPARE(controller->collectionPopUp()->itemText(3), QString("My Frames"));
+    QCOMPARE(controller->collectionPopUp()->itemText(4), QString("Renamed"));
 }
 
 QTEST_MAIN(TestThumbnailController)
