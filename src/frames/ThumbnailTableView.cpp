@@ -1,57 +1,14 @@
 #include "ThumbnailTableView.h"
 
-#include <QApplication>
+#include "frames/ThumbnailItemDelegate.h"
+
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QPainter>
 #include <QPalette>
-#include <QPixmap>
-#include <QStyledItemDelegate>
-
-namespace {
-
-// Thumbnails drawn at their own size, centred in the row, over the usual selection look.
-class CentredThumbnailDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem background = option;
-        initStyleOption(&background, index);
-        background.icon = QIcon();
-        background.features &= ~QStyleOptionViewItem::HasDecoration;
-        background.text.clear();
-        const QWidget* widget = option.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
-        const QPixmap pixmap = index.data(Qt::DecorationRole).value<QPixmap>();
-        if (pixmap.isNull())
-            return;
-        const QSize size =
-            pixmap.deviceIndependentSize().toSize().boundedTo(option.rect.size() - QSize(4, 4));
-        const QSize shown =
-            pixmap.deviceIndependentSize().toSize().scaled(size, Qt::KeepAspectRatio);
-        QRect target(QPoint(0, 0), shown);
-        target.moveCenter(option.rect.center());
-        painter->drawPixmap(target, pixmap);
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        const QPixmap pixmap = index.data(Qt::DecorationRole).value<QPixmap>();
-        if (pixmap.isNull())
-            return QStyledItemDelegate::sizeHint(option, index);
-        return pixmap.deviceIndependentSize().toSize() + QSize(8, 10);
-    }
-};
-
-} // namespace
 
 ThumbnailTableView::ThumbnailTableView(QWidget* parent) : QTableWidget(parent)
 {
@@ -74,7 +31,7 @@ ThumbnailTableView::ThumbnailTableView(QWidget* parent) : QTableWidget(parent)
     viewport()->setAcceptDrops(true);
     setDropIndicatorShown(false);
     setDragDropMode(QAbstractItemView::DropOnly);
-    setItemDelegate(new CentredThumbnailDelegate(this));
+    setItemDelegate(new ThumbnailItemDelegate(this));
     // Mask frames are white on black in their thumbnails; on a white table their borders
     // would vanish into the background.
     QPalette shades = palette();

@@ -244,6 +244,7 @@ private slots:
     void windowGoesFirst();
     void wheelDoesNotRunCommands();
     void userOrderFileKeptInStep();
+    void thumbnailsDrawnCentred();
 
 private:
     std::unique_ptr<ThumbnailController> makeController();
@@ -1004,6 +1005,24 @@ void TestThumbnailController::userOrderFileKeptInStep()
     QCOMPARE(controller->userCount(), 2);
     QCOMPARE(controller->collectionPopUp()->itemText(3), QString("My Frames"));
     QCOMPARE(controller->collectionPopUp()->itemText(4), QString("Renamed"));
+}
+
+void TestThumbnailController::thumbnailsDrawnCentred()
+{
+    auto controller = makeController(); // Builtin A: Tall (32x48 white), Wide (72x48 white)
+    ThumbnailTableView* table = controller->tableView();
+    table->resize(200, 300);
+    QApplication::processEvents();
+    const QImage shot = table->viewport()->grab().toImage();
+    const QRect row0 = table->visualRect(table->model()->index(0, 0));
+    const QRect row1 = table->visualRect(table->model()->index(1, 0));
+    const QPoint c0 = row0.center(), c1 = row1.center();
+    QCOMPARE(QColor(shot.pixel(c0)), QColor(Qt::white));
+    QCOMPARE(QColor(shot.pixel(c1)), QColor(Qt::white));
+    // Just outside the 32-pixel thumbnail, still inside the 72-pixel one: the gray ground.
+    QCOMPARE(QColor(shot.pixel(c0 + QPoint(20, 0))), QColor(92, 92, 92));
+    QCOMPARE(QColor(shot.pixel(c1 + QPoint(20, 0))), QColor(Qt::white));
+    QCOMPARE(QColor(shot.pixel(c1 + QPoint(40, 0))), QColor(92, 92, 92));
 }
 
 QTEST_MAIN(TestThumbnailController)
