@@ -294,7 +294,9 @@ void ThumbnailController::_reloadTable()
         auto* item = new QTableWidgetItem;
         item->setData(Qt::DecorationRole, QPixmap::fromImage(list[row].image));
         item->setData(Qt::UserRole, list[row].path);
-        item->setToolTip(QFileInfo(list[row].path).completeBaseName());
+        const QString name = QFileInfo(list[row].path).completeBaseName();
+        item->setToolTip(name);
+        item->setData(Qt::AccessibleTextRole, name);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         item->setTextAlignment(Qt::AlignCenter);
         _tableView->setItem(row, 0, item);
