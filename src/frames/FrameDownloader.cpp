@@ -114,8 +114,7 @@ bool FrameDownloader::download(const QUrl& url, const QString& folder)
         }
         if (ok && transfer->received > 0) {
             const QString partPath = transfer->file->fileName();
-            QImageReader reader(partPath);
-            const QByteArray format = reader.format();
+            const QByteArray format = QImageReader(partPath).format();
             // A body cut short can still carry a valid header; only a full decode tells.
             transfer->file->close();
             const bool whole =
