@@ -492,6 +492,30 @@ private slots:
         QVERIFY(QFile::remove(user));
     }
 
+    void limitAppliesToJpegOnly_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("underLimit");
+        QTest::newRow("jpeg") << 101 << true;
+        QTest::newRow("png") << 102 << false;
+        QTest::newRow("tiff") << 103 << false;
+    }
+
+    void limitAppliesToJpegOnly()
+    {
+        QFETCH(int, format);
+        QFETCH(bool, underLimit);
+        ExportRenderer r;
+        r.setImage(noisePhoto(200, 200));
+        r.setFileName(QStringLiteral("Limited"));
+        r.setFilesizeLimit(30);
+        const QString path = r.writeTmpFileWithFormat(format);
+        QVERIFY(!path.isEmpty());
+        const qint64 size = QFileInfo(path).size();
+        QVERIFY(size > 0);
+        QCOMPARE(size < 30 * 1024, underLimit);
+    }
+
     void metadataFollowsTheChoice_data()
     {
         QTest::addColumn<int>("format");
