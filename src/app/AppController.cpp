@@ -239,6 +239,8 @@ void AppController::_buildActions()
     QMenu* view = bar->addMenu(tr("&View"));
     view->addAction(_colorsAction);
     view->addAction(_drawerAction);
+    view->addSeparator();
+    view->addAction(tr("&Zoom"), _mainWindow, &ZTWindow::zoom);
 }
 
 void AppController::_initToolbar()

@@ -51,33 +51,40 @@ FramerOptions::Parsed usageError(const QString& message)
 
 } // namespace
 
-QString FramerOptions::usage()
+QString FramerOptions::usage(int defaultQuality)
 {
     return QStringLiteral(
-        "Usage: velluma-frame [options] PHOTO...\n"
-        "Puts a frame around each photo and writes it at full resolution.\n"
-        "\n"
-        "  -f, --frame FRAME      a frame image file (its \"_postmask.png\" companion is used when "
-        "present)\n"
-        "  -c, --color COLOR      frame colour, #RRGGBB or a colour name (default white)\n"
-        "  -t, --transparent      no colour: transparent background (PNG and TIFF)\n"
-        "  -F, --format FORMAT    jpg, png or tiff (default jpg)\n"
-        "  -q, --quality N        JPEG quality 1 to 100 (default %1)\n"
-        "  -l, --limit KB         keep every JPEG at or under KB kilobytes of 1024 bytes\n"
-        "  -m, --keep-metadata    carry the photo's metadata into JPEG and TIFF\n"
-        "      --no-rotate        never turn the frame to the photo's orientation\n"
-        "      --flip             mirror the frame and its post mask\n"
-        "      --offset X,Y       shift the photo by X,Y pixels (x to the right, y upward)\n"
-        "  -o, --output PATH      output folder (created when missing; default: the current\n"
-        "                         folder); the file is the photo's base name with the format's\n"
-        "                         extension\n"
-        "      --force            replace existing output files (never a photo given as input)\n"
-        "  -j, --jobs N           photos framed at once (default: the number of cores)\n"
-        "  -v, --verbose          print every JPEG attempt as \"attempt quality=Q size=BYTES\"\n"
-        "  -h, --help             show this help\n"
-        "      --version          show the version\n"
-        "\n"
-        "Exit status: 0 when every photo was written, 1 when some failed, 2 on a usage error.\n");
+               "Usage: velluma-frame [options] PHOTO...\n"
+               "Puts a frame around each photo and writes it at full resolution.\n"
+               "\n"
+               "  -f, --frame FRAME      a frame image file (its \"_postmask.png\" companion is "
+               "used when "
+               "present)\n"
+               "  -c, --color COLOR      frame colour, #RRGGBB or a colour name (default white)\n"
+               "  -t, --transparent      no colour: transparent background (PNG and TIFF)\n"
+               "  -F, --format FORMAT    jpg, png or tiff (default jpg)\n"
+               "  -q, --quality N        JPEG quality 1 to 100 (default %1)\n"
+               "  -l, --limit KB         keep every JPEG at or under KB kilobytes of 1024 bytes\n"
+               "  -m, --keep-metadata    carry the photo's metadata into JPEG and TIFF\n"
+               "      --no-rotate        never turn the frame to the photo's orientation\n"
+               "      --flip             mirror the frame and its post mask\n"
+               "      --offset X,Y       shift the photo by X,Y pixels (x to the right, y upward)\n"
+               "  -o, --output PATH      output folder (created when missing; default: the "
+               "current\n"
+               "                         folder); the file is the photo's base name with the "
+               "format's\n"
+               "                         extension\n"
+               "      --force            replace existing output files (never a photo given as "
+               "input)\n"
+               "  -j, --jobs N           photos framed at once (default: the number of cores)\n"
+               "  -v, --verbose          print every JPEG attempt as \"attempt quality=Q "
+               "size=BYTES\"\n"
+               "  -h, --help             show this help\n"
+               "      --version          show the version\n"
+               "\n"
+               "Exit status: 0 when every photo was written, 1 when some failed, 2 on a usage "
+               "error.\n")
+        .arg(defaultQuality);
 }
 
 FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,

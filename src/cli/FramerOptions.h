@@ -36,5 +36,5 @@ struct FramerOptions {
     // Parses the program arguments (the program name first) over the factory defaults.
     static Parsed parse(const QStringList& arguments, const QVariantMap& factoryDefaults,
                         FramerOptions& options);
-    static QString usage();
+    static QString usage(int defaultQuality);
 };

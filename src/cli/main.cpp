@@ -20,11 +20,15 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLUMA_VERSION));
 
     FramerOptions options;
-    const FramerOptions::Parsed parsed = FramerOptions::parse(
-        QCoreApplication::arguments(), OutputSettings::factoryDefaults(), options);
+    const QVariantMap factoryDefaults = OutputSettings::factoryDefaults();
+    const FramerOptions::Parsed parsed =
+        FramerOptions::parse(QCoreApplication::arguments(), factoryDefaults, options);
     switch (parsed.action) {
     case FramerOptions::Action::Help:
-        std::fputs(FramerOptions::usage().toLocal8Bit().constData(), stdout);
+        std::fputs(FramerOptions::usage(factoryDefaults.value(DefJpegQuality, 90).toInt())
+                       .toLocal8Bit()
+                       .constData(),
+                   stdout);
         return 0;
     case FramerOptions::Action::Version:
         std::printf("velluma-frame %s\n", VELLUMA_VERSION);
