@@ -7,9 +7,11 @@ namespace DictionaryAccess {
 int32_t integerForKey(const QVariantMap& dict, const QString& key)
 {
     const auto it = dict.constFind(key);
-    if (it == dict.cend())
-        return 0;
-    const QVariant& v = it.value();
+    return it == dict.cend() ? 0 : integerValue(it.value());
+}
+
+int32_t integerValue(const QVariant& v)
+{
     switch (v.typeId()) {
     case QMetaType::Bool:
         return v.toBool() ? 1 : 0;

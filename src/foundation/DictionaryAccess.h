@@ -12,6 +12,9 @@ namespace DictionaryAccess {
 // 0 for a missing key or a value with no integer form (a date, an array, "abc").
 int32_t integerForKey(const QVariantMap& dict, const QString& key);
 
+// The same rule for a single value (an invalid QVariant gives 0).
+int32_t integerValue(const QVariant& value);
+
 void setIntegerForKey(QVariantMap& dict, int32_t value, const QString& key);
 void setBoolForKey(QVariantMap& dict, bool value, const QString& key);
 

@@ -1,5 +1,6 @@
 #include "UserDefaults.h"
 
+#include "DictionaryAccess.h"
 #include "PropertyList.h"
 
 #include <QDateTime>
@@ -135,19 +136,7 @@ bool UserDefaults::hasStoredValue(const QString& key) const
 
 int UserDefaults::integerForKey(const QString& key) const
 {
-    const QVariant v = objectForKey(key);
-    if (v.typeId() == QMetaType::Bool)
-        return v.toBool() ? 1 : 0;
-    if (isIntegral(v))
-        return static_cast<int>(v.toLongLong());
-    if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float)
-        return static_cast<int>(v.toDouble());
-    if (v.typeId() == QMetaType::QString) {
-        bool ok = false;
-        const int n = v.toString().trimmed().toInt(&ok);
-        return ok ? n : 0;
-    }
-    return 0;
+    return DictionaryAccess::integerValue(objectForKey(key));
 }
 
 bool UserDefaults::boolForKey(const QString& key) const
