@@ -33,6 +33,13 @@ void sendMouse(QWidget* widget, QEvent::Type type, QPointF pos,
     QCoreApplication::sendEvent(widget, &event);
 }
 
+void drag(QWidget* widget, QPointF from, QPointF to)
+{
+    sendMouse(widget, QEvent::MouseButtonPress, from);
+    sendMouse(widget, QEvent::MouseMove, to);
+    sendMouse(widget, QEvent::MouseButtonRelease, to);
+}
+
 } // namespace
 
 class TestPreviewView : public QObject {
@@ -42,20 +49,15 @@ private slots:
     void cleanup();
     void reducedSize_data();
     void reducedSize();
-    void dimensionReported();
+    void photoReportedAndPlaceholder();
     void dragMovesPhotoUpAndRight();
-    void dragStepsOnlyWhileButtonDown();
     void refitScalesTranslation();
-    void noRefitWhileMouseDown();
     void newFrameOrPhotoResetsTranslationColourKeepsIt();
-    void placeholderTooltips();
     void dropsOnlyFromOtherApplications_data();
     void dropsOnlyFromOtherApplications();
-    void droppedFileIsHandedOver();
-    void doubleClickIsReported();
+    void dropAndDoubleClickAreHandedOn();
     void autoRotateChangeRebuildsOverlay();
     void exportWritesFullResolution();
-    void secondExportRefusedWhileBusy();
 
 private:
     QTemporaryDir _dir;
@@ -117,12 +119,17 @@ void TestPreviewView::reducedSize()
     QCOMPARE(_view->image().size(), expected);
 }
 
-void TestPreviewView::dimensionReported()
+void TestPreviewView::photoReportedAndPlaceholder()
 {
     makeView(QSize(200, 150));
+    const QString drop = QStringLiteral("Drop an image file here to open.");
+    QCOMPARE(_view->toolTip(), drop);
     QSignalSpy spy(_view.get(), &PreviewView::dimensionChanged);
     _view->setImage(coordinatePhoto(640, 480));
+    QCOMPARE(_view->toolTip(),
+             QStringLiteral("Drag to re-position image or Ctrl-Click for options."));
     _view->setImage(QImage());
+    QCOMPARE(_view->toolTip(), drop);
     QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(0).at(0).toSize(), QSize(640, 480));
     QCOMPARE(spy.at(1).at(0).toSize(), QSize(0, 0));
@@ -159,20 +166,9 @@ void TestPreviewView::dragMovesPhotoUpAndRight()
     sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(80, 40));
     QVERIFY(!_view->isMouseDown());
     QCOMPARE(_view->translation(), QPointF(30, 10));
-    QCOMPARE(_view->currentOffset(), QPointF(30, 10));
-}
-
-void TestPreviewView::dragStepsOnlyWhileButtonDown()
-{
-    makeView(QSize(200, 100));
-    _view->setImage(coordinatePhoto(200, 100));
-    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(10, 10));
-    sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(20, 10));
-    QCOMPARE(_view->translation(), QPointF(10, 0));
-    // Moves after the button came up do not drag.
+    // Moves after the button came up do not drag, nor does a right-button press.
     sendMouse(_view.get(), QEvent::MouseMove, QPointF(90, 90));
-    QCOMPARE(_view->currentOffset(), QPointF(10, 0));
-    // A right-button press is no drag either.
+    QCOMPARE(_view->currentOffset(), QPointF(30, 10));
     sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton);
     QVERIFY(!_view->isMouseDown());
 }
@@ -183,9 +179,7 @@ void TestPreviewView::refitScalesTranslation()
     _view->setImage(coordinatePhoto(800, 600));
     _view->setBorderColor(std::nullopt);
     QCOMPARE(_view->reducedImage().width(), 200);
-    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(100, 75));
-    sendMouse(_view.get(), QEvent::MouseMove, QPointF(130, 75));
-    sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(130, 75));
+    drag(_view.get(), QPointF(100, 75), QPointF(130, 75));
     QCOMPARE(_view->translation(), QPointF(30, 0));
     // 30 points of a 200-wide reduction of an 800-wide photo: 120 pixels at full size.
     QCOMPARE(_view->exportRenderer().fullResolutionOffset(), QPointF(120, 0));
@@ -201,18 +195,13 @@ void TestPreviewView::refitScalesTranslation()
     const QImage shown = _view->image().convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(qAlpha(shown.pixel(59, 150)), 0);
     QVERIFY(qAlpha(shown.pixel(60, 150)) > 0);
-}
 
-void TestPreviewView::noRefitWhileMouseDown()
-{
-    makeView(QSize(200, 150));
-    _view->setImage(coordinatePhoto(800, 600));
+    // No re-fit while the mouse is down; once it comes up, the re-fit follows after all.
     QTRY_VERIFY(!_view->isFitPending());
     sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(100, 75));
-    _view->resize(400, 300);
+    _view->resize(200, 150);
     QVERIFY(!_view->isFitPending());
-    QCOMPARE(_view->reducedImage().width(), 200);
-    // Once the button is up the photo is fitted to the new size after all.
+    QCOMPARE(_view->reducedImage().width(), 400);
     sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(100, 75));
     QVERIFY(_view->isFitPending());
 }
@@ -221,31 +210,15 @@ void TestPreviewView::newFrameOrPhotoResetsTranslationColourKeepsIt()
 {
     makeView(QSize(200, 100));
     _view->setImage(coordinatePhoto(200, 100));
-    auto drag = [this] {
-        sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(10, 10));
-        sendMouse(_view.get(), QEvent::MouseMove, QPointF(25, 10));
-        sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(25, 10));
-        QCOMPARE(_view->translation(), QPointF(15, 0));
-    };
-    drag();
+    drag(_view.get(), QPointF(10, 10), QPointF(25, 10));
     _view->setBorderColor(QColor(Qt::red));
     QCOMPARE(_view->translation(), QPointF(15, 0));
     _view->setBorderImage(QImage());
     QCOMPARE(_view->translation(), QPointF(0, 0));
-    drag();
+    drag(_view.get(), QPointF(10, 10), QPointF(25, 10));
+    QCOMPARE(_view->translation(), QPointF(15, 0));
     _view->setImage(coordinatePhoto(200, 100));
     QCOMPARE(_view->translation(), QPointF(0, 0));
-}
-
-void TestPreviewView::placeholderTooltips()
-{
-    makeView(QSize(200, 100));
-    QCOMPARE(_view->toolTip(), QStringLiteral("Drop an image file here to open."));
-    _view->setImage(coordinatePhoto(20, 10));
-    QCOMPARE(_view->toolTip(),
-             QStringLiteral("Drag to re-position image or Ctrl-Click for options."));
-    _view->setImage(QImage());
-    QCOMPARE(_view->toolTip(), QStringLiteral("Drop an image file here to open."));
 }
 
 void TestPreviewView::dropsOnlyFromOtherApplications_data()
@@ -267,11 +240,11 @@ void TestPreviewView::dropsOnlyFromOtherApplications()
     QFETCH(QString, kind);
     QFETCH(bool, accepted);
     QMimeData mime;
-    if (kind == QLatin1String("file"))
+    if (kind == "file")
         mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/photos/a.jpg"))});
-    else if (kind == QLatin1String("image"))
+    else if (kind == "image")
         mime.setImageData(coordinatePhoto(4, 4));
-    else if (kind == QLatin1String("web"))
+    else if (kind == "web")
         mime.setUrls({QUrl(QStringLiteral("https://example.org/a.jpg"))});
     else
         mime.setText(QStringLiteral("/photos/a.jpg"));
@@ -279,7 +252,7 @@ void TestPreviewView::dropsOnlyFromOtherApplications()
     QCOMPARE(PreviewView::acceptsDrop(&mime, fromInside ? &insideSource : nullptr), accepted);
 }
 
-void TestPreviewView::droppedFileIsHandedOver()
+void TestPreviewView::dropAndDoubleClickAreHandedOn()
 {
     makeView(QSize(200, 100));
     QSignalSpy dropped(_view.get(), &PreviewView::fileDropped);
@@ -294,13 +267,9 @@ void TestPreviewView::droppedFileIsHandedOver()
     QCoreApplication::sendEvent(_view.get(), &drop);
     QCOMPARE(dropped.count(), 1);
     QCOMPARE(dropped.at(0).at(0).toString(), QStringLiteral("/photos/b.png"));
-}
 
-void TestPreviewView::doubleClickIsReported()
-{
-    makeView(QSize(200, 100));
-    QSignalSpy doubled(_view.get(), &PreviewView::doubleClicked);
     // Also without a photo: the send-to side decides there is nothing to send.
+    QSignalSpy doubled(_view.get(), &PreviewView::doubleClicked);
     sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(10, 10));
     sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(10, 10));
     QCOMPARE(doubled.count(), 0);
@@ -341,37 +310,28 @@ void TestPreviewView::exportWritesFullResolution()
     _view->setImage(coordinatePhoto(400, 300));
     _view->setDocumentNameProvider([] { return QStringLiteral("Beach"); });
     QSignalSpy busy(_view.get(), &PreviewView::busyChanged);
+    // A second export asked for meanwhile is refused.
+    const QString second = _dir.filePath(QStringLiteral("second.png"));
+    QString nested = QStringLiteral("not asked");
+    connect(_view.get(), &PreviewView::busyChanged, this, [&](bool isBusy) {
+        if (isBusy)
+            nested = _view->writeImageToFile(second, FormatPNG, 90, false);
+    });
     const QString target = _dir.filePath(QStringLiteral("out.png"));
-    const QString written = _view->writeImageToFile(target, FormatPNG, 90, false);
-    QCOMPARE(written, target);
+    QCOMPARE(_view->writeImageToFile(target, FormatPNG, 90, false), target);
     QVERIFY(!_view->isBusy());
     QCOMPARE(busy.count(), 2);
     QCOMPARE(busy.at(0).at(0).toBool(), true);
     QCOMPARE(busy.at(1).at(0).toBool(), false);
-    const QImage back(written);
+    QVERIFY(nested.isEmpty());
+    QVERIFY(!QFile::exists(second));
+    const QImage back(target);
     QCOMPARE(back.size(), QSize(400, 300));
     QCOMPARE(back.pixel(123, 45) & 0xffffff, coordinatePhoto(400, 300).pixel(123, 45) & 0xffffff);
 
     // Without a photo nothing is written.
     _view->setImage(QImage());
     QVERIFY(_view->writeTmpFile().isEmpty());
-}
-
-void TestPreviewView::secondExportRefusedWhileBusy()
-{
-    makeView(QSize(100, 75));
-    _view->setImage(coordinatePhoto(400, 300));
-    QString nested = QStringLiteral("not asked");
-    connect(_view.get(), &PreviewView::busyChanged, this, [&](bool busy) {
-        if (busy)
-            nested = _view->writeImageToFile(_dir.filePath(QStringLiteral("second.png")), FormatPNG,
-                                             90, false);
-    });
-    const QString first =
-        _view->writeImageToFile(_dir.filePath(QStringLiteral("first.png")), FormatPNG, 90, false);
-    QVERIFY(!first.isEmpty());
-    QVERIFY(nested.isEmpty());
-    QVERIFY(!QFile::exists(_dir.filePath(QStringLiteral("second.png"))));
 }
 
 QTEST_MAIN(TestPreviewView)

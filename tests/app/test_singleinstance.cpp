@@ -12,7 +12,6 @@ private slots:
     void init();
     void secondLaunchHandsOverFiles_data();
     void secondLaunchHandsOverFiles();
-    void nobodyListening();
     void staleSocketIsTakenOver();
     void defaultNameIsPrivate();
     void decodeRejectsGarbage_data();
@@ -56,20 +55,12 @@ void TestSingleInstance::secondLaunchHandsOverFiles()
 
     SingleInstance second(socketPath());
     QVERIFY(!second.listen());
-    QVERIFY(!second.isListening());
     QVERIFY(second.sendToRunningInstance(arguments));
 
     QVERIFY(received.wait(5000));
-    QCOMPARE(received.count(), 1);
     QCOMPARE(received.at(0).at(0).toStringList(), expected);
     // The first one keeps listening for the next launch.
     QVERIFY(first.isListening());
-}
-
-void TestSingleInstance::nobodyListening()
-{
-    SingleInstance lone(socketPath());
-    QVERIFY(!lone.sendToRunningInstance({QStringLiteral("/a.jpg")}, 200));
 }
 
 void TestSingleInstance::staleSocketIsTakenOver()
@@ -78,6 +69,7 @@ void TestSingleInstance::staleSocketIsTakenOver()
     QFile stale(socketPath());
     QVERIFY(stale.open(QIODevice::WriteOnly));
     stale.close();
+    QVERIFY(!SingleInstance(socketPath()).sendToRunningInstance({QStringLiteral("/a.jpg")}, 200));
 
     SingleInstance instance(socketPath());
     QVERIFY(instance.listen());

@@ -7,20 +7,21 @@
 #include <QCheckBox>
 #include <QMainWindow>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
-QCheckBox* box(QWidget* sheet, const QString& key)
+// The keys whose boxes are ticked on the sheet.
+QStringList ticked(QWidget* sheet)
 {
-    return sheet->findChild<QCheckBox*>(key);
-}
-
-void press(QWidget* sheet, const char* name)
-{
-    sheet->findChild<QPushButton*>(QLatin1String(name))->click();
+    QStringList keys;
+    for (const QString& key :
+         {DefAutoRotateBorder, DefHideExtension, DefHideToolTips, DefCheckForUpdatesAtStartup}) {
+        if (sheet->findChild<QCheckBox*>(key)->isChecked())
+            keys << key;
+    }
+    return keys;
 }
 
 } // namespace
@@ -28,174 +29,85 @@ void press(QWidget* sheet, const char* name)
 class TestPreferenceController : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
-    void defaultsTable();
-    void okStoresAndAnnounces();
-    void cancelAndEscapeDiscard_data();
-    void cancelAndEscapeDiscard();
-    void checkNowStoresThenAsksAfterTheSheet();
-    void reopeningShowsStoredValues();
-
-private:
-    std::unique_ptr<QTemporaryDir> _dir;
-    std::unique_ptr<UserDefaults> _defaults;
-    std::unique_ptr<QMainWindow> _window;
+    void endingTheSheet_data();
+    void endingTheSheet();
 };
 
-void TestPreferenceController::init()
+void TestPreferenceController::endingTheSheet_data()
 {
-    _dir = std::make_unique<QTemporaryDir>();
-    _defaults = std::make_unique<UserDefaults>(_dir->filePath("Velluma.plist"));
+    QTest::addColumn<QString>("end"); // a button's name or "Escape"
+    QTest::addColumn<bool>("stores");
+    QTest::addColumn<bool>("checks");
+    QTest::newRow("OK") << "okButton" << true << false;
+    QTest::newRow("Cancel") << "cancelButton" << false << false;
+    QTest::newRow("Escape") << "Escape" << false << false;
+    QTest::newRow("Check Now") << "checkNowButton" << true << true;
+}
+
+void TestPreferenceController::endingTheSheet()
+{
+    QFETCH(QString, end);
+    QFETCH(bool, stores);
+    QFETCH(bool, checks);
+
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath("Velluma.plist"));
     QVariantMap factory = PreferenceController::defaults();
     factory.insert(DefCheckForUpdatesAtStartup, false);
-    _defaults->registerDefaults(factory);
-    _window = std::make_unique<QMainWindow>();
-    _window->show();
-}
+    defaults.registerDefaults(factory);
+    QMainWindow window;
+    window.show();
+    PreferenceController controller(defaults);
+    QStringList events;
+    connect(&controller, &PreferenceController::preferenceDidChange, [&] { events << "changed"; });
+    // The check waits until the sheet is gone.
+    connect(&controller, &PreferenceController::checkForUpdatesRequested,
+            [&] { events << (controller.window()->isVisible() ? "check while shown" : "check"); });
 
-void TestPreferenceController::cleanup()
-{
-    _window.reset();
-    _defaults.reset();
-    _dir.reset();
-}
-
-void TestPreferenceController::defaultsTable()
-{
-    const QVariantMap defaults = PreferenceController::defaults();
-    QCOMPARE(defaults.size(), 3);
-    QCOMPARE(defaults.value(DefHideExtension), QVariant(true));
-    QCOMPARE(defaults.value(DefHideToolTips), QVariant(false));
-    QCOMPARE(defaults.value(DefAutoRotateBorder), QVariant(true));
-}
-
-void TestPreferenceController::okStoresAndAnnounces()
-{
-    PreferenceController controller(*_defaults);
-    QSignalSpy changed(&controller, &PreferenceController::preferenceDidChange);
-    QSignalSpy check(&controller, &PreferenceController::checkForUpdatesRequested);
-
-    bool shownAsSheet = false;
-    bool shownStored = false;
+    const QStringList factoryTicked = {DefAutoRotateBorder, DefHideExtension};
+    QStringList shown, whileOpen;
+    bool asSheet = false;
     whenModalShown([&](QWidget* sheet) {
-        shownAsSheet = sheet->windowModality() == Qt::WindowModal &&
-                       sheet->parentWidget() == _window.get() &&
-                       sheet->objectName() == "Preference";
-        shownStored = box(sheet, DefAutoRotateBorder)->isChecked() &&
-                      box(sheet, DefHideExtension)->isChecked() &&
-                      !box(sheet, DefHideToolTips)->isChecked() &&
-                      !box(sheet, DefCheckForUpdatesAtStartup)->isChecked();
-        box(sheet, DefAutoRotateBorder)->click();
-        box(sheet, DefCheckForUpdatesAtStartup)->click();
-        QCOMPARE(_defaults->boolForKey(DefAutoRotateBorder), true); // held back until OK
-        press(sheet, "okButton");
-    });
-    controller.showWindow(_window.get());
-
-    QVERIFY(shownAsSheet);
-    QVERIFY(shownStored);
-    QVERIFY(!controller.window()->isVisible());
-    QCOMPARE(_defaults->boolForKey(DefAutoRotateBorder), false);
-    QCOMPARE(_defaults->boolForKey(DefCheckForUpdatesAtStartup), true);
-    // Untouched keys keep following the factory values.
-    QVERIFY(!_defaults->hasStoredValue(DefHideExtension));
-    QVERIFY(!_defaults->hasStoredValue(DefHideToolTips));
-    QCOMPARE(changed.size(), 1);
-    QTest::qWait(0);
-    QCOMPARE(check.size(), 0);
-
-    // The file on disk has the change too.
-    UserDefaults reread(_dir->filePath("Velluma.plist"));
-    QCOMPARE(reread.boolForKey(DefAutoRotateBorder), false);
-}
-
-void TestPreferenceController::cancelAndEscapeDiscard_data()
-{
-    QTest::addColumn<bool>("escape");
-    QTest::newRow("Cancel button") << false;
-    QTest::newRow("Escape") << true;
-}
-
-void TestPreferenceController::cancelAndEscapeDiscard()
-{
-    QFETCH(bool, escape);
-    PreferenceController controller(*_defaults);
-    QSignalSpy changed(&controller, &PreferenceController::preferenceDidChange);
-    QSignalSpy stored(_defaults.get(), &UserDefaults::valueChanged);
-
-    whenModalShown([&](QWidget* sheet) {
-        box(sheet, DefAutoRotateBorder)->click();
-        box(sheet, DefHideToolTips)->click();
-        if (escape)
+        asSheet = sheet->windowModality() == Qt::WindowModal && sheet->parentWidget() == &window;
+        shown = ticked(sheet);
+        sheet->findChild<QCheckBox*>(DefAutoRotateBorder)->click();
+        sheet->findChild<QCheckBox*>(DefHideToolTips)->click();
+        whileOpen = events;
+        whileOpen << QString::number(defaults.hasStoredValue(DefAutoRotateBorder));
+        if (end == "Escape")
             QTest::keyClick(sheet, Qt::Key_Escape);
         else
-            press(sheet, "cancelButton");
+            sheet->findChild<QPushButton*>(end)->click();
     });
-    controller.showWindow(_window.get());
-
-    QCOMPARE(_defaults->boolForKey(DefAutoRotateBorder), true);
-    QCOMPARE(_defaults->boolForKey(DefHideToolTips), false);
-    QVERIFY(!_defaults->hasStoredValue(DefAutoRotateBorder));
-    QCOMPARE(stored.size(), 0);
-    QCOMPARE(changed.size(), 0);
-}
-
-void TestPreferenceController::checkNowStoresThenAsksAfterTheSheet()
-{
-    PreferenceController controller(*_defaults);
-    QStringList order;
-    connect(&controller, &PreferenceController::preferenceDidChange, [&] { order << "changed"; });
-    connect(&controller, &PreferenceController::checkForUpdatesRequested,
-            [&] { order << (controller.window()->isVisible() ? "check while shown" : "check"); });
-
-    whenModalShown([&](QWidget* sheet) {
-        box(sheet, DefHideToolTips)->click();
-        press(sheet, "checkNowButton");
-    });
-    controller.showWindow(_window.get());
-
-    // Stored although OK was never pressed; the check waits for the next turn.
-    QCOMPARE(_defaults->boolForKey(DefHideToolTips), true);
-    QCOMPARE(order, QStringList{"changed"});
-    QTRY_COMPARE(order, (QStringList{"changed", "check"}));
-
-    // A later OK does not ask again.
-    whenModalShown([&](QWidget* sheet) { press(sheet, "okButton"); });
-    controller.showWindow(_window.get());
+    controller.showWindow(&window);
+    QVERIFY(asSheet);
+    QCOMPARE(shown, factoryTicked);
+    QCOMPARE(whileOpen, QStringList{"0"}); // held back until the sheet ends
     QTest::qWait(0);
-    QCOMPARE(order, (QStringList{"changed", "check", "changed"}));
-}
+    QCOMPARE(events, stores ? (checks ? QStringList{"changed", "check"} : QStringList{"changed"})
+                            : QStringList());
+    QCOMPARE(defaults.hasStoredValue(DefAutoRotateBorder), stores);
+    QCOMPARE(defaults.boolForKey(DefHideToolTips), stores);
+    // Untouched keys keep following the factory values.
+    QVERIFY(!defaults.hasStoredValue(DefHideExtension));
+    QCOMPARE(UserDefaults(dir.filePath("Velluma.plist")).hasStoredValue(DefAutoRotateBorder),
+             stores);
 
-void TestPreferenceController::reopeningShowsStoredValues()
-{
-    PreferenceController controller(*_defaults);
-    QVERIFY(!controller.window());
-
-    whenModalShown([&](QWidget* sheet) {
-        box(sheet, DefHideExtension)->click();
-        press(sheet, "cancelButton");
-    });
-    controller.showWindow(_window.get());
+    // Reopened after a change made elsewhere: the stored values, not a cancelled edit. OK
+    // there does not ask for a second check.
     QPointer<QDialog> first = controller.window();
-    QVERIFY(first);
-
-    // Changed elsewhere meanwhile; the cancelled edit must not come back.
-    _defaults->setBool(true, DefHideToolTips);
-    bool hideExtension = false;
-    bool hideToolTips = false;
+    defaults.setBool(false, DefHideExtension);
     QWidget* second = nullptr;
     whenModalShown([&](QWidget* sheet) {
         second = sheet;
-        hideExtension = box(sheet, DefHideExtension)->isChecked();
-        hideToolTips = box(sheet, DefHideToolTips)->isChecked();
-        press(sheet, "okButton");
+        shown = ticked(sheet);
+        sheet->findChild<QPushButton*>("okButton")->click();
     });
-    controller.showWindow(_window.get());
+    controller.showWindow(&window);
     QCOMPARE(second, first.data());
-    QVERIFY(hideExtension);
-    QVERIFY(hideToolTips);
-    QCOMPARE(_defaults->boolForKey(DefHideExtension), true);
+    QCOMPARE(shown, stores ? QStringList{DefHideToolTips} : QStringList{DefAutoRotateBorder});
+    QTest::qWait(0);
+    QCOMPARE(events.count("check"), int(checks));
 }
 
 QTEST_MAIN(TestPreferenceController)

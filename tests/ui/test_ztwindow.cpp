@@ -15,19 +15,53 @@
 
 namespace {
 
-QMessageBox* messageBox(QWidget* modal)
+// Presses a key on the modal or clicks the button of that title; "done42" ends it from
+// elsewhere with that result.
+void act(QWidget* modal, const QString& action)
 {
-    return qobject_cast<QMessageBox*>(modal);
+    if (action == "Return" || action == "Escape") {
+        QTest::keyClick(modal, action == "Return" ? Qt::Key_Return : Qt::Key_Escape);
+    } else if (action == "done42") {
+        static_cast<QDialog*>(modal)->done(42);
+    } else {
+        for (QAbstractButton* button : modal->findChildren<QAbstractButton*>()) {
+            if (button->text() == action)
+                button->click();
+        }
+    }
 }
 
-QAbstractButton* buttonTitled(QMessageBox* box, const QString& title)
-{
-    for (QAbstractButton* button : box->buttons()) {
-        if (button->text() == title)
-            return button;
+// A panel like the ones the frame library and destinations build: tagged push buttons
+// that end it, plus controls that must not.
+struct Panel {
+    QDialog dialog;
+    int reverts = 0;
+
+    QPushButton* add(QWidget* parent, QLayout* layout, const char* title, QVariant tag)
+    {
+        auto* button = new QPushButton(title, parent);
+        button->setProperty("tag", tag);
+        layout->addWidget(button);
+        return button;
     }
-    return nullptr;
-}
+
+    Panel()
+    {
+        auto* layout = new QVBoxLayout(&dialog);
+        layout->addWidget(new QCheckBox("Keep", &dialog));
+        QObject::connect(add(&dialog, layout, "Revert", {}), &QPushButton::clicked,
+                         [this] { ++reverts; });
+        add(&dialog, layout, "Toggle", 8)->setCheckable(true);
+        auto* group = new QGroupBox("Group", &dialog);
+        add(group, new QVBoxLayout(group), "Boxed", 3);
+        layout->addWidget(group);
+        auto* buttonBox = new QDialogButtonBox(&dialog);
+        buttonBox->addButton("Apply", QDialogButtonBox::ApplyRole)->setProperty("tag", 5);
+        layout->addWidget(buttonBox);
+        add(&dialog, layout, "Cancel", 0);
+        add(&dialog, layout, "Rename", 7)->setDefault(true);
+    }
+};
 
 } // namespace
 
@@ -36,21 +70,11 @@ class TestZTWindow : public QObject {
 private slots:
     void titleSuffix_data();
     void titleSuffix();
-    void titleFollowsEachChange();
-
     void promptReturnCodes_data();
     void promptReturnCodes();
-    void promptWithoutAlternateIgnoresEscape();
-    void messageSheetHasOneOkayButton();
-    void messageTextIsShownLiterally();
-    void alertAlreadyUpAnswersMinusOneAndShowsNothing();
-
+    void messageSheetAndAlertAlreadyUp();
     void customPanelEndsWithTag_data();
     void customPanelEndsWithTag();
-    void customPanelCanBeRunAgain();
-    void customPanelEscapeAndAccept();
-
-    void zoomKeepsToolbarState_data();
     void zoomKeepsToolbarState();
 };
 
@@ -65,7 +89,6 @@ void TestZTWindow::titleSuffix_data()
     QTest::newRow("title and suffix")
         << true << "Velluma" << pixels << "Velluma (640 x 480 pixels)";
     QTest::newRow("no suffix") << true << "Velluma" << QString() << "Velluma";
-    QTest::newRow("empty suffix") << true << "Velluma" << QString("") << "Velluma";
     QTest::newRow("no title") << false << QString() << pixels << "null (640 x 480 pixels)";
     QTest::newRow("nothing") << false << QString() << QString() << "null";
     QTest::newRow("empty title") << true << "" << pixels << " (640 x 480 pixels)";
@@ -78,154 +101,95 @@ void TestZTWindow::titleSuffix()
     QFETCH(QString, suffix);
     QFETCH(QString, shown);
 
+    // Suffix first, so that a later title change has to keep it.
     ZTWindow window;
+    window.setTitleSuffix(suffix);
     if (hasTitle)
         window.setTitle(title);
-    window.setTitleSuffix(suffix.isEmpty() ? QString() : suffix);
     QCOMPARE(window.windowTitle(), shown);
     QCOMPARE(ZTWindow::composedTitle(hasTitle ? title : QString(), suffix), shown);
 }
 
-void TestZTWindow::titleFollowsEachChange()
-{
-    ZTWindow window;
-    window.setTitle("Velluma");
-    window.setTitleSuffix("(640 x 480 pixels)");
-    QCOMPARE(window.windowTitle(), QString("Velluma (640 x 480 pixels)"));
-    window.setTitle("Other");
-    QCOMPARE(window.windowTitle(), QString("Other (640 x 480 pixels)"));
-    QCOMPARE(window.title(), QString("Other"));
-    QCOMPARE(window.titleSuffix(), QString("(640 x 480 pixels)"));
-    window.setTitleSuffix(QString());
-    QCOMPARE(window.windowTitle(), QString("Other"));
-    QVERIFY(window.titleSuffix().isNull());
-}
-
 void TestZTWindow::promptReturnCodes_data()
 {
+    QTest::addColumn<QString>("alternate");
     QTest::addColumn<QString>("other");
-    QTest::addColumn<QString>("action"); // a key name or the title of the button to click
+    QTest::addColumn<QStringList>("actions"); // the sheet stays up until the last
     QTest::addColumn<int>("expected");
 
-    QTest::newRow("Return") << QString() << "Return" << 1;
-    QTest::newRow("Escape") << QString() << "Escape" << 0;
-    QTest::newRow("click default") << QString() << "Remove" << 1;
-    QTest::newRow("click alternate") << QString() << "Don't Remove" << 0;
-    QTest::newRow("Return with other") << "Later"
-                                       << "Return" << 1;
-    QTest::newRow("Escape with other") << "Later"
-                                       << "Escape" << 0;
-    QTest::newRow("click other") << "Later"
-                                 << "Later" << -1;
+    const QString alt = "Don't Remove";
+    QTest::newRow("Return") << alt << QString() << QStringList{"Return"} << 1;
+    QTest::newRow("Escape") << alt << QString() << QStringList{"Escape"} << 0;
+    QTest::newRow("click default") << alt << QString() << QStringList{"Remove"} << 1;
+    QTest::newRow("click alternate") << alt << QString() << QStringList{alt} << 0;
+    QTest::newRow("Escape with other") << alt << "Later" << QStringList{"Escape"} << 0;
+    QTest::newRow("click other") << alt << "Later" << QStringList{"Later"} << -1;
+    QTest::newRow("no alternate ignores Escape")
+        << QString() << "Later" << QStringList{"Escape", "Later"} << -1;
 }
 
 void TestZTWindow::promptReturnCodes()
 {
+    QFETCH(QString, alternate);
     QFETCH(QString, other);
-    QFETCH(QString, action);
+    QFETCH(QStringList, actions);
     QFETCH(int, expected);
 
     ZTWindow window;
-    window.setTitle("Velluma");
     window.show();
-
     bool checked = false;
     whenModalShown([&](QWidget* modal) {
-        QMessageBox* box = messageBox(modal);
+        auto* box = qobject_cast<QMessageBox*>(modal);
         QVERIFY(box);
         QCOMPARE(box->windowModality(), Qt::WindowModal);
         QCOMPARE(box->parentWidget(), &window);
         QVERIFY(window.isAlertShown());
-        QCOMPARE(box->buttons().size(), other.isEmpty() ? 2 : 3);
+        QCOMPARE(box->buttons().size(), 1 + !alternate.isEmpty() + !other.isEmpty());
+        for (const QString& action : actions) {
+            QVERIFY(box->isVisible());
+            act(box, action);
+        }
         checked = true;
-        if (action == "Return")
-            QTest::keyClick(box, Qt::Key_Return);
-        else if (action == "Escape")
-            QTest::keyClick(box, Qt::Key_Escape);
-        else
-            buttonTitled(box, action)->click();
     });
-    const int code = window.runPromptSheetWithTitle("Remove the collection?", "It goes away.",
-                                                    "Remove", "Don't Remove", other);
+    const int code =
+        window.runPromptSheetWithTitle("Remove?", "It goes away.", "Remove", alternate, other);
     QVERIFY(checked);
     QCOMPARE(code, expected);
     QVERIFY(!window.isAlertShown());
     QVERIFY(!window.findChild<QMessageBox*>());
 }
 
-void TestZTWindow::promptWithoutAlternateIgnoresEscape()
-{
-    ZTWindow window;
-    window.show();
-    bool stayed = false;
-    whenModalShown([&](QWidget* modal) {
-        QMessageBox* box = messageBox(modal);
-        QTest::keyClick(box, Qt::Key_Escape);
-        stayed = box->isVisible();
-        buttonTitled(box, "Other")->click();
-    });
-    QCOMPARE(window.runPromptSheetWithTitle("Title", "Message", "Default", QString(), "Other"), -1);
-    QVERIFY(stayed);
-}
-
-void TestZTWindow::messageSheetHasOneOkayButton()
-{
-    ZTWindow window;
-    window.show();
-    QStringList titles;
-    whenModalShown([&](QWidget* modal) {
-        QMessageBox* box = messageBox(modal);
-        for (QAbstractButton* button : box->buttons())
-            titles << button->text();
-        QTest::keyClick(box, Qt::Key_Return);
-    });
-    window.runMessageSheetWithTitle("Unable to Open 'x.txt'",
-                                    "This is probably because it is not an image file.");
-    QCOMPARE(titles, QStringList{"Okay"});
-    QVERIFY(!window.isAlertShown());
-}
-
-void TestZTWindow::messageTextIsShownLiterally()
+void TestZTWindow::messageSheetAndAlertAlreadyUp()
 {
     ZTWindow window;
     window.show();
     const QString title = "Unable to Open '<b>%@</b>.jpg'";
     const QString message = "<i>100%</i> %@ %d";
-    QString shownTitle, shownMessage;
-    bool plain = false;
-    whenModalShown([&](QWidget* modal) {
-        QMessageBox* box = messageBox(modal);
-        shownTitle = box->text();
-        plain = box->textFormat() == Qt::PlainText;
-        for (QLabel* label : box->findChildren<QLabel*>()) {
-            if (label->text() == message && label->textFormat() == Qt::PlainText)
-                shownMessage = label->text();
-        }
-        QTest::keyClick(box, Qt::Key_Escape);
-    });
-    window.runMessageSheetWithTitle(title, message);
-    QCOMPARE(shownTitle, title);
-    QVERIFY(plain);
-    QCOMPARE(shownMessage, message);
-}
-
-void TestZTWindow::alertAlreadyUpAnswersMinusOneAndShowsNothing()
-{
-    ZTWindow window;
-    window.show();
+    QStringList buttons;
+    bool titlePlain = false, messagePlain = false;
     int nestedPrompt = 99;
     int boxesDuringNested = 0;
     QWidget* modalAfterNested = nullptr;
     QWidget* firstSheet = nullptr;
     whenModalShown([&](QWidget* modal) {
-        firstSheet = modal;
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        firstSheet = box;
+        for (QAbstractButton* button : box->buttons())
+            buttons << button->text();
+        titlePlain = box->text() == title && box->textFormat() == Qt::PlainText;
+        for (QLabel* label : box->findChildren<QLabel*>())
+            messagePlain |= label->text() == message && label->textFormat() == Qt::PlainText;
+        // Asked while the sheet is up: -1 at once, nothing shown.
         nestedPrompt = window.runPromptSheetWithTitle("Second", "Asked meanwhile", "Yes", "No");
         window.runMessageSheetWithTitle("Third", "Also meanwhile");
         boxesDuringNested = window.findChildren<QMessageBox*>().size();
         modalAfterNested = QApplication::activeModalWidget();
-        QTest::keyClick(modal, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_Return);
     });
-    window.runMessageSheetWithTitle("First", "Shown first");
+    window.runMessageSheetWithTitle(title, message);
+    QCOMPARE(buttons, QStringList{"Okay"});
+    QVERIFY(titlePlain);
+    QVERIFY(messagePlain);
     QCOMPARE(nestedPrompt, -1);
     QCOMPARE(boxesDuringNested, 1);
     QCOMPARE(modalAfterNested, firstSheet);
@@ -236,59 +200,10 @@ void TestZTWindow::alertAlreadyUpAnswersMinusOneAndShowsNothing()
     QCOMPARE(window.runPromptSheetWithTitle("Again", "", "Yes", "No"), 1);
 }
 
-namespace {
-
-// A panel like the ones the frame library and destinations build: a text field's
-// confirm and cancel buttons plus controls that must not end it.
-struct Panel {
-    QDialog dialog;
-    QPushButton* rename;
-    QPushButton* cancel;
-    QCheckBox* checkBox;
-    QPushButton* revert;
-    QPushButton* toggle;
-    QPushButton* boxed;
-    QPushButton* inButtonBox;
-    int reverts = 0;
-
-    Panel()
-    {
-        auto* layout = new QVBoxLayout(&dialog);
-        checkBox = new QCheckBox("Keep", &dialog);
-        layout->addWidget(checkBox);
-        revert = new QPushButton("Revert", &dialog);
-        QObject::connect(revert, &QPushButton::clicked, [this] { ++reverts; });
-        layout->addWidget(revert);
-        toggle = new QPushButton("Toggle", &dialog);
-        toggle->setCheckable(true);
-        toggle->setProperty("tag", 8);
-        layout->addWidget(toggle);
-        auto* group = new QGroupBox("Group", &dialog);
-        auto* groupLayout = new QVBoxLayout(group);
-        boxed = new QPushButton("Boxed", group);
-        boxed->setProperty("tag", 3);
-        groupLayout->addWidget(boxed);
-        layout->addWidget(group);
-        auto* buttonBox = new QDialogButtonBox(&dialog);
-        inButtonBox = buttonBox->addButton("Apply", QDialogButtonBox::ApplyRole);
-        inButtonBox->setProperty("tag", 5);
-        layout->addWidget(buttonBox);
-        cancel = new QPushButton("Cancel", &dialog);
-        cancel->setProperty("tag", 0);
-        layout->addWidget(cancel);
-        rename = new QPushButton("Rename", &dialog);
-        rename->setProperty("tag", 7);
-        rename->setDefault(true);
-        layout->addWidget(rename);
-    }
-};
-
-} // namespace
-
 void TestZTWindow::customPanelEndsWithTag_data()
 {
-    QTest::addColumn<QString>("click");
-    QTest::addColumn<bool>("ends");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("ends"); // else Rename ends it afterwards
     QTest::addColumn<int>("expected");
 
     QTest::newRow("push button") << "Rename" << true << 7;
@@ -298,106 +213,60 @@ void TestZTWindow::customPanelEndsWithTag_data()
     QTest::newRow("check box") << "Keep" << false << 7;
     QTest::newRow("own action") << "Revert" << false << 7;
     QTest::newRow("toggle button") << "Toggle" << false << 7;
+    QTest::newRow("Escape") << "Escape" << true << 0;
+    QTest::newRow("Return presses the default") << "Return" << true << 7;
+    QTest::newRow("ended from elsewhere") << "done42" << true << 42;
 }
 
 void TestZTWindow::customPanelEndsWithTag()
 {
-    QFETCH(QString, click);
+    QFETCH(QString, action);
     QFETCH(bool, ends);
     QFETCH(int, expected);
 
     ZTWindow window;
     window.show();
     Panel panel;
-    bool stillShown = false;
-    Qt::WindowModality modality = Qt::NonModal;
-    whenModalShown([&](QWidget* modal) {
-        modality = modal->windowModality();
-        for (QAbstractButton* button : modal->findChildren<QAbstractButton*>()) {
-            if (button->text() == click)
-                button->click();
-        }
-        stillShown = panel.dialog.isVisible();
-        if (stillShown)
-            panel.rename->click();
-    });
-    const int code = window.runPromptSheet(&panel.dialog);
-    QCOMPARE(code, expected);
-    QCOMPARE(stillShown, !ends);
-    QCOMPARE(modality, Qt::WindowModal);
-    QVERIFY(!panel.dialog.isVisible());
-    if (click == "Revert")
-        QCOMPARE(panel.reverts, 1);
-    if (click == "Keep")
-        QVERIFY(panel.checkBox->isChecked());
-}
-
-void TestZTWindow::customPanelCanBeRunAgain()
-{
-    ZTWindow window;
-    window.show();
-    Panel panel;
-    QVERIFY(!panel.dialog.parentWidget());
-    for (int run = 0; run < 2; ++run) {
+    // Twice: the panel stays the caller's and is not left with the window's connections.
+    for (int run = 1; run <= 2; ++run) {
+        bool stillShown = false;
         QWidget* parentDuringRun = nullptr;
+        Qt::WindowModality modality = Qt::NonModal;
         whenModalShown([&](QWidget* modal) {
+            modality = modal->windowModality();
             parentDuringRun = modal->parentWidget();
-            panel.revert->click();
-            panel.boxed->click();
+            act(modal, action);
+            stillShown = panel.dialog.isVisible();
+            if (stillShown)
+                act(modal, "Rename");
         });
-        QCOMPARE(window.runPromptSheet(&panel.dialog), 3);
+        QCOMPARE(window.runPromptSheet(&panel.dialog), expected);
+        QCOMPARE(stillShown, !ends);
+        QCOMPARE(modality, Qt::WindowModal);
         QCOMPARE(parentDuringRun, &window);
-        // The panel stays the caller's and is not left with the window's connections.
+        QVERIFY(!panel.dialog.isVisible());
         QVERIFY(!panel.dialog.parentWidget());
+        QCOMPARE(panel.reverts, action == "Revert" ? run : 0);
     }
-    QCOMPARE(panel.reverts, 2);
-}
-
-void TestZTWindow::customPanelEscapeAndAccept()
-{
-    ZTWindow window;
-    window.show();
-    Panel panel;
-    whenModalShown([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
-    QCOMPARE(window.runPromptSheet(&panel.dialog), 0);
-
-    // Return presses the default button, which carries its own tag.
-    whenModalShown([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Return); });
-    QCOMPARE(window.runPromptSheet(&panel.dialog), 7);
-
-    // A panel ended from elsewhere answers its own result.
-    whenModalShown([](QWidget* modal) { static_cast<QDialog*>(modal)->done(42); });
-    QCOMPARE(window.runPromptSheet(&panel.dialog), 42);
-}
-
-void TestZTWindow::zoomKeepsToolbarState_data()
-{
-    QTest::addColumn<bool>("toolbarShown");
-    QTest::newRow("toolbar shown") << true;
-    QTest::newRow("toolbar hidden") << false;
 }
 
 void TestZTWindow::zoomKeepsToolbarState()
 {
-    QFETCH(bool, toolbarShown);
-
-    ZTWindow window;
-    QToolBar* toolBar = window.addToolBar("Tools");
-    toolBar->addAction("Save");
-    window.setCentralWidget(new QWidget);
-    window.resize(400, 300);
-    toolBar->setVisible(toolbarShown);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(!window.isMaximized());
-
-    window.zoom();
-    QVERIFY(window.windowState() & Qt::WindowMaximized);
-    QCOMPARE(toolBar->isVisible(), toolbarShown);
-
-    window.zoom();
-    QVERIFY(!(window.windowState() & Qt::WindowMaximized));
-    QCOMPARE(toolBar->isVisible(), toolbarShown);
+    for (bool toolbarShown : {true, false}) {
+        ZTWindow window;
+        QToolBar* toolBar = window.addToolBar("Tools");
+        toolBar->addAction("Save");
+        window.setCentralWidget(new QWidget);
+        window.resize(400, 300);
+        toolBar->setVisible(toolbarShown);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (bool maximized : {true, false}) {
+            window.zoom();
+            QCOMPARE(bool(window.windowState() & Qt::WindowMaximized), maximized);
+            QCOMPARE(toolBar->isVisible(), toolbarShown);
+        }
+    }
 }
 
 QTEST_MAIN(TestZTWindow)
