@@ -20,6 +20,22 @@ struct Run {
     QString err;
 };
 
+Run run(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral(VELLUMA_FRAME_BINARY), args);
+    Run r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
 QByteArray readAll(const QString& path)
 {
     QFile f(path);
@@ -41,16 +57,6 @@ QImage gradient(int w, int h)
     return image;
 }
 
-QImage noise(int w, int h)
-{
-    QImage image(w, h, QImage::Format_RGB32);
-    QRandomGenerator rng(7);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, rng.generate() | 0xff000000u);
-    return image;
-}
-
 // A gray mask frame whose only bright part is a band along its left edge.
 QImage leftBandMask(int w, int h, int band)
 {
@@ -62,12 +68,6 @@ QImage leftBandMask(int w, int h, int band)
     return mask;
 }
 
-bool samePixel(QRgb a, QRgb b, int tolerance = 0)
-{
-    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance &&
-           qAbs(qBlue(a) - qBlue(b)) <= tolerance && qAbs(qAlpha(a) - qAlpha(b)) <= tolerance;
-}
-
 } // namespace
 
 class TestCli : public QObject {
@@ -76,30 +76,11 @@ class TestCli : public QObject {
 private:
     QTemporaryDir _dir;
     QString _photos; // 80x60 landscape photos
-    QString _out;
-
-    Run run(const QStringList& args)
-    {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::SeparateChannels);
-        p.start(QStringLiteral(VELLUMA_FRAME_BINARY), args);
-        Run r;
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return r;
-    }
 
     QString freshOut()
     {
         static int n = 0;
-        const QString path = _dir.path() + QStringLiteral("/out%1").arg(++n);
-        return path;
+        return _dir.path() + QStringLiteral("/out%1").arg(++n);
     }
 
 private slots:
@@ -113,8 +94,15 @@ private slots:
         QVERIFY(gradient(80, 60).save(_photos + "/c.tiff"));
         QVERIFY(writeFile(_photos + "/broken.jpg", "this is not a picture"));
         QVERIFY(leftBandMask(40, 30, 4).save(_dir.path() + "/band.png"));
-        // A portrait frame for the turning case.
         QVERIFY(leftBandMask(30, 40, 3).save(_dir.path() + "/portrait.png"));
+        // A frame without a band whose post mask cuts out its middle.
+        QVERIFY(leftBandMask(40, 30, 0).save(_dir.path() + "/plain.png"));
+        QImage postMask(40, 30, QImage::Format_ARGB32);
+        postMask.fill(Qt::transparent);
+        for (int y = 10; y < 20; ++y)
+            for (int x = 15; x < 25; ++x)
+                postMask.setPixel(x, y, qRgba(0, 0, 0, 255));
+        QVERIFY(postMask.save(_dir.path() + "/plain_postmask.png"));
     }
 
     void usageErrors_data()
@@ -125,7 +113,6 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"--sparkle", a};
         QTest::newRow("quality 0") << QStringList{"-q", "0", a};
         QTest::newRow("quality 101") << QStringList{"-q", "101", a};
-        QTest::newRow("quality text") << QStringList{"--quality", "high", a};
         QTest::newRow("format gif") << QStringList{"-F", "gif", a};
         QTest::newRow("colour") << QStringList{"-c", "notacolour", a};
         QTest::newRow("offset one number") << QStringList{"--offset", "5", a};
@@ -133,18 +120,15 @@ private slots:
         QTest::newRow("negative limit") << QStringList{"-l", "-5", a};
         QTest::newRow("missing value") << QStringList{a, "-o"};
         QTest::newRow("missing frame file") << QStringList{"-f", _dir.path() + "/nothing.png", a};
-        QTest::newRow("frame not a picture")
-            << QStringList{"-f", _dir.path() + "/photos/broken.jpg", a};
+        QTest::newRow("frame not a picture") << QStringList{"-f", _photos + "/broken.jpg", a};
     }
-
     void usageErrors()
     {
         QFETCH(QStringList, args);
         const QString out = freshOut();
         const Run r = run(QStringList{"-o", out} + args);
         QCOMPARE(r.exitCode, 2);
-        QVERIFY(!r.err.isEmpty());
-        QVERIFY(r.out.isEmpty());
+        QVERIFY(!r.err.isEmpty() && r.out.isEmpty());
         QVERIFY(QDir(out).entryList(QDir::Files).isEmpty());
     }
 
@@ -157,7 +141,6 @@ private slots:
                                    "--limit", "--keep-metadata", "--no-rotate", "--flip",
                                    "--offset", "--output", "--force", "--jobs", "--verbose"})
             QVERIFY2(r.out.contains(QLatin1String(option)), option);
-        QCOMPARE(run({"-h"}).exitCode, 0);
         r = run({"--version"});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("velluma-frame "));
@@ -165,29 +148,20 @@ private slots:
 
     void formats_data()
     {
-        QTest::addColumn<QString>("option");
+        QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("extension");
         QTest::addColumn<QByteArray>("decoder");
-        QTest::newRow("default") << ""
-                                 << "jpg" << QByteArray("jpeg");
-        QTest::newRow("jpg") << "jpg"
-                             << "jpg" << QByteArray("jpeg");
-        QTest::newRow("png") << "png"
-                             << "png" << QByteArray("png");
-        QTest::newRow("tiff") << "tiff"
-                              << "tiff" << QByteArray("tiff");
+        QTest::newRow("default") << QStringList{} << "jpg" << QByteArray("jpeg");
+        QTest::newRow("png") << QStringList{"-F", "png"} << "png" << QByteArray("png");
+        QTest::newRow("tiff") << QStringList{"-F", "tiff"} << "tiff" << QByteArray("tiff");
     }
-
     void formats()
     {
-        QFETCH(QString, option);
+        QFETCH(QStringList, args);
         QFETCH(QString, extension);
         QFETCH(QByteArray, decoder);
         const QString out = freshOut() + "/new/deeper";
-        QStringList args{"-o", out};
-        if (!option.isEmpty())
-            args << "-F" << option;
-        const Run r = run(args << _photos + "/a.png");
+        const Run r = run(QStringList{"-o", out} + args + QStringList{_photos + "/a.png"});
         QCOMPARE(r.exitCode, 0);
         const QString expected = out + "/a." + extension;
         QCOMPARE(r.out.trimmed(), expected);
@@ -198,98 +172,69 @@ private slots:
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"a." + extension});
     }
 
-    void frameColourAndTransparency_data()
+    // One pixel of a PNG output: either a colour, or the photo's pixel at photoAt.
+    void pixels_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QRgb>("band");
-        QTest::newRow("white by default") << QStringList{} << qRgba(255, 255, 255, 255);
-        QTest::newRow("hex colour") << QStringList{"-c", "#ff0000"} << qRgba(255, 0, 0, 255);
-        QTest::newRow("named colour") << QStringList{"--color", "blue"} << qRgba(0, 0, 255, 255);
-        QTest::newRow("transparent") << QStringList{"-t"} << qRgba(0, 0, 0, 0);
+        QTest::addColumn<QPoint>("at");
+        QTest::addColumn<QRgb>("colour");
+        QTest::addColumn<QPoint>("photoAt");
+        const QString band = _dir.path() + "/band.png";
+        const QString portrait = _dir.path() + "/portrait.png";
+        const QPoint none(-1, -1);
+        // The frame's band is stretched from 4 of 40 columns to 8 of 80.
+        QTest::newRow("white by default")
+            << QStringList{"-f", band} << QPoint(2, 30) << qRgba(255, 255, 255, 255) << none;
+        QTest::newRow("photo inside")
+            << QStringList{"-f", band} << QPoint(40, 30) << QRgb(0) << QPoint(40, 30);
+        QTest::newRow("hex colour") << QStringList{"-f", band, "-c", "#ff0000"} << QPoint(2, 30)
+                                    << qRgba(255, 0, 0, 255) << none;
+        QTest::newRow("named colour") << QStringList{"-f", band, "--color", "blue"} << QPoint(2, 30)
+                                      << qRgba(0, 0, 255, 255) << none;
+        QTest::newRow("transparent")
+            << QStringList{"-f", band, "-t"} << QPoint(2, 30) << qRgba(0, 0, 0, 0) << none;
+        QTest::newRow("flip, band") << QStringList{"-f", band, "--flip", "-c", "#00ff00"}
+                                    << QPoint(77, 30) << qRgba(0, 255, 0, 255) << none;
+        QTest::newRow("flip, photo") << QStringList{"-f", band, "--flip", "-c", "#00ff00"}
+                                     << QPoint(2, 30) << QRgb(0) << QPoint(2, 30);
+        // A portrait frame turns a quarter counter-clockwise: its left band runs along the
+        // bottom, unless told not to turn.
+        QTest::newRow("turned") << QStringList{"-f", portrait, "-c", "#ff0000"} << QPoint(40, 58)
+                                << qRgba(255, 0, 0, 255) << none;
+        QTest::newRow("turned, left side") << QStringList{"-f", portrait, "-c", "#ff0000"}
+                                           << QPoint(2, 30) << QRgb(0) << QPoint(2, 30);
+        QTest::newRow("no-rotate") << QStringList{"-f", portrait, "-c", "#ff0000", "--no-rotate"}
+                                   << QPoint(2, 30) << qRgba(255, 0, 0, 255) << none;
+        QTest::newRow("no-rotate, bottom")
+            << QStringList{"-f", portrait, "-c", "#ff0000", "--no-rotate"} << QPoint(40, 58)
+            << QRgb(0) << QPoint(40, 58);
+        // 10 to the right and 5 down (y grows upward); uncovered canvas stays transparent.
+        QTest::newRow("offset") << QStringList{"--offset", "10,-5"} << QPoint(30, 30) << QRgb(0)
+                                << QPoint(20, 25);
+        QTest::newRow("offset, uncovered")
+            << QStringList{"--offset", "10,-5"} << QPoint(5, 30) << qRgba(0, 0, 0, 0) << none;
+        // Cut out where the post mask is opaque and refilled with the colour.
+        QTest::newRow("post mask") << QStringList{"-f", _dir.path() + "/plain.png", "-c", "blue"}
+                                   << QPoint(40, 30) << qRgba(0, 0, 255, 255) << none;
     }
-
-    void frameColourAndTransparency()
+    void pixels()
     {
         QFETCH(QStringList, args);
-        QFETCH(QRgb, band);
+        QFETCH(QPoint, at);
+        QFETCH(QRgb, colour);
+        QFETCH(QPoint, photoAt);
         const QString out = freshOut();
-        const Run r = run(QStringList{"-o", out, "-F", "png", "-f", _dir.path() + "/band.png"} +
-                          args + QStringList{_photos + "/a.png"});
+        const Run r =
+            run(QStringList{"-o", out, "-F", "png"} + args + QStringList{_photos + "/a.png"});
         QCOMPARE(r.exitCode, 0);
         const QImage image = QImage(out + "/a.png").convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(image.size(), QSize(80, 60));
-        // The frame's band is stretched from 4 of 40 columns to 8 of 80.
-        QVERIFY(samePixel(image.pixel(2, 30), band));
-        QVERIFY(samePixel(image.pixel(40, 30), gradient(80, 60).pixel(40, 30)));
-    }
-
-    void flipMirrorsTheFrame()
-    {
-        const QString out = freshOut();
-        const Run r = run({"-o", out, "-F", "png", "--flip", "-c", "#00ff00", "-f",
-                           _dir.path() + "/band.png", _photos + "/a.png"});
-        QCOMPARE(r.exitCode, 0);
-        const QImage image(out + "/a.png");
-        QVERIFY(samePixel(image.pixel(77, 30), qRgba(0, 255, 0, 255)));
-        QVERIFY(samePixel(image.pixel(2, 30), gradient(80, 60).pixel(2, 30)));
-    }
-
-    void turningFollowsNoRotate()
-    {
-        const QString turned = freshOut();
-        QCOMPARE(run({"-o", turned, "-F", "png", "-c", "#ff0000", "-f",
-                      _dir.path() + "/portrait.png", _photos + "/a.png"})
-                     .exitCode,
-                 0);
-        const QString straight = freshOut();
-        QCOMPARE(run({"-o", straight, "-F", "png", "-c", "#ff0000", "--no-rotate", "-f",
-                      _dir.path() + "/portrait.png", _photos + "/a.png"})
-                     .exitCode,
-                 0);
-        const QRgb red = qRgba(255, 0, 0, 255);
-        const QImage a(turned + "/a.png");
-        const QImage b(straight + "/a.png");
-        // Not turned: the left band is stretched to 8 columns on the left.
-        QVERIFY(samePixel(b.pixel(2, 30), red));
-        QVERIFY(!samePixel(b.pixel(40, 58), red));
-        // Turned a quarter turn counter-clockwise: the left band runs along the bottom.
-        QVERIFY(!samePixel(a.pixel(2, 30), red));
-        QVERIFY(samePixel(a.pixel(40, 58), red));
-    }
-
-    void offsetShiftsThePhoto()
-    {
-        const QString out = freshOut();
-        const Run r = run({"-o", out, "-F", "png", "--offset", "10,-5", _photos + "/a.png"});
-        QCOMPARE(r.exitCode, 0);
-        const QImage image = QImage(out + "/a.png").convertToFormat(QImage::Format_ARGB32);
-        const QImage photo = gradient(80, 60);
-        // 10 to the right and 5 down (y grows upward): uncovered canvas stays transparent.
-        QCOMPARE(qAlpha(image.pixel(5, 30)), 0);
-        QCOMPARE(qAlpha(image.pixel(40, 2)), 0);
-        QVERIFY(samePixel(image.pixel(30, 30), photo.pixel(20, 25)));
-    }
-
-    void postMaskCompanionIsUsed()
-    {
-        const QString frames = _dir.path() + "/frames";
-        QVERIFY(QDir().mkpath(frames));
-        QVERIFY(leftBandMask(40, 30, 0).save(frames + "/plain.png"));
-        QImage postMask(40, 30, QImage::Format_ARGB32);
-        postMask.fill(Qt::transparent);
-        for (int y = 10; y < 20; ++y)
-            for (int x = 15; x < 25; ++x)
-                postMask.setPixel(x, y, qRgba(0, 0, 0, 255));
-        QVERIFY(postMask.save(frames + "/plain_postmask.png"));
-        const QString out = freshOut();
-        QCOMPARE(run({"-o", out, "-F", "png", "-c", "#0000ff", "-f", frames + "/plain.png",
-                      _photos + "/a.png"})
-                     .exitCode,
-                 0);
-        const QImage image(out + "/a.png");
-        // Cut out where the post mask is opaque and refilled with the colour.
-        QVERIFY(samePixel(image.pixel(40, 30), qRgba(0, 0, 255, 255)));
-        QVERIFY(samePixel(image.pixel(5, 5), gradient(80, 60).pixel(5, 5)));
+        if (photoAt.x() >= 0)
+            colour = gradient(80, 60).pixel(photoAt);
+        if (qAlpha(colour) == 0) // a clear pixel's colour does not matter
+            QCOMPARE(qAlpha(image.pixel(at)), 0);
+        else
+            QCOMPARE(QColor::fromRgba(image.pixel(at)), QColor::fromRgba(colour));
     }
 
     void optionsWithoutEffectAreNamed_data()
@@ -299,7 +244,6 @@ private slots:
         QTest::newRow("transparent JPEG") << QStringList{"-t"} << "--transparent";
         QTest::newRow("limit on PNG") << QStringList{"-F", "png", "-l", "100"} << "--limit";
     }
-
     void optionsWithoutEffectAreNamed()
     {
         QFETCH(QStringList, args);
@@ -319,8 +263,7 @@ private slots:
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.out.isEmpty());
         QVERIFY(r.err.contains("a.png") && r.err.contains("b.jpg"));
-        r = run({"-o", file, _photos + "/a.png"});
-        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(run({"-o", file, _photos + "/a.png"}).exitCode, 1);
         QCOMPARE(readAll(file), QByteArray("x"));
     }
 
@@ -328,14 +271,12 @@ private slots:
     {
         const QString out = freshOut();
         QVERIFY(QDir().mkpath(out));
-        const QByteArray old("older output");
-        QVERIFY(writeFile(out + "/a.jpg", old));
-        Run r = run({"-o", out, _photos + "/a.png"});
+        QVERIFY(writeFile(out + "/a.jpg", "older output"));
+        const Run r = run({"-o", out, _photos + "/a.png"});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.contains("--force"));
-        QCOMPARE(readAll(out + "/a.jpg"), old);
-        r = run({"-o", out, "--force", _photos + "/a.png"});
-        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(readAll(out + "/a.jpg"), QByteArray("older output"));
+        QCOMPARE(run({"-o", out, "--force", _photos + "/a.png"}).exitCode, 0);
         QCOMPARE(QImageReader(out + "/a.jpg").format(), QByteArray("jpeg"));
     }
 
@@ -347,7 +288,6 @@ private slots:
         QTest::newRow("force") << true << false;
         QTest::newRow("force, folder reached through a link") << true << true;
     }
-
     void inputIsNeverOverwritten()
     {
         QFETCH(bool, force);
@@ -376,7 +316,6 @@ private slots:
         QTest::newRow("one at a time") << "1";
         QTest::newRow("two at once") << "2";
     }
-
     void failingPhotosDoNotStopTheOthers()
     {
         QFETCH(QString, jobs);
@@ -388,8 +327,7 @@ private slots:
         QStringList written = r.out.split('\n', Qt::SkipEmptyParts);
         written.sort();
         QCOMPARE(written, (QStringList{out + "/a.png", out + "/b.png", out + "/c.png"}));
-        QVERIFY(r.err.contains("broken.jpg"));
-        QVERIFY(r.err.contains("missing.jpg"));
+        QVERIFY(r.err.contains("broken.jpg") && r.err.contains("missing.jpg"));
         QVERIFY(!r.err.contains("\r")); // no progress bar when stderr is not a terminal
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
     }
@@ -397,31 +335,26 @@ private slots:
     void progressBarOnATerminal_data()
     {
         QTest::addColumn<int>("photos");
-        QTest::addColumn<bool>("bar");
-        QTest::newRow("batch") << 3 << true;
-        QTest::newRow("one photo") << 1 << false;
+        QTest::newRow("batch") << 3;
+        QTest::newRow("one photo") << 1;
     }
-
     void progressBarOnATerminal()
     {
         QFETCH(int, photos);
-        QFETCH(bool, bar);
         const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
         if (script.isEmpty())
             QSKIP("no 'script' to run the program on a terminal");
         const QString out = freshOut();
-        QStringList words{QStringLiteral(VELLUMA_FRAME_BINARY), "-o", out};
+        QString command = QStringLiteral("'%1' -o '%2'").arg(VELLUMA_FRAME_BINARY, out);
         const QStringList names{"a.png", "b.jpg", "c.tiff"};
         for (int i = 0; i < photos; ++i)
-            words << _photos + "/" + names[i];
-        QString command;
-        for (const QString& w : words)
-            command += "'" + w + "' ";
+            command += QStringLiteral(" '%1/%2'").arg(_photos, names[i]);
         QProcess p;
         p.start(script, {"-qec", command, "/dev/null"});
         QVERIFY(p.waitForFinished(120000));
         QCOMPARE(p.exitCode(), 0);
         const QString text = QString::fromLocal8Bit(p.readAll());
+        const bool bar = photos > 1;
         QCOMPARE(text.contains(QStringLiteral("] 1/%1").arg(photos)), bar);
         QCOMPARE(text.contains(QLatin1Char('#')), bar);
         QCOMPARE(QDir(out).entryList(QDir::Files).size(), photos);
@@ -443,27 +376,28 @@ private slots:
     void sizeLimitAndAttempts()
     {
         const QString source = _dir.path() + "/noise.png";
-        QVERIFY(noise(300, 300).save(source));
+        QImage noise(300, 300, QImage::Format_RGB32);
+        QRandomGenerator rng(7);
+        for (int y = 0; y < 300; ++y)
+            for (int x = 0; x < 300; ++x)
+                noise.setPixel(x, y, rng.generate() | 0xff000000u);
+        QVERIFY(noise.save(source));
         const QString out = freshOut();
         Run r = run({"-o", out, "-l", "40", "-v", source});
         QCOMPARE(r.exitCode, 0);
         const qint64 size = QFileInfo(out + "/noise.jpg").size();
-        QVERIFY(size > 0);
-        QVERIFY(size < 40 * 1024);
+        QVERIFY(size > 0 && size < 40 * 1024);
         const QStringList attempts = r.err.split('\n', Qt::SkipEmptyParts);
         QVERIFY(attempts.size() >= 2);
         QVERIFY(attempts.first().startsWith("attempt quality=90 size="));
         for (const QString& line : attempts)
             QVERIFY2(QRegularExpression("^attempt quality=\\d+ size=\\d+$").match(line).hasMatch(),
                      qPrintable(line));
-        QCOMPARE(attempts.last(), QStringLiteral("attempt quality=%1 size=%2")
-                                      .arg(attempts.last().section('=', 1, 1).section(' ', 0, 0))
-                                      .arg(size));
+        QVERIFY(attempts.last().endsWith(QStringLiteral(" size=%1").arg(size)));
 
         // No quality fits one kilobyte: nothing is written.
         const QString none = freshOut();
-        r = run({"-o", none, "-l", "1", source});
-        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(run({"-o", none, "-l", "1", source}).exitCode, 1);
         QVERIFY(!QFileInfo::exists(none + "/noise.jpg"));
     }
 
@@ -477,7 +411,6 @@ private slots:
         QTest::newRow("png, -m") << QStringList{"-m", "-F", "png"} << "png" << false;
         QTest::newRow("jpeg") << QStringList{} << "jpg" << false;
     }
-
     void metadataOnlyWhenAsked()
     {
         QFETCH(QStringList, args);
@@ -488,24 +421,17 @@ private slots:
             QVERIFY(gradient(40, 30).save(source, "JPEG", 90));
             auto image = Exiv2::ImageFactory::open(QFile::encodeName(source).toStdString());
             image->readMetadata();
-            Exiv2::ExifData exif;
-            exif["Exif.Image.Artist"] = std::string("Frame Tester");
-            image->setExifData(exif);
+            image->exifData()["Exif.Image.Artist"] = std::string("Frame Tester");
             image->writeMetadata();
         }
         const QString out = freshOut();
         QCOMPARE(run(QStringList{"-o", out} + args + QStringList{source}).exitCode, 0);
-        bool found = false;
-        try {
-            auto image = Exiv2::ImageFactory::open(
-                QFile::encodeName(out + "/exif." + extension).toStdString());
-            image->readMetadata();
-            const auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Image.Artist"));
-            found = it != image->exifData().end() && it->toString() == "Frame Tester";
-        } catch (...) {
-            QFAIL("the output could not be read");
-        }
-        QCOMPARE(found, expected);
+        QVERIFY(QFileInfo::exists(out + "/exif." + extension));
+        auto image =
+            Exiv2::ImageFactory::open(QFile::encodeName(out + "/exif." + extension).toStdString());
+        image->readMetadata();
+        const auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Image.Artist"));
+        QCOMPARE(it != image->exifData().end() && it->toString() == "Frame Tester", expected);
     }
 };
 

@@ -31,6 +31,11 @@ QString folderOf(const QString& path)
     return QFileInfo(path).absolutePath();
 }
 
+QString beach(int format = 101)
+{
+    return TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), format);
+}
+
 } // namespace
 
 class TestTmpFilePath : public QObject {
@@ -38,16 +43,16 @@ class TestTmpFilePath : public QObject {
 
 private:
     QTemporaryDir _tmp;
-    QString _pid;
+
+    void setTmpDir(const QString& path) { qputenv("TMPDIR", QFile::encodeName(path)); }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(_tmp.isValid());
         // Every temporary folder of this run goes below a folder of its own.
-        qputenv("TMPDIR", QFile::encodeName(_tmp.path()));
+        setTmpDir(_tmp.path());
         QCoreApplication::setApplicationName(QStringLiteral("Velluma"));
-        _pid = QString::number(QCoreApplication::applicationPid());
     }
 
     void cleanup()
@@ -55,9 +60,9 @@ private slots:
         TmpFilePath::removeTmpFiles();
         const QString planted = TmpFilePath::processFolderPath();
         QFileInfo info(planted);
-        if (info.isSymLink() || info.isFile())
+        if (info.isSymLink() || info.isFile()) {
             QFile::remove(planted);
-        else if (info.isDir()) {
+        } else if (info.isDir()) {
             ::chmod(QFile::encodeName(planted).constData(), 0700);
             QDir(planted).removeRecursively();
         }
@@ -72,9 +77,7 @@ private slots:
         QTest::newRow("tiff") << 103 << "tiff";
         QTest::newRow("gif is no output format") << 104 << "";
         QTest::newRow("zero") << 0 << "";
-        QTest::newRow("negative") << -101 << "";
     }
-
     void extension()
     {
         QFETCH(int, format);
@@ -82,75 +85,48 @@ private slots:
         QCOMPARE(TmpFilePath::fileExtensionForFormat(format), extension);
     }
 
-    void processFolderIsNamedAfterProcessAndPid()
-    {
-        QCOMPARE(TmpFilePath::processFolderPath(), _tmp.path() + "/Velluma" + _pid);
-    }
-
-    void bareNames_data()
+    // Bare names go into the process folder, named after the process and its id;
+    // absolute names stand as they are and need no folder.
+    void paths_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("format");
-        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("expected");
         QTest::newRow("jpeg") << "Beach" << 101 << "Beach.jpg";
         QTest::newRow("tiff") << "Beach" << 103 << "Beach.tiff";
         QTest::newRow("png") << "Beach" << 102 << "Beach.png";
         QTest::newRow("unknown code ends in a dot") << "Beach" << 77 << "Beach.";
         QTest::newRow("name with extension") << "Beach.jpg" << 102 << "Beach.jpg.png";
         QTest::newRow("spaces") << "My Beach" << 101 << "My Beach.jpg";
-        QTest::newRow("slash stays inside") << "a/b" << 101 << "a_b.jpg";
         QTest::newRow("no climbing out") << "../../etc/x" << 101 << ".._.._etc_x.jpg";
+        QTest::newRow("absolute") << "/home/x/Beach.jpg" << 102 << "/home/x/Beach.jpg";
+        QTest::newRow("absolute, unknown") << "/home/x/Beach" << 5 << "/home/x/Beach";
     }
-
-    void bareNames()
+    void paths()
     {
         QFETCH(QString, name);
         QFETCH(int, format);
-        QFETCH(QString, fileName);
-        const QString path = TmpFilePath::tmpPathForFormat(name, format);
-        QCOMPARE(path, TmpFilePath::processFolderPath() + "/" + fileName);
-        QVERIFY(QFileInfo(TmpFilePath::processFolderPath()).isDir());
+        QFETCH(QString, expected);
+        const QString folder =
+            _tmp.path() + "/Velluma" + QString::number(QCoreApplication::applicationPid());
+        QCOMPARE(TmpFilePath::processFolderPath(), folder);
+        const bool absolute = expected.startsWith('/');
+        QCOMPARE(TmpFilePath::tmpPathForFormat(name, format),
+                 absolute ? expected : folder + "/" + expected);
+        QCOMPARE(QFileInfo(folder).isDir(), !absolute);
     }
 
-    void absoluteNamesUnchanged_data()
-    {
-        QTest::addColumn<int>("format");
-        QTest::newRow("jpeg") << 101;
-        QTest::newRow("png") << 102;
-        QTest::newRow("tiff") << 103;
-        QTest::newRow("unknown") << 5;
-    }
-
-    void absoluteNamesUnchanged()
-    {
-        QFETCH(int, format);
-        const QString name = QStringLiteral("/home/x/Desktop/Beach.jpg");
-        QCOMPARE(TmpFilePath::tmpPathForFormat(name, format), name);
-        // An absolute name needs no temporary folder.
-        QVERIFY(!QFileInfo::exists(TmpFilePath::processFolderPath()));
-    }
-
-    void folderIsPrivate()
+    void folderIsPrivateAndStable()
     {
         const mode_t oldMask = ::umask(0);
-        const QString path = TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101);
+        const QString path = beach();
         ::umask(oldMask);
-        const QString folder = folderOf(path);
-        QCOMPARE(folder, TmpFilePath::processFolderPath());
-        QCOMPARE(modeOf(folder), mode_t(0700));
-        QVERIFY(TmpFilePath::isPrivateFolder(folder));
-    }
-
-    void samePathTwiceCreatesOnce()
-    {
-        const QString a = TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101);
-        QVERIFY(writeFile(a, "first"));
-        const QString b = TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101);
-        QCOMPARE(a, b);
-        // The folder was not made anew: the file in it is still there.
-        QFile f(a);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("first"));
+        QCOMPARE(modeOf(folderOf(path)), mode_t(0700));
+        QVERIFY(TmpFilePath::isPrivateFolder(folderOf(path)));
+        // Asked again, the folder is not made anew: the file in it is still there.
+        QVERIFY(writeFile(path, "first"));
+        QCOMPARE(beach(), path);
+        QVERIFY(QFileInfo::exists(path));
     }
 
     void ownFolderLeftBehindIsReused()
@@ -158,58 +134,43 @@ private slots:
         const QString folder = TmpFilePath::processFolderPath();
         QVERIFY(QDir().mkdir(folder));
         QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0700) == 0);
-        QCOMPARE(folderOf(TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101)), folder);
-    }
-
-    void removedFolderIsMadeAgain()
-    {
-        const QString path = TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101);
-        QVERIFY(QDir(folderOf(path)).removeRecursively());
-        QCOMPARE(TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101), path);
-        QVERIFY(TmpFilePath::isPrivateFolder(folderOf(path)));
+        QCOMPARE(folderOf(beach()), folder);
     }
 
     void removeTmpFiles()
     {
-        const QString path = TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 102);
-        QVERIFY(writeFile(path, "x"));
-        QVERIFY(QDir().mkdir(folderOf(path) + "/sub"));
-        TmpFilePath::removeTmpFiles();
-        QVERIFY(!QFileInfo::exists(TmpFilePath::processFolderPath()));
-        // Removing again, with nothing there, is harmless.
-        TmpFilePath::removeTmpFiles();
-        // The next temporary path makes the folder again.
-        QCOMPARE(TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 102), path);
-        QVERIFY(QFileInfo(folderOf(path)).isDir());
-    }
-
-    void removeTmpFilesFollowsNoLinkInside()
-    {
         QTemporaryDir outside;
         QVERIFY(writeFile(outside.path() + "/keep.txt", "keep"));
-        const QString path = TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101);
+        const QString path = beach(102);
+        QVERIFY(writeFile(path, "x"));
+        QVERIFY(QDir().mkdir(folderOf(path) + "/sub"));
         QVERIFY(QFile::link(outside.path(), folderOf(path) + "/link"));
         TmpFilePath::removeTmpFiles();
         QVERIFY(!QFileInfo::exists(TmpFilePath::processFolderPath()));
+        // A link inside is removed, not followed.
         QVERIFY(QFileInfo::exists(outside.path() + "/keep.txt"));
+        // Removing again, with nothing there, is harmless; the next path makes it again.
+        TmpFilePath::removeTmpFiles();
+        QCOMPARE(beach(102), path);
+        QVERIFY(TmpFilePath::isPrivateFolder(folderOf(path)));
     }
 
     void missingTmpDirFallsBackToTmp()
     {
-        qputenv("TMPDIR", QFile::encodeName(_tmp.path() + "/missing"));
+        setTmpDir(_tmp.path() + "/missing");
         const QString folder = TmpFilePath::processFolderPath();
-        qputenv("TMPDIR", QFile::encodeName(_tmp.path()));
-        QCOMPARE(folder, "/tmp/Velluma" + _pid);
+        setTmpDir(_tmp.path());
+        QCOMPARE(folder, "/tmp/Velluma" + QString::number(QCoreApplication::applicationPid()));
     }
 
     void noPrivateFolderGivesNoPath()
     {
         // A temporary "folder" that is a plain file: nothing can be made inside it.
         QVERIFY(writeFile(_tmp.path() + "/plain", "x"));
-        qputenv("TMPDIR", QFile::encodeName(_tmp.path() + "/plain"));
-        const QString path = TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101);
+        setTmpDir(_tmp.path() + "/plain");
+        const QString path = beach();
         const QString absolute = TmpFilePath::tmpPathForFormat(QStringLiteral("/x/Beach"), 101);
-        qputenv("TMPDIR", QFile::encodeName(_tmp.path()));
+        setTmpDir(_tmp.path());
         QVERIFY(path.isEmpty());
         QCOMPARE(absolute, QStringLiteral("/x/Beach"));
     }
@@ -225,11 +186,11 @@ private slots:
         QTest::newRow("folder others may write into") << "loose";
         QTest::newRow("another user's folder") << "foreign";
     }
-
     void plantedThingIsNeverUsed()
     {
         QFETCH(QString, kind);
         const QString planted = TmpFilePath::processFolderPath();
+        const QByteArray plantedName = QFile::encodeName(planted);
         QTemporaryDir target;
         QVERIFY(target.isValid());
         if (kind == "symlink") {
@@ -240,37 +201,34 @@ private slots:
             QVERIFY(writeFile(planted, "not a folder"));
         } else if (kind == "loose") {
             QVERIFY(QDir().mkdir(planted));
-            QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0777) == 0);
+            QVERIFY(::chmod(plantedName.constData(), 0777) == 0);
         } else if (kind == "foreign") {
             if (::geteuid() != 0)
                 QSKIP("only root can make a folder that belongs to someone else");
             QVERIFY(QDir().mkdir(planted));
-            QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0700) == 0);
-            QVERIFY(::chown(QFile::encodeName(planted).constData(), 65534, 65534) == 0);
+            QVERIFY(::chmod(plantedName.constData(), 0700) == 0);
+            QVERIFY(::chown(plantedName.constData(), 65534, 65534) == 0);
         }
-        const QFileInfo before(planted);
+        const bool wasLink = QFileInfo(planted).isSymLink();
 
-        const QString path = TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101);
+        const QString path = beach();
         const QString folder = folderOf(path);
-        QVERIFY(folder != planted);
         QVERIFY(folder.startsWith(planted + "-"));
         QVERIFY(TmpFilePath::isPrivateFolder(folder));
         QCOMPARE(modeOf(folder), mode_t(0700));
         QVERIFY(writeFile(path, "output"));
-        // Stable for the rest of the run.
-        QCOMPARE(TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), 101), path);
+        QCOMPARE(beach(), path); // stable for the rest of the run
 
         // Nothing reached the planted thing or what it points to.
-        QCOMPARE(QDir(target.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                 QStringList());
+        const auto entries = QDir::NoDotAndDotDot | QDir::AllEntries;
+        QCOMPARE(QDir(target.path()).entryList(entries), QStringList());
         if (kind == "loose" || kind == "foreign")
-            QCOMPARE(QDir(planted).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                     QStringList());
+            QCOMPARE(QDir(planted).entryList(entries), QStringList());
 
         TmpFilePath::removeTmpFiles();
         QVERIFY(!QFileInfo::exists(folder));
         const QFileInfo after(planted);
-        QCOMPARE(after.isSymLink(), before.isSymLink());
+        QCOMPARE(after.isSymLink(), wasLink);
         QVERIFY(after.isSymLink() || after.exists());
         QVERIFY(QFileInfo(target.path()).isDir());
     }

@@ -1,12 +1,8 @@
 #include "output/ImageMetadata.h"
-#include "output/ImageReader.h"
 #include "output/ImageWriter.h"
 #include "output/JpegEncoder.h"
 
-#include <QBuffer>
-#include <QColorSpace>
 #include <QFile>
-#include <QImageReader>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -38,24 +34,10 @@ QImage photoLike(int width, int height, quint32 seed = 7)
 QByteArray fileBytes(const QString& path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QImage decode(const QByteArray& data)
-{
-    return QImage::fromData(data);
-}
-
-// A fake encoder: every quality makes a file of the size the table gives.
-ImageWriter::AttemptFunction fakeSizes(const QMap<int, qint64>& sizes, QList<int>* asked)
-{
-    return [sizes, asked](int quality) {
-        asked->append(quality);
-        return QByteArray(int(sizes.value(quality, 1)), 'x');
-    };
-}
+using Sizes = QMap<int, qint64>;
 
 } // namespace
 
@@ -81,19 +63,15 @@ private slots:
         QTest::newRow("80 3 exactly") << 80.0 << 3.0 << 50;
         QTest::newRow("80 2 exactly") << 80.0 << 2.0 << 60;
         QTest::newRow("80 1.5 exactly") << 80.0 << 1.5 << 70;
-        // 1.1f, 1.2f and 1.7f widened to double lie above 1.1, 1.2 and 1.7: the larger
-        // step. 1.3f lies below 1.3: the smaller one.
+        // 1.1f and 1.7f widened to double lie above 1.1 and 1.7: the larger step. 1.3f
+        // lies below 1.3: the smaller one.
         QTest::newRow("80 1.1f") << 80.0 << double(1.1f) << 76;
-        QTest::newRow("80 1.2f") << 80.0 << double(1.2f) << 72;
         QTest::newRow("80 1.7f") << 80.0 << double(1.7f) << 60;
         QTest::newRow("80 1.3f") << 80.0 << double(1.3f) << 72;
         // The same ratio as a sum: 112640 / 102400 in single precision is 1.1f.
         QTest::newRow("80 112640/102400") << 80.0 << double(float(112640) / float(102400)) << 76;
-        QTest::newRow("98 4") << 98.0 << 4.0 << 78;
-        QTest::newRow("94 4") << 94.0 << 4.0 << 54;
         QTest::newRow("96 1.35") << 96.0 << 1.35 << 92;
         QTest::newRow("95 1.16") << 95.0 << 1.16 << 93;
-        QTest::newRow("95 1.03") << 95.0 << 1.03 << 94;
         QTest::newRow("20 0.5") << 20.0 << 0.5 << 19;
     }
     void nextFactor()
@@ -104,52 +82,62 @@ private slots:
         QCOMPARE(int(ImageWriter::nextFactorForFactor(quality, ratio)), expected);
     }
 
-    void searchFollowsTheTable()
+    // The search driven by a fake encoder: every quality makes a file of the size the
+    // table gives (1 byte when not listed, none at all for 0).
+    void search_data()
     {
-        QList<int> asked;
-        QList<QPair<int, qint64>> log;
-        const QMap<int, qint64> sizes{{90, 250000}, {60, 140000}, {51, 110000}, {48, 100000}};
-        const QByteArray data =
-            ImageWriter::searchQuality(90, 100, fakeSizes(sizes, &asked), [&](int q, qint64 b) {
-                log.append({q, b});
-            });
-        QCOMPARE(asked, (QList<int>{90, 60, 51, 48}));
-        QCOMPARE(data.size(), 100000);
-        QCOMPARE(log.size(), 4);
-        QCOMPARE(log.last(), (QPair<int, qint64>(48, 100000)));
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<int>("limitKB");
+        QTest::addColumn<Sizes>("sizes");
+        QTest::addColumn<QList<int>>("asked");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("250000 140000 110000 100000")
+            << 90 << 100 << Sizes{{90, 250000}, {60, 140000}, {51, 110000}, {48, 100000}}
+            << QList<int>{90, 60, 51, 48} << 100000;
+        QTest::newRow("exactly the limit is too large")
+            << 80 << 100 << Sizes{{80, 102400}, {79, 1000}} << QList<int>{80, 79} << 1000;
+        QTest::newRow("one byte under fits")
+            << 80 << 100 << Sizes{{80, 102399}} << QList<int>{80} << 102399;
+        QTest::newRow("limit 0 takes the first")
+            << 90 << 0 << Sizes{{90, 50'000'000}} << QList<int>{90} << 50'000'000;
+        QTest::newRow("quality 0") << 0 << 0 << Sizes{} << QList<int>{} << 0;
+        QTest::newRow("negative quality") << -5 << 100 << Sizes{} << QList<int>{} << 0;
+        QTest::newRow("failed encode ends it")
+            << 90 << 100 << Sizes{{90, 0}} << QList<int>{90} << 0;
+    }
+    void search()
+    {
+        QFETCH(int, quality);
+        QFETCH(int, limitKB);
+        QFETCH(Sizes, sizes);
+        QFETCH(QList<int>, asked);
+        QFETCH(int, kept);
+        QList<int> tried;
+        QList<qint64> logged;
+        const QByteArray data = ImageWriter::searchQuality(
+            quality, limitKB,
+            [&](int q) {
+                tried.append(q);
+                return QByteArray(int(sizes.value(q, 1)), 'x');
+            },
+            [&](int, qint64 bytes) { logged.append(bytes); });
+        QCOMPARE(tried, asked);
+        QCOMPARE(data.size(), kept);
+        if (kept)
+            QCOMPARE(logged.last(), qint64(kept));
     }
 
-    void exactlyTheLimitIsTooLarge_data()
-    {
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<bool>("taken");
-        QTest::newRow("102400") << qint64(102400) << false;
-        QTest::newRow("102399") << qint64(102399) << true;
-    }
-    void exactlyTheLimitIsTooLarge()
-    {
-        QFETCH(qint64, size);
-        QFETCH(bool, taken);
-        QList<int> asked;
-        const QByteArray data =
-            ImageWriter::searchQuality(80, 100, fakeSizes({{80, size}, {78, 1000}}, &asked));
-        QCOMPARE(asked.first(), 80);
-        if (taken) {
-            QCOMPARE(data.size(), int(size));
-            QCOMPARE(asked.size(), 1);
-        } else {
-            // 102400 / 102400 = 1.0: the next try is one quality lower.
-            QCOMPARE(asked, (QList<int>{80, 79}));
-        }
-    }
-
-    void noLimitTakesTheFirstAttempt()
+    void nothingFitsGivesNothing()
     {
         QList<int> asked;
-        const QByteArray data =
-            ImageWriter::searchQuality(90, 0, fakeSizes({{90, 50'000'000}}, &asked));
-        QCOMPARE(asked, QList<int>{90});
-        QCOMPARE(data.size(), 50'000'000);
+        const QByteArray data = ImageWriter::searchQuality(30, 10, [&](int q) {
+            asked.append(q);
+            return QByteArray(200000, 'x');
+        });
+        QVERIFY(data.isEmpty());
+        QVERIFY(asked.size() <= 30);
+        for (int i = 1; i < asked.size(); ++i)
+            QVERIFY(asked[i] < asked[i - 1]);
     }
 
     void noLimitEncodesOnce()
@@ -163,39 +151,6 @@ private slots:
         QVERIFY(data.size() > 10 * 1024);
     }
 
-    void nothingFitsGivesNothing()
-    {
-        QList<int> asked;
-        QMap<int, qint64> sizes;
-        for (int q = 1; q <= 100; ++q)
-            sizes[q] = 200000;
-        const QByteArray data = ImageWriter::searchQuality(30, 10, fakeSizes(sizes, &asked));
-        QVERIFY(data.isEmpty());
-        QVERIFY(asked.size() <= 30);
-        // Every step lowers the quality.
-        for (int i = 1; i < asked.size(); ++i)
-            QVERIFY(asked[i] < asked[i - 1]);
-    }
-
-    void qualityZeroMakesNoAttempt()
-    {
-        QList<int> asked;
-        QVERIFY(ImageWriter::searchQuality(0, 0, fakeSizes({}, &asked)).isEmpty());
-        QVERIFY(ImageWriter::searchQuality(-5, 100, fakeSizes({}, &asked)).isEmpty());
-        QVERIFY(asked.isEmpty());
-    }
-
-    void failedEncodeEndsTheSearch()
-    {
-        int calls = 0;
-        const QByteArray data = ImageWriter::searchQuality(90, 100, [&](int) {
-            ++calls;
-            return QByteArray();
-        });
-        QVERIFY(data.isEmpty());
-        QCOMPARE(calls, 1);
-    }
-
     // The prepared planes must give the very files libjpeg makes from RGB itself,
     // including the odd sizes where the edges are replicated.
     void encoderMatchesLibjpeg_data()
@@ -204,9 +159,7 @@ private slots:
         QTest::addColumn<int>("quality");
         QTest::newRow("1x1") << QSize(1, 1) << 90;
         QTest::newRow("7x5") << QSize(7, 5) << 75;
-        QTest::newRow("16x16") << QSize(16, 16) << 100;
-        QTest::newRow("17x33") << QSize(17, 33) << 90;
-        QTest::newRow("100x37") << QSize(100, 37) << 10;
+        QTest::newRow("17x33") << QSize(17, 33) << 100;
         QTest::newRow("333x211") << QSize(333, 211) << 50;
         QTest::newRow("64x3") << QSize(64, 3) << 1;
     }
@@ -216,10 +169,8 @@ private slots:
         QFETCH(int, quality);
         const QImage image = photoLike(size.width(), size.height());
         const QByteArray ours = JpegEncoder(image).encode(quality);
-        const QByteArray reference = JpegEncoder::encodeRgb(image, quality);
         QVERIFY(!ours.isEmpty());
-        QCOMPARE(ours.size(), reference.size());
-        QVERIFY(ours == reference);
+        QVERIFY(ours == JpegEncoder::encodeRgb(image, quality));
     }
 
     void jpegIsBaseline420()
@@ -235,51 +186,37 @@ private slots:
         QVERIFY(data.indexOf(QByteArray("\xFF\xC2", 2)) < 0);
     }
 
-    void transparentBecomesWhite_data()
+    // Any pixel format goes to JPEG, transparency laid over white: c * a + 255 * (1 - a).
+    void jpegColours_data()
     {
         QTest::addColumn<QColor>("colour");
         QTest::addColumn<int>("format");
         QTest::newRow("clear premultiplied")
             << QColor(0, 0, 0, 0) << int(QImage::Format_ARGB32_Premultiplied);
-        QTest::newRow("clear plain") << QColor(0, 0, 0, 0) << int(QImage::Format_ARGB32);
         QTest::newRow("half red") << QColor(255, 0, 0, 128) << int(QImage::Format_ARGB32);
         QTest::newRow("quarter blue 16-bit") << QColor(0, 0, 255, 64) << int(QImage::Format_RGBA64);
-        QTest::newRow("opaque green") << QColor(0, 160, 0, 255) << int(QImage::Format_ARGB32);
+        QTest::newRow("grayscale") << QColor(90, 90, 90) << int(QImage::Format_Grayscale8);
+        QTest::newRow("rgb16") << QColor(200, 100, 50) << int(QImage::Format_RGB16);
+        QTest::newRow("rgb888") << QColor(0, 160, 0) << int(QImage::Format_RGB888);
     }
-    void transparentBecomesWhite()
+    void jpegColours()
     {
         QFETCH(QColor, colour);
         QFETCH(int, format);
-        QImage image(48, 32, QImage::Format(format));
+        QImage image(48, 32, QImage::Format_ARGB32);
         image.fill(colour);
-        const QImage decoded = decode(ImageWriter::encode(image, {}));
+        image = image.convertToFormat(QImage::Format(format));
+        const QImage decoded = QImage::fromData(ImageWriter::encode(image, {}));
         QCOMPARE(decoded.size(), image.size());
-        // Laid over white: c * a + 255 * (1 - a).
+        // Laid over white what the source holds after its own conversion.
+        colour = image.pixelColor(24, 16);
         const double a = colour.alpha() / 255.0;
         auto over = [a](int c) { return c * a + 255 * (1 - a); };
         const QColor got = decoded.pixelColor(24, 16);
-        QVERIFY2(qAbs(got.red() - over(colour.red())) <= 3, qPrintable(got.name()));
-        QVERIFY2(qAbs(got.green() - over(colour.green())) <= 3, qPrintable(got.name()));
-        QVERIFY2(qAbs(got.blue() - over(colour.blue())) <= 3, qPrintable(got.name()));
-    }
-
-    void otherFormatsEncode_data()
-    {
-        QTest::addColumn<int>("format");
-        QTest::newRow("grayscale") << int(QImage::Format_Grayscale8);
-        QTest::newRow("rgb888") << int(QImage::Format_RGB888);
-        QTest::newRow("indexed") << int(QImage::Format_Indexed8);
-        QTest::newRow("rgb16") << int(QImage::Format_RGB16);
-    }
-    void otherFormatsEncode()
-    {
-        QFETCH(int, format);
-        const QImage source = photoLike(70, 45).convertToFormat(QImage::Format(format));
-        const QImage decoded = decode(ImageWriter::encode(source, {}));
-        QCOMPARE(decoded.size(), source.size());
-        const QColor want = source.pixelColor(35, 20);
-        const QColor got = decoded.pixelColor(35, 20);
-        QVERIFY(qAbs(want.red() - got.red()) < 40 && qAbs(want.green() - got.green()) < 40);
+        QVERIFY2(qAbs(got.red() - over(colour.red())) <= 3 &&
+                     qAbs(got.green() - over(colour.green())) <= 3 &&
+                     qAbs(got.blue() - over(colour.blue())) <= 3,
+                 qPrintable(got.name()));
     }
 
     // Guessing ahead on the other core must never change which file the search keeps.
@@ -287,11 +224,8 @@ private slots:
     {
         QTest::addColumn<double>("fraction");
         QTest::newRow("fits at once") << 1.5;
-        QTest::newRow("fits barely") << 1.01;
         QTest::newRow("just under") << 0.98;
-        QTest::newRow("half") << 0.5;
         QTest::newRow("a third") << 0.33;
-        QTest::newRow("a tenth") << 0.1;
         QTest::newRow("hopeless") << 0.001;
     }
     void speculationKeepsTheResult()
@@ -299,11 +233,9 @@ private slots:
         QFETCH(double, fraction);
         static const QImage image = photoLike(1600, 1000, 11);
         static const qint64 full = JpegEncoder(image).encode(92).size();
-        const int limitKB = std::max(1, int(full * fraction / 1024));
-
         ImageWriter::Options options;
         options.quality = 92;
-        options.limitKB = limitKB;
+        options.limitKB = std::max(1, int(full * fraction / 1024));
         QList<int> fastLog;
         options.attemptLog = [&](int q, qint64) { fastLog.append(q); };
         const QByteArray fast = ImageWriter::encode(image, options);
@@ -311,12 +243,11 @@ private slots:
         const JpegEncoder encoder(image);
         QList<int> plainLog;
         const QByteArray plain = ImageWriter::searchQuality(
-            92, limitKB, [&](int q) { return encoder.encode(q); },
+            92, options.limitKB, [&](int q) { return encoder.encode(q); },
             [&](int q, qint64) { plainLog.append(q); });
         QCOMPARE(fastLog, plainLog);
         QVERIFY(fast == plain);
-        if (!fast.isEmpty())
-            QVERIFY(fast.size() < (qint64(limitKB) << 10));
+        QVERIFY(fast.size() < (qint64(options.limitKB) << 10));
     }
 
     void pngAndTiffKeepPixels_data()
@@ -337,69 +268,42 @@ private slots:
         options.format = format;
         const QByteArray data = ImageWriter::encode(image, options);
         QVERIFY(data.startsWith(signature));
-        const QImage back = decode(data).convertToFormat(QImage::Format_ARGB32);
+        const QImage back = QImage::fromData(data).convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(back.size(), image.size());
         QCOMPARE(back.pixel(0, 0), image.pixel(0, 0));
+        QCOMPARE(back.pixel(40, 22), image.pixel(40, 22));
         QCOMPARE(qAlpha(back.pixel(3, 4)), 0);
         // TIFF stores associated alpha: a semi-transparent colour may move by a step.
         const QColor semi = back.pixelColor(5, 6);
         QCOMPARE(semi.alpha(), 77);
         QVERIFY(qAbs(semi.red() - 200) <= 2 && qAbs(semi.green() - 100) <= 2 &&
                 qAbs(semi.blue() - 50) <= 2);
-        QCOMPARE(back.pixel(40, 22), image.pixel(40, 22));
+        if (format == 103)
+            QCOMPARE(ImageMetadata::metadataForData(data).value("Exif.Image.Compression"),
+                     QStringLiteral("5")); // LZW
     }
 
-    void tiffIsLzw()
+    void unknownFormatCodesWriteJpeg()
     {
         ImageWriter::Options options;
-        options.format = 103;
-        const QByteArray data = ImageWriter::encode(photoLike(30, 20), options);
-        QCOMPARE(ImageMetadata::metadataForData(data).value("Exif.Image.Compression"),
-                 QStringLiteral("5"));
+        for (int format : {104, 0}) {
+            options.format = format;
+            QVERIFY(ImageWriter::encode(photoLike(10, 10), options).startsWith("\xFF\xD8"));
+        }
     }
 
-    void colourProfileKept_data()
-    {
-        QTest::addColumn<int>("format");
-        QTest::newRow("jpeg") << 101;
-        QTest::newRow("png") << 102;
-        QTest::newRow("tiff") << 103;
-    }
-    void colourProfileKept()
-    {
-        QFETCH(int, format);
-        const QByteArray profile = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
-        QVERIFY(!profile.isEmpty());
-        ImageWriter::Options options;
-        options.format = format;
-        options.iccProfile = profile;
-        const QByteArray data = ImageWriter::encode(photoLike(30, 20), options);
-        QCOMPARE(ImageMetadata::metadataForData(data).iccProfile(), profile);
-        QCOMPARE(decode(data).colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
-    }
-
-    void writeReplacesTheFile()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("out.jpg");
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("old contents");
-        old.close();
-        QVERIFY(ImageWriter::writeImage(photoLike(20, 10), path, {}));
-        QCOMPARE(QImage(path).size(), QSize(20, 10));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.jpg"});
-    }
-
-    void failedWriteKeepsTheOldFile_data()
+    // Every write goes through a temporary file: success replaces the old file, failure
+    // leaves it byte for byte, and neither leaves anything else behind.
+    void writeImage_data()
     {
         QTest::addColumn<QString>("why");
+        QTest::newRow("success") << "none";
         QTest::newRow("no quality fits") << "limit";
         QTest::newRow("no picture") << "null";
         QTest::newRow("disk refuses the bytes") << "fsize";
         QTest::newRow("no such folder") << "folder";
     }
-    void failedWriteKeepsTheOldFile()
+    void writeImage()
     {
         QFETCH(QString, why);
         QTemporaryDir dir;
@@ -419,35 +323,28 @@ private slots:
         if (why == "folder")
             path = dir.filePath("missing/out.jpg");
 
-        bool ok;
         QString error;
+        rlimit saved;
         if (why == "fsize") {
             // The kernel refuses writes past this size, as a full disk would.
             std::signal(SIGXFSZ, SIG_IGN);
-            rlimit saved;
             getrlimit(RLIMIT_FSIZE, &saved);
             rlimit small = saved;
             small.rlim_cur = 4096;
             setrlimit(RLIMIT_FSIZE, &small);
-            ok = ImageWriter::writeImage(image, path, options, &error);
+        }
+        const bool ok = ImageWriter::writeImage(image, path, options, &error);
+        if (why == "fsize")
             setrlimit(RLIMIT_FSIZE, &saved);
-        } else {
-            ok = ImageWriter::writeImage(image, path, options, &error);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.jpg"});
+        if (why == "none") {
+            QVERIFY2(ok, qPrintable(error));
+            QCOMPARE(QImage(path).size(), QSize(400, 400));
+            return;
         }
         QVERIFY(!ok);
         QVERIFY(!error.isEmpty());
         QCOMPARE(fileBytes(dir.filePath("out.jpg")), before);
-        // No temporary file is left behind either.
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.jpg"});
-    }
-
-    void unknownFormatCodesWriteJpeg()
-    {
-        ImageWriter::Options options;
-        options.format = 104;
-        QVERIFY(ImageWriter::encode(photoLike(10, 10), options).startsWith("\xFF\xD8"));
-        options.format = 0;
-        QVERIFY(ImageWriter::encode(photoLike(10, 10), options).startsWith("\xFF\xD8"));
     }
 };
 
