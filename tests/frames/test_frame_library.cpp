@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -19,11 +18,6 @@
 
 namespace {
 
-void makeFolder(const QString& path)
-{
-    QVERIFY(QDir().mkpath(path));
-}
-
 void writeBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
@@ -31,16 +25,20 @@ void writeBytes(const QString& path, const QByteArray& bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-QImage solid(int w, int h, QColor color, QImage::Format format = QImage::Format_RGB32)
+QImage solid(int w, int h, QColor color)
 {
-    QImage image(w, h, format);
+    QImage image(w, h, QImage::Format_RGB32);
     image.fill(color);
     return image;
 }
 
-void saveImage(const QImage& image, const QString& path)
+QByteArray encoded(const QImage& image, const char* format)
 {
-    QVERIFY2(image.save(path), qPrintable(path));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
 }
 
 QStringList fileNames(const ThumbnailList& list)
@@ -51,34 +49,23 @@ QStringList fileNames(const ThumbnailList& list)
     return names;
 }
 
-quint32 crc32(const QByteArray& data)
+// A real PNG whose header claims the given size: readers learn the size without decoding.
+QByteArray pngClaimingSize(quint32 w, quint32 h)
 {
+    QByteArray png = encoded(solid(4, 4, Qt::white), "PNG");
+    auto put = [&png](int at, quint32 v) {
+        for (int k = 0; k < 4; ++k)
+            png[at + k] = char(v >> (24 - 8 * k));
+    };
+    put(16, w); // after signature (8), length (4), "IHDR" (4)
+    put(20, h);
     quint32 crc = 0xffffffffu;
-    for (const char ch : data) {
+    for (const char ch : png.mid(12, 17)) {
         crc ^= quint8(ch);
         for (int k = 0; k < 8; ++k)
             crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
     }
-    return ~crc;
-}
-
-// A real PNG whose header claims the given size: readers learn the size without decoding.
-QByteArray pngClaimingSize(quint32 w, quint32 h)
-{
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    solid(4, 4, Qt::white).save(&buffer, "PNG");
-    // Signature (8), length (4), "IHDR" (4), then width and height.
-    auto put = [&png](int at, quint32 v) {
-        png[at] = char(v >> 24);
-        png[at + 1] = char(v >> 16);
-        png[at + 2] = char(v >> 8);
-        png[at + 3] = char(v);
-    };
-    put(16, w);
-    put(20, h);
-    put(29, crc32(png.mid(12, 17)));
+    put(29, ~crc);
     return png;
 }
 
@@ -91,33 +78,24 @@ private slots:
     void thumbnailSize();
     void cachePath_data();
     void cachePath();
-    void thumbnailPixelsOverBlack();
-    void thumbnailOfMaskAveragesBorders();
+    void thumbnailPixels();
     void cacheIsWrittenAndUsed();
     void corruptCacheIsRebuilt_data();
     void corruptCacheIsRebuilt();
     void collectionNames_data();
     void collectionNames();
-    void plistNamesMissingFolderGiveEmptyCollection();
     void collectionFiltersFiles();
-    void collectionLeavesOutBadFrames_data();
-    void collectionLeavesOutBadFrames();
-    void postMaskFolderGivesNoEntries();
-    void specialFilesDoNotHang();
-    void unreadableFolderIsEmpty();
+    void badFramesLeftOut_data();
+    void badFramesLeftOut();
     void collectionsForFoldersKeepsOrder();
-    void userFrameFolderFirstUseOnly();
-    void userFrameFolderThatIsAFile();
+    void userFrameFolder();
     void checkCollectionName_data();
     void checkCollectionName();
     void safeFileNameForUrl_data();
     void safeFileNameForUrl();
-    void uniqueDestinationPath();
-    void isImageFile_data();
-    void isImageFile();
-    void builtinLibrary();
     void updateCollectionOrder_data();
     void updateCollectionOrder();
+    void builtinLibrary();
 };
 
 void TestFrameLibrary::thumbnailSize_data()
@@ -126,13 +104,10 @@ void TestFrameLibrary::thumbnailSize_data()
     QTest::addColumn<QSize>("expected");
     QTest::newRow("landscape 1200x800") << QSize(1200, 800) << QSize(72, 48);
     QTest::newRow("portrait 800x1200") << QSize(800, 1200) << QSize(32, 48);
-    QTest::newRow("square") << QSize(1000, 1000) << QSize(48, 48);
     QTest::newRow("half rounds up") << QSize(97, 96) << QSize(49, 48);
     QTest::newRow("below half rounds down") << QSize(1001, 1000) << QSize(48, 48);
-    QTest::newRow("tall sliver keeps one pixel") << QSize(1, 40) << QSize(1, 48);
     QTest::newRow("thinner than a pixel") << QSize(1, 100) << QSize();
     QTest::newRow("zero width") << QSize(0, 100) << QSize();
-    QTest::newRow("zero height") << QSize(100, 0) << QSize();
     QTest::newRow("absurdly wide") << QSize(100000, 10) << QSize();
 }
 
@@ -141,29 +116,24 @@ void TestFrameLibrary::thumbnailSize()
     QFETCH(QSize, frame);
     QFETCH(QSize, expected);
     QCOMPARE(ThumbnailCache::thumbnailSizeForImageSize(frame), expected);
-    if (expected.isValid() && frame.width() <= 2000 && frame.height() <= 2000) {
-        const QImage thumb =
-            ThumbnailCache::thumbnailImageForImage(solid(frame.width(), frame.height(), Qt::white));
-        QCOMPARE(thumb.size(), expected);
-    }
+    if (expected.isValid())
+        QCOMPARE(
+            ThumbnailCache::thumbnailImageForImage(solid(frame.width(), frame.height(), Qt::white))
+                .size(),
+            expected);
 }
 
 void TestFrameLibrary::cachePath_data()
 {
     QTest::addColumn<QString>("frame");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("png") << "/r/Classic/Oval.png"
-                         << "/r/Classic/tncache/Oval_png.jpg";
-    QTest::newRow("jpg apart from png") << "/r/Classic/Oval.jpg"
-                                        << "/r/Classic/tncache/Oval_jpg.jpg";
-    QTest::newRow("tif") << "/r/Classic/Oval.tif"
-                         << "/r/Classic/tncache/Oval_tif.jpg";
-    QTest::newRow("no extension") << "/r/Classic/Oval"
-                                  << "/r/Classic/tncache/Oval_.jpg";
-    QTest::newRow("last extension only") << "/r/C/Gold.Oval.png"
-                                         << "/r/C/tncache/Gold.Oval_png.jpg";
-    QTest::newRow("spaces") << "/r/My Frames/Old Film.png"
-                            << "/r/My Frames/tncache/Old Film_png.jpg";
+    auto row = [](const char* tag, const QString& frame, const QString& expected) {
+        QTest::newRow(tag) << frame << expected;
+    };
+    row("png", "/r/C/Oval.png", "/r/C/tncache/Oval_png.jpg");
+    row("jpg apart from png", "/r/C/Oval.jpg", "/r/C/tncache/Oval_jpg.jpg");
+    row("no extension", "/r/C/Oval", "/r/C/tncache/Oval_.jpg");
+    row("last extension only", "/r/My Frames/G.Oval.png", "/r/My Frames/tncache/G.Oval_png.jpg");
 }
 
 void TestFrameLibrary::cachePath()
@@ -173,82 +143,59 @@ void TestFrameLibrary::cachePath()
     QCOMPARE(ThumbnailCache::cachePathForPath(frame), expected);
 }
 
-void TestFrameLibrary::thumbnailPixelsOverBlack()
+void TestFrameLibrary::thumbnailPixels()
 {
-    // Left half opaque red, right half fully transparent: the right half must come out black.
+    // Left half opaque red, right half transparent: the right half comes out black, in the
+    // image and in the cached JPEG.
     QImage frame(96, 96, QImage::Format_ARGB32);
     frame.fill(Qt::transparent);
-    for (int y = 0; y < 96; ++y)
-        for (int x = 0; x < 48; ++x)
-            frame.setPixel(x, y, qRgba(255, 0, 0, 255));
+    QPainter(&frame).fillRect(0, 0, 48, 96, QColor(255, 0, 0));
     const QImage thumb = ThumbnailCache::thumbnailImageForImage(frame);
-    QCOMPARE(thumb.size(), QSize(48, 48));
     QVERIFY(!thumb.hasAlphaChannel());
     QCOMPARE(thumb.pixel(5, 20), qRgb(255, 0, 0));
     QCOMPARE(thumb.pixel(40, 20), qRgb(0, 0, 0));
-    // Half-transparent white over black is mid gray.
-    QImage half(48, 48, QImage::Format_ARGB32);
-    half.fill(qRgba(255, 255, 255, 128));
-    const QImage grey = ThumbnailCache::thumbnailImageForImage(half);
-    QVERIFY(qAbs(qRed(grey.pixel(24, 24)) - 128) <= 1);
-
-    // The cached JPEG carries the same black.
     QTemporaryDir dir;
     const QString path = dir.filePath("Alpha.png");
-    saveImage(frame, path);
-    const QImage made = ThumbnailCache::thumbnailImageForPath(path);
-    QCOMPARE(made.pixel(40, 20), qRgb(0, 0, 0));
+    QVERIFY(frame.save(path));
+    QCOMPARE(ThumbnailCache::thumbnailImageForPath(path).pixel(40, 20), qRgb(0, 0, 0));
     const QImage cached(ThumbnailCache::cachePathForPath(path));
-    QCOMPARE(cached.size(), QSize(48, 48));
-    QVERIFY(qRed(cached.pixel(40, 20)) < 16 && qGreen(cached.pixel(40, 20)) < 16);
-    QVERIFY(qRed(cached.pixel(5, 20)) > 230);
-}
+    QVERIFY(qRed(cached.pixel(40, 20)) < 16 && qRed(cached.pixel(5, 20)) > 230);
 
-void TestFrameLibrary::thumbnailOfMaskAveragesBorders()
-{
-    // A 1200x800 gray mask with a 30-pixel white border: every thumbnail edge pixel must
-    // keep part of the border instead of dropping it between samples.
+    // Half-transparent white over black is mid grey.
+    QImage half(48, 48, QImage::Format_ARGB32);
+    half.fill(qRgba(255, 255, 255, 128));
+    QVERIFY(qAbs(qRed(ThumbnailCache::thumbnailImageForImage(half).pixel(24, 24)) - 128) <= 1);
+
+    // A thin border of a large grey mask survives the reduction on every side.
     QImage mask(1200, 800, QImage::Format_Grayscale8);
     mask.fill(255);
-    {
-        QPainter p(&mask);
-        p.fillRect(30, 30, 1140, 740, Qt::black);
-    }
-    const QImage thumb = ThumbnailCache::thumbnailImageForImage(mask);
-    QCOMPARE(thumb.size(), QSize(72, 48));
-    QVERIFY(qGray(thumb.pixel(0, 24)) > 150);
-    QVERIFY(qGray(thumb.pixel(36, 0)) > 150);
-    QVERIFY(qGray(thumb.pixel(71, 24)) > 150);
-    QVERIFY(qGray(thumb.pixel(36, 47)) > 150);
-    QCOMPARE(qGray(thumb.pixel(36, 24)), 0);
+    QPainter(&mask).fillRect(30, 30, 1140, 740, Qt::black);
+    const QImage small = ThumbnailCache::thumbnailImageForImage(mask);
+    QCOMPARE(small.size(), QSize(72, 48));
+    for (const QPoint p : {QPoint(0, 24), QPoint(36, 0), QPoint(71, 24), QPoint(36, 47)})
+        QVERIFY2(qGray(small.pixel(p)) > 150, qPrintable(QString("%1,%2").arg(p.x()).arg(p.y())));
+    QCOMPARE(qGray(small.pixel(36, 24)), 0);
 }
 
 void TestFrameLibrary::cacheIsWrittenAndUsed()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("Oval.png");
-    const QString other = dir.filePath("Oval.jpg");
-    saveImage(solid(1200, 800, Qt::white), path);
-    saveImage(solid(800, 1200, Qt::white), other);
+    QVERIFY(solid(1200, 800, Qt::white).save(path));
+    QVERIFY(solid(800, 1200, Qt::white).save(dir.filePath("Oval.jpg")));
     QCOMPARE(ThumbnailCache::thumbnailImageForPath(path).size(), QSize(72, 48));
-    QCOMPARE(ThumbnailCache::thumbnailImageForPath(other).size(), QSize(32, 48));
+    QCOMPARE(ThumbnailCache::thumbnailImageForPath(dir.filePath("Oval.jpg")).size(), QSize(32, 48));
     const QString cache = dir.filePath("tncache/Oval_png.jpg");
-    QVERIFY(QFileInfo::exists(cache));
-    QVERIFY(QFileInfo::exists(dir.filePath("tncache/Oval_jpg.jpg")));
     QCOMPARE(QImageReader(cache).format(), QByteArray("jpeg"));
+    QCOMPARE(QImage(dir.filePath("tncache/Oval_jpg.jpg")).size(), QSize(32, 48));
 
-    // Replacing the frame without touching the cache keeps the old thumbnail.
-    saveImage(solid(1200, 800, Qt::blue), path);
-    QImage shown = ThumbnailCache::thumbnailImageForPath(path);
-    QVERIFY(qBlue(shown.pixel(36, 24)) > 230 && qRed(shown.pixel(36, 24)) > 230);
-    // Deleting the cache folder shows the new one and writes it again.
+    // A replaced frame keeps its cached thumbnail until the cache goes.
+    QVERIFY(solid(1200, 800, Qt::blue).save(path));
+    QVERIFY(qRed(ThumbnailCache::thumbnailImageForPath(path).pixel(36, 24)) > 230);
     QVERIFY(QDir(dir.filePath("tncache")).removeRecursively());
-    shown = ThumbnailCache::thumbnailImageForPath(path);
-    QVERIFY(qBlue(shown.pixel(36, 24)) > 230 && qRed(shown.pixel(36, 24)) < 20);
+    const QImage fresh = ThumbnailCache::thumbnailImageForPath(path);
+    QVERIFY(qBlue(fresh.pixel(36, 24)) > 230 && qRed(fresh.pixel(36, 24)) < 20);
     QVERIFY(QFileInfo::exists(cache));
-    // The cache is read before the frame: a cache beside a vanished frame still answers.
-    QVERIFY(QFile::remove(path));
-    QVERIFY(!ThumbnailCache::thumbnailImageForPath(path).isNull());
 }
 
 void TestFrameLibrary::corruptCacheIsRebuilt_data()
@@ -256,20 +203,8 @@ void TestFrameLibrary::corruptCacheIsRebuilt_data()
     QTest::addColumn<QByteArray>("cacheBytes");
     QTest::newRow("garbage") << QByteArray("this is not a jpeg at all");
     QTest::newRow("empty") << QByteArray();
-    QByteArray truncated;
-    {
-        QBuffer b(&truncated);
-        b.open(QIODevice::WriteOnly);
-        solid(72, 48, Qt::red).save(&b, "JPEG");
-    }
-    QTest::newRow("truncated jpeg") << truncated.left(40);
-    QByteArray wrongSize;
-    {
-        QBuffer b(&wrongSize);
-        b.open(QIODevice::WriteOnly);
-        solid(300, 200, Qt::red).save(&b, "JPEG");
-    }
-    QTest::newRow("not thumbnail sized") << wrongSize;
+    QTest::newRow("truncated jpeg") << encoded(solid(72, 48, Qt::red), "JPEG").left(40);
+    QTest::newRow("not thumbnail sized") << encoded(solid(300, 200, Qt::red), "JPEG");
 }
 
 void TestFrameLibrary::corruptCacheIsRebuilt()
@@ -277,14 +212,13 @@ void TestFrameLibrary::corruptCacheIsRebuilt()
     QFETCH(QByteArray, cacheBytes);
     QTemporaryDir dir;
     const QString path = dir.filePath("Frame.png");
-    saveImage(solid(1200, 800, Qt::green), path);
-    makeFolder(dir.filePath("tncache"));
+    QVERIFY(solid(1200, 800, Qt::green).save(path));
+    QVERIFY(QDir().mkpath(dir.filePath("tncache")));
     writeBytes(ThumbnailCache::cachePathForPath(path), cacheBytes);
     const QImage thumb = ThumbnailCache::thumbnailImageForPath(path);
     QCOMPARE(thumb.size(), QSize(72, 48));
     QVERIFY(qGreen(thumb.pixel(10, 10)) > 230 && qRed(thumb.pixel(10, 10)) < 20);
-    const QImage rewritten(ThumbnailCache::cachePathForPath(path));
-    QCOMPARE(rewritten.size(), QSize(72, 48));
+    QCOMPARE(QImage(ThumbnailCache::cachePathForPath(path)).size(), QSize(72, 48));
 }
 
 void TestFrameLibrary::collectionNames_data()
@@ -298,10 +232,12 @@ void TestFrameLibrary::collectionNames_data()
         << PropertyList::toData(order) << QStringList{"Beta", "Alpha"};
     QTest::newRow("binary order decides")
         << PropertyList::toData(order, true) << QStringList{"Beta", "Alpha"};
+    QTest::newRow("names without folders kept")
+        << PropertyList::toData(QVariantList{QString("Ghost"), QString("Alpha")})
+        << QStringList{"Ghost", "Alpha"};
     QTest::newRow("garbage") << QByteArray("\x01\x02garbage\xff", 11) << listing;
     QTest::newRow("truncated") << PropertyList::toData(order).left(60) << listing;
     QTest::newRow("dictionary root") << PropertyList::toData(QVariantMap{{"Beta", 1}}) << listing;
-    QTest::newRow("string root") << PropertyList::toData(QString("Beta")) << listing;
     QTest::newRow("other types left out")
         << PropertyList::toData(QVariantList{QString("Gamma"), 5, QVariantMap{{"a", 1}},
                                              QVariantList{QString("Alpha")}, QString("Beta")})
@@ -319,160 +255,128 @@ void TestFrameLibrary::collectionNames()
     QFETCH(QByteArray, plist);
     QFETCH(QStringList, expected);
     QTemporaryDir root;
-    // Created out of order so that creation order does not explain the result.
+    // Made out of order so that creation order does not explain the result.
     for (const char* name : {"Gamma", "Beta", ".hidden", "Alpha"})
-        makeFolder(root.filePath(name));
+        QVERIFY(QDir().mkpath(root.filePath(name)));
     writeBytes(root.filePath("Loose file.png"), "x");
     if (!plist.isEmpty())
         writeBytes(root.filePath("collections.plist"), plist);
     QCOMPARE(FrameLibrary::collectionNamesForFolder(root.path()), expected);
 }
 
-void TestFrameLibrary::plistNamesMissingFolderGiveEmptyCollection()
-{
-    QTemporaryDir root;
-    makeFolder(root.filePath("Alpha"));
-    saveImage(solid(30, 20, Qt::white), root.filePath("Alpha/a.png"));
-    QVERIFY(PropertyList::toFile(QVariantList{QString("Ghost"), QString("Alpha")},
-                                 root.filePath("collections.plist")));
-    const QStringList names = FrameLibrary::collectionNamesForFolder(root.path());
-    QCOMPARE(names, (QStringList{"Ghost", "Alpha"}));
-    const QList<ThumbnailList> lists =
-        FrameLibrary::collectionsForFolders({root.filePath("Ghost"), root.filePath("Alpha")});
-    QCOMPARE(lists.size(), 2);
-    QVERIFY(lists[0].isEmpty());
-    QCOMPARE(fileNames(lists[1]), QStringList{"a.png"});
-    QVERIFY(!QFileInfo::exists(root.filePath("Ghost")));
-}
-
 void TestFrameLibrary::collectionFiltersFiles()
 {
     QTemporaryDir dir;
-    saveImage(solid(120, 80, Qt::white), dir.filePath("b Frame.png"));
-    saveImage(solid(80, 120, Qt::white), dir.filePath("A Frame.jpg"));
-    saveImage(solid(120, 80, Qt::white), dir.filePath("A Frame_postmask.png"));
-    QVERIFY(solid(120, 80, Qt::white).save(dir.filePath("Plain"), "PNG"));
-    saveImage(solid(120, 80, Qt::white), dir.filePath(".hidden.png"));
+    const QImage wide = solid(120, 80, Qt::white);
+    QVERIFY(wide.save(dir.filePath("b Frame.png")));
+    QVERIFY(solid(80, 120, Qt::white).save(dir.filePath("A Frame.jpg")));
+    QVERIFY(wide.save(dir.filePath("A Frame_postmask.png")));
+    QVERIFY(wide.save(dir.filePath("Plain"), "PNG"));
+    QVERIFY(wide.save(dir.filePath(".hidden.png")));
     writeBytes(dir.filePath("notes.txt"), "hello");
     QVERIFY(PropertyList::toFile(QVariantList{QString("x")}, dir.filePath("collections.plist")));
-    makeFolder(dir.filePath("Sub.png"));
+    QVERIFY(QDir().mkpath(dir.filePath("Sub.png")));
     const ThumbnailList list = FrameLibrary::collectionForFolder(dir.path());
     QCOMPARE(fileNames(list), (QStringList{"A Frame.jpg", "b Frame.png", "Plain"}));
-    QCOMPARE(list[0].image.size(), QSize(32, 48));
-    QCOMPARE(list[1].image.size(), QSize(72, 48));
     QCOMPARE(list[0].path, dir.filePath("A Frame.jpg"));
-    // A second read (now from the cache) neither lists "tncache" nor changes the result.
-    QVERIFY(QFileInfo(dir.filePath("tncache")).isDir());
+    QCOMPARE(list[0].image.size(), QSize(32, 48));
+    // The second read comes from the cache and lists neither "tncache" nor the post mask.
     QCOMPARE(fileNames(FrameLibrary::collectionForFolder(dir.path())), fileNames(list));
     QVERIFY(!QFileInfo::exists(dir.filePath("tncache/A Frame_postmask_png.jpg")));
+
+    const QString postFolder = dir.filePath("Shapes_postmask");
+    QVERIFY(QDir().mkpath(postFolder));
+    QVERIFY(wide.save(postFolder + "/Heart.png"));
+    QVERIFY(FrameLibrary::collectionForFolder(postFolder).isEmpty());
 }
 
-void TestFrameLibrary::collectionLeavesOutBadFrames_data()
+void TestFrameLibrary::badFramesLeftOut_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("zero-size file") << QByteArray();
-    QTest::newRow("text with image name") << QByteArray("not an image\n");
-    QByteArray png;
-    {
-        QBuffer b(&png);
-        b.open(QIODevice::WriteOnly);
-        solid(200, 100, Qt::white).save(&b, "PNG");
-    }
-    QTest::newRow("truncated png") << png.left(png.size() / 2);
-    QTest::newRow("huge claimed size") << pngClaimingSize(100000, 100000);
-    QTest::newRow("zero width claimed") << pngClaimingSize(0, 100);
+    QTest::addColumn<QString>("special"); // fifo, a link to /dev/zero, a dangling link
+    QTest::newRow("zero-size file") << QByteArray() << "";
+    QTest::newRow("text") << QByteArray("not an image\n") << "";
+    const QByteArray png = encoded(solid(200, 100, Qt::white), "PNG");
+    QTest::newRow("truncated png") << png.left(png.size() / 2) << "";
+    QTest::newRow("huge claimed size") << pngClaimingSize(100000, 100000) << "";
+    QTest::newRow("zero width claimed") << pngClaimingSize(0, 100) << "";
+    QTest::newRow("fifo") << QByteArray() << "fifo";
+    QTest::newRow("link to /dev/zero") << QByteArray() << "zero";
+    QTest::newRow("dangling link") << QByteArray() << "dangling";
 }
 
-void TestFrameLibrary::collectionLeavesOutBadFrames()
+void TestFrameLibrary::badFramesLeftOut()
 {
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, special);
     QTemporaryDir dir;
-    saveImage(solid(60, 40, Qt::white), dir.filePath("Good.png"));
-    writeBytes(dir.filePath("Bad.png"), bytes);
-    const ThumbnailList list = FrameLibrary::collectionForFolder(dir.path());
-    QCOMPARE(fileNames(list), QStringList{"Good.png"});
+    const QString good = dir.filePath("Good.png"), bad = dir.filePath("Bad.png");
+    QVERIFY(solid(60, 40, Qt::white).save(good));
+    if (special == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(bad).constData(), 0600), 0);
+    else if (special == "zero")
+        QVERIFY(QFile::link("/dev/zero", bad));
+    else if (special == "dangling")
+        QVERIFY(QFile::link(dir.filePath("nowhere.png"), bad));
+    else
+        writeBytes(bad, bytes);
+    QCOMPARE(fileNames(FrameLibrary::collectionForFolder(dir.path())), QStringList{"Good.png"});
     QVERIFY(!QFileInfo::exists(dir.filePath("tncache/Bad_png.jpg")));
-}
-
-void TestFrameLibrary::postMaskFolderGivesNoEntries()
-{
-    QTemporaryDir root;
-    const QString folder = root.filePath("Shapes_postmask");
-    makeFolder(folder);
-    saveImage(solid(60, 40, Qt::white), folder + "/Heart.png");
-    QVERIFY(FrameLibrary::collectionForFolder(folder).isEmpty());
-}
-
-void TestFrameLibrary::specialFilesDoNotHang()
-{
-    QTemporaryDir dir;
-    saveImage(solid(60, 40, Qt::white), dir.filePath("Good.png"));
-    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("Pipe.png")).constData(), 0600), 0);
-    QVERIFY(QFile::link("/dev/zero", dir.filePath("Zero.png")));
-    QVERIFY(QFile::link(dir.filePath("nowhere.png"), dir.filePath("Dangling.png")));
-    const ThumbnailList list = FrameLibrary::collectionForFolder(dir.path());
-    QCOMPARE(fileNames(list), QStringList{"Good.png"});
-    QVERIFY(!ThumbnailCache::isImageFile(dir.filePath("Pipe.png")));
-}
-
-void TestFrameLibrary::unreadableFolderIsEmpty()
-{
-    if (::geteuid() == 0)
-        QSKIP("permissions do not bind root");
-    QTemporaryDir root;
-    makeFolder(root.filePath("Locked"));
-    saveImage(solid(60, 40, Qt::white), root.filePath("Locked/a.png"));
-    QVERIFY(QFile::setPermissions(root.filePath("Locked"), QFileDevice::Permissions()));
-    QVERIFY(FrameLibrary::collectionForFolder(root.filePath("Locked")).isEmpty());
-    QFile::setPermissions(root.filePath("Locked"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // The header check that decides which dropped files are copied (a cut-off body passes it).
+    if (QByteArray(QTest::currentDataTag()) != "truncated png")
+        QVERIFY(!ThumbnailCache::isImageFile(bad));
+    QVERIFY(ThumbnailCache::isImageFile(good));
+    QVERIFY(!ThumbnailCache::isImageFile(dir.path()));
 }
 
 void TestFrameLibrary::collectionsForFoldersKeepsOrder()
 {
+    // Frames of several collections are made together; each must land in its own list, in
+    // order. A missing folder gives an empty list and is not created; so does an unreadable one.
     QTemporaryDir root;
     QStringList folders;
-    for (int c = 0; c < 4; ++c) {
-        const QString folder = root.filePath(QString("C%1").arg(c));
-        makeFolder(folder);
-        folders.append(folder);
-        for (int f = 0; f < 6; ++f)
-            saveImage(solid(40 + 10 * f, 40, QColor(40 * c, 30 * f, 0)),
-                      folder + QString("/F%1.png").arg(f));
+    for (int c = 0; c < 3; ++c) {
+        folders.append(root.filePath(QString("C%1").arg(c)));
+        QVERIFY(QDir().mkpath(folders.last()));
+        for (int f = 0; f < 4; ++f)
+            QVERIFY(solid(40 + 10 * f, 40, QColor(40 * c, 30 * f, 0))
+                        .save(folders.last() + QString("/F%1.png").arg(f)));
     }
+    folders.insert(1, root.filePath("Ghost"));
+    const bool asRoot = ::geteuid() == 0; // permissions do not bind root
+    if (!asRoot)
+        QVERIFY(QFile::setPermissions(folders[2], QFileDevice::Permissions()));
     const QList<ThumbnailList> all = FrameLibrary::collectionsForFolders(folders);
+    QFile::setPermissions(folders[2],
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(all.size(), 4);
-    for (int c = 0; c < 4; ++c) {
-        QCOMPARE(fileNames(all[c]),
-                 (QStringList{"F0.png", "F1.png", "F2.png", "F3.png", "F4.png", "F5.png"}));
-        for (int f = 0; f < 6; ++f) {
-            QCOMPARE(all[c][f].image.width(), qRound((40 + 10 * f) * 48 / 40.0));
+    QVERIFY(all[1].isEmpty());
+    QVERIFY(!QFileInfo::exists(root.filePath("Ghost")));
+    QCOMPARE(all[2].size(), asRoot ? 4 : 0);
+    for (int c : {0, 3}) {
+        QCOMPARE(all[c].size(), 4);
+        for (int f = 0; f < 4; ++f) {
             QCOMPARE(all[c][f].path, folders[c] + QString("/F%1.png").arg(f));
+            QCOMPARE(all[c][f].image.width(), qRound((40 + 10 * f) * 48 / 40.0));
         }
     }
 }
 
-void TestFrameLibrary::userFrameFolderFirstUseOnly()
+void TestFrameLibrary::userFrameFolder()
 {
     QTemporaryDir data;
     const QString dataFolder = data.filePath("share"); // not there yet
     const QString folder = FrameLibrary::userFrameFolderIn(dataFolder);
     QCOMPARE(folder, dataFolder + "/Velluma User Frames");
     QVERIFY(QFileInfo(folder + "/My Frames").isDir());
+    // "My Frames" comes with the first use only.
     QVERIFY(QDir(folder + "/My Frames").removeRecursively());
     QCOMPARE(FrameLibrary::userFrameFolderIn(dataFolder), folder);
     QVERIFY(!QFileInfo::exists(folder + "/My Frames"));
-    // The real location follows the XDG data home of the test's environment.
-    QVERIFY(FrameLibrary::userFrameFolder().endsWith("/Velluma User Frames"));
-}
-
-void TestFrameLibrary::userFrameFolderThatIsAFile()
-{
-    QTemporaryDir data;
+    // A file where the folder should be.
     writeBytes(data.filePath("Velluma User Frames"), "in the way");
     QVERIFY(FrameLibrary::userFrameFolderIn(data.path()).isEmpty());
     QVERIFY(FrameLibrary::collectionNamesForFolder(QString()).isEmpty());
-    QVERIFY(FrameLibrary::collectionNamesForFolder(data.filePath("Velluma User Frames")).isEmpty());
 }
 
 void TestFrameLibrary::checkCollectionName_data()
@@ -480,18 +384,12 @@ void TestFrameLibrary::checkCollectionName_data()
     using P = FrameLibrary::NameProblem;
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("expected");
-    QTest::newRow("fine") << "Holidays" << int(P::None);
-    QTest::newRow("unicode") << "Fêtes 2024" << int(P::None);
-    QTest::newRow("empty") << "" << int(P::Empty);
+    QTest::newRow("fine") << "Fêtes 2024" << int(P::None);
     QTest::newRow("blank") << "   " << int(P::Empty);
-    QTest::newRow("slash") << "a/b" << int(P::Separator);
-    QTest::newRow("parent") << "../x" << int(P::Separator);
     QTest::newRow("backslash") << "a\\b" << int(P::Separator);
-    QTest::newRow("dot") << ".secret" << int(P::Hidden);
     QTest::newRow("dotdot") << ".." << int(P::Hidden);
     QTest::newRow("too long") << QString(256, 'x') << int(P::TooLong);
     QTest::newRow("listed") << "Listed" << int(P::Exists);
-    QTest::newRow("on disk only") << "OnDisk" << int(P::Exists);
     QTest::newRow("file on disk") << "AFile" << int(P::Exists);
 }
 
@@ -500,7 +398,6 @@ void TestFrameLibrary::checkCollectionName()
     QFETCH(QString, name);
     QFETCH(int, expected);
     QTemporaryDir root;
-    makeFolder(root.filePath("OnDisk"));
     writeBytes(root.filePath("AFile"), "x");
     QCOMPARE(int(FrameLibrary::checkCollectionName(name, {"Listed"}, root.path())), expected);
 }
@@ -509,30 +406,18 @@ void TestFrameLibrary::safeFileNameForUrl_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "https://example.org/frames/Gold.png"
-                           << "Gold.png";
-    QTest::newRow("encoded space") << "https://example.org/Old%20Film.png"
-                                   << "Old Film.png";
-    QTest::newRow("query ignored") << "https://example.org/a/b.jpg?size=2"
-                                   << "b.jpg";
-    QTest::newRow("empty last component") << "https://example.org/frames/"
-                                          << "Downloaded Frame";
-    QTest::newRow("no path") << "https://example.org"
-                             << "Downloaded Frame";
-    QTest::newRow("dot dot") << "https://example.org/a/.."
-                             << "Downloaded Frame";
-    QTest::newRow("encoded dot dot") << "https://example.org/a/%2E%2E"
-                                     << "Downloaded Frame";
-    QTest::newRow("encoded slash") << "https://example.org/x%2F..%2F..%2Fevil.png"
-                                   << "evil.png";
-    QTest::newRow("hidden") << "https://example.org/.bashrc"
-                            << "Downloaded Frame";
-    QTest::newRow("backslash") << "https://example.org/..%5C..%5Cx.png"
-                               << "Downloaded Frame.png";
-    QTest::newRow("control chars") << "https://example.org/a%0Ab.png"
-                                   << "ab.png";
-    QTest::newRow("very long") << "https://example.org/" + QString(300, 'y') + ".png"
-                               << "Downloaded Frame.png";
+    auto row = [](const char* tag, const QString& url, const QString& expected) {
+        QTest::newRow(tag) << "https://example.org" + url << expected;
+    };
+    row("plain", "/a/Old%20Film.png?size=2", "Old Film.png");
+    row("empty last component", "/frames/", "Downloaded Frame");
+    row("dot dot", "/a/..", "Downloaded Frame");
+    row("encoded dot dot", "/a/%2E%2E", "Downloaded Frame");
+    row("encoded slash", "/x%2F..%2F..%2Fevil.png", "evil.png");
+    row("hidden", "/.bashrc", "Downloaded Frame");
+    row("backslash", "/..%5C..%5Cx.png", "Downloaded Frame.png");
+    row("control chars", "/a%0Ab.png", "ab.png");
+    row("very long", "/" + QString(300, 'y') + ".png", "Downloaded Frame.png");
 }
 
 void TestFrameLibrary::safeFileNameForUrl()
@@ -541,111 +426,17 @@ void TestFrameLibrary::safeFileNameForUrl()
     QFETCH(QString, expected);
     const QString name = FrameLibrary::safeFileNameForUrl(QUrl(url));
     QCOMPARE(name, expected);
+    // A taken name gets a number before the extension, and stays in the folder.
     QTemporaryDir dir;
-    const QString dest = FrameLibrary::uniqueDestinationPath(dir.path(), name);
-    QCOMPARE(QFileInfo(dest).absolutePath(), QFileInfo(dir.path()).absoluteFilePath());
-}
-
-void TestFrameLibrary::uniqueDestinationPath()
-{
-    QTemporaryDir dir;
-    QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), "Gold.png"), dir.filePath("Gold.png"));
-    writeBytes(dir.filePath("Gold.png"), "x");
-    QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), "Gold.png"),
-             dir.filePath("Gold-1.png"));
-    writeBytes(dir.filePath("Gold-1.png"), "x");
-    QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), "Gold.png"),
-             dir.filePath("Gold-2.png"));
-    writeBytes(dir.filePath("Plain"), "x");
-    QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), "Plain"), dir.filePath("Plain-1"));
-}
-
-void TestFrameLibrary::isImageFile_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("expected");
-    QByteArray png;
-    {
-        QBuffer b(&png);
-        b.open(QIODevice::WriteOnly);
-        solid(20, 10, Qt::white).save(&b, "PNG");
-    }
-    QTest::newRow("png") << png << true;
-    QTest::newRow("text") << QByteArray("plain words") << false;
-    QTest::newRow("empty") << QByteArray() << false;
-    QTest::newRow("huge") << pngClaimingSize(50000, 50000) << false;
-}
-
-void TestFrameLibrary::isImageFile()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, expected);
-    QTemporaryDir dir;
-    writeBytes(dir.filePath("file.dat"), bytes);
-    QCOMPARE(ThumbnailCache::isImageFile(dir.filePath("file.dat")), expected);
-    QVERIFY(!ThumbnailCache::isImageFile(dir.path()));
-}
-
-void TestFrameLibrary::builtinLibrary()
-{
-    const QString root = FrameLibrary::builtinFrameFolder();
-    const QStringList names = FrameLibrary::collectionNamesForFolder(root);
-    QVERIFY(names.size() >= 4);
-    // The shipped order file decides the order.
-    QVariantList order;
-    for (const QString& name : names)
-        order.append(name);
-    QCOMPARE(PropertyList::fromFile(root + "/collections.plist"), QVariant(order));
-
-    int frames = 0, grayMasks = 0, rgbMasks = 0, alphaFrames = 0, portrait = 0, landscape = 0;
-    int postMasks = 0;
-    qint64 bytes = 0;
-    QStringList folders;
-    for (const QString& name : names)
-        folders.append(root + "/" + name);
-    const QList<ThumbnailList> collections = FrameLibrary::collectionsForFolders(folders);
-    for (int c = 0; c < collections.size(); ++c) {
-        QVERIFY2(collections[c].size() >= 5, qPrintable(names[c]));
-        for (const QString& file : QDir(folders[c]).entryList(QDir::Files)) {
-            bytes += QFileInfo(folders[c] + "/" + file).size();
-            if (file.contains("_postmask")) {
-                // A post mask belongs to a frame beside it and cuts with its alpha.
-                const QString base = file.left(file.indexOf("_postmask"));
-                QVERIFY2(!QDir(folders[c]).entryList({base + ".*"}).isEmpty(), qPrintable(file));
-                QVERIFY(QImage(folders[c] + "/" + file).hasAlphaChannel());
-                ++postMasks;
-            }
-        }
-        for (const ThumbnailEntry& entry : collections[c]) {
-            ++frames;
-            const QImage frame(entry.path);
-            QVERIFY2(!frame.isNull(), qPrintable(entry.path));
-            QVERIFY(qMax(frame.width(), frame.height()) <= 1600);
-            portrait += frame.height() > frame.width();
-            landscape += frame.width() > frame.height();
-            const QPoint centre(frame.width() / 2, frame.height() / 2);
-            if (frame.hasAlphaChannel()) {
-                ++alphaFrames;
-                // The photo shows through the middle of every alpha frame.
-                QVERIFY2(qAlpha(frame.pixel(centre)) < 80, qPrintable(entry.path));
-            } else {
-                frame.format() == QImage::Format_Grayscale8 ? ++grayMasks : ++rgbMasks;
-                // Masks: dark middle (the photo), bright somewhere along the edge (the frame).
-                QVERIFY2(qGray(frame.pixel(centre)) < 40, qPrintable(entry.path));
-                const int edge =
-                    std::max({qGray(frame.pixel(0, centre.y())), qGray(frame.pixel(centre.x(), 0)),
-                              qGray(frame.pixel(0, 0))});
-                QVERIFY2(edge > 150, qPrintable(entry.path));
-            }
-        }
-    }
-    QVERIFY(frames >= 30);
-    QVERIFY(grayMasks >= 5);
-    QVERIFY(rgbMasks >= 1);
-    QVERIFY(alphaFrames >= 5);
-    QVERIFY(postMasks >= 3);
-    QVERIFY(portrait >= 5 && landscape >= 5);
-    QVERIFY(bytes < 10 * 1024 * 1024);
+    QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), name), dir.filePath(name));
+    writeBytes(dir.filePath(name), "x");
+    const QFileInfo info(name);
+    const QString ext = info.suffix().isEmpty() ? QString() : "." + info.suffix();
+    QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), name),
+             dir.filePath(info.completeBaseName() + "-1" + ext));
+    writeBytes(dir.filePath(info.completeBaseName() + "-1" + ext), "x");
+    QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), name),
+             dir.filePath(info.completeBaseName() + "-2" + ext));
 }
 
 void TestFrameLibrary::updateCollectionOrder_data()
@@ -653,14 +444,13 @@ void TestFrameLibrary::updateCollectionOrder_data()
     QTest::addColumn<QString>("oldName");
     QTest::addColumn<QString>("newName");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("create appends") << ""
-                                    << "Delta" << QStringList{"Beta", "Alpha", "Delta"};
-    QTest::newRow("rename in place") << "Beta"
-                                     << "Gamma" << QStringList{"Gamma", "Alpha"};
-    QTest::newRow("remove") << "Beta"
-                            << "" << QStringList{"Alpha"};
-    QTest::newRow("no duplicate") << ""
-                                  << "Alpha" << QStringList{"Beta", "Alpha"};
+    auto row = [](const char* tag, const QString& from, const QString& to, QStringList expected) {
+        QTest::newRow(tag) << from << to << expected;
+    };
+    row("create appends", "", "Delta", {"Beta", "Alpha", "Delta"});
+    row("rename in place", "Beta", "Gamma", {"Gamma", "Alpha"});
+    row("remove", "Beta", "", {"Alpha"});
+    row("no duplicate", "", "Alpha", {"Beta", "Alpha"});
 }
 
 void TestFrameLibrary::updateCollectionOrder()
@@ -670,22 +460,66 @@ void TestFrameLibrary::updateCollectionOrder()
     QFETCH(QStringList, expected);
     QTemporaryDir root;
     for (const char* name : {"Alpha", "Beta", "Gamma", "Delta"})
-        makeFolder(root.filePath(name));
+        QVERIFY(QDir().mkpath(root.filePath(name)));
     QVERIFY(PropertyList::toFile(QVariantList{QString("Beta"), QString("Alpha")},
                                  root.filePath("collections.plist"), true));
     QVERIFY(FrameLibrary::updateCollectionOrder(root.path(), oldName, newName));
     QCOMPARE(FrameLibrary::collectionNamesForFolder(root.path()), expected);
 
-    // Without an order file the listing decides, and none is made.
+    // Without an order file none is made; a garbage one is left as it is.
     QTemporaryDir bare;
     QVERIFY(FrameLibrary::updateCollectionOrder(bare.path(), oldName, newName));
     QVERIFY(!QFileInfo::exists(bare.filePath("collections.plist")));
-    // A garbage order file is left as it is.
     writeBytes(bare.filePath("collections.plist"), "garbage");
     QVERIFY(FrameLibrary::updateCollectionOrder(bare.path(), oldName, newName));
     QFile garbage(bare.filePath("collections.plist"));
     QVERIFY(garbage.open(QIODevice::ReadOnly));
     QCOMPARE(garbage.readAll(), QByteArray("garbage"));
+}
+
+void TestFrameLibrary::builtinLibrary()
+{
+    const QString root = FrameLibrary::builtinFrameFolder();
+    QVERIFY(QFileInfo::exists(root + "/collections.plist"));
+    QStringList folders;
+    for (const QString& name : FrameLibrary::collectionNamesForFolder(root))
+        folders.append(root + "/" + name);
+    QVERIFY(folders.size() >= 4);
+    int frames = 0, grayMasks = 0, rgbMasks = 0, alphaFrames = 0, portrait = 0, landscape = 0;
+    int postMasks = 0;
+    qint64 bytes = 0;
+    const QList<ThumbnailList> collections = FrameLibrary::collectionsForFolders(folders);
+    for (int c = 0; c < collections.size(); ++c) {
+        QVERIFY2(collections[c].size() >= 5, qPrintable(folders[c]));
+        for (const QFileInfo& file : QDir(folders[c]).entryInfoList(QDir::Files)) {
+            bytes += file.size();
+            postMasks += file.fileName().contains("_postmask");
+        }
+        for (const ThumbnailEntry& entry : collections[c]) {
+            ++frames;
+            const QImage frame(entry.path);
+            QVERIFY2(!frame.isNull() && qMax(frame.width(), frame.height()) <= 1600,
+                     qPrintable(entry.path));
+            portrait += frame.height() > frame.width();
+            landscape += frame.width() > frame.height();
+            const QPoint centre(frame.width() / 2, frame.height() / 2);
+            if (frame.hasAlphaChannel()) {
+                ++alphaFrames;
+                // The photo shows through the middle of every alpha frame.
+                QVERIFY2(qAlpha(frame.pixel(centre)) < 80, qPrintable(entry.path));
+                continue;
+            }
+            frame.format() == QImage::Format_Grayscale8 ? ++grayMasks : ++rgbMasks;
+            // Masks: dark middle (the photo), bright somewhere along the edge (the frame).
+            QVERIFY2(qGray(frame.pixel(centre)) < 40, qPrintable(entry.path));
+            QVERIFY2(std::max({qGray(frame.pixel(0, centre.y())), qGray(frame.pixel(centre.x(), 0)),
+                               qGray(frame.pixel(0, 0))}) > 150,
+                     qPrintable(entry.path));
+        }
+    }
+    QVERIFY(frames >= 30 && portrait >= 5 && landscape >= 5);
+    QVERIFY(grayMasks >= 5 && rgbMasks >= 1 && alphaFrames >= 5 && postMasks >= 3);
+    QVERIFY(bytes < 10 * 1024 * 1024);
 }
 
 QTEST_GUILESS_MAIN(TestFrameLibrary)
