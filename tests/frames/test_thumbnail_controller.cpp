@@ -305,12 +305,7 @@ void TestThumbnailController::popUpLayout()
         QCOMPARE(itemEnabled(pop, c + 2), user);
         QCOMPARE(controller->currentCollectionName(), user ? users[index - b - 1] : QString());
     }
-    // The table: one column, the frames in name order.
-    controller->selectCollection(0);
     QCOMPARE(controller->tableView()->columnCount(), 1);
-    QCOMPARE(controller->tableView()->rowCount(), 2);
-    QCOMPARE(QFileInfo(controller->selectedThumbnails()[0].path).fileName(), QString("Tall.png"));
-    QCOMPARE(controller->selectedThumbnails()[0].image.size(), QSize(32, 48));
 }
 
 void TestThumbnailController::storedIndexRepair_data()
@@ -643,7 +638,6 @@ void TestThumbnailController::download_data()
     };
     row("frame", "/frames/Gold.png", "Gold.png");
     row("no extension gets one", "/frames/gold", "gold.png");
-    row("empty last component", "/frames/", "Downloaded Frame.png");
     row("parent reference", "/a/%2E%2E", "Downloaded Frame.png");
     row("never overwrites", "/Gold.png", "Gold-1.png", "Gold.png");
     row("too big", "/big.png", "");
