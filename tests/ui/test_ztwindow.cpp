@@ -70,33 +70,28 @@ class TestZTWindow : public QObject {
 private slots:
     void titleSuffix_data();
     void titleSuffix();
-    void promptReturnCodes_data();
-    void promptReturnCodes();
+    void sheetReturnCodes_data();
+    void sheetReturnCodes();
     void messageSheetAndAlertAlreadyUp();
-    void customPanelEndsWithTag_data();
-    void customPanelEndsWithTag();
     void zoomKeepsToolbarState();
 };
 
 void TestZTWindow::titleSuffix_data()
 {
-    QTest::addColumn<bool>("hasTitle");
-    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("title"); // null: never set
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("shown");
 
     const QString pixels = QStringLiteral("(%1 x %2 pixels)").arg(640).arg(480);
-    QTest::newRow("title and suffix")
-        << true << "Velluma" << pixels << "Velluma (640 x 480 pixels)";
-    QTest::newRow("no suffix") << true << "Velluma" << QString() << "Velluma";
-    QTest::newRow("no title") << false << QString() << pixels << "null (640 x 480 pixels)";
-    QTest::newRow("nothing") << false << QString() << QString() << "null";
-    QTest::newRow("empty title") << true << "" << pixels << " (640 x 480 pixels)";
+    QTest::newRow("title and suffix") << "Velluma" << pixels << "Velluma (640 x 480 pixels)";
+    QTest::newRow("no suffix") << "Velluma" << QString() << "Velluma";
+    QTest::newRow("no title") << QString() << pixels << "null (640 x 480 pixels)";
+    QTest::newRow("nothing") << QString() << QString() << "null";
+    QTest::newRow("empty title") << "" << pixels << " (640 x 480 pixels)";
 }
 
 void TestZTWindow::titleSuffix()
 {
-    QFETCH(bool, hasTitle);
     QFETCH(QString, title);
     QFETCH(QString, suffix);
     QFETCH(QString, shown);
@@ -104,32 +99,47 @@ void TestZTWindow::titleSuffix()
     // Suffix first, so that a later title change has to keep it.
     ZTWindow window;
     window.setTitleSuffix(suffix);
-    if (hasTitle)
+    if (!title.isNull())
         window.setTitle(title);
     QCOMPARE(window.windowTitle(), shown);
-    QCOMPARE(ZTWindow::composedTitle(hasTitle ? title : QString(), suffix), shown);
+    QCOMPARE(ZTWindow::composedTitle(title, suffix), shown);
 }
 
-void TestZTWindow::promptReturnCodes_data()
+void TestZTWindow::sheetReturnCodes_data()
 {
+    QTest::addColumn<bool>("panel"); // else a prompt with default, alternate and other
     QTest::addColumn<QString>("alternate");
     QTest::addColumn<QString>("other");
     QTest::addColumn<QStringList>("actions"); // the sheet stays up until the last
     QTest::addColumn<int>("expected");
 
     const QString alt = "Don't Remove";
-    QTest::newRow("Return") << alt << QString() << QStringList{"Return"} << 1;
-    QTest::newRow("Escape") << alt << QString() << QStringList{"Escape"} << 0;
-    QTest::newRow("click default") << alt << QString() << QStringList{"Remove"} << 1;
-    QTest::newRow("click alternate") << alt << QString() << QStringList{alt} << 0;
-    QTest::newRow("Escape with other") << alt << "Later" << QStringList{"Escape"} << 0;
-    QTest::newRow("click other") << alt << "Later" << QStringList{"Later"} << -1;
+    QTest::newRow("Return") << false << alt << QString() << QStringList{"Return"} << 1;
+    QTest::newRow("Escape") << false << alt << QString() << QStringList{"Escape"} << 0;
+    QTest::newRow("click default") << false << alt << QString() << QStringList{"Remove"} << 1;
+    QTest::newRow("click alternate") << false << alt << QString() << QStringList{alt} << 0;
+    QTest::newRow("Escape with other") << false << alt << "Later" << QStringList{"Escape"} << 0;
+    QTest::newRow("click other") << false << alt << "Later" << QStringList{"Later"} << -1;
     QTest::newRow("no alternate ignores Escape")
-        << QString() << "Later" << QStringList{"Escape", "Later"} << -1;
+        << false << QString() << "Later" << QStringList{"Escape", "Later"} << -1;
+
+    const QString none;
+    QTest::newRow("panel: push button") << true << none << none << QStringList{"Rename"} << 7;
+    QTest::newRow("panel: cancel button") << true << none << none << QStringList{"Cancel"} << 0;
+    QTest::newRow("panel: in a group box") << true << none << none << QStringList{"Boxed"} << 3;
+    QTest::newRow("panel: in a button box") << true << none << none << QStringList{"Apply"} << 5;
+    QTest::newRow("panel: check box, toggle and own action do not end it")
+        << true << none << none << QStringList{"Keep", "Toggle", "Revert", "Rename"} << 7;
+    QTest::newRow("panel: Escape") << true << none << none << QStringList{"Escape"} << 0;
+    QTest::newRow("panel: Return presses the default")
+        << true << none << none << QStringList{"Return"} << 7;
+    QTest::newRow("panel: ended from elsewhere")
+        << true << none << none << QStringList{"done42"} << 42;
 }
 
-void TestZTWindow::promptReturnCodes()
+void TestZTWindow::sheetReturnCodes()
 {
+    QFETCH(bool, panel);
     QFETCH(QString, alternate);
     QFETCH(QString, other);
     QFETCH(QStringList, actions);
@@ -137,26 +147,34 @@ void TestZTWindow::promptReturnCodes()
 
     ZTWindow window;
     window.show();
-    bool checked = false;
-    whenModalShown([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        QVERIFY(box);
-        QCOMPARE(box->windowModality(), Qt::WindowModal);
-        QCOMPARE(box->parentWidget(), &window);
-        QVERIFY(window.isAlertShown());
-        QCOMPARE(box->buttons().size(), 1 + !alternate.isEmpty() + !other.isEmpty());
-        for (const QString& action : actions) {
-            QVERIFY(box->isVisible());
-            act(box, action);
-        }
-        checked = true;
-    });
-    const int code =
-        window.runPromptSheetWithTitle("Remove?", "It goes away.", "Remove", alternate, other);
-    QVERIFY(checked);
-    QCOMPARE(code, expected);
-    QVERIFY(!window.isAlertShown());
-    QVERIFY(!window.findChild<QMessageBox*>());
+    Panel custom;
+    // A panel twice: it stays the caller's and is not left with the window's connections.
+    for (int run = 1; run <= (panel ? 2 : 1); ++run) {
+        int acted = 0;
+        whenModalShown([&](QWidget* modal) {
+            QCOMPARE(modal->windowModality(), Qt::WindowModal);
+            QCOMPARE(modal->parentWidget(), &window);
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                QVERIFY(window.isAlertShown());
+                QCOMPARE(box->buttons().size(), 1 + !alternate.isEmpty() + !other.isEmpty());
+            }
+            for (const QString& action : actions) {
+                QVERIFY(modal->isVisible());
+                act(modal, action);
+                ++acted;
+            }
+        });
+        const int code = panel ? window.runPromptSheet(&custom.dialog)
+                               : window.runPromptSheetWithTitle("Remove?", "It goes away.",
+                                                                "Remove", alternate, other);
+        QCOMPARE(acted, actions.size());
+        QCOMPARE(code, expected);
+        QVERIFY(!window.isAlertShown());
+        QVERIFY(!window.findChild<QMessageBox*>());
+        QVERIFY(!custom.dialog.isVisible());
+        QVERIFY(!custom.dialog.parentWidget());
+        QCOMPARE(custom.reverts, actions.contains("Revert") ? run : 0);
+    }
 }
 
 void TestZTWindow::messageSheetAndAlertAlreadyUp()
@@ -198,56 +216,6 @@ void TestZTWindow::messageSheetAndAlertAlreadyUp()
     // Once the first sheet is gone, prompts are shown again.
     whenModalShown([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Return); });
     QCOMPARE(window.runPromptSheetWithTitle("Again", "", "Yes", "No"), 1);
-}
-
-void TestZTWindow::customPanelEndsWithTag_data()
-{
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<bool>("ends"); // else Rename ends it afterwards
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("push button") << "Rename" << true << 7;
-    QTest::newRow("cancel button") << "Cancel" << true << 0;
-    QTest::newRow("inside a group box") << "Boxed" << true << 3;
-    QTest::newRow("inside a button box") << "Apply" << true << 5;
-    QTest::newRow("check box") << "Keep" << false << 7;
-    QTest::newRow("own action") << "Revert" << false << 7;
-    QTest::newRow("toggle button") << "Toggle" << false << 7;
-    QTest::newRow("Escape") << "Escape" << true << 0;
-    QTest::newRow("Return presses the default") << "Return" << true << 7;
-    QTest::newRow("ended from elsewhere") << "done42" << true << 42;
-}
-
-void TestZTWindow::customPanelEndsWithTag()
-{
-    QFETCH(QString, action);
-    QFETCH(bool, ends);
-    QFETCH(int, expected);
-
-    ZTWindow window;
-    window.show();
-    Panel panel;
-    // Twice: the panel stays the caller's and is not left with the window's connections.
-    for (int run = 1; run <= 2; ++run) {
-        bool stillShown = false;
-        QWidget* parentDuringRun = nullptr;
-        Qt::WindowModality modality = Qt::NonModal;
-        whenModalShown([&](QWidget* modal) {
-            modality = modal->windowModality();
-            parentDuringRun = modal->parentWidget();
-            act(modal, action);
-            stillShown = panel.dialog.isVisible();
-            if (stillShown)
-                act(modal, "Rename");
-        });
-        QCOMPARE(window.runPromptSheet(&panel.dialog), expected);
-        QCOMPARE(stillShown, !ends);
-        QCOMPARE(modality, Qt::WindowModal);
-        QCOMPARE(parentDuringRun, &window);
-        QVERIFY(!panel.dialog.isVisible());
-        QVERIFY(!panel.dialog.parentWidget());
-        QCOMPARE(panel.reverts, action == "Revert" ? run : 0);
-    }
 }
 
 void TestZTWindow::zoomKeepsToolbarState()
