@@ -1,9 +1,8 @@
 #include "output/ImageMetadata.h"
 #include "output/ImageWriter.h"
 #include "output/JpegEncoder.h"
+#include "output/TestFiles.h"
 
-#include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -29,12 +28,6 @@ QImage photoLike(int width, int height, quint32 seed = 7)
         }
     }
     return image;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 using Sizes = QMap<int, qint64>;
@@ -100,6 +93,8 @@ private slots:
             << 80 << 100 << Sizes{{80, 102399}} << QList<int>{80} << 102399;
         QTest::newRow("limit 0 takes the first")
             << 90 << 0 << Sizes{{90, 50'000'000}} << QList<int>{90} << 50'000'000;
+        QTest::newRow("nothing fits") << 90 << 10 << Sizes{{90, 200000}, {50, 200000}, {10, 200000}}
+                                      << QList<int>{90, 50, 10} << 0;
         QTest::newRow("quality 0") << 0 << 0 << Sizes{} << QList<int>{} << 0;
         QTest::newRow("negative quality") << -5 << 100 << Sizes{} << QList<int>{} << 0;
         QTest::newRow("failed encode ends it")
@@ -127,30 +122,6 @@ private slots:
             QCOMPARE(logged.last(), qint64(kept));
     }
 
-    void nothingFitsGivesNothing()
-    {
-        QList<int> asked;
-        const QByteArray data = ImageWriter::searchQuality(30, 10, [&](int q) {
-            asked.append(q);
-            return QByteArray(200000, 'x');
-        });
-        QVERIFY(data.isEmpty());
-        QVERIFY(asked.size() <= 30);
-        for (int i = 1; i < asked.size(); ++i)
-            QVERIFY(asked[i] < asked[i - 1]);
-    }
-
-    void noLimitEncodesOnce()
-    {
-        ImageWriter::Options options;
-        options.quality = 100;
-        QList<int> log;
-        options.attemptLog = [&](int q, qint64) { log.append(q); };
-        const QByteArray data = ImageWriter::encode(photoLike(300, 200), options);
-        QCOMPARE(log, QList<int>{100});
-        QVERIFY(data.size() > 10 * 1024);
-    }
-
     // The prepared planes must give the very files libjpeg makes from RGB itself,
     // including the odd sizes where the edges are replicated.
     void encoderMatchesLibjpeg_data()
@@ -169,21 +140,11 @@ private slots:
         QFETCH(int, quality);
         const QImage image = photoLike(size.width(), size.height());
         const QByteArray ours = JpegEncoder(image).encode(quality);
-        QVERIFY(!ours.isEmpty());
         QVERIFY(ours == JpegEncoder::encodeRgb(image, quality));
-    }
-
-    void jpegIsBaseline420()
-    {
-        const QByteArray data = JpegEncoder(photoLike(64, 48)).encode(90);
-        // SOF0 (baseline), three components: Y 2x2, Cb 1x1, Cr 1x1.
-        const int sof = data.indexOf(QByteArray("\xFF\xC0", 2));
-        QVERIFY(sof > 0);
-        QCOMPARE(int(uchar(data[sof + 9])), 3);
-        QCOMPARE(int(uchar(data[sof + 11])), 0x22);
-        QCOMPARE(int(uchar(data[sof + 14])), 0x11);
-        QCOMPARE(int(uchar(data[sof + 17])), 0x11);
-        QVERIFY(data.indexOf(QByteArray("\xFF\xC2", 2)) < 0);
+        // SOF0 (baseline, never progressive), three components: Y 2x2, Cb 1x1, Cr 1x1.
+        const int sof = ours.indexOf(QByteArray("\xFF\xC0", 2));
+        QVERIFY(sof > 0 && ours.indexOf(QByteArray("\xFF\xC2", 2)) < 0);
+        QCOMPARE(ours.mid(sof + 9, 9), QByteArray("\x03\x01\x22\x00\x02\x11\x01\x03\x11", 9));
     }
 
     // Any pixel format goes to JPEG, transparency laid over white: c * a + 255 * (1 - a).
@@ -283,15 +244,6 @@ private slots:
                      QStringLiteral("5")); // LZW
     }
 
-    void unknownFormatCodesWriteJpeg()
-    {
-        ImageWriter::Options options;
-        for (int format : {104, 0}) {
-            options.format = format;
-            QVERIFY(ImageWriter::encode(photoLike(10, 10), options).startsWith("\xFF\xD8"));
-        }
-    }
-
     // Every write goes through a temporary file: success replaces the old file, failure
     // leaves it byte for byte, and neither leaves anything else behind.
     void writeImage_data()
@@ -344,7 +296,7 @@ private slots:
         }
         QVERIFY(!ok);
         QVERIFY(!error.isEmpty());
-        QCOMPARE(fileBytes(dir.filePath("out.jpg")), before);
+        QCOMPARE(readAll(dir.filePath("out.jpg")), before);
     }
 };
 
