@@ -15,7 +15,7 @@ namespace PixelReference {
 
 using Components = std::optional<std::array<float, 3>>;
 
-// Random Grayscale8, RGB32 or ARGB32 pixels.
+// Random Grayscale8, RGB32 or ARGB32 pixels; a quarter of the alphas 0, a quarter 255.
 inline QImage randomImage(int w, int h, QImage::Format format, quint32 seed)
 {
     QRandomGenerator rng(seed);
@@ -27,7 +27,10 @@ inline QImage randomImage(int w, int h, QImage::Format format, quint32 seed)
                 continue;
             }
             const int r = rng.bounded(256), g = rng.bounded(256), b = rng.bounded(256);
-            image.setPixel(x, y, qRgba(r, g, b, image.hasAlphaChannel() ? rng.bounded(256) : 255));
+            image.setPixel(
+                x, y,
+                qRgba(r, g, b,
+                      image.hasAlphaChannel() ? std::clamp(rng.bounded(512) - 128, 0, 255) : 255));
         }
     return image;
 }

@@ -65,17 +65,18 @@ private slots:
 
     void cornerBrightnessUsesTruncatedCorners()
     {
-        // Marks on exactly the corners a 300 x 200 mask compares.
-        QImage mask(300, 200, Gray);
+        // Marks on exactly the corners a 30 x 20 mask compares: the inner rectangle starts at
+        // 0.33 x (30, 20) = (9.9, 6.6) and ends at (18.8, 12.2), truncated.
+        QImage mask(30, 20, Gray);
         mask.fill(0);
-        for (const QPoint& p : {QPoint(0, 0), QPoint(299, 0), QPoint(299, 199), QPoint(0, 199)})
+        for (const QPoint& p : {QPoint(0, 0), QPoint(29, 0), QPoint(29, 19), QPoint(0, 19)})
             mask.scanLine(p.y())[p.x()] = 10;
-        for (const QPoint& p : {QPoint(99, 66), QPoint(197, 66), QPoint(197, 131), QPoint(99, 131)})
+        for (const QPoint& p : {QPoint(9, 6), QPoint(18, 6), QPoint(18, 12), QPoint(9, 12)})
             mask.scanLine(p.y())[p.x()] = 20;
-        mask.scanLine(67)[99] = 255; // next to an inner corner: not looked at
-        QCOMPARE(ImageProcessor::cornerBrightness(mask, 0, 0, 300, 200), 40u);
-        const float ix = float(0.33 * 300);
-        const float iy = float(0.33 * 200);
+        mask.scanLine(7)[10] = 255; // where rounding would look
+        QCOMPARE(ImageProcessor::cornerBrightness(mask, 0, 0, 30, 20), 40u);
+        const float ix = float(0.33 * 30);
+        const float iy = float(0.33 * 20);
         QCOMPARE(ImageProcessor::cornerBrightness(mask, ix, iy, ix, iy), 80u);
         QVERIFY(ImageProcessor::isInverseImage(mask));
     }
@@ -92,12 +93,8 @@ private slots:
         QTest::newRow("1x1") << frameMask(1, 1) << false;
         QTest::newRow("1x7") << frameMask(1, 7, 1) << false;
         QTest::newRow("2x2") << frameMask(2, 2, 1) << false;
-        QImage rgb(30, 20, QImage::Format_RGB888);
-        rgb.fill(qRgb(0, 0, 0));
-        for (int y = 6; y < 14; ++y)
-            for (int x = 9; x < 20; ++x)
-                rgb.setPixel(x, y, qRgb(255, 255, 255));
-        QTest::newRow("rgb light centre") << rgb << true;
+        QTest::newRow("rgb light centre")
+            << frameMask(30, 20, 5, true).convertToFormat(QImage::Format_RGB888) << true;
         QTest::newRow("null") << QImage() << false;
     }
 
