@@ -170,7 +170,7 @@ QImage turned(const QImage& image)
     return image.transformed(QTransform().rotate(90));
 }
 
-// ---- Classic borders: gray masks --------------------------------------------------------
+// Classic borders: gray masks
 
 QImage borderMask(QSize size, double border)
 {
@@ -249,7 +249,7 @@ QImage galleryMat(QSize size)
     });
 }
 
-// ---- Soft edges: vignettes and ovals ----------------------------------------------------
+// Soft edges: vignettes and ovals
 
 double ellipticRadius(int x, int y, QSize size, double ax, double ay)
 {
@@ -295,7 +295,7 @@ double featheredEdgeValue(int x, int y, QSize size, double inset, double feather
     return smoothstep(-feather * m, feather * 0.6 * m, d);
 }
 
-// ---- Shapes ----------------------------------------------------------------------------
+// Shapes
 
 QPainterPath heartPath(QSize size)
 {
@@ -353,7 +353,7 @@ QPainterPath starPath(QSize size)
     return path;
 }
 
-// ---- Film and instant photos: alpha frames ----------------------------------------------
+// Film and instant photos: alpha frames
 
 void drawSprocketBand(QPainter& p, QRectF band, QColor base, QColor hole, QColor mark,
                       bool marksBelow)
@@ -505,7 +505,7 @@ QImage photoCorners(QSize size)
     return image;
 }
 
-// ---- Paper and stamps: alpha frames, some with post masks --------------------------------
+// Paper and stamps: alpha frames, some with post masks
 
 QImage tornPaper(QSize size, uint32_t seed)
 {
@@ -684,7 +684,7 @@ QImage agedPaper(QSize size)
     return image;
 }
 
-// ---- Writing --------------------------------------------------------------------------
+// Writing
 
 int failures = 0;
 

@@ -312,7 +312,6 @@ void AppController::applicationDidFinishLaunching()
         QTimer::singleShot(kSharePromptDelayMs, this, &AppController::shareOnFacebookPromptDue);
 }
 
-// ---- the document
 
 bool AppController::applicationOpenFile(const QString& path)
 {
@@ -455,7 +454,6 @@ QString AppController::_stringForFilesize(qint64 size)
     return QString::asprintf("%0.2f MB", double(size) * kPerKB * kPerKB);
 }
 
-// ---- the frame
 
 QImage AppController::_loadFrame(const QString& path) const
 {
@@ -515,7 +513,6 @@ void AppController::refreshThumbnails()
     _previewView->setBorderImage(QImage());
 }
 
-// ---- colour
 
 void AppController::setColor(const QColor& color)
 {
@@ -543,7 +540,6 @@ void AppController::toggleDrawer()
     _drawer->raise();
 }
 
-// ---- preferences
 
 void AppController::showPreferencePanel()
 {
@@ -562,7 +558,6 @@ void AppController::preferenceDidChange()
     _previewView->updatePreview();
 }
 
-// ---- save and copy
 
 void AppController::saveDocumentAs()
 {
@@ -661,7 +656,6 @@ void AppController::copy()
     QGuiApplication::clipboard()->setMimeData(mime);
 }
 
-// ---- commands, busy state, quitting
 
 void AppController::_validateCommands()
 {

@@ -359,7 +359,6 @@ void PreviewView::dropEvent(QDropEvent* event)
         setImage(image);
 }
 
-// ---- full-resolution output
 
 void PreviewView::clearCache()
 {
