@@ -475,6 +475,15 @@ QImage slideMount(QSize size)
     return image;
 }
 
+// A paper border of the given width along all four edges.
+void fillBorderRing(QPainter& p, QSize size, double edge, const QColor& color)
+{
+    QPainterPath ring;
+    ring.addRect(QRectF(0, 0, size.width(), size.height()));
+    ring.addRect(QRectF(edge, edge, size.width() - 2 * edge, size.height() - 2 * edge));
+    p.fillPath(ring, color);
+}
+
 QImage photoCorners(QSize size)
 {
     QImage image = argb(size);
@@ -482,10 +491,7 @@ QImage photoCorners(QSize size)
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const double edge = 0.028 * m;
-    QPainterPath border;
-    border.addRect(QRectF(0, 0, size.width(), size.height()));
-    border.addRect(QRectF(edge, edge, size.width() - 2 * edge, size.height() - 2 * edge));
-    p.fillPath(border, QColor(250, 250, 247));
+    fillBorderRing(p, size, edge, QColor(250, 250, 247));
     const double leg = 0.13 * m;
     for (int corner = 0; corner < 4; ++corner) {
         p.save();
@@ -615,10 +621,7 @@ QImage tapedPhoto(QSize size)
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const double edge = 0.03 * m;
-    QPainterPath border;
-    border.addRect(QRectF(0, 0, size.width(), size.height()));
-    border.addRect(QRectF(edge, edge, size.width() - 2 * edge, size.height() - 2 * edge));
-    p.fillPath(border, QColor(251, 250, 246));
+    fillBorderRing(p, size, edge, QColor(251, 250, 246));
     const double w = 0.3 * m, h = 0.075 * m;
     const struct {
         QPointF at;
