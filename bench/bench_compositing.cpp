@@ -1,6 +1,7 @@
 // Medians of the compositing hot paths: a preview drag step with the cached overlay, the
 // view-size overlay built from a large gray mask, and the full-resolution composite.
 #include "compositing/BorderCompositor.h"
+#include "compositing/FramedPhoto.h"
 #include "compositing/ImageProcessor.h"
 
 #include <QCoreApplication>
@@ -118,6 +119,16 @@ void report(const char* name, Medians m, double target)
     std::fflush(stdout);
 }
 
+FramedPhoto framed(const QImage& photo, const QImage& frame, const QImage& postMask)
+{
+    FramedPhoto f;
+    f.photo = photo;
+    f.frame = frame;
+    f.postMask = postMask;
+    f.offset = QPointF(100, -50);
+    return f;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -132,12 +143,14 @@ int main(int argc, char** argv)
         const QImage reduced = makePhoto(1200, 800);
         const QImage mask = makeGrayMask(3000, 2000);
         const QImage postMask = makeCornerPostMask(3000, 2000);
+        const QImage full(6000, 4000, QImage::Format_RGB32); // only its size counts
+        const FramedPhoto plain = framed(full, mask, QImage());
+        const FramedPhoto withPostMask = framed(full, mask, postMask);
         OverlayCache cache;
         report("preview drag step 1200x800, cached overlay",
                medianMs(200,
                         [&](int i) {
-                            compositePreview(reduced, QSize(6000, 4000), mask, QImage(), white,
-                                             QPointF(i % 40, -(i % 30)), true, cache,
+                            compositePreview(plain, reduced, QPointF(i % 40, -(i % 30)), cache,
                                              QSize(1200, 800));
                         }),
                3);
@@ -145,9 +158,8 @@ int main(int argc, char** argv)
         report("preview drag step 1200x800, cached overlay + post mask",
                medianMs(200,
                         [&](int i) {
-                            compositePreview(reduced, QSize(6000, 4000), mask, postMask, white,
-                                             QPointF(i % 40, -(i % 30)), true, cacheWithMask,
-                                             QSize(1200, 800));
+                            compositePreview(withPostMask, reduced, QPointF(i % 40, -(i % 30)),
+                                             cacheWithMask, QSize(1200, 800));
                         }),
                3);
     }
@@ -183,8 +195,7 @@ int main(int argc, char** argv)
             report(name,
                    medianMs(7,
                             [&](int) {
-                                compositeFullResolution(photo, mask, QImage(), white,
-                                                        QPointF(100, -50), true, bands);
+                                compositeFullResolution(framed(photo, mask, QImage()), bands);
                             }),
                    250);
             std::snprintf(name, sizeof name,
@@ -192,16 +203,16 @@ int main(int argc, char** argv)
             report(name,
                    medianMs(7,
                             [&](int) {
-                                compositeFullResolution(photo, portraitMask, postMask, white,
-                                                        QPointF(100, -50), true, bands);
+                                compositeFullResolution(framed(photo, portraitMask, postMask),
+                                                        bands);
                             }),
                    250);
             std::snprintf(name, sizeof name, "full resolution 6000x4000, alpha frame, %s", suffix);
             report(name,
                    medianMs(7,
                             [&](int) {
-                                compositeFullResolution(photo, alphaFrame, QImage(), white,
-                                                        QPointF(100, -50), true, bands);
+                                compositeFullResolution(framed(photo, alphaFrame, QImage()),
+                                                        bands);
                             }),
                    250);
         }

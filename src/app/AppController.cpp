@@ -1,56 +1,41 @@
 #include "AppController.h"
 
+#include "app/MainInterface.h"
 #include "app/OutputPanel.h"
-#include "app/OutputSettings.h"
 #include "compositing/ImageProcessor.h"
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
-#include "foundation/Resources.h"
+#include "foundation/Logging.h"
 #include "foundation/UserDefaults.h"
+#include "frames/FrameLibrary.h"
 #include "frames/ThumbnailController.h"
-#include "output/ExportRenderer.h"
 #include "output/ImageReader.h"
+#include "output/OutputSettings.h"
 #include "output/TmpFilePath.h"
+#include "ui/BackgroundRunner.h"
 #include "ui/PreferenceController.h"
 #include "ui/ZTWindow.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDockWidget>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFutureWatcher>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
-#include <QToolBar>
 #include <QUrl>
-#include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
-const QString kWindowFrameKey = QStringLiteral("mainWindow");
-const QString kToolbarIdentifier = QStringLiteral("VellumaToolbar202");
 constexpr int kDrawerDelayMs = 200;
 constexpr int kSharePromptDelayMs = 1000;
 constexpr int kEarlierLaunchesBeforeSharePrompt = 5;
-
-QIcon resourceIcon(const QString& name)
-{
-    return QIcon(Resources::pathFor(QStringLiteral("toolbar/%1.svg").arg(name)));
-}
 
 // The lower-case extensions of the image types we read ("jpg", "png", ...).
 QStringList readableExtensions()
@@ -76,20 +61,20 @@ int formatForNameFilter(const QString& filter)
 } // namespace
 
 AppController::AppController(UserDefaults& defaults, QObject* parent)
-    : QObject(parent), _defaults(defaults)
+    : QObject(parent), _defaults(defaults), _exporter(std::make_unique<ExportRenderer>())
 {
     _registerDefaults();
     _settings = new OutputSettings(_defaults, this);
-    _buildWindow();
-    _buildActions();
-    _initToolbar();
-    _connectSettings();
-    _restoreGeometry();
+    _interface = new MainInterface(_defaults, *_settings, *this);
+    _runner = new BackgroundRunner(this);
+    _runner->setProgressIndicator(outputPanel()->progressIndicator());
+    _connectInterface();
+    _interface->restoreGeometry();
 
     // The frame panel comes a moment after the window, as the drawer used to slide out.
     QTimer::singleShot(kDrawerDelayMs, this, [this] {
-        if (_drawer)
-            _drawer->show();
+        if (QDockWidget* panel = drawer())
+            panel->show();
     });
 
     connect(qApp, &QCoreApplication::aboutToQuit, this, &AppController::applicationShouldTerminate);
@@ -98,13 +83,44 @@ AppController::AppController(UserDefaults& defaults, QObject* parent)
 
 AppController::~AppController()
 {
-    // The frame panel's controller keeps plain pointers into the window's dock, and the
-    // window's widgets refer to the settings and the preview: controller, then window.
-    delete _thumbnailController;
-    _thumbnailController = nullptr;
     delete _preferenceController;
     _preferenceController = nullptr;
-    delete _mainWindow;
+    delete _interface;
+}
+
+ZTWindow* AppController::mainWindow() const
+{
+    return _interface->mainWindow();
+}
+
+PreviewView* AppController::previewView() const
+{
+    return _interface->previewView();
+}
+
+OutputPanel* AppController::outputPanel() const
+{
+    return _interface->outputPanel();
+}
+
+ThumbnailController* AppController::thumbnailController() const
+{
+    return _interface->thumbnailController();
+}
+
+QDockWidget* AppController::drawer() const
+{
+    return _interface->drawer();
+}
+
+QColorDialog* AppController::colorPanel() const
+{
+    return _interface->colorPanel();
+}
+
+QToolBar* AppController::toolBar() const
+{
+    return _interface->toolBar();
 }
 
 void AppController::_registerDefaults()
@@ -117,188 +133,48 @@ void AppController::_registerDefaults()
     _defaults.setBool(false, DefSUCheckAtStartup);
 }
 
-void AppController::_buildWindow()
+void AppController::_connectInterface()
 {
-    _mainWindow = new ZTWindow;
-    _mainWindow->setObjectName(QStringLiteral("mainWindow"));
-    _mainWindow->setTitle(QStringLiteral("Velluma"));
-    _mainWindow->setWindowIcon(QIcon(Resources::pathFor(QStringLiteral("velluma.svg"))));
-    _mainWindow->installEventFilter(this);
-
-    auto* central = new QWidget(_mainWindow);
-    auto* layout = new QVBoxLayout(central);
-    layout->setContentsMargins(8, 8, 8, 0);
-    layout->setSpacing(4);
-    _previewView = new PreviewView(_defaults, *_settings, central);
-    _previewView->setObjectName(QStringLiteral("previewView"));
-    _outputPanel = new OutputPanel(*_settings, central);
-    _outputPanel->setObjectName(QStringLiteral("outputPanel"));
-    layout->addWidget(_previewView, 1);
-    layout->addWidget(_outputPanel, 0);
-    _mainWindow->setCentralWidget(central);
-
-    // The window opens with the picture focused, not the name field's text cursor.
-    _previewView->setFocusPolicy(Qt::StrongFocus);
-    _previewView->setFocus();
-    _previewView->setProgressIndicator(_outputPanel->progressIndicator());
-    _previewView->setDocumentNameProvider([this] { return filename(); });
-    connect(_previewView, &PreviewView::dimensionChanged, this,
+    ZTWindow* window = mainWindow();
+    PreviewView* preview = previewView();
+    window->installEventFilter(this);
+    connect(preview, &PreviewView::dimensionChanged, this,
             [this](QSize size) { setDimension(size.width(), size.height()); });
-    connect(_previewView, &PreviewView::fileDropped, this,
+    connect(preview, &PreviewView::fileDropped, this,
             [this](const QString& path) { applicationOpenFile(path); });
-    connect(_previewView, &PreviewView::outputStale, this,
+    connect(preview, &PreviewView::imageDropped, this, [this](const QImage& image) {
+        _openImage(image, ImageMetadata(), QString());
+    });
+    connect(preview, &PreviewView::outputStale, this,
             [this] { updateFilesizeForFile(QString()); });
-    connect(_previewView, &PreviewView::busyChanged, this, &AppController::_busyChanged);
+    // Every redraw may change what would be written: the file written last is forgotten.
+    connect(preview, &PreviewView::redrawn, this, [this] { _exporter->clearCache(); });
+    connect(_runner, &BackgroundRunner::busyChanged, this, &AppController::_validateCommands);
 
-    _thumbnailController = new ThumbnailController(_defaults, _mainWindow, this);
-    connect(_thumbnailController, &ThumbnailController::frameChosen, this,
-            [this](const QString& path) {
-                setFlipHorizontal(false);
-                setBorderPath(path);
-            });
-    _drawer = new QDockWidget(tr("Frames"), _mainWindow);
-    _drawer->setObjectName(QStringLiteral("drawer"));
-    // The frame library is always at hand: it can move but never close.
-    _drawer->setFeatures(QDockWidget::DockWidgetMovable);
-    _drawer->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
-    _drawer->setWidget(_thumbnailController->panel());
-    _mainWindow->addDockWidget(Qt::RightDockWidgetArea, _drawer);
-    _drawer->hide();
-    // The window's own context menu would offer to hide the panel.
-    _mainWindow->setContextMenuPolicy(Qt::PreventContextMenu);
+    connect(thumbnailController(), &ThumbnailController::frameChosen, this,
+            [this](const QString& path) { _setFrame(path, false); });
+    connect(colorPanel(), &QColorDialog::colorSelected, this, &AppController::setColor);
+    connect(outputPanel(), &OutputPanel::colorButtonClicked, this,
+            &AppController::showColorPanel);
 
-    // One colour dialog for the whole run; its choice counts once the user confirms it.
-    _colorPanel = new QColorDialog(_chosenColor, _mainWindow);
-    _colorPanel->setObjectName(QStringLiteral("colorPanel"));
-    _colorPanel->setWindowTitle(tr("Frame Colour"));
-    _colorPanel->setModal(false);
-    _colorPanel->setWindowModality(Qt::NonModal);
-    connect(_colorPanel, &QColorDialog::colorSelected, this, &AppController::setColor);
-    connect(_outputPanel, &OutputPanel::colorButtonClicked, this, &AppController::showColorPanel);
-    _outputPanel->setSwatchColor(_previewView->borderColor());
-}
-
-void AppController::_buildActions()
-{
-    auto make = [this](const QString& text, const QKeySequence& key, auto slot) {
-        auto* action = new QAction(text, _mainWindow);
-        if (!key.isEmpty())
-            action->setShortcut(key);
-        connect(action, &QAction::triggered, this, slot);
-        return action;
-    };
-    _openAction = make(tr("&Open..."), QKeySequence::Open, &AppController::openDocument);
-    _openAction->setIcon(resourceIcon(QStringLiteral("openToolbarItem")));
-    _openAction->setToolTip(tr("Open image"));
-    _saveAction = make(tr("&Save As..."), QKeySequence::Save, &AppController::saveDocumentAs);
-    _saveAction->setShortcuts({QKeySequence::Save, QKeySequence::SaveAs});
-    _saveAction->setIcon(resourceIcon(QStringLiteral("saveToolbarItem")));
-    _saveAction->setToolTip(tr("Save image"));
-    _copyAction = make(tr("&Copy"), QKeySequence::Copy, &AppController::copy);
-    _copyAction->setIcon(resourceIcon(QStringLiteral("copyToolbarItem")));
-    _copyAction->setToolTip(tr("Copy image to clipboard"));
-    _closeAction = make(tr("C&lose Image"), QKeySequence::Close, &AppController::closeImage);
-    _closeAction->setIcon(resourceIcon(QStringLiteral("clearToolbarItem")));
-    _closeAction->setToolTip(tr("Clear image"));
-    _flipAction =
-        make(tr("&Flip Frame Horizontally"), QKeySequence(), &AppController::flipHorizontal);
-    _flipAction->setIcon(resourceIcon(QStringLiteral("flipHToolbarItem")));
-    _flipAction->setIconText(tr("Flip H"));
-    _flipAction->setToolTip(tr("Flip Border Horizontally"));
-    // The menu's flip works without a photo too (it flips the chosen frame); the toolbar's
-    // waits for one.
-    _flipMenuAction = make(tr("&Flip Frame Horizontally"), QKeySequence(Qt::CTRL | Qt::Key_F),
-                           &AppController::flipHorizontal);
-    _colorsAction = make(tr("Show &Colours"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
-                         &AppController::showColorPanel);
-    _colorsAction->setIcon(resourceIcon(QStringLiteral("colorsToolbarItem")));
-    _colorsAction->setToolTip(tr("Show the colour dialog"));
-    _drawerAction = make(tr("Show &Frames"), QKeySequence(), &AppController::toggleDrawer);
-    _preferencesAction =
-        make(tr("&Preferences..."), QKeySequence::Preferences, &AppController::showPreferencePanel);
-    if (_preferencesAction->shortcut().isEmpty())
-        _preferencesAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    _preferencesAction->setIcon(resourceIcon(QStringLiteral("preferencesToolbarItem")));
-    _preferencesAction->setToolTip(tr("Preferences"));
-    _quitAction = make(tr("&Quit"), QKeySequence::Quit, [this] { _mainWindow->close(); });
-    if (_quitAction->shortcut().isEmpty())
-        _quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-
-    QMenuBar* bar = _mainWindow->menuBar();
-    QMenu* file = bar->addMenu(tr("&File"));
-    file->addAction(_openAction);
-    file->addAction(_saveAction);
-    file->addAction(_closeAction);
-    file->addSeparator();
-    file->addAction(_quitAction);
-    QMenu* edit = bar->addMenu(tr("&Edit"));
-    edit->addAction(_copyAction);
-    edit->addSeparator();
-    edit->addAction(_flipMenuAction);
-    edit->addAction(_preferencesAction);
-    QMenu* view = bar->addMenu(tr("&View"));
-    view->addAction(_colorsAction);
-    view->addAction(_drawerAction);
-    view->addSeparator();
-    view->addAction(tr("&Zoom"), _mainWindow, &ZTWindow::zoom);
-}
-
-void AppController::_initToolbar()
-{
-    _toolBar = new QToolBar(tr("Toolbar"), _mainWindow);
-    _toolBar->setObjectName(kToolbarIdentifier);
-    _toolBar->setMovable(false);
-    _toolBar->setIconSize(QSize(28, 28));
-    _toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    _toolBar->addAction(_openAction);
-    _toolBar->addAction(_saveAction);
-    _toolBar->addAction(_copyAction);
-    _toolBar->addAction(_closeAction);
-    _toolBar->addAction(_colorsAction);
-    _toolBar->addAction(_flipAction);
-    auto* spacer = new QWidget(_toolBar);
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    _toolBar->addWidget(spacer);
-    _toolBar->addAction(_preferencesAction);
-    _mainWindow->addToolBar(Qt::TopToolBarArea, _toolBar);
-}
-
-void AppController::_connectSettings()
-{
     // Every change that makes the file written last stale empties the size display and
     // forgets the file.
     connect(_settings, &OutputSettings::outputStale, this, [this] {
         updateFilesizeForFile(QString());
-        _previewView->clearCache();
+        _exporter->clearCache();
     });
     connect(_settings, &OutputSettings::borderColorNeeded, this, [this](bool transparent) {
         std::optional<QColor> color;
         if (!transparent)
             color = _chosenColor;
-        _previewView->setBorderColor(color);
-        _outputPanel->setSwatchColor(color);
+        previewView()->setBorderColor(color);
+        outputPanel()->setSwatchColor(color);
     });
-}
-
-void AppController::_restoreGeometry()
-{
-    const QByteArray stored =
-        QByteArray::fromBase64(_defaults.stringForKey(kWindowFrameKey).toLatin1());
-    if (!stored.isEmpty() && _mainWindow->restoreGeometry(stored))
-        return;
-    _mainWindow->resize(1120, 780);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), _mainWindow->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        _mainWindow->move(frame.topLeft());
-    }
-}
-
-void AppController::_saveGeometry()
-{
-    if (_mainWindow)
-        _defaults.setString(QString::fromLatin1(_mainWindow->saveGeometry().toBase64()),
-                            kWindowFrameKey);
+    std::optional<QColor> color;
+    if (!_settings->transparentBackground())
+        color = _chosenColor;
+    preview->setBorderColor(color);
+    outputPanel()->setSwatchColor(color);
 }
 
 void AppController::applicationDidFinishLaunching()
@@ -315,60 +191,54 @@ void AppController::applicationDidFinishLaunching()
 
 bool AppController::applicationOpenFile(const QString& path)
 {
-    if (_isBusy()) {
+    if (isBusy()) {
         // An export or another photo is under way; the file opens as soon as it is done.
-        _pendingFiles << path;
+        _runner->whenIdle([this, path] { applicationOpenFile(path); });
         return true;
     }
-    const QImage photo = _readPhoto(path);
+    // Large photos take a while to decode; the window keeps painting meanwhile.
+    QImage photo;
+    ImageMetadata metadata;
+    _runner->run([&] {
+        photo = ImageReader::readImage(path);
+        if (!photo.isNull())
+            metadata = ImageMetadata::metadataForFile(path);
+    });
     if (photo.isNull()) {
-        _mainWindow->runMessageSheetWithTitle(
-            QStringLiteral("Unable to Open '%1'").arg(QFileInfo(path).fileName()),
-            QStringLiteral("This is probably because it is not an image file."));
+        mainWindow()->runMessageSheetWithTitle(
+            tr("Unable to Open '%1'").arg(QFileInfo(path).fileName()),
+            tr("This is probably because it is not an image file."));
         return false;
     }
-    _previewView->setImage(photo);
-    setFilename(path);
-    updateFilesizeForFile(QString());
-    _validateCommands();
+    _openImage(photo, metadata, path);
     return true;
 }
 
-QImage AppController::_readPhoto(const QString& path)
+void AppController::_openImage(const QImage& photo, const ImageMetadata& metadata,
+                               const QString& path)
 {
-    // Large photos take a while to decode; the window keeps painting meanwhile and input
-    // waits, so nothing else starts on the document.
-    _loading = true;
-    _busyChanged(true);
-    QProgressBar* indicator = _outputPanel->progressIndicator();
-    indicator->show();
-    QFuture<QImage> future = QtConcurrent::run([path] { return ImageReader::readImage(path); });
-    QFutureWatcher<QImage> watcher;
-    QEventLoop loop;
-    connect(&watcher, &QFutureWatcher<QImage>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(future);
-    if (!future.isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    future.waitForFinished();
-    indicator->hide();
-    _loading = false;
-    _busyChanged(false);
-    return future.result();
+    // The render of the previous photo is of no use any more; let its memory go now.
+    _exporter->discardRender();
+    previewView()->setImage(photo, metadata);
+    if (!path.isEmpty())
+        setFilename(path);
+    updateFilesizeForFile(QString());
+    _validateCommands();
 }
 
-bool AppController::_isBusy() const
+bool AppController::isBusy() const
 {
-    return _loading || _previewView->isBusy();
+    return _runner->isBusy();
 }
 
 void AppController::openFiles(const QStringList& paths)
 {
-    if (_mainWindow) {
-        if (_mainWindow->isMinimized())
-            _mainWindow->showNormal();
-        _mainWindow->show();
-        _mainWindow->raise();
-        _mainWindow->activateWindow();
+    if (ZTWindow* window = mainWindow()) {
+        if (window->isMinimized())
+            window->showNormal();
+        window->show();
+        window->raise();
+        window->activateWindow();
     }
     for (const QString& path : paths)
         applicationOpenFile(path);
@@ -376,7 +246,7 @@ void AppController::openFiles(const QStringList& paths)
 
 void AppController::openDocument()
 {
-    QFileDialog dialog(_mainWindow, tr("Open Image"));
+    QFileDialog dialog(mainWindow(), tr("Open Image"));
     dialog.setWindowModality(Qt::WindowModal);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -388,27 +258,24 @@ void AppController::openDocument()
 
 void AppController::setFilename(const QString& path)
 {
-    QLineEdit* field = _outputPanel->filenameField();
+    QLineEdit* field = outputPanel()->filenameField();
     if (path.isEmpty()) {
         field->setText(QString());
-        setImageMetadata(ImageMetadata());
     } else {
         field->setText(QFileInfo(path).completeBaseName());
         _documentFolder = QFileInfo(path).absolutePath();
-        setImageMetadata(ImageMetadata::metadataForFile(path));
     }
     emit documentFileChanged(path);
 }
 
 QString AppController::filename() const
 {
-    return _outputPanel->filenameField()->text();
+    return outputPanel()->filenameField()->text();
 }
 
-void AppController::setImageMetadata(const ImageMetadata& metadata)
+const ImageMetadata& AppController::imageMetadata() const
 {
-    _imageMetadata = metadata;
-    _previewView->setImageMetadata(metadata);
+    return *previewView()->framedPhoto().metadata;
 }
 
 void AppController::setDimension(double width, double height)
@@ -416,25 +283,26 @@ void AppController::setDimension(double width, double height)
     const long w = std::lround(width);
     const long h = std::lround(height);
     if (w > 0)
-        _mainWindow->setTitleSuffix(QString::asprintf("(%ld x %ld pixels)", w, h));
+        mainWindow()->setTitleSuffix(tr("(%1 x %2 pixels)").arg(w).arg(h));
     else
-        _mainWindow->setTitleSuffix(QString());
+        mainWindow()->setTitleSuffix(QString());
 }
 
 void AppController::closeImage()
 {
-    _mainWindow->setTitleSuffix(QString());
-    _previewView->setImage(QImage());
-    _previewView->setBorderImage(QImage());
-    _thumbnailController->deselectAll();
+    mainWindow()->setTitleSuffix(QString());
+    _exporter->discardRender();
+    previewView()->setImage(QImage());
+    thumbnailController()->deselectAll();
+    _setFrame(QString(), false);
     setFilename(QString());
-    _colorPanel->close();
+    colorPanel()->close();
     _validateCommands();
 }
 
 void AppController::updateFilesizeForFile(const QString& path)
 {
-    QLabel* field = _outputPanel->filesizeField();
+    QLabel* field = outputPanel()->filesizeField();
     if (path.isEmpty()) {
         field->setText(QString());
         return;
@@ -455,64 +323,47 @@ QString AppController::_stringForFilesize(qint64 size)
 }
 
 
-QImage AppController::_loadFrame(const QString& path) const
+QString AppController::borderPath() const
 {
-    if (path.isEmpty())
-        return QImage();
-    return QImage(path);
+    return previewView()->framedPhoto().framePath;
 }
 
-QString AppController::_postMaskPathForPath(const QString& framePath)
+bool AppController::shouldFlipHorizontal() const
 {
-    if (framePath.isEmpty())
-        return QString();
-    const QFileInfo info(framePath);
-    QString stem = info.fileName();
-    const int dot = stem.lastIndexOf(QLatin1Char('.'));
-    if (dot > 0)
-        stem.truncate(dot);
-    return info.dir().filePath(stem + QStringLiteral("_postmask.png"));
+    return previewView()->framedPhoto().flipped;
 }
 
-QImage AppController::_postMaskImageForPath(const QString& framePath)
+void AppController::_setFrame(const QString& path, bool flip)
 {
-    const QString path = _postMaskPathForPath(framePath);
-    if (path.isEmpty() || !QFileInfo(path).isFile())
-        return QImage();
-    return QImage(path);
+    LoadedFrame loaded;
+    QString error;
+    if (!FrameLibrary::loadFrame(path, flip, &loaded, &error))
+        qCWarning(lcVelluma) << "frame not shown:" << error;
+    previewView()->setFrame(loaded.frame, loaded.postMask, path, flip);
+    updateFilesizeForFile(QString());
 }
 
 void AppController::setBorderPath(const QString& path)
 {
-    _borderPath = path;
-    const QImage border = _loadFrame(path);
-    _previewView->setPostMask(_postMaskImageForPath(path));
-    _previewView->setBorderImage(border);
-    updateFilesizeForFile(QString());
-    _previewView->clearCache();
+    _setFrame(path, shouldFlipHorizontal());
+}
+
+void AppController::setFlipHorizontal(bool flip)
+{
+    if (flip != shouldFlipHorizontal())
+        _setFrame(borderPath(), flip);
 }
 
 void AppController::flipHorizontal()
 {
-    _flipH = !_flipH;
-    QImage border = _loadFrame(_borderPath);
-    QImage postMask = _postMaskImageForPath(_borderPath);
-    if (_flipH) {
-        border = ImageProcessor::flipImageHorizontal(border);
-        postMask = ImageProcessor::flipImageHorizontal(postMask);
-    }
-    _previewView->setPostMask(postMask);
-    _previewView->setBorderImage(border);
-    updateFilesizeForFile(QString());
-    _previewView->clearCache();
+    setFlipHorizontal(!shouldFlipHorizontal());
 }
 
 void AppController::refreshThumbnails()
 {
-    _thumbnailController->deselectAll();
-    _previewView->setBorderImage(QImage());
+    thumbnailController()->deselectAll();
+    _setFrame(QString(), false);
 }
-
 
 void AppController::setColor(const QColor& color)
 {
@@ -527,17 +378,27 @@ void AppController::setColor(const QColor& color)
 
 void AppController::showColorPanel()
 {
-    _colorPanel->setCurrentColor(_chosenColor);
-    _colorPanel->show();
-    _colorPanel->raise();
-    _colorPanel->activateWindow();
+    colorPanel()->setCurrentColor(_chosenColor);
+    colorPanel()->show();
+    colorPanel()->raise();
+    colorPanel()->activateWindow();
 }
 
 void AppController::toggleDrawer()
 {
     // The panel can only be brought back, never put away.
-    _drawer->show();
-    _drawer->raise();
+    drawer()->show();
+    drawer()->raise();
+}
+
+void AppController::zoom()
+{
+    mainWindow()->zoom();
+}
+
+void AppController::quit()
+{
+    mainWindow()->close();
 }
 
 
@@ -550,12 +411,12 @@ void AppController::showPreferencePanel()
         connect(_preferenceController, &PreferenceController::checkForUpdatesRequested, this,
                 &AppController::checkForUpdatesRequested);
     }
-    _preferenceController->showWindow(_mainWindow);
+    _preferenceController->showWindow(mainWindow());
 }
 
 void AppController::preferenceDidChange()
 {
-    _previewView->updatePreview();
+    previewView()->updatePreview();
 }
 
 
@@ -566,11 +427,11 @@ void AppController::saveDocumentAs()
 
 void AppController::saveDocumentInFolder(const QString& folder)
 {
-    if (!_previewView->hasImage())
+    if (!previewView()->hasImage())
         return;
     const QStringList filters = {QStringLiteral("JPEG (*.jpg)"), QStringLiteral("PNG (*.png)"),
                                  QStringLiteral("TIFF (*.tiff)")};
-    QFileDialog dialog(_mainWindow, tr("Save Framed Photo"));
+    QFileDialog dialog(mainWindow(), tr("Save Framed Photo"));
     dialog.setWindowModality(Qt::WindowModal);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -604,7 +465,7 @@ void AppController::saveDocumentInFolder(const QString& folder)
     if (targetInfo.exists()) {
         QMessageBox ask(QMessageBox::Warning, QStringLiteral("File Exists"),
                         QStringLiteral("Would you like to replace the existing file?"),
-                        QMessageBox::NoButton, _mainWindow);
+                        QMessageBox::NoButton, mainWindow());
         ask.setWindowModality(Qt::ApplicationModal);
         ask.setInformativeText(target);
         QPushButton* replace = ask.addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
@@ -619,15 +480,15 @@ void AppController::saveDocumentInFolder(const QString& folder)
     }
 
     QString error;
-    const QString written = _previewView->writeImageToFile(target, _settings->fileFormat(),
-                                                           _settings->jpegQuality(), false, &error);
+    const QString written =
+        writeImageToFile(target, _settings->fileFormat(), _settings->jpegQuality(), &error);
     if (written.isEmpty()) {
         QMessageBox failed(QMessageBox::Critical,
                            QStringLiteral("Unable to Save '%1'").arg(targetInfo.completeBaseName()),
                            QStringLiteral("Please check that you have write permission to the "
                                           "folder '%1' and that the disk has enough free space.")
                                .arg(targetInfo.absolutePath()),
-                           QMessageBox::NoButton, _mainWindow);
+                           QMessageBox::NoButton, mainWindow());
         failed.setWindowModality(Qt::ApplicationModal);
         failed.addButton(QStringLiteral("Okay"), QMessageBox::AcceptRole);
         if (!error.isEmpty())
@@ -638,16 +499,58 @@ void AppController::saveDocumentInFolder(const QString& folder)
     updateFilesizeForFile(written);
 }
 
+ExportRenderer::Options AppController::exportOptions(int format, int quality) const
+{
+    ExportRenderer::Options options;
+    options.format = format < 0 ? _settings->fileFormat() : format;
+    options.quality = quality < 0 ? _settings->jpegQuality() : quality;
+    options.limitKB = _settings->limitFilesize() ? _settings->filesizeLimit() : 0;
+    options.preserveMetadata = _settings->preserveMetadata();
+    options.hideExtension = _defaults.boolForKey(DefHideExtension);
+    return options;
+}
+
+QString AppController::writeImageToFile(const QString& nameOrPath, int format, int quality,
+                                        QString* error)
+{
+    // A copy: the user may go on dragging or picking frames while the worker writes it.
+    const FramedPhoto document = previewView()->framedPhoto();
+    const ExportRenderer::Options options = exportOptions(format, quality);
+    QString path;
+    QString why;
+    if (!document.hasPhoto())
+        why = tr("There is no photo to write.");
+    else if (!_runner->run([&] {
+                 path = _exporter->writeImageToFile(document, nameOrPath, options, &why);
+             }))
+        why = tr("Another export is still running.");
+    if (error)
+        *error = why;
+    return path;
+}
+
+QString AppController::writeTmpFile(QString* error)
+{
+    return writeImageToFile(filename(), _settings->fileFormat(), _settings->jpegQuality(), error);
+}
+
 void AppController::copy()
 {
-    if (!_previewView->hasImage())
+    const FramedPhoto document = previewView()->framedPhoto();
+    if (!document.hasPhoto() || isBusy())
         return;
-    const QString path = _previewView->writeTmpFile();
+    const ExportRenderer::Options options = exportOptions();
+    const QString name = filename();
+    QString path;
+    QImage full;
+    _runner->run([&] {
+        path = _exporter->writeImageToFile(document, name, options);
+        // The picture at full size, as in the file: pasting the view-size reduction
+        // elsewhere would give a small copy of the photo.
+        full = _exporter->fullResolutionImage(document);
+    });
     auto* mime = new QMimeData;
-    // The picture at full size, as in the file: pasting the view-size reduction elsewhere
-    // would give a small copy of the photo.
-    const QImage full = _previewView->exportRenderer().fullResolutionImage();
-    mime->setImageData(full.isNull() ? _previewView->image() : full);
+    mime->setImageData(full.isNull() ? previewView()->image() : full);
     if (!path.isEmpty()) {
         mime->setText(path);
         mime->setUrls({QUrl::fromLocalFile(path)});
@@ -656,45 +559,25 @@ void AppController::copy()
     QGuiApplication::clipboard()->setMimeData(mime);
 }
 
-
 void AppController::_validateCommands()
 {
-    const bool busy = _isBusy();
-    const bool photo = _previewView->hasImage() && !busy;
-    for (QAction* action : {_saveAction, _copyAction, _closeAction, _flipAction, _colorsAction})
-        action->setEnabled(photo);
-    for (QAction* action : {_openAction, _preferencesAction, _drawerAction, _flipMenuAction})
-        action->setEnabled(!busy);
-}
-
-void AppController::_busyChanged(bool busy)
-{
-    _validateCommands();
-    if (busy)
-        return;
-    // Queued so that the export's caller finishes before anything new starts.
-    QTimer::singleShot(0, this, [this] {
-        if (_isBusy())
-            return;
-        const QStringList files = std::exchange(_pendingFiles, {});
-        for (const QString& path : files)
-            applicationOpenFile(path);
-        if (std::exchange(_closeWhenIdle, false) && _mainWindow)
-            _mainWindow->close();
-    });
+    _interface->validateCommands(previewView()->hasImage(), isBusy());
 }
 
 bool AppController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == _mainWindow && event->type() == QEvent::Close) {
-        if (_isBusy()) {
-            _closeWhenIdle = true;
+    if (watched == mainWindow() && event->type() == QEvent::Close) {
+        if (isBusy()) {
+            _runner->whenIdle([this] {
+                if (ZTWindow* window = mainWindow())
+                    window->close();
+            });
             event->ignore();
             return true;
         }
         // Closing the main window ends the program.
-        _saveGeometry();
-        _colorPanel->close();
+        _interface->saveGeometry();
+        colorPanel()->close();
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     }
     return QObject::eventFilter(watched, event);
@@ -705,7 +588,7 @@ void AppController::applicationShouldTerminate()
     if (_terminated)
         return;
     _terminated = true;
-    _saveGeometry();
+    _interface->saveGeometry();
     _defaults.synchronize();
-    _previewView->removeTmpFiles();
+    ExportRenderer::removeTmpFiles();
 }

@@ -1,30 +1,32 @@
 #pragma once
 
+#include "compositing/ExportRenderer.h"
 #include "output/ImageMetadata.h"
 
 #include <QColor>
+#include <QImage>
 #include <QObject>
-#include <QPointer>
-#include <QSizeF>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class BackgroundRunner;
+class MainInterface;
 class OutputPanel;
 class OutputSettings;
 class PreferenceController;
 class PreviewView;
-class QAction;
 class QColorDialog;
 class QDockWidget;
-class QImage;
 class QToolBar;
 class ThumbnailController;
 class UserDefaults;
 class ZTWindow;
 
-// The one controller of the program. The document is not an object of its own: it is the
-// photo in the preview, the chosen frame's path, the flip, the frame colour and the photo's
-// metadata, held between this controller and the preview.
+// The one controller of the program: it carries the document (held by the preview as one
+// value, see FramedPhoto) through opening, framing, colouring and writing, and runs the
+// commands of the window that MainInterface builds.
 class AppController : public QObject {
     Q_OBJECT
 public:
@@ -50,28 +52,38 @@ public:
     // "-", "%d bytes", "%0.2f KB" or "%0.2f MB".
     static QString _stringForFilesize(qint64 size);
 
+    // The frame and its post mask, read again and mirrored when the document's frame is.
     void setBorderPath(const QString& path); // empty: no frame
-    QString borderPath() const { return _borderPath; }
-    // The frame's companion "<frame without extension>_postmask.png", when it exists.
-    static QString _postMaskPathForPath(const QString& framePath);
-    static QImage _postMaskImageForPath(const QString& framePath);
-    void setFlipHorizontal(bool flip) { _flipH = flip; }
-    bool shouldFlipHorizontal() const { return _flipH; }
+    QString borderPath() const;
+    void setFlipHorizontal(bool flip);
+    bool shouldFlipHorizontal() const;
 
-    const ImageMetadata& imageMetadata() const { return _imageMetadata; }
-    void setImageMetadata(const ImageMetadata& metadata);
+    const ImageMetadata& imageMetadata() const;
+
+    // Full-resolution output of the document on the worker thread, the window painting
+    // meanwhile. The path written (a bare name goes to the temporary folder), or empty with
+    // the reason in *error.
+    QString writeImageToFile(const QString& nameOrPath, int format, int quality,
+                             QString* error = nullptr);
+    // The document under its output name in the current format, in the temporary folder.
+    QString writeTmpFile(QString* error = nullptr);
+    ExportRenderer& exportRenderer() const { return *_exporter; }
+    // How the output settings say to write (the current format and quality by default).
+    ExportRenderer::Options exportOptions(int format = -1, int quality = -1) const;
+    bool isBusy() const;
 
     // The frame colour last chosen in the colour dialog (white until one is chosen).
     QColor chosenColor() const { return _chosenColor; }
 
-    ZTWindow* mainWindow() const { return _mainWindow; }
-    PreviewView* previewView() const { return _previewView; }
+    MainInterface* interface() const { return _interface; }
+    ZTWindow* mainWindow() const;
+    PreviewView* previewView() const;
     OutputSettings* outputSettings() const { return _settings; }
-    OutputPanel* outputPanel() const { return _outputPanel; }
-    ThumbnailController* thumbnailController() const { return _thumbnailController; }
-    QDockWidget* drawer() const { return _drawer; }
-    QColorDialog* colorPanel() const { return _colorPanel; }
-    QToolBar* toolBar() const { return _toolBar; }
+    OutputPanel* outputPanel() const;
+    ThumbnailController* thumbnailController() const;
+    QDockWidget* drawer() const;
+    QColorDialog* colorPanel() const;
+    QToolBar* toolBar() const;
     UserDefaults& userDefaults() const { return _defaults; }
 
 public slots:
@@ -88,6 +100,8 @@ public slots:
     void saveDocumentAs();
     void saveDocumentInFolder(const QString& folder);
     void copy();
+    void zoom();
+    void quit();
     // Removes the temporary files; called once when the program ends.
     void applicationShouldTerminate();
 
@@ -106,47 +120,19 @@ protected:
 
 private:
     void _registerDefaults();
-    void _buildWindow();
-    void _buildActions();
-    void _initToolbar();
-    void _connectSettings();
-    void _restoreGeometry();
-    void _saveGeometry();
+    void _connectInterface();
     void _validateCommands();
-    void _busyChanged(bool busy);
-    bool _isBusy() const;
-    QImage _readPhoto(const QString& path);
-    QImage _loadFrame(const QString& path) const;
+    void _openImage(const QImage& photo, const ImageMetadata& metadata, const QString& path);
+    void _setFrame(const QString& path, bool flip);
 
     UserDefaults& _defaults;
     OutputSettings* _settings = nullptr;
-    QPointer<ZTWindow> _mainWindow;
-    QDockWidget* _drawer = nullptr;
-    ThumbnailController* _thumbnailController = nullptr;
-    PreviewView* _previewView = nullptr;
-    OutputPanel* _outputPanel = nullptr;
-    QToolBar* _toolBar = nullptr;
-    QColorDialog* _colorPanel = nullptr;
+    MainInterface* _interface = nullptr;
+    BackgroundRunner* _runner = nullptr;
+    std::unique_ptr<ExportRenderer> _exporter;
     PreferenceController* _preferenceController = nullptr;
 
-    QAction* _openAction = nullptr;
-    QAction* _saveAction = nullptr;
-    QAction* _copyAction = nullptr;
-    QAction* _closeAction = nullptr;
-    QAction* _flipAction = nullptr;
-    QAction* _flipMenuAction = nullptr;
-    QAction* _colorsAction = nullptr;
-    QAction* _drawerAction = nullptr;
-    QAction* _preferencesAction = nullptr;
-    QAction* _quitAction = nullptr;
-
-    QString _borderPath;
     QString _documentFolder; // where the photo came from: the save dialog starts there
-    bool _flipH = false;
-    ImageMetadata _imageMetadata;
     QColor _chosenColor = Qt::white;
-    QStringList _pendingFiles; // handed over while an export was running
-    bool _closeWhenIdle = false;
-    bool _loading = false; // a photo is being read on a worker thread
     bool _terminated = false;
 };

@@ -1,6 +1,6 @@
 #include "OutputPanel.h"
 
-#include "app/OutputSettings.h"
+#include "output/OutputSettings.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/PopUpByTag.h"
 #include "foundation/UserDefaults.h"

@@ -2,9 +2,9 @@
 
 #include "OutputFile.h"
 #include "ProgressReporter.h"
+#include "compositing/ExportRenderer.h"
 #include "compositing/ImageProcessor.h"
-#include "foundation/DefaultsKeys.h"
-#include "output/ExportRenderer.h"
+#include "output/FileFormat.h"
 #include "output/ImageMetadata.h"
 #include "output/ImageReader.h"
 #include "output/TmpFilePath.h"
@@ -136,19 +136,24 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
         return;
     }
 
+    FramedPhoto framed;
+    framed.photo = std::exchange(photo, QImage()); // the document's copy is the only one
+    framed.frame = _frame;
+    framed.postMask = _postMask;
+    framed.color = _options.color;
+    framed.autoRotate = _options.autoRotate;
+    framed.offset = _options.offset;
+    framed.metadata = std::make_shared<const ImageMetadata>(ImageMetadata::metadataForFile(name));
+
+    ExportRenderer::Options output;
+    output.format = _options.format;
+    output.quality = _options.quality;
+    output.limitKB = _options.format == FormatJPEG ? _options.limitKB : 0;
+    output.preserveMetadata = _options.keepMetadata;
+
     QByteArray data;
     {
         ExportRenderer renderer;
-        renderer.setImage(photo);
-        photo = QImage(); // the renderer's copy is the only one
-        renderer.setBorderImage(_frame);
-        renderer.setPostMask(_postMask);
-        renderer.setBorderColor(_options.color);
-        renderer.setAutoRotate(_options.autoRotate);
-        renderer.setFullResolutionOffset(_options.offset);
-        renderer.setMetadata(ImageMetadata::metadataForFile(name));
-        renderer.setPreserveMetadata(_options.keepMetadata);
-        renderer.setFilesizeLimit(_options.format == FormatJPEG ? _options.limitKB : 0);
         renderer.setRenderThreads(renderThreads);
         if (_options.verbose) {
             const QString prefix =
@@ -160,7 +165,8 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
                                   .arg(bytes));
             });
         }
-        data = renderer.encodeImage(_options.format, _options.quality, &error);
+        data = renderer.encodeImage(framed, output, &error);
+        framed = FramedPhoto(); // the photo's memory goes before the file is placed
     }
     if (data.isEmpty()) {
         if (error.isEmpty() && _options.format == FormatJPEG && _options.limitKB > 0)

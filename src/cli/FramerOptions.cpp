@@ -1,6 +1,7 @@
 #include "FramerOptions.h"
 
 #include "foundation/DefaultsKeys.h"
+#include "output/FileFormat.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

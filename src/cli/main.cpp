@@ -1,7 +1,7 @@
 #include "BatchFramer.h"
 #include "FramerOptions.h"
 #include "OutputFile.h"
-#include "app/OutputSettings.h"
+#include "output/OutputSettings.h"
 #include "output/ImageReader.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,6 @@
 #include "compositing/BorderCompositor.h"
 
+#include "compositing/FramedPhoto.h"
 #include "compositing/ImageProcessor.h"
 #include "compositing/ImageStretcher.h"
 
@@ -429,20 +430,21 @@ void buildOverlayCache(OverlayCache& cache, const QImage& border, const QImage& 
     cache.color = color;
 }
 
-QImage compositePreview(const QImage& reducedPhoto, QSize fullPhotoSize, const QImage& border,
-                        const QImage& postMask, const std::optional<QColor>& colorIn,
-                        QPointF offset, bool autoRotate, OverlayCache& cache, QSize viewSize)
+QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, QPointF offset,
+                        OverlayCache& cache, QSize viewSize)
 {
     if (reducedPhoto.isNull())
         return {};
-    const std::optional<QColor> color = validColor(colorIn);
+    const QImage& border = framed.frame;
+    const QImage& postMask = framed.postMask;
+    const std::optional<QColor> color = validColor(framed.color);
     const QPoint at = canvasOffset(offset);
     if (border.isNull())
         return compositeLayers(reducedPhoto, at, {}, OverlayOperator::SourceOver, {}, color);
 
     // The full photo decides the turn: a reduced copy may round to a square.
-    const QSize photoSize = fullPhotoSize.isEmpty() ? reducedPhoto.size() : fullPhotoSize;
-    const bool turn = shouldTurnFrame(photoSize, border.size(), autoRotate);
+    const QSize photoSize = framed.photo.isNull() ? reducedPhoto.size() : framed.photo.size();
+    const bool turn = shouldTurnFrame(photoSize, border.size(), framed.autoRotate);
     const QSize box = viewSize.isEmpty() ? reducedPhoto.size() : viewSize;
     if (!cache.built || cache.turned != turn || cache.box != box ||
         cache.borderKey != border.cacheKey() || cache.postMaskKey != postMask.cacheKey() ||
@@ -461,21 +463,20 @@ QImage compositePreview(const QImage& reducedPhoto, QSize fullPhotoSize, const Q
                            color);
 }
 
-QImage compositeFullResolution(const QImage& photo, const QImage& border, const QImage& postMask,
-                               const std::optional<QColor>& colorIn, QPointF offset,
-                               bool autoRotate, int bands)
+QImage compositeFullResolution(const FramedPhoto& framed, int bands)
 {
+    const QImage& photo = framed.photo;
     if (photo.isNull())
         return {};
-    const std::optional<QColor> color = validColor(colorIn);
-    const QPoint at = canvasOffset(offset);
-    if (border.isNull())
+    const std::optional<QColor> color = validColor(framed.color);
+    const QPoint at = canvasOffset(framed.offset);
+    if (framed.frame.isNull())
         return compositeLayers(photo, at, {}, OverlayOperator::SourceOver, {}, color, bands);
 
-    const bool turn = shouldTurnFrame(photo.size(), border.size(), autoRotate);
+    const bool turn = shouldTurnFrame(photo.size(), framed.frame.size(), framed.autoRotate);
     int type = ImageProcessor::NoBorder;
-    const QImage overlay = frameOverlay(border, color, turn, &type);
-    const QImage mask = turnedPostMask(postMask, turn);
+    const QImage overlay = frameOverlay(framed.frame, color, turn, &type);
+    const QImage mask = turnedPostMask(framed.postMask, turn);
     const OverlayOperator op = overlayOperator(color.has_value(), !mask.isNull(), type);
     return compositeLayers(photo, at, overlay, op, mask, color, bands);
 }
@@ -491,17 +492,12 @@ QPoint canvasOffset(QPointF offset)
     return QPoint(int(std::lround(x)), -int(std::lround(y)));
 }
 
-QPointF previewOffset(QPointF translation, QPointF currentPoint, QPointF downPoint)
+QPointF scaledOffset(QPointF offset, int fromWidth, int toWidth)
 {
-    return translation + (currentPoint - downPoint);
-}
-
-QPointF fullResolutionOffset(QPointF translation, int fullWidth, int reducedWidth)
-{
-    if (reducedWidth <= 0 || fullWidth <= 0)
-        return translation;
-    const double k = double(fullWidth) / double(reducedWidth);
-    return QPointF(k * translation.x(), k * translation.y());
+    if (fromWidth <= 0 || toWidth <= 0)
+        return offset;
+    const double k = double(toWidth) / double(fromWidth);
+    return QPointF(k * offset.x(), k * offset.y());
 }
 
 } // namespace BorderCompositor

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+struct FramedPhoto;
+
 // The framed photo: the photo at its offset on a canvas of its own size, the frame overlay
 // stretched over it, the post mask cut out and the colour filled in behind. The preview
 // and the export both come through here, so what the user sees is what gets saved.
@@ -51,21 +53,19 @@ QImage frameOverlay(const QImage& border, const std::optional<QColor>& color, bo
 void buildOverlayCache(OverlayCache& cache, const QImage& border, const QImage& postMask,
                        const std::optional<QColor>& color, bool turn, QSize box);
 
-// Preview composite at the reduced photo's size. offset = the photo's offset in the
-// preview, y growing upward (translation + (current - down) while dragging).
-// fullPhotoSize decides the frame's orientation (so preview and export agree). viewSize is
-// the box the cached overlay is reduced to; empty means the reduced photo's size. A cache
-// built from other inputs (frame, post mask, colour, turning, box) is rebuilt. Without a
-// frame the result is the shifted photo alone.
-QImage compositePreview(const QImage& reducedPhoto, QSize fullPhotoSize, const QImage& border,
-                        const QImage& postMask, const std::optional<QColor>& color, QPointF offset,
-                        bool autoRotate, OverlayCache& cache, QSize viewSize = QSize());
+// The document composited at the size of reducedPhoto, a reduced copy of its photo.
+// offset = the photo's offset in the reduced picture, y growing upward (the document's
+// offset reduced, plus the drag under way). The full photo decides the frame's
+// orientation, so preview and export agree. viewSize is the box the cached overlay is
+// reduced to; empty means the reduced photo's size. A cache built from other inputs (frame,
+// post mask, colour, turning, box) is rebuilt. Without a frame the result is the shifted
+// photo alone.
+QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, QPointF offset,
+                        OverlayCache& cache, QSize viewSize = QSize());
 
-// Full-resolution composite; offset in full-resolution pixels, y upward. Uses up to
-// `bands` threads (0: one per core); the result does not depend on their number.
-QImage compositeFullResolution(const QImage& photo, const QImage& border, const QImage& postMask,
-                               const std::optional<QColor>& color, QPointF offset, bool autoRotate,
-                               int bands = 0);
+// The document at full resolution. Uses up to `bands` threads (0: one per core); the result
+// does not depend on their number.
+QImage compositeFullResolution(const FramedPhoto& framed, int bands = 0);
 
 // The last stage: photo at offset (whole pixels, y downward as in QImage), overlay and post
 // mask (or null) stretched over the photo's size, colour behind the post-mask cut-outs.
@@ -75,8 +75,8 @@ QImage compositeLayers(const QImage& photo, QPoint offset, const QImage& overlay
 
 // The photo's place in canvas pixels: whole pixels, y turned downward.
 QPoint canvasOffset(QPointF offset);
-QPointF previewOffset(QPointF translation, QPointF currentPoint, QPointF downPoint);
-// k x translation with k = fullWidth / reducedWidth
-QPointF fullResolutionOffset(QPointF translation, int fullWidth, int reducedWidth);
+// k x offset with k = toWidth / fromWidth: between the full photo and its reduced copy,
+// one ratio from the widths for both axes. Unchanged when a width is not positive.
+QPointF scaledOffset(QPointF offset, int fromWidth, int toWidth);
 
 } // namespace BorderCompositor

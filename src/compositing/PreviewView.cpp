@@ -1,27 +1,20 @@
 #include "PreviewView.h"
 
-#include "app/OutputSettings.h"
 #include "compositing/ImageProcessor.h"
 #include "foundation/CustomCursors.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
-#include "output/ExportRenderer.h"
-#include "output/ImageMetadata.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QEventLoop>
-#include <QFutureWatcher>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QProgressBar>
 #include <QSvgRenderer>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -58,9 +51,8 @@ void paintCheckerboard(QPainter& painter, const QRect& rect)
 
 } // namespace
 
-PreviewView::PreviewView(UserDefaults& defaults, OutputSettings& settings, QWidget* parent)
-    : QWidget(parent), _defaults(defaults), _settings(settings),
-      _renderer(std::make_unique<ExportRenderer>())
+PreviewView::PreviewView(UserDefaults& defaults, QWidget* parent)
+    : QWidget(parent), _defaults(defaults)
 {
     setAcceptDrops(true);
     setMinimumSize(240, 180);
@@ -71,17 +63,11 @@ PreviewView::PreviewView(UserDefaults& defaults, OutputSettings& settings, QWidg
     _fitTimer.setInterval(100);
     connect(&_fitTimer, &QTimer::timeout, this, &PreviewView::fitImage);
 
-    // A changed turning rule makes the cached overlay wrong, not just stale.
-    _renderer->setAutoRotate(_defaults.boolForKey(DefAutoRotateBorder));
+    _document.autoRotate = _defaults.boolForKey(DefAutoRotateBorder);
     _defaults.addObserver({DefAutoRotateBorder}, this, [this](const QString&, const QVariant&) {
-        _cache.clear();
-        _renderer->setAutoRotate(_defaults.boolForKey(DefAutoRotateBorder));
+        _document.autoRotate = _defaults.boolForKey(DefAutoRotateBorder);
         updatePreview();
     });
-
-    if (!_settings.transparentBackground())
-        _borderColor = QColor(Qt::white);
-    _renderer->setBorderColor(_borderColor);
     updatePreview();
 }
 
@@ -126,14 +112,19 @@ void PreviewView::updateCursor()
         setCursor(CustomCursors::ztOpenHandCursor());
 }
 
-void PreviewView::setImage(const QImage& photo)
+QPointF PreviewView::translation() const
 {
-    _downPoint = _currentPoint = _translation = QPointF();
-    _mainImage = photo;
+    return BorderCompositor::scaledOffset(_document.offset, _document.photo.width(),
+                                          _mainImageSmall.width());
+}
+
+void PreviewView::setImage(const QImage& photo, const ImageMetadata& metadata)
+{
+    _downPoint = _currentPoint = QPointF();
+    _document.photo = photo;
+    _document.offset = QPointF();
+    _document.metadata = std::make_shared<const ImageMetadata>(metadata);
     _mainImageSmall = photo.isNull() ? QImage() : ImageProcessor::scaleImageToFit(photo, fitSize());
-    _cache.clear();
-    _renderer->setImage(photo);
-    _renderer->setTranslation(_translation, _mainImageSmall.width());
     updateCursor();
     emit dimensionChanged(photo.isNull() ? QSize(0, 0) : photo.size());
     if (QWidget* top = window(); top && top->isVisible()) {
@@ -143,49 +134,47 @@ void PreviewView::setImage(const QImage& photo)
     updatePreview();
 }
 
+void PreviewView::frameChanged()
+{
+    _downPoint = _currentPoint = QPointF();
+    _document.offset = QPointF();
+    updatePreview();
+}
+
+void PreviewView::setFrame(const QImage& frame, const QImage& postMask, const QString& path,
+                           bool flipped)
+{
+    _document.frame = frame;
+    _document.postMask = postMask;
+    _document.framePath = path;
+    _document.flipped = flipped;
+    frameChanged();
+}
+
 void PreviewView::setBorderImage(const QImage& border)
 {
-    _downPoint = _currentPoint = _translation = QPointF();
-    _borderImage = border;
-    _cache.clear();
-    _renderer->setBorderImage(border);
-    _renderer->setTranslation(_translation, _mainImageSmall.width());
-    updatePreview();
+    _document.frame = border;
+    frameChanged();
 }
 
 void PreviewView::setPostMask(const QImage& postMask)
 {
-    _postMask = postMask;
-    _cache.clear();
-    _renderer->setPostMask(postMask);
+    _document.postMask = postMask;
+    frameChanged();
 }
 
 void PreviewView::setBorderColor(const std::optional<QColor>& color)
 {
-    _borderColor = color;
-    clearCache();
+    _document.color = color;
     emit outputStale();
-    _cache.clear();
-    _renderer->setBorderColor(color);
     updatePreview();
-}
-
-void PreviewView::setDocumentNameProvider(std::function<QString()> provider)
-{
-    _documentName = std::move(provider);
-}
-
-void PreviewView::setImageMetadata(const ImageMetadata& metadata)
-{
-    _renderer->setMetadata(metadata);
 }
 
 void PreviewView::updatePreview()
 {
     if (hasImage()) {
         const QImage composite = BorderCompositor::compositePreview(
-            _mainImageSmall, _mainImage.size(), _borderImage, _postMask, _borderColor,
-            currentOffset(), _defaults.boolForKey(DefAutoRotateBorder), _cache, fitSize());
+            _document, _mainImageSmall, currentOffset(), _cache, fitSize());
         // A composite that could not be made leaves the previous picture up.
         if (!composite.isNull())
             _displayed = composite;
@@ -194,27 +183,17 @@ void PreviewView::updatePreview()
         _displayed = QImage();
         setToolTip(emptyToolTip());
     }
-    clearCache();
+    emit redrawn();
     update();
 }
 
 void PreviewView::fitImage()
 {
-    if (_busy) {
-        // The export reads the translation; re-fit once it is done.
-        _fitTimer.start();
-        return;
-    }
     _downPoint = _currentPoint = QPointF();
     if (!hasImage())
         return;
-    const int oldWidth = _mainImageSmall.width();
-    _mainImageSmall = ImageProcessor::scaleImageToFit(_mainImage, fitSize());
-    _cache.clear();
-    const int newWidth = _mainImageSmall.width();
-    if (oldWidth > 0)
-        _translation *= double(newWidth) / double(oldWidth);
-    _renderer->setTranslation(_translation, newWidth);
+    // The document's offset is in full-size pixels, so the photo keeps its place.
+    _mainImageSmall = ImageProcessor::scaleImageToFit(_document.photo, fitSize());
     updatePreview();
 }
 
@@ -305,8 +284,9 @@ void PreviewView::mouseReleaseEvent(QMouseEvent* event)
     _mouseDown = false;
     updateCursor();
     if (hasImage()) {
-        _translation += viewPoint(event->position()) - _downPoint;
-        _renderer->setTranslation(_translation, _mainImageSmall.width());
+        const QPointF moved = viewPoint(event->position()) - _downPoint;
+        _document.offset += BorderCompositor::scaledOffset(moved, _mainImageSmall.width(),
+                                                           _document.photo.width());
     }
     _downPoint = _currentPoint = QPointF();
     // A resize during the drag was held back; the view must still fit the photo.
@@ -356,100 +336,7 @@ void PreviewView::dropEvent(QDropEvent* event)
     // Image data without a file, e.g. from a browser: shown like a pasted photo.
     const QImage image = qvariant_cast<QImage>(event->mimeData()->imageData());
     if (!image.isNull())
-        setImage(image);
+        emit imageDropped(image);
 }
 
 
-void PreviewView::clearCache()
-{
-    _renderer->clearCache();
-}
-
-void PreviewView::removeTmpFiles()
-{
-    ExportRenderer::removeTmpFiles();
-}
-
-void PreviewView::syncRenderer()
-{
-    _renderer->setFileName(_documentName ? _documentName() : QString());
-    _renderer->setFileFormat(_settings.fileFormat());
-    _renderer->setJpegQuality(_settings.jpegQuality());
-    _renderer->setHideExtension(_defaults.boolForKey(DefHideExtension));
-    _renderer->setPreserveMetadata(_settings.preserveMetadata());
-    _renderer->setFilesizeLimit(
-        _defaults.boolForKey(DefLimitFilesize) ? _defaults.integerForKey(DefFilesizeLimit) : 0);
-    _renderer->setAutoRotate(_defaults.boolForKey(DefAutoRotateBorder));
-    _renderer->setTranslation(_translation, _mainImageSmall.width());
-}
-
-template <typename Job> QString PreviewView::runExport(Job job)
-{
-    if (_busy) {
-        _lastError = QStringLiteral("Another export is still running.");
-        return QString();
-    }
-    _busy = true;
-    _lastError.clear();
-    emit busyChanged(true);
-    if (_progressIndicator) {
-        _progressIndicator->setRange(0, 0);
-        _progressIndicator->show();
-    }
-
-    // The window keeps painting and the indicator keeps moving while the worker renders;
-    // input waits until the export is over, so nothing can start a second one.
-    QFutureWatcher<QString> watcher;
-    QEventLoop loop;
-    connect(&watcher, &QFutureWatcher<QString>::finished, &loop, &QEventLoop::quit);
-    QString error;
-    QFuture<QString> future = QtConcurrent::run([&job, &error] { return job(&error); });
-    watcher.setFuture(future);
-    if (!future.isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    // A quit requested meanwhile ends every loop; the worker still has to be done with us.
-    future.waitForFinished();
-    const QString path = future.result();
-
-    if (_progressIndicator)
-        _progressIndicator->hide();
-    _lastError = error;
-    _busy = false;
-    emit busyChanged(false);
-    return path;
-}
-
-QString PreviewView::writeImageToFile(const QString& nameOrPath, int format, int quality,
-                                      bool hideExtension, QString* error)
-{
-    if (!hasImage()) {
-        if (error)
-            *error = QStringLiteral("There is no photo to write.");
-        return QString();
-    }
-    syncRenderer();
-    ExportRenderer* renderer = _renderer.get();
-    const QString path = runExport([=](QString* e) {
-        return renderer->writeImageToFile(nameOrPath, format, quality, hideExtension, e);
-    });
-    if (error)
-        *error = _lastError;
-    return path;
-}
-
-QString PreviewView::writeTmpFile()
-{
-    if (!hasImage())
-        return QString();
-    syncRenderer();
-    ExportRenderer* renderer = _renderer.get();
-    return runExport([renderer](QString* e) { return renderer->writeTmpFile(e); });
-}
-
-QString PreviewView::writeTmpFileWithFormat(int format)
-{
-    syncRenderer();
-    ExportRenderer* renderer = _renderer.get();
-    return runExport(
-        [renderer, format](QString* e) { return renderer->writeTmpFileWithFormat(format, e); });
-}

@@ -20,11 +20,3 @@ inline const QString DefAutoRotateBorder = QStringLiteral("AutoRotateBorder");
 inline const QString DefSelectedCollection = QStringLiteral("SelectedCollection");
 inline const QString DefDestinations = QStringLiteral("Destinations");
 inline const QString DefDefaultDestination = QStringLiteral("DefaultDestination");
-
-// File format codes: the tags of the format pop-ups and the values stored as FileFormat.
-enum FileFormatCode : int {
-    FormatJPEG = 101,
-    FormatPNG = 102,
-    FormatTIFF = 103,
-    FormatGIF = 104, // only the proxy icon's choice of document icon
-};

@@ -1,10 +1,11 @@
 #include "app/AppController.h"
 #include "app/OutputPanel.h"
-#include "app/OutputSettings.h"
+#include "compositing/ExportRenderer.h"
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
-#include "output/ExportRenderer.h"
+#include "output/OutputSettings.h"
+#include "ui/BackgroundRunner.h"
 #include "ui/ZTStepper.h"
 #include "ui/ZTWindow.h"
 
@@ -92,8 +93,7 @@ private slots:
     void openThenFailureKeepsPreviousPhoto_data();
     void openThenFailureKeepsPreviousPhoto();
     void documentKeepsFrameUntilClosed();
-    void postMaskLookup_data();
-    void postMaskLookup();
+    void exportFollowsThePreview();
     void colourTurnsTransparencyOff();
     void formatDisablesControls_data();
     void formatDisablesControls();
@@ -269,32 +269,37 @@ void TestAppController::documentKeepsFrameUntilClosed()
     QVERIFY(!enabledCommands().contains("Save image"));
 }
 
-void TestAppController::postMaskLookup_data()
+void TestAppController::exportFollowsThePreview()
 {
-    QTest::addColumn<QString>("frame");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("two dots") << "/x/Old.Gold.png"
-                              << "/x/Old.Gold_postmask.png";
-    QTest::newRow("no extension") << "/x/Plain"
-                                  << "/x/Plain_postmask.png";
-    QTest::newRow("dot in folder") << "/x.y/Heart"
-                                   << "/x.y/Heart_postmask.png";
-    QTest::newRow("no frame") << ""
-                              << "";
-}
+    // What the preview holds is what the export writes: a frame set on the preview alone,
+    // with no word to the renderer, shows in the next file.
+    open(QStringLiteral("one.png"));
+    const QString target = path(QStringLiteral("out.png"));
+    QList<bool> busyStates;
+    QString nested = QStringLiteral("not asked");
+    BackgroundRunner* runner = _app->findChild<BackgroundRunner*>();
+    QVERIFY(runner);
+    connect(runner, &BackgroundRunner::busyChanged, this, [&](bool isBusy) {
+        busyStates << isBusy;
+        // A second export asked for meanwhile is refused.
+        if (isBusy)
+            nested = _app->writeImageToFile(path(QStringLiteral("second.png")), FormatPNG, 90);
+    });
+    QCOMPARE(_app->writeImageToFile(target, FormatPNG, 90), target);
+    QCOMPARE(busyStates, (QList<bool>{true, false}));
+    QVERIFY(nested.isEmpty());
+    QVERIFY(!QFile::exists(path(QStringLiteral("second.png"))));
+    QCOMPARE(QImage(target).pixel(30, 20), QColor(Qt::blue).rgb());
 
-void TestAppController::postMaskLookup()
-{
-    QFETCH(QString, frame);
-    QFETCH(QString, expected);
-    QCOMPARE(AppController::_postMaskPathForPath(frame), expected);
+    QImage frame(60, 40, QImage::Format_ARGB32);
+    frame.fill(QColor(200, 10, 10));
+    _app->previewView()->setBorderImage(frame);
+    QCOMPARE(_app->writeImageToFile(target, FormatPNG, 90), target);
+    QCOMPARE(QImage(target).pixel(30, 20), qRgb(200, 10, 10));
 
-    // Only a file that is there counts.
-    QImage mask(8, 8, QImage::Format_ARGB32);
-    mask.fill(Qt::black);
-    QVERIFY(mask.save(path(QStringLiteral("Heart_postmask.png"))));
-    QVERIFY(!AppController::_postMaskImageForPath(path(QStringLiteral("Heart.png"))).isNull());
-    QVERIFY(AppController::_postMaskImageForPath(path(QStringLiteral("Star.png"))).isNull());
+    // Without a photo nothing is written.
+    _app->closeImage();
+    QVERIFY(_app->writeTmpFile().isEmpty());
 }
 
 void TestAppController::colourTurnsTransparencyOff()
@@ -390,8 +395,11 @@ void TestAppController::staleChangesEmptySizeDisplay()
     QFETCH(QString, change);
     open(QStringLiteral("one.png"));
     PreviewView* preview = _app->previewView();
-    const QString written = preview->writeTmpFile();
+    const FramedPhoto before = preview->framedPhoto();
+    const ExportRenderer::Options options = _app->exportOptions();
+    const QString written = _app->writeTmpFile();
     QVERIFY(!written.isEmpty());
+    QVERIFY(_app->exportRenderer().isValidCacheAtPath(written, before, options));
     _app->updateFilesizeForFile(written);
     QVERIFY(!_app->outputPanel()->filesizeField()->text().isEmpty());
     QVERIFY(_app->outputPanel()->filesizeField()->text() != QStringLiteral("-"));
@@ -420,7 +428,8 @@ void TestAppController::staleChangesEmptySizeDisplay()
         open(QStringLiteral("two.png"));
 
     QCOMPARE(panel->filesizeField()->text(), QString());
-    QVERIFY(!preview->exportRenderer().isValidCacheAtPath(written));
+    // The written-file flag went down, even for the document and options it was written from.
+    QVERIFY(!_app->exportRenderer().isValidCacheAtPath(written, before, options));
 }
 
 void TestAppController::qualityControlsFollowModel()
@@ -455,7 +464,7 @@ void TestAppController::qualityControlsFollowModel()
 void TestAppController::quittingRemovesTemporaryFiles()
 {
     open(QStringLiteral("one.png"));
-    const QString written = _app->previewView()->writeTmpFile();
+    const QString written = _app->writeTmpFile();
     QVERIFY(QFile::exists(written));
     const QString folder = QFileInfo(written).absolutePath();
     QVERIFY(!folder.startsWith(_dir.path()));

@@ -1,8 +1,7 @@
-#include "app/OutputSettings.h"
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
-#include "output/ExportRenderer.h"
+#include "output/OutputSettings.h"
 
 #include <QMimeData>
 #include <QMouseEvent>
@@ -54,12 +53,10 @@ private slots:
     void dropsOnlyFromOtherApplications();
     void dropAndDoubleClickAreHandedOn();
     void autoRotateChangeRebuildsOverlay();
-    void exportWritesFullResolution();
 
 private:
     QTemporaryDir _dir;
     std::unique_ptr<UserDefaults> _defaults;
-    std::unique_ptr<OutputSettings> _settings;
     std::unique_ptr<PreviewView> _view;
     void makeView(QSize fit);
 };
@@ -67,7 +64,6 @@ private:
 void TestPreviewView::cleanup()
 {
     _view.reset();
-    _settings.reset();
     _defaults.reset();
 }
 
@@ -75,8 +71,7 @@ void TestPreviewView::makeView(QSize fit)
 {
     _defaults = std::make_unique<UserDefaults>(_dir.filePath(QStringLiteral("prefs.plist")));
     _defaults->registerDefaults(OutputSettings::factoryDefaults());
-    _settings = std::make_unique<OutputSettings>(*_defaults);
-    _view = std::make_unique<PreviewView>(*_defaults, *_settings);
+    _view = std::make_unique<PreviewView>(*_defaults);
     _view->setContentsMargins(0, 0, 0, 0);
     _view->setMinimumSize(1, 1);
     _view->resize(fit);
@@ -179,7 +174,7 @@ void TestPreviewView::refitScalesTranslation()
     drag(_view.get(), QPointF(100, 75), QPointF(130, 75));
     QCOMPARE(_view->translation(), QPointF(30, 0));
     // 30 points of a 200-wide reduction of an 800-wide photo: 120 pixels at full size.
-    QCOMPARE(_view->exportRenderer().fullResolutionOffset(), QPointF(120, 0));
+    QCOMPARE(_view->framedPhoto().offset, QPointF(120, 0));
 
     _view->resize(400, 300);
     QVERIFY(_view->isFitPending());
@@ -187,7 +182,7 @@ void TestPreviewView::refitScalesTranslation()
     QCOMPARE(_view->reducedImage().width(), 400);
     QCOMPARE(_view->translation(), QPointF(60, 0));
     // The same place relative to the photo at full size.
-    QCOMPARE(_view->exportRenderer().fullResolutionOffset(), QPointF(120, 0));
+    QCOMPARE(_view->framedPhoto().offset, QPointF(120, 0));
     // Shown 60 points right of its unshifted place: photo column 0 at view column 60.
     const QImage shown = _view->image().convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(qAlpha(shown.pixel(59, 150)), 0);
@@ -282,36 +277,6 @@ void TestPreviewView::autoRotateChangeRebuildsOverlay()
     // Stretched as it is: the left half is red.
     QCOMPARE(shown.pixel(5, 35), qRgb(255, 0, 0));
     QCOMPARE(shown.pixel(70, 5), qRgb(0, 255, 0));
-}
-
-void TestPreviewView::exportWritesFullResolution()
-{
-    makeView(QSize(100, 75));
-    _view->setImage(coordinatePhoto(400, 300));
-    _view->setDocumentNameProvider([] { return QStringLiteral("Beach"); });
-    QSignalSpy busy(_view.get(), &PreviewView::busyChanged);
-    // A second export asked for meanwhile is refused.
-    const QString second = _dir.filePath(QStringLiteral("second.png"));
-    QString nested = QStringLiteral("not asked");
-    connect(_view.get(), &PreviewView::busyChanged, this, [&](bool isBusy) {
-        if (isBusy)
-            nested = _view->writeImageToFile(second, FormatPNG, 90, false);
-    });
-    const QString target = _dir.filePath(QStringLiteral("out.png"));
-    QCOMPARE(_view->writeImageToFile(target, FormatPNG, 90, false), target);
-    QVERIFY(!_view->isBusy());
-    QCOMPARE(busy.count(), 2);
-    QCOMPARE(busy.at(0).at(0).toBool(), true);
-    QCOMPARE(busy.at(1).at(0).toBool(), false);
-    QVERIFY(nested.isEmpty());
-    QVERIFY(!QFile::exists(second));
-    const QImage back(target);
-    QCOMPARE(back.size(), QSize(400, 300));
-    QCOMPARE(back.pixel(123, 45) & 0xffffff, coordinatePhoto(400, 300).pixel(123, 45) & 0xffffff);
-
-    // Without a photo nothing is written.
-    _view->setImage(QImage());
-    QVERIFY(_view->writeTmpFile().isEmpty());
 }
 
 QTEST_MAIN(TestPreviewView)

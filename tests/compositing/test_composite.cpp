@@ -1,5 +1,6 @@
 #include "PixelReference.h"
 #include "compositing/BorderCompositor.h"
+#include "compositing/FramedPhoto.h"
 #include "compositing/ImageProcessor.h"
 #include "compositing/ImageStretcher.h"
 
@@ -7,6 +8,19 @@ using namespace BorderCompositor;
 using namespace PixelReference;
 
 namespace {
+
+FramedPhoto framed(const QImage& photo, const QImage& frame, const QImage& postMask,
+                   const std::optional<QColor>& color, QPointF offset = {}, bool autoRotate = true)
+{
+    FramedPhoto f;
+    f.photo = photo;
+    f.frame = frame;
+    f.postMask = postMask;
+    f.color = color;
+    f.offset = offset;
+    f.autoRotate = autoRotate;
+    return f;
+}
 
 const QImage::Format RGB = QImage::Format_RGB32;
 const QImage::Format ARGB = QImage::Format_ARGB32;
@@ -145,11 +159,11 @@ private slots:
             expectedFrameOverlay(FrameKind(kind), frame, color, turn), destinationOut,
             usesPostMask ? (turn ? turned(postMask, true) : postMask) : QImage(), color);
 
-        COMPARE_PIXELS(compositeFullResolution(photo, frame, postMask, color, offset, true, 1),
+        COMPARE_PIXELS(compositeFullResolution(framed(photo, frame, postMask, color, offset), 1),
                        expected);
         OverlayCache cache;
-        COMPARE_PIXELS(compositePreview(photo, photo.size(), frame, postMask, color, offset, true,
-                                        cache, photo.size()),
+        COMPARE_PIXELS(compositePreview(framed(photo, frame, postMask, color), photo, offset, cache,
+                                        photo.size()),
                        expected);
     }
 
@@ -192,9 +206,9 @@ private slots:
         const QImage reduced = ImageProcessor::scaleImageToFit(photo, QSize(400, 400));
         QCOMPARE(reduced.size(), QSize(400, 400));
         OverlayCache cache;
-        const QImage preview = compositePreview(reduced, photo.size(), frame, QImage(), Qt::red, {},
-                                                true, cache, QSize(400, 400));
-        const QImage full = compositeFullResolution(photo, frame, QImage(), Qt::red, {}, true);
+        const FramedPhoto document = framed(photo, frame, QImage(), Qt::red);
+        const QImage preview = compositePreview(document, reduced, {}, cache, QSize(400, 400));
+        const QImage full = compositeFullResolution(document);
         QCOMPARE(premultipliedAt(preview, 20, 380), qRgb(255, 0, 0));
         QCOMPARE(premultipliedAt(preview, 20, 20), qRgb(0, 0, 255));
         QCOMPARE(premultipliedAt(full, 50, 950), qRgb(255, 0, 0));
@@ -208,6 +222,7 @@ private slots:
         // may reuse the view-size overlay. The photo is 1001 x 1000, its reduced copy square:
         // the full photo decides the turn, as it does in the export.
         const QImage photo = randomImage(40, 40, RGB, 51);
+        const QImage full(1001, 1000, RGB); // only its size counts
         const QImage frame = frameMask(200, 300);
         const QImage postMask = randomImage(200, 300, ARGB, 52);
         const std::tuple<QColor, QPointF, bool, bool> steps[] = {{Qt::white, {}, true, true},
@@ -218,8 +233,8 @@ private slots:
         qint64 key = 0;
         for (const auto& [color, offset, autoRotate, rebuilds] : steps) {
             auto redraw = [&](OverlayCache& c) {
-                return compositePreview(photo, QSize(1001, 1000), frame, postMask, color, offset,
-                                        autoRotate, c, QSize(60, 40));
+                return compositePreview(framed(full, frame, postMask, color, {}, autoRotate), photo,
+                                        offset, c, QSize(60, 40));
             };
             const QImage shown = redraw(cache);
             OverlayCache fresh;
@@ -242,26 +257,26 @@ private slots:
         for (const QImage& frame : {makeFrame(GrayMask, 37, 23), makeFrame(AlphaFrame, 500, 700),
                                     makeFrame(RgbMask, 331, 517)}) {
             auto render = [&](int bands) {
-                return compositeFullResolution(photo, frame, postMask, QColor(Qt::cyan),
-                                               QPointF(13.4, -7.6), true, bands);
+                return compositeFullResolution(
+                    framed(photo, frame, postMask, QColor(Qt::cyan), QPointF(13.4, -7.6)), bands);
             };
             const QImage one = render(1);
             for (int bands : {2, 3, 0})
                 QVERIFY(render(bands) == one);
             OverlayCache cache;
-            COMPARE_PIXELS(compositePreview(photo, photo.size(), frame, postMask, QColor(Qt::cyan),
-                                            QPointF(13.4, -7.6), true, cache, QSize(800, 800)),
+            COMPARE_PIXELS(compositePreview(framed(photo, frame, postMask, QColor(Qt::cyan)), photo,
+                                            QPointF(13.4, -7.6), cache, QSize(800, 800)),
                            one);
         }
     }
 
     void offsets()
     {
-        QCOMPARE(previewOffset(QPointF(30, 0), QPointF(15, 5), QPointF(10, 2)), QPointF(35, 3));
-        QCOMPARE(fullResolutionOffset(QPointF(20, -10), 3000, 600), QPointF(100, -50));
+        QCOMPARE(scaledOffset(QPointF(20, -10), 600, 3000), QPointF(100, -50));
+        QCOMPARE(scaledOffset(QPointF(100, -50), 3000, 600), QPointF(20, -10));
         // One ratio, from the widths, for both axes.
-        QCOMPARE(fullResolutionOffset(QPointF(3, 3), 1000, 500), QPointF(6, 6));
-        QCOMPARE(fullResolutionOffset(QPointF(7, 8), 1000, 0), QPointF(7, 8));
+        QCOMPARE(scaledOffset(QPointF(3, 3), 500, 1000), QPointF(6, 6));
+        QCOMPARE(scaledOffset(QPointF(7, 8), 0, 1000), QPointF(7, 8));
         QCOMPARE(canvasOffset(QPointF(20, -10)), QPoint(20, 10));
         QCOMPARE(canvasOffset(QPointF(2.6, 0.4)), QPoint(3, 0));
         QCOMPARE(canvasOffset(QPointF(1e300, -1e300)), QPoint(1 << 30, 1 << 30));
@@ -366,8 +381,8 @@ private slots:
         QFETCH(QImage, expected);
         OverlayCache cache;
         for (const QImage& out :
-             {compositeFullResolution(photo, frame, postMask, color, offset, true),
-              compositePreview(photo, photo.size(), frame, postMask, color, offset, true, cache,
+             {compositeFullResolution(framed(photo, frame, postMask, color, offset)),
+              compositePreview(framed(photo, frame, postMask, color), photo, offset, cache,
                                QSize(400, 300))}) {
             QCOMPARE(out.size(), photo.size());
             if (!expected.isNull())
@@ -381,7 +396,7 @@ private slots:
         QImage strip(30000, 20, RGB);
         strip.fill(qRgb(9, 9, 9));
         const QImage out = compositeFullResolution(
-            strip, frameMask(150, 100), randomImage(40, 40, ARGB, 105), Qt::white, {}, true);
+            framed(strip, frameMask(150, 100), randomImage(40, 40, ARGB, 105), Qt::white));
         QCOMPARE(out.size(), strip.size());
         QCOMPARE(premultipliedAt(out, 0, 10), qRgb(255, 255, 255));
         QCOMPARE(premultipliedAt(out, 29999, 10), qRgb(255, 255, 255));

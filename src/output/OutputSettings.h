@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/DefaultsKeys.h"
+#include "output/FileFormat.h"
 
 #include <QObject>
 #include <QVariantMap>

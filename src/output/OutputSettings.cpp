@@ -23,8 +23,7 @@ OutputSettings::OutputSettings(UserDefaults& defaults, QObject* parent)
 
 int OutputSettings::fileFormat() const
 {
-    const int f = _defaults.integerForKey(DefFileFormat);
-    return (f == FormatPNG || f == FormatTIFF) ? f : FormatJPEG;
+    return fileFormatForCode(_defaults.integerForKey(DefFileFormat));
 }
 
 int OutputSettings::jpegQuality() const

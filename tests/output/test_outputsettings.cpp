@@ -1,4 +1,4 @@
-#include "app/OutputSettings.h"
+#include "output/OutputSettings.h"
 #include "foundation/PropertyList.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"

@@ -1,0 +1,87 @@
+#include "CommandTable.h"
+
+#include "app/AppController.h"
+
+#include <QStringList>
+
+namespace CommandTable {
+
+namespace {
+
+using K = QKeySequence;
+constexpr auto None = QKeySequence::UnknownKey;
+
+} // namespace
+
+const std::vector<Command>& commands()
+{
+    // QT_TRANSLATE_NOOP marks the texts; MainInterface translates them in this context.
+    static const std::vector<Command> table = {
+        {"open", QT_TRANSLATE_NOOP("CommandTable", "&Open..."), K::Open, K(), "openToolbarItem",
+         nullptr, QT_TRANSLATE_NOOP("CommandTable", "Open image"), &AppController::openDocument,
+         Rule::Always, "File", false},
+        {"save", QT_TRANSLATE_NOOP("CommandTable", "&Save As..."), K::Save,
+         K(Qt::CTRL | Qt::SHIFT | Qt::Key_S), "saveToolbarItem", nullptr,
+         QT_TRANSLATE_NOOP("CommandTable", "Save image"), &AppController::saveDocumentAs,
+         Rule::NeedsPhoto, "File", false},
+        {"close", QT_TRANSLATE_NOOP("CommandTable", "C&lose Image"), K::Close, K(),
+         "clearToolbarItem", nullptr, QT_TRANSLATE_NOOP("CommandTable", "Clear image"),
+         &AppController::closeImage, Rule::NeedsPhoto, "File", false},
+        {"quit", QT_TRANSLATE_NOOP("CommandTable", "&Quit"), K::Quit, K(Qt::CTRL | Qt::Key_Q),
+         nullptr, nullptr, nullptr, &AppController::quit, Rule::Always, "File", true},
+        {"copy", QT_TRANSLATE_NOOP("CommandTable", "&Copy"), K::Copy, K(), "copyToolbarItem",
+         nullptr, QT_TRANSLATE_NOOP("CommandTable", "Copy image to clipboard"),
+         &AppController::copy, Rule::NeedsPhoto, "Edit", false},
+        // The menu's flip works without a photo too (it flips the chosen frame); the
+        // toolbar's waits for one.
+        {"flipFrame", QT_TRANSLATE_NOOP("CommandTable", "&Flip Frame Horizontally"), None,
+         K(Qt::CTRL | Qt::Key_F), nullptr, nullptr, nullptr, &AppController::flipHorizontal,
+         Rule::Always, "Edit", true},
+        {"preferences", QT_TRANSLATE_NOOP("CommandTable", "&Preferences..."), K::Preferences,
+         K(Qt::CTRL | Qt::Key_Comma), "preferencesToolbarItem", nullptr,
+         QT_TRANSLATE_NOOP("CommandTable", "Preferences"), &AppController::showPreferencePanel,
+         Rule::Always, "Edit", false},
+        {"colors", QT_TRANSLATE_NOOP("CommandTable", "Show &Colours"), None,
+         K(Qt::CTRL | Qt::SHIFT | Qt::Key_C), "colorsToolbarItem", nullptr,
+         QT_TRANSLATE_NOOP("CommandTable", "Show the colour dialog"),
+         &AppController::showColorPanel, Rule::NeedsPhoto, "View", false},
+        {"showFrames", QT_TRANSLATE_NOOP("CommandTable", "Show &Frames"), None, K(), nullptr,
+         nullptr, nullptr, &AppController::toggleDrawer, Rule::Always, "View", false},
+        {"zoom", QT_TRANSLATE_NOOP("CommandTable", "&Zoom"), None, K(), nullptr, nullptr,
+         nullptr, &AppController::zoom, Rule::Always, "View", true},
+        {"flipH", QT_TRANSLATE_NOOP("CommandTable", "&Flip Frame Horizontally"), None, K(),
+         "flipHToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Flip H"),
+         QT_TRANSLATE_NOOP("CommandTable", "Flip Border Horizontally"),
+         &AppController::flipHorizontal, Rule::NeedsPhoto, nullptr, false},
+    };
+    return table;
+}
+
+const Command* command(const QString& identifier)
+{
+    for (const Command& c : commands()) {
+        if (identifier == QLatin1String(c.identifier))
+            return &c;
+    }
+    return nullptr;
+}
+
+QStringList defaultToolbarItems()
+{
+    return {QStringLiteral("open"),   QStringLiteral("save"),
+            QStringLiteral("copy"),   QStringLiteral("close"),
+            QStringLiteral("colors"), QStringLiteral("flipH"),
+            QLatin1String(kFlexibleSpace), QStringLiteral("preferences")};
+}
+
+const std::vector<Menu>& menus()
+{
+    static const std::vector<Menu> list = {
+        {"File", QT_TRANSLATE_NOOP("CommandTable", "&File")},
+        {"Edit", QT_TRANSLATE_NOOP("CommandTable", "&Edit")},
+        {"View", QT_TRANSLATE_NOOP("CommandTable", "&View")},
+    };
+    return list;
+}
+
+} // namespace CommandTable

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QKeySequence>
+#include <QString>
+
+#include <vector>
+
+class AppController;
+
+// Every command of the window in one table: the menus, the toolbar and the validation all
+// read it, so a command cannot be enabled in one place and missing from another.
+namespace CommandTable {
+
+// When a command can run (and none can while the document is busy).
+enum class Rule {
+    Always,     // no photo needed
+    NeedsPhoto, // a photo is open
+};
+
+struct Command {
+    const char* identifier; // also the action's object name
+    const char* text;       // menu text, translated in the "CommandTable" context
+    QKeySequence::StandardKey standardKey; // QKeySequence::UnknownKey: none
+    QKeySequence fallbackKey; // when the platform has no standard key, or besides it
+    const char* icon;         // toolbar image under resources/toolbar, or nullptr
+    const char* iconText;     // toolbar label when it differs from the text, or nullptr
+    const char* toolTip;      // or nullptr
+    void (AppController::*slot)();
+    Rule rule;
+    const char* menu;     // "File", "Edit", "View", or nullptr: toolbar only
+    bool separatorBefore; // in its menu
+};
+
+const std::vector<Command>& commands();
+const Command* command(const QString& identifier);
+
+// The toolbar: command identifiers in order, kFlexibleSpace between the groups.
+inline constexpr const char* kFlexibleSpace = "flexibleSpace";
+QStringList defaultToolbarItems();
+
+// The menus in the menu bar's order, with their titles.
+struct Menu {
+    const char* name;  // as Command::menu names it
+    const char* title; // translated in the "CommandTable" context
+};
+const std::vector<Menu>& menus();
+
+} // namespace CommandTable

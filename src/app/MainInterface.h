@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class AppController;
+class OutputPanel;
+class OutputSettings;
+class PreviewView;
+class QAction;
+class QColorDialog;
+class QDockWidget;
+class QToolBar;
+class ThumbnailController;
+class UserDefaults;
+class ZTWindow;
+
+// The window as the user sees it: the main window with the preview and the output controls,
+// the frame panel, the colour dialog, and the actions, menus and toolbar made from the
+// command table. It lays things out and enables commands; what the commands do is the
+// application controller's.
+class MainInterface : public QObject {
+    Q_OBJECT
+public:
+    MainInterface(UserDefaults& defaults, OutputSettings& settings, AppController& controller);
+    ~MainInterface() override;
+
+    ZTWindow* mainWindow() const { return _mainWindow; }
+    PreviewView* previewView() const { return _previewView; }
+    OutputPanel* outputPanel() const { return _outputPanel; }
+    ThumbnailController* thumbnailController() const { return _thumbnailController; }
+    QDockWidget* drawer() const { return _drawer; }
+    QColorDialog* colorPanel() const { return _colorPanel; }
+    QToolBar* toolBar() const { return _toolBar; }
+    // The action of a command of the table, by identifier; null for an unknown one.
+    QAction* action(const QString& identifier) const { return _actions.value(identifier); }
+
+    // Each command enabled by its rule: while busy none, without a photo only those that
+    // need none.
+    void validateCommands(bool hasPhoto, bool busy);
+
+    // The window's place and size, kept in the defaults across runs.
+    void restoreGeometry();
+    void saveGeometry();
+
+private:
+    void buildWindow(AppController& controller);
+    void buildActions(AppController& controller);
+    void buildToolbar();
+
+    UserDefaults& _defaults;
+    OutputSettings& _settings;
+    QPointer<ZTWindow> _mainWindow;
+    PreviewView* _previewView = nullptr;
+    OutputPanel* _outputPanel = nullptr;
+    ThumbnailController* _thumbnailController = nullptr;
+    QDockWidget* _drawer = nullptr;
+    QColorDialog* _colorPanel = nullptr;
+    QToolBar* _toolBar = nullptr;
+    QHash<QString, QAction*> _actions;
+};

@@ -1,0 +1,220 @@
+#include "ExportRenderer.h"
+
+#include "compositing/BorderCompositor.h"
+#include "output/ImageMetadata.h"
+#include "output/ImageWriter.h"
+#include "output/TmpFilePath.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutexLocker>
+
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    qint64 modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+std::optional<FileStamp> stampOf(const QString& path)
+{
+    struct stat st;
+    const QByteArray native = QFile::encodeName(path);
+    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::access(native.constData(), R_OK) != 0)
+        return std::nullopt;
+    return FileStamp{st.st_dev, st.st_ino, st.st_size,
+                     qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+void setError(QString* error, const QString& message)
+{
+    if (error)
+        *error = message;
+}
+
+} // namespace
+
+// The file written last and everything that went into it.
+struct ExportRenderer::Written {
+    QString path;
+    FramedPhoto::CompositeKey composite;
+    const ImageMetadata* metadata = nullptr; // identity only, never read
+    FileFormat format = FormatJPEG;
+    int quality = 0;
+    int limitKB = 0;
+    bool preserveMetadata = false;
+    quint64 writeEpoch = 0;
+    FileStamp stamp;
+};
+
+ExportRenderer::ExportRenderer() = default;
+
+ExportRenderer::~ExportRenderer() = default;
+
+void ExportRenderer::setAttemptLog(std::function<void(int, qint64)> log)
+{
+    QMutexLocker lock(&_mutex);
+    _attemptLog = std::move(log);
+}
+
+void ExportRenderer::setRenderThreads(int threads)
+{
+    QMutexLocker lock(&_mutex);
+    _renderThreads = qMax(0, threads);
+}
+
+QImage ExportRenderer::renderComposite(const FramedPhoto& framed)
+{
+    if (!framed.hasPhoto())
+        return QImage();
+    const FramedPhoto::CompositeKey key = framed.compositeKey();
+    int threads = 0;
+    {
+        QMutexLocker lock(&_mutex);
+        if (!_fullResolutionCache.isNull() && _renderedKey == key)
+            return _fullResolutionCache;
+        // The old render goes first, so that two full-size pictures are never held at once.
+        _fullResolutionCache = QImage();
+        threads = _renderThreads;
+    }
+    const QImage image = BorderCompositor::compositeFullResolution(framed, threads);
+    QMutexLocker lock(&_mutex);
+    _fullResolutionCache = image;
+    _renderedKey = key;
+    return image;
+}
+
+QImage ExportRenderer::fullResolutionImage(const FramedPhoto& framed)
+{
+    QMutexLocker render(&_renderMutex);
+    return renderComposite(framed);
+}
+
+void ExportRenderer::discardRender()
+{
+    QMutexLocker lock(&_mutex);
+    _fullResolutionCache = QImage();
+}
+
+void ExportRenderer::clearCache()
+{
+    QMutexLocker lock(&_mutex);
+    ++_writeEpoch;
+    _written.reset();
+}
+
+bool ExportRenderer::writtenMatchesLocked(const QString& path, const FramedPhoto& framed,
+                                          const Options& options) const
+{
+    if (!_written || _written->writeEpoch != _writeEpoch || _written->path != path)
+        return false;
+    const Written& w = *_written;
+    const FileFormat format = fileFormatForCode(options.format);
+    if (w.format != format || !(w.composite == framed.compositeKey()))
+        return false;
+    if (format == FormatJPEG && (w.quality != options.quality || w.limitKB != options.limitKB))
+        return false;
+    if (format != FormatPNG && (w.preserveMetadata != options.preserveMetadata ||
+                                w.metadata != framed.metadata.get()))
+        return false;
+    // The file must still be the one we wrote: not removed, replaced or rewritten since.
+    const std::optional<FileStamp> now = stampOf(path);
+    return now && *now == w.stamp;
+}
+
+bool ExportRenderer::isValidCacheAtPath(const QString& path, const FramedPhoto& framed,
+                                        const Options& options) const
+{
+    QMutexLocker lock(&_mutex);
+    return writtenMatchesLocked(path, framed, options);
+}
+
+ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
+                                                  const Options& options) const
+{
+    ImageWriter::Options writer;
+    writer.format = fileFormatForCode(options.format);
+    writer.quality = options.quality;
+    writer.limitKB = writer.format == FormatJPEG ? qMax(0, options.limitKB) : 0;
+    {
+        QMutexLocker lock(&_mutex);
+        writer.attemptLog = _attemptLog;
+    }
+    if (const ImageMetadata* metadata = framed.metadata.get()) {
+        // The colour profile belongs to the pixels, so it goes along whatever the choice.
+        writer.iccProfile = metadata->iccProfile();
+        if (options.preserveMetadata && writer.format != FormatPNG && !metadata->isEmpty())
+            writer.metadata = metadata;
+    }
+    return writer;
+}
+
+QByteArray ExportRenderer::encodeImage(const FramedPhoto& framed, const Options& options,
+                                       QString* error)
+{
+    QMutexLocker render(&_renderMutex);
+    const QImage image = renderComposite(framed);
+    if (image.isNull()) {
+        setError(error, QStringLiteral("There is no photo to write."));
+        return QByteArray();
+    }
+    return ImageWriter::encode(image, writerOptions(framed, options), error);
+}
+
+QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QString& name,
+                                         const Options& options, QString* error)
+{
+    // Files have no hidden-extension attribute here; the choice is taken and changes nothing.
+    QMutexLocker render(&_renderMutex);
+    if (!framed.hasPhoto()) {
+        setError(error, QStringLiteral("There is no photo to write."));
+        return QString();
+    }
+    const QString path = TmpFilePath::tmpPathForFormat(name, options.format);
+    if (path.isEmpty()) {
+        setError(error, QStringLiteral("No private temporary folder could be made in %1.")
+                            .arg(QDir::tempPath()));
+        return QString();
+    }
+    quint64 epoch = 0;
+    {
+        QMutexLocker lock(&_mutex);
+        if (writtenMatchesLocked(path, framed, options))
+            return path;
+        epoch = _writeEpoch;
+    }
+
+    const QImage image = renderComposite(framed);
+    if (image.isNull()) {
+        setError(error, QStringLiteral("The framed photo could not be rendered."));
+        return QString();
+    }
+    if (!ImageWriter::writeImage(image, path, writerOptions(framed, options), error))
+        return QString();
+
+    const std::optional<FileStamp> stamp = stampOf(path);
+    QMutexLocker lock(&_mutex);
+    // A clearCache() while we were writing makes this file stale at once.
+    if (stamp && epoch == _writeEpoch) {
+        _written = std::make_unique<Written>(
+            Written{path, framed.compositeKey(), framed.metadata.get(),
+                    fileFormatForCode(options.format), options.quality,
+                    qMax(0, options.limitKB), options.preserveMetadata, epoch, *stamp});
+    } else {
+        _written.reset();
+    }
+    return path;
+}
+
+void ExportRenderer::removeTmpFiles()
+{
+    TmpFilePath::removeTmpFiles();
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "compositing/FramedPhoto.h"
+#include "output/FileFormat.h"
+#include "output/ImageWriter.h"
+
+#include <QImage>
+#include <QMutex>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// The full-resolution side of the document: renders a snapshot of the framed photo at full
+// size once, writes it in the chosen format and remembers the file it wrote last, so that
+// repeated requests (hovering over the proxy icon, copy after drag-out) get that file back
+// without rendering or encoding again.
+//
+// The remembered file is tied to its path and to everything that went into it: a request
+// for another path, format or document writes again. A file we did not write (an old file
+// at a path the user chose) is never taken for the result.
+//
+// No GUI objects: every member may be called from any thread, so the window can run the
+// long full-resolution work on a worker thread while the user goes on editing; each call
+// works on the snapshot it was handed.
+class ExportRenderer {
+public:
+    // How the file is written.
+    struct Options {
+        int format = FormatJPEG; // read by fileFormatForCode
+        int quality = 90;        // JPEG only
+        int limitKB = 0;         // JPEG only; 0: no limit
+        bool preserveMetadata = false; // EXIF/IPTC/XMP into JPEG and TIFF; the colour
+                                       // profile is kept in every format
+        bool hideExtension = false;    // no Linux equivalent: kept, changes nothing
+    };
+
+    ExportRenderer();
+    ~ExportRenderer();
+    ExportRenderer(const ExportRenderer&) = delete;
+    ExportRenderer& operator=(const ExportRenderer&) = delete;
+
+    // Told each JPEG attempt of the file-size search (quality, bytes).
+    void setAttemptLog(std::function<void(int quality, qint64 bytes)> log);
+    // Threads the full-resolution render may use; 0 (the default) = one per core.
+    void setRenderThreads(int threads);
+
+    // The document's composite at full size, rendered on first demand and kept for as long
+    // as the same document is asked for. Null without a photo.
+    QImage fullResolutionImage(const FramedPhoto& framed);
+    // Lets go of the kept render (the document's photo was replaced or closed).
+    void discardRender();
+
+    // Forgets the remembered file (the written-file flag goes false). Called on every redraw
+    // of the preview and every change of the output settings.
+    void clearCache();
+    // True when the file written last is at this path, holds this document written with
+    // these options, and has not been replaced since.
+    bool isValidCacheAtPath(const QString& path, const FramedPhoto& framed,
+                            const Options& options) const;
+
+    // Writes the composite to the temporary path of name (an absolute name is used as it
+    // stands). Gives the path written, or the remembered file's path when it is still
+    // current, or an empty string on failure (a failed write leaves any old file at the
+    // path whole).
+    QString writeImageToFile(const FramedPhoto& framed, const QString& name,
+                             const Options& options, QString* error = nullptr);
+
+    // The composite encoded in memory as writeImageToFile would write it (file-size search,
+    // metadata and colour profile included); empty on failure or when no JPEG quality fits
+    // the limit. For callers that place the file themselves.
+    QByteArray encodeImage(const FramedPhoto& framed, const Options& options,
+                           QString* error = nullptr);
+
+    // Removes the process's temporary folder (at quit).
+    static void removeTmpFiles();
+
+private:
+    struct Written;
+    bool writtenMatchesLocked(const QString& path, const FramedPhoto& framed,
+                              const Options& options) const;
+    // Needs _renderMutex held.
+    QImage renderComposite(const FramedPhoto& framed);
+    ImageWriter::Options writerOptions(const FramedPhoto& framed, const Options& options) const;
+
+    mutable QMutex _mutex; // guards every field below
+    QMutex _renderMutex;   // one full-resolution render or write at a time
+    std::function<void(int, qint64)> _attemptLog;
+    int _renderThreads = 0;
+    QImage _fullResolutionCache;
+    FramedPhoto::CompositeKey _renderedKey;
+    quint64 _writeEpoch = 0;           // bumped by clearCache()
+    std::unique_ptr<Written> _written; // the file written last, or none
+};

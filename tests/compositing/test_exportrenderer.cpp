@@ -1,0 +1,362 @@
+#include "compositing/BorderCompositor.h"
+#include "compositing/ExportRenderer.h"
+#include "compositing/FramedPhoto.h"
+#include "output/ImageMetadata.h"
+#include "output/TestFiles.h"
+#include "output/TmpFilePath.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+ino_t inodeOf(const QString& path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A frame with an opaque band round a transparent window.
+QImage alphaFrame(int w, int h)
+{
+    QImage frame(w, h, QImage::Format_ARGB32);
+    frame.fill(qRgba(10, 20, 30, 255));
+    for (int y = 3; y < h - 3; ++y)
+        for (int x = 3; x < w - 3; ++x)
+            frame.setPixel(x, y, qRgba(0, 0, 0, 0));
+    return frame;
+}
+
+// A gray mask frame, bright along its left and right edges.
+QImage grayMask(int w, int h)
+{
+    QImage mask(w, h, QImage::Format_Grayscale8);
+    mask.fill(0);
+    for (int y = 0; y < h; ++y)
+        for (int x : {0, 1, 2, 3, w - 4, w - 3, w - 2, w - 1})
+            mask.setPixel(x, y, qRgb(255, 255, 255));
+    return mask;
+}
+
+using Options = ExportRenderer::Options;
+using Change = std::function<void(FramedPhoto&, Options&, ExportRenderer&, const QString&)>;
+
+Options withFormat(int format, int quality = 90)
+{
+    Options options;
+    options.format = format;
+    options.quality = quality;
+    return options;
+}
+
+} // namespace
+
+class TestExportRenderer : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir _tmp;
+    QTemporaryDir _out;
+    const QImage _photo = gradientPhoto(64, 48);
+
+    // A photo with an alpha frame and the default white colour, moved 8 right and 4 up.
+    FramedPhoto document() const
+    {
+        FramedPhoto framed;
+        framed.photo = _photo;
+        framed.frame = alphaFrame(32, 24);
+        framed.offset = QPointF(8, 4);
+        return framed;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(_tmp.isValid() && _out.isValid());
+        qputenv("TMPDIR", QFile::encodeName(_tmp.path()));
+        QCoreApplication::setApplicationName(QStringLiteral("Velluma"));
+    }
+
+    void cleanup() { TmpFilePath::removeTmpFiles(); }
+
+    void noPhoto()
+    {
+        ExportRenderer r;
+        const FramedPhoto none;
+        QVERIFY(r.fullResolutionImage(none).isNull());
+        QVERIFY(r.writeImageToFile(none, QStringLiteral("Beach"), Options()).isEmpty());
+        QString error;
+        QVERIFY(r.writeImageToFile(none, _out.path() + "/none.jpg", Options(), &error).isEmpty());
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!QFileInfo::exists(_out.path() + "/none.jpg"));
+        QVERIFY(r.encodeImage(none, Options()).isEmpty());
+    }
+
+    // The render is the compositor's, fed with every part of the document.
+    void compositeUsesEveryInput_data()
+    {
+        QTest::addColumn<QImage>("border");
+        QTest::addColumn<bool>("transparent");
+        QTest::addColumn<bool>("autoRotate");
+        QTest::addColumn<bool>("withPostMask");
+        QTest::newRow("no frame") << QImage() << false << true << false;
+        QTest::newRow("alpha frame, white") << alphaFrame(20, 30) << false << true << false;
+        QTest::newRow("mask frame, transparent") << grayMask(20, 30) << true << true << false;
+        QTest::newRow("mask frame, no turning") << grayMask(20, 30) << false << false << true;
+        QTest::newRow("alpha frame, post mask") << alphaFrame(20, 30) << false << true << true;
+    }
+    void compositeUsesEveryInput()
+    {
+        QFETCH(QImage, border);
+        QFETCH(bool, transparent);
+        QFETCH(bool, autoRotate);
+        QFETCH(bool, withPostMask);
+        FramedPhoto framed;
+        framed.photo = gradientPhoto(60, 40);
+        framed.frame = border;
+        framed.postMask = withPostMask ? alphaFrame(20, 30) : QImage();
+        if (transparent)
+            framed.color = std::nullopt;
+        else
+            framed.color = QColor(200, 30, 40);
+        framed.autoRotate = autoRotate;
+        framed.offset = QPointF(9, -3);
+        ExportRenderer r;
+        const QImage expected = BorderCompositor::compositeFullResolution(framed);
+        QCOMPARE(r.fullResolutionImage(framed), expected);
+        if (border.isNull() && !withPostMask) // 9 to the right, 3 down
+            QCOMPARE(expected.pixel(30, 20) | 0xff000000u, framed.photo.pixel(21, 17));
+    }
+
+    // Which changes render the composite again and which write the file again. Equal
+    // values and a move by less than half a pixel change nothing.
+    void changes_data()
+    {
+        QTest::addColumn<Change>("change");
+        QTest::addColumn<bool>("rendersAgain");
+        QTest::addColumn<bool>("writesAgain");
+        const QImage photo = _photo;
+        auto row = [](const char* name, bool renders, bool writes, Change change) {
+            QTest::newRow(name) << change << renders << writes;
+        };
+        row("nothing", false, false, [](auto&, auto&, auto&, auto&) {});
+        row("same photo", false, false,
+            [photo](FramedPhoto& d, auto&, auto&, auto&) { d.photo = photo; });
+        row("same colour", false, false,
+            [](FramedPhoto& d, auto&, auto&, auto&) { d.color = QColor(Qt::white); });
+        row("less than half a pixel", false, false,
+            [](FramedPhoto& d, auto&, auto&, auto&) { d.offset += QPointF(0.3, -0.2); });
+        row("frame path", false, false, [](FramedPhoto& d, auto&, auto&, auto&) {
+            d.framePath = QStringLiteral("/elsewhere/Oval.png");
+        });
+        row("hide extension", false, false,
+            [](auto&, Options& o, auto&, auto&) { o.hideExtension = true; });
+        row("same limit", false, false, [](auto&, Options& o, auto&, auto&) { o.limitKB = 0; });
+        row("clearCache", false, true,
+            [](auto&, auto&, ExportRenderer& r, auto&) { r.clearCache(); });
+        row("limit", false, true, [](auto&, Options& o, auto&, auto&) { o.limitKB = 1000; });
+        row("metadata", false, true, [](FramedPhoto& d, auto&, auto&, auto&) {
+            d.metadata = std::make_shared<const ImageMetadata>();
+        });
+        row("preserve metadata", false, true,
+            [](auto&, Options& o, auto&, auto&) { o.preserveMetadata = true; });
+        row("files removed with their folder", false, true,
+            [](auto&, auto&, auto&, auto&) { TmpFilePath::removeTmpFiles(); });
+        row("file removed", false, true,
+            [](auto&, auto&, auto&, const QString& path) { QFile::remove(path); });
+        row("file replaced by someone else", false, true,
+            [](auto&, auto&, auto&, const QString& path) {
+                writeFile(path + ".new", "not ours");
+                ::rename(QFile::encodeName(path + ".new"), QFile::encodeName(path));
+            });
+        row("photo", true, true,
+            [](FramedPhoto& d, auto&, auto&, auto&) { d.photo = gradientPhoto(64, 48, 200); });
+        row("frame", true, true,
+            [](FramedPhoto& d, auto&, auto&, auto&) { d.frame = grayMask(32, 24); });
+        row("post mask", true, true,
+            [](FramedPhoto& d, auto&, auto&, auto&) { d.postMask = grayMask(32, 24); });
+        row("colour", true, true,
+            [](FramedPhoto& d, auto&, auto&, auto&) { d.color = QColor(Qt::blue); });
+        row("transparent", true, true,
+            [](FramedPhoto& d, auto&, auto&, auto&) { d.color = std::nullopt; });
+        row("auto-rotate", true, true,
+            [](FramedPhoto& d, auto&, auto&, auto&) { d.autoRotate = false; });
+        row("drag", true, true,
+            [](FramedPhoto& d, auto&, auto&, auto&) { d.offset += QPointF(1, 0); });
+    }
+    void changes()
+    {
+        QFETCH(Change, change);
+        QFETCH(bool, rendersAgain);
+        QFETCH(bool, writesAgain);
+        ExportRenderer r;
+        int attempts = 0;
+        r.setAttemptLog([&attempts](int, qint64) { ++attempts; });
+        FramedPhoto framed = document();
+        Options options = withFormat(FormatJPEG);
+        const QString name = QStringLiteral("Beach");
+        const qint64 render = r.fullResolutionImage(framed).cacheKey();
+        const QString path = r.writeImageToFile(framed, name, options);
+        QVERIFY(!path.isEmpty());
+        const ino_t inode = inodeOf(path);
+        QVERIFY(r.isValidCacheAtPath(path, framed, options));
+        change(framed, options, r, path);
+        QCOMPARE(r.fullResolutionImage(framed).cacheKey() != render, rendersAgain);
+        QCOMPARE(r.isValidCacheAtPath(path, framed, options), !writesAgain);
+        QCOMPARE(r.writeImageToFile(framed, name, options), path);
+        QCOMPARE(attempts, writesAgain ? 2 : 1);
+        // A new file took the old one's place (a file gone may give its inode number back).
+        if (!QByteArray(QTest::currentDataTag()).startsWith("file"))
+            QCOMPARE(inodeOf(path) != inode, writesAgain);
+        QVERIFY(r.isValidCacheAtPath(path, framed, options));
+        // Another quality is another JPEG.
+        options.quality = 80;
+        QVERIFY(!r.isValidCacheAtPath(path, framed, options));
+    }
+
+    void anotherFormatNeverReuses()
+    {
+        ExportRenderer r;
+        int attempts = 0;
+        r.setAttemptLog([&attempts](int, qint64) { ++attempts; });
+        const FramedPhoto framed = document();
+        const QString name = QStringLiteral("Beach");
+        const Options jpeg = withFormat(FormatJPEG);
+        const QString jpegPath = r.writeImageToFile(framed, name, jpeg);
+        QVERIFY(!r.writeImageToFile(framed, name, withFormat(FormatTIFF)).isEmpty());
+        // The record covers only the file written last: the JPEG is written anew.
+        QVERIFY(!r.isValidCacheAtPath(jpegPath, framed, jpeg));
+        const ino_t inode = inodeOf(jpegPath);
+        QCOMPARE(r.writeImageToFile(framed, name, jpeg), jpegPath);
+        QVERIFY(inodeOf(jpegPath) != inode);
+        QCOMPARE(attempts, 2);
+
+        // An old file at a user's path is never taken for the result, the same path asked
+        // for in another format is written in that format, and another quality is another
+        // JPEG.
+        const QString user = _out.path() + "/picture";
+        QVERIFY(writeFile(user, "an old file"));
+        QVERIFY(!r.isValidCacheAtPath(user, framed, jpeg));
+        QCOMPARE(r.writeImageToFile(framed, user, jpeg), user);
+        QCOMPARE(QImage(user).size(), QSize(64, 48));
+        QVERIFY(r.isValidCacheAtPath(user, framed, jpeg) &&
+                !r.isValidCacheAtPath(jpegPath, framed, jpeg));
+        QCOMPARE(r.writeImageToFile(framed, user, withFormat(FormatPNG)), user);
+        QCOMPARE(QImageReader(user).format(), QByteArray("png"));
+        QCOMPARE(r.writeImageToFile(framed, user, jpeg), user);
+        const int before = attempts;
+        QCOMPARE(r.writeImageToFile(framed, user, withFormat(FormatJPEG, 50)), user);
+        QCOMPARE(attempts, before + 1);
+    }
+
+    void failedWriteKeepsOldFile()
+    {
+        ExportRenderer r;
+        int attempts = 0;
+        r.setAttemptLog([&attempts](int, qint64) { ++attempts; });
+        FramedPhoto framed;
+        framed.photo = noisePhoto(512, 512);
+        const QString name = QStringLiteral("Noise");
+        Options options;
+        const QString tmp = r.writeImageToFile(framed, name, options);
+        QVERIFY(!tmp.isEmpty());
+
+        // A folder that does not exist: the failure leaves the remembered file current.
+        QString error;
+        QVERIFY(r.writeImageToFile(framed, _out.path() + "/missing/x.png", withFormat(FormatPNG),
+                                   &error)
+                    .isEmpty());
+        QVERIFY(!error.isEmpty());
+        const int before = attempts;
+        QCOMPARE(r.writeImageToFile(framed, name, options), tmp);
+        QCOMPARE(attempts, before);
+
+        // No JPEG quality brings this noise under one kilobyte: nothing is written and the
+        // old file stays byte for byte.
+        const QString user = _out.path() + "/Noise.jpg";
+        const QByteArray old("old contents, byte for byte");
+        QVERIFY(writeFile(user, old));
+        options.limitKB = 1;
+        QVERIFY(r.writeImageToFile(framed, user, options).isEmpty());
+        QVERIFY(attempts > before + 1);
+        QCOMPARE(readAll(user), old);
+        QVERIFY(!r.isValidCacheAtPath(user, framed, options));
+        QVERIFY(QFile::remove(user));
+    }
+
+    void limitAndMetadataByFormat_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("preserve");
+        QTest::addColumn<QByteArray>("decoder");
+        QTest::newRow("jpeg, kept") << 101 << true << QByteArray("jpeg");
+        QTest::newRow("tiff, kept") << 103 << true << QByteArray("tiff");
+        QTest::newRow("png never") << 102 << true << QByteArray("png");
+        QTest::newRow("jpeg, not kept") << 101 << false << QByteArray("jpeg");
+        QTest::newRow("tiff, not kept") << 103 << false << QByteArray("tiff");
+    }
+    void limitAndMetadataByFormat()
+    {
+        QFETCH(int, format);
+        QFETCH(bool, preserve);
+        QFETCH(QByteArray, decoder);
+        const bool jpeg = format == 101;
+        const QString source = _out.path() + "/exif-source.jpg";
+        QVERIFY(gradientPhoto(48, 32).save(source, "JPEG", 95));
+        setTags(source, {{"Exif.Image.Artist", "Test Artist"},
+                         {"Iptc.Application2.Caption", "Test Caption"}});
+        ExportRenderer r;
+        FramedPhoto framed;
+        framed.photo = noisePhoto(200, 200);
+        framed.metadata =
+            std::make_shared<const ImageMetadata>(ImageMetadata::metadataForFile(source));
+        Options options = withFormat(format);
+        options.preserveMetadata = preserve;
+        options.limitKB = 30;
+        const QString path = r.writeImageToFile(framed, QStringLiteral("Meta"), options);
+        QCOMPARE(path, TmpFilePath::tmpPathForFormat(QStringLiteral("Meta"), format));
+        QImageReader reader(path);
+        QCOMPARE(reader.format(), decoder);
+        const QImage written = reader.read().convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(written.size(), QSize(200, 200));
+        if (format != 101) // lossless formats hold the composite exactly
+            QCOMPARE(written,
+                     r.fullResolutionImage(framed).convertToFormat(QImage::Format_ARGB32));
+        // The limit holds for JPEG only.
+        QCOMPARE(QFileInfo(path).size() < 30 * 1024, jpeg);
+        // The metadata goes into JPEG and TIFF when asked for.
+        const bool kept = preserve && format != 102;
+        const ImageMetadata out = ImageMetadata::metadataForFile(path);
+        QCOMPARE(out.value(QStringLiteral("Exif.Image.Artist")) == "Test Artist", kept);
+        QCOMPARE(out.value(QStringLiteral("Iptc.Application2.Caption")) == "Test Caption", kept);
+    }
+
+    void redrawDuringWriteIsNotRemembered()
+    {
+        ExportRenderer r;
+        const FramedPhoto framed = document();
+        const Options options;
+        int attempts = 0;
+        // The preview redraws (the user drags) while the file is being encoded.
+        r.setAttemptLog([&](int, qint64) {
+            if (++attempts == 1)
+                r.clearCache();
+        });
+        const QString path = r.writeImageToFile(framed, QStringLiteral("Beach"), options);
+        QVERIFY(!path.isEmpty());
+        QVERIFY(!r.isValidCacheAtPath(path, framed, options));
+        QCOMPARE(r.writeImageToFile(framed, QStringLiteral("Beach"), options), path);
+        QCOMPARE(attempts, 2);
+        QVERIFY(r.isValidCacheAtPath(path, framed, options));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExportRenderer)
+#include "test_exportrenderer.moc"
