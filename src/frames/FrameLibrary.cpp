@@ -1,8 +1,10 @@
 #include "FrameLibrary.h"
 
+#include "compositing/ImageProcessor.h"
 #include "foundation/PropertyList.h"
 #include "foundation/Resources.h"
 #include "frames/ThumbnailCache.h"
+#include "output/ImageReader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -177,6 +179,52 @@ NameProblem checkCollectionName(const QString& name, const QStringList& existing
             return NameProblem::Exists;
     }
     return NameProblem::None;
+}
+
+namespace {
+
+bool fail(QString* error, const QString& message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+} // namespace
+
+QString postMaskPathFor(const QString& framePath)
+{
+    if (framePath.isEmpty())
+        return {};
+    const qsizetype nameStart = framePath.lastIndexOf(QLatin1Char('/')) + 1;
+    const qsizetype dot = framePath.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > nameStart ? framePath.left(dot) : framePath;
+    return stem + QStringLiteral("_postmask.png");
+}
+
+bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* error)
+{
+    *out = {};
+    if (framePath.isEmpty())
+        return true;
+    QString why;
+    LoadedFrame loaded;
+    loaded.frame = ImageReader::readImage(framePath, &why);
+    if (loaded.frame.isNull())
+        return fail(error, QStringLiteral("%1: cannot read the frame: %2").arg(framePath, why));
+    const QString maskPath = postMaskPathFor(framePath);
+    if (QFileInfo::exists(maskPath)) {
+        loaded.postMask = ImageReader::readImage(maskPath, &why);
+        if (loaded.postMask.isNull())
+            return fail(error,
+                        QStringLiteral("%1: cannot read the post mask: %2").arg(maskPath, why));
+    }
+    if (flip) {
+        loaded.frame = ImageProcessor::flipImageHorizontal(loaded.frame);
+        loaded.postMask = ImageProcessor::flipImageHorizontal(loaded.postMask);
+    }
+    *out = std::move(loaded);
+    return true;
 }
 
 QString safeFileNameForUrl(const QUrl& url)

@@ -2,6 +2,7 @@
 
 #include "frames/ThumbnailEntry.h"
 
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -59,6 +60,22 @@ enum class NameProblem {
 // against the names listed and whatever lies in root.
 NameProblem checkCollectionName(const QString& name, const QStringList& existingNames,
                                 const QString& root);
+
+// The companion post mask of a frame: the frame's path without its extension followed by
+// "_postmask.png". A leading dot of the file name does not start an extension; empty in,
+// empty out.
+QString postMaskPathFor(const QString& framePath);
+
+struct LoadedFrame {
+    QImage frame;
+    QImage postMask; // null when the frame has none
+};
+
+// Reads a frame upright (EXIF orientation) within the reader's size cap, with its post mask
+// when that file exists, both mirrored left to right when flip is set. An empty path is no
+// frame and succeeds with null images. On failure *out is cleared and *error says which
+// file could not be read and why.
+bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* error = nullptr);
 
 // A file name for a downloaded URL that stays inside the collection: the URL's last path
 // component when it is a plain name, else "Downloaded Frame" (keeping a plain extension).
