@@ -3,6 +3,7 @@
 #include "output/TestFiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -63,6 +64,8 @@ class TestFrameFiles : public QObject {
 private slots:
     void loadFrame_data();
     void loadFrame();
+    void removeCollection_data();
+    void removeCollection();
 };
 
 void TestFrameFiles::loadFrame_data()
@@ -134,6 +137,40 @@ void TestFrameFiles::loadFrame()
         QVERIFY(loaded.postMask.isNull());
     else
         compareQuadrants(loaded.postMask, maskImage, false, flip);
+}
+
+void TestFrameFiles::removeCollection_data()
+{
+    QTest::addColumn<QString>("kind"); // what lies under the collection's name
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("folder of frames") << "folder" << true;
+    QTest::newRow("link to a folder elsewhere") << "link" << true;
+    QTest::newRow("nothing") << "" << true;
+    QTest::newRow("no user folder") << "no root" << false;
+}
+
+void TestFrameFiles::removeCollection()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, ok);
+    QTemporaryDir dir;
+    const QString root = dir.filePath("root"), elsewhere = dir.filePath("elsewhere");
+    QVERIFY(QDir().mkpath(root + "/Other") && QDir().mkpath(elsewhere + "/tncache"));
+    QVERIFY(writeFile(elsewhere + "/Frame.png", "frame"));
+    if (kind == "folder")
+        QVERIFY(QDir().rename(elsewhere, root + "/Set"));
+    if (kind == "link")
+        QVERIFY(QFile::link(elsewhere, root + "/Set"));
+
+    QString error;
+    QCOMPARE(FrameLibrary::removeCollection(kind == "no root" ? QString() : root, "Set", &error),
+             ok);
+    QCOMPARE(error, ok ? QString() : QString("The folder of 'Set' could not be removed."));
+    // Nothing left in hiding, and a link takes only itself.
+    const auto all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+    QCOMPARE(QDir(root).entryList(all), QStringList{"Other"});
+    if (kind != "folder")
+        QCOMPARE(QDir(elsewhere).entryList(all), (QStringList{"Frame.png", "tncache"}));
 }
 
 QTEST_MAIN(TestFrameFiles)
