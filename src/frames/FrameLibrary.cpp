@@ -1,10 +1,13 @@
 #include "FrameLibrary.h"
 
+#include "compositing/ImageProcessor.h"
 #include "foundation/PropertyList.h"
 #include "foundation/Resources.h"
 #include "frames/ThumbnailCache.h"
+#include "output/ImageReader.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentMap>
@@ -179,6 +182,175 @@ NameProblem checkCollectionName(const QString& name, const QStringList& existing
     return NameProblem::None;
 }
 
+QString nameProblemMessage(NameProblem problem, const QString& name)
+{
+    switch (problem) {
+    case NameProblem::Empty:
+        return QStringLiteral("Please type a name for the frame set.");
+    case NameProblem::Separator:
+        return QStringLiteral("A frame set name cannot contain \"/\" or \"\\\".");
+    case NameProblem::Hidden:
+        return QStringLiteral("A frame set name cannot begin with \".\".");
+    case NameProblem::TooLong:
+        return QStringLiteral("The name is too long.");
+    case NameProblem::Exists:
+        return QStringLiteral("A frame set named '%1' already exists.").arg(name);
+    case NameProblem::None:
+        break;
+    }
+    return {};
+}
+
+namespace {
+
+bool fail(QString* error, const QString& message)
+{
+    if (error)
+        *error = message;
+    return false;
+}
+
+bool isTaken(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+} // namespace
+
+bool createCollection(const QString& root, const QString& name, const QStringList& existingNames,
+                      QString* error)
+{
+    if (root.isEmpty())
+        return fail(error, QStringLiteral("The folder for your own frame sets cannot be made."));
+    const NameProblem problem = checkCollectionName(name, existingNames, root);
+    if (problem != NameProblem::None)
+        return fail(error, nameProblemMessage(problem, name));
+    if (!QDir(root).mkdir(name))
+        return fail(error, QStringLiteral("The folder '%1' could not be made.").arg(name));
+    updateCollectionOrder(root, QString(), name);
+    return true;
+}
+
+bool renameCollection(const QString& root, const QString& oldName, const QString& newName,
+                      const QStringList& existingNames, QString* error)
+{
+    if (newName == oldName)
+        return true;
+    QStringList others = existingNames;
+    others.removeAll(oldName);
+    const NameProblem problem = checkCollectionName(newName, others, root);
+    if (problem != NameProblem::None)
+        return fail(error, nameProblemMessage(problem, newName));
+    if (root.isEmpty() || !QDir(root).rename(oldName, newName))
+        return fail(error, QStringLiteral("'%1' could not be renamed.").arg(oldName));
+    updateCollectionOrder(root, oldName, newName);
+    return true;
+}
+
+namespace {
+
+bool removeCollectionFolder(const QString& root, const QString& name)
+{
+    const QString path = QDir(root).filePath(name);
+    const QFileInfo info(path);
+    if (!isTaken(path))
+        return true;
+    if (info.isSymLink() || !info.isDir())
+        return QFile::remove(path);
+    QString hidden;
+    for (int i = 0; i < 1000 && hidden.isEmpty(); ++i) {
+        const QString candidate = QStringLiteral(".removing-%1-%2").arg(name).arg(i);
+        if (!QFileInfo::exists(QDir(root).filePath(candidate)))
+            hidden = candidate;
+    }
+    if (hidden.isEmpty() || !QDir(root).rename(name, hidden))
+        return false;
+    QDir(QDir(root).filePath(hidden)).removeRecursively();
+    return true;
+}
+
+} // namespace
+
+bool removeCollection(const QString& root, const QString& name, QString* error)
+{
+    if (root.isEmpty() || !removeCollectionFolder(root, name))
+        return fail(error, QStringLiteral("The folder of '%1' could not be removed.").arg(name));
+    updateCollectionOrder(root, name, QString());
+    return true;
+}
+
+int copyFramesInto(const QString& folder, const QStringList& paths, QString* error)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        fail(error, QStringLiteral("The frame set's folder is missing."));
+        return 0;
+    }
+    int count = 0;
+    QStringList failed;
+    for (const QString& path : paths) {
+        const QString name = QFileInfo(path).fileName();
+        // A hidden name would be copied and never shown.
+        if (name.isEmpty() || name.startsWith(QLatin1Char('.')) ||
+            !ThumbnailCache::isImageFile(path))
+            continue;
+        const QString destination = QDir(folder).filePath(name);
+        if (!isTaken(destination) && !QFile::copy(path, destination)) {
+            failed.append(name);
+            continue;
+        }
+        QFile::remove(ThumbnailCache::cachePathForPath(destination));
+        ++count;
+    }
+    if (!failed.isEmpty())
+        fail(error,
+             QStringLiteral("Could not be copied: %1.").arg(failed.join(QStringLiteral(", "))));
+    return count;
+}
+
+bool deleteFrame(const QString& path, QString* error)
+{
+    if (!QFile::remove(path) && QFileInfo::exists(path))
+        return fail(error,
+                    QStringLiteral("'%1' could not be deleted.").arg(QFileInfo(path).fileName()));
+    return true;
+}
+
+QString postMaskPathFor(const QString& framePath)
+{
+    if (framePath.isEmpty())
+        return {};
+    const qsizetype nameStart = framePath.lastIndexOf(QLatin1Char('/')) + 1;
+    const qsizetype dot = framePath.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > nameStart ? framePath.left(dot) : framePath;
+    return stem + QStringLiteral("_postmask.png");
+}
+
+bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* error)
+{
+    *out = {};
+    if (framePath.isEmpty())
+        return true;
+    QString why;
+    LoadedFrame loaded;
+    loaded.frame = ImageReader::readImage(framePath, &why);
+    if (loaded.frame.isNull())
+        return fail(error, QStringLiteral("%1: cannot read the frame: %2").arg(framePath, why));
+    const QString maskPath = postMaskPathFor(framePath);
+    if (QFileInfo::exists(maskPath)) {
+        loaded.postMask = ImageReader::readImage(maskPath, &why);
+        if (loaded.postMask.isNull())
+            return fail(error,
+                        QStringLiteral("%1: cannot read the post mask: %2").arg(maskPath, why));
+    }
+    if (flip) {
+        loaded.frame = ImageProcessor::flipImageHorizontal(loaded.frame);
+        loaded.postMask = ImageProcessor::flipImageHorizontal(loaded.postMask);
+    }
+    *out = std::move(loaded);
+    return true;
+}
+
 QString safeFileNameForUrl(const QUrl& url)
 {
     const QString fallback = QStringLiteral("Downloaded Frame");
@@ -215,11 +387,7 @@ QString uniqueDestinationPath(const QString& folder, const QString& name)
 {
     const QDir dir(folder);
     const QString first = dir.filePath(name);
-    auto taken = [](const QString& p) {
-        const QFileInfo info(p);
-        return info.exists() || info.isSymLink();
-    };
-    if (!taken(first))
+    if (!isTaken(first))
         return first;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString base = dot > 0 ? name.left(dot) : name;
@@ -227,7 +395,7 @@ QString uniqueDestinationPath(const QString& folder, const QString& name)
     for (int i = 1; i < 10000; ++i) {
         const QString candidate =
             dir.filePath(QStringLiteral("%1-%2%3").arg(base).arg(i).arg(extension));
-        if (!taken(candidate))
+        if (!isTaken(candidate))
             return candidate;
     }
     return {};

@@ -2,6 +2,7 @@
 
 #include "frames/ThumbnailEntry.h"
 
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -59,6 +60,48 @@ enum class NameProblem {
 // against the names listed and whatever lies in root.
 NameProblem checkCollectionName(const QString& name, const QStringList& existingNames,
                                 const QString& root);
+
+// What to tell the user about a refused name; empty for NameProblem::None.
+QString nameProblemMessage(NameProblem problem, const QString& name);
+
+// The file work behind the commands on user collections; a failure comes back with a
+// message for the user. Creating, renaming and removing keep the root's
+// "collections.plist" in step.
+
+// Makes the folder of a new collection; the name is checked against existingNames and root.
+bool createCollection(const QString& root, const QString& name, const QStringList& existingNames,
+                      QString* error = nullptr);
+// Renames a collection's folder; oldName among existingNames does not count as taken.
+// Renaming to the same name changes nothing and succeeds.
+bool renameCollection(const QString& root, const QString& oldName, const QString& newName,
+                      const QStringList& existingNames, QString* error = nullptr);
+// Moves the folder to a hidden name before deleting it, so that a removal failing half-way
+// never leaves a half-emptied collection on show. A symlink or file under the name is
+// removed itself, never what it points to. A name that is not there succeeds.
+bool removeCollection(const QString& root, const QString& name, QString* error = nullptr);
+// Copies the image files among paths into a collection folder, keeping their names. Hidden
+// names and anything that is not an image are passed over; a file of the same name already
+// there is kept and only its thumbnail is made afresh. The number of frames now there for
+// the given paths; *error names the files that could not be copied.
+int copyFramesInto(const QString& folder, const QStringList& paths, QString* error = nullptr);
+// Deletes one frame file; a file that is already gone counts as deleted.
+bool deleteFrame(const QString& path, QString* error = nullptr);
+
+// The companion post mask of a frame: the frame's path without its extension followed by
+// "_postmask.png". A leading dot of the file name does not start an extension; empty in,
+// empty out.
+QString postMaskPathFor(const QString& framePath);
+
+struct LoadedFrame {
+    QImage frame;
+    QImage postMask; // null when the frame has none
+};
+
+// Reads a frame upright (EXIF orientation) within the reader's size cap, with its post mask
+// when that file exists, both mirrored left to right when flip is set. An empty path is no
+// frame and succeeds with null images. On failure *out is cleared and *error says which
+// file could not be read and why.
+bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* error = nullptr);
 
 // A file name for a downloaded URL that stays inside the collection: the URL's last path
 // component when it is a plain name, else "Downloaded Frame" (keeping a plain extension).

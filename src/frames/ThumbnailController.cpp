@@ -1,32 +1,24 @@
 #include "ThumbnailController.h"
 
 #include "foundation/DefaultsKeys.h"
+#include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
 #include "frames/FrameDownloader.h"
 #include "frames/FrameLibrary.h"
-#include "frames/ThumbnailCache.h"
+#include "frames/FramePanel.h"
 #include "frames/ThumbnailTableView.h"
-#include "ui/ZTWindow.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QDialog>
 #include <QDir>
-#include <QEvent>
-#include <QFile>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QIcon>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QPixmap>
-#include <QPushButton>
+#include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QTableWidgetItem>
-#include <QToolButton>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -36,31 +28,20 @@ const ThumbnailList& emptyList()
     return empty;
 }
 
-QString nameProblemMessage(FrameLibrary::NameProblem problem, const QString& name)
-{
-    using P = FrameLibrary::NameProblem;
-    switch (problem) {
-    case P::Empty:
-        return ThumbnailController::tr("Please type a name for the frame set.");
-    case P::Separator:
-        return ThumbnailController::tr("A frame set name cannot contain \"/\" or \"\\\".");
-    case P::Hidden:
-        return ThumbnailController::tr("A frame set name cannot begin with \".\".");
-    case P::TooLong:
-        return ThumbnailController::tr("The name is too long.");
-    case P::Exists:
-        return ThumbnailController::tr("A frame set named '%1' already exists.").arg(name);
-    case P::None:
-        break;
-    }
-    return {};
-}
-
 } // namespace
 
-ThumbnailController::ThumbnailController(UserDefaults& defaults, ZTWindow* window, QObject* parent)
-    : QObject(parent), _defaults(defaults), _mainWindow(window)
+static_assert(ThumbnailController::RenameFrameSetTag - ThumbnailController::CreateFrameSetTag ==
+                  CollectionRows::CommandCount - 1,
+              "the command rows follow the tags in order");
+
+ThumbnailController::ThumbnailController(UserDefaults& defaults, SheetHost* sheets, QObject* parent)
+    : QObject(parent), _defaults(defaults), _sheetHost(sheets)
 {
+    // The window holding the sheets may be deleted before us.
+    if (auto* object = dynamic_cast<QObject*>(sheets)) {
+        _sheetHostObject = object;
+        _sheetHostIsObject = true;
+    }
     _downloader = new FrameDownloader(this);
     connect(_downloader, &FrameDownloader::downloadFinished, this,
             &ThumbnailController::_downloadFinished);
@@ -78,10 +59,10 @@ ThumbnailController::ThumbnailController(UserDefaults& defaults, ZTWindow* windo
     connect(_deleteAction, &QAction::triggered, this, &ThumbnailController::deleteSelected);
 
     _buildPanel();
-    _addCollectionSheet = _makeNameSheet(QStringLiteral("addCollectionSheet"),
-                                         tr("Name of the new frame set:"), &_addCollectionTF);
-    _renameCollectionSheet = _makeNameSheet(QStringLiteral("renameCollectionSheet"),
-                                            tr("New name of the frame set:"), &_renameCollectionTF);
+    _addCollectionSheet = new CollectionNameSheet(QStringLiteral("addCollectionSheet"),
+                                                  tr("Name of the new frame set:"), tr("Create"));
+    _renameCollectionSheet = new CollectionNameSheet(
+        QStringLiteral("renameCollectionSheet"), tr("New name of the frame set:"), tr("Rename"));
     _initCollections();
 }
 
@@ -101,91 +82,69 @@ QWidget* ThumbnailController::panel()
 
 void ThumbnailController::_buildPanel()
 {
-    _panel = new QWidget;
-    _panel->setObjectName(QStringLiteral("framePanel"));
-    auto* layout = new QVBoxLayout(_panel);
-    layout->setContentsMargins(4, 4, 4, 4);
-    layout->setSpacing(4);
-
-    _collectionPop = new QComboBox(_panel);
-    _collectionPop->setObjectName(QStringLiteral("collectionPopUp"));
-    _collectionPop->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    _collectionPop->setMinimumContentsLength(12);
+    auto* panel = new FramePanel({_deleteAction, _refreshAction, _revealAction},
+                                 {_refreshAction, _revealAction});
+    _panel = panel;
+    _collectionPop = panel->popUp();
+    _tableView = panel->table();
     connect(_collectionPop, &QComboBox::activated, this, &ThumbnailController::selectCollection);
-    _collectionPop->installEventFilter(this);
-    layout->addWidget(_collectionPop);
-
-    _tableView = new ThumbnailTableView(_panel);
-    _tableView->setObjectName(QStringLiteral("thumbnailTable"));
-    _tableView->setMinimumWidth(170);
-    _tableView->setContextMenuPolicy(Qt::ActionsContextMenu);
-    _tableView->addAction(_deleteAction);
-    _tableView->addAction(_refreshAction);
-    _tableView->addAction(_revealAction);
-    layout->addWidget(_tableView, 1);
     connect(_tableView, &ThumbnailTableView::deleteRequested, this,
             &ThumbnailController::deleteSelected);
     connect(_tableView, &QTableWidget::itemSelectionChanged, this,
             &ThumbnailController::_tableSelectionChanged);
     _tableView->setDropHandlers([this](const QMimeData* mime) { return validateDrop(mime, false); },
                                 [this](const QMimeData* mime) { return acceptDrop(mime); });
-
-    auto* buttons = new QHBoxLayout;
-    buttons->setContentsMargins(0, 0, 0, 0);
-    for (QAction* action : {_refreshAction, _revealAction}) {
-        auto* button = new QToolButton(_panel);
-        button->setDefaultAction(action);
-        button->setToolButtonStyle(action->icon().isNull() ? Qt::ToolButtonTextOnly
-                                                           : Qt::ToolButtonIconOnly);
-        buttons->addWidget(button);
-    }
-    buttons->addStretch(1);
-    layout->addLayout(buttons);
 }
 
-bool ThumbnailController::eventFilter(QObject* watched, QEvent* event)
+SheetHost* ThumbnailController::_sheets() const
 {
-    // Scrolling the panel over the pop-up would step through its items and run the
-    // collection commands at the end of the list.
-    if (watched == _collectionPop && event->type() == QEvent::Wheel)
-        return true;
-    return QObject::eventFilter(watched, event);
+    return _sheetHostIsObject && !_sheetHostObject ? nullptr : _sheetHost;
 }
 
-QDialog* ThumbnailController::_makeNameSheet(const QString& objectName, const QString& prompt,
-                                             QLineEdit** field)
+void ThumbnailController::_message(const QString& title, const QString& message)
 {
-    auto* sheet = new QDialog;
-    sheet->setObjectName(objectName);
-    auto* layout = new QVBoxLayout(sheet);
-    layout->addWidget(new QLabel(prompt, sheet));
-    *field = new QLineEdit(sheet);
-    (*field)->setObjectName(QStringLiteral("nameField"));
-    (*field)->setMinimumWidth(260);
-    layout->addWidget(*field);
-    auto* row = new QHBoxLayout;
-    row->addStretch(1);
-    auto* cancel = new QPushButton(tr("Cancel"), sheet);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setProperty("tag", 0);
-    cancel->setAutoDefault(false);
-    const bool adding = objectName == QLatin1String("addCollectionSheet");
-    auto* confirm = new QPushButton(adding ? tr("Create") : tr("Rename"), sheet);
-    confirm->setObjectName(QStringLiteral("confirmButton"));
-    confirm->setProperty("tag", 1);
-    confirm->setDefault(true);
-    row->addWidget(cancel);
-    row->addWidget(confirm);
-    layout->addLayout(row);
-    return sheet;
+    if (SheetHost* host = _sheets())
+        host->runMessageSheetWithTitle(title, message);
+}
+
+int ThumbnailController::_prompt(const QString& title, const QString& message,
+                                 const QString& defaultButton, const QString& alternateButton)
+{
+    SheetHost* host = _sheets();
+    return host ? host->runPromptSheetWithTitle(title, message, defaultButton, alternateButton) : 0;
+}
+
+int ThumbnailController::_commandForRow(int row) const
+{
+    const int command = _rows().commandAt(row);
+    return command < 0 ? 0 : CreateFrameSetTag + command;
+}
+
+QStringList ThumbnailController::_userNames() const
+{
+    QStringList names;
+    for (const Collection& collection : _userCollections)
+        names.append(collection.name);
+    return names;
+}
+
+QString ThumbnailController::_userFolderAt(int popUpIndex) const
+{
+    const int u = _rows().userAt(popUpIndex);
+    if (u < 0 || _userFrameFolder.isEmpty())
+        return {};
+    return QDir(_userFrameFolder).filePath(_userCollections[u].name);
+}
+
+void ThumbnailController::_showRow(int row)
+{
+    const QSignalBlocker blocker(_collectionPop);
+    _collectionPop->setCurrentIndex(row);
 }
 
 void ThumbnailController::_initCollections()
 {
-    _collectionPop->blockSignals(true);
-    _collectionPop->clear();
     _userFrameFolder = FrameLibrary::userFrameFolder();
-
     const QString builtinRoot = FrameLibrary::builtinFrameFolder();
     const QStringList builtinNames = FrameLibrary::collectionNamesForFolder(builtinRoot);
     const QStringList userNames = FrameLibrary::collectionNamesForFolder(_userFrameFolder);
@@ -199,33 +158,29 @@ void ThumbnailController::_initCollections()
 
     _builtinCollections.clear();
     _userCollections.clear();
-    for (int i = 0; i < builtinNames.size(); ++i) {
+    for (int i = 0; i < builtinNames.size(); ++i)
         _builtinCollections.append({builtinNames[i], lists.value(i)});
-        _collectionPop->addItem(builtinNames[i]);
-    }
-    _collectionPop->insertSeparator(_collectionPop->count());
-    for (int i = 0; i < userNames.size(); ++i) {
+    for (int i = 0; i < userNames.size(); ++i)
         _userCollections.append({userNames[i], lists.value(builtinNames.size() + i)});
-        _collectionPop->addItem(userNames[i]);
-    }
-    _collectionPop->insertSeparator(_collectionPop->count());
-    _collectionPop->addItem(tr("Create Frame Set"), int(CreateFrameSetTag));
-    _collectionPop->addItem(tr("Remove Frame Set"), int(RemoveFrameSetTag));
-    _collectionPop->addItem(tr("Rename Frame Set"), int(RenameFrameSetTag));
-    _collectionPop->blockSignals(false);
 
-    _selectedUserCollection = -1;
+    {
+        const QSignalBlocker blocker(_collectionPop);
+        _collectionPop->clear();
+        for (const QString& name : builtinNames)
+            _collectionPop->addItem(name);
+        _collectionPop->insertSeparator(_collectionPop->count());
+        for (const QString& name : userNames)
+            _collectionPop->addItem(name);
+        _collectionPop->insertSeparator(_collectionPop->count());
+        const QString commandTitles[] = {tr("Create Frame Set"), tr("Remove Frame Set"),
+                                         tr("Rename Frame Set")};
+        for (int i = 0; i < CollectionRows::CommandCount; ++i)
+            _collectionPop->addItem(commandTitles[i], CreateFrameSetTag + i);
+        Q_ASSERT(_collectionPop->count() == _rows().count());
+    }
+
     _selectedCollection = -1;
     _selectCollection(_defaults.integerForKey(DefSelectedCollection));
-}
-
-int ThumbnailController::_fallbackIndex() const
-{
-    const int b = builtinCount();
-    if (b > 0)
-        return 0;
-    // Without built-in collections index 0 is the separator; the first user set stands in.
-    return userCount() > 0 ? b + 1 : -1;
 }
 
 void ThumbnailController::_updateCommandStates()
@@ -233,37 +188,28 @@ void ThumbnailController::_updateCommandStates()
     auto* model = qobject_cast<QStandardItemModel*>(_collectionPop->model());
     if (!model)
         return;
-    const bool user = _selectedUserCollection >= 0;
-    for (int i = 0; i < _collectionPop->count(); ++i) {
-        QStandardItem* item = model->item(i);
+    const CollectionRows rows = _rows();
+    const bool user = selectedUserCollection() >= 0;
+    for (int row = 0; row < _collectionPop->count(); ++row) {
+        QStandardItem* item = model->item(row);
         if (!item)
             continue;
-        const QVariant tag = _collectionPop->itemData(i);
-        const bool separator = i == builtinCount() || i == builtinCount() + userCount() + 1;
-        if (separator)
-            item->setEnabled(false);
-        else if (tag.isValid() && tag.toInt() == CreateFrameSetTag)
-            item->setEnabled(true);
-        else if (tag.isValid() &&
-                 (tag.toInt() == RemoveFrameSetTag || tag.toInt() == RenameFrameSetTag))
-            item->setEnabled(user);
-        else
-            item->setEnabled(true);
+        bool enabled = true;
+        if (rows.kindOfRow(row) == CollectionRows::Kind::Separator)
+            enabled = false;
+        else if (rows.kindOfRow(row) == CollectionRows::Kind::Command)
+            enabled = user || _commandForRow(row) == CreateFrameSetTag;
+        item->setEnabled(enabled);
     }
 }
 
 int ThumbnailController::_selectCollection(int index)
 {
-    const int b = builtinCount();
-    const int u = userCount();
-    if (index == b || index > b + u || index < 0)
-        index = _fallbackIndex();
-
-    _collectionPop->blockSignals(true);
-    _collectionPop->setCurrentIndex(index);
-    _collectionPop->blockSignals(false);
+    const CollectionRows rows = _rows();
+    if (!rows.isCollection(index))
+        index = rows.fallbackRow();
+    _showRow(index);
     _selectedCollection = index;
-    _selectedUserCollection = (index > b) ? index - b - 1 : -1;
     _updateCommandStates();
 
     _reloadTable();
@@ -276,16 +222,21 @@ int ThumbnailController::_selectCollection(int index)
 
 const ThumbnailList& ThumbnailController::selectedThumbnails() const
 {
-    if (_selectedUserCollection >= 0 && _selectedUserCollection < _userCollections.size())
-        return _userCollections[_selectedUserCollection].entries;
-    if (_selectedCollection >= 0 && _selectedCollection < _builtinCollections.size())
+    const CollectionRows rows = _rows();
+    switch (rows.kindOfRow(_selectedCollection)) {
+    case CollectionRows::Kind::Builtin:
         return _builtinCollections[_selectedCollection].entries;
-    return emptyList();
+    case CollectionRows::Kind::User:
+        return _userCollections[rows.userAt(_selectedCollection)].entries;
+    default:
+        return emptyList();
+    }
 }
 
 void ThumbnailController::_reloadTable()
 {
-    _reloading = true;
+    // Refilling the table is no choice of the user's.
+    const QSignalBlocker blocker(_tableView);
     _tableView->clearSelection();
     const ThumbnailList& list = selectedThumbnails();
     _tableView->clearContents();
@@ -302,13 +253,10 @@ void ThumbnailController::_reloadTable()
         _tableView->setItem(row, 0, item);
     }
     _tableView->setCurrentItem(nullptr);
-    _reloading = false;
 }
 
 void ThumbnailController::_tableSelectionChanged()
 {
-    if (_reloading)
-        return;
     emit frameChosen(selectedFramePath());
 }
 
@@ -323,9 +271,10 @@ QString ThumbnailController::selectedFramePath() const
 
 void ThumbnailController::deselectAll()
 {
-    _reloading = true;
-    _tableView->clearSelection();
-    _reloading = false;
+    {
+        const QSignalBlocker blocker(_tableView);
+        _tableView->clearSelection();
+    }
     emit frameChosen(QString());
 }
 
@@ -336,215 +285,125 @@ void ThumbnailController::refreshThumbnails()
 
 void ThumbnailController::selectCollection(int popUpIndex)
 {
-    const QVariant tag = _collectionPop->itemData(popUpIndex);
-    if (tag.isValid()) {
-        switch (tag.toInt()) {
-        case CreateFrameSetTag:
-            _addCollection();
-            return;
-        case RemoveFrameSetTag:
-            _removeCollection();
-            return;
-        case RenameFrameSetTag:
-            _renameCollection();
-            return;
-        default:
-            break;
-        }
+    switch (_commandForRow(popUpIndex)) {
+    case CreateFrameSetTag:
+        _addCollection();
+        break;
+    case RemoveFrameSetTag:
+        _removeCollection();
+        break;
+    case RenameFrameSetTag:
+        _renameCollection();
+        break;
+    default:
+        _selectCollection(popUpIndex);
+        break;
     }
-    _selectCollection(popUpIndex);
 }
 
 QString ThumbnailController::currentCollectionName() const
 {
-    if (_selectedUserCollection < 0 || _selectedUserCollection >= _userCollections.size())
-        return {};
-    return _userCollections[_selectedUserCollection].name;
+    const int u = selectedUserCollection();
+    return u < 0 ? QString() : _userCollections[u].name;
 }
 
 QString ThumbnailController::currentCollectionPath() const
 {
-    const QString name = currentCollectionName();
-    if (name.isEmpty() || _userFrameFolder.isEmpty())
-        return {};
-    return QDir(_userFrameFolder).filePath(name);
-}
-
-namespace {
-
-int runPanel(ZTWindow* window, QDialog* panel)
-{
-    return window ? window->runPromptSheet(panel) : 0;
-}
-
-int runPrompt(ZTWindow* window, const QString& title, const QString& message,
-              const QString& defaultButton, const QString& alternateButton)
-{
-    return window ? window->runPromptSheetWithTitle(title, message, defaultButton, alternateButton)
-                  : 0;
-}
-
-void runMessage(ZTWindow* window, const QString& title, const QString& message)
-{
-    if (window)
-        window->runMessageSheetWithTitle(title, message);
-}
-
-} // namespace
-
-bool ThumbnailController::_refuseName(const QString& name, const QString& title,
-                                      const QString& exceptName)
-{
-    QStringList names;
-    for (const Collection& c : std::as_const(_userCollections)) {
-        if (c.name != exceptName)
-            names.append(c.name);
-    }
-    const FrameLibrary::NameProblem problem =
-        FrameLibrary::checkCollectionName(name, names, _userFrameFolder);
-    if (problem == FrameLibrary::NameProblem::None)
-        return false;
-    runMessage(_mainWindow, title, nameProblemMessage(problem, name));
-    return true;
+    return _userFolderAt(_selectedCollection);
 }
 
 void ThumbnailController::_addCollection()
 {
     const QString title = tr("Frame Set Not Created");
     if (_userFrameFolder.isEmpty()) {
-        runMessage(_mainWindow, title, tr("The folder for your own frame sets cannot be made."));
+        _message(title, tr("The folder for your own frame sets cannot be made."));
         _selectCollection(_selectedCollection);
         return;
     }
-    _addCollectionTF->clear();
-    if (runPanel(_mainWindow, _addCollectionSheet) == 0) {
+    const std::optional<QString> name = _addCollectionSheet->ask(_sheets(), QString());
+    QString error;
+    if (!name || !FrameLibrary::createCollection(_userFrameFolder, *name, _userNames(), &error)) {
+        if (name)
+            _message(title, error);
         _selectCollection(_selectedCollection);
         return;
     }
-    const QString name = _addCollectionTF->text().trimmed();
-    if (_refuseName(name, title, QString())) {
-        _selectCollection(_selectedCollection);
-        return;
+    _userCollections.append({*name, {}});
+    const int row = _rows().rowForUser(userCount() - 1);
+    {
+        const QSignalBlocker blocker(_collectionPop);
+        _collectionPop->insertItem(row, *name);
     }
-    if (!QDir(_userFrameFolder).mkdir(name)) {
-        runMessage(_mainWindow, title, tr("The folder '%1' could not be made.").arg(name));
-        _selectCollection(_selectedCollection);
-        return;
-    }
-    FrameLibrary::updateCollectionOrder(_userFrameFolder, QString(), name);
-    const int index = builtinCount() + userCount() + 1;
-    _userCollections.append({name, {}});
-    _collectionPop->blockSignals(true);
-    _collectionPop->insertItem(index, name);
-    _collectionPop->blockSignals(false);
-    _selectCollection(index);
+    _selectCollection(row);
 }
-
-namespace {
-
-// Moves the folder out of sight first, so that a removal failing half-way never leaves a
-// half-emptied collection on show.
-bool removeCollectionFolder(const QString& root, const QString& name)
-{
-    const QString path = QDir(root).filePath(name);
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return true;
-    if (info.isSymLink() || !info.isDir())
-        return QFile::remove(path);
-    QString hidden;
-    for (int i = 0; i < 1000; ++i) {
-        const QString candidate =
-            QDir(root).filePath(QStringLiteral(".removing-%1-%2").arg(name).arg(i));
-        if (!QFileInfo::exists(candidate)) {
-            hidden = candidate;
-            break;
-        }
-    }
-    if (hidden.isEmpty() || !QDir(root).rename(name, QFileInfo(hidden).fileName()))
-        return false;
-    QDir(hidden).removeRecursively();
-    return true;
-}
-
-} // namespace
 
 void ThumbnailController::_removeCollection()
 {
-    if (_selectedUserCollection < 0) {
+    const int u = selectedUserCollection();
+    if (u < 0) {
         _selectCollection(_selectedCollection);
         return;
     }
-    const int p = builtinCount() + 1 + _selectedUserCollection;
-    const QString name = _collectionPop->itemText(p);
-    const int answer = runPrompt(_mainWindow, tr("Remove Collection?"),
-                                 tr("Are you sure you want to remove '%1'").arg(name), tr("Remove"),
-                                 tr("Don't Remove"));
+    const int row = _rows().rowForUser(u);
+    const QString name = _userCollections[u].name;
+    const int answer =
+        _prompt(tr("Remove Collection?"), tr("Are you sure you want to remove '%1'").arg(name),
+                tr("Remove"), tr("Don't Remove"));
     if (answer == 1) {
-        if (!_userFrameFolder.isEmpty() && removeCollectionFolder(_userFrameFolder, name)) {
-            FrameLibrary::updateCollectionOrder(_userFrameFolder, name, QString());
-            _userCollections.removeAt(_selectedUserCollection);
-            _collectionPop->blockSignals(true);
-            _collectionPop->removeItem(p);
-            _collectionPop->blockSignals(false);
-            _selectedUserCollection = -1;
+        QString error;
+        if (FrameLibrary::removeCollection(_userFrameFolder, name, &error)) {
+            _userCollections.removeAt(u);
+            {
+                const QSignalBlocker blocker(_collectionPop);
+                _collectionPop->removeItem(row);
+            }
             _selectCollection(0);
             return;
         }
-        runMessage(_mainWindow, tr("Frame Set Not Removed"),
-                   tr("The folder of '%1' could not be removed.").arg(name));
+        _message(tr("Frame Set Not Removed"), error);
     }
-    _collectionPop->blockSignals(true);
-    _collectionPop->setCurrentIndex(p);
-    _collectionPop->blockSignals(false);
+    _showRow(row);
 }
 
 void ThumbnailController::_renameCollection()
 {
-    if (_selectedUserCollection < 0) {
+    const int u = selectedUserCollection();
+    if (u < 0) {
         _selectCollection(_selectedCollection);
         return;
     }
-    const int p = builtinCount() + 1 + _selectedUserCollection;
-    const QString oldName = _collectionPop->itemText(p);
-    _renameCollectionTF->setText(oldName);
-    _renameCollectionTF->selectAll();
-    const int answer = runPanel(_mainWindow, _renameCollectionSheet);
-    const QString newName = _renameCollectionTF->text().trimmed();
-    if (answer != 0 && newName != oldName &&
-        !_refuseName(newName, tr("Frame Set Not Renamed"), oldName)) {
-        QDir root(_userFrameFolder);
-        if (!_userFrameFolder.isEmpty() && root.rename(oldName, newName)) {
-            FrameLibrary::updateCollectionOrder(_userFrameFolder, oldName, newName);
-            _collectionPop->setItemText(p, newName);
-            Collection& collection = _userCollections[_selectedUserCollection];
-            collection.name = newName;
-            const QString folder = root.filePath(newName);
+    const int row = _rows().rowForUser(u);
+    const QString oldName = _userCollections[u].name;
+    const std::optional<QString> newName = _renameCollectionSheet->ask(_sheets(), oldName);
+    QString error;
+    if (newName && *newName != oldName) {
+        if (FrameLibrary::renameCollection(_userFrameFolder, oldName, *newName, _userNames(),
+                                           &error)) {
+            _collectionPop->setItemText(row, *newName);
+            Collection& collection = _userCollections[u];
+            collection.name = *newName;
+            const QString folder = QDir(_userFrameFolder).filePath(*newName);
             for (ThumbnailEntry& entry : collection.entries)
                 entry.path = folder + QLatin1Char('/') + QFileInfo(entry.path).fileName();
             // Rows keep their order, so the table's items only need their new paths.
-            for (int row = 0; row < _tableView->rowCount() && row < collection.entries.size();
-                 ++row) {
-                if (QTableWidgetItem* item = _tableView->item(row, 0))
-                    item->setData(Qt::UserRole, collection.entries[row].path);
+            for (int r = 0; r < _tableView->rowCount() && r < collection.entries.size(); ++r) {
+                if (QTableWidgetItem* item = _tableView->item(r, 0))
+                    item->setData(Qt::UserRole, collection.entries[r].path);
             }
         } else {
-            runMessage(_mainWindow, tr("Frame Set Not Renamed"),
-                       tr("'%1' could not be renamed.").arg(oldName));
+            _message(tr("Frame Set Not Renamed"), error);
         }
     }
-    _collectionPop->blockSignals(true);
-    _collectionPop->setCurrentIndex(p);
-    _collectionPop->blockSignals(false);
+    _showRow(row);
 }
 
 void ThumbnailController::_refreshCollection(int popUpIndex)
 {
-    const int u = popUpIndex - builtinCount() - 1;
-    if (u < 0 || u >= userCount())
+    const QString folder = _userFolderAt(popUpIndex);
+    if (folder.isEmpty())
         return;
-    const QString folder = QDir(_userFrameFolder).filePath(_userCollections[u].name);
-    _userCollections[u].entries = FrameLibrary::collectionForFolder(folder);
+    _userCollections[_rows().userAt(popUpIndex)].entries =
+        FrameLibrary::collectionForFolder(folder);
     _selectCollection(popUpIndex);
 }
 
@@ -552,8 +411,8 @@ void ThumbnailController::revealUserFolder()
 {
     const QString folder = FrameLibrary::userFrameFolder();
     if (folder.isEmpty()) {
-        runMessage(_mainWindow, tr("Folder Not Available"),
-                   tr("The folder for your own frame sets cannot be made."));
+        _message(tr("Folder Not Available"),
+                 tr("The folder for your own frame sets cannot be made."));
         return;
     }
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
@@ -564,23 +423,21 @@ void ThumbnailController::deleteSelected()
     const int row = _tableView->selectedRow();
     if (row < 0 || row >= selectedThumbnails().size())
         return;
-    if (_selectedUserCollection < 0) {
-        runMessage(_mainWindow, tr("Frame Not Deleted"),
-                   tr("Built-in frame sets cannot be modified."));
+    if (selectedUserCollection() < 0) {
+        _message(tr("Frame Not Deleted"), tr("Built-in frame sets cannot be modified."));
         return;
     }
-    const int answer =
-        runPrompt(_mainWindow, tr("Confirm Delete"), tr("Deleting a frame cannot be undone."),
-                  tr("Delete"), tr("Don't Delete"));
-    if (answer != 1)
+    if (_prompt(tr("Confirm Delete"), tr("Deleting a frame cannot be undone."), tr("Delete"),
+                tr("Don't Delete")) != 1)
         return;
-    ThumbnailList& entries = _userCollections[_selectedUserCollection].entries;
-    if (row >= entries.size())
+    // The question ran an event loop; the set on show may have changed meanwhile.
+    const int u = selectedUserCollection();
+    if (u < 0 || row >= _userCollections[u].entries.size())
         return;
-    const QString path = entries[row].path;
-    if (!QFile::remove(path) && QFileInfo::exists(path)) {
-        runMessage(_mainWindow, tr("Frame Not Deleted"),
-                   tr("'%1' could not be deleted.").arg(QFileInfo(path).fileName()));
+    ThumbnailList& entries = _userCollections[u].entries;
+    QString error;
+    if (!FrameLibrary::deleteFrame(entries[row].path, &error)) {
+        _message(tr("Frame Not Deleted"), error);
         return;
     }
     entries.removeAt(row);
@@ -591,7 +448,7 @@ void ThumbnailController::deleteSelected()
 
 bool ThumbnailController::validateDrop(const QMimeData* mime, bool fromThisApplication) const
 {
-    if (fromThisApplication || !mime || _selectedUserCollection < 0)
+    if (fromThisApplication || !mime || selectedUserCollection() < 0)
         return false;
     if (!mime->hasUrls())
         return false;
@@ -606,9 +463,9 @@ bool ThumbnailController::validateDrop(const QMimeData* mime, bool fromThisAppli
 
 bool ThumbnailController::acceptDrop(const QMimeData* mime)
 {
-    if (!mime || _selectedUserCollection < 0 || !mime->hasUrls())
+    if (!mime || selectedUserCollection() < 0 || !mime->hasUrls())
         return false;
-    const int p = builtinCount() + 1 + _selectedUserCollection;
+    const int row = _selectedCollection;
     QStringList paths;
     QUrl remote;
     for (const QUrl& url : mime->urls()) {
@@ -619,59 +476,37 @@ bool ThumbnailController::acceptDrop(const QMimeData* mime)
     }
     int count = 0;
     if (!paths.isEmpty())
-        count = copyFiles(paths, p);
+        count = copyFiles(paths, row);
     else if (!remote.isEmpty())
-        count = copyURL(remote, p);
+        count = copyURL(remote, row);
     if (count < 1)
         return false;
-    _refreshCollection(p);
+    _refreshCollection(row);
     return true;
 }
 
 int ThumbnailController::copyFiles(const QStringList& paths, int popUpIndex)
 {
-    const int u = popUpIndex - builtinCount() - 1;
-    if (u < 0 || u >= userCount() || _userFrameFolder.isEmpty())
-        return 0;
-    const QString folder = QDir(_userFrameFolder).filePath(_userCollections[u].name);
-    if (!QFileInfo(folder).isDir())
-        return 0;
-    int count = 0;
-    for (const QString& path : paths) {
-        const QString name = QFileInfo(path).fileName();
-        // A hidden name would be copied and never shown.
-        if (name.isEmpty() || name.startsWith(QLatin1Char('.')) ||
-            !ThumbnailCache::isImageFile(path))
-            continue;
-        const QString destination = QDir(folder).filePath(name);
-        const bool taken = QFileInfo::exists(destination) || QFileInfo(destination).isSymLink();
-        // An existing file of that name stays; only its thumbnail is made afresh.
-        if (!taken && !QFile::copy(path, destination))
-            continue;
-        QFile::remove(ThumbnailCache::cachePathForPath(destination));
-        ++count;
-    }
-    return count;
+    const QString folder = _userFolderAt(popUpIndex);
+    return folder.isEmpty() ? 0 : FrameLibrary::copyFramesInto(folder, paths);
 }
 
 int ThumbnailController::copyURL(const QUrl& url, int popUpIndex)
 {
-    const int u = popUpIndex - builtinCount() - 1;
-    if (u < 0 || u >= userCount() || _userFrameFolder.isEmpty())
-        return 0;
-    const QString folder = QDir(_userFrameFolder).filePath(_userCollections[u].name);
-    return _downloader->download(url, folder) ? 1 : 0;
+    const QString folder = _userFolderAt(popUpIndex);
+    return !folder.isEmpty() && _downloader->download(url, folder) ? 1 : 0;
 }
 
 void ThumbnailController::_downloadFinished(const QString& folder, const QString& savedPath)
 {
-    if (savedPath.isEmpty() || _userFrameFolder.isEmpty())
+    if (savedPath.isEmpty())
         return;
+    const CollectionRows rows = _rows();
     for (int u = 0; u < userCount(); ++u) {
-        if (QDir(_userFrameFolder).filePath(_userCollections[u].name) != folder)
+        if (_userFolderAt(rows.rowForUser(u)) != folder)
             continue;
-        if (u == _selectedUserCollection)
-            _refreshCollection(builtinCount() + 1 + u);
+        if (u == selectedUserCollection())
+            _refreshCollection(rows.rowForUser(u));
         else
             _userCollections[u].entries = FrameLibrary::collectionForFolder(folder);
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frames/CollectionNameSheet.h"
+#include "frames/CollectionRows.h"
 #include "frames/ThumbnailEntry.h"
 
 #include <QObject>
@@ -10,17 +12,16 @@
 
 class QAction;
 class QComboBox;
-class QDialog;
-class QLineEdit;
 class QMimeData;
 class QWidget;
 class FrameDownloader;
+class SheetHost;
 class ThumbnailTableView;
 class UserDefaults;
-class ZTWindow;
 
 // Owns the frame collections, the collection pop-up and the thumbnail table of the side
-// panel, and carries out the collection commands and drops.
+// panel, and runs the collection commands and drops: it asks the user through the sheet
+// host and leaves the files to FrameLibrary.
 class ThumbnailController : public QObject {
     Q_OBJECT
 public:
@@ -30,7 +31,9 @@ public:
         RenameFrameSetTag = 103
     };
 
-    ThumbnailController(UserDefaults& defaults, ZTWindow* window, QObject* parent = nullptr);
+    // A host that is a QObject may be deleted before the controller; any other host must
+    // outlive it.
+    ThumbnailController(UserDefaults& defaults, SheetHost* sheets, QObject* parent = nullptr);
     ~ThumbnailController() override;
 
     QWidget* panel();         // pop-up + thumbnail table, for the dock widget
@@ -46,14 +49,15 @@ public:
     void revealUserFolder();
     void deleteSelected();
 
-    // The pop-up's action for the item at index (commands by tag, collections by index).
+    // The pop-up's action for the item at index: a command row runs its command, a
+    // collection row shows that collection.
     void selectCollection(int popUpIndex);
 
     // State, for the application controller and the tests.
     QComboBox* collectionPopUp() const { return _collectionPop; }
     ThumbnailTableView* tableView() const { return _tableView; }
     int selectedCollection() const { return _selectedCollection; }
-    int selectedUserCollection() const { return _selectedUserCollection; }
+    int selectedUserCollection() const { return _rows().userAt(_selectedCollection); }
     int builtinCount() const { return int(_builtinCollections.size()); }
     int userCount() const { return int(_userCollections.size()); }
     const ThumbnailList& selectedThumbnails() const;
@@ -68,7 +72,7 @@ public:
     int copyFiles(const QStringList& paths, int popUpIndex);
     int copyURL(const QUrl& url, int popUpIndex);
 
-    // The two naming panels, run through ZTWindow::runPromptSheet (tests find them by
+    // The two naming panels, run through SheetHost::runPromptSheet (tests find them by
     // object name "addCollectionSheet" / "renameCollectionSheet").
     QDialog* addCollectionSheet() const { return _addCollectionSheet; }
     QDialog* renameCollectionSheet() const { return _renameCollectionSheet; }
@@ -78,17 +82,21 @@ signals:
     // controller answers with setFlipHorizontal(false) then setBorderPath(path).
     void frameChosen(const QString& path);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     struct Collection {
         QString name;
         ThumbnailList entries;
     };
 
+    CollectionRows _rows() const { return {builtinCount(), userCount()}; }
+    QStringList _userNames() const;
+    SheetHost* _sheets() const;
+    void _message(const QString& title, const QString& message);
+    int _prompt(const QString& title, const QString& message, const QString& defaultButton,
+                const QString& alternateButton);
+    int _commandForRow(int row) const; // its CollectionCommand, or 0
+    void _showRow(int row);
     void _buildPanel();
-    QDialog* _makeNameSheet(const QString& objectName, const QString& prompt, QLineEdit** field);
     void _initCollections();
     int _selectCollection(int index);
     void _addCollection();
@@ -98,19 +106,18 @@ private:
     void _reloadTable();
     void _tableSelectionChanged();
     void _downloadFinished(const QString& folder, const QString& savedPath);
-    bool _refuseName(const QString& name, const QString& title, const QString& exceptName);
-    int _fallbackIndex() const;
+    QString _userFolderAt(int popUpIndex) const;
     void _updateCommandStates();
 
     UserDefaults& _defaults;
-    QPointer<ZTWindow> _mainWindow;
+    SheetHost* _sheetHost = nullptr;
+    QPointer<QObject> _sheetHostObject; // set when the host is a QObject
+    bool _sheetHostIsObject = false;
     QPointer<QWidget> _panel; // usually deleted with the dock that holds it
     QComboBox* _collectionPop = nullptr;
     ThumbnailTableView* _tableView = nullptr;
-    QPointer<QDialog> _addCollectionSheet;
-    QPointer<QDialog> _renameCollectionSheet;
-    QLineEdit* _addCollectionTF = nullptr;
-    QLineEdit* _renameCollectionTF = nullptr;
+    QPointer<CollectionNameSheet> _addCollectionSheet;
+    QPointer<CollectionNameSheet> _renameCollectionSheet;
     QAction* _refreshAction = nullptr;
     QAction* _revealAction = nullptr;
     QAction* _deleteAction = nullptr;
@@ -119,7 +126,5 @@ private:
     QString _userFrameFolder;
     QList<Collection> _builtinCollections;
     QList<Collection> _userCollections;
-    int _selectedUserCollection = -1;
     int _selectedCollection = -1;
-    bool _reloading = false;
 };

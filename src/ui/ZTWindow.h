@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/SheetHost.h"
+
 #include <QMainWindow>
 #include <QMetaObject>
 #include <QPointer>
@@ -13,7 +15,7 @@ class QMessageBox;
 // The main window. Its title is a base title plus an optional suffix (the photo's pixel
 // size), and it runs the program's questions and messages as blocking window-modal sheets
 // so that a controller gets the answer as a return value.
-class ZTWindow : public QMainWindow {
+class ZTWindow : public QMainWindow, public SheetHost {
     Q_OBJECT
 public:
     explicit ZTWindow(QWidget* parent = nullptr);
@@ -29,19 +31,19 @@ public:
 
     // One "Okay" button; returns when it is pressed. Shows nothing while another alert of
     // this window is up.
-    void runMessageSheetWithTitle(const QString& title, const QString& message);
+    void runMessageSheetWithTitle(const QString& title, const QString& message) override;
     // 1 default, 0 alternate, -1 other (or at once when an alert of this window is up).
     // Return presses the default button, Escape the alternate one.
     int runPromptSheetWithTitle(const QString& title, const QString& message,
                                 const QString& defaultButton,
                                 const QString& alternateButton = QString(),
-                                const QString& otherButton = QString());
+                                const QString& otherButton = QString()) override;
     // Runs a custom panel window-modally. Every push button of the panel that has no
     // connection of its own (not check boxes, radio buttons or toggle buttons) ends the
     // panel with its "tag" (int dynamic property, 0 when absent); the result is that tag.
     // A panel ended any other way answers its QDialog result (accept() 1, reject() and
     // Escape 0). The panel stays the caller's and can be run again.
-    int runPromptSheet(QDialog* panel);
+    int runPromptSheet(QDialog* panel) override;
     bool isAlertShown() const;
 
     // The shown title for a base title and suffix.

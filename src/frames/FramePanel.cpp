@@ -1,0 +1,51 @@
+#include "FramePanel.h"
+
+#include "frames/ThumbnailTableView.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+FramePanel::FramePanel(const QList<QAction*>& tableActions, const QList<QAction*>& buttonActions)
+{
+    setObjectName(QStringLiteral("framePanel"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+
+    _popUp = new QComboBox(this);
+    _popUp->setObjectName(QStringLiteral("collectionPopUp"));
+    _popUp->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    _popUp->setMinimumContentsLength(12);
+    _popUp->installEventFilter(this);
+    layout->addWidget(_popUp);
+
+    _table = new ThumbnailTableView(this);
+    _table->setObjectName(QStringLiteral("thumbnailTable"));
+    _table->setMinimumWidth(170);
+    _table->setContextMenuPolicy(Qt::ActionsContextMenu);
+    _table->addActions(tableActions);
+    layout->addWidget(_table, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(0, 0, 0, 0);
+    for (QAction* action : buttonActions) {
+        auto* button = new QToolButton(this);
+        button->setDefaultAction(action);
+        button->setToolButtonStyle(action->icon().isNull() ? Qt::ToolButtonTextOnly
+                                                           : Qt::ToolButtonIconOnly);
+        buttons->addWidget(button);
+    }
+    buttons->addStretch(1);
+    layout->addLayout(buttons);
+}
+
+bool FramePanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == _popUp && event->type() == QEvent::Wheel)
+        return true;
+    return QWidget::eventFilter(watched, event);
+}
