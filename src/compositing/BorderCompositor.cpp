@@ -2,6 +2,7 @@
 
 #include "compositing/ImageProcessor.h"
 #include "compositing/ImageStretcher.h"
+#include "foundation/Logging.h"
 
 #include <QThread>
 
@@ -316,6 +317,7 @@ void compositeRows(const Layers& l, int firstRow, int endRow, std::atomic<bool>*
     try {
         compositeRowsUnguarded(l, firstRow, endRow);
     } catch (const std::bad_alloc&) {
+        Logging::logCaughtException("Compositing a band of rows");
         failed->store(true);
     }
 }
@@ -376,6 +378,7 @@ QImage compositeLayers(const QImage& photoIn, QPoint offset, const QImage& overl
             try {
                 threads.emplace_back(compositeRows, std::cref(layers), first, end, &failed);
             } catch (const std::system_error&) {
+                Logging::logCaughtException("Starting a compositing thread");
                 compositeRows(layers, first, end, &failed); // no thread to be had: do it here
             }
         }
