@@ -3,6 +3,7 @@
 #include "compositing/FramedPhoto.h"
 #include "compositing/ImageProcessor.h"
 #include "compositing/ImageStretcher.h"
+#include "foundation/Logging.h"
 
 #include <QThread>
 
@@ -317,6 +318,7 @@ void compositeRows(const Layers& l, int firstRow, int endRow, std::atomic<bool>*
     try {
         compositeRowsUnguarded(l, firstRow, endRow);
     } catch (const std::bad_alloc&) {
+        Logging::logCaughtException("Compositing a band of rows");
         failed->store(true);
     }
 }
@@ -377,6 +379,7 @@ QImage compositeLayers(const QImage& photoIn, QPoint offset, const QImage& overl
             try {
                 threads.emplace_back(compositeRows, std::cref(layers), first, end, &failed);
             } catch (const std::system_error&) {
+                Logging::logCaughtException("Starting a compositing thread");
                 compositeRows(layers, first, end, &failed); // no thread to be had: do it here
             }
         }

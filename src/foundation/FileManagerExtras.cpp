@@ -1,5 +1,7 @@
 #include "FileManagerExtras.h"
 
+#include "Logging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,8 +23,9 @@ bool makeOne(const QString& path, std::optional<QFileDevice::Permissions> permis
         return false;
     if (!parent.mkdir(QFileInfo(path).fileName()))
         return false;
-    if (permissions)
-        QFile::setPermissions(path, *permissions);
+    if (permissions && !QFile::setPermissions(path, *permissions))
+        qCWarning(lcVelluma, "The permissions of the new folder %s could not be set",
+                  qUtf8Printable(path));
     return true;
 }
 } // namespace

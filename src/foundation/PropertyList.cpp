@@ -1,5 +1,7 @@
 #include "PropertyList.h"
 
+#include "Logging.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QSaveFile>
@@ -176,10 +178,15 @@ QVariant fromData(const QByteArray& data)
     } else {
         // The XML parser wants to see the document element; anything else is not a plist
         // and is refused before it reaches the parser.
-        if (!data.contains("<plist"))
+        if (!data.contains("<plist")) {
+            qCWarning(lcVelluma, "%lld bytes of data are not a property list", qint64(data.size()));
             return {};
+        }
         plist_from_xml(data.constData(), len, &root);
     }
+    if (!root)
+        qCWarning(lcVelluma, "%lld bytes of data could not be parsed as a property list",
+                  qint64(data.size()));
     PlistPtr guard(root);
     return toVariant(root, 0);
 }
@@ -187,10 +194,16 @@ QVariant fromData(const QByteArray& data)
 QVariant fromFile(const QString& path, qint64 maxBytes)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.open(QIODevice::ReadOnly)) {
+        qCWarning(lcVelluma, "The property list %s could not be opened: %s", qUtf8Printable(path),
+                  qUtf8Printable(f.errorString()));
         return {};
-    if (f.size() > maxBytes)
+    }
+    if (f.size() > maxBytes) {
+        qCWarning(lcVelluma, "The property list %s is larger than %lld bytes", qUtf8Printable(path),
+                  maxBytes);
         return {};
+    }
     return fromData(f.read(maxBytes + 1));
 }
 
@@ -216,16 +229,27 @@ QByteArray toData(const QVariant& value, bool binary)
 bool toFile(const QVariant& value, const QString& path, bool binary)
 {
     const QByteArray data = toData(value, binary);
-    if (data.isEmpty())
-        return false;
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    if (f.write(data) != data.size()) {
-        f.cancelWriting();
+    if (data.isEmpty()) {
+        qCWarning(lcVelluma, "Nothing to write to %s: the value has no property list form",
+                  qUtf8Printable(path));
         return false;
     }
-    return f.commit();
+    auto failed = [&path](const QString& why) {
+        qCWarning(lcVelluma, "The property list %s could not be written: %s", qUtf8Printable(path),
+                  qUtf8Printable(why));
+        return false;
+    };
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return failed(f.errorString());
+    if (f.write(data) != data.size()) {
+        const QString why = f.errorString();
+        f.cancelWriting();
+        return failed(why);
+    }
+    if (!f.commit())
+        return failed(f.errorString());
+    return true;
 }
 
 } // namespace PropertyList

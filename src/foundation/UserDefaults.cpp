@@ -1,6 +1,7 @@
 #include "UserDefaults.h"
 
 #include "DictionaryAccess.h"
+#include "Logging.h"
 #include "PropertyList.h"
 
 #include <QDateTime>
@@ -60,7 +61,9 @@ bool isIntegral(const QVariant& v)
 UserDefaults::UserDefaults(const QString& filePath, QObject* parent)
     : QObject(parent), _filePath(filePath)
 {
-    QDir().mkpath(QFileInfo(_filePath).absolutePath());
+    if (!QDir().mkpath(QFileInfo(_filePath).absolutePath()))
+        qCWarning(lcVelluma, "The folder of the settings file %s could not be made",
+                  qUtf8Printable(_filePath));
     setAsideIfUnreadable();
     _settings = std::make_unique<QSettings>(_filePath, plistFormat());
     _settings->setAtomicSyncRequired(true);
@@ -203,7 +206,7 @@ void UserDefaults::setObject(const QVariant& value, const QString& key)
     }
     const QVariant before = objectForKey(key);
     _settings->setValue(key, value);
-    _settings->sync();
+    synchronize();
     const QVariant after = objectForKey(key);
     if (before != after || before.typeId() != after.typeId())
         emit valueChanged(key, after);
@@ -215,7 +218,7 @@ void UserDefaults::removeObjectForKey(const QString& key)
         return;
     const QVariant before = objectForKey(key);
     _settings->remove(key);
-    _settings->sync();
+    synchronize();
     const QVariant after = objectForKey(key);
     if (before != after)
         emit valueChanged(key, after);
@@ -232,7 +235,12 @@ int UserDefaults::incrementIntegerForKey(const QString& key)
 bool UserDefaults::synchronize()
 {
     _settings->sync();
-    return _settings->status() == QSettings::NoError;
+    if (_settings->status() == QSettings::NoError)
+        return true;
+    qCWarning(lcVelluma, "The settings file %s could not be synchronised: %s",
+              qUtf8Printable(_filePath),
+              _settings->status() == QSettings::AccessError ? "access error" : "format error");
+    return false;
 }
 
 QMetaObject::Connection UserDefaults::addObserver(const QStringList& keyPaths, QObject* context,

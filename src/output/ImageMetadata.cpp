@@ -1,5 +1,7 @@
 #include "output/ImageMetadata.h"
 
+#include "foundation/Logging.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -108,8 +110,11 @@ QByteArray readAll(Exiv2::BasicIo& io)
     io.seek(0, Exiv2::BasicIo::beg);
     const long size = io.size();
     QByteArray out(size, Qt::Uninitialized);
-    if (size > 0 && io.read(reinterpret_cast<Exiv2::byte*>(out.data()), size) != size)
+    if (size > 0 && io.read(reinterpret_cast<Exiv2::byte*>(out.data()), size) != size) {
+        qCWarning(lcVelluma, "Reading back the file with its metadata: short read of %ld bytes",
+                  size);
         return {};
+    }
     return out;
 }
 
@@ -158,11 +163,15 @@ ImageMetadata ImageMetadata::metadataForFile(const QString& path)
 {
     setUpExiv2();
     try {
-        if (!QFileInfo(path).isFile())
+        if (!QFileInfo(path).isFile()) {
+            qCWarning(lcVelluma, "Reading the metadata of a file (%s): not a file",
+                      qUtf8Printable(path));
             return {};
+        }
         auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
         return image.get() ? fromImage(*image) : ImageMetadata();
     } catch (...) {
+        Logging::logCaughtException("Reading the metadata of a file", path);
         return {};
     }
 }
@@ -177,6 +186,7 @@ ImageMetadata ImageMetadata::metadataForData(const QByteArray& data)
             reinterpret_cast<const Exiv2::byte*>(data.constData()), long(data.size()));
         return image.get() ? fromImage(*image) : ImageMetadata();
     } catch (...) {
+        Logging::logCaughtException("Reading the metadata of a picture in memory");
         return {};
     }
 }
@@ -225,6 +235,7 @@ QString ImageMetadata::value(const QString& key) const
             return it == _d->xmp.end() ? QString() : QString::fromStdString(it->toString());
         }
     } catch (...) {
+        Logging::logCaughtException("Reading a metadata value", key);
     }
     return {};
 }
@@ -291,6 +302,7 @@ QByteArray ImageMetadata::combineData(const QByteArray& encoded, int format, QSi
         const QByteArray out = readAll(image->io());
         return out.isEmpty() ? encoded : out;
     } catch (...) {
+        Logging::logCaughtException("Adding the metadata to the file; it is written without");
         return encoded;
     }
 }
@@ -313,6 +325,7 @@ QByteArray ImageMetadata::attachIccProfile(const QByteArray& encoded, const QByt
         const QByteArray out = readAll(image->io());
         return out.isEmpty() ? encoded : out;
     } catch (...) {
+        Logging::logCaughtException("Adding the colour profile to the file; it is written without");
         return encoded;
     }
 }

@@ -1,5 +1,6 @@
 #include "output/ImageReader.h"
 
+#include "foundation/Logging.h"
 #include "output/ImageMetadata.h"
 
 #include <QFileInfo>
@@ -51,6 +52,7 @@ QImage applyTransformation(const QImage& image, QImageIOHandler::Transformations
 
 void setError(QString* error, const QString& message)
 {
+    qCWarning(lcVelluma, "%s", qUtf8Printable(message));
     if (error)
         *error = message;
 }

@@ -1,5 +1,6 @@
 #include "output/ImageWriter.h"
 
+#include "foundation/Logging.h"
 #include "output/ImageMetadata.h"
 #include "output/JpegEncoder.h"
 
@@ -23,6 +24,7 @@ constexpr int FormatTIFF = 103;
 
 void setError(QString* error, const QString& message)
 {
+    qCWarning(lcVelluma, "%s", qUtf8Printable(message));
     if (error)
         *error = message;
 }
@@ -321,6 +323,7 @@ QByteArray encode(const QImage& image, const Options& options, QString* error)
         }
     } catch (...) {
         // Only allocation failures get here (also from the worker threads).
+        Logging::logCaughtException("Encoding the picture");
         setError(error, QStringLiteral("Not enough memory to encode the picture."));
         return {};
     }

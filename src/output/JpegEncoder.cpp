@@ -1,5 +1,7 @@
 #include "output/JpegEncoder.h"
 
+#include "foundation/Logging.h"
+
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
@@ -11,18 +13,40 @@
 
 namespace {
 
+// Between the setjmp in compress() and libjpeg's error exit lie only plain C frames:
+// libjpeg's own, compress() and the callbacks below. None of them holds an object with a
+// destructor or is inside a catch handler when the error exit jumps, and no C++ exception
+// ever passes through them.
+
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
 };
 
-void errorExit(j_common_ptr cinfo)
+void logLibjpegMessage(j_common_ptr cinfo, const char* prefix) noexcept
 {
-    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+    if (!lcVelluma().isWarningEnabled())
+        return;
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    try {
+        qCWarning(lcVelluma, "%s: %s", prefix, text);
+    } catch (...) {
+        // Nothing may unwind into libjpeg; a message that cannot be logged is dropped.
+    }
 }
 
-// libjpeg's warnings go to stderr by default; a failed encode is reported by its result.
-void silentMessage(j_common_ptr) {}
+// libjpeg's warnings would go to stderr by default.
+void outputMessage(j_common_ptr cinfo)
+{
+    logLibjpegMessage(cinfo, "libjpeg");
+}
+
+[[noreturn]] void errorExit(j_common_ptr cinfo)
+{
+    logLibjpegMessage(cinfo, "JPEG encoding failed");
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
 
 struct ByteArrayDestination {
     jpeg_destination_mgr pub;
@@ -30,14 +54,24 @@ struct ByteArrayDestination {
     qsizetype initialSize;
 };
 
+// The one place where the destination meets C++ exceptions; the handler is over before the
+// caller reports the failure to libjpeg.
+bool resizeOutput(QByteArray* out, qsizetype size) noexcept
+{
+    try {
+        out->resize(size);
+        return true;
+    } catch (...) {
+        Logging::logCaughtException("Growing the JPEG output buffer");
+        return false;
+    }
+}
+
 void initDestination(j_compress_ptr cinfo)
 {
     auto* dest = reinterpret_cast<ByteArrayDestination*>(cinfo->dest);
-    try {
-        dest->out->resize(dest->initialSize);
-    } catch (...) {
+    if (!resizeOutput(dest->out, dest->initialSize))
         ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
-    }
     dest->pub.next_output_byte = reinterpret_cast<JOCTET*>(dest->out->data());
     dest->pub.free_in_buffer = size_t(dest->out->size());
 }
@@ -46,11 +80,8 @@ boolean emptyDestination(j_compress_ptr cinfo)
 {
     auto* dest = reinterpret_cast<ByteArrayDestination*>(cinfo->dest);
     const qsizetype used = dest->out->size();
-    try {
-        dest->out->resize(used * 2);
-    } catch (...) {
+    if (!resizeOutput(dest->out, used * 2))
         ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
-    }
     dest->pub.next_output_byte = reinterpret_cast<JOCTET*>(dest->out->data()) + used;
     dest->pub.free_in_buffer = size_t(dest->out->size() - used);
     return TRUE;
@@ -59,18 +90,97 @@ boolean emptyDestination(j_compress_ptr cinfo)
 void termDestination(j_compress_ptr cinfo)
 {
     auto* dest = reinterpret_cast<ByteArrayDestination*>(cinfo->dest);
-    dest->out->resize(dest->out->size() - qsizetype(dest->pub.free_in_buffer));
+    if (!resizeOutput(dest->out, dest->out->size() - qsizetype(dest->pub.free_in_buffer)))
+        ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
 }
 
-void setDestination(j_compress_ptr cinfo, ByteArrayDestination* dest, QByteArray* out,
-                    qsizetype initialSize)
+// One encode as libjpeg sees it: plain pointers and numbers only.
+struct CompressJob {
+    int width = 0;
+    int height = 0;
+    int quality = 0;
+    // Prepared 4:2:0 planes with their rows repeated up to whole blocks...
+    const uint8_t* y = nullptr;
+    const uint8_t* cb = nullptr;
+    const uint8_t* cr = nullptr;
+    size_t yStride = 0;
+    size_t cStride = 0;
+    // ...or, when y is null, 8-bit RGB rows for libjpeg's own colour conversion.
+    const uint8_t* rgb = nullptr;
+    size_t rgbStride = 0;
+    const JOCTET* icc = nullptr;
+    unsigned iccSize = 0;
+    const std::atomic_bool* cancel = nullptr;
+    qsizetype initialSize = 0;
+};
+
+enum class CompressStatus { Done, Failed, Cancelled };
+
+// The only function that calls setjmp; see the note at the top of this namespace. The
+// caller destroys cinfo whatever the outcome.
+CompressStatus compress(const CompressJob& job, jpeg_compress_struct* cinfo, ErrorManager* err,
+                        ByteArrayDestination* dest)
 {
-    dest->pub.init_destination = initDestination;
-    dest->pub.empty_output_buffer = emptyDestination;
-    dest->pub.term_destination = termDestination;
-    dest->out = out;
-    dest->initialSize = std::max<qsizetype>(initialSize, 65536);
+    if (setjmp(err->jump))
+        return CompressStatus::Failed;
+    jpeg_create_compress(cinfo);
     cinfo->dest = &dest->pub;
+    cinfo->image_width = JDIMENSION(job.width);
+    cinfo->image_height = JDIMENSION(job.height);
+    cinfo->input_components = 3;
+    cinfo->in_color_space = job.y ? JCS_YCbCr : JCS_RGB;
+    jpeg_set_defaults(cinfo); // YCbCr with luma 2x2 and chroma 1x1: 4:2:0
+    jpeg_set_quality(cinfo, job.quality, TRUE);
+    if (!job.y) {
+        jpeg_start_compress(cinfo, TRUE);
+        while (cinfo->next_scanline < cinfo->image_height) {
+            JSAMPROW row = const_cast<JSAMPLE*>(job.rgb + cinfo->next_scanline * job.rgbStride);
+            jpeg_write_scanlines(cinfo, &row, 1);
+        }
+        jpeg_finish_compress(cinfo);
+        return CompressStatus::Done;
+    }
+    cinfo->raw_data_in = TRUE;
+    jpeg_start_compress(cinfo, TRUE);
+    if (job.icc)
+        jpeg_write_icc_profile(cinfo, job.icc, job.iccSize);
+    JSAMPROW yRows[16], cbRows[8], crRows[8];
+    JSAMPARRAY planes[3] = {yRows, cbRows, crRows};
+    while (cinfo->next_scanline < cinfo->image_height) {
+        if (job.cancel && job.cancel->load(std::memory_order_relaxed))
+            return CompressStatus::Cancelled;
+        const size_t row = cinfo->next_scanline;
+        for (size_t i = 0; i < 16; ++i)
+            yRows[i] = const_cast<JSAMPLE*>(job.y + (row + i) * job.yStride);
+        for (size_t i = 0; i < 8; ++i) {
+            cbRows[i] = const_cast<JSAMPLE*>(job.cb + (row / 2 + i) * job.cStride);
+            crRows[i] = const_cast<JSAMPLE*>(job.cr + (row / 2 + i) * job.cStride);
+        }
+        jpeg_write_raw_data(cinfo, planes, 16);
+    }
+    jpeg_finish_compress(cinfo);
+    return CompressStatus::Done;
+}
+
+QByteArray runCompress(const CompressJob& job)
+{
+    QByteArray out;
+    jpeg_compress_struct cinfo = {};
+    ErrorManager err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = errorExit;
+    err.pub.output_message = outputMessage;
+    ByteArrayDestination dest;
+    dest.pub.init_destination = initDestination;
+    dest.pub.empty_output_buffer = emptyDestination;
+    dest.pub.term_destination = termDestination;
+    dest.out = &out;
+    dest.initialSize = std::max<qsizetype>(job.initialSize, 65536);
+    const CompressStatus status = compress(job, &cinfo, &err, &dest);
+    jpeg_destroy_compress(&cinfo);
+    if (status != CompressStatus::Done)
+        return {};
+    return out;
 }
 
 // libjpeg's RGB to YCbCr arithmetic (jccolor.c): 16 fraction bits, Y rounded to nearest,
@@ -146,6 +256,7 @@ JpegEncoder::JpegEncoder(const QImage& image)
         _cb.resize(size_t(yStride / 2) * size_t(yRows / 2));
         _cr.resize(_cb.size());
     } catch (...) {
+        Logging::logCaughtException("Preparing the picture for JPEG");
         _y.clear();
         _cb.clear();
         _cr.clear();
@@ -169,6 +280,8 @@ JpegEncoder::JpegEncoder(const QImage& image)
             failed = true;
     });
     if (failed) {
+        qCWarning(lcVelluma, "Preparing the picture for JPEG: out of memory converting %dx%d",
+                  width, height);
         *this = JpegEncoder();
         return;
     }
@@ -226,51 +339,22 @@ QByteArray JpegEncoder::encode(int quality, const std::atomic_bool* cancel) cons
 {
     if (!isValid() || quality <= 0)
         return {};
-    quality = std::min(quality, 100);
-
-    QByteArray out;
-    jpeg_compress_struct cinfo;
-    ErrorManager err;
-    ByteArrayDestination dest;
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = errorExit;
-    err.pub.output_message = silentMessage;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&cinfo);
-        return {};
+    CompressJob job;
+    job.width = _width;
+    job.height = _height;
+    job.quality = std::min(quality, 100);
+    job.y = _y.data();
+    job.cb = _cb.data();
+    job.cr = _cr.data();
+    job.yStride = size_t(_yStride);
+    job.cStride = size_t(_cStride);
+    if (!_iccProfile.isEmpty()) {
+        job.icc = reinterpret_cast<const JOCTET*>(_iccProfile.constData());
+        job.iccSize = unsigned(_iccProfile.size());
     }
-    jpeg_create_compress(&cinfo);
-    setDestination(&cinfo, &dest, &out, qsizetype(_width) * _height / 6);
-    cinfo.image_width = JDIMENSION(_width);
-    cinfo.image_height = JDIMENSION(_height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_YCbCr;
-    jpeg_set_defaults(&cinfo); // YCbCr with luma 2x2 and chroma 1x1: 4:2:0
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    cinfo.raw_data_in = TRUE;
-    jpeg_start_compress(&cinfo, TRUE);
-    if (!_iccProfile.isEmpty())
-        jpeg_write_icc_profile(&cinfo, reinterpret_cast<const JOCTET*>(_iccProfile.constData()),
-                               unsigned(_iccProfile.size()));
-    JSAMPROW yRows[16], cbRows[8], crRows[8];
-    JSAMPARRAY planes[3] = {yRows, cbRows, crRows};
-    while (cinfo.next_scanline < cinfo.image_height) {
-        if (cancel && cancel->load(std::memory_order_relaxed)) {
-            jpeg_destroy_compress(&cinfo);
-            return {};
-        }
-        const size_t row = cinfo.next_scanline;
-        for (size_t i = 0; i < 16; ++i)
-            yRows[i] = const_cast<JSAMPLE*>(&_y[(row + i) * _yStride]);
-        for (size_t i = 0; i < 8; ++i) {
-            cbRows[i] = const_cast<JSAMPLE*>(&_cb[(row / 2 + i) * _cStride]);
-            crRows[i] = const_cast<JSAMPLE*>(&_cr[(row / 2 + i) * _cStride]);
-        }
-        jpeg_write_raw_data(&cinfo, planes, 16);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    return out;
+    job.cancel = cancel;
+    job.initialSize = qsizetype(_width) * _height / 6;
+    return runCompress(job);
 }
 
 JpegEncoder JpegEncoder::sample(int step) const
@@ -306,31 +390,15 @@ QByteArray JpegEncoder::encodeRgb(const QImage& image, int quality)
     if (image.isNull() || quality <= 0)
         return {};
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    QByteArray out;
-    jpeg_compress_struct cinfo;
-    ErrorManager err;
-    ByteArrayDestination dest;
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = errorExit;
-    err.pub.output_message = silentMessage;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&cinfo);
+    if (rgb.isNull()) {
+        qCWarning(lcVelluma, "Converting the picture to RGB for JPEG: out of memory");
         return {};
     }
-    jpeg_create_compress(&cinfo);
-    setDestination(&cinfo, &dest, &out, 65536);
-    cinfo.image_width = JDIMENSION(rgb.width());
-    cinfo.image_height = JDIMENSION(rgb.height());
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, std::min(quality, 100), TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPLE*>(rgb.constScanLine(int(cinfo.next_scanline)));
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    return out;
+    CompressJob job;
+    job.width = rgb.width();
+    job.height = rgb.height();
+    job.quality = std::min(quality, 100);
+    job.rgb = rgb.constBits();
+    job.rgbStride = size_t(rgb.bytesPerLine());
+    return runCompress(job);
 }

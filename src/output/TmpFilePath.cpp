@@ -1,5 +1,7 @@
 #include "TmpFilePath.h"
 
+#include "foundation/Logging.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -8,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,8 +55,14 @@ QString makeFolderLocked()
     // Something else sits there (a symlink, a file, another user's folder, a folder others
     // may write into) or the folder could not be made: never write into it.
     QByteArray pattern = native + "-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr && isPrivateFolderNative(pattern))
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        qCWarning(lcVelluma, "No folder for temporary files could be made beside %s: %s",
+                  native.constData(), std::strerror(errno));
+        return QString();
+    }
+    if (isPrivateFolderNative(pattern))
         return QFile::decodeName(pattern);
+    qCWarning(lcVelluma, "The new temporary folder %s is not private", pattern.constData());
     return QString();
 }
 
@@ -122,8 +131,9 @@ void removeTmpFiles()
         folder = processFolderPath();
     // Only a real folder of ours; removeRecursively deletes symlinks inside it without
     // following them.
-    if (isPrivateFolderNative(QFile::encodeName(folder)))
-        QDir(folder).removeRecursively();
+    if (isPrivateFolderNative(QFile::encodeName(folder)) && !QDir(folder).removeRecursively())
+        qCWarning(lcVelluma, "The temporary folder %s could not be removed entirely",
+                  qUtf8Printable(folder));
 }
 
 } // namespace TmpFilePath

@@ -3,6 +3,8 @@
 #include "output/JpegEncoder.h"
 #include "output/TestFiles.h"
 
+#include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -31,6 +33,13 @@ QImage photoLike(int width, int height, quint32 seed = 7)
 }
 
 using Sizes = QMap<int, qint64>;
+
+QStringList* capturedMessages = nullptr;
+
+void captureMessage(QtMsgType, const QMessageLogContext& context, const QString& message)
+{
+    capturedMessages->append(QString::fromUtf8(context.category) + QStringLiteral(": ") + message);
+}
 
 } // namespace
 
@@ -242,6 +251,50 @@ private slots:
         if (format == 103)
             QCOMPARE(ImageMetadata::metadataForData(data).value("Exif.Image.Compression"),
                      QStringLiteral("5")); // LZW
+    }
+
+    // Failures the program survives leave their reason in the "velluma" category, which
+    // stays silent unless it is turned on.
+    void failuresAreLogged_data()
+    {
+        QTest::addColumn<QString>("failure");
+        // What must be in one of the messages: for the metadata, Exiv2's own words after ours.
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("metadata of a damaged picture") << "metadata"
+                                                       << "metadata of a picture in memory: \\w";
+        QTest::newRow("JPEG wider than libjpeg allows") << "jpeg"
+                                                        << "JPEG encoding failed: .*65500";
+    }
+    void failuresAreLogged()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, reason);
+        QImage wide(65536, 1, QImage::Format_RGB32);
+        wide.fill(Qt::gray);
+        auto fail = [&] {
+            if (failure == "metadata")
+                return ImageMetadata::metadataForData("this is not a photo").isEmpty();
+            return JpegEncoder(wide).encode(90).isEmpty();
+        };
+        QStringList messages;
+        capturedMessages = &messages;
+        const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+        const auto restore = qScopeGuard([previous] {
+            qInstallMessageHandler(previous);
+            QLoggingCategory::setFilterRules(QString());
+        });
+
+        QVERIFY(fail());
+        // Rules from the environment outrank the default ones.
+        if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
+            QCOMPARE(messages, QStringList());
+
+        QLoggingCategory::setFilterRules(QStringLiteral("velluma*=true"));
+        QVERIFY(fail());
+        QVERIFY2(!messages.isEmpty() &&
+                     messages.filter(QRegularExpression("^velluma: ")).size() == messages.size() &&
+                     !messages.filter(QRegularExpression(reason)).isEmpty(),
+                 qPrintable(messages.join('\n')));
     }
 
     // Every write goes through a temporary file: success replaces the old file, failure
