@@ -335,7 +335,7 @@ bool AppController::shouldFlipHorizontal() const
 
 void AppController::_setFrame(const QString& path, bool flip)
 {
-    LoadedFrame loaded;
+    FrameLibrary::LoadedFrame loaded;
     QString error;
     if (!FrameLibrary::loadFrame(path, flip, &loaded, &error))
         qCWarning(lcVelluma) << "frame not shown:" << error;

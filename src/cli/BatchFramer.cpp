@@ -3,7 +3,7 @@
 #include "OutputFile.h"
 #include "ProgressReporter.h"
 #include "compositing/ExportRenderer.h"
-#include "compositing/ImageProcessor.h"
+#include "frames/FrameLibrary.h"
 #include "output/FileFormat.h"
 #include "output/ImageMetadata.h"
 #include "output/ImageReader.h"
@@ -36,38 +36,14 @@ QString BatchFramer::outputPathFor(const QString& photo, const QString& folder, 
                                  TmpFilePath::fileExtensionForFormat(format));
 }
 
-QString BatchFramer::postMaskPathFor(const QString& framePath)
-{
-    const int slash = framePath.lastIndexOf(QLatin1Char('/'));
-    const int dot = framePath.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot > slash + 1 ? framePath.left(dot) : framePath;
-    return stem + QStringLiteral("_postmask.png");
-}
-
 bool BatchFramer::loadFrame(QString* error)
 {
-    if (_options.framePath.isEmpty())
-        return true;
-    QString why;
-    _frame = ImageReader::readImage(_options.framePath, &why);
-    if (_frame.isNull()) {
-        if (error)
-            *error = QStringLiteral("%1: cannot read the frame: %2").arg(_options.framePath, why);
+    // The window reads frames through the same loader, so both frame a photo alike.
+    FrameLibrary::LoadedFrame loaded;
+    if (!FrameLibrary::loadFrame(_options.framePath, _options.flip, &loaded, error))
         return false;
-    }
-    const QString maskPath = postMaskPathFor(_options.framePath);
-    if (QFileInfo::exists(maskPath)) {
-        _postMask = ImageReader::readImage(maskPath, &why);
-        if (_postMask.isNull()) {
-            if (error)
-                *error = QStringLiteral("%1: cannot read the post mask: %2").arg(maskPath, why);
-            return false;
-        }
-    }
-    if (_options.flip) {
-        _frame = ImageProcessor::flipImageHorizontal(_frame);
-        _postMask = ImageProcessor::flipImageHorizontal(_postMask);
-    }
+    _frame = loaded.frame;
+    _postMask = loaded.postMask;
     return true;
 }
 

@@ -21,8 +21,6 @@ public:
 
     // "<folder>/<photo's base name>.<format's extension>"
     static QString outputPathFor(const QString& photo, const QString& folder, int format);
-    // The frame's companion: its path without extension followed by "_postmask.png".
-    static QString postMaskPathFor(const QString& framePath);
 
 private:
     struct Task {

@@ -10,6 +10,11 @@
 
 BackgroundRunner::BackgroundRunner(QObject* parent) : QObject(parent) {}
 
+void BackgroundRunner::setProgressIndicator(QProgressBar* indicator)
+{
+    _indicator = indicator;
+}
+
 bool BackgroundRunner::run(const std::function<void()>& job)
 {
     if (_busy)

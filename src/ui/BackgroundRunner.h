@@ -19,7 +19,7 @@ public:
     explicit BackgroundRunner(QObject* parent = nullptr);
 
     // Not owned; shown moving while a job runs.
-    void setProgressIndicator(QProgressBar* indicator) { _indicator = indicator; }
+    void setProgressIndicator(QProgressBar* indicator);
     bool isBusy() const { return _busy; }
 
     // Runs job on a worker thread and returns when it is done. False without running it
