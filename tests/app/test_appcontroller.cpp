@@ -5,6 +5,7 @@
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
 #include "output/OutputSettings.h"
+#include "output/TestFiles.h"
 #include "ui/BackgroundRunner.h"
 #include "ui/ZTStepper.h"
 #include "ui/ZTWindow.h"
@@ -19,6 +20,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -94,6 +96,7 @@ private slots:
     void openThenFailureKeepsPreviousPhoto();
     void documentKeepsFrameUntilClosed();
     void exportFollowsThePreview();
+    void windowAndBatchFramerFrameAlike();
     void colourTurnsTransparencyOff();
     void formatDisablesControls_data();
     void formatDisablesControls();
@@ -300,6 +303,43 @@ void TestAppController::exportFollowsThePreview()
     // Without a photo nothing is written.
     _app->closeImage();
     QVERIFY(_app->writeTmpFile().isEmpty());
+}
+
+void TestAppController::windowAndBatchFramerFrameAlike()
+{
+    // A JPEG frame stored 40 x 20, its top half white, whose EXIF turns it upright to
+    // 20 x 40 with the white half on the right. Without turning to fit the photo, both read
+    // it upright; read as stored, the white half would be on top.
+    QImage stored(40, 20, QImage::Format_RGB32);
+    stored.fill(Qt::black);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 40; ++x)
+            stored.setPixel(x, y, qRgb(255, 255, 255));
+    const QString framePath = path(QStringLiteral("Turned.jpg"));
+    QVERIFY(stored.save(framePath, "JPEG", 100));
+    setTags(framePath, {{"Exif.Image.Orientation", "6"}});
+    _defaults->setBool(false, DefAutoRotateBorder);
+    const QString photoPath = writePhoto(path(QStringLiteral("wide.png")), QSize(90, 50));
+
+    QVERIFY(_app->applicationOpenFile(photoPath));
+    _app->setBorderPath(framePath);
+    const QString fromWindow = path(QStringLiteral("window.png"));
+    QCOMPARE(_app->writeImageToFile(fromWindow, FormatPNG, 90), fromWindow);
+
+    const QString outFolder = path(QStringLiteral("batch"));
+    QProcess batch;
+    batch.start(QStringLiteral(VELLUMA_FRAME_BINARY),
+                {QStringLiteral("-f"), framePath, QStringLiteral("-F"), QStringLiteral("png"),
+                 QStringLiteral("--no-rotate"), QStringLiteral("-o"), outFolder, photoPath});
+    QVERIFY(batch.waitForFinished(30000));
+    QCOMPARE(batch.exitCode(), 0);
+    const QImage window = QImage(fromWindow).convertToFormat(QImage::Format_ARGB32);
+    const QImage batchOut =
+        QImage(outFolder + QStringLiteral("/wide.png")).convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(window.size(), QSize(90, 50));
+    QVERIFY(window == batchOut);
+    QCOMPARE(window.pixel(85, 25), qRgb(255, 255, 255));
+    QCOMPARE(window.pixel(5, 5), QColor(Qt::blue).rgb());
 }
 
 void TestAppController::colourTurnsTransparencyOff()
