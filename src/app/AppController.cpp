@@ -312,7 +312,6 @@ void AppController::applicationDidFinishLaunching()
         QTimer::singleShot(kSharePromptDelayMs, this, &AppController::shareOnFacebookPromptDue);
 }
 
-
 bool AppController::applicationOpenFile(const QString& path)
 {
     if (_isBusy()) {
@@ -454,7 +453,6 @@ QString AppController::_stringForFilesize(qint64 size)
     return QString::asprintf("%0.2f MB", double(size) * kPerKB * kPerKB);
 }
 
-
 QImage AppController::_loadFrame(const QString& path) const
 {
     if (path.isEmpty())
@@ -513,7 +511,6 @@ void AppController::refreshThumbnails()
     _previewView->setBorderImage(QImage());
 }
 
-
 void AppController::setColor(const QColor& color)
 {
     const QColor rgb = color.toRgb();
@@ -540,7 +537,6 @@ void AppController::toggleDrawer()
     _drawer->raise();
 }
 
-
 void AppController::showPreferencePanel()
 {
     if (!_preferenceController) {
@@ -557,7 +553,6 @@ void AppController::preferenceDidChange()
 {
     _previewView->updatePreview();
 }
-
 
 void AppController::saveDocumentAs()
 {
@@ -655,7 +650,6 @@ void AppController::copy()
     }
     QGuiApplication::clipboard()->setMimeData(mime);
 }
-
 
 void AppController::_validateCommands()
 {

@@ -359,7 +359,6 @@ void PreviewView::dropEvent(QDropEvent* event)
         setImage(image);
 }
 
-
 void PreviewView::clearCache()
 {
     _renderer->clearCache();
