@@ -12,7 +12,7 @@ setup:
 	@bash tools/setup.sh
 
 configure: setup
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUMA_WERROR=ON >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)

@@ -30,8 +30,8 @@ QImage photoLike(int width, int height)
         for (int x = 0; x < width; ++x) {
             const double fx = double(x) / width;
             const double fy = double(y) / height;
-            const double texture = 40 * std::sin(x * 0.05) * std::cos(y * 0.031) +
-                                   25 * std::sin((x + y) * 0.013);
+            const double texture =
+                40 * std::sin(x * 0.05) * std::cos(y * 0.031) + 25 * std::sin((x + y) * 0.013);
             const int grain = int(rng.bounded(17)) - 8;
             auto c = [&](double v) { return std::clamp(int(v) + grain, 0, 255); };
             line[x] = qRgb(c(90 + 120 * fx + texture), c(70 + 100 * fy + texture * 0.7),

@@ -9,6 +9,7 @@ packages=(
   qt6-qpa-plugins libqt6svg6
   libexiv2-dev libplist-dev libjpeg62-turbo-dev
   xvfb xauth
+  clang-format clang-tidy
 )
 
 missing=()

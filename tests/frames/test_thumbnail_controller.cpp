@@ -497,9 +497,9 @@ void TestThumbnailController::deleteFrame_data()
     QTest::addColumn<QString>("title"); // empty: no alert
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("deleted");
-    auto row = [](const char* tag, int collection, int row, const QString& button,
+    auto row = [](const char* tag, int collection, int selectedRow, const QString& button,
                   const QString& title, const QString& message, bool deleted) {
-        QTest::newRow(tag) << collection << row << button << title << message << deleted;
+        QTest::newRow(tag) << collection << selectedRow << button << title << message << deleted;
     };
     const QString undone = "Deleting a frame cannot be undone.";
     row("built-in", 0, 0, "Okay", "Frame Not Deleted", "Built-in frame sets cannot be modified.",
