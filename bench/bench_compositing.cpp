@@ -192,12 +192,11 @@ int main(int argc, char** argv)
             char name[100];
             std::snprintf(name, sizeof name, "full resolution 6000x4000, gray mask 1500x1000, %s",
                           suffix);
-            report(name,
-                   medianMs(7,
-                            [&](int) {
-                                compositeFullResolution(framed(photo, mask, QImage()), bands);
-                            }),
-                   250);
+            report(
+                name,
+                medianMs(
+                    7, [&](int) { compositeFullResolution(framed(photo, mask, QImage()), bands); }),
+                250);
             std::snprintf(name, sizeof name,
                           "full resolution 6000x4000, turned mask + post mask, %s", suffix);
             report(name,
@@ -211,8 +210,7 @@ int main(int argc, char** argv)
             report(name,
                    medianMs(7,
                             [&](int) {
-                                compositeFullResolution(framed(photo, alphaFrame, QImage()),
-                                                        bands);
+                                compositeFullResolution(framed(photo, alphaFrame, QImage()), bands);
                             }),
                    250);
         }

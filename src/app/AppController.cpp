@@ -142,11 +142,9 @@ void AppController::_connectInterface()
             [this](QSize size) { setDimension(size.width(), size.height()); });
     connect(preview, &PreviewView::fileDropped, this,
             [this](const QString& path) { applicationOpenFile(path); });
-    connect(preview, &PreviewView::imageDropped, this, [this](const QImage& image) {
-        _openImage(image, ImageMetadata(), QString());
-    });
-    connect(preview, &PreviewView::outputStale, this,
-            [this] { updateFilesizeForFile(QString()); });
+    connect(preview, &PreviewView::imageDropped, this,
+            [this](const QImage& image) { _openImage(image, ImageMetadata(), QString()); });
+    connect(preview, &PreviewView::outputStale, this, [this] { updateFilesizeForFile(QString()); });
     // Every redraw may change what would be written: the file written last is forgotten.
     connect(preview, &PreviewView::redrawn, this, [this] { _exporter->clearCache(); });
     connect(_runner, &BackgroundRunner::busyChanged, this, &AppController::_validateCommands);
@@ -154,8 +152,7 @@ void AppController::_connectInterface()
     connect(thumbnailController(), &ThumbnailController::frameChosen, this,
             [this](const QString& path) { _setFrame(path, false); });
     connect(colorPanel(), &QColorDialog::colorSelected, this, &AppController::setColor);
-    connect(outputPanel(), &OutputPanel::colorButtonClicked, this,
-            &AppController::showColorPanel);
+    connect(outputPanel(), &OutputPanel::colorButtonClicked, this, &AppController::showColorPanel);
 
     // Every change that makes the file written last stale empties the size display and
     // forgets the file.
@@ -187,7 +184,6 @@ void AppController::applicationDidFinishLaunching()
     if (earlierLaunches > kEarlierLaunchesBeforeSharePrompt)
         QTimer::singleShot(kSharePromptDelayMs, this, &AppController::shareOnFacebookPromptDue);
 }
-
 
 bool AppController::applicationOpenFile(const QString& path)
 {
@@ -322,7 +318,6 @@ QString AppController::_stringForFilesize(qint64 size)
     return QString::asprintf("%0.2f MB", double(size) * kPerKB * kPerKB);
 }
 
-
 QString AppController::borderPath() const
 {
     return previewView()->framedPhoto().framePath;
@@ -401,7 +396,6 @@ void AppController::quit()
     mainWindow()->close();
 }
 
-
 void AppController::showPreferencePanel()
 {
     if (!_preferenceController) {
@@ -418,7 +412,6 @@ void AppController::preferenceDidChange()
 {
     previewView()->updatePreview();
 }
-
 
 void AppController::saveDocumentAs()
 {
@@ -520,9 +513,8 @@ QString AppController::writeImageToFile(const QString& nameOrPath, int format, i
     QString why;
     if (!document.hasPhoto())
         why = tr("There is no photo to write.");
-    else if (!_runner->run([&] {
-                 path = _exporter->writeImageToFile(document, nameOrPath, options, &why);
-             }))
+    else if (!_runner->run(
+                 [&] { path = _exporter->writeImageToFile(document, nameOrPath, options, &why); }))
         why = tr("Another export is still running.");
     if (error)
         *error = why;

@@ -47,8 +47,8 @@ const std::vector<Command>& commands()
          &AppController::showColorPanel, Rule::NeedsPhoto, "View", false},
         {"showFrames", QT_TRANSLATE_NOOP("CommandTable", "Show &Frames"), None, K(), nullptr,
          nullptr, nullptr, &AppController::toggleDrawer, Rule::Always, "View", false},
-        {"zoom", QT_TRANSLATE_NOOP("CommandTable", "&Zoom"), None, K(), nullptr, nullptr,
-         nullptr, &AppController::zoom, Rule::Always, "View", true},
+        {"zoom", QT_TRANSLATE_NOOP("CommandTable", "&Zoom"), None, K(), nullptr, nullptr, nullptr,
+         &AppController::zoom, Rule::Always, "View", true},
         {"flipH", QT_TRANSLATE_NOOP("CommandTable", "&Flip Frame Horizontally"), None, K(),
          "flipHToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Flip H"),
          QT_TRANSLATE_NOOP("CommandTable", "Flip Border Horizontally"),
@@ -68,9 +68,8 @@ const Command* command(const QString& identifier)
 
 QStringList defaultToolbarItems()
 {
-    return {QStringLiteral("open"),   QStringLiteral("save"),
-            QStringLiteral("copy"),   QStringLiteral("close"),
-            QStringLiteral("colors"), QStringLiteral("flipH"),
+    return {QStringLiteral("open"),        QStringLiteral("save"),       QStringLiteral("copy"),
+            QStringLiteral("close"),       QStringLiteral("colors"),     QStringLiteral("flipH"),
             QLatin1String(kFlexibleSpace), QStringLiteral("preferences")};
 }
 

@@ -18,13 +18,13 @@ enum class Rule {
 };
 
 struct Command {
-    const char* identifier; // also the action's object name
-    const char* text;       // menu text, translated in the "CommandTable" context
+    const char* identifier;                // also the action's object name
+    const char* text;                      // menu text, translated in the "CommandTable" context
     QKeySequence::StandardKey standardKey; // QKeySequence::UnknownKey: none
-    QKeySequence fallbackKey; // when the platform has no standard key, or besides it
-    const char* icon;         // toolbar image under resources/toolbar, or nullptr
-    const char* iconText;     // toolbar label when it differs from the text, or nullptr
-    const char* toolTip;      // or nullptr
+    QKeySequence fallbackKey;              // when the platform has no standard key, or besides it
+    const char* icon;                      // toolbar image under resources/toolbar, or nullptr
+    const char* iconText; // toolbar label when it differs from the text, or nullptr
+    const char* toolTip;  // or nullptr
     void (AppController::*slot)();
     Rule rule;
     const char* menu;     // "File", "Edit", "View", or nullptr: toolbar only

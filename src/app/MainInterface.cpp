@@ -114,8 +114,8 @@ void MainInterface::buildActions(AppController& controller)
         action->setObjectName(QLatin1String(command.identifier));
         action->setShortcuts(shortcutsFor(command));
         if (command.icon)
-            action->setIcon(QIcon(
-                Resources::pathFor(QStringLiteral("toolbar/%1.svg").arg(command.icon))));
+            action->setIcon(
+                QIcon(Resources::pathFor(QStringLiteral("toolbar/%1.svg").arg(command.icon))));
         if (command.iconText)
             action->setIconText(translated(command.iconText));
         if (command.toolTip)
@@ -155,8 +155,7 @@ void MainInterface::buildToolbar()
 void MainInterface::validateCommands(bool hasPhoto, bool busy)
 {
     for (const CommandTable::Command& command : CommandTable::commands()) {
-        const bool enabled =
-            !busy && (command.rule == CommandTable::Rule::Always || hasPhoto);
+        const bool enabled = !busy && (command.rule == CommandTable::Rule::Always || hasPhoto);
         if (QAction* a = action(QLatin1String(command.identifier)))
             a->setEnabled(enabled);
     }

@@ -1,9 +1,9 @@
 #include "OutputPanel.h"
 
-#include "output/OutputSettings.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/PopUpByTag.h"
 #include "foundation/UserDefaults.h"
+#include "output/OutputSettings.h"
 #include "ui/ZTStepper.h"
 
 #include <QCheckBox>

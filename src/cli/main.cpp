@@ -1,8 +1,8 @@
 #include "BatchFramer.h"
 #include "FramerOptions.h"
 #include "OutputFile.h"
-#include "output/OutputSettings.h"
 #include "output/ImageReader.h"
+#include "output/OutputSettings.h"
 
 #include <QCoreApplication>
 

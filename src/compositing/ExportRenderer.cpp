@@ -122,8 +122,8 @@ bool ExportRenderer::writtenMatchesLocked(const QString& path, const FramedPhoto
         return false;
     if (format == FormatJPEG && (w.quality != options.quality || w.limitKB != options.limitKB))
         return false;
-    if (format != FormatPNG && (w.preserveMetadata != options.preserveMetadata ||
-                                w.metadata != framed.metadata.get()))
+    if (format != FormatPNG &&
+        (w.preserveMetadata != options.preserveMetadata || w.metadata != framed.metadata.get()))
         return false;
     // The file must still be the one we wrote: not removed, replaced or rewritten since.
     const std::optional<FileStamp> now = stampOf(path);
@@ -138,7 +138,7 @@ bool ExportRenderer::isValidCacheAtPath(const QString& path, const FramedPhoto& 
 }
 
 ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
-                                                  const Options& options) const
+                                                   const Options& options) const
 {
     ImageWriter::Options writer;
     writer.format = fileFormatForCode(options.format);
@@ -204,10 +204,9 @@ QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QStrin
     QMutexLocker lock(&_mutex);
     // A clearCache() while we were writing makes this file stale at once.
     if (stamp && epoch == _writeEpoch) {
-        _written = std::make_unique<Written>(
-            Written{path, framed.compositeKey(), framed.metadata.get(),
-                    fileFormatForCode(options.format), options.quality,
-                    qMax(0, options.limitKB), options.preserveMetadata, epoch, *stamp});
+        _written = std::make_unique<Written>(Written{
+            path, framed.compositeKey(), framed.metadata.get(), fileFormatForCode(options.format),
+            options.quality, qMax(0, options.limitKB), options.preserveMetadata, epoch, *stamp});
     } else {
         _written.reset();
     }

@@ -27,9 +27,9 @@ class ExportRenderer {
 public:
     // How the file is written.
     struct Options {
-        int format = FormatJPEG; // read by fileFormatForCode
-        int quality = 90;        // JPEG only
-        int limitKB = 0;         // JPEG only; 0: no limit
+        int format = FormatJPEG;       // read by fileFormatForCode
+        int quality = 90;              // JPEG only
+        int limitKB = 0;               // JPEG only; 0: no limit
         bool preserveMetadata = false; // EXIF/IPTC/XMP into JPEG and TIFF; the colour
                                        // profile is kept in every format
         bool hideExtension = false;    // no Linux equivalent: kept, changes nothing
@@ -63,8 +63,8 @@ public:
     // stands). Gives the path written, or the remembered file's path when it is still
     // current, or an empty string on failure (a failed write leaves any old file at the
     // path whole).
-    QString writeImageToFile(const FramedPhoto& framed, const QString& name,
-                             const Options& options, QString* error = nullptr);
+    QString writeImageToFile(const FramedPhoto& framed, const QString& name, const Options& options,
+                             QString* error = nullptr);
 
     // The composite encoded in memory as writeImageToFile would write it (file-size search,
     // metadata and colour profile included); empty on failure or when no JPEG quality fits

@@ -8,6 +8,7 @@ FramedPhoto::CompositeKey FramedPhoto::compositeKey() const
     std::optional<QColor> rgb;
     if (color && color->isValid())
         rgb = color->toRgb();
-    return CompositeKey{photo.cacheKey(), frame.cacheKey(), postMask.cacheKey(),
-                        rgb,              autoRotate,       BorderCompositor::canvasOffset(offset)};
+    return CompositeKey{photo.cacheKey(),    frame.cacheKey(),
+                        postMask.cacheKey(), rgb,
+                        autoRotate,          BorderCompositor::canvasOffset(offset)};
 }

@@ -285,8 +285,8 @@ void PreviewView::mouseReleaseEvent(QMouseEvent* event)
     updateCursor();
     if (hasImage()) {
         const QPointF moved = viewPoint(event->position()) - _downPoint;
-        _document.offset += BorderCompositor::scaledOffset(moved, _mainImageSmall.width(),
-                                                           _document.photo.width());
+        _document.offset +=
+            BorderCompositor::scaledOffset(moved, _mainImageSmall.width(), _document.photo.width());
     }
     _downPoint = _currentPoint = QPointF();
     // A resize during the drag was held back; the view must still fit the photo.
@@ -338,5 +338,3 @@ void PreviewView::dropEvent(QDropEvent* event)
     if (!image.isNull())
         emit imageDropped(image);
 }
-
-

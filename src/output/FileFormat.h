@@ -12,4 +12,3 @@ enum FileFormat : int {
 // The one reading of a code: PNG and TIFF are themselves, every other code (a stored value
 // from elsewhere, a tag that was never set) is JPEG.
 FileFormat fileFormatForCode(int code);
-

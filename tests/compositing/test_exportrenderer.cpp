@@ -327,8 +327,7 @@ private slots:
         const QImage written = reader.read().convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(written.size(), QSize(200, 200));
         if (format != 101) // lossless formats hold the composite exactly
-            QCOMPARE(written,
-                     r.fullResolutionImage(framed).convertToFormat(QImage::Format_ARGB32));
+            QCOMPARE(written, r.fullResolutionImage(framed).convertToFormat(QImage::Format_ARGB32));
         // The limit holds for JPEG only.
         QCOMPARE(QFileInfo(path).size() < 30 * 1024, jpeg);
         // The metadata goes into JPEG and TIFF when asked for.

@@ -1,8 +1,8 @@
-#include "output/OutputSettings.h"
 #include "foundation/PropertyList.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/ZTUtility.h"
+#include "output/OutputSettings.h"
 
 #include <QDir>
 #include <QSignalSpy>
