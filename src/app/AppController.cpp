@@ -521,9 +521,16 @@ QString AppController::writeImageToFile(const QString& nameOrPath, int format, i
     return path;
 }
 
+QString AppController::_tmpName() const
+{
+    // Whatever is typed in the name field, the temporary file stays in our own folder.
+    const QString name = filename();
+    return TmpFilePath::bareName(name.trimmed().isEmpty() ? tr("Untitled") : name);
+}
+
 QString AppController::writeTmpFile(QString* error)
 {
-    return writeImageToFile(filename(), _settings->fileFormat(), _settings->jpegQuality(), error);
+    return writeImageToFile(_tmpName(), _settings->fileFormat(), _settings->jpegQuality(), error);
 }
 
 void AppController::copy()
@@ -532,7 +539,7 @@ void AppController::copy()
     if (!document.hasPhoto() || isBusy())
         return;
     const ExportRenderer::Options options = exportOptions();
-    const QString name = filename();
+    const QString name = _tmpName();
     QString path;
     QImage full;
     _runner->run([&] {

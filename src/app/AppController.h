@@ -124,6 +124,7 @@ private:
     void _validateCommands();
     void _openImage(const QImage& photo, const ImageMetadata& metadata, const QString& path);
     void _setFrame(const QString& path, bool flip);
+    QString _tmpName() const;
 
     UserDefaults& _defaults;
     OutputSettings* _settings = nullptr;

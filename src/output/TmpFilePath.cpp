@@ -109,6 +109,16 @@ bool isPrivateFolder(const QString& path)
     return isPrivateFolderNative(QFile::encodeName(path));
 }
 
+QString bareName(const QString& name)
+{
+    QString bare = name;
+    bare.replace(QLatin1Char('/'), QLatin1Char('_'));
+    bare.replace(QChar(0), QLatin1Char('_'));
+    if (bare == QLatin1String(".") || bare == QLatin1String(".."))
+        bare.fill(QLatin1Char('_'));
+    return bare;
+}
+
 QString tmpPathForFormat(const QString& name, int format)
 {
     if (QDir::isAbsolutePath(name))

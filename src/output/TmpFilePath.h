@@ -21,6 +21,11 @@ QString fileExtensionForFormat(int format);
 // had (the caller's write then fails).
 QString tmpPathForFormat(const QString& name, int format);
 
+// The document's name as a bare file name: it never names a place outside the process
+// folder, however it was typed. Every "/" (and NUL) becomes "_", so a leading "/" or "~/"
+// stays part of the name; "." and ".." become "_" and "__".
+QString bareName(const QString& name);
+
 // The path the process folder should have: QDir::tempPath() + "/" + process name + pid.
 // Nothing is created.
 QString processFolderPath();

@@ -6,11 +6,13 @@
 #include "foundation/UserDefaults.h"
 #include "output/OutputSettings.h"
 #include "output/TestFiles.h"
+#include "output/TmpFilePath.h"
 #include "ui/BackgroundRunner.h"
 #include "ui/ZTStepper.h"
 #include "ui/ZTWindow.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDockWidget>
@@ -97,6 +99,8 @@ private slots:
     void documentKeepsFrameUntilClosed();
     void exportFollowsThePreview();
     void windowAndBatchFramerFrameAlike();
+    void nameStaysInsideTemporaryFolder_data();
+    void nameStaysInsideTemporaryFolder();
     void colourTurnsTransparencyOff();
     void formatDisablesControls_data();
     void formatDisablesControls();
@@ -340,6 +344,34 @@ void TestAppController::windowAndBatchFramerFrameAlike()
     QVERIFY(window == batchOut);
     QCOMPARE(window.pixel(85, 25), qRgb(255, 255, 255));
     QCOMPARE(window.pixel(5, 5), QColor(Qt::blue).rgb());
+}
+
+void TestAppController::nameStaysInsideTemporaryFolder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("an existing file's path") << path(QStringLiteral("notes.txt"))
+                                              << path(QStringLiteral("notes.txt")).replace('/', '_');
+    QTest::newRow("home") << "~/notes" << "~_notes";
+    QTest::newRow("dot") << "." << "_";
+    QTest::newRow("dot dot") << ".." << "__";
+    QTest::newRow("empty") << "" << "Untitled";
+}
+
+void TestAppController::nameStaysInsideTemporaryFolder()
+{
+    // Whatever the name field holds, copy writes inside our temporary folder and leaves
+    // the user's files alone.
+    QFETCH(QString, name);
+    QFETCH(QString, fileName);
+    const QString notes = writeText(path(QStringLiteral("notes.txt")));
+    open(QStringLiteral("one.png"));
+    _app->outputPanel()->filenameField()->setText(name);
+    _app->copy();
+    QCOMPARE(QFile(notes).size(), qint64(14));
+    const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
+    QCOMPARE(urls.size(), 1);
+    QCOMPARE(urls.first().toLocalFile(), TmpFilePath::tmpFolder() + "/" + fileName + ".jpg");
 }
 
 void TestAppController::colourTurnsTransparencyOff()
