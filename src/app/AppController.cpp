@@ -2,6 +2,7 @@
 
 #include "app/MainInterface.h"
 #include "app/OutputPanel.h"
+#include "app/SavePanel.h"
 #include "compositing/ImageProcessor.h"
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
@@ -36,27 +37,6 @@ namespace {
 constexpr int kDrawerDelayMs = 200;
 constexpr int kSharePromptDelayMs = 1000;
 constexpr int kEarlierLaunchesBeforeSharePrompt = 5;
-
-// The lower-case extensions of the image types we read ("jpg", "png", ...).
-QStringList readableExtensions()
-{
-    QStringList extensions;
-    for (const QString& pattern : ImageReader::nameFilters()) {
-        QString extension = pattern;
-        extension.remove(QStringLiteral("*."));
-        extensions << extension.toLower();
-    }
-    return extensions;
-}
-
-int formatForNameFilter(const QString& filter)
-{
-    if (filter.startsWith(QLatin1String("PNG")))
-        return FormatPNG;
-    if (filter.startsWith(QLatin1String("TIFF")))
-        return FormatTIFF;
-    return FormatJPEG;
-}
 
 } // namespace
 
@@ -218,6 +198,8 @@ void AppController::_openImage(const QImage& photo, const ImageMetadata& metadat
     previewView()->setImage(photo, metadata);
     if (!path.isEmpty())
         setFilename(path);
+    else
+        _documentPath.clear(); // pictures without a file replace no file
     updateFilesizeForFile(QString());
     _validateCommands();
 }
@@ -257,9 +239,11 @@ void AppController::setFilename(const QString& path)
     QLineEdit* field = outputPanel()->filenameField();
     if (path.isEmpty()) {
         field->setText(QString());
+        _documentPath.clear();
     } else {
         field->setText(QFileInfo(path).completeBaseName());
         _documentFolder = QFileInfo(path).absolutePath();
+        _documentPath = path;
     }
     emit documentFileChanged(path);
 }
@@ -420,75 +404,30 @@ void AppController::saveDocumentAs()
 
 void AppController::saveDocumentInFolder(const QString& folder)
 {
-    if (!previewView()->hasImage())
+    if (!previewView()->hasImage() || isBusy())
         return;
-    const QStringList filters = {QStringLiteral("JPEG (*.jpg)"), QStringLiteral("PNG (*.png)"),
-                                 QStringLiteral("TIFF (*.tiff)")};
-    QFileDialog dialog(mainWindow(), tr("Save Framed Photo"));
-    dialog.setWindowModality(Qt::WindowModal);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    // We ask about replacing once the extension is known.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    dialog.setNameFilters(filters);
-    const int format = _settings->fileFormat();
-    dialog.selectNameFilter(filters.at(format == FormatPNG ? 1 : format == FormatTIFF ? 2 : 0));
-    if (!folder.isEmpty())
-        dialog.setDirectory(folder);
-    else if (!_documentFolder.isEmpty())
-        dialog.setDirectory(_documentFolder);
-    dialog.selectFile(filename());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-
-    // The dialog's type list stands for the format pop-up: it sets the output format.
-    const int chosenFormat = formatForNameFilter(dialog.selectedNameFilter());
-    if (chosenFormat != _settings->fileFormat())
-        _settings->setFileFormat(chosenFormat);
-
-    // A typed extension of an image type gives way to the format's own.
-    QString name = dialog.selectedFiles().constFirst();
-    const QFileInfo typed(name);
-    if (readableExtensions().contains(typed.suffix().toLower()))
-        name = typed.dir().filePath(typed.completeBaseName());
-    const QString target =
-        name + QLatin1Char('.') + TmpFilePath::fileExtensionForFormat(_settings->fileFormat());
-    const QFileInfo targetInfo(target);
-
-    if (targetInfo.exists()) {
-        QMessageBox ask(QMessageBox::Warning, QStringLiteral("File Exists"),
-                        QStringLiteral("Would you like to replace the existing file?"),
-                        QMessageBox::NoButton, mainWindow());
-        ask.setWindowModality(Qt::ApplicationModal);
-        ask.setInformativeText(target);
-        QPushButton* replace = ask.addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
-        QPushButton* cancel = ask.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-        ask.setDefaultButton(replace);
-        ask.setEscapeButton(cancel);
-        ask.exec();
-        if (ask.clickedButton() != replace)
-            return;
-        // The old file is replaced in one step when the new one is complete, so a failed
-        // write leaves it whole.
+    // The folder saved into last, across runs; the photo's own folder the first time.
+    QString start = folder;
+    if (start.isEmpty()) {
+        const QString last = _defaults.stringForKey(DefLastSaveFolder);
+        start = !last.isEmpty() && QFileInfo(last).isDir() ? last : _documentFolder;
     }
+    const QString target = SavePanel::chooseTarget(mainWindow(), start, filename(), *_settings);
+    if (target.isEmpty())
+        return;
+    if (QFileInfo::exists(target) &&
+        !SavePanel::confirmReplace(mainWindow(), target,
+                                   SavePanel::isSameFile(target, _documentPath)))
+        return;
 
     QString error;
     const QString written =
         writeImageToFile(target, _settings->fileFormat(), _settings->jpegQuality(), &error);
     if (written.isEmpty()) {
-        QMessageBox failed(QMessageBox::Critical,
-                           QStringLiteral("Unable to Save '%1'").arg(targetInfo.completeBaseName()),
-                           QStringLiteral("Please check that you have write permission to the "
-                                          "folder '%1' and that the disk has enough free space.")
-                               .arg(targetInfo.absolutePath()),
-                           QMessageBox::NoButton, mainWindow());
-        failed.setWindowModality(Qt::ApplicationModal);
-        failed.addButton(QStringLiteral("Okay"), QMessageBox::AcceptRole);
-        if (!error.isEmpty())
-            failed.setDetailedText(error);
-        failed.exec();
+        SavePanel::reportFailure(mainWindow(), target, error);
         return;
     }
+    _defaults.setString(QFileInfo(written).absolutePath(), DefLastSaveFolder);
     updateFilesizeForFile(written);
 }
 

@@ -133,7 +133,8 @@ private:
     std::unique_ptr<ExportRenderer> _exporter;
     PreferenceController* _preferenceController = nullptr;
 
-    QString _documentFolder; // where the photo came from: the save dialog starts there
+    QString _documentFolder; // where the photo came from: the first save starts there
+    QString _documentPath;   // the open photo's file, never replaced without a clear question
     QColor _chosenColor = Qt::white;
     bool _terminated = false;
 };

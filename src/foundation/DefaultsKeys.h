@@ -20,3 +20,5 @@ inline const QString DefAutoRotateBorder = QStringLiteral("AutoRotateBorder");
 inline const QString DefSelectedCollection = QStringLiteral("SelectedCollection");
 inline const QString DefDestinations = QStringLiteral("Destinations");
 inline const QString DefDefaultDestination = QStringLiteral("DefaultDestination");
+// The folder saved into last: the save dialog starts there.
+inline const QString DefLastSaveFolder = QStringLiteral("LastSaveFolder");

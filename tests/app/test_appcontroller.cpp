@@ -8,6 +8,7 @@
 #include "output/TestFiles.h"
 #include "output/TmpFilePath.h"
 #include "ui/BackgroundRunner.h"
+#include "ui/ModalAnswer.h"
 #include "ui/ZTStepper.h"
 #include "ui/ZTWindow.h"
 
@@ -17,6 +18,7 @@
 #include <QComboBox>
 #include <QDockWidget>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -99,6 +101,7 @@ private slots:
     void documentKeepsFrameUntilClosed();
     void exportFollowsThePreview();
     void windowAndBatchFramerFrameAlike();
+    void saveAsksBeforeReplacingTheOriginal();
     void nameStaysInsideTemporaryFolder_data();
     void nameStaysInsideTemporaryFolder();
     void colourTurnsTransparencyOff();
@@ -346,16 +349,85 @@ void TestAppController::windowAndBatchFramerFrameAlike()
     QCOMPARE(window.pixel(5, 5), QColor(Qt::blue).rgb());
 }
 
+void TestAppController::saveAsksBeforeReplacingTheOriginal()
+{
+    // Save, Return, Return: the dialog proposes the photo's own name in its folder, and the
+    // question that follows must not replace the photo by default.
+    const QString original = writePhoto(path(QStringLiteral("one.png")));
+    const QByteArray before = readAll(original);
+    QVERIFY(_app->applicationOpenFile(original));
+    _app->outputSettings()->setFileFormat(FormatPNG);
+    struct Seen {
+        QString folder, informative, defaultButton;
+    } seen;
+    // Answers the save dialog with `file` (or as proposed) and the question with Return.
+    auto answer = [&seen](const QString& file, bool asked = true) {
+        whenModalShown([&seen, file, asked](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            seen.folder = dialog->directory().absolutePath();
+            if (asked)
+                whenModalShown(
+                    [&seen](QWidget* alert) {
+                        auto* box = qobject_cast<QMessageBox*>(alert);
+                        QVERIFY(box);
+                        seen.informative = box->informativeText();
+                        seen.defaultButton = box->defaultButton()->text();
+                        QTest::keyClick(box, Qt::Key_Return);
+                    },
+                    dialog);
+            // Typed into the name field, as a user would.
+            if (!file.isEmpty())
+                dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
+            QTest::keyClick(dialog, Qt::Key_Return);
+        });
+    };
+    answer(QString());
+    _app->saveDocumentAs();
+    QCOMPARE(seen.folder, _dir.path());
+    QCOMPARE(seen.defaultButton, QStringLiteral("Cancel"));
+    QVERIFY(seen.informative.contains(QStringLiteral("original photo")));
+    QCOMPARE(readAll(original), before);
+
+    // Any other file keeps "Replace" as the default.
+    const QString other = writePhoto(path(QStringLiteral("other.png")), QSize(5, 5));
+    seen = {};
+    answer(other);
+    _app->saveDocumentAs();
+    QCOMPARE(seen.defaultButton, QStringLiteral("Replace"));
+    QCOMPARE(QImage(other).size(), QSize(60, 40));
+
+    // The folder saved into last is where the next run's dialog starts.
+    QVERIFY(QDir(_dir.path()).mkdir(QStringLiteral("saved")));
+    seen = {};
+    answer(path(QStringLiteral("saved/framed")), false);
+    _app->saveDocumentAs();
+    QVERIFY(QFile::exists(path(QStringLiteral("saved/framed.png"))));
+    _app.reset();
+    _app = std::make_unique<AppController>(*_defaults);
+    QVERIFY(_app->applicationOpenFile(original));
+    whenModalShown([&seen](QWidget* modal) {
+        seen.folder = qobject_cast<QFileDialog*>(modal)->directory().absolutePath();
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    _app->saveDocumentAs();
+    QCOMPARE(seen.folder, path(QStringLiteral("saved")));
+}
+
 void TestAppController::nameStaysInsideTemporaryFolder_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("fileName");
-    QTest::newRow("an existing file's path") << path(QStringLiteral("notes.txt"))
-                                              << path(QStringLiteral("notes.txt")).replace('/', '_');
-    QTest::newRow("home") << "~/notes" << "~_notes";
-    QTest::newRow("dot") << "." << "_";
-    QTest::newRow("dot dot") << ".." << "__";
-    QTest::newRow("empty") << "" << "Untitled";
+    QTest::newRow("an existing file's path")
+        << path(QStringLiteral("notes.txt")) << path(QStringLiteral("notes.txt")).replace('/', '_');
+    QTest::newRow("home") << "~/notes"
+                          << "~_notes";
+    QTest::newRow("dot") << "."
+                         << "_";
+    QTest::newRow("dot dot") << ".."
+                             << "__";
+    QTest::newRow("empty") << ""
+                           << "Untitled";
 }
 
 void TestAppController::nameStaysInsideTemporaryFolder()

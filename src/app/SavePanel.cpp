@@ -1,0 +1,131 @@
+#include "SavePanel.h"
+
+#include "output/ImageReader.h"
+#include "output/OutputSettings.h"
+#include "output/TmpFilePath.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <sys/stat.h>
+
+namespace SavePanel {
+
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("SavePanel", text);
+}
+
+// The lower-case extensions of the image types we read ("jpg", "png", ...).
+QStringList readableExtensions()
+{
+    QStringList extensions;
+    for (const QString& pattern : ImageReader::nameFilters()) {
+        QString extension = pattern;
+        extension.remove(QStringLiteral("*."));
+        extensions << extension.toLower();
+    }
+    return extensions;
+}
+
+int formatForNameFilter(const QString& filter)
+{
+    if (filter.startsWith(QLatin1String("PNG")))
+        return FormatPNG;
+    if (filter.startsWith(QLatin1String("TIFF")))
+        return FormatTIFF;
+    return FormatJPEG;
+}
+
+} // namespace
+
+QString chooseTarget(QWidget* parent, const QString& startFolder, const QString& name,
+                     OutputSettings& settings)
+{
+    const QStringList filters = {QStringLiteral("JPEG (*.jpg)"), QStringLiteral("PNG (*.png)"),
+                                 QStringLiteral("TIFF (*.tiff)")};
+    QFileDialog dialog(parent, tr("Save Framed Photo"));
+    dialog.setObjectName(QStringLiteral("saveDialog"));
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // We ask about replacing once the extension is known.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setNameFilters(filters);
+    const int format = settings.fileFormat();
+    dialog.selectNameFilter(filters.at(format == FormatPNG ? 1 : format == FormatTIFF ? 2 : 0));
+    if (!startFolder.isEmpty())
+        dialog.setDirectory(startFolder);
+    dialog.selectFile(name);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+
+    const int chosenFormat = formatForNameFilter(dialog.selectedNameFilter());
+    if (chosenFormat != settings.fileFormat())
+        settings.setFileFormat(chosenFormat);
+
+    // A typed extension of an image type gives way to the format's own.
+    QString chosen = dialog.selectedFiles().constFirst();
+    const QFileInfo typed(chosen);
+    if (readableExtensions().contains(typed.suffix().toLower()))
+        chosen = typed.dir().filePath(typed.completeBaseName());
+    return chosen + QLatin1Char('.') + TmpFilePath::fileExtensionForFormat(settings.fileFormat());
+}
+
+bool confirmReplace(QWidget* parent, const QString& target, bool original)
+{
+    QMessageBox ask(QMessageBox::Warning, tr("File Exists"),
+                    tr("Would you like to replace the existing file?"), QMessageBox::NoButton,
+                    parent);
+    ask.setObjectName(QStringLiteral("fileExistsAlert"));
+    ask.setWindowModality(Qt::ApplicationModal);
+    ask.setInformativeText(
+        original ? tr("%1\n\nThis is the original photo you opened. Replacing it loses the "
+                      "original.")
+                       .arg(target)
+                 : target);
+    QPushButton* replace = ask.addButton(tr("Replace"), QMessageBox::AcceptRole);
+    QPushButton* cancel = ask.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    ask.setDefaultButton(original ? cancel : replace);
+    ask.setEscapeButton(cancel);
+    ask.exec();
+    // The old file is replaced in one step when the new one is complete, so a failed write
+    // leaves it whole.
+    return ask.clickedButton() == replace;
+}
+
+void reportFailure(QWidget* parent, const QString& target, const QString& reason)
+{
+    const QFileInfo info(target);
+    QMessageBox failed(QMessageBox::Critical, tr("Unable to Save '%1'").arg(info.completeBaseName()),
+                       tr("Please check that you have write permission to the folder '%1' and "
+                          "that the disk has enough free space.")
+                           .arg(info.absolutePath()),
+                       QMessageBox::NoButton, parent);
+    failed.setObjectName(QStringLiteral("unableToSaveAlert"));
+    failed.setWindowModality(Qt::ApplicationModal);
+    failed.addButton(tr("Okay"), QMessageBox::AcceptRole);
+    if (!reason.isEmpty())
+        failed.setDetailedText(reason);
+    failed.exec();
+}
+
+bool isSameFile(const QString& a, const QString& b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    struct stat sa;
+    struct stat sb;
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+} // namespace SavePanel
