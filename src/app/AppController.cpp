@@ -312,10 +312,10 @@ QString AppController::_stringForFilesize(qint64 size)
     if (size == 0)
         return QStringLiteral("-");
     if (size < 1024)
-        return QStringLiteral("%1 bytes").arg(size);
+        return tr("%1 bytes").arg(size);
     if (size < 1048576)
-        return QString::asprintf("%0.2f KB", double(size) * kPerKB);
-    return QString::asprintf("%0.2f MB", double(size) * kPerKB * kPerKB);
+        return tr("%1 KB").arg(double(size) * kPerKB, 0, 'f', 2);
+    return tr("%1 MB").arg(double(size) * kPerKB * kPerKB, 0, 'f', 2);
 }
 
 QString AppController::borderPath() const
@@ -456,13 +456,13 @@ void AppController::saveDocumentInFolder(const QString& folder)
     const QFileInfo targetInfo(target);
 
     if (targetInfo.exists()) {
-        QMessageBox ask(QMessageBox::Warning, QStringLiteral("File Exists"),
-                        QStringLiteral("Would you like to replace the existing file?"),
-                        QMessageBox::NoButton, mainWindow());
+        QMessageBox ask(QMessageBox::Warning, tr("File Exists"),
+                        tr("Would you like to replace the existing file?"), QMessageBox::NoButton,
+                        mainWindow());
         ask.setWindowModality(Qt::ApplicationModal);
         ask.setInformativeText(target);
-        QPushButton* replace = ask.addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
-        QPushButton* cancel = ask.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        QPushButton* replace = ask.addButton(tr("Replace"), QMessageBox::AcceptRole);
+        QPushButton* cancel = ask.addButton(tr("Cancel"), QMessageBox::RejectRole);
         ask.setDefaultButton(replace);
         ask.setEscapeButton(cancel);
         ask.exec();
@@ -477,13 +477,13 @@ void AppController::saveDocumentInFolder(const QString& folder)
         writeImageToFile(target, _settings->fileFormat(), _settings->jpegQuality(), &error);
     if (written.isEmpty()) {
         QMessageBox failed(QMessageBox::Critical,
-                           QStringLiteral("Unable to Save '%1'").arg(targetInfo.completeBaseName()),
-                           QStringLiteral("Please check that you have write permission to the "
-                                          "folder '%1' and that the disk has enough free space.")
+                           tr("Unable to Save '%1'").arg(targetInfo.completeBaseName()),
+                           tr("Please check that you have write permission to the "
+                              "folder '%1' and that the disk has enough free space.")
                                .arg(targetInfo.absolutePath()),
                            QMessageBox::NoButton, mainWindow());
         failed.setWindowModality(Qt::ApplicationModal);
-        failed.addButton(QStringLiteral("Okay"), QMessageBox::AcceptRole);
+        failed.addButton(tr("Okay"), QMessageBox::AcceptRole);
         if (!error.isEmpty())
             failed.setDetailedText(error);
         failed.exec();
