@@ -296,10 +296,10 @@ QString AppController::_stringForFilesize(qint64 size)
     if (size == 0)
         return QStringLiteral("-");
     if (size < 1024)
-        return QStringLiteral("%1 bytes").arg(size);
+        return tr("%1 bytes").arg(size);
     if (size < 1048576)
-        return QString::asprintf("%0.2f KB", double(size) * kPerKB);
-    return QString::asprintf("%0.2f MB", double(size) * kPerKB * kPerKB);
+        return tr("%1 KB").arg(double(size) * kPerKB, 0, 'f', 2);
+    return tr("%1 MB").arg(double(size) * kPerKB * kPerKB, 0, 'f', 2);
 }
 
 QString AppController::borderPath() const

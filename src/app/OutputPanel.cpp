@@ -72,7 +72,7 @@ void OutputPanel::_build()
     _limitTF->setAlignment(Qt::AlignRight);
     _limitTF->setMaximumWidth(_limitTF->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) +
                               16);
-    _limitUnit = new QLabel(QStringLiteral("KB"), this);
+    _limitUnit = new QLabel(tr("KB"), this);
 
     _transparentBackgroundBtn = new QCheckBox(tr("Transparent background"), this);
     _transparentBackgroundBtn->setObjectName(QStringLiteral("transparentBackgroundBtn"));

@@ -9,6 +9,7 @@
 #include "output/ImageReader.h"
 #include "output/TmpFilePath.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -69,10 +70,12 @@ QList<BatchFramer::Task> BatchFramer::plan(QString* folderError)
 
     const QFileInfo folder(_options.outputFolder);
     if (folder.exists() && !folder.isDir())
-        *folderError = QStringLiteral("%1 is not a folder").arg(_options.outputFolder);
+        *folderError = QCoreApplication::translate("BatchFramer", "%1 is not a folder")
+                           .arg(_options.outputFolder);
     else if (!folder.exists() && !QDir().mkpath(_options.outputFolder))
         *folderError =
-            QStringLiteral("cannot create the output folder %1").arg(_options.outputFolder);
+            QCoreApplication::translate("BatchFramer", "cannot create the output folder %1")
+                .arg(_options.outputFolder);
 
     QList<Task> tasks;
     QHash<QString, QString> claimed; // output path -> the photo that writes it
@@ -84,13 +87,17 @@ QList<BatchFramer::Task> BatchFramer::plan(QString* folderError)
         if (!folderError->isEmpty())
             task.refusal = *folderError;
         else if (isInputPhoto(task.output))
-            task.refusal = QStringLiteral("%1 would overwrite a photo given as input; refused")
+            task.refusal = QCoreApplication::translate(
+                               "BatchFramer", "%1 would overwrite a photo given as input; refused")
                                .arg(task.output);
         else if (claimed.contains(key))
-            task.refusal = QStringLiteral("%1 is already the output of %2")
-                               .arg(task.output, claimed.value(key));
+            task.refusal =
+                QCoreApplication::translate("BatchFramer", "%1 is already the output of %2")
+                    .arg(task.output, claimed.value(key));
         else if (!_options.force && QFileInfo::exists(task.output))
-            task.refusal = QStringLiteral("%1 exists (use --force to replace it)").arg(task.output);
+            task.refusal =
+                QCoreApplication::translate("BatchFramer", "%1 exists (use --force to replace it)")
+                    .arg(task.output);
         if (task.refusal.isEmpty())
             claimed.insert(key, photo);
         tasks.append(task);
@@ -108,7 +115,8 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
     QString error;
     QImage photo = ImageReader::readImage(name, &error);
     if (photo.isNull()) {
-        reporter.failed(QStringLiteral("%1: cannot read the photo: %2").arg(name, error));
+        reporter.failed(QCoreApplication::translate("BatchFramer", "%1: cannot read the photo: %2")
+                            .arg(name, error));
         return;
     }
 
@@ -146,15 +154,18 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
     }
     if (data.isEmpty()) {
         if (error.isEmpty() && _options.format == FormatJPEG && _options.limitKB > 0)
-            error = QStringLiteral("no JPEG quality brings it under %1 KB").arg(_options.limitKB);
+            error =
+                QCoreApplication::translate("BatchFramer", "no JPEG quality brings it under %1 KB")
+                    .arg(_options.limitKB);
         else if (error.isEmpty())
-            error = QStringLiteral("it could not be encoded");
+            error = QCoreApplication::translate("BatchFramer", "it could not be encoded");
         reporter.failed(QStringLiteral("%1: %2").arg(name, error));
         return;
     }
     // Checked again: the output may have become a link to an input meanwhile.
     if (isInputPhoto(task.output)) {
-        reporter.failed(QStringLiteral("%1: %2 would overwrite a photo given as input; refused")
+        reporter.failed(QCoreApplication::translate(
+                            "BatchFramer", "%1: %2 would overwrite a photo given as input; refused")
                             .arg(name, task.output));
         return;
     }
@@ -164,10 +175,12 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
         break;
     case OutputFile::Result::Exists:
         reporter.failed(
-            QStringLiteral("%1: %2 exists (use --force to replace it)").arg(name, task.output));
+            QCoreApplication::translate("BatchFramer", "%1: %2 exists (use --force to replace it)")
+                .arg(name, task.output));
         break;
     case OutputFile::Result::Failed:
-        reporter.failed(QStringLiteral("%1: cannot write %2: %3").arg(name, task.output, error));
+        reporter.failed(QCoreApplication::translate("BatchFramer", "%1: cannot write %2: %3")
+                            .arg(name, task.output, error));
         break;
     }
 }

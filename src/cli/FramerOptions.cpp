@@ -5,6 +5,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QThread>
 
@@ -54,7 +55,8 @@ FramerOptions::Parsed usageError(const QString& message)
 
 QString FramerOptions::usage(int defaultQuality)
 {
-    return QStringLiteral(
+    return QCoreApplication::translate(
+               "FramerOptions",
                "Usage: velluma-frame [options] PHOTO...\n"
                "Puts a frame around each photo and writes it at full resolution.\n"
                "\n"
@@ -131,23 +133,27 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
     // An option given twice is almost always a slip; the last one would silently win.
     for (const QString& name : parser.optionNames()) {
         if (parser.optionNames().count(name) > 1)
-            return usageError(QStringLiteral("option '%1' given more than once").arg(name));
+            return usageError(
+                QCoreApplication::translate("FramerOptions", "option '%1' given more than once")
+                    .arg(name));
     }
 
     options.framePath = parser.value(frame);
     if (parser.isSet(frame) && options.framePath.isEmpty())
-        return usageError(QStringLiteral("--frame needs a file"));
+        return usageError(QCoreApplication::translate("FramerOptions", "--frame needs a file"));
     if (parser.isSet(color)) {
         const QColor c = QColor::fromString(parser.value(color).trimmed());
         if (!c.isValid())
-            return usageError(QStringLiteral("unknown colour '%1'").arg(parser.value(color)));
+            return usageError(QCoreApplication::translate("FramerOptions", "unknown colour '%1'")
+                                  .arg(parser.value(color)));
         options.color = c;
     }
     if (parser.isSet(format)) {
         const std::optional<int> f = parseFormat(parser.value(format));
         if (!f)
-            return usageError(
-                QStringLiteral("unknown format '%1' (jpg, png or tiff)").arg(parser.value(format)));
+            return usageError(QCoreApplication::translate("FramerOptions",
+                                                          "unknown format '%1' (jpg, png or tiff)")
+                                  .arg(parser.value(format)));
         options.format = *f;
     }
     Parsed parsed;
@@ -155,23 +161,27 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
     if (parser.isSet(transparent) && options.format != FormatJPEG)
         options.color = std::nullopt;
     else if (parser.isSet(transparent))
-        parsed.notes << QStringLiteral("--transparent has no effect on JPEG: the colour is used");
+        parsed.notes << QCoreApplication::translate(
+            "FramerOptions", "--transparent has no effect on JPEG: the colour is used");
     if (parser.isSet(quality)) {
         const std::optional<int> q = parseInt(parser.value(quality), 1, 100);
         if (!q)
             return usageError(
-                QStringLiteral("quality must be 1 to 100, not '%1'").arg(parser.value(quality)));
+                QCoreApplication::translate("FramerOptions", "quality must be 1 to 100, not '%1'")
+                    .arg(parser.value(quality)));
         options.quality = *q;
     }
     if (parser.isSet(limit)) {
         // 2^21 KB keeps the byte limit (KB << 10) inside an int.
         const std::optional<int> l = parseInt(parser.value(limit), 0, 1 << 21);
         if (!l)
-            return usageError(QStringLiteral("limit must be a number of kilobytes, not '%1'")
+            return usageError(QCoreApplication::translate(
+                                  "FramerOptions", "limit must be a number of kilobytes, not '%1'")
                                   .arg(parser.value(limit)));
         options.limitKB = *l;
         if (options.format != FormatJPEG)
-            parsed.notes << QStringLiteral("--limit applies to JPEG only");
+            parsed.notes << QCoreApplication::translate("FramerOptions",
+                                                        "--limit applies to JPEG only");
     }
     options.keepMetadata = parser.isSet(keepMetadata);
     if (parser.isSet(noRotate))
@@ -180,29 +190,32 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
     if (parser.isSet(offset)) {
         const std::optional<QPointF> o = parseOffset(parser.value(offset));
         if (!o)
-            return usageError(
-                QStringLiteral("offset must be X,Y in pixels, not '%1'").arg(parser.value(offset)));
+            return usageError(QCoreApplication::translate("FramerOptions",
+                                                          "offset must be X,Y in pixels, not '%1'")
+                                  .arg(parser.value(offset)));
         options.offset = *o;
     }
     options.outputFolder = parser.isSet(output) ? parser.value(output) : QDir::currentPath();
     if (options.outputFolder.isEmpty())
-        return usageError(QStringLiteral("--output needs a folder"));
+        return usageError(QCoreApplication::translate("FramerOptions", "--output needs a folder"));
     options.force = parser.isSet(force);
     if (parser.isSet(jobs)) {
         const std::optional<int> j = parseInt(parser.value(jobs), 1, 256);
         if (!j)
             return usageError(
-                QStringLiteral("jobs must be 1 to 256, not '%1'").arg(parser.value(jobs)));
+                QCoreApplication::translate("FramerOptions", "jobs must be 1 to 256, not '%1'")
+                    .arg(parser.value(jobs)));
         options.jobs = *j;
     }
     options.verbose = parser.isSet(verbose);
 
     options.photos = parser.positionalArguments();
     if (options.photos.isEmpty())
-        return usageError(QStringLiteral("no photo given"));
+        return usageError(QCoreApplication::translate("FramerOptions", "no photo given"));
     for (const QString& photo : options.photos) {
         if (photo.isEmpty())
-            return usageError(QStringLiteral("an empty photo name was given"));
+            return usageError(
+                QCoreApplication::translate("FramerOptions", "an empty photo name was given"));
     }
     return parsed;
 }

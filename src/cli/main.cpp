@@ -34,9 +34,11 @@ int main(int argc, char* argv[])
         std::printf("velluma-frame %s\n", VELLUMA_VERSION);
         return 0;
     case FramerOptions::Action::UsageError:
-        std::fprintf(stderr,
-                     "velluma-frame: %s\nTry 'velluma-frame --help' for more information.\n",
-                     parsed.error.toLocal8Bit().constData());
+        std::fprintf(stderr, "velluma-frame: %s\n%s\n", parsed.error.toLocal8Bit().constData(),
+                     QCoreApplication::translate("FramerOptions",
+                                                 "Try 'velluma-frame --help' for more information.")
+                         .toLocal8Bit()
+                         .constData());
         return 2;
     case FramerOptions::Action::Run:
         break;

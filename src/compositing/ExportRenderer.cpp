@@ -5,6 +5,7 @@
 #include "output/ImageWriter.h"
 #include "output/TmpFilePath.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
@@ -163,7 +164,8 @@ QByteArray ExportRenderer::encodeImage(const FramedPhoto& framed, const Options&
     QMutexLocker render(&_renderMutex);
     const QImage image = renderComposite(framed);
     if (image.isNull()) {
-        setError(error, QStringLiteral("There is no photo to write."));
+        setError(error,
+                 QCoreApplication::translate("ExportRenderer", "There is no photo to write."));
         return QByteArray();
     }
     return ImageWriter::encode(image, writerOptions(framed, options), error);
@@ -175,12 +177,14 @@ QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QStrin
     // Files have no hidden-extension attribute here; the choice is taken and changes nothing.
     QMutexLocker render(&_renderMutex);
     if (!framed.hasPhoto()) {
-        setError(error, QStringLiteral("There is no photo to write."));
+        setError(error,
+                 QCoreApplication::translate("ExportRenderer", "There is no photo to write."));
         return QString();
     }
     const QString path = TmpFilePath::tmpPathForFormat(name, options.format);
     if (path.isEmpty()) {
-        setError(error, QStringLiteral("No private temporary folder could be made in %1.")
+        setError(error, QCoreApplication::translate(
+                            "ExportRenderer", "No private temporary folder could be made in %1.")
                             .arg(QDir::tempPath()));
         return QString();
     }
@@ -194,7 +198,8 @@ QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QStrin
 
     const QImage image = renderComposite(framed);
     if (image.isNull()) {
-        setError(error, QStringLiteral("The framed photo could not be rendered."));
+        setError(error, QCoreApplication::translate("ExportRenderer",
+                                                    "The framed photo could not be rendered."));
         return QString();
     }
     if (!ImageWriter::writeImage(image, path, writerOptions(framed, options), error))

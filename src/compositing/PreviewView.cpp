@@ -84,12 +84,12 @@ bool PreviewView::acceptsDrop(const QMimeData* mime, const QObject* source)
 
 QString PreviewView::emptyToolTip()
 {
-    return QStringLiteral("Drop an image file here to open.");
+    return tr("Drop an image file here to open.");
 }
 
 QString PreviewView::photoToolTip()
 {
-    return QStringLiteral("Drag to re-position image or Ctrl-Click for options.");
+    return tr("Drag to re-position image or Ctrl-Click for options.");
 }
 
 QSize PreviewView::fitSize() const

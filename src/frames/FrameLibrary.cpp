@@ -6,6 +6,7 @@
 #include "frames/ThumbnailCache.h"
 #include "output/ImageReader.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -186,15 +187,18 @@ QString nameProblemMessage(NameProblem problem, const QString& name)
 {
     switch (problem) {
     case NameProblem::Empty:
-        return QStringLiteral("Please type a name for the frame set.");
+        return QCoreApplication::translate("FrameLibrary", "Please type a name for the frame set.");
     case NameProblem::Separator:
-        return QStringLiteral("A frame set name cannot contain \"/\" or \"\\\".");
+        return QCoreApplication::translate("FrameLibrary",
+                                           "A frame set name cannot contain \"/\" or \"\\\".");
     case NameProblem::Hidden:
-        return QStringLiteral("A frame set name cannot begin with \".\".");
+        return QCoreApplication::translate("FrameLibrary",
+                                           "A frame set name cannot begin with \".\".");
     case NameProblem::TooLong:
-        return QStringLiteral("The name is too long.");
+        return QCoreApplication::translate("FrameLibrary", "The name is too long.");
     case NameProblem::Exists:
-        return QStringLiteral("A frame set named '%1' already exists.").arg(name);
+        return QCoreApplication::translate("FrameLibrary", "A frame set named '%1' already exists.")
+            .arg(name);
     case NameProblem::None:
         break;
     }
@@ -222,12 +226,16 @@ bool createCollection(const QString& root, const QString& name, const QStringLis
                       QString* error)
 {
     if (root.isEmpty())
-        return fail(error, QStringLiteral("The folder for your own frame sets cannot be made."));
+        return fail(error,
+                    QCoreApplication::translate(
+                        "FrameLibrary", "The folder for your own frame sets cannot be made."));
     const NameProblem problem = checkCollectionName(name, existingNames, root);
     if (problem != NameProblem::None)
         return fail(error, nameProblemMessage(problem, name));
     if (!QDir(root).mkdir(name))
-        return fail(error, QStringLiteral("The folder '%1' could not be made.").arg(name));
+        return fail(
+            error, QCoreApplication::translate("FrameLibrary", "The folder '%1' could not be made.")
+                       .arg(name));
     updateCollectionOrder(root, QString(), name);
     return true;
 }
@@ -243,7 +251,9 @@ bool renameCollection(const QString& root, const QString& oldName, const QString
     if (problem != NameProblem::None)
         return fail(error, nameProblemMessage(problem, newName));
     if (root.isEmpty() || !QDir(root).rename(oldName, newName))
-        return fail(error, QStringLiteral("'%1' could not be renamed.").arg(oldName));
+        return fail(
+            error,
+            QCoreApplication::translate("FrameLibrary", "'%1' could not be renamed.").arg(oldName));
     updateCollectionOrder(root, oldName, newName);
     return true;
 }
@@ -275,7 +285,9 @@ bool removeCollectionFolder(const QString& root, const QString& name)
 bool removeCollection(const QString& root, const QString& name, QString* error)
 {
     if (root.isEmpty() || !removeCollectionFolder(root, name))
-        return fail(error, QStringLiteral("The folder of '%1' could not be removed.").arg(name));
+        return fail(error, QCoreApplication::translate("FrameLibrary",
+                                                       "The folder of '%1' could not be removed.")
+                               .arg(name));
     updateCollectionOrder(root, name, QString());
     return true;
 }
@@ -283,7 +295,8 @@ bool removeCollection(const QString& root, const QString& name, QString* error)
 int copyFramesInto(const QString& folder, const QStringList& paths, QString* error)
 {
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-        fail(error, QStringLiteral("The frame set's folder is missing."));
+        fail(error,
+             QCoreApplication::translate("FrameLibrary", "The frame set's folder is missing."));
         return 0;
     }
     int count = 0;
@@ -303,16 +316,16 @@ int copyFramesInto(const QString& folder, const QStringList& paths, QString* err
         ++count;
     }
     if (!failed.isEmpty())
-        fail(error,
-             QStringLiteral("Could not be copied: %1.").arg(failed.join(QStringLiteral(", "))));
+        fail(error, QCoreApplication::translate("FrameLibrary", "Could not be copied: %1.")
+                        .arg(failed.join(QStringLiteral(", "))));
     return count;
 }
 
 bool deleteFrame(const QString& path, QString* error)
 {
     if (!QFile::remove(path) && QFileInfo::exists(path))
-        return fail(error,
-                    QStringLiteral("'%1' could not be deleted.").arg(QFileInfo(path).fileName()));
+        return fail(error, QCoreApplication::translate("FrameLibrary", "'%1' could not be deleted.")
+                               .arg(QFileInfo(path).fileName()));
     return true;
 }
 
@@ -335,13 +348,16 @@ bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* e
     LoadedFrame loaded;
     loaded.frame = ImageReader::readImage(framePath, &why);
     if (loaded.frame.isNull())
-        return fail(error, QStringLiteral("%1: cannot read the frame: %2").arg(framePath, why));
+        return fail(error,
+                    QCoreApplication::translate("FrameLibrary", "%1: cannot read the frame: %2")
+                        .arg(framePath, why));
     const QString maskPath = postMaskPathFor(framePath);
     if (QFileInfo::exists(maskPath)) {
         loaded.postMask = ImageReader::readImage(maskPath, &why);
         if (loaded.postMask.isNull())
-            return fail(error,
-                        QStringLiteral("%1: cannot read the post mask: %2").arg(maskPath, why));
+            return fail(error, QCoreApplication::translate("FrameLibrary",
+                                                           "%1: cannot read the post mask: %2")
+                                   .arg(maskPath, why));
     }
     if (flip) {
         loaded.frame = ImageProcessor::flipImageHorizontal(loaded.frame);

@@ -3,6 +3,7 @@
 #include "foundation/Logging.h"
 #include "output/ImageMetadata.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageIOHandler>
 #include <QImageReader>
@@ -59,8 +60,9 @@ void setError(QString* error, const QString& message)
 
 QString tooLarge(const QString& name, QSize size)
 {
-    return QStringLiteral("\"%1\" is %2 x %3 pixels; Velluma opens images of up to %4 "
-                          "megapixels.")
+    return QCoreApplication::translate("ImageReader",
+                                       "\"%1\" is %2 x %3 pixels; Velluma opens images of up to %4 "
+                                       "megapixels.")
         .arg(name)
         .arg(size.width())
         .arg(size.height())
@@ -83,14 +85,18 @@ QImage readImage(const QString& path, QString* error)
     installAllocationLimit();
     const QString name = QFileInfo(path).fileName();
     if (!QFileInfo(path).isFile()) {
-        setError(error, QStringLiteral("\"%1\" does not exist or is not a file.").arg(name));
+        setError(error, QCoreApplication::translate("ImageReader",
+                                                    "\"%1\" does not exist or is not a file.")
+                            .arg(name));
         return {};
     }
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     if (!reader.canRead()) {
-        setError(error, QStringLiteral("\"%1\" is not an image file Velluma can read.").arg(name));
+        setError(error, QCoreApplication::translate("ImageReader",
+                                                    "\"%1\" is not an image file Velluma can read.")
+                            .arg(name));
         return {};
     }
     // A header can claim any size; refuse before the decoder allocates anything.
@@ -104,8 +110,8 @@ QImage readImage(const QString& path, QString* error)
     const bool pluginTurns = reader.supportsOption(QImageIOHandler::ImageTransformation);
     QImage image = reader.read();
     if (image.isNull()) {
-        setError(error,
-                 QStringLiteral("\"%1\" could not be read: %2.").arg(name, reader.errorString()));
+        setError(error, QCoreApplication::translate("ImageReader", "\"%1\" could not be read: %2.")
+                            .arg(name, reader.errorString()));
         return {};
     }
     // The few plugins that cannot tell the size beforehand are held by Qt's allocation

@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QSaveFile>
@@ -158,8 +159,9 @@ QByteArray encodeJpeg(const QImage& image, const Options& options, QString* erro
 {
     JpegEncoder encoder(image);
     if (!encoder.isValid()) {
-        setError(error,
-                 QStringLiteral("The picture could not be prepared for JPEG (out of memory?)."));
+        setError(error, QCoreApplication::translate(
+                            "ImageWriter",
+                            "The picture could not be prepared for JPEG (out of memory?)."));
         return {};
     }
     encoder.setIccProfile(profileFor(image, options));
@@ -180,13 +182,15 @@ QByteArray encodeJpeg(const QImage& image, const Options& options, QString* erro
     }
     if (result.isEmpty()) {
         if (options.quality <= 0)
-            setError(error, QStringLiteral("The JPEG quality must be at least 1."));
+            setError(error, QCoreApplication::translate("ImageWriter",
+                                                        "The JPEG quality must be at least 1."));
         else if (limitKB > 0)
-            setError(
-                error,
-                QStringLiteral("No JPEG quality brings the picture under %1 KB.").arg(limitKB));
+            setError(error, QCoreApplication::translate(
+                                "ImageWriter", "No JPEG quality brings the picture under %1 KB.")
+                                .arg(limitKB));
         else
-            setError(error, QStringLiteral("The picture could not be encoded as JPEG."));
+            setError(error, QCoreApplication::translate(
+                                "ImageWriter", "The picture could not be encoded as JPEG."));
     }
     return result;
 }
@@ -221,7 +225,8 @@ QByteArray encodeWithQt(const QImage& image, const Options& options, const char*
         writer.setCompression(41);
     if (!writer.write(picture)) {
         setError(error,
-                 QStringLiteral("The picture could not be encoded: %1.").arg(writer.errorString()));
+                 QCoreApplication::translate("ImageWriter", "The picture could not be encoded: %1.")
+                     .arg(writer.errorString()));
         return {};
     }
     buffer.close();
@@ -309,7 +314,8 @@ QByteArray searchQuality(int quality, int limitKB, const AttemptFunction& attemp
 QByteArray encode(const QImage& image, const Options& options, QString* error)
 {
     if (image.isNull()) {
-        setError(error, QStringLiteral("There is no picture to write."));
+        setError(error,
+                 QCoreApplication::translate("ImageWriter", "There is no picture to write."));
         return {};
     }
     try {
@@ -324,7 +330,8 @@ QByteArray encode(const QImage& image, const Options& options, QString* error)
     } catch (...) {
         // Only allocation failures get here (also from the worker threads).
         Logging::logCaughtException("Encoding the picture");
-        setError(error, QStringLiteral("Not enough memory to encode the picture."));
+        setError(error, QCoreApplication::translate("ImageWriter",
+                                                    "Not enough memory to encode the picture."));
         return {};
     }
 }
@@ -337,13 +344,15 @@ bool writeImage(const QImage& image, const QString& path, const Options& options
         return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, QStringLiteral("\"%1\" could not be written: %2.")
-                            .arg(QFileInfo(path).fileName(), file.errorString()));
+        setError(error,
+                 QCoreApplication::translate("ImageWriter", "\"%1\" could not be written: %2.")
+                     .arg(QFileInfo(path).fileName(), file.errorString()));
         return false;
     }
     if (file.write(data) != data.size() || !file.commit()) {
-        setError(error, QStringLiteral("\"%1\" could not be written: %2.")
-                            .arg(QFileInfo(path).fileName(), file.errorString()));
+        setError(error,
+                 QCoreApplication::translate("ImageWriter", "\"%1\" could not be written: %2.")
+                     .arg(QFileInfo(path).fileName(), file.errorString()));
         file.cancelWriting();
         return false;
     }
