@@ -104,7 +104,8 @@ bool confirmReplace(QWidget* parent, const QString& target, bool original)
 void reportFailure(QWidget* parent, const QString& target, const QString& reason)
 {
     const QFileInfo info(target);
-    QMessageBox failed(QMessageBox::Critical, tr("Unable to Save '%1'").arg(info.completeBaseName()),
+    QMessageBox failed(QMessageBox::Critical,
+                       tr("Unable to Save '%1'").arg(info.completeBaseName()),
                        tr("Please check that you have write permission to the folder '%1' and "
                           "that the disk has enough free space.")
                            .arg(info.absolutePath()),

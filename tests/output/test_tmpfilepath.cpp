@@ -80,9 +80,12 @@ private slots:
         QTest::newRow("absolute") << "/home/x/Beach.jpg" << 102 << "/home/x/Beach.jpg";
         QTest::newRow("absolute, unknown") << "/home/x/Beach" << 5 << "/home/x/Beach";
         // A document name always stays a bare name.
-        for (const auto& [name, bare] :
-             {std::pair{"/home/x/notes.txt", "_home_x_notes.txt"}, {"~/Beach", "~_Beach"},
-              {".", "_"}, {"..", "__"}, {"../x", ".._x"}, {"Beach", "Beach"}})
+        for (const auto& [name, bare] : {std::pair{"/home/x/notes.txt", "_home_x_notes.txt"},
+                                         {"~/Beach", "~_Beach"},
+                                         {".", "_"},
+                                         {"..", "__"},
+                                         {"../x", ".._x"},
+                                         {"Beach", "Beach"}})
             QTest::newRow(qPrintable(QStringLiteral("bare %1").arg(name)))
                 << TmpFilePath::bareName(QString::fromUtf8(name)) << 101
                 << QString::fromUtf8(bare) + ".jpg";
