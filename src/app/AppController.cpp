@@ -26,9 +26,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMimeData>
-#include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 
@@ -285,6 +284,7 @@ void AppController::updateFilesizeForFile(const QString& path)
     QLabel* field = outputPanel()->filesizeField();
     if (path.isEmpty()) {
         field->setText(QString());
+        _noteQuality(ExportRenderer::Options(), 0);
         return;
     }
     field->setText(_stringForFilesize(QFileInfo(path).size()));
@@ -406,6 +406,7 @@ void AppController::saveDocumentInFolder(const QString& folder)
 {
     if (!previewView()->hasImage() || isBusy())
         return;
+    outputPanel()->commitEditing();
     // The folder saved into last, across runs; the photo's own folder the first time.
     QString start = folder;
     if (start.isEmpty()) {
@@ -450,11 +451,15 @@ QString AppController::writeImageToFile(const QString& nameOrPath, int format, i
     const ExportRenderer::Options options = exportOptions(format, quality);
     QString path;
     QString why;
+    int used = options.quality;
     if (!document.hasPhoto())
         why = tr("There is no photo to write.");
-    else if (!_runner->run(
-                 [&] { path = _exporter->writeImageToFile(document, nameOrPath, options, &why); }))
+    else if (!_runner->run([&] {
+                 path = _exporter->writeImageToFile(document, nameOrPath, options, &why, &used);
+             }))
         why = tr("Another export is still running.");
+    if (!path.isEmpty())
+        _noteQuality(options, used);
     if (error)
         *error = why;
     return path;
@@ -469,6 +474,7 @@ QString AppController::_tmpName() const
 
 QString AppController::writeTmpFile(QString* error)
 {
+    outputPanel()->commitEditing();
     return writeImageToFile(_tmpName(), _settings->fileFormat(), _settings->jpegQuality(), error);
 }
 
@@ -477,12 +483,15 @@ void AppController::copy()
     const FramedPhoto document = previewView()->framedPhoto();
     if (!document.hasPhoto() || isBusy())
         return;
+    outputPanel()->commitEditing();
     const ExportRenderer::Options options = exportOptions();
     const QString name = _tmpName();
     QString path;
+    QString why;
+    int used = options.quality;
     QImage full;
     _runner->run([&] {
-        path = _exporter->writeImageToFile(document, name, options);
+        path = _exporter->writeImageToFile(document, name, options, &why, &used);
         // The picture at full size, as in the file: pasting the view-size reduction
         // elsewhere would give a small copy of the photo.
         full = _exporter->fullResolutionImage(document);
@@ -493,8 +502,26 @@ void AppController::copy()
         mime->setText(path);
         mime->setUrls({QUrl::fromLocalFile(path)});
         updateFilesizeForFile(path);
+        _noteQuality(options, used);
     }
     QGuiApplication::clipboard()->setMimeData(mime);
+    // The picture is on the clipboard all the same; the file that should go with it is not.
+    if (path.isEmpty())
+        SavePanel::reportFailure(mainWindow(), TmpFilePath::tmpPathForFormat(name, options.format),
+                                 why);
+}
+
+void AppController::_noteQuality(const ExportRenderer::Options& options, int used)
+{
+    QString note;
+    if (fileFormatForCode(options.format) == FormatJPEG && options.limitKB > 0 &&
+        used < options.quality)
+        note = tr("Saved at quality %1 to stay under %2 KB").arg(used).arg(options.limitKB);
+    outputPanel()->setQualityNote(note);
+    if (note.isEmpty())
+        mainWindow()->statusBar()->clearMessage();
+    else
+        mainWindow()->statusBar()->showMessage(note);
 }
 
 void AppController::_validateCommands()

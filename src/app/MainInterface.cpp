@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -91,6 +92,8 @@ void MainInterface::buildWindow(AppController& controller)
     _drawer->setWidget(_thumbnailController->panel());
     _mainWindow->addDockWidget(Qt::RightDockWidgetArea, _drawer);
     _drawer->hide();
+    // Says what the last export did differently from what was asked.
+    _mainWindow->statusBar()->setSizeGripEnabled(false);
     // The window's own context menu would offer to hide the panel.
     _mainWindow->setContextMenuPolicy(Qt::PreventContextMenu);
 

@@ -4,12 +4,12 @@
 #include "foundation/PopUpByTag.h"
 #include "foundation/UserDefaults.h"
 #include "output/OutputSettings.h"
+#include "ui/ClampingValidator.h"
 #include "ui/ZTStepper.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -55,7 +55,9 @@ void OutputPanel::_build()
 
     _qualityTF = new QLineEdit(this);
     _qualityTF->setObjectName(QStringLiteral("qualityTF"));
-    _qualityTF->setValidator(new QIntValidator(kMinQuality, kMaxQuality, _qualityTF));
+    _qualityValidator = new ClampingValidator(
+        kMinQuality, kMaxQuality, [this] { return _settings.jpegQuality(); }, _qualityTF);
+    _qualityTF->setValidator(_qualityValidator);
     _qualityTF->setAlignment(Qt::AlignRight);
     _qualityTF->setMaximumWidth(
         _qualityTF->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 16);
@@ -68,7 +70,9 @@ void OutputPanel::_build()
     _limitBtn->setObjectName(QStringLiteral("limitFilesizeBtn"));
     _limitTF = new QLineEdit(this);
     _limitTF->setObjectName(QStringLiteral("filesizeLimitTF"));
-    _limitTF->setValidator(new QIntValidator(1, kMaxLimitKB, _limitTF));
+    _limitValidator = new ClampingValidator(
+        1, kMaxLimitKB, [this] { return _settings.filesizeLimit(); }, _limitTF);
+    _limitTF->setValidator(_limitValidator);
     _limitTF->setAlignment(Qt::AlignRight);
     _limitTF->setMaximumWidth(_limitTF->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) +
                               16);
@@ -185,7 +189,8 @@ void OutputPanel::_bind()
     connect(_formatPop, &QComboBox::currentIndexChanged, this,
             [this] { _settings.setFileFormat(PopUpByTag::selectedTag(_formatPop, FormatJPEG)); });
     connect(_qualityTF, &QLineEdit::editingFinished, this, &OutputPanel::_commitQuality);
-    connect(_qualityStepper, &ZTStepper::stepped, this,
+    // Every step shows at once, also while an arrow is held down.
+    connect(_qualityStepper, &ZTStepper::valueChanged, this,
             [this](int value) { _qualityTF->setText(QString::number(value)); });
     connect(_qualityStepper, &ZTStepper::targetActionRequested, this, &OutputPanel::_commitQuality);
     connect(_limitBtn, &QCheckBox::toggled, this,
@@ -206,30 +211,30 @@ void OutputPanel::_bind()
 
 void OutputPanel::_commitQuality()
 {
-    bool ok = false;
-    const int quality = _qualityTF->text().toInt(&ok);
-    if (!ok) {
-        _qualityTF->setText(QString::number(_settings.jpegQuality()));
-        return;
-    }
-    const int clamped = qBound(kMinQuality, quality, kMaxQuality);
-    if (clamped != _settings.jpegQuality())
-        _settings.setJpegQuality(clamped);
-    else
-        _qualityTF->setText(QString::number(clamped));
-    _qualityStepper->setValue(clamped);
+    const int quality = _qualityValidator->mended(_qualityTF->text());
+    _qualityTF->setText(QString::number(quality));
+    _qualityStepper->setValue(quality);
+    if (quality != _settings.jpegQuality())
+        _settings.setJpegQuality(quality);
 }
 
 void OutputPanel::_commitFilesizeLimit()
 {
-    bool ok = false;
-    const int limit = _limitTF->text().toInt(&ok);
-    if (!ok || limit < 1) {
-        _limitTF->setText(QString::number(_settings.filesizeLimit()));
-        return;
-    }
+    const int limit = _limitValidator->mended(_limitTF->text());
+    _limitTF->setText(QString::number(limit));
     if (limit != _settings.filesizeLimit())
-        _defaults.setInteger(qMin(limit, kMaxLimitKB), DefFilesizeLimit);
+        _defaults.setInteger(limit, DefFilesizeLimit);
+}
+
+void OutputPanel::commitEditing()
+{
+    _commitQuality();
+    _commitFilesizeLimit();
+}
+
+void OutputPanel::setQualityNote(const QString& note)
+{
+    _filesizeTF->setToolTip(note.isEmpty() ? tr("Size of the file written last") : note);
 }
 
 void OutputPanel::_updateEnabled()

@@ -6,6 +6,7 @@
 #include <optional>
 
 class OutputSettings;
+class ClampingValidator;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -38,6 +39,11 @@ public:
 
     // The swatch shows the frame colour, or a crossed-out square for none.
     void setSwatchColor(const std::optional<QColor>& color);
+    // Takes what is typed in the quality and size-limit fields, confirmed or not, mended to
+    // their ranges: an export uses what the fields show.
+    void commitEditing();
+    // Said by the size display's tooltip (empty: the usual tooltip).
+    void setQualityNote(const QString& note);
 
 signals:
     void colorButtonClicked();
@@ -54,9 +60,11 @@ private:
     QLineEdit* _filenameTF = nullptr;
     QComboBox* _formatPop = nullptr;
     QLineEdit* _qualityTF = nullptr;
+    ClampingValidator* _qualityValidator = nullptr;
     ZTStepper* _qualityStepper = nullptr;
     QCheckBox* _limitBtn = nullptr;
     QLineEdit* _limitTF = nullptr;
+    ClampingValidator* _limitValidator = nullptr;
     QLabel* _limitUnit = nullptr;
     QCheckBox* _transparentBackgroundBtn = nullptr;
     QCheckBox* _metadataBtn = nullptr;

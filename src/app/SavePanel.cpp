@@ -104,15 +104,15 @@ bool confirmReplace(QWidget* parent, const QString& target, bool original)
 void reportFailure(QWidget* parent, const QString& target, const QString& reason)
 {
     const QFileInfo info(target);
-    QMessageBox failed(QMessageBox::Critical,
-                       tr("Unable to Save '%1'").arg(info.completeBaseName()),
-                       tr("Please check that you have write permission to the folder '%1' and "
-                          "that the disk has enough free space.")
-                           .arg(info.absolutePath()),
-                       QMessageBox::NoButton, parent);
+    // The title is the alert's text too: window titles of dialogs are not shown everywhere.
+    const QString title = tr("Unable to Save '%1'").arg(info.completeBaseName());
+    QMessageBox failed(QMessageBox::Critical, title, title, QMessageBox::NoButton, parent);
+    failed.setInformativeText(tr("Please check that you have write permission to the folder "
+                                 "'%1' and that the disk has enough free space.")
+                                  .arg(info.absolutePath()));
     failed.setObjectName(QStringLiteral("unableToSaveAlert"));
     failed.setWindowModality(Qt::ApplicationModal);
-    failed.addButton(tr("Okay"), QMessageBox::AcceptRole);
+    failed.setDefaultButton(failed.addButton(tr("Okay"), QMessageBox::AcceptRole));
     if (!reason.isEmpty())
         failed.setDetailedText(reason);
     failed.exec();

@@ -153,11 +153,7 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
         framed = FramedPhoto(); // the photo's memory goes before the file is placed
     }
     if (data.isEmpty()) {
-        if (error.isEmpty() && _options.format == FormatJPEG && _options.limitKB > 0)
-            error =
-                QCoreApplication::translate("BatchFramer", "no JPEG quality brings it under %1 KB")
-                    .arg(_options.limitKB);
-        else if (error.isEmpty())
+        if (error.isEmpty())
             error = QCoreApplication::translate("BatchFramer", "it could not be encoded");
         reporter.failed(QStringLiteral("%1: %2").arg(name, error));
         return;

@@ -50,6 +50,7 @@ struct ExportRenderer::Written {
     const ImageMetadata* metadata = nullptr; // identity only, never read
     FileFormat format = FormatJPEG;
     int quality = 0;
+    int qualityUsed = 0;
     int limitKB = 0;
     bool preserveMetadata = false;
     quint64 writeEpoch = 0;
@@ -139,16 +140,23 @@ bool ExportRenderer::isValidCacheAtPath(const QString& path, const FramedPhoto& 
 }
 
 ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
-                                                   const Options& options) const
+                                                   const Options& options, int* lastQuality) const
 {
     ImageWriter::Options writer;
     writer.format = fileFormatForCode(options.format);
     writer.quality = options.quality;
     writer.limitKB = writer.format == FormatJPEG ? qMax(0, options.limitKB) : 0;
+    std::function<void(int, qint64)> log;
     {
         QMutexLocker lock(&_mutex);
-        writer.attemptLog = _attemptLog;
+        log = _attemptLog;
     }
+    *lastQuality = options.quality;
+    writer.attemptLog = [lastQuality, log](int quality, qint64 bytes) {
+        *lastQuality = quality;
+        if (log)
+            log(quality, bytes);
+    };
     if (const ImageMetadata* metadata = framed.metadata.get()) {
         // The colour profile belongs to the pixels, so it goes along whatever the choice.
         writer.iccProfile = metadata->iccProfile();
@@ -159,7 +167,7 @@ ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
 }
 
 QByteArray ExportRenderer::encodeImage(const FramedPhoto& framed, const Options& options,
-                                       QString* error)
+                                       QString* error, int* qualityUsed)
 {
     QMutexLocker render(&_renderMutex);
     const QImage image = renderComposite(framed);
@@ -168,11 +176,18 @@ QByteArray ExportRenderer::encodeImage(const FramedPhoto& framed, const Options&
                  QCoreApplication::translate("ExportRenderer", "There is no photo to write."));
         return QByteArray();
     }
-    return ImageWriter::encode(image, writerOptions(framed, options), error);
+    int quality = options.quality;
+    const QByteArray data =
+        ImageWriter::encode(image, writerOptions(framed, options, &quality), error);
+    if (data.isEmpty())
+        explainEmptyResult(options, error);
+    else if (qualityUsed)
+        *qualityUsed = quality;
+    return data;
 }
 
 QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QString& name,
-                                         const Options& options, QString* error)
+                                         const Options& options, QString* error, int* qualityUsed)
 {
     // Files have no hidden-extension attribute here; the choice is taken and changes nothing.
     QMutexLocker render(&_renderMutex);
@@ -191,8 +206,11 @@ QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QStrin
     quint64 epoch = 0;
     {
         QMutexLocker lock(&_mutex);
-        if (writtenMatchesLocked(path, framed, options))
+        if (writtenMatchesLocked(path, framed, options)) {
+            if (qualityUsed)
+                *qualityUsed = _written->qualityUsed;
             return path;
+        }
         epoch = _writeEpoch;
     }
 
@@ -202,20 +220,36 @@ QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QStrin
                                                     "The framed photo could not be rendered."));
         return QString();
     }
-    if (!ImageWriter::writeImage(image, path, writerOptions(framed, options), error))
+    int quality = options.quality;
+    if (!ImageWriter::writeImage(image, path, writerOptions(framed, options, &quality), error)) {
+        explainEmptyResult(options, error);
         return QString();
+    }
+    if (qualityUsed)
+        *qualityUsed = quality;
 
     const std::optional<FileStamp> stamp = stampOf(path);
     QMutexLocker lock(&_mutex);
     // A clearCache() while we were writing makes this file stale at once.
     if (stamp && epoch == _writeEpoch) {
-        _written = std::make_unique<Written>(Written{
-            path, framed.compositeKey(), framed.metadata.get(), fileFormatForCode(options.format),
-            options.quality, qMax(0, options.limitKB), options.preserveMetadata, epoch, *stamp});
+        _written = std::make_unique<Written>(
+            Written{path, framed.compositeKey(), framed.metadata.get(),
+                    fileFormatForCode(options.format), options.quality, quality,
+                    qMax(0, options.limitKB), options.preserveMetadata, epoch, *stamp});
     } else {
         _written.reset();
     }
     return path;
+}
+
+void ExportRenderer::explainEmptyResult(const Options& options, QString* error)
+{
+    // The file-size search ends without a word when even its lowest quality is too large.
+    if (error && error->isEmpty() && fileFormatForCode(options.format) == FormatJPEG &&
+        options.limitKB > 0)
+        *error = QCoreApplication::translate("ExportRenderer",
+                                             "No JPEG quality brings the picture under %1 KB.")
+                     .arg(options.limitKB);
 }
 
 void ExportRenderer::removeTmpFiles()

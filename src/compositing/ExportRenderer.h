@@ -63,25 +63,30 @@ public:
     // stands). Gives the path written, or the remembered file's path when it is still
     // current, or an empty string on failure (a failed write leaves any old file at the
     // path whole).
+    // *qualityUsed receives the JPEG quality the file was written at: below the asked one
+    // when the size limit made the search go lower.
     QString writeImageToFile(const FramedPhoto& framed, const QString& name, const Options& options,
-                             QString* error = nullptr);
+                             QString* error = nullptr, int* qualityUsed = nullptr);
 
     // The composite encoded in memory as writeImageToFile would write it (file-size search,
     // metadata and colour profile included); empty on failure or when no JPEG quality fits
     // the limit. For callers that place the file themselves.
     QByteArray encodeImage(const FramedPhoto& framed, const Options& options,
-                           QString* error = nullptr);
+                           QString* error = nullptr, int* qualityUsed = nullptr);
 
     // Removes the process's temporary folder (at quit).
     static void removeTmpFiles();
 
 private:
     struct Written;
+    static void explainEmptyResult(const Options& options, QString* error);
     bool writtenMatchesLocked(const QString& path, const FramedPhoto& framed,
                               const Options& options) const;
     // Needs _renderMutex held.
     QImage renderComposite(const FramedPhoto& framed);
-    ImageWriter::Options writerOptions(const FramedPhoto& framed, const Options& options) const;
+    // Records the quality of each attempt in *lastQuality (the last one is the one kept).
+    ImageWriter::Options writerOptions(const FramedPhoto& framed, const Options& options,
+                                       int* lastQuality) const;
 
     mutable QMutex _mutex; // guards every field below
     QMutex _renderMutex;   // one full-resolution render or write at a time

@@ -1,4 +1,5 @@
 #include "app/AppController.h"
+#include "app/MainInterface.h"
 #include "app/OutputPanel.h"
 #include "compositing/ExportRenderer.h"
 #include "compositing/PreviewView.h"
@@ -26,6 +27,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
@@ -110,6 +112,10 @@ private slots:
     void staleChangesEmptySizeDisplay_data();
     void staleChangesEmptySizeDisplay();
     void qualityControlsFollowModel();
+    void droppedPictureIsADocument();
+    void sizeLimitSaysWhatItDid();
+    void fieldsShowWhatIsUsed_data();
+    void fieldsShowWhatIsUsed();
     void quittingRemovesTemporaryFiles();
     void startUp();
 
@@ -592,17 +598,130 @@ void TestAppController::qualityControlsFollowModel()
     QCOMPARE(_app->outputSettings()->jpegQuality(), 42);
     QCOMPARE(panel->qualityStepper()->value(), 42);
 
-    // The stepper's two notifications: the field shows the value, the field's own action
-    // stores it.
-    emit panel->qualityStepper()->stepped(45);
-    emit panel->qualityStepper()->targetActionRequested();
-    QCOMPARE(panel->qualityField()->text(), QStringLiteral("45"));
-    QCOMPARE(_app->outputSettings()->jpegQuality(), 45);
+    // Held down, the stepper shows every step in the field at once and stores the snapped
+    // value when it is let go.
+    _app->mainWindow()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(_app->mainWindow()));
+    ZTStepper* arrows = panel->qualityStepper();
+    const QPoint up(arrows->width() / 2, arrows->height() / 4);
+    QTest::mousePress(arrows, Qt::LeftButton, {}, up);
+    QCOMPARE(panel->qualityField()->text(), QStringLiteral("47"));
+    QTRY_COMPARE(panel->qualityField()->text(), QStringLiteral("52"));
+    QCOMPARE(_app->outputSettings()->jpegQuality(), 42);
+    QTest::mouseRelease(arrows, Qt::LeftButton, {}, up);
+    const int stored = _app->outputSettings()->jpegQuality();
+    QVERIFY(stored >= 50 && stored % 5 == 0);
+    QCOMPARE(panel->qualityField()->text(), QString::number(stored));
 
     // The size limit's kilobytes go straight into the defaults.
     panel->filesizeLimitField()->setText(QStringLiteral("750"));
     emit panel->filesizeLimitField()->editingFinished();
     QCOMPARE(_defaults->integerForKey(DefFilesizeLimit), 750);
+}
+
+void TestAppController::droppedPictureIsADocument()
+{
+    // A picture dragged from a browser carries no file; it is a document all the same.
+    QMimeData mime;
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    mime.setImageData(picture);
+    PreviewView* preview = _app->previewView();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(preview, &enter);
+    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(preview, &dropped);
+    QVERIFY(preview->hasImage());
+    for (const char* command : {"save", "copy", "close", "colors", "flipH"})
+        QVERIFY2(_app->interface()->action(QLatin1String(command))->isEnabled(), command);
+    _app->copy();
+    const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
+    QCOMPARE(urls.size(), 1);
+    QCOMPARE(QImage(urls.first().toLocalFile()).size(), QSize(40, 30));
+}
+
+void TestAppController::sizeLimitSaysWhatItDid()
+{
+    // Noise does not fit 20 KB at quality 90: the panel still says 90, so the size display
+    // and the status line say what was used.
+    const QString noisy = path(QStringLiteral("noise.png"));
+    QVERIFY(noisePhoto(200, 200).save(noisy));
+    QVERIFY(_app->applicationOpenFile(noisy));
+    _app->outputSettings()->setJpegQuality(90);
+    _defaults->setInteger(20, DefFilesizeLimit);
+    _app->outputSettings()->setLimitFilesize(true);
+    _app->copy();
+    const QString note = _app->outputPanel()->filesizeField()->toolTip();
+    QVERIFY2(note.startsWith(QStringLiteral("Saved at quality ")), qPrintable(note));
+    QVERIFY(note.endsWith(QStringLiteral(" to stay under 20 KB")));
+    QCOMPARE(_app->mainWindow()->statusBar()->currentMessage(), note);
+    QCOMPARE(_app->outputSettings()->jpegQuality(), 90);
+
+    // No quality fits 1 KB: copy says so as save does.
+    _defaults->setInteger(1, DefFilesizeLimit);
+    SheetAnswer answer;
+    answerNextSheet(_app->mainWindow(), &answer);
+    _app->copy();
+    QVERIFY(answer.shown);
+    QCOMPARE(answer.title, QStringLiteral("Unable to Save 'noise'"));
+    QVERIFY(_app->mainWindow()->statusBar()->currentMessage().isEmpty());
+}
+
+void TestAppController::fieldsShowWhatIsUsed_data()
+{
+    QTest::addColumn<bool>("quality"); // else the size limit field
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<int>("used");
+    // Quality in use 85, limit 400 KB.
+    QTest::newRow("quality 0, Tab") << true << "0"
+                                    << "tab" << 85;
+    QTest::newRow("quality 150, Return") << true << "150"
+                                         << "return" << 100;
+    QTest::newRow("quality cleared, Tab") << true << ""
+                                          << "tab" << 85;
+    QTest::newRow("quality 10, Copy without Return") << true << "10"
+                                                     << "copy" << 10;
+    QTest::newRow("limit 0, Tab") << false << "0"
+                                  << "tab" << 400;
+    QTest::newRow("limit cleared, Return") << false << ""
+                                           << "return" << 400;
+    QTest::newRow("limit too large, Return") << false << "9999999"
+                                             << "return" << 1048576;
+    QTest::newRow("limit 90, Copy without Return") << false << "90"
+                                                   << "copy" << 90;
+}
+
+void TestAppController::fieldsShowWhatIsUsed()
+{
+    QFETCH(bool, quality);
+    QFETCH(QString, typed);
+    QFETCH(QString, then);
+    QFETCH(int, used);
+    OutputSettings* settings = _app->outputSettings();
+    settings->setJpegQuality(85);
+    _defaults->setInteger(400, DefFilesizeLimit);
+    settings->setLimitFilesize(true);
+    open(QStringLiteral("one.png"));
+    ZTWindow* window = _app->mainWindow();
+    window->show();
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QLineEdit* field =
+        quality ? _app->outputPanel()->qualityField() : _app->outputPanel()->filesizeLimitField();
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QTest::keyClicks(field, typed);
+    if (then == "tab")
+        QTest::keyClick(field, Qt::Key_Tab);
+    else if (then == "return")
+        QTest::keyClick(field, Qt::Key_Return);
+    else
+        _app->copy();
+    QCOMPARE(quality ? settings->jpegQuality() : settings->filesizeLimit(), used);
+    QCOMPARE(field->text(), QString::number(used));
 }
 
 void TestAppController::quittingRemovesTemporaryFiles()
