@@ -466,7 +466,7 @@ QString AppController::_postMaskPathForPath(const QString& framePath)
         return QString();
     const QFileInfo info(framePath);
     QString stem = info.fileName();
-    const int dot = stem.lastIndexOf(QLatin1Char('.'));
+    const qsizetype dot = stem.lastIndexOf(QLatin1Char('.'));
     if (dot > 0)
         stem.truncate(dot);
     return info.dir().filePath(stem + QStringLiteral("_postmask.png"));

@@ -38,8 +38,8 @@ QString BatchFramer::outputPathFor(const QString& photo, const QString& folder, 
 
 QString BatchFramer::postMaskPathFor(const QString& framePath)
 {
-    const int slash = framePath.lastIndexOf(QLatin1Char('/'));
-    const int dot = framePath.lastIndexOf(QLatin1Char('.'));
+    const qsizetype slash = framePath.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = framePath.lastIndexOf(QLatin1Char('.'));
     const QString stem = dot > slash + 1 ? framePath.left(dot) : framePath;
     return stem + QStringLiteral("_postmask.png");
 }

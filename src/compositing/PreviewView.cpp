@@ -408,7 +408,7 @@ template <typename Job> QString PreviewView::runExport(Job job)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     // A quit requested meanwhile ends every loop; the worker still has to be done with us.
     future.waitForFinished();
-    const QString path = future.result();
+    QString path = future.result();
 
     if (_progressIndicator)
         _progressIndicator->hide();
@@ -428,7 +428,7 @@ QString PreviewView::writeImageToFile(const QString& nameOrPath, int format, int
     }
     syncRenderer();
     ExportRenderer* renderer = _renderer.get();
-    const QString path = runExport([=](QString* e) {
+    QString path = runExport([=](QString* e) {
         return renderer->writeImageToFile(nameOrPath, format, quality, hideExtension, e);
     });
     if (error)

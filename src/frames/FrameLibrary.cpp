@@ -28,7 +28,7 @@ QString userFrameFolderIn(const QString& dataFolder)
 {
     if (dataFolder.isEmpty())
         return {};
-    const QString path = QDir(dataFolder).filePath(USER_FRAME_FOLDER);
+    QString path = QDir(dataFolder).filePath(USER_FRAME_FOLDER);
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink())
         return info.isDir() ? path : QString();
@@ -181,7 +181,7 @@ NameProblem checkCollectionName(const QString& name, const QStringList& existing
 
 QString safeFileNameForUrl(const QUrl& url)
 {
-    const QString fallback = QStringLiteral("Downloaded Frame");
+    QString fallback = QStringLiteral("Downloaded Frame");
     // The decoded last component: "%2F" or "%2E%2E" must not sneak a separator or a
     // parent reference past the check.
     QString path = url.path(QUrl::FullyDecoded);
@@ -214,7 +214,7 @@ QString safeFileNameForUrl(const QUrl& url)
 QString uniqueDestinationPath(const QString& folder, const QString& name)
 {
     const QDir dir(folder);
-    const QString first = dir.filePath(name);
+    QString first = dir.filePath(name);
     auto taken = [](const QString& p) {
         const QFileInfo info(p);
         return info.exists() || info.isSymLink();
@@ -225,8 +225,7 @@ QString uniqueDestinationPath(const QString& folder, const QString& name)
     const QString base = dot > 0 ? name.left(dot) : name;
     const QString extension = dot > 0 ? name.mid(dot) : QString();
     for (int i = 1; i < 10000; ++i) {
-        const QString candidate =
-            dir.filePath(QStringLiteral("%1-%2%3").arg(base).arg(i).arg(extension));
+        QString candidate = dir.filePath(QStringLiteral("%1-%2%3").arg(base).arg(i).arg(extension));
         if (!taken(candidate))
             return candidate;
     }

@@ -242,8 +242,6 @@ void ThumbnailController::_updateCommandStates()
         const bool separator = i == builtinCount() || i == builtinCount() + userCount() + 1;
         if (separator)
             item->setEnabled(false);
-        else if (tag.isValid() && tag.toInt() == CreateFrameSetTag)
-            item->setEnabled(true);
         else if (tag.isValid() &&
                  (tag.toInt() == RemoveFrameSetTag || tag.toInt() == RenameFrameSetTag))
             item->setEnabled(user);

@@ -364,7 +364,7 @@ QString ExportRenderer::writeImageToFile(const QString& name, int format, int qu
     // Files have no hidden-extension attribute here; the choice is taken and changes nothing.
     Q_UNUSED(hideExtension);
     QMutexLocker render(&_renderMutex);
-    const QString path = TmpFilePath::tmpPathForFormat(name, format);
+    QString path = TmpFilePath::tmpPathForFormat(name, format);
     if (path.isEmpty()) {
         if (error)
             *error = QStringLiteral("No private temporary folder could be made in %1.")

@@ -80,6 +80,8 @@ void setDestination(j_compress_ptr cinfo, ByteArrayDestination* dest, QByteArray
 constexpr int ScaleBits = 16;
 constexpr int32_t fix(double x)
 {
+    // x is a positive coefficient, so adding 0.5 rounds correctly; lround is not constexpr.
+    // NOLINTNEXTLINE(bugprone-incorrect-roundings)
     return int32_t(x * (1 << ScaleBits) + 0.5);
 }
 constexpr int32_t YR = fix(0.29900), YG = fix(0.58700), YB = fix(0.11400);
