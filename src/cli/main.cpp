@@ -2,6 +2,7 @@
 #include "FramerOptions.h"
 #include "OutputFile.h"
 #include "app/OutputSettings.h"
+#include "foundation/VellumaVersion.h"
 #include "output/ImageReader.h"
 
 #include <QCoreApplication>
