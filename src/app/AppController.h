@@ -1,6 +1,7 @@
 #pragma once
 
 #include "output/ImageMetadata.h"
+#include "ui/ZTWindow.h"
 
 #include <QColor>
 #include <QObject>
@@ -20,7 +21,6 @@ class QImage;
 class QToolBar;
 class ThumbnailController;
 class UserDefaults;
-class ZTWindow;
 
 // The one controller of the program. The document is not an object of its own: it is the
 // photo in the preview, the chosen frame's path, the flip, the frame colour and the photo's

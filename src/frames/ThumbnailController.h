@@ -2,6 +2,7 @@
 
 #include "frames/ThumbnailEntry.h"
 
+#include <QDialog>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -10,7 +11,6 @@
 
 class QAction;
 class QComboBox;
-class QDialog;
 class QLineEdit;
 class QMimeData;
 class QWidget;
