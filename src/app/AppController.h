@@ -2,6 +2,7 @@
 
 #include "compositing/ExportRenderer.h"
 #include "output/ImageMetadata.h"
+#include "ui/ZTWindow.h"
 
 #include <QColor>
 #include <QImage>
@@ -22,7 +23,6 @@ class QDockWidget;
 class QToolBar;
 class ThumbnailController;
 class UserDefaults;
-class ZTWindow;
 
 // The one controller of the program: it carries the document (held by the preview as one
 // value, see FramedPhoto) through opening, framing, colouring and writing, and runs the

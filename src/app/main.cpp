@@ -1,6 +1,7 @@
 #include "app/AppController.h"
 #include "app/SingleInstance.h"
 #include "foundation/UserDefaults.h"
+#include "foundation/VellumaVersion.h"
 #include "output/ImageReader.h"
 #include "ui/ToolTipHider.h"
 #include "ui/ZTWindow.h"

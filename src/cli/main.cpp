@@ -1,6 +1,7 @@
 #include "BatchFramer.h"
 #include "FramerOptions.h"
 #include "OutputFile.h"
+#include "foundation/VellumaVersion.h"
 #include "output/ImageReader.h"
 #include "output/OutputSettings.h"
 

@@ -28,7 +28,7 @@ QString path()
         if (QFileInfo(relative + QStringLiteral("/FactoryDefaults.plist")).exists())
             return QDir::cleanPath(relative);
     }
-    const QString installed = QStringLiteral(VELLUMA_INSTALL_RESOURCES);
+    QString installed = QStringLiteral(VELLUMA_INSTALL_RESOURCES);
     if (QFileInfo(installed + QStringLiteral("/FactoryDefaults.plist")).exists())
         return installed;
     return QStringLiteral(VELLUMA_SOURCE_RESOURCES);

@@ -126,7 +126,7 @@ QVariant UserDefaults::objectForKey(const QString& key) const
 {
     if (key.isEmpty())
         return {};
-    const QVariant stored = _settings->value(key);
+    QVariant stored = _settings->value(key);
     if (stored.isValid())
         return stored;
     return _registered.value(key);
@@ -248,9 +248,10 @@ QMetaObject::Connection UserDefaults::addObserver(const QStringList& keyPaths, Q
 {
     if (keyPaths.isEmpty() || !observer)
         return {};
-    return connect(this, &UserDefaults::valueChanged, context,
-                   [keyPaths, observer](const QString& key, const QVariant& value) {
-                       if (keyPaths.contains(key))
-                           observer(key, value);
-                   });
+    return connect(
+        this, &UserDefaults::valueChanged, context,
+        [keyPaths, observer = std::move(observer)](const QString& key, const QVariant& value) {
+            if (keyPaths.contains(key))
+                observer(key, value);
+        });
 }

@@ -32,7 +32,7 @@ QString userFrameFolderIn(const QString& dataFolder)
 {
     if (dataFolder.isEmpty())
         return {};
-    const QString path = QDir(dataFolder).filePath(USER_FRAME_FOLDER);
+    QString path = QDir(dataFolder).filePath(USER_FRAME_FOLDER);
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink())
         return info.isDir() ? path : QString();
@@ -369,7 +369,7 @@ bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* e
 
 QString safeFileNameForUrl(const QUrl& url)
 {
-    const QString fallback = QStringLiteral("Downloaded Frame");
+    QString fallback = QStringLiteral("Downloaded Frame");
     // The decoded last component: "%2F" or "%2E%2E" must not sneak a separator or a
     // parent reference past the check.
     QString path = url.path(QUrl::FullyDecoded);

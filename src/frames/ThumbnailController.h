@@ -4,6 +4,7 @@
 #include "frames/CollectionRows.h"
 #include "frames/ThumbnailEntry.h"
 
+#include <QDialog>
 #include <QObject>
 #include <QPointer>
 #include <QString>

@@ -108,7 +108,7 @@ void setXmpIfPresent(Exiv2::XmpData& xmp, const char* key, const std::string& va
 QByteArray readAll(Exiv2::BasicIo& io)
 {
     io.seek(0, Exiv2::BasicIo::beg);
-    const long size = io.size();
+    const long size = long(io.size());
     QByteArray out(size, Qt::Uninitialized);
     if (size > 0 && io.read(reinterpret_cast<Exiv2::byte*>(out.data()), size) != size) {
         qCWarning(lcVelluma, "Reading back the file with its metadata: short read of %ld bytes",

@@ -89,7 +89,7 @@ public:
         _jobs.erase(quality);
         if (data.isEmpty())
             return {};
-        const QByteArray full = _finish(data);
+        QByteArray full = _finish(data);
         const qint64 estimate = rawEstimate(quality);
         if (estimate > 0)
             _correction = double(full.size()) / double(estimate);
@@ -295,7 +295,7 @@ QByteArray searchQuality(int quality, int limitKB, const AttemptFunction& attemp
     const float limitF = float(limit);
     int q = quality;
     while (q > 0) {
-        const QByteArray data = attempt(q);
+        QByteArray data = attempt(q);
         // An encoder that fails once fails at every quality; trying on would only waste
         // time before giving the same answer.
         if (data.isEmpty())

@@ -190,6 +190,8 @@ QByteArray runCompress(const CompressJob& job)
 constexpr int ScaleBits = 16;
 constexpr int32_t fix(double x)
 {
+    // x is a positive coefficient, so adding 0.5 rounds correctly; lround is not constexpr.
+    // NOLINTNEXTLINE(bugprone-incorrect-roundings)
     return int32_t(x * (1 << ScaleBits) + 0.5);
 }
 constexpr int32_t YR = fix(0.29900), YG = fix(0.58700), YB = fix(0.11400);

@@ -40,7 +40,7 @@ bool isPrivateFolderNative(const QByteArray& path)
 // mkdtemp beside it. Called with folderMutex held.
 QString makeFolderLocked()
 {
-    const QString wanted = TmpFilePath::processFolderPath();
+    QString wanted = TmpFilePath::processFolderPath();
     const QByteArray native = QFile::encodeName(wanted);
     if (::mkdir(native.constData(), 0700) == 0) {
         // The umask may have taken bits away; the owner needs all three.

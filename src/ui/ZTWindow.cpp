@@ -70,7 +70,7 @@ QString ZTWindow::titleSuffix() const
 
 QString ZTWindow::composedTitle(const QString& title, const QString& suffix)
 {
-    const QString base = title.isNull() ? QStringLiteral("null") : title;
+    QString base = title.isNull() ? QStringLiteral("null") : title;
     // An empty suffix would only leave a dangling space behind the title.
     if (suffix.isEmpty())
         return base;
