@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/ZTWindow.h"
+
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -15,7 +17,6 @@ class QDockWidget;
 class QToolBar;
 class ThumbnailController;
 class UserDefaults;
-class ZTWindow;
 
 // The window as the user sees it: the main window with the preview and the output controls,
 // the frame panel, the colour dialog, and the actions, menus and toolbar made from the
