@@ -120,6 +120,8 @@ private slots:
                                    "--limit", "--keep-metadata", "--no-rotate", "--flip",
                                    "--offset", "--output", "--force", "--jobs", "--verbose"})
             QVERIFY2(r.out.contains(QLatin1String(option)), option);
+        // A file of exactly the limit is too large: the help must not promise it.
+        QVERIFY(r.out.contains("keep every JPEG under KB kilobytes"));
         r = run({"--version"});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("velluma-frame "));
