@@ -105,9 +105,10 @@ QToolBar* AppController::toolBar() const
 void AppController::_registerDefaults()
 {
     _defaults.registerDefaults(OutputSettings::factoryDefaults());
-    // The updater never checks by itself; we decide at launch whether it does.
-    if (!_defaults.hasStoredValue(DefCheckForUpdatesAtStartup) &&
-        !_defaults.registeredDefaults().contains(DefCheckForUpdatesAtStartup))
+    // The updater never checks by itself; we decide at launch whether it does. A choice
+    // the user made in the updater's own setting is taken over once. Only a stored value
+    // of ours counts as a choice: the factory defaults always carry one.
+    if (!_defaults.hasStoredValue(DefCheckForUpdatesAtStartup))
         _defaults.setBool(_defaults.boolForKey(DefSUCheckAtStartup), DefCheckForUpdatesAtStartup);
     _defaults.setBool(false, DefSUCheckAtStartup);
 }

@@ -10,16 +10,60 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// What a launch asks for before any photo: answered on the terminal without a window.
+enum class Request { Photos, Help, Version };
+
+// As desktop programs do: "--help" and "--version" (or "-h", "-v") anywhere before "--",
+// which ends the options so that a photo may have such a name.
+Request requestOf(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (std::strcmp(argument, "--") == 0)
+            break;
+        if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0)
+            return Request::Help;
+        if (std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-v") == 0)
+            return Request::Version;
+    }
+    return Request::Photos;
+}
+
+int answer(Request request)
+{
+    const QString text =
+        request == Request::Help
+            ? QCoreApplication::translate(
+                  "main", "Usage: velluma [PHOTO...]\n"
+                          "Opens the photos in a window to put frames around them.\n")
+            : QStringLiteral("velluma " VELLUMA_VERSION "\n");
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    // Before the application object: a terminal asking for help needs no display.
+    if (const Request request = requestOf(argc, argv); request != Request::Photos)
+        return answer(request);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velluma"));
     QApplication::setOrganizationName(QStringLiteral("Velluma"));
     QApplication::setApplicationVersion(QStringLiteral(VELLUMA_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("velluma"));
 
-    // Everything after the program name is a file the desktop wants opened.
+    // Everything after the program name is a file the desktop wants opened, except the
+    // first "--", which only ends the options.
     QStringList files = QApplication::arguments().mid(1);
+    files.removeOne(QStringLiteral("--"));
 
     SingleInstance instance;
     if (!instance.listen()) {

@@ -67,7 +67,7 @@ QString FramerOptions::usage(int defaultQuality)
                "  -t, --transparent      no colour: transparent background (PNG and TIFF)\n"
                "  -F, --format FORMAT    jpg, png or tiff (default jpg)\n"
                "  -q, --quality N        JPEG quality 1 to 100 (default %1)\n"
-               "  -l, --limit KB         keep every JPEG at or under KB kilobytes of 1024 bytes\n"
+               "  -l, --limit KB         keep every JPEG under KB kilobytes of 1024 bytes\n"
                "  -m, --keep-metadata    carry the photo's metadata into JPEG and TIFF\n"
                "      --no-rotate        never turn the frame to the photo's orientation\n"
                "      --flip             mirror the frame and its post mask\n"

@@ -1,5 +1,7 @@
 #include "OutputFile.h"
 
+#include "foundation/FileManagerExtras.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -19,10 +21,7 @@ namespace {
 
 mode_t processUmask = 022;
 
-QString systemError(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
+using FileManagerExtras::systemError;
 
 // Names of the hidden files being written, readable from a signal handler.
 struct PendingSlot {
@@ -101,11 +100,15 @@ Result place(const QString& path, const QByteArray& data, bool replace, QString*
         return Result::Failed;
     }
     const PendingFile registered(QFile::encodeName(tmp.fileName()));
-    const int fd = tmp.handle();
-    if (tmp.write(data) != data.size() || !tmp.flush() || ::fsync(fd) != 0 ||
-        ::fchmod(fd, 0666 & ~processUmask) != 0) {
+    const QString reason = FileManagerExtras::writeAndSync(tmp, data);
+    if (!reason.isEmpty()) {
         if (error)
-            *error = tmp.errorString();
+            *error = reason;
+        return Result::Failed;
+    }
+    if (::fchmod(tmp.handle(), 0666 & ~processUmask) != 0) {
+        if (error)
+            *error = systemError(errno);
         return Result::Failed;
     }
     tmp.close();

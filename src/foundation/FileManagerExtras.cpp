@@ -5,6 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace FileManagerExtras {
 
@@ -49,6 +54,56 @@ bool createDirectoryAtPath(const QString& path, std::optional<QFileDevice::Permi
     if (parent != clean && !createDirectoryAtPath(parent, permissions, true))
         return false;
     return makeOne(clean, permissions);
+}
+
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+QString writeAndSync(QFileDevice& file, const QByteArray& data)
+{
+    // Whatever Qt still buffers goes first, so that the bytes land in order.
+    if (!file.flush())
+        return file.errorString();
+    const int fd = file.handle();
+    if (fd < 0)
+        return systemError(EBADF);
+    const char* next = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return systemError(errno);
+        if (written == 0)
+            return systemError(EIO);
+        next += written;
+        left -= written;
+    }
+    // Some file systems cannot sync at all; the data is written as far as they go.
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP)
+        return systemError(errno);
+    return QString();
+}
+
+bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error)
+{
+    QSaveFile file(path);
+    QString reason;
+    if (!file.open(QIODevice::WriteOnly)) {
+        reason = file.errorString();
+    } else {
+        reason = writeAndSync(file, data);
+        if (!reason.isEmpty())
+            file.cancelWriting();
+        else if (!file.commit())
+            reason = file.errorString();
+    }
+    if (error && !reason.isEmpty())
+        *error = reason;
+    return reason.isEmpty();
 }
 
 } // namespace FileManagerExtras

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFileDevice>
 #include <QString>
 
@@ -16,5 +17,18 @@ bool isDirectory(const QString& path);
 // permissions.
 bool createDirectoryAtPath(const QString& path, std::optional<QFileDevice::Permissions> permissions,
                            bool recursive);
+
+// The system's words for an errno value, e.g. "No space left on device".
+QString systemError(int code);
+
+// Writes all of data through the open file's descriptor and then to the disk, where a
+// full disk may only show. Qt's own write turns a write that stops short (the disk filled
+// up on the way) into "Unknown error"; this keeps the system's reason. Empty on success,
+// else the reason.
+QString writeAndSync(QFileDevice& file, const QByteArray& data);
+
+// Replaces the file at path by data in one step (QSaveFile). False leaves an old file as it
+// was and puts the system's reason in *error.
+bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error);
 
 } // namespace FileManagerExtras

@@ -1,10 +1,10 @@
 #include "PropertyList.h"
 
+#include "FileManagerExtras.h"
 #include "Logging.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QSaveFile>
 #include <QTimeZone>
 
 #include <plist/plist.h>
@@ -234,21 +234,12 @@ bool toFile(const QVariant& value, const QString& path, bool binary)
                   qUtf8Printable(path));
         return false;
     }
-    auto failed = [&path](const QString& why) {
+    QString why;
+    if (!FileManagerExtras::writeFileAtomically(path, data, &why)) {
         qCWarning(lcVelluma, "The property list %s could not be written: %s", qUtf8Printable(path),
                   qUtf8Printable(why));
         return false;
-    };
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return failed(f.errorString());
-    if (f.write(data) != data.size()) {
-        const QString why = f.errorString();
-        f.cancelWriting();
-        return failed(why);
     }
-    if (!f.commit())
-        return failed(f.errorString());
     return true;
 }
 

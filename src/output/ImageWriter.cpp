@@ -1,5 +1,6 @@
 #include "output/ImageWriter.h"
 
+#include "foundation/FileManagerExtras.h"
 #include "foundation/Logging.h"
 #include "output/ImageMetadata.h"
 #include "output/JpegEncoder.h"
@@ -9,7 +10,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageWriter>
-#include <QSaveFile>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -342,18 +342,11 @@ bool writeImage(const QImage& image, const QString& path, const Options& options
     const QByteArray data = encode(image, options, error);
     if (data.isEmpty())
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    QString reason;
+    if (!FileManagerExtras::writeFileAtomically(path, data, &reason)) {
         setError(error,
                  QCoreApplication::translate("ImageWriter", "\"%1\" could not be written: %2.")
-                     .arg(QFileInfo(path).fileName(), file.errorString()));
-        return false;
-    }
-    if (file.write(data) != data.size() || !file.commit()) {
-        setError(error,
-                 QCoreApplication::translate("ImageWriter", "\"%1\" could not be written: %2.")
-                     .arg(QFileInfo(path).fileName(), file.errorString()));
-        file.cancelWriting();
+                     .arg(QFileInfo(path).fileName(), reason));
         return false;
     }
     return true;

@@ -41,7 +41,6 @@ void PreferenceController::_makeWindow(QWidget* parentWindow)
         box->setObjectName(key);
         return box;
     };
-    _hideExtension = makeBox(DefHideExtension, tr("Hide the file extension of exported files"));
     _hideToolTips = makeBox(DefHideToolTips, tr("Hide tooltips"));
     _autoRotateBorder =
         makeBox(DefAutoRotateBorder, tr("Turn the frame to match the photo's orientation"));
@@ -73,7 +72,6 @@ void PreferenceController::_makeWindow(QWidget* parentWindow)
     buttonRow->addWidget(ok);
 
     auto* layout = new QVBoxLayout(dialog);
-    layout->addWidget(_hideExtension);
     layout->addWidget(_hideToolTips);
     layout->addWidget(_autoRotateBorder);
     layout->addLayout(updatesRow);
@@ -87,7 +85,6 @@ void PreferenceController::_makeWindow(QWidget* parentWindow)
 
 void PreferenceController::_loadValues()
 {
-    _hideExtension->setChecked(_defaults.boolForKey(DefHideExtension));
     _hideToolTips->setChecked(_defaults.boolForKey(DefHideToolTips));
     _autoRotateBorder->setChecked(_defaults.boolForKey(DefAutoRotateBorder));
     _checkForUpdatesAtStartup->setChecked(_defaults.boolForKey(DefCheckForUpdatesAtStartup));
@@ -97,7 +94,6 @@ void PreferenceController::_storeValues()
 {
     // Only edited values are stored, so an untouched key keeps following the factory value.
     const std::pair<const QString*, QCheckBox*> boxes[] = {
-        {&DefHideExtension, _hideExtension},
         {&DefHideToolTips, _hideToolTips},
         {&DefAutoRotateBorder, _autoRotateBorder},
         {&DefCheckForUpdatesAtStartup, _checkForUpdatesAtStartup},

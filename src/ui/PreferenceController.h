@@ -12,6 +12,10 @@ class UserDefaults;
 // The preferences sheet. Edits are held in the sheet's controls and reach the settings
 // only on OK (or Check Now); Cancel drops them. The controller and its dialog are made
 // once and reused for every opening.
+//
+// "HideExtension" stays in the settings and the export still reads it, but the sheet does
+// not offer it: files here have no hidden-extension attribute, so the box would change
+// nothing.
 class PreferenceController : public QObject {
     Q_OBJECT
 public:
@@ -46,7 +50,6 @@ private:
 
     UserDefaults& _defaults;
     QPointer<QDialog> _window;
-    QCheckBox* _hideExtension = nullptr;
     QCheckBox* _hideToolTips = nullptr;
     QCheckBox* _autoRotateBorder = nullptr;
     QCheckBox* _checkForUpdatesAtStartup = nullptr;

@@ -117,6 +117,7 @@ private slots:
     void fieldsShowWhatIsUsed_data();
     void fieldsShowWhatIsUsed();
     void quittingRemovesTemporaryFiles();
+    void startUp_data();
     void startUp();
 
 private:
@@ -737,25 +738,46 @@ void TestAppController::quittingRemovesTemporaryFiles()
     QVERIFY(!_defaults->stringForKey(QStringLiteral("mainWindow")).isEmpty());
 }
 
+void TestAppController::startUp_data()
+{
+    // What the user stored before this launch; "unset" means never stored.
+    QTest::addColumn<QString>("updaterCheck");
+    QTest::addColumn<QString>("ownCheck");
+    QTest::addColumn<bool>("checks");
+    // The updater's own setting is taken over although the factory defaults carry ours.
+    QTest::newRow("updater checked, never chosen here") << "yes"
+                                                        << "unset" << true;
+    QTest::newRow("nothing stored") << "unset"
+                                    << "unset" << false;
+    QTest::newRow("chosen here wins") << "yes"
+                                      << "no" << false;
+    QTest::newRow("chosen here, updater off") << "no"
+                                              << "yes" << true;
+}
+
 void TestAppController::startUp()
 {
-    // The shipped defaults carry "CheckForUpdatesAtStartup", so only "SUCheckAtStartup"
-    // is switched off.
+    QFETCH(QString, updaterCheck);
+    QFETCH(QString, ownCheck);
+    QFETCH(bool, checks);
     _app.reset();
-    _defaults->setBool(true, DefSUCheckAtStartup);
+    for (const auto& [key, value] : {std::pair{DefSUCheckAtStartup, updaterCheck},
+                                     std::pair{DefCheckForUpdatesAtStartup, ownCheck}}) {
+        if (value == "unset")
+            _defaults->removeObjectForKey(key);
+        else
+            _defaults->setBool(value == "yes", key);
+    }
     _app = std::make_unique<AppController>(*_defaults);
     QCOMPARE(_defaults->boolForKey(DefSUCheckAtStartup), false);
-    QCOMPARE(_defaults->boolForKey(DefCheckForUpdatesAtStartup), false);
+    QCOMPARE(_defaults->boolForKey(DefCheckForUpdatesAtStartup), checks);
     QVERIFY(!(_app->drawer()->features() & QDockWidget::DockWidgetClosable));
 
     QSignalSpy check(_app.get(), &AppController::checkForUpdatesInBackgroundRequested);
     _app->applicationDidFinishLaunching();
     _app->applicationDidFinishLaunching();
     QCOMPARE(_defaults->integerForKey(DefLaunchCount), 2);
-    QCOMPARE(check.count(), 0);
-    _defaults->setBool(true, DefCheckForUpdatesAtStartup);
-    _app->applicationDidFinishLaunching();
-    QCOMPARE(check.count(), 1);
+    QCOMPARE(check.count(), checks ? 2 : 0);
 }
 
 QTEST_MAIN(TestAppController)

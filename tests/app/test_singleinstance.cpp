@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -16,6 +19,8 @@ private slots:
     void defaultNameIsPrivate();
     void decodeRejectsGarbage_data();
     void decodeRejectsGarbage();
+    void launchArguments_data();
+    void launchArguments();
 
 private:
     QString socketPath() const { return _dir.filePath(QStringLiteral("velluma.socket")); }
@@ -105,6 +110,67 @@ void TestSingleInstance::decodeRejectsGarbage()
     QStringList paths{QStringLiteral("untouched")};
     QVERIFY(!SingleInstance::decodeMessage(data, &paths));
     QCOMPARE(paths, QStringList{QStringLiteral("untouched")});
+}
+
+void TestSingleInstance::launchArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("printed"); // pattern of all the standard output
+    // Relative to the working folder; none means nothing may reach the running window.
+    QTest::addColumn<QStringList>("handedOver");
+    const QString usage = QStringLiteral("^Usage: velluma \\[PHOTO\\.\\.\\.\\]\n[^\n]+\n$");
+    const QString version =
+        '^' + QRegularExpression::escape(QStringLiteral("velluma " VELLUMA_VERSION "\n")) + '$';
+    QTest::newRow("--help") << QStringList{"--help"} << usage << QStringList();
+    QTest::newRow("-h") << QStringList{"-h"} << usage << QStringList();
+    QTest::newRow("--version") << QStringList{"--version"} << version << QStringList();
+    QTest::newRow("-v") << QStringList{"-v"} << version << QStringList();
+    QTest::newRow("help after a photo") << QStringList{"a.jpg", "--help"} << usage << QStringList();
+    QTest::newRow("-- ends the options")
+        << QStringList{"--", "--help"} << "^$" << QStringList{"--help"};
+    QTest::newRow("photos on both sides of --")
+        << QStringList{"a.jpg", "--", "-v", "--"} << "^$" << QStringList{"a.jpg", "-v", "--"};
+}
+
+// The built program, with a stand-in for a running Velluma on its socket: a launch that
+// takes its arguments for photos hands them over and ends instead of opening a window.
+void TestSingleInstance::launchArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, printed);
+    QFETCH(QStringList, handedOver);
+    SingleInstance running(socketPath());
+    QVERIFY(running.listen());
+    QSignalSpy received(&running, &SingleInstance::filesReceived);
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), _dir.path());
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(_dir.path());
+    program.start(QStringLiteral(VELLUMA_BINARY), arguments);
+    const auto stop = qScopeGuard([&program] {
+        program.kill();
+        program.waitForFinished();
+    });
+    // A window opened by mistake would keep it running.
+    QTRY_VERIFY_WITH_TIMEOUT(program.state() == QProcess::NotRunning, 20000);
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    const QString output = QString::fromLocal8Bit(program.readAllStandardOutput());
+    QVERIFY2(QRegularExpression(printed).match(output).hasMatch(), qPrintable(output));
+
+    if (handedOver.isEmpty()) {
+        QTest::qWait(100);
+        QCOMPARE(received.count(), 0);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 5000);
+    QStringList expected;
+    for (const QString& name : handedOver)
+        expected << _dir.filePath(name);
+    QCOMPARE(received.at(0).at(0).toStringList(), expected);
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -8,6 +8,7 @@
 #include <QImageReader>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -120,6 +121,8 @@ private slots:
                                    "--limit", "--keep-metadata", "--no-rotate", "--flip",
                                    "--offset", "--output", "--force", "--jobs", "--verbose"})
             QVERIFY2(r.out.contains(QLatin1String(option)), option);
+        // A file of exactly the limit is too large: the help must not promise it.
+        QVERIFY(r.out.contains("keep every JPEG under KB kilobytes"));
         r = run({"--version"});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("velluma-frame "));
@@ -222,6 +225,22 @@ private slots:
         QVERIFY(r.err.contains("a.png") && r.err.contains("b.jpg"));
         QCOMPARE(run({"-o", file, _photos + "/a.png"}).exitCode, 1);
         QCOMPARE(readAll(file), QByteArray("x"));
+    }
+
+    void fullDiskIsNamed()
+    {
+        const QString out = freshOut();
+        QVERIFY(QDir().mkpath(out));
+        const QString notMounted = mountFullDisk(out);
+        if (!notMounted.isEmpty())
+            QSKIP(qPrintable(notMounted));
+        const auto unmount = qScopeGuard([&] { unmountFolder(out); });
+        const QString photo = _dir.path() + "/large-noise.png";
+        QVERIFY(noisePhoto(300, 300).save(photo));
+        const Run r = run({"-o", out, "-F", "png", photo});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))), qPrintable(r.err));
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     void existingOutputNeedsForce()

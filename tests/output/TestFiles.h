@@ -8,7 +8,11 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
+#include <sys/mount.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -60,4 +64,22 @@ inline void setTags(const QString& path,
             image->xmpData()[key] = value;
     }
     image->writeMetadata();
+}
+
+// Mounts a file system of 64 KB on the folder, so that writing more fails as on a full
+// disk. Empty when mounted, else why not, for the test to skip with. Undo with
+// unmountFolder before the folder goes.
+inline QString mountFullDisk(const QString& folder)
+{
+    if (::geteuid() != 0)
+        return QStringLiteral("mounting a small file system needs root");
+    if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=64k") != 0)
+        return QStringLiteral("tmpfs could not be mounted: ") +
+               QString::fromLocal8Bit(std::strerror(errno));
+    return QString();
+}
+
+inline void unmountFolder(const QString& folder)
+{
+    ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
 }

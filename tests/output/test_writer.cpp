@@ -8,7 +8,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 
 namespace {
@@ -302,16 +304,30 @@ private slots:
     void writeImage_data()
     {
         QTest::addColumn<QString>("why");
-        QTest::newRow("success") << "none";
-        QTest::newRow("no quality fits") << "limit";
-        QTest::newRow("no picture") << "null";
-        QTest::newRow("disk refuses the bytes") << "fsize";
-        QTest::newRow("no such folder") << "folder";
+        // Part of the error; a refusal of the system is told in its own words.
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("success") << "none" << QString();
+        QTest::newRow("no quality fits") << "limit" << QString();
+        QTest::newRow("no picture") << "null" << QString();
+        QTest::newRow("disk refuses the bytes")
+            << "fsize" << QString::fromLocal8Bit(std::strerror(EFBIG));
+        QTest::newRow("disk full") << "full" << QString::fromLocal8Bit(std::strerror(ENOSPC));
+        QTest::newRow("no such folder") << "folder" << QString();
     }
     void writeImage()
     {
         QFETCH(QString, why);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
+        if (why == "full") {
+            const QString notMounted = mountFullDisk(dir.path());
+            if (!notMounted.isEmpty())
+                QSKIP(qPrintable(notMounted));
+        }
+        const auto unmount = qScopeGuard([&] {
+            if (why == "full")
+                unmountFolder(dir.path());
+        });
         QString path = dir.filePath("out.jpg");
         const QByteArray before = JpegEncoder(photoLike(64, 64, 5)).encode(80);
         {
@@ -325,6 +341,8 @@ private slots:
             options.limitKB = 1;
         if (why == "null")
             image = QImage();
+        if (why == "full")
+            image = noisePhoto(300, 300); // far more than the disk holds
         if (why == "folder")
             path = dir.filePath("missing/out.jpg");
 
@@ -349,6 +367,7 @@ private slots:
         }
         QVERIFY(!ok);
         QVERIFY(!error.isEmpty());
+        QVERIFY2(error.contains(reason), qPrintable(error));
         QCOMPARE(readAll(dir.filePath("out.jpg")), before);
     }
 };
