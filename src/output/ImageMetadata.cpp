@@ -1,6 +1,7 @@
 #include "output/ImageMetadata.h"
 
 #include "foundation/Logging.h"
+#include "output/FileFormat.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -249,7 +250,7 @@ int ImageMetadata::orientation() const
 
 QByteArray ImageMetadata::combineData(const QByteArray& encoded, int format, QSize pixelSize) const
 {
-    if (format == 102 || encoded.isEmpty() || !_d ||
+    if (fileFormatForCode(format) == FormatPNG || encoded.isEmpty() || !_d ||
         (_d->exif.empty() && _d->iptc.empty() && _d->xmp.empty()))
         return encoded;
     setUpExiv2();

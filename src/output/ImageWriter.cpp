@@ -2,6 +2,7 @@
 
 #include "foundation/FileManagerExtras.h"
 #include "foundation/Logging.h"
+#include "output/FileFormat.h"
 #include "output/ImageMetadata.h"
 #include "output/JpegEncoder.h"
 
@@ -19,9 +20,6 @@
 namespace ImageWriter {
 
 namespace {
-
-constexpr int FormatPNG = 102;
-constexpr int FormatTIFF = 103;
 
 void setError(QString* error, const QString& message)
 {
@@ -168,7 +166,7 @@ QByteArray encodeJpeg(const QImage& image, const Options& options, QString* erro
     const QSize size = encoder.size();
     const ImageMetadata* metadata = options.metadata;
     auto finish = [metadata, size](const QByteArray& data) {
-        return metadata ? metadata->combineData(data, 101, size) : data;
+        return metadata ? metadata->combineData(data, FormatJPEG, size) : data;
     };
     const int limitKB = std::max(options.limitKB, 0);
     QByteArray result;
@@ -319,7 +317,7 @@ QByteArray encode(const QImage& image, const Options& options, QString* error)
         return {};
     }
     try {
-        switch (options.format) {
+        switch (fileFormatForCode(options.format)) {
         case FormatPNG:
             return encodeWithQt(image, options, "png", error);
         case FormatTIFF:

@@ -14,7 +14,7 @@ class ImageMetadata;
 namespace ImageWriter {
 
 struct Options {
-    int format = 101;                        // 101 JPEG (and any unknown code), 102 PNG, 103 TIFF
+    int format = 101;                        // read by fileFormatForCode
     int quality = 90;                        // JPEG quality percent
     int limitKB = 0;                         // 0 = no size limit; else bytes limit = limitKB << 10
     const ImageMetadata* metadata = nullptr; // attached when non-null (JPEG, TIFF)
