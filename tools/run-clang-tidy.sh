@@ -6,7 +6,7 @@
 #   tools/run-clang-tidy.sh [build folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
+root=$(pwd -P)
 build=${1:-build}
 database="$build/compile_commands.json"
 
