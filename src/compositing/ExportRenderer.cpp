@@ -87,7 +87,7 @@ QImage ExportRenderer::renderComposite(const FramedPhoto& framed)
         _fullResolutionCache = QImage();
         threads = _renderThreads;
     }
-    const QImage image = BorderCompositor::compositeFullResolution(framed, threads);
+    QImage image = BorderCompositor::compositeFullResolution(framed, threads);
     QMutexLocker lock(&_mutex);
     _fullResolutionCache = image;
     _renderedKey = key;
@@ -177,8 +177,7 @@ QByteArray ExportRenderer::encodeImage(const FramedPhoto& framed, const Options&
         return QByteArray();
     }
     int quality = options.quality;
-    const QByteArray data =
-        ImageWriter::encode(image, writerOptions(framed, options, &quality), error);
+    QByteArray data = ImageWriter::encode(image, writerOptions(framed, options, &quality), error);
     if (data.isEmpty())
         explainEmptyResult(options, error);
     else if (qualityUsed)
@@ -196,7 +195,7 @@ QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QStrin
                  QCoreApplication::translate("ExportRenderer", "There is no photo to write."));
         return QString();
     }
-    const QString path = TmpFilePath::tmpPathForFormat(name, options.format);
+    QString path = TmpFilePath::tmpPathForFormat(name, options.format);
     if (path.isEmpty()) {
         setError(error, QCoreApplication::translate(
                             "ExportRenderer", "No private temporary folder could be made in %1.")

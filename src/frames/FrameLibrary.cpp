@@ -402,15 +402,14 @@ QString safeFileNameForUrl(const QUrl& url)
 QString uniqueDestinationPath(const QString& folder, const QString& name)
 {
     const QDir dir(folder);
-    const QString first = dir.filePath(name);
+    QString first = dir.filePath(name);
     if (!isTaken(first))
         return first;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString base = dot > 0 ? name.left(dot) : name;
     const QString extension = dot > 0 ? name.mid(dot) : QString();
     for (int i = 1; i < 10000; ++i) {
-        const QString candidate =
-            dir.filePath(QStringLiteral("%1-%2%3").arg(base).arg(i).arg(extension));
+        QString candidate = dir.filePath(QStringLiteral("%1-%2%3").arg(base).arg(i).arg(extension));
         if (!isTaken(candidate))
             return candidate;
     }
