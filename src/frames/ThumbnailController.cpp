@@ -3,6 +3,7 @@
 #include "foundation/DefaultsKeys.h"
 #include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
+#include "frames/CollectionPopUp.h"
 #include "frames/FrameDownloader.h"
 #include "frames/FrameLibrary.h"
 #include "frames/FramePanel.h"
@@ -86,6 +87,7 @@ void ThumbnailController::_buildPanel()
                                  {_refreshAction, _revealAction});
     _panel = panel;
     _collectionPop = panel->popUp();
+    panel->popUp()->setKeySelectable([this](int row) { return _rows().isCollection(row); });
     _tableView = panel->table();
     connect(_collectionPop, &QComboBox::activated, this, &ThumbnailController::selectCollection);
     connect(_tableView, &ThumbnailTableView::deleteRequested, this,
@@ -317,7 +319,7 @@ void ThumbnailController::_addCollection()
     const QString title = tr("Frame Set Not Created");
     if (_userFrameFolder.isEmpty()) {
         _message(title, tr("The folder for your own frame sets cannot be made."));
-        _selectCollection(_selectedCollection);
+        _showRow(_selectedCollection);
         return;
     }
     const std::optional<QString> name = _addCollectionSheet->ask(_sheets(), QString());
@@ -325,7 +327,8 @@ void ThumbnailController::_addCollection()
     if (!name || !FrameLibrary::createCollection(_userFrameFolder, *name, _userNames(), &error)) {
         if (name)
             _message(title, error);
-        _selectCollection(_selectedCollection);
+        // Nothing was made: the set and the frame on the photo stay as they were.
+        _showRow(_selectedCollection);
         return;
     }
     _userCollections.append({*name, {}});
@@ -341,7 +344,7 @@ void ThumbnailController::_removeCollection()
 {
     const int u = selectedUserCollection();
     if (u < 0) {
-        _selectCollection(_selectedCollection);
+        _showRow(_selectedCollection);
         return;
     }
     const int row = _rows().rowForUser(u);
@@ -369,7 +372,7 @@ void ThumbnailController::_renameCollection()
 {
     const int u = selectedUserCollection();
     if (u < 0) {
-        _selectCollection(_selectedCollection);
+        _showRow(_selectedCollection);
         return;
     }
     const int row = _rows().rowForUser(u);
