@@ -366,8 +366,8 @@ void TestThumbnailController::createRenameRemove_data()
     // Where the user root has an order file, the commands keep it in step.
     QTest::addColumn<bool>("orderFile");
     QTest::addColumn<QStringList>("nextStart");
-    QTest::newRow("folder listing") << false << QStringList{"My Frames", "New Name"};
-    QTest::newRow("order file") << true << QStringList{"New Name", "My Frames"};
+    QTest::newRow("folder listing") << false << QStringList{"attic", "My Frames"};
+    QTest::newRow("order file") << true << QStringList{"My Frames", "attic"};
 }
 
 void TestThumbnailController::createRenameRemove()
@@ -376,8 +376,10 @@ void TestThumbnailController::createRenameRemove()
     QFETCH(QStringList, nextStart);
     makeUserCollection("Old", 2);
     if (orderFile)
-        QVERIFY(PropertyList::toFile(QVariantList{QString("Old"), QString("My Frames")},
+        QVERIFY(PropertyList::toFile(QVariantList{QString("My Frames"), QString("Old")},
                                      userRoot() + "/collections.plist"));
+    // The next start lists the sets afresh and selects the stored index: the same set.
+    const auto nextStartShows = [this] { return makeController()->currentCollectionName(); };
     {
         auto controller = makeController();
         QComboBox* pop = controller->collectionPopUp();
@@ -388,16 +390,19 @@ void TestThumbnailController::createRenameRemove()
         QCOMPARE(controller->currentCollectionName(), QString("Holidays"));
         QCOMPARE(pop->itemText(pop->currentIndex()), QString("Holidays"));
         QCOMPARE(_defaults->integerForKey(DefSelectedCollection), pop->currentIndex());
+        QCOMPARE(nextStartShows(), QString("Holidays"));
         QVERIFY(itemEnabled(pop, pop->findData(102)));
 
         controller->selectCollection(pop->findText("Old"));
         SheetLog log;
-        answer("confirmButton", &log, "New Name");
+        answer("confirmButton", &log, "attic");
         controller->selectCollection(pop->findData(103));
         QCOMPARE(log.titles, QStringList{"Old"});
-        QVERIFY(QFileInfo::exists(userRoot() + "/New Name/tncache/Frame 0_png.jpg"));
-        QCOMPARE(controller->currentCollectionName(), QString("New Name"));
-        QCOMPARE(controller->selectedThumbnails()[1].path, userRoot() + "/New Name/Frame 1.png");
+        QVERIFY(QFileInfo::exists(userRoot() + "/attic/tncache/Frame 0_png.jpg"));
+        QCOMPARE(controller->currentCollectionName(), QString("attic"));
+        QCOMPARE(pop->itemText(pop->currentIndex()), QString("attic"));
+        QCOMPARE(nextStartShows(), QString("attic"));
+        QCOMPARE(controller->selectedThumbnails()[1].path, userRoot() + "/attic/Frame 1.png");
 
         controller->selectCollection(pop->findText("Holidays"));
         answer("Remove", &log);
