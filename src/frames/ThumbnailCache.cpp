@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -141,7 +142,13 @@ QImage readCacheImage(const QString& cachePath)
 QImage thumbnailImageForPath(const QString& path)
 {
     const QString cachePath = cachePathForPath(path);
-    QImage cached = readCacheImage(cachePath);
+    // A frame edited after its thumbnail was made is newer than the cache file. A vanished
+    // frame has no date and keeps its cached thumbnail.
+    const QDateTime frameTime = QFileInfo(path).lastModified();
+    const QFileInfo cacheInfo(cachePath);
+    const bool stale =
+        frameTime.isValid() && cacheInfo.exists() && cacheInfo.lastModified() < frameTime;
+    QImage cached = stale ? QImage() : readCacheImage(cachePath);
     if (!cached.isNull())
         return cached;
     const QImage frame = readFrameForThumbnail(path);

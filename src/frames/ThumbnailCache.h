@@ -33,8 +33,9 @@ bool isPostMaskPath(const QString& path);
 // The frame drawn over opaque black at thumbnail size, or a null image.
 QImage thumbnailImageForImage(const QImage& image);
 
-// The cached thumbnail when the cache file makes a usable image; otherwise made from the
-// frame (decoded at a reduced size where the format allows) and written to the cache.
+// The cached thumbnail when the cache file makes a usable image and is not older than the
+// frame; otherwise made from the frame (decoded at a reduced size where the format allows)
+// and written to the cache.
 // Null for anything that is not a regular file holding a reasonable image.
 QImage thumbnailImageForPath(const QString& path);
 

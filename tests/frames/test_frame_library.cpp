@@ -179,19 +179,22 @@ void TestFrameLibrary::thumbnailPixels()
 void TestFrameLibrary::cache_data()
 {
     QTest::addColumn<QByteArray>("cacheBytes"); // null: no cache file
+    QTest::addColumn<int>("cacheAge");          // seconds the cache file is older than the frame
     QTest::addColumn<bool>("cacheShown");       // else made afresh from the frame
     const QByteArray stale = encoded(solid(72, 48, Qt::red), "JPEG");
-    QTest::newRow("no cache") << QByteArray() << false;
-    QTest::newRow("cache is used") << stale << true;
-    QTest::newRow("empty file") << QByteArray("") << false;
-    QTest::newRow("garbage") << QByteArray("this is not a jpeg at all") << false;
-    QTest::newRow("truncated jpeg") << stale.left(40) << false;
-    QTest::newRow("not thumbnail sized") << encoded(solid(300, 200, Qt::red), "JPEG") << false;
+    QTest::newRow("no cache") << QByteArray() << 0 << false;
+    QTest::newRow("cache is used") << stale << -60 << true;
+    QTest::newRow("frame edited since") << stale << 60 << false;
+    QTest::newRow("empty file") << QByteArray("") << 0 << false;
+    QTest::newRow("garbage") << QByteArray("this is not a jpeg at all") << 0 << false;
+    QTest::newRow("truncated jpeg") << stale.left(40) << 0 << false;
+    QTest::newRow("not thumbnail sized") << encoded(solid(300, 200, Qt::red), "JPEG") << 0 << false;
 }
 
 void TestFrameLibrary::cache()
 {
     QFETCH(QByteArray, cacheBytes);
+    QFETCH(int, cacheAge);
     QFETCH(bool, cacheShown);
     QTemporaryDir dir;
     const QString path = dir.filePath("Frame.png"), cache = dir.filePath("tncache/Frame_png.jpg");
@@ -199,6 +202,10 @@ void TestFrameLibrary::cache()
     if (!cacheBytes.isNull()) {
         QVERIFY(QDir().mkpath(dir.filePath("tncache")));
         writeBytes(cache, cacheBytes);
+        QFile file(cache);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QFileInfo(path).lastModified().addSecs(-cacheAge),
+                                 QFileDevice::FileModificationTime));
     }
     const QImage thumb = ThumbnailCache::thumbnailImageForPath(path);
     QCOMPARE(thumb.size(), QSize(72, 48));
