@@ -107,7 +107,9 @@ void TestFrameLibrary::thumbnailSize_data()
     QTest::newRow("below half rounds down") << QSize(1001, 1000) << QSize(48, 48);
     QTest::newRow("thinner than a pixel") << QSize(1, 100) << QSize();
     QTest::newRow("zero width") << QSize(0, 100) << QSize();
-    QTest::newRow("absurdly wide") << QSize(100000, 10) << QSize();
+    QTest::newRow("8 to 1") << QSize(3840, 480) << QSize(384, 48);
+    QTest::newRow("wider: capped") << QSize(5000, 100) << QSize(384, 48);
+    QTest::newRow("absurdly wide: capped") << QSize(100000, 10) << QSize(384, 48);
 }
 
 void TestFrameLibrary::thumbnailSize()
@@ -174,6 +176,22 @@ void TestFrameLibrary::thumbnailPixels()
     for (const QPoint p : {QPoint(0, 24), QPoint(36, 0), QPoint(71, 24), QPoint(36, 47)})
         QVERIFY2(qGray(small.pixel(p)) > 150, qPrintable(QString("%1,%2").arg(p.x()).arg(p.y())));
     QCOMPARE(qGray(small.pixel(36, 24)), 0);
+
+    // A 5000x100 strip, red at its left end and blue at its right, fits whole into the
+    // widest box, 384x48: a band 384 * 100 / 5000 = 7.7 pixels high, rows 20 to 27.
+    QImage strip = solid(5000, 100, Qt::white);
+    QPainter(&strip).fillRect(0, 0, 200, 100, Qt::red);
+    QPainter(&strip).fillRect(4800, 0, 200, 100, Qt::blue);
+    const QString stripPath = dir.filePath("Strip.png");
+    QVERIFY(strip.save(stripPath));
+    for (int pass = 0; pass < 2; ++pass) { // made, then read from the cache
+        const QImage band = ThumbnailCache::thumbnailImageForPath(stripPath);
+        QCOMPARE(band.size(), QSize(384, 48));
+        QVERIFY(qRed(band.pixel(3, 23)) > 200 && qBlue(band.pixel(3, 23)) < 60);
+        QVERIFY(qBlue(band.pixel(380, 23)) > 200 && qRed(band.pixel(380, 23)) < 60);
+        QVERIFY(qGray(band.pixel(192, 21)) > 200 && qGray(band.pixel(192, 26)) > 200);
+        QVERIFY(qGray(band.pixel(192, 17)) < 30 && qGray(band.pixel(192, 30)) < 30);
+    }
 }
 
 void TestFrameLibrary::cache_data()
