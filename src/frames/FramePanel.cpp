@@ -1,10 +1,9 @@
 #include "FramePanel.h"
 
+#include "frames/CollectionPopUp.h"
 #include "frames/ThumbnailTableView.h"
 
 #include <QAction>
-#include <QComboBox>
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -16,11 +15,10 @@ FramePanel::FramePanel(const QList<QAction*>& tableActions, const QList<QAction*
     layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(4);
 
-    _popUp = new QComboBox(this);
+    _popUp = new CollectionPopUp(this);
     _popUp->setObjectName(QStringLiteral("collectionPopUp"));
     _popUp->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     _popUp->setMinimumContentsLength(12);
-    _popUp->installEventFilter(this);
     layout->addWidget(_popUp);
 
     _table = new ThumbnailTableView(this);
@@ -41,11 +39,4 @@ FramePanel::FramePanel(const QList<QAction*>& tableActions, const QList<QAction*
     }
     buttons->addStretch(1);
     layout->addLayout(buttons);
-}
-
-bool FramePanel::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == _popUp && event->type() == QEvent::Wheel)
-        return true;
-    return QWidget::eventFilter(watched, event);
 }

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +11,7 @@
 #include <QPainter>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -21,10 +23,9 @@ QSize thumbnailSizeForImageSize(QSize frameSize)
         return {};
     const float w = float(frameSize.width()) * float(ThumbnailHeight) / float(frameSize.height());
     const long width = std::lround(w);
-    // A frame thousands of times wider than high would give an absurd strip; keep it sane.
-    if (width < 1 || width > 48 * ThumbnailHeight)
+    if (width < 1)
         return {};
-    return QSize(int(width), ThumbnailHeight);
+    return QSize(int(std::min<long>(width, MaxThumbnailWidth)), ThumbnailHeight);
 }
 
 QString cachePathForPath(const QString& path)
@@ -62,7 +63,15 @@ QImage thumbnailImageForImage(const QImage& image)
         source.format() != QImage::Format_RGB32)
         source = source.convertToFormat(
             source.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-    const QImage scaled = source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QRect target(QPoint(0, 0), size);
+    if (size.width() == MaxThumbnailWidth) {
+        const long height =
+            std::lround(double(size.width()) * double(image.height()) / double(image.width()));
+        target.setHeight(int(std::clamp<long>(height, 1, ThumbnailHeight)));
+        target.moveTop((ThumbnailHeight - target.height()) / 2);
+    }
+    const QImage scaled =
+        source.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (scaled.isNull())
         return {};
     QImage thumbnail(size, QImage::Format_RGB32);
@@ -72,7 +81,7 @@ QImage thumbnailImageForImage(const QImage& image)
     QPainter painter(&thumbnail);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.drawImage(QRect(QPoint(0, 0), size), scaled);
+    painter.drawImage(target, scaled);
     painter.end();
     return thumbnail;
 }
@@ -129,8 +138,8 @@ QImage readCacheImage(const QString& cachePath)
     QImageReader reader(cachePath);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
-    if (size.isValid() && (size.height() != ThumbnailHeight || size.width() <= 0 ||
-                           size.width() > 48 * ThumbnailHeight))
+    if (size.isValid() &&
+        (size.height() != ThumbnailHeight || size.width() <= 0 || size.width() > MaxThumbnailWidth))
         return {};
     QImage image = reader.read();
     if (image.isNull() || image.height() != ThumbnailHeight)
@@ -141,7 +150,13 @@ QImage readCacheImage(const QString& cachePath)
 QImage thumbnailImageForPath(const QString& path)
 {
     const QString cachePath = cachePathForPath(path);
-    QImage cached = readCacheImage(cachePath);
+    // A frame edited after its thumbnail was made is newer than the cache file. A vanished
+    // frame has no date and keeps its cached thumbnail.
+    const QDateTime frameTime = QFileInfo(path).lastModified();
+    const QFileInfo cacheInfo(cachePath);
+    const bool stale =
+        frameTime.isValid() && cacheInfo.exists() && cacheInfo.lastModified() < frameTime;
+    QImage cached = stale ? QImage() : readCacheImage(cachePath);
     if (!cached.isNull())
         return cached;
     const QImage frame = readFrameForThumbnail(path);

@@ -13,6 +13,8 @@
 namespace ThumbnailCache {
 
 inline constexpr int ThumbnailHeight = 48;
+// Wider thumbnails would crowd the table; a wider frame is fitted whole into this width.
+inline constexpr int MaxThumbnailWidth = 8 * ThumbnailHeight;
 inline const QString ThumbnailCacheDir = QStringLiteral("tncache");
 inline constexpr int CacheJpegQuality = 75;
 // Frames larger than this are left out rather than decoded (hostile or broken files).
@@ -20,8 +22,8 @@ inline constexpr qint64 MaxFramePixels = 100'000'000;
 // A thumbnail is a few kilobytes; anything far larger in the cache is not ours.
 inline constexpr qint64 MaxCacheFileBytes = 4 * 1024 * 1024;
 
-// Width for a frame of the given size at 48 pixels high, halves rounded away from zero;
-// an empty size for a frame without positive width and height.
+// Width for a frame of the given size at 48 pixels high, halves rounded away from zero, at
+// most MaxThumbnailWidth; an empty size for a frame without positive width and height.
 QSize thumbnailSizeForImageSize(QSize frameSize);
 
 // "<folder>/tncache/<name>_<ext>.jpg"; a name without extension gives "<name>_.jpg".
@@ -30,11 +32,13 @@ QString cachePathForPath(const QString& path);
 // True for companion files: any path containing "_postmask".
 bool isPostMaskPath(const QString& path);
 
-// The frame drawn over opaque black at thumbnail size, or a null image.
+// The frame drawn over opaque black at thumbnail size, or a null image. A frame wider than
+// MaxThumbnailWidth allows keeps its proportions, as a band across the middle.
 QImage thumbnailImageForImage(const QImage& image);
 
-// The cached thumbnail when the cache file makes a usable image; otherwise made from the
-// frame (decoded at a reduced size where the format allows) and written to the cache.
+// The cached thumbnail when the cache file makes a usable image and is not older than the
+// frame; otherwise made from the frame (decoded at a reduced size where the format allows)
+// and written to the cache.
 // Null for anything that is not a regular file holding a reasonable image.
 QImage thumbnailImageForPath(const QString& path);
 

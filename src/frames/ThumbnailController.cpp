@@ -3,6 +3,7 @@
 #include "foundation/DefaultsKeys.h"
 #include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
+#include "frames/CollectionPopUp.h"
 #include "frames/FrameDownloader.h"
 #include "frames/FrameLibrary.h"
 #include "frames/FramePanel.h"
@@ -86,6 +87,7 @@ void ThumbnailController::_buildPanel()
                                  {_refreshAction, _revealAction});
     _panel = panel;
     _collectionPop = panel->popUp();
+    panel->popUp()->setKeySelectable([this](int row) { return _rows().isCollection(row); });
     _tableView = panel->table();
     connect(_collectionPop, &QComboBox::activated, this, &ThumbnailController::selectCollection);
     connect(_tableView, &ThumbnailTableView::deleteRequested, this,
@@ -317,7 +319,7 @@ void ThumbnailController::_addCollection()
     const QString title = tr("Frame Set Not Created");
     if (_userFrameFolder.isEmpty()) {
         _message(title, tr("The folder for your own frame sets cannot be made."));
-        _selectCollection(_selectedCollection);
+        _showRow(_selectedCollection);
         return;
     }
     const std::optional<QString> name = _addCollectionSheet->ask(_sheets(), QString());
@@ -325,23 +327,37 @@ void ThumbnailController::_addCollection()
     if (!name || !FrameLibrary::createCollection(_userFrameFolder, *name, _userNames(), &error)) {
         if (name)
             _message(title, error);
-        _selectCollection(_selectedCollection);
+        // Nothing was made: the set and the frame on the photo stay as they were.
+        _showRow(_selectedCollection);
         return;
     }
-    _userCollections.append({*name, {}});
-    const int row = _rows().rowForUser(userCount() - 1);
-    {
-        const QSignalBlocker blocker(_collectionPop);
-        _collectionPop->insertItem(row, *name);
+    _selectCollection(_insertUserCollection({*name, {}}));
+}
+
+int ThumbnailController::_insertUserCollection(const Collection& collection)
+{
+    // Where the next start lists the set (by name, or as "collections.plist" orders the
+    // root), so that the stored pop-up index still names it then.
+    const QStringList listing = FrameLibrary::collectionNamesForFolder(_userFrameFolder);
+    const qsizetype rank = listing.indexOf(collection.name);
+    int place = 0;
+    for (const Collection& other : std::as_const(_userCollections)) {
+        const qsizetype otherRank = listing.indexOf(other.name);
+        if (rank < 0 || (otherRank >= 0 && otherRank < rank))
+            ++place;
     }
-    _selectCollection(row);
+    _userCollections.insert(place, collection);
+    const int row = _rows().rowForUser(place);
+    const QSignalBlocker blocker(_collectionPop);
+    _collectionPop->insertItem(row, collection.name);
+    return row;
 }
 
 void ThumbnailController::_removeCollection()
 {
     const int u = selectedUserCollection();
     if (u < 0) {
-        _selectCollection(_selectedCollection);
+        _showRow(_selectedCollection);
         return;
     }
     const int row = _rows().rowForUser(u);
@@ -369,23 +385,30 @@ void ThumbnailController::_renameCollection()
 {
     const int u = selectedUserCollection();
     if (u < 0) {
-        _selectCollection(_selectedCollection);
+        _showRow(_selectedCollection);
         return;
     }
-    const int row = _rows().rowForUser(u);
+    int row = _rows().rowForUser(u);
     const QString oldName = _userCollections[u].name;
     const std::optional<QString> newName = _renameCollectionSheet->ask(_sheets(), oldName);
     QString error;
     if (newName && *newName != oldName) {
         if (FrameLibrary::renameCollection(_userFrameFolder, oldName, *newName, _userNames(),
                                            &error)) {
-            _collectionPop->setItemText(row, *newName);
-            Collection& collection = _userCollections[u];
+            Collection collection = _userCollections.takeAt(u);
+            {
+                const QSignalBlocker blocker(_collectionPop);
+                _collectionPop->removeItem(row);
+            }
             collection.name = *newName;
             const QString folder = QDir(_userFrameFolder).filePath(*newName);
             for (ThumbnailEntry& entry : collection.entries)
                 entry.path = folder + QLatin1Char('/') + QFileInfo(entry.path).fileName();
-            // Rows keep their order, so the table's items only need their new paths.
+            // The set stays selected under its new name and place; the table keeps its rows
+            // and selection, so its items only need their new paths.
+            row = _insertUserCollection(collection);
+            _selectedCollection = row;
+            _defaults.setInteger(row, DefSelectedCollection);
             for (int r = 0; r < _tableView->rowCount() && r < collection.entries.size(); ++r) {
                 if (QTableWidgetItem* item = _tableView->item(r, 0))
                     item->setData(Qt::UserRole, collection.entries[r].path);

@@ -103,6 +103,7 @@ private:
     void _addCollection();
     void _removeCollection();
     void _renameCollection();
+    int _insertUserCollection(const Collection& collection); // its pop-up row
     void _refreshCollection(int popUpIndex);
     void _reloadTable();
     void _tableSelectionChanged();

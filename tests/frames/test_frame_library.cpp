@@ -107,7 +107,9 @@ void TestFrameLibrary::thumbnailSize_data()
     QTest::newRow("below half rounds down") << QSize(1001, 1000) << QSize(48, 48);
     QTest::newRow("thinner than a pixel") << QSize(1, 100) << QSize();
     QTest::newRow("zero width") << QSize(0, 100) << QSize();
-    QTest::newRow("absurdly wide") << QSize(100000, 10) << QSize();
+    QTest::newRow("8 to 1") << QSize(3840, 480) << QSize(384, 48);
+    QTest::newRow("wider: capped") << QSize(5000, 100) << QSize(384, 48);
+    QTest::newRow("absurdly wide: capped") << QSize(100000, 10) << QSize(384, 48);
 }
 
 void TestFrameLibrary::thumbnailSize()
@@ -174,24 +176,43 @@ void TestFrameLibrary::thumbnailPixels()
     for (const QPoint p : {QPoint(0, 24), QPoint(36, 0), QPoint(71, 24), QPoint(36, 47)})
         QVERIFY2(qGray(small.pixel(p)) > 150, qPrintable(QString("%1,%2").arg(p.x()).arg(p.y())));
     QCOMPARE(qGray(small.pixel(36, 24)), 0);
+
+    // A 5000x100 strip, red at its left end and blue at its right, fits whole into the
+    // widest box, 384x48: a band 384 * 100 / 5000 = 7.7 pixels high, rows 20 to 27.
+    QImage strip = solid(5000, 100, Qt::white);
+    QPainter(&strip).fillRect(0, 0, 200, 100, Qt::red);
+    QPainter(&strip).fillRect(4800, 0, 200, 100, Qt::blue);
+    const QString stripPath = dir.filePath("Strip.png");
+    QVERIFY(strip.save(stripPath));
+    for (int pass = 0; pass < 2; ++pass) { // made, then read from the cache
+        const QImage band = ThumbnailCache::thumbnailImageForPath(stripPath);
+        QCOMPARE(band.size(), QSize(384, 48));
+        QVERIFY(qRed(band.pixel(3, 23)) > 200 && qBlue(band.pixel(3, 23)) < 60);
+        QVERIFY(qBlue(band.pixel(380, 23)) > 200 && qRed(band.pixel(380, 23)) < 60);
+        QVERIFY(qGray(band.pixel(192, 21)) > 200 && qGray(band.pixel(192, 26)) > 200);
+        QVERIFY(qGray(band.pixel(192, 17)) < 30 && qGray(band.pixel(192, 30)) < 30);
+    }
 }
 
 void TestFrameLibrary::cache_data()
 {
     QTest::addColumn<QByteArray>("cacheBytes"); // null: no cache file
+    QTest::addColumn<int>("cacheAge");          // seconds the cache file is older than the frame
     QTest::addColumn<bool>("cacheShown");       // else made afresh from the frame
     const QByteArray stale = encoded(solid(72, 48, Qt::red), "JPEG");
-    QTest::newRow("no cache") << QByteArray() << false;
-    QTest::newRow("cache is used") << stale << true;
-    QTest::newRow("empty file") << QByteArray("") << false;
-    QTest::newRow("garbage") << QByteArray("this is not a jpeg at all") << false;
-    QTest::newRow("truncated jpeg") << stale.left(40) << false;
-    QTest::newRow("not thumbnail sized") << encoded(solid(300, 200, Qt::red), "JPEG") << false;
+    QTest::newRow("no cache") << QByteArray() << 0 << false;
+    QTest::newRow("cache is used") << stale << -60 << true;
+    QTest::newRow("frame edited since") << stale << 60 << false;
+    QTest::newRow("empty file") << QByteArray("") << 0 << false;
+    QTest::newRow("garbage") << QByteArray("this is not a jpeg at all") << 0 << false;
+    QTest::newRow("truncated jpeg") << stale.left(40) << 0 << false;
+    QTest::newRow("not thumbnail sized") << encoded(solid(300, 200, Qt::red), "JPEG") << 0 << false;
 }
 
 void TestFrameLibrary::cache()
 {
     QFETCH(QByteArray, cacheBytes);
+    QFETCH(int, cacheAge);
     QFETCH(bool, cacheShown);
     QTemporaryDir dir;
     const QString path = dir.filePath("Frame.png"), cache = dir.filePath("tncache/Frame_png.jpg");
@@ -199,6 +220,10 @@ void TestFrameLibrary::cache()
     if (!cacheBytes.isNull()) {
         QVERIFY(QDir().mkpath(dir.filePath("tncache")));
         writeBytes(cache, cacheBytes);
+        QFile file(cache);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QFileInfo(path).lastModified().addSecs(-cacheAge),
+                                 QFileDevice::FileModificationTime));
     }
     const QImage thumb = ThumbnailCache::thumbnailImageForPath(path);
     QCOMPARE(thumb.size(), QSize(72, 48));

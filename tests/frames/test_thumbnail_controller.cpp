@@ -194,7 +194,8 @@ private slots:
     void download_data();
     void download();
     void windowGoesFirst();
-    void wheelDoesNotRunCommands();
+    void keysSelectSetsOnly_data();
+    void keysSelectSetsOnly();
     void thumbnailsDrawnCentred();
 
 private:
@@ -365,8 +366,8 @@ void TestThumbnailController::createRenameRemove_data()
     // Where the user root has an order file, the commands keep it in step.
     QTest::addColumn<bool>("orderFile");
     QTest::addColumn<QStringList>("nextStart");
-    QTest::newRow("folder listing") << false << QStringList{"My Frames", "New Name"};
-    QTest::newRow("order file") << true << QStringList{"New Name", "My Frames"};
+    QTest::newRow("folder listing") << false << QStringList{"attic", "My Frames"};
+    QTest::newRow("order file") << true << QStringList{"My Frames", "attic"};
 }
 
 void TestThumbnailController::createRenameRemove()
@@ -375,8 +376,10 @@ void TestThumbnailController::createRenameRemove()
     QFETCH(QStringList, nextStart);
     makeUserCollection("Old", 2);
     if (orderFile)
-        QVERIFY(PropertyList::toFile(QVariantList{QString("Old"), QString("My Frames")},
+        QVERIFY(PropertyList::toFile(QVariantList{QString("My Frames"), QString("Old")},
                                      userRoot() + "/collections.plist"));
+    // The next start lists the sets afresh and selects the stored index: the same set.
+    const auto nextStartShows = [this] { return makeController()->currentCollectionName(); };
     {
         auto controller = makeController();
         QComboBox* pop = controller->collectionPopUp();
@@ -387,16 +390,19 @@ void TestThumbnailController::createRenameRemove()
         QCOMPARE(controller->currentCollectionName(), QString("Holidays"));
         QCOMPARE(pop->itemText(pop->currentIndex()), QString("Holidays"));
         QCOMPARE(_defaults->integerForKey(DefSelectedCollection), pop->currentIndex());
+        QCOMPARE(nextStartShows(), QString("Holidays"));
         QVERIFY(itemEnabled(pop, pop->findData(102)));
 
         controller->selectCollection(pop->findText("Old"));
         SheetLog log;
-        answer("confirmButton", &log, "New Name");
+        answer("confirmButton", &log, "attic");
         controller->selectCollection(pop->findData(103));
         QCOMPARE(log.titles, QStringList{"Old"});
-        QVERIFY(QFileInfo::exists(userRoot() + "/New Name/tncache/Frame 0_png.jpg"));
-        QCOMPARE(controller->currentCollectionName(), QString("New Name"));
-        QCOMPARE(controller->selectedThumbnails()[1].path, userRoot() + "/New Name/Frame 1.png");
+        QVERIFY(QFileInfo::exists(userRoot() + "/attic/tncache/Frame 0_png.jpg"));
+        QCOMPARE(controller->currentCollectionName(), QString("attic"));
+        QCOMPARE(pop->itemText(pop->currentIndex()), QString("attic"));
+        QCOMPARE(nextStartShows(), QString("attic"));
+        QCOMPARE(controller->selectedThumbnails()[1].path, userRoot() + "/attic/Frame 1.png");
 
         controller->selectCollection(pop->findText("Holidays"));
         answer("Remove", &log);
@@ -457,6 +463,7 @@ void TestThumbnailController::commandChangesNothing()
     QComboBox* pop = controller->collectionPopUp();
     controller->selectCollection(4);
     const QStringList before = entries(userRoot()), parentBefore = entries(userRoot() + "/..");
+    QSignalSpy chosen(controller.get(), &ThumbnailController::frameChosen);
     SheetLog log;
     answer(button, nullptr, name);
     if (!message.isEmpty()) // the alert that refuses the name follows the sheet
@@ -472,6 +479,7 @@ void TestThumbnailController::commandChangesNothing()
     QCOMPARE(pop->itemText(4), QString("Old"));
     QCOMPARE(pop->currentIndex(), 4);
     QCOMPARE(_defaults->integerForKey(DefSelectedCollection), 4);
+    QCOMPARE(chosen.count(), 0); // the frame on the photo stays
 }
 
 void TestThumbnailController::userFolderIsAFile()
@@ -695,20 +703,59 @@ void TestThumbnailController::windowGoesFirst()
     _window = std::make_unique<ZTWindow>();
 }
 
-void TestThumbnailController::wheelDoesNotRunCommands()
+void TestThumbnailController::keysSelectSetsOnly_data()
 {
+    // Items: 0 Builtin A, 1 Builtin B, 3 My Frames, 5 Create, 6 Remove, 7 Rename.
+    QTest::addColumn<QString>("target"); // the pop-up, its open list (on Create), the wheel
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<bool>("runs"); // the command's sheet comes up
+    auto row = [](const char* tag, const QString& target, int start, const QList<int>& keys,
+                  int expected,
+                  bool runs) { QTest::newRow(tag) << target << start << keys << expected << runs; };
+    row("wheel", "wheel", 3, {}, 3, false);
+    row("down past the last set", "pop-up", 3, {Qt::Key_Down}, 3, false);
+    row("end, page down", "pop-up", 3, {Qt::Key_End, Qt::Key_PageDown}, 3, false);
+    row("a command's initial", "pop-up", 3, {Qt::Key_R}, 3, false);
+    row("up over the separator", "pop-up", 3, {Qt::Key_Up}, 1, false);
+    row("down over the separator", "pop-up", 1, {Qt::Key_Down}, 3, false);
+    row("return in the open list", "list", 3, {Qt::Key_Return}, 3, true);
+}
+
+void TestThumbnailController::keysSelectSetsOnly()
+{
+    QFETCH(QString, target);
+    QFETCH(int, start);
+    QFETCH(QList<int>, keys);
+    QFETCH(int, expected);
+    QFETCH(bool, runs);
     auto controller = makeController();
-    controller->selectCollection(3);
+    controller->selectCollection(start);
     QComboBox* pop = controller->collectionPopUp();
+    pop->setFocus();
+    QSignalSpy chosen(controller.get(), &ThumbnailController::frameChosen);
     SheetLog log;
     answer("cancelButton", &log); // were a command to run, its sheet would show
-    for (int i = 0; i < 10; ++i) {
+    QWidget* receiver = pop;
+    if (target == "list") {
+        pop->showPopup();
+        pop->view()->setCurrentIndex(pop->model()->index(pop->findData(101), 0));
+        receiver = pop->view();
+    }
+    for (int key : keys)
+        QTest::keyClick(receiver, Qt::Key(key));
+    for (int i = 0; i < 10 && target == "wheel"; ++i) {
         QWheelEvent wheel(QPointF(5, 5), pop->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(pop, &wheel);
     }
-    QCOMPARE(pop->currentIndex(), 3);
-    QVERIFY(log.titles.isEmpty());
+    QCOMPARE(log.titles.size(), runs ? 1 : 0);
+    QCOMPARE(pop->currentIndex(), expected);
+    QCOMPARE(controller->selectedCollection(), expected);
+    QCOMPARE(_defaults->integerForKey(DefSelectedCollection), expected);
+    // A new set clears the chosen frame; staying, or a command cancelled, leaves it.
+    QCOMPARE(chosen.count(), expected == start ? 0 : 1);
 }
 
 void TestThumbnailController::thumbnailsDrawnCentred()
