@@ -3,6 +3,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PHOTO ?=
+# ccache (when installed) shares compiled files between checkouts of this tree.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 
 .PHONY: all setup configure build test run bench clean format
 

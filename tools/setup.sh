@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
   qt6-qpa-plugins libqt6svg6
   libexiv2-dev libplist-dev libjpeg62-turbo-dev
-  xvfb xauth
+  xvfb xauth ccache
   clang-format clang-tidy
 )
 
