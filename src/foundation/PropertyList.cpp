@@ -9,15 +9,15 @@
 
 #include <plist/plist.h>
 
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace {
 
 // Seconds between 1970-01-01 and the property-list epoch 2001-01-01.
 constexpr qint64 kPlistEpochOffset = 978307200;
-// Hostile files can nest containers without end; a limit keeps the recursion bounded.
-constexpr int kMaxDepth = 256;
 
 struct PlistDeleter {
     void operator()(plist_t p) const
@@ -28,9 +28,151 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
+// Hostile files may nest containers tens of thousands deep, which exhausts the stack of
+// libplist's own parser, or, in the binary form, refer to the same array twice at every
+// level, which expands to billions of nodes. Both are refused before libplist sees them.
+constexpr int kMaxNesting = 64;
+constexpr qint64 kMaxExpandedObjects = 1000000;
+
+bool startsWithAt(const char* p, const char* end, const char* word)
+{
+    const size_t n = std::strlen(word);
+    return size_t(end - p) >= n && std::memcmp(p, word, n) == 0;
+}
+
+bool xmlShapeAcceptable(const QByteArray& data)
+{
+    const char* p = data.constData();
+    const char* const end = p + data.size();
+    int depth = 0;
+    while (p < end) {
+        p = static_cast<const char*>(std::memchr(p, '<', size_t(end - p)));
+        if (!p)
+            break;
+        ++p;
+        const bool closing = p < end && *p == '/';
+        const char* name = closing ? p + 1 : p;
+        if (!startsWithAt(name, end, "array") && !startsWithAt(name, end, "dict"))
+            continue;
+        const char* close = static_cast<const char*>(std::memchr(name, '>', size_t(end - name)));
+        if (!close)
+            break;
+        if (closing)
+            --depth;
+        else if (close[-1] != '/' && ++depth > kMaxNesting)
+            return false;
+        p = close + 1;
+    }
+    return true;
+}
+
+quint64 readBigEndian(const uchar* p, int size)
+{
+    quint64 value = 0;
+    for (int i = 0; i < size; ++i)
+        value = (value << 8) | p[i];
+    return value;
+}
+
+// Walks the object graph of a binary property list without recursion: its nesting and the
+// number of nodes it expands to, counting a shared object once per reference.
+bool binaryShapeAcceptable(const QByteArray& data)
+{
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    const quint64 size = quint64(data.size());
+    if (size < 8 + 32)
+        return false;
+    const uchar* trailer = bytes + size - 32;
+    const int offsetSize = trailer[6];
+    const int refSize = trailer[7];
+    const quint64 count = readBigEndian(trailer + 8, 8);
+    const quint64 top = readBigEndian(trailer + 16, 8);
+    const quint64 table = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 ||
+        count > size || top >= count || table >= size || (size - table) / offsetSize < count)
+        return false;
+
+    // The references of a container object, or none for anything else.
+    auto children = [&](quint64 object, std::vector<quint64>* refs) {
+        refs->clear();
+        const quint64 offset = readBigEndian(bytes + table + object * offsetSize, offsetSize);
+        if (offset >= size - 32)
+            return false;
+        const uchar marker = bytes[offset];
+        const int kind = marker >> 4;
+        if (kind != 0xA && kind != 0xC && kind != 0xD)
+            return true;
+        quint64 entries = marker & 0x0F;
+        quint64 at = offset + 1;
+        if (entries == 0x0F) {
+            if (at >= size || (bytes[at] >> 4) != 0x1)
+                return false;
+            const int intSize = 1 << (bytes[at] & 0x0F);
+            if (intSize > 8 || at + 1 + intSize > size)
+                return false;
+            entries = readBigEndian(bytes + at + 1, intSize);
+            at += 1 + intSize;
+        }
+        const quint64 refCount = kind == 0xD ? entries * 2 : entries;
+        if (entries > size || (size - at) / refSize < refCount)
+            return false;
+        refs->reserve(refCount);
+        for (quint64 i = 0; i < refCount; ++i) {
+            const quint64 ref = readBigEndian(bytes + at + i * refSize, refSize);
+            if (ref >= count)
+                return false;
+            refs->push_back(ref);
+        }
+        return true;
+    };
+
+    enum State : uchar { Unseen, Open, Done };
+    std::vector<State> state(count, Unseen);
+    std::vector<qint64> expanded(count, 0);
+    struct Frame {
+        quint64 object;
+        std::vector<quint64> refs;
+        size_t next = 0;
+        qint64 nodes = 1;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({top, {}});
+    if (!children(top, &stack.back().refs))
+        return false;
+    state[top] = Open;
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == frame.refs.size()) {
+            state[frame.object] = Done;
+            expanded[frame.object] = frame.nodes;
+            const qint64 nodes = frame.nodes;
+            stack.pop_back();
+            if (!stack.empty() && (stack.back().nodes += nodes) > kMaxExpandedObjects)
+                return false;
+            continue;
+        }
+        const quint64 child = frame.refs[frame.next++];
+        if (state[child] == Open)
+            return false; // a container holding itself
+        if (state[child] == Done) {
+            if ((frame.nodes += expanded[child]) > kMaxExpandedObjects)
+                return false;
+            continue;
+        }
+        if (int(stack.size()) >= kMaxNesting)
+            return false;
+        Frame next{child, {}};
+        if (!children(child, &next.refs))
+            return false;
+        state[child] = Open;
+        stack.push_back(std::move(next));
+    }
+    return true;
+}
+
 QVariant toVariant(plist_t node, int depth)
 {
-    if (!node || depth > kMaxDepth)
+    if (!node || depth > kMaxNesting)
         return {};
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
@@ -108,7 +250,7 @@ QVariant toVariant(plist_t node, int depth)
 
 plist_t fromVariant(const QVariant& value, int depth)
 {
-    if (depth > kMaxDepth)
+    if (depth > kMaxNesting)
         return nullptr;
     switch (value.typeId()) {
     case QMetaType::Bool:
@@ -174,12 +316,21 @@ QVariant fromData(const QByteArray& data)
     plist_t root = nullptr;
     const auto len = static_cast<uint32_t>(data.size());
     if (plist_is_binary(data.constData(), len)) {
+        if (!binaryShapeAcceptable(data)) {
+            qCWarning(lcVelluma, "A binary property list is nested too deeply, refers to itself "
+                                 "or expands to too many objects; refused");
+            return {};
+        }
         plist_from_bin(data.constData(), len, &root);
     } else {
         // The XML parser wants to see the document element; anything else is not a plist
         // and is refused before it reaches the parser.
         if (!data.contains("<plist")) {
             qCWarning(lcVelluma, "%lld bytes of data are not a property list", qint64(data.size()));
+            return {};
+        }
+        if (!xmlShapeAcceptable(data)) {
+            qCWarning(lcVelluma, "A property list nests more than %d levels; refused", kMaxNesting);
             return {};
         }
         plist_from_xml(data.constData(), len, &root);
