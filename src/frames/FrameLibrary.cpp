@@ -270,7 +270,7 @@ bool removeCollectionFolder(const QString& root, const QString& name)
         return QFile::remove(path);
     QString hidden;
     for (int i = 0; i < 1000 && hidden.isEmpty(); ++i) {
-        const QString candidate = QStringLiteral(".removing-%1-%2").arg(name).arg(i);
+        const QString candidate = QStringLiteral(".removing-%1-%2").arg(name, QString::number(i));
         if (!QFileInfo::exists(QDir(root).filePath(candidate)))
             hidden = candidate;
     }
@@ -409,7 +409,8 @@ QString uniqueDestinationPath(const QString& folder, const QString& name)
     const QString base = dot > 0 ? name.left(dot) : name;
     const QString extension = dot > 0 ? name.mid(dot) : QString();
     for (int i = 1; i < 10000; ++i) {
-        QString candidate = dir.filePath(QStringLiteral("%1-%2%3").arg(base).arg(i).arg(extension));
+        QString candidate =
+            dir.filePath(QStringLiteral("%1-%2%3").arg(base, QString::number(i), extension));
         if (!isTaken(candidate))
             return candidate;
     }
