@@ -8,6 +8,7 @@
 #include "foundation/UserDefaults.h"
 #include "frames/ThumbnailController.h"
 #include "output/OutputSettings.h"
+#include "output/ProxyView.h"
 #include "ui/ZTWindow.h"
 
 #include <QAction>
@@ -15,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDockWidget>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -76,8 +78,20 @@ void MainInterface::buildWindow(AppController& controller)
     _previewView->setObjectName(QStringLiteral("previewView"));
     _outputPanel = new OutputPanel(_settings, central);
     _outputPanel->setObjectName(QStringLiteral("outputPanel"));
+    _proxyView = new ProxyView(central);
+    _proxyView->setObjectName(QStringLiteral("proxyView"));
+    _proxyView->setEnabledToolTip(
+        tr("Drag this icon to a folder or another program to hand over the framed photo"));
+    _proxyView->setFileFormat(_settings.fileFormat());
+    _proxyView->setPreparer([&controller] { return controller.writeTmpFile(); });
+    connect(&_settings, &OutputSettings::fileFormatChanged, _proxyView, &ProxyView::setFileFormat);
+    connect(_proxyView, &ProxyView::dragStarted, &controller,
+            &AppController::updateFilesizeForFile);
+    auto* outputRow = new QHBoxLayout;
+    outputRow->addWidget(_outputPanel, 1);
+    outputRow->addWidget(_proxyView, 0, Qt::AlignVCenter);
     layout->addWidget(_previewView, 1);
-    layout->addWidget(_outputPanel, 0);
+    layout->addLayout(outputRow, 0);
     _mainWindow->setCentralWidget(central);
     // The window opens with the picture focused, not the name field's text cursor.
     _previewView->setFocusPolicy(Qt::StrongFocus);
@@ -162,6 +176,7 @@ void MainInterface::validateCommands(bool hasPhoto, bool busy)
         if (QAction* a = action(QLatin1String(command.identifier)))
             a->setEnabled(enabled);
     }
+    _proxyView->setEnabled(hasPhoto);
 }
 
 void MainInterface::restoreGeometry()

@@ -11,6 +11,7 @@ class AppController;
 class OutputPanel;
 class OutputSettings;
 class PreviewView;
+class ProxyView;
 class QAction;
 class QColorDialog;
 class QDockWidget;
@@ -31,6 +32,7 @@ public:
     ZTWindow* mainWindow() const { return _mainWindow; }
     PreviewView* previewView() const { return _previewView; }
     OutputPanel* outputPanel() const { return _outputPanel; }
+    ProxyView* proxyView() const { return _proxyView; }
     ThumbnailController* thumbnailController() const { return _thumbnailController; }
     QDockWidget* drawer() const { return _drawer; }
     QColorDialog* colorPanel() const { return _colorPanel; }
@@ -39,7 +41,7 @@ public:
     QAction* action(const QString& identifier) const { return _actions.value(identifier); }
 
     // Each command enabled by its rule: while busy none, without a photo only those that
-    // need none.
+    // need none. The drag-out proxy follows the photo alone.
     void validateCommands(bool hasPhoto, bool busy);
 
     // The window's place and size, kept in the defaults across runs.
@@ -56,6 +58,7 @@ private:
     QPointer<ZTWindow> _mainWindow;
     PreviewView* _previewView = nullptr;
     OutputPanel* _outputPanel = nullptr;
+    ProxyView* _proxyView = nullptr;
     ThumbnailController* _thumbnailController = nullptr;
     QDockWidget* _drawer = nullptr;
     QColorDialog* _colorPanel = nullptr;

@@ -5,7 +5,9 @@
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
+#include "output/FileFormat.h"
 #include "output/OutputSettings.h"
+#include "output/ProxyView.h"
 #include "output/TestFiles.h"
 #include "output/TmpFilePath.h"
 #include "ui/BackgroundRunner.h"
@@ -20,6 +22,7 @@
 #include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -119,6 +122,9 @@ private slots:
     void quittingRemovesTemporaryFiles();
     void startUp_data();
     void startUp();
+    void proxyIconPerFormat_data();
+    void proxyIconPerFormat();
+    void proxyPreparesFileOnEntry();
 
 private:
     QTemporaryDir _dir;
@@ -778,6 +784,71 @@ void TestAppController::startUp()
     _app->applicationDidFinishLaunching();
     QCOMPARE(_defaults->integerForKey(DefLaunchCount), 2);
     QCOMPARE(check.count(), checks ? 2 : 0);
+}
+
+void TestAppController::proxyIconPerFormat_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("icon");
+    QTest::newRow("JPEG") << int(FormatJPEG) << "image-jpeg";
+    QTest::newRow("PNG") << int(FormatPNG) << "image-png";
+    QTest::newRow("TIFF") << int(FormatTIFF) << "image-tiff";
+    QTest::newRow("GIF") << int(FormatGIF) << "image-gif";
+    QTest::newRow("unknown code") << 7 << "image-jpeg";
+}
+
+void TestAppController::proxyIconPerFormat()
+{
+    QFETCH(int, format);
+    QFETCH(QString, icon);
+    QCOMPARE(ProxyView::iconNameForFormat(format), icon);
+    // The icon follows the output format without reopening the photo.
+    ProxyView* proxy = _app->interface()->proxyView();
+    const qint64 before = proxy->image().cacheKey();
+    _app->outputSettings()->setFileFormat(format == FormatPNG ? FormatTIFF : FormatPNG);
+    _app->outputSettings()->setFileFormat(format);
+    QVERIFY(!proxy->image().isNull());
+    QVERIFY(proxy->image().cacheKey() != before);
+}
+
+void TestAppController::proxyPreparesFileOnEntry()
+{
+    ProxyView* proxy = _app->interface()->proxyView();
+    auto enter = [proxy] {
+        QEnterEvent event(QPointF(4, 4), QPointF(4, 4), QPointF(4, 4));
+        QCoreApplication::sendEvent(proxy, &event);
+        return proxy->tmpPath();
+    };
+    QVERIFY(!proxy->isEnabled());
+    QCOMPARE(proxy->toolTip(), QString());
+    QCOMPARE(enter(), QString());
+
+    open(QStringLiteral("Beach.png"));
+    QVERIFY(proxy->isEnabled());
+    QVERIFY(!proxy->toolTip().isEmpty());
+    _app->outputSettings()->setFileFormat(FormatJPEG);
+    const QString jpeg = enter();
+    QVERIFY(jpeg.endsWith(QLatin1String("Beach.jpg")));
+    // Nothing changed: the same file, not written again and never removed in between.
+    const QDateTime written = QFileInfo(jpeg).lastModified();
+    QTest::qWait(20);
+    QCOMPARE(enter(), jpeg);
+    QCOMPARE(QFileInfo(jpeg).lastModified(), written);
+    _app->outputSettings()->setFileFormat(FormatPNG);
+    const QString png = enter();
+    QVERIFY(png.endsWith(QLatin1String("Beach.png")));
+    QCOMPARE(QImage(png).size(), QSize(60, 40));
+    QVERIFY(!QFile::exists(jpeg));
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(png)});
+    QDragEnterEvent offered(QPoint(4, 4), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(proxy, &offered);
+    QVERIFY(!offered.isAccepted());
+
+    _app->closeImage();
+    QVERIFY(!proxy->isEnabled());
+    QCOMPARE(proxy->toolTip(), QString());
 }
 
 QTEST_MAIN(TestAppController)
