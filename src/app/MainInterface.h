@@ -17,6 +17,7 @@ class QColorDialog;
 class QDockWidget;
 class QToolBar;
 class ThumbnailController;
+class ToolbarCustomizer;
 class UserDefaults;
 
 // The window as the user sees it: the main window with the preview and the output controls,
@@ -39,6 +40,14 @@ public:
     QToolBar* toolBar() const { return _toolBar; }
     // The action of a command of the table, by identifier; null for an unknown one.
     QAction* action(const QString& identifier) const { return _actions.value(identifier); }
+
+    // The toolbar's items by identifier, in order; a change is kept in the defaults and
+    // comes back at the next start.
+    QStringList toolbarItems() const { return _toolbarItems; }
+    void setToolbarItems(const QStringList& identifiers);
+    // Opens the dialog that edits the toolbar; every command is disabled while it is up.
+    void runToolbarCustomization();
+    ToolbarCustomizer* toolbarCustomizer() const; // while it is open
 
     // Each command enabled by its rule: while busy none, without a photo only those that
     // need none. The drag-out proxy follows the photo alone.
@@ -64,4 +73,9 @@ private:
     QColorDialog* _colorPanel = nullptr;
     QToolBar* _toolBar = nullptr;
     QHash<QString, QAction*> _actions;
+    QStringList _toolbarItems;
+    QList<QAction*> _toolbarExtras; // spaces and separators, made anew with every change
+    QPointer<ToolbarCustomizer> _customizer;
+    bool _hasPhoto = false;
+    bool _busy = false;
 };

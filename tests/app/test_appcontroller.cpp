@@ -1,4 +1,5 @@
 #include "app/AppController.h"
+#include "app/CommandTable.h"
 #include "app/MainInterface.h"
 #include "app/OutputPanel.h"
 #include "compositing/ExportRenderer.h"
@@ -12,6 +13,7 @@
 #include "output/TmpFilePath.h"
 #include "ui/BackgroundRunner.h"
 #include "ui/ModalAnswer.h"
+#include "ui/ToolbarCustomizer.h"
 #include "ui/ZTStepper.h"
 #include "ui/ZTWindow.h"
 
@@ -25,6 +27,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -125,6 +128,9 @@ private slots:
     void proxyIconPerFormat_data();
     void proxyIconPerFormat();
     void proxyPreparesFileOnEntry();
+    void toolbarItem_data();
+    void toolbarItem();
+    void toolbarCustomizationComesBack();
 
 private:
     QTemporaryDir _dir;
@@ -849,6 +855,100 @@ void TestAppController::proxyPreparesFileOnEntry()
     _app->closeImage();
     QVERIFY(!proxy->isEnabled());
     QCOMPARE(proxy->toolTip(), QString());
+}
+
+void TestAppController::toolbarItem_data()
+{
+    QTest::addColumn<QString>("identifier");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("paletteLabel");
+    QTest::addColumn<QString>("toolTip");
+    QTest::addColumn<bool>("needsPhoto");
+    const auto row = [](const char* identifier, const char* label, const char* paletteLabel,
+                        const char* toolTip, bool needsPhoto) {
+        QTest::newRow(identifier) << identifier << label << paletteLabel << toolTip << needsPhoto;
+    };
+    row("ZTOpen", "Open", "Open", "Open image", false);
+    row("ZTSave", "Save", "Save", "Save image", true);
+    row("ZTCopy", "Copy", "Copy", "Copy image to clipboard", true);
+    row("ZTClear", "Clear", "Clear", "Clear image", true);
+    row("showColors", "Colors", "Colors", "Show the colour dialog", true);
+    row("FlipH", "Flip H", "Flip Horizontal", "Flip Border Horizontally", true);
+    row("Trimlet", "Trimlet", "Trimlet", "Send to Trimlet", true);
+    row("Shuttlebox", "Shuttlebox", "Shuttlebox", "Send to Shuttlebox", true);
+    row("ZTPreferences", "Preferences", "Preferences", "Preferences", false);
+    row("customize", "Customize", "Customize", "Customize the toolbar", false);
+}
+
+void TestAppController::toolbarItem()
+{
+    QFETCH(QString, identifier);
+    QFETCH(QString, label);
+    QFETCH(QString, paletteLabel);
+    QFETCH(QString, toolTip);
+    QFETCH(bool, needsPhoto);
+    MainInterface* interface = _app->interface();
+    QCOMPARE(interface->toolBar()->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    const qsizetype place = interface->toolbarItems().indexOf(identifier);
+    QVERIFY(place >= 0);
+    QAction* item = interface->toolBar()->actions().at(place);
+    QCOMPARE(item->iconText(), label);
+    QCOMPARE(item->toolTip(), toolTip);
+    QVERIFY(!item->icon().isNull());
+    QCOMPARE(item->isEnabled(), !needsPhoto);
+    open(QStringLiteral("one.png"));
+    QVERIFY(item->isEnabled());
+
+    interface->runToolbarCustomization();
+    QVERIFY(!item->isEnabled());
+    auto* list = interface->toolbarCustomizer()->findChild<QListWidget*>("toolbarItems");
+    QCOMPARE(list->item(int(place))->text(), paletteLabel);
+    interface->toolbarCustomizer()->reject();
+    QVERIFY(item->isEnabled());
+}
+
+void TestAppController::toolbarCustomizationComesBack()
+{
+    const QStringList defaults = {"ZTOpen",     "ZTSave",        "ZTCopy",        "ZTClear",
+                                  "showColors", "FlipH",         "separator",     "Trimlet",
+                                  "Shuttlebox", "flexibleSpace", "ZTPreferences", "customize"};
+    QCOMPARE(
+        CommandTable::allowedToolbarItems(),
+        QStringList({"ZTOpen", "ZTSave", "ZTCopy", "ZTClear", "showColors", "FlipH", "Trimlet",
+                     "Shuttlebox", "flexibleSpace", "separator", "ZTPreferences", "customize"}));
+    QCOMPARE(_app->interface()->toolbarItems(), defaults);
+
+    _app->runCustomizationPalette();
+    ToolbarCustomizer* customizer = _app->interface()->toolbarCustomizer();
+    QVERIFY(customizer && customizer->isVisible());
+    for (const CommandTable::Command& command : CommandTable::commands())
+        QVERIFY2(!_app->interface()->action(command.identifier)->isEnabled(), command.identifier);
+    customizer->removeRow(2);
+    QVERIFY(!customizer->addItem("ZTOpen"));
+    QVERIFY(customizer->addItem("ZTCopy"));
+    QVERIFY(customizer->addItem("separator"));
+    QVERIFY(customizer->available().contains("separator"));
+    customizer->moveRow(9, 0);
+    customizer->accept();
+    const QStringList chosen = {"ZTPreferences", "ZTOpen",        "ZTSave",    "ZTClear",
+                                "showColors",    "FlipH",         "separator", "Trimlet",
+                                "Shuttlebox",    "flexibleSpace", "customize", "ZTCopy",
+                                "separator"};
+    QCOMPARE(_app->interface()->toolbarItems(), chosen);
+    QCOMPARE(_app->toolBar()->actions().size(), chosen.size());
+    QVERIFY(_app->interface()->action("open")->isEnabled());
+
+    // The next start shows the user's toolbar; back to the default set, nothing is kept.
+    _app.reset();
+    _defaults->synchronize();
+    _defaults = std::make_unique<UserDefaults>(path(QStringLiteral("prefs.plist")));
+    _app = std::make_unique<AppController>(*_defaults);
+    QCOMPARE(_app->interface()->toolbarItems(), chosen);
+    _app->runCustomizationPalette();
+    _app->interface()->toolbarCustomizer()->useDefaultSet();
+    _app->interface()->toolbarCustomizer()->accept();
+    QCOMPARE(_app->interface()->toolbarItems(), defaults);
+    QVERIFY(!_defaults->hasStoredValue(QLatin1String(CommandTable::kToolbarIdentifier)));
 }
 
 QTEST_MAIN(TestAppController)
