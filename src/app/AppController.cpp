@@ -371,6 +371,21 @@ void AppController::toggleDrawer()
     drawer()->raise();
 }
 
+void AppController::sendToTrimlet()
+{
+    emit sendToCompanionRequested(QStringLiteral("Trimlet"));
+}
+
+void AppController::sendToShuttlebox()
+{
+    emit sendToCompanionRequested(QStringLiteral("Shuttlebox"));
+}
+
+void AppController::runCustomizationPalette()
+{
+    _interface->runToolbarCustomization();
+}
+
 void AppController::zoom()
 {
     mainWindow()->zoom();

@@ -100,6 +100,10 @@ public slots:
     void saveDocumentAs();
     void saveDocumentInFolder(const QString& folder);
     void copy();
+    // The companions' commands; the companions themselves answer sendToCompanionRequested.
+    void sendToTrimlet();
+    void sendToShuttlebox();
+    void runCustomizationPalette();
     void zoom();
     void quit();
     // Removes the temporary files; called once when the program ends.
@@ -112,6 +116,7 @@ signals:
     void checkForUpdatesRequested();
     // From the seventh launch on, one second after launching.
     void shareOnFacebookPromptDue();
+    void sendToCompanionRequested(const QString& companion);
     // A photo file became the document (enable the drag-out proxy) or was closed.
     void documentFileChanged(const QString& path);
 

@@ -53,6 +53,18 @@ const std::vector<Command>& commands()
          "flipHToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Flip H"),
          QT_TRANSLATE_NOOP("CommandTable", "Flip Border Horizontally"),
          &AppController::flipHorizontal, Rule::NeedsPhoto, nullptr, false},
+        {"sendToTrimlet", QT_TRANSLATE_NOOP("CommandTable", "Send to &Trimlet"), None, K(),
+         "trimletToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Trimlet"),
+         QT_TRANSLATE_NOOP("CommandTable", "Send to Trimlet"), &AppController::sendToTrimlet,
+         Rule::NeedsPhoto, nullptr, false},
+        {"sendToShuttlebox", QT_TRANSLATE_NOOP("CommandTable", "Send to &Shuttlebox"), None, K(),
+         "shuttleboxToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Shuttlebox"),
+         QT_TRANSLATE_NOOP("CommandTable", "Send to Shuttlebox"), &AppController::sendToShuttlebox,
+         Rule::NeedsPhoto, nullptr, false},
+        {"customizeToolbar", QT_TRANSLATE_NOOP("CommandTable", "Customi&ze Toolbar..."), None, K(),
+         "customizeToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Customize"),
+         QT_TRANSLATE_NOOP("CommandTable", "Customize the toolbar"),
+         &AppController::runCustomizationPalette, Rule::Always, "View", true},
     };
     return table;
 }
@@ -66,11 +78,60 @@ const Command* command(const QString& identifier)
     return nullptr;
 }
 
+const std::vector<ToolbarItem>& toolbarItems()
+{
+    static const std::vector<ToolbarItem> items = {
+        {"ZTOpen", "open", QT_TRANSLATE_NOOP("CommandTable", "Open"),
+         QT_TRANSLATE_NOOP("CommandTable", "Open")},
+        {"ZTSave", "save", QT_TRANSLATE_NOOP("CommandTable", "Save"),
+         QT_TRANSLATE_NOOP("CommandTable", "Save")},
+        {"ZTCopy", "copy", QT_TRANSLATE_NOOP("CommandTable", "Copy"),
+         QT_TRANSLATE_NOOP("CommandTable", "Copy")},
+        {"ZTClear", "close", QT_TRANSLATE_NOOP("CommandTable", "Clear"),
+         QT_TRANSLATE_NOOP("CommandTable", "Clear")},
+        {kShowColors, "colors", QT_TRANSLATE_NOOP("CommandTable", "Colors"),
+         QT_TRANSLATE_NOOP("CommandTable", "Colors")},
+        {"FlipH", "flipH", QT_TRANSLATE_NOOP("CommandTable", "Flip H"),
+         QT_TRANSLATE_NOOP("CommandTable", "Flip Horizontal")},
+        {"Trimlet", "sendToTrimlet", QT_TRANSLATE_NOOP("CommandTable", "Trimlet"),
+         QT_TRANSLATE_NOOP("CommandTable", "Trimlet")},
+        {"Shuttlebox", "sendToShuttlebox", QT_TRANSLATE_NOOP("CommandTable", "Shuttlebox"),
+         QT_TRANSLATE_NOOP("CommandTable", "Shuttlebox")},
+        {kFlexibleSpace, nullptr, "", QT_TRANSLATE_NOOP("CommandTable", "Flexible Space")},
+        {kSeparator, nullptr, "", QT_TRANSLATE_NOOP("CommandTable", "Separator")},
+        {"ZTPreferences", "preferences", QT_TRANSLATE_NOOP("CommandTable", "Preferences"),
+         QT_TRANSLATE_NOOP("CommandTable", "Preferences")},
+        {kCustomize, "customizeToolbar", QT_TRANSLATE_NOOP("CommandTable", "Customize"),
+         QT_TRANSLATE_NOOP("CommandTable", "Customize")},
+    };
+    return items;
+}
+
+const ToolbarItem* toolbarItem(const QString& identifier)
+{
+    for (const ToolbarItem& item : toolbarItems()) {
+        if (identifier == QLatin1String(item.identifier))
+            return &item;
+    }
+    return nullptr;
+}
+
+QStringList allowedToolbarItems()
+{
+    QStringList identifiers;
+    for (const ToolbarItem& item : toolbarItems())
+        identifiers << QLatin1String(item.identifier);
+    return identifiers;
+}
+
 QStringList defaultToolbarItems()
 {
-    return {QStringLiteral("open"),        QStringLiteral("save"),       QStringLiteral("copy"),
-            QStringLiteral("close"),       QStringLiteral("colors"),     QStringLiteral("flipH"),
-            QLatin1String(kFlexibleSpace), QStringLiteral("preferences")};
+    return {QStringLiteral("ZTOpen"),        QStringLiteral("ZTSave"),
+            QStringLiteral("ZTCopy"),        QStringLiteral("ZTClear"),
+            QLatin1String(kShowColors),      QStringLiteral("FlipH"),
+            QLatin1String(kSeparator),       QStringLiteral("Trimlet"),
+            QStringLiteral("Shuttlebox"),    QLatin1String(kFlexibleSpace),
+            QStringLiteral("ZTPreferences"), QLatin1String(kCustomize)};
 }
 
 const std::vector<Menu>& menus()

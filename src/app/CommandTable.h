@@ -34,8 +34,24 @@ struct Command {
 const std::vector<Command>& commands();
 const Command* command(const QString& identifier);
 
-// The toolbar: command identifiers in order, kFlexibleSpace between the groups.
+// The toolbar's items: the identifiers are kept in the saved toolbar configuration.
+inline constexpr const char* kToolbarIdentifier = "VellumaToolbar202";
+inline constexpr const char* kShowColors = "showColors";
 inline constexpr const char* kFlexibleSpace = "flexibleSpace";
+inline constexpr const char* kSeparator = "separator";
+inline constexpr const char* kCustomize = "customize";
+
+struct ToolbarItem {
+    const char* identifier;
+    const char* command;      // the command it runs; nullptr for the space and the separator
+    const char* label;        // under the icon when the toolbar shows labels
+    const char* paletteLabel; // in the customisation dialog
+};
+
+// Every item the user may put on the toolbar, in the order the dialog offers them.
+const std::vector<ToolbarItem>& toolbarItems();
+const ToolbarItem* toolbarItem(const QString& identifier);
+QStringList allowedToolbarItems();
 QStringList defaultToolbarItems();
 
 // The menus in the menu bar's order, with their titles.

@@ -8,6 +8,8 @@
 #include "foundation/UserDefaults.h"
 #include "frames/ThumbnailController.h"
 #include "output/OutputSettings.h"
+#include "output/ProxyView.h"
+#include "ui/ToolbarCustomizer.h"
 #include "ui/ZTWindow.h"
 
 #include <QAction>
@@ -15,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDockWidget>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -24,7 +27,7 @@
 namespace {
 
 const QString kWindowFrameKey = QStringLiteral("mainWindow");
-const QString kToolbarIdentifier = QStringLiteral("VellumaToolbar202");
+const QString kToolbarIdentifier = QLatin1String(CommandTable::kToolbarIdentifier);
 
 QString translated(const char* text)
 {
@@ -76,8 +79,20 @@ void MainInterface::buildWindow(AppController& controller)
     _previewView->setObjectName(QStringLiteral("previewView"));
     _outputPanel = new OutputPanel(_settings, central);
     _outputPanel->setObjectName(QStringLiteral("outputPanel"));
+    _proxyView = new ProxyView(central);
+    _proxyView->setObjectName(QStringLiteral("proxyView"));
+    _proxyView->setEnabledToolTip(
+        tr("Drag this icon to a folder or another program to hand over the framed photo"));
+    _proxyView->setFileFormat(_settings.fileFormat());
+    _proxyView->setPreparer([&controller] { return controller.writeTmpFile(); });
+    connect(&_settings, &OutputSettings::fileFormatChanged, _proxyView, &ProxyView::setFileFormat);
+    connect(_proxyView, &ProxyView::dragStarted, &controller,
+            &AppController::updateFilesizeForFile);
+    auto* outputRow = new QHBoxLayout;
+    outputRow->addWidget(_outputPanel, 1);
+    outputRow->addWidget(_proxyView, 0, Qt::AlignVCenter);
     layout->addWidget(_previewView, 1);
-    layout->addWidget(_outputPanel, 0);
+    layout->addLayout(outputRow, 0);
     _mainWindow->setCentralWidget(central);
     // The window opens with the picture focused, not the name field's text cursor.
     _previewView->setFocusPolicy(Qt::StrongFocus);
@@ -143,25 +158,94 @@ void MainInterface::buildToolbar()
     _toolBar->setMovable(false);
     _toolBar->setIconSize(QSize(28, 28));
     _toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    for (const QString& item : CommandTable::defaultToolbarItems()) {
-        if (item == QLatin1String(CommandTable::kFlexibleSpace)) {
+    for (const CommandTable::ToolbarItem& item : CommandTable::toolbarItems()) {
+        if (QAction* a = item.command ? action(QLatin1String(item.command)) : nullptr)
+            a->setIconText(translated(item.label));
+    }
+    _mainWindow->addToolBar(Qt::TopToolBarArea, _toolBar);
+    QStringList stored;
+    for (const QVariant& identifier : _defaults.arrayForKey(kToolbarIdentifier))
+        stored << identifier.toString();
+    setToolbarItems(stored.isEmpty() ? CommandTable::defaultToolbarItems() : stored);
+}
+
+void MainInterface::setToolbarItems(const QStringList& identifiers)
+{
+    _toolBar->clear();
+    qDeleteAll(_toolbarExtras);
+    _toolbarExtras.clear();
+    QStringList shown;
+    for (const QString& identifier : identifiers) {
+        const CommandTable::ToolbarItem* item = CommandTable::toolbarItem(identifier);
+        // Names from another version of the program, and second copies, are dropped.
+        if (!item || (item->command && shown.contains(identifier)))
+            continue;
+        shown << identifier;
+        if (identifier == QLatin1String(CommandTable::kSeparator)) {
+            _toolbarExtras << _toolBar->addSeparator();
+        } else if (identifier == QLatin1String(CommandTable::kFlexibleSpace)) {
             auto* spacer = new QWidget(_toolBar);
             spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-            _toolBar->addWidget(spacer);
-        } else if (QAction* a = action(item)) {
+            _toolbarExtras << _toolBar->addWidget(spacer);
+        } else if (QAction* a = action(QLatin1String(item->command))) {
             _toolBar->addAction(a);
         }
     }
-    _mainWindow->addToolBar(Qt::TopToolBarArea, _toolBar);
+    if (shown == _toolbarItems)
+        return;
+    _toolbarItems = shown;
+    if (shown == CommandTable::defaultToolbarItems())
+        _defaults.removeObjectForKey(kToolbarIdentifier);
+    else
+        _defaults.setObject(QVariant(QVariantList(shown.cbegin(), shown.cend())),
+                            kToolbarIdentifier);
+}
+
+ToolbarCustomizer* MainInterface::toolbarCustomizer() const
+{
+    return _customizer;
+}
+
+void MainInterface::runToolbarCustomization()
+{
+    if (_customizer) {
+        _customizer->raise();
+        return;
+    }
+    QList<ToolbarCustomizer::Item> allowed;
+    for (const CommandTable::ToolbarItem& item : CommandTable::toolbarItems()) {
+        QAction* a = item.command ? action(QLatin1String(item.command)) : nullptr;
+        allowed.append({QLatin1String(item.identifier), translated(item.paletteLabel),
+                        a ? a->icon() : QIcon(), !item.command});
+    }
+    _customizer = new ToolbarCustomizer(allowed, CommandTable::defaultToolbarItems(), _toolbarItems,
+                                        _mainWindow);
+    _customizer->setObjectName(QStringLiteral("toolbarCustomizer"));
+    _customizer->setAttribute(Qt::WA_DeleteOnClose);
+    _customizer->setWindowModality(Qt::WindowModal);
+    connect(_customizer, &QDialog::finished, this, [this](int result) {
+        if (result == QDialog::Accepted)
+            setToolbarItems(_customizer->items());
+        _customizer = nullptr;
+        validateCommands(_hasPhoto, _busy);
+    });
+    _customizer->open();
+    validateCommands(_hasPhoto, _busy);
 }
 
 void MainInterface::validateCommands(bool hasPhoto, bool busy)
 {
+    _hasPhoto = hasPhoto;
+    _busy = busy;
+    // Nothing runs while the toolbar is being edited: its items are not commands then.
+    const bool customizing = _customizer != nullptr;
     for (const CommandTable::Command& command : CommandTable::commands()) {
-        const bool enabled = !busy && (command.rule == CommandTable::Rule::Always || hasPhoto);
+        const bool enabled =
+            !busy && !customizing && (command.rule == CommandTable::Rule::Always || hasPhoto);
         if (QAction* a = action(QLatin1String(command.identifier)))
             a->setEnabled(enabled);
     }
+    _proxyView->setEnabled(hasPhoto);
 }
 
 void MainInterface::restoreGeometry()

@@ -11,11 +11,13 @@ class AppController;
 class OutputPanel;
 class OutputSettings;
 class PreviewView;
+class ProxyView;
 class QAction;
 class QColorDialog;
 class QDockWidget;
 class QToolBar;
 class ThumbnailController;
+class ToolbarCustomizer;
 class UserDefaults;
 
 // The window as the user sees it: the main window with the preview and the output controls,
@@ -31,6 +33,7 @@ public:
     ZTWindow* mainWindow() const { return _mainWindow; }
     PreviewView* previewView() const { return _previewView; }
     OutputPanel* outputPanel() const { return _outputPanel; }
+    ProxyView* proxyView() const { return _proxyView; }
     ThumbnailController* thumbnailController() const { return _thumbnailController; }
     QDockWidget* drawer() const { return _drawer; }
     QColorDialog* colorPanel() const { return _colorPanel; }
@@ -38,8 +41,16 @@ public:
     // The action of a command of the table, by identifier; null for an unknown one.
     QAction* action(const QString& identifier) const { return _actions.value(identifier); }
 
+    // The toolbar's items by identifier, in order; a change is kept in the defaults and
+    // comes back at the next start.
+    QStringList toolbarItems() const { return _toolbarItems; }
+    void setToolbarItems(const QStringList& identifiers);
+    // Opens the dialog that edits the toolbar; every command is disabled while it is up.
+    void runToolbarCustomization();
+    ToolbarCustomizer* toolbarCustomizer() const; // while it is open
+
     // Each command enabled by its rule: while busy none, without a photo only those that
-    // need none.
+    // need none. The drag-out proxy follows the photo alone.
     void validateCommands(bool hasPhoto, bool busy);
 
     // The window's place and size, kept in the defaults across runs.
@@ -56,9 +67,15 @@ private:
     QPointer<ZTWindow> _mainWindow;
     PreviewView* _previewView = nullptr;
     OutputPanel* _outputPanel = nullptr;
+    ProxyView* _proxyView = nullptr;
     ThumbnailController* _thumbnailController = nullptr;
     QDockWidget* _drawer = nullptr;
     QColorDialog* _colorPanel = nullptr;
     QToolBar* _toolBar = nullptr;
     QHash<QString, QAction*> _actions;
+    QStringList _toolbarItems;
+    QList<QAction*> _toolbarExtras; // spaces and separators, made anew with every change
+    QPointer<ToolbarCustomizer> _customizer;
+    bool _hasPhoto = false;
+    bool _busy = false;
 };

@@ -1,15 +1,19 @@
 #include "app/AppController.h"
+#include "app/CommandTable.h"
 #include "app/MainInterface.h"
 #include "app/OutputPanel.h"
 #include "compositing/ExportRenderer.h"
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
+#include "output/FileFormat.h"
 #include "output/OutputSettings.h"
+#include "output/ProxyView.h"
 #include "output/TestFiles.h"
 #include "output/TmpFilePath.h"
 #include "ui/BackgroundRunner.h"
 #include "ui/ModalAnswer.h"
+#include "ui/ToolbarCustomizer.h"
 #include "ui/ZTStepper.h"
 #include "ui/ZTWindow.h"
 
@@ -20,8 +24,10 @@
 #include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -119,6 +125,12 @@ private slots:
     void quittingRemovesTemporaryFiles();
     void startUp_data();
     void startUp();
+    void proxyIconPerFormat_data();
+    void proxyIconPerFormat();
+    void proxyPreparesFileOnEntry();
+    void toolbarItem_data();
+    void toolbarItem();
+    void toolbarCustomizationComesBack();
 
 private:
     QTemporaryDir _dir;
@@ -778,6 +790,165 @@ void TestAppController::startUp()
     _app->applicationDidFinishLaunching();
     QCOMPARE(_defaults->integerForKey(DefLaunchCount), 2);
     QCOMPARE(check.count(), checks ? 2 : 0);
+}
+
+void TestAppController::proxyIconPerFormat_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("icon");
+    QTest::newRow("JPEG") << int(FormatJPEG) << "image-jpeg";
+    QTest::newRow("PNG") << int(FormatPNG) << "image-png";
+    QTest::newRow("TIFF") << int(FormatTIFF) << "image-tiff";
+    QTest::newRow("GIF") << int(FormatGIF) << "image-gif";
+    QTest::newRow("unknown code") << 7 << "image-jpeg";
+}
+
+void TestAppController::proxyIconPerFormat()
+{
+    QFETCH(int, format);
+    QFETCH(QString, icon);
+    QCOMPARE(ProxyView::iconNameForFormat(format), icon);
+    // The icon follows the output format without reopening the photo.
+    ProxyView* proxy = _app->interface()->proxyView();
+    const qint64 before = proxy->image().cacheKey();
+    _app->outputSettings()->setFileFormat(format == FormatPNG ? FormatTIFF : FormatPNG);
+    _app->outputSettings()->setFileFormat(format);
+    QVERIFY(!proxy->image().isNull());
+    QVERIFY(proxy->image().cacheKey() != before);
+}
+
+void TestAppController::proxyPreparesFileOnEntry()
+{
+    ProxyView* proxy = _app->interface()->proxyView();
+    auto enter = [proxy] {
+        QEnterEvent event(QPointF(4, 4), QPointF(4, 4), QPointF(4, 4));
+        QCoreApplication::sendEvent(proxy, &event);
+        return proxy->tmpPath();
+    };
+    QVERIFY(!proxy->isEnabled());
+    QCOMPARE(proxy->toolTip(), QString());
+    QCOMPARE(enter(), QString());
+
+    open(QStringLiteral("Beach.png"));
+    QVERIFY(proxy->isEnabled());
+    QVERIFY(!proxy->toolTip().isEmpty());
+    _app->outputSettings()->setFileFormat(FormatJPEG);
+    const QString jpeg = enter();
+    QVERIFY(jpeg.endsWith(QLatin1String("Beach.jpg")));
+    // Nothing changed: the same file, not written again and never removed in between.
+    const QDateTime written = QFileInfo(jpeg).lastModified();
+    QTest::qWait(20);
+    QCOMPARE(enter(), jpeg);
+    QCOMPARE(QFileInfo(jpeg).lastModified(), written);
+    _app->outputSettings()->setFileFormat(FormatPNG);
+    const QString png = enter();
+    QVERIFY(png.endsWith(QLatin1String("Beach.png")));
+    QCOMPARE(QImage(png).size(), QSize(60, 40));
+    QVERIFY(!QFile::exists(jpeg));
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(png)});
+    QDragEnterEvent offered(QPoint(4, 4), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(proxy, &offered);
+    QVERIFY(!offered.isAccepted());
+
+    _app->closeImage();
+    QVERIFY(!proxy->isEnabled());
+    QCOMPARE(proxy->toolTip(), QString());
+}
+
+void TestAppController::toolbarItem_data()
+{
+    QTest::addColumn<QString>("identifier");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("paletteLabel");
+    QTest::addColumn<QString>("toolTip");
+    QTest::addColumn<bool>("needsPhoto");
+    const auto row = [](const char* identifier, const char* label, const char* paletteLabel,
+                        const char* toolTip, bool needsPhoto) {
+        QTest::newRow(identifier) << identifier << label << paletteLabel << toolTip << needsPhoto;
+    };
+    row("ZTOpen", "Open", "Open", "Open image", false);
+    row("ZTSave", "Save", "Save", "Save image", true);
+    row("ZTCopy", "Copy", "Copy", "Copy image to clipboard", true);
+    row("ZTClear", "Clear", "Clear", "Clear image", true);
+    row("showColors", "Colors", "Colors", "Show the colour dialog", true);
+    row("FlipH", "Flip H", "Flip Horizontal", "Flip Border Horizontally", true);
+    row("Trimlet", "Trimlet", "Trimlet", "Send to Trimlet", true);
+    row("Shuttlebox", "Shuttlebox", "Shuttlebox", "Send to Shuttlebox", true);
+    row("ZTPreferences", "Preferences", "Preferences", "Preferences", false);
+    row("customize", "Customize", "Customize", "Customize the toolbar", false);
+}
+
+void TestAppController::toolbarItem()
+{
+    QFETCH(QString, identifier);
+    QFETCH(QString, label);
+    QFETCH(QString, paletteLabel);
+    QFETCH(QString, toolTip);
+    QFETCH(bool, needsPhoto);
+    MainInterface* interface = _app->interface();
+    QCOMPARE(interface->toolBar()->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    const qsizetype place = interface->toolbarItems().indexOf(identifier);
+    QVERIFY(place >= 0);
+    QAction* item = interface->toolBar()->actions().at(place);
+    QCOMPARE(item->iconText(), label);
+    QCOMPARE(item->toolTip(), toolTip);
+    QVERIFY(!item->icon().isNull());
+    QCOMPARE(item->isEnabled(), !needsPhoto);
+    open(QStringLiteral("one.png"));
+    QVERIFY(item->isEnabled());
+
+    interface->runToolbarCustomization();
+    QVERIFY(!item->isEnabled());
+    auto* list = interface->toolbarCustomizer()->findChild<QListWidget*>("toolbarItems");
+    QCOMPARE(list->item(int(place))->text(), paletteLabel);
+    interface->toolbarCustomizer()->reject();
+    QVERIFY(item->isEnabled());
+}
+
+void TestAppController::toolbarCustomizationComesBack()
+{
+    const QStringList defaults = {"ZTOpen",     "ZTSave",        "ZTCopy",        "ZTClear",
+                                  "showColors", "FlipH",         "separator",     "Trimlet",
+                                  "Shuttlebox", "flexibleSpace", "ZTPreferences", "customize"};
+    QCOMPARE(
+        CommandTable::allowedToolbarItems(),
+        QStringList({"ZTOpen", "ZTSave", "ZTCopy", "ZTClear", "showColors", "FlipH", "Trimlet",
+                     "Shuttlebox", "flexibleSpace", "separator", "ZTPreferences", "customize"}));
+    QCOMPARE(_app->interface()->toolbarItems(), defaults);
+
+    _app->runCustomizationPalette();
+    ToolbarCustomizer* customizer = _app->interface()->toolbarCustomizer();
+    QVERIFY(customizer && customizer->isVisible());
+    for (const CommandTable::Command& command : CommandTable::commands())
+        QVERIFY2(!_app->interface()->action(command.identifier)->isEnabled(), command.identifier);
+    customizer->removeRow(2);
+    QVERIFY(!customizer->addItem("ZTOpen"));
+    QVERIFY(customizer->addItem("ZTCopy"));
+    QVERIFY(customizer->addItem("separator"));
+    QVERIFY(customizer->available().contains("separator"));
+    customizer->moveRow(9, 0);
+    customizer->accept();
+    const QStringList chosen = {"ZTPreferences", "ZTOpen",        "ZTSave",    "ZTClear",
+                                "showColors",    "FlipH",         "separator", "Trimlet",
+                                "Shuttlebox",    "flexibleSpace", "customize", "ZTCopy",
+                                "separator"};
+    QCOMPARE(_app->interface()->toolbarItems(), chosen);
+    QCOMPARE(_app->toolBar()->actions().size(), chosen.size());
+    QVERIFY(_app->interface()->action("open")->isEnabled());
+
+    // The next start shows the user's toolbar; back to the default set, nothing is kept.
+    _app.reset();
+    _defaults->synchronize();
+    _defaults = std::make_unique<UserDefaults>(path(QStringLiteral("prefs.plist")));
+    _app = std::make_unique<AppController>(*_defaults);
+    QCOMPARE(_app->interface()->toolbarItems(), chosen);
+    _app->runCustomizationPalette();
+    _app->interface()->toolbarCustomizer()->useDefaultSet();
+    _app->interface()->toolbarCustomizer()->accept();
+    QCOMPARE(_app->interface()->toolbarItems(), defaults);
+    QVERIFY(!_defaults->hasStoredValue(QLatin1String(CommandTable::kToolbarIdentifier)));
 }
 
 QTEST_MAIN(TestAppController)
