@@ -112,16 +112,7 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
         reporter.failed(QStringLiteral("%1: %2").arg(name, task.refusal));
         return;
     }
-    QString error;
-    QImage photo = ImageReader::readImage(name, &error);
-    if (photo.isNull()) {
-        reporter.failed(QCoreApplication::translate("BatchFramer", "%1: cannot read the photo: %2")
-                            .arg(name, error));
-        return;
-    }
-
     FramedPhoto framed;
-    framed.photo = std::exchange(photo, QImage()); // the document's copy is the only one
     framed.frame = _frame;
     framed.postMask = _postMask;
     framed.color = _options.color;
@@ -135,6 +126,7 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
     output.limitKB = _options.format == FormatJPEG ? _options.limitKB : 0;
     output.preserveMetadata = _options.keepMetadata;
 
+    QString error;
     QByteArray data;
     {
         ExportRenderer renderer;
@@ -149,7 +141,22 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
                                   .arg(bytes));
             });
         }
-        data = renderer.encodeImage(framed, output, &error);
+        // A JPEG photo going out as JPEG is framed band by band straight from its file;
+        // everything else is read whole first.
+        bool streamed = false;
+        if (_options.format == FormatJPEG)
+            data = renderer.encodeJpegFromFile(framed, name, output, &error, &streamed);
+        if (!streamed) {
+            QImage photo = ImageReader::readImage(name, &error);
+            if (photo.isNull()) {
+                reporter.failed(
+                    QCoreApplication::translate("BatchFramer", "%1: cannot read the photo: %2")
+                        .arg(name, error));
+                return;
+            }
+            framed.photo = std::exchange(photo, QImage()); // the document's copy is the only one
+            data = renderer.encodeImage(framed, output, &error);
+        }
         framed = FramedPhoto(); // the photo's memory goes before the file is placed
     }
     if (data.isEmpty()) {

@@ -234,8 +234,9 @@ void copyPhotoRow(uint32_t* out, const uint32_t* in, int n, uint32_t opaque)
 // Raw rows, taken once before the bands start: QImage's non-const accessors are not
 // safe to call from several threads.
 struct Layers {
-    const uchar* photo;
+    const uchar* photo; // row photoFirstRow of the photo
     qsizetype photoStride;
+    int photoFirstRow = 0;
     QSize photoSize;
     bool photoIsRGB32; // its unused top byte is not trusted to hold 0xff
     QPoint offset;
@@ -244,8 +245,9 @@ struct Layers {
     const QImage* postMask = nullptr; // Alpha8, any size
     bool hasColor;
     uint32_t color;
-    uchar* canvas;
+    uchar* canvas; // row canvasFirstRow of the canvas
     qsizetype canvasStride;
+    int canvasFirstRow = 0;
     QSize size;
 };
 
@@ -291,10 +293,12 @@ void compositeRowsUnguarded(const Layers& l, int firstRow, int endRow)
     LayerRows overlay(l.overlay, l.size, 4);
     LayerRows postMask(l.postMask, l.size, 1);
     for (int y = firstRow; y < endRow; ++y) {
-        auto* out = reinterpret_cast<uint32_t*>(l.canvas + y * l.canvasStride);
+        auto* out = reinterpret_cast<uint32_t*>(l.canvas +
+                                                qsizetype(y - l.canvasFirstRow) * l.canvasStride);
         const qint64 py = qint64(y) - l.offset.y();
         if (py >= 0 && py < ph && photoX0 < photoX1) {
-            const auto* in = reinterpret_cast<const uint32_t*>(l.photo + py * l.photoStride);
+            const auto* in =
+                reinterpret_cast<const uint32_t*>(l.photo + (py - l.photoFirstRow) * l.photoStride);
             std::fill(out, out + photoX0, 0u);
             copyPhotoRow(out + photoX0, in + (photoX0 - l.offset.x()), photoX1 - photoX0, opaque);
             std::fill(out + photoX1, out + w, 0u);
@@ -466,22 +470,75 @@ QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, Q
                            color);
 }
 
+FullResolutionLayers fullResolutionLayers(const FramedPhoto& framed, QSize photoSize)
+{
+    FullResolutionLayers layers;
+    layers.size = photoSize;
+    layers.color = validColor(framed.color);
+    layers.offset = canvasOffset(framed.offset);
+    if (framed.frame.isNull())
+        return layers;
+    const bool turn = shouldTurnFrame(photoSize, framed.frame.size(), framed.autoRotate);
+    int type = ImageProcessor::NoBorder;
+    layers.overlay = premultiplied(frameOverlay(framed.frame, layers.color, turn, &type));
+    layers.postMask = alphaOnly(turnedPostMask(framed.postMask, turn));
+    layers.op = overlayOperator(layers.color.has_value(), !layers.postMask.isNull(), type);
+    return layers;
+}
+
 QImage compositeFullResolution(const FramedPhoto& framed, int bands)
 {
     const QImage& photo = framed.photo;
     if (photo.isNull())
         return {};
-    const std::optional<QColor> color = validColor(framed.color);
-    const QPoint at = canvasOffset(framed.offset);
-    if (framed.frame.isNull())
-        return compositeLayers(photo, at, {}, OverlayOperator::SourceOver, {}, color, bands);
+    const FullResolutionLayers l = fullResolutionLayers(framed, photo.size());
+    return compositeLayers(photo, l.offset, l.overlay, l.op, l.postMask, l.color, bands);
+}
 
-    const bool turn = shouldTurnFrame(photo.size(), framed.frame.size(), framed.autoRotate);
-    int type = ImageProcessor::NoBorder;
-    const QImage overlay = frameOverlay(framed.frame, color, turn, &type);
-    const QImage mask = turnedPostMask(framed.postMask, turn);
-    const OverlayOperator op = overlayOperator(color.has_value(), !mask.isNull(), type);
-    return compositeLayers(photo, at, overlay, op, mask, color, bands);
+std::pair<int, int> photoRowsFor(const FullResolutionLayers& layers, int firstRow, int endRow)
+{
+    const qint64 first =
+        std::clamp<qint64>(qint64(firstRow) - layers.offset.y(), 0, layers.size.height());
+    const qint64 end =
+        std::clamp<qint64>(qint64(endRow) - layers.offset.y(), first, layers.size.height());
+    return {int(first), int(end)};
+}
+
+bool compositeBand(const FullResolutionLayers& l, const QImage& photoRows, int photoFirstRow,
+                   int firstRow, int endRow, QImage* band)
+{
+    const auto [first, end] = photoRowsFor(l, firstRow, endRow);
+    const bool photoFormat = photoRows.format() == QImage::Format_RGB32 ||
+                             photoRows.format() == QImage::Format_ARGB32_Premultiplied;
+    if (first < end && (!photoFormat || photoRows.width() != l.size.width() ||
+                        first < photoFirstRow || end > photoFirstRow + photoRows.height()))
+        return false;
+    const QSize size(l.size.width(), endRow - firstRow);
+    if (band->size() != size || band->format() != QImage::Format_ARGB32_Premultiplied)
+        *band = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    if (band->isNull())
+        return false;
+    Layers layers;
+    layers.photo = photoRows.isNull() ? nullptr : photoRows.constBits();
+    layers.photoStride = photoRows.bytesPerLine();
+    layers.photoFirstRow = photoFirstRow;
+    layers.photoSize = l.size;
+    layers.photoIsRGB32 = photoRows.format() == QImage::Format_RGB32;
+    layers.offset = l.offset;
+    layers.op = l.op;
+    if (!l.overlay.isNull())
+        layers.overlay = &l.overlay;
+    if (!l.postMask.isNull())
+        layers.postMask = &l.postMask;
+    layers.hasColor = l.color.has_value();
+    layers.color = l.color ? qPremultiply(l.color->rgba()) : 0u;
+    layers.canvas = band->bits();
+    layers.canvasStride = band->bytesPerLine();
+    layers.canvasFirstRow = firstRow;
+    layers.size = l.size;
+    std::atomic<bool> failed = false;
+    compositeRows(layers, firstRow, endRow, &failed);
+    return !failed.load();
 }
 
 QPoint canvasOffset(QPointF offset)

@@ -7,6 +7,7 @@
 #include <QSize>
 
 #include <optional>
+#include <utility>
 
 struct FramedPhoto;
 
@@ -66,6 +67,31 @@ QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, Q
 // The document at full resolution. Uses up to `bands` threads (0: one per core); the result
 // does not depend on their number.
 QImage compositeFullResolution(const FramedPhoto& framed, int bands = 0);
+
+// What compositeFullResolution lays over a photo of a given size, made once so that the
+// composite can also be made band by band from photo rows that arrive in order, as a
+// decoder gives them: then neither the photo nor the composite is ever held whole.
+struct FullResolutionLayers {
+    QSize size; // the canvas: the photo's size
+    QPoint offset;
+    QImage overlay; // premultiplied, at the frame's size; null: none
+    OverlayOperator op = OverlayOperator::SourceOver;
+    QImage postMask; // Alpha8, at the frame's size; null: none
+    std::optional<QColor> color;
+};
+// framed.photo is not read: the photo may still be in its file.
+FullResolutionLayers fullResolutionLayers(const FramedPhoto& framed, QSize photoSize);
+
+// The photo rows [first, end) that canvas rows [firstRow, endRow) show; first == end when
+// they show none.
+std::pair<int, int> photoRowsFor(const FullResolutionLayers& layers, int firstRow, int endRow);
+
+// Canvas rows [firstRow, endRow) into *band (ARGB32_Premultiplied, made when it has not the
+// right size), the same pixels as those rows of compositeFullResolution. photoRows (RGB32
+// or ARGB32_Premultiplied at the photo's width) holds the photo's rows from photoFirstRow
+// on, at least those photoRowsFor names. False when rows are missing or memory ran out.
+bool compositeBand(const FullResolutionLayers& layers, const QImage& photoRows, int photoFirstRow,
+                   int firstRow, int endRow, QImage* band);
 
 // The last stage: photo at offset (whole pixels, y downward as in QImage), overlay and post
 // mask (or null) stretched over the photo's size, colour behind the post-mask cut-outs.

@@ -2,7 +2,9 @@
 
 #include "compositing/BorderCompositor.h"
 #include "output/ImageMetadata.h"
+#include "output/ImageReader.h"
 #include "output/ImageWriter.h"
+#include "output/JpegBandReader.h"
 #include "output/TmpFilePath.h"
 
 #include <QCoreApplication>
@@ -10,6 +12,7 @@
 #include <QFile>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -182,6 +185,60 @@ QByteArray ExportRenderer::encodeImage(const FramedPhoto& framed, const Options&
         explainEmptyResult(options, error);
     else if (qualityUsed)
         *qualityUsed = quality;
+    return data;
+}
+
+QByteArray ExportRenderer::encodeJpegFromFile(const FramedPhoto& framed, const QString& photoPath,
+                                              const Options& options, QString* error,
+                                              bool* streamable, int* qualityUsed)
+{
+    *streamable = false;
+    if (fileFormatForCode(options.format) != FormatJPEG ||
+        (framed.metadata && framed.metadata->orientation() != 1))
+        return {};
+    JpegBandReader reader(photoPath);
+    const QSize size = reader.size();
+    if (!reader.isOpen() || qint64(size.width()) * size.height() > ImageReader::MaxPixels)
+        return {};
+
+    const BorderCompositor::FullResolutionLayers layers =
+        BorderCompositor::fullResolutionLayers(framed, size);
+    bool readFailed = false;
+    int nextRow = 0;
+    QImage photoRows;
+    int photoFirstRow = 0;
+    // The photo rows a band shows follow straight on from those of the band before, so
+    // the file is read once from the top; rows pushed off the canvas are read and dropped.
+    auto bands = [&](QImage* band) {
+        const int first = nextRow;
+        const int end = std::min(first + BandRows, size.height());
+        const auto [photoFirst, photoEnd] = BorderCompositor::photoRowsFor(layers, first, end);
+        if (photoFirst < photoEnd) {
+            if (!reader.skipRows(photoFirst - reader.nextRow()) ||
+                !reader.readRows(&photoRows, photoEnd - photoFirst)) {
+                readFailed = true;
+                return false;
+            }
+            photoFirstRow = photoFirst;
+        }
+        nextRow = end;
+        return BorderCompositor::compositeBand(layers, photoRows, photoFirstRow, first, end, band);
+    };
+
+    QMutexLocker render(&_renderMutex);
+    int quality = options.quality;
+    QString why;
+    const QByteArray data =
+        ImageWriter::encodeJpegBands(size, bands, writerOptions(framed, options, &quality), &why);
+    if (readFailed)
+        return {};
+    *streamable = true;
+    if (data.isEmpty()) {
+        setError(error, why);
+        explainEmptyResult(options, error);
+    } else if (qualityUsed) {
+        *qualityUsed = quality;
+    }
     return data;
 }
 

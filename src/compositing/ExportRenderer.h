@@ -74,6 +74,18 @@ public:
     QByteArray encodeImage(const FramedPhoto& framed, const Options& options,
                            QString* error = nullptr, int* qualityUsed = nullptr);
 
+    // The JPEG encodeImage makes of the document whose photo is still in the JPEG file
+    // photoPath (framed.photo is not read), made band by band from the file's rows as they
+    // are decoded, so that neither the photo nor its composite is ever whole in memory.
+    // *streamable turns false, with nothing in *error, when the photo cannot go this way
+    // (not a plain colour JPEG, turned by its orientation, too large, damaged, or another
+    // format asked for): then read it whole and call encodeImage.
+    QByteArray encodeJpegFromFile(const FramedPhoto& framed, const QString& photoPath,
+                                  const Options& options, QString* error, bool* streamable,
+                                  int* qualityUsed = nullptr);
+    // Rows composited and encoded at a time by encodeJpegFromFile.
+    static constexpr int BandRows = 64;
+
     // Removes the process's temporary folder (at quit).
     static void removeTmpFiles();
 

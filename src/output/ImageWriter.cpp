@@ -153,29 +153,30 @@ QByteArray profileFor(const QImage& image, const Options& options)
     return {};
 }
 
-QByteArray encodeJpeg(const QImage& image, const Options& options, QString* error)
+// The file-size search and its messages, over the prepared planes of encoder or, without
+// them, over a picture handed over in bands and prepared anew for each attempt.
+QByteArray searchJpeg(QSize size, const QByteArray& profile, const Options& options, QString* error,
+                      const JpegEncoder* encoder, const JpegEncoder::BandSource* bands)
 {
-    JpegEncoder encoder(image);
-    if (!encoder.isValid()) {
-        setError(error, QCoreApplication::translate(
-                            "ImageWriter",
-                            "The picture could not be prepared for JPEG (out of memory?)."));
-        return {};
-    }
-    encoder.setIccProfile(profileFor(image, options));
-    const QSize size = encoder.size();
     const ImageMetadata* metadata = options.metadata;
     auto finish = [metadata, size](const QByteArray& data) {
         return metadata ? metadata->combineData(data, FormatJPEG, size) : data;
     };
     const int limitKB = std::max(options.limitKB, 0);
     QByteArray result;
-    if (limitKB > 0 && qint64(size.width()) * size.height() >= SpeculationMinimumPixels) {
-        SpeculativeAttempts attempts(encoder, qint64(limitKB) << 10, finish);
+    if (!encoder) {
+        result = searchQuality(
+            options.quality, limitKB,
+            [&](int quality) {
+                return finish(JpegEncoder::encodeBands(size, quality, profile, *bands));
+            },
+            options.attemptLog);
+    } else if (limitKB > 0 && qint64(size.width()) * size.height() >= SpeculationMinimumPixels) {
+        SpeculativeAttempts attempts(*encoder, qint64(limitKB) << 10, finish);
         result = searchQuality(options.quality, limitKB, std::ref(attempts), options.attemptLog);
     } else {
         result = searchQuality(
-            options.quality, limitKB, [&](int quality) { return finish(encoder.encode(quality)); },
+            options.quality, limitKB, [&](int quality) { return finish(encoder->encode(quality)); },
             options.attemptLog);
     }
     if (result.isEmpty()) {
@@ -191,6 +192,24 @@ QByteArray encodeJpeg(const QImage& image, const Options& options, QString* erro
                                 "ImageWriter", "The picture could not be encoded as JPEG."));
     }
     return result;
+}
+
+QByteArray preparationFailed(QString* error)
+{
+    setError(error,
+             QCoreApplication::translate(
+                 "ImageWriter", "The picture could not be prepared for JPEG (out of memory?)."));
+    return {};
+}
+
+QByteArray encodeJpeg(const QImage& image, const Options& options, QString* error)
+{
+    JpegEncoder encoder(image);
+    if (!encoder.isValid())
+        return preparationFailed(error);
+    const QByteArray profile = profileFor(image, options);
+    encoder.setIccProfile(profile);
+    return searchJpeg(encoder.size(), profile, options, error, &encoder, nullptr);
 }
 
 // Qt's PNG and TIFF writers store the colour space they are handed; profiles that Qt
@@ -327,6 +346,27 @@ QByteArray encode(const QImage& image, const Options& options, QString* error)
         }
     } catch (...) {
         // Only allocation failures get here (also from the worker threads).
+        Logging::logCaughtException("Encoding the picture");
+        setError(error, QCoreApplication::translate("ImageWriter",
+                                                    "Not enough memory to encode the picture."));
+        return {};
+    }
+}
+
+QByteArray encodeJpegBands(QSize size, const JpegEncoder::BandSource& bands, const Options& options,
+                           QString* error)
+{
+    try {
+        // The search needs the planes again for every attempt; one plain encode needs
+        // nothing but the band under way.
+        if (options.limitKB <= 0 || options.quality <= 0)
+            return searchJpeg(size, options.iccProfile, options, error, nullptr, &bands);
+        JpegEncoder encoder = JpegEncoder::fromBands(size, bands);
+        if (!encoder.isValid())
+            return preparationFailed(error);
+        encoder.setIccProfile(options.iccProfile);
+        return searchJpeg(size, options.iccProfile, options, error, &encoder, nullptr);
+    } catch (...) {
         Logging::logCaughtException("Encoding the picture");
         setError(error, QCoreApplication::translate("ImageWriter",
                                                     "Not enough memory to encode the picture."));

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "output/JpegEncoder.h"
+
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -24,6 +27,13 @@ struct Options {
 
 // Encodes to memory (file-size search included); empty on failure or when no quality fits.
 QByteArray encode(const QImage& image, const Options& options, QString* error = nullptr);
+
+// The JPEG encode() makes of a picture of `size` with no colour space of its own, handed
+// over in bands (see JpegEncoder::BandSource) so that it is never whole in memory. With a
+// size limit the prepared planes are kept for the search (1.5 bytes a pixel); without one
+// only a band at a time is. Either way the source is read once, from the top.
+QByteArray encodeJpegBands(QSize size, const JpegEncoder::BandSource& bands, const Options& options,
+                           QString* error = nullptr);
 
 // Encodes and writes atomically (QSaveFile); false leaves any old file untouched.
 bool writeImage(const QImage& image, const QString& path, const Options& options,

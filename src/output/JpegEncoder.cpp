@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <future>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -105,7 +106,10 @@ struct CompressJob {
     const uint8_t* cr = nullptr;
     size_t yStride = 0;
     size_t cStride = 0;
-    // ...or, when y is null, 8-bit RGB rows for libjpeg's own colour conversion.
+    // ...or handed out 16 rows at a time (false: stop)...
+    bool (*nextRows)(void* context, size_t row, JSAMPROW* y, JSAMPROW* cb, JSAMPROW* cr) = nullptr;
+    void* context = nullptr;
+    // ...or, when neither is set, 8-bit RGB rows for libjpeg's own colour conversion.
     const uint8_t* rgb = nullptr;
     size_t rgbStride = 0;
     const JOCTET* icc = nullptr;
@@ -128,10 +132,11 @@ CompressStatus compress(const CompressJob& job, jpeg_compress_struct* cinfo, Err
     cinfo->image_width = JDIMENSION(job.width);
     cinfo->image_height = JDIMENSION(job.height);
     cinfo->input_components = 3;
-    cinfo->in_color_space = job.y ? JCS_YCbCr : JCS_RGB;
+    const bool raw = job.y || job.nextRows;
+    cinfo->in_color_space = raw ? JCS_YCbCr : JCS_RGB;
     jpeg_set_defaults(cinfo); // YCbCr with luma 2x2 and chroma 1x1: 4:2:0
     jpeg_set_quality(cinfo, job.quality, TRUE);
-    if (!job.y) {
+    if (!raw) {
         jpeg_start_compress(cinfo, TRUE);
         while (cinfo->next_scanline < cinfo->image_height) {
             JSAMPROW row = const_cast<JSAMPLE*>(job.rgb + cinfo->next_scanline * job.rgbStride);
@@ -150,6 +155,12 @@ CompressStatus compress(const CompressJob& job, jpeg_compress_struct* cinfo, Err
         if (job.cancel && job.cancel->load(std::memory_order_relaxed))
             return CompressStatus::Cancelled;
         const size_t row = cinfo->next_scanline;
+        if (job.nextRows) {
+            if (!job.nextRows(job.context, row, yRows, cbRows, crRows))
+                return CompressStatus::Failed;
+            jpeg_write_raw_data(cinfo, planes, 16);
+            continue;
+        }
         for (size_t i = 0; i < 16; ++i)
             yRows[i] = const_cast<JSAMPLE*>(job.y + (row + i) * job.yStride);
         for (size_t i = 0; i < 8; ++i) {
@@ -251,25 +262,8 @@ JpegEncoder::JpegEncoder(const QImage& image)
         return;
     const int width = image.width();
     const int height = image.height();
-    const int yStride = (width + 15) / 16 * 16;
-    const int yRows = (height + 15) / 16 * 16;
-    try {
-        _y.resize(size_t(yStride) * size_t(yRows));
-        _cb.resize(size_t(yStride / 2) * size_t(yRows / 2));
-        _cr.resize(_cb.size());
-    } catch (...) {
-        Logging::logCaughtException("Preparing the picture for JPEG");
-        _y.clear();
-        _cb.clear();
-        _cr.clear();
+    if (!allocate(image.size(), (height + 15) / 16 * 16))
         return;
-    }
-    _width = width;
-    _height = height;
-    _yStride = yStride;
-    _yRows = yRows;
-    _cStride = yStride / 2;
-    _cRows = yRows / 2;
 
     // Each chunk of row pairs is independent, so the conversion uses every core.
     const int pairs = (height + 1) / 2;
@@ -278,7 +272,7 @@ JpegEncoder::JpegEncoder(const QImage& image)
         chunks.append(p);
     std::atomic_bool failed = false;
     QtConcurrent::blockingMap(chunks, [&](int first) {
-        if (!convertRows(image, first, std::min(first + PairsPerChunk, pairs)))
+        if (!convertRows(image, 0, first, std::min(first + PairsPerChunk, pairs)))
             failed = true;
     });
     if (failed) {
@@ -287,24 +281,17 @@ JpegEncoder::JpegEncoder(const QImage& image)
         *this = JpegEncoder();
         return;
     }
-
-    // Below the picture libjpeg repeats the last row of each plane.
-    for (int row = height; row < _yRows; ++row)
-        std::copy_n(&_y[size_t(height - 1) * _yStride], _yStride, &_y[size_t(row) * _yStride]);
-    for (int row = pairs; row < _cRows; ++row) {
-        std::copy_n(&_cb[size_t(pairs - 1) * _cStride], _cStride, &_cb[size_t(row) * _cStride]);
-        std::copy_n(&_cr[size_t(pairs - 1) * _cStride], _cStride, &_cr[size_t(row) * _cStride]);
-    }
+    repeatLastRows();
 }
 
-bool JpegEncoder::convertRows(const QImage& image, int firstPair, int lastPair)
+bool JpegEncoder::convertRows(const QImage& image, int imageFirstRow, int firstPair, int lastPair)
 {
     const int firstRow = firstPair * 2;
     const int lastRow = std::min(lastPair * 2, _height); // exclusive
     const bool direct = isDirectFormat(image.format());
     QImage band;
     if (!direct) {
-        band = image.copy(0, firstRow, _width, lastRow - firstRow)
+        band = image.copy(0, firstRow - imageFirstRow, _width, lastRow - firstRow)
                    .convertToFormat(QImage::Format_ARGB32_Premultiplied);
         if (band.isNull())
             return false; // out of memory
@@ -312,7 +299,7 @@ bool JpegEncoder::convertRows(const QImage& image, int firstPair, int lastPair)
     auto rowPixels = [&](int row) {
         row = std::min(row, _height - 1);
         if (direct)
-            return reinterpret_cast<const QRgb*>(image.constScanLine(row));
+            return reinterpret_cast<const QRgb*>(image.constScanLine(row - imageFirstRow));
         return reinterpret_cast<const QRgb*>(band.constScanLine(row - firstRow));
     };
 
@@ -322,7 +309,7 @@ bool JpegEncoder::convertRows(const QImage& image, int firstPair, int lastPair)
     for (int pair = firstPair; pair < lastPair; ++pair) {
         for (int half = 0; half < 2; ++half) {
             const int row = pair * 2 + half;
-            uint8_t* y = &_y[size_t(row) * _yStride];
+            uint8_t* y = &_y[size_t(row - _firstPair * 2) * _yStride];
             uint8_t* cb = half ? cb1.data() : cb0.data();
             uint8_t* cr = half ? cr1.data() : cr0.data();
             convertRow(rowPixels(row), _width, y, cb, cr);
@@ -331,10 +318,176 @@ bool JpegEncoder::convertRows(const QImage& image, int firstPair, int lastPair)
             std::fill(cb + _width, cb + paddedWidth, cb[_width - 1]);
             std::fill(cr + _width, cr + paddedWidth, cr[_width - 1]);
         }
-        halveRows(cb0.data(), cb1.data(), _cStride, &_cb[size_t(pair) * _cStride]);
-        halveRows(cr0.data(), cr1.data(), _cStride, &_cr[size_t(pair) * _cStride]);
+        const size_t c = size_t(pair - _firstPair) * _cStride;
+        halveRows(cb0.data(), cb1.data(), _cStride, &_cb[c]);
+        halveRows(cr0.data(), cr1.data(), _cStride, &_cr[c]);
     }
     return true;
+}
+
+bool JpegEncoder::allocate(QSize size, int rows)
+{
+    _width = size.width();
+    _height = size.height();
+    _yStride = (_width + 15) / 16 * 16;
+    _yRows = (_height + 15) / 16 * 16;
+    _cStride = _yStride / 2;
+    _cRows = _yRows / 2;
+    const int held = std::min(rows, _yRows);
+    try {
+        _y.resize(size_t(_yStride) * size_t(held));
+        _cb.resize(size_t(_cStride) * size_t(held / 2));
+        _cr.resize(_cb.size());
+    } catch (...) {
+        Logging::logCaughtException("Preparing the picture for JPEG");
+        *this = JpegEncoder();
+        return false;
+    }
+    return true;
+}
+
+void JpegEncoder::repeatLastRows()
+{
+    // Below the picture libjpeg repeats the last row of each plane.
+    const int pairs = (_height + 1) / 2;
+    const size_t yFirst = size_t(_firstPair) * 2;
+    const size_t cFirst = size_t(_firstPair);
+    for (int row = _height; row < _yRows; ++row)
+        std::copy_n(&_y[(size_t(_height - 1) - yFirst) * _yStride], _yStride,
+                    &_y[(size_t(row) - yFirst) * _yStride]);
+    for (int row = pairs; row < _cRows; ++row) {
+        std::copy_n(&_cb[(size_t(pairs - 1) - cFirst) * _cStride], _cStride,
+                    &_cb[(size_t(row) - cFirst) * _cStride]);
+        std::copy_n(&_cr[(size_t(pairs - 1) - cFirst) * _cStride], _cStride,
+                    &_cr[(size_t(row) - cFirst) * _cStride]);
+    }
+}
+
+bool JpegEncoder::convertBand(const QImage& band, int firstRow)
+{
+    const int rows = band.height();
+    if (band.isNull() || band.width() != _width || firstRow % 16 != 0 ||
+        firstRow + rows > _height || (firstRow + rows < _height && rows % 16 != 0))
+        return false;
+    if (!convertRows(band, firstRow, firstRow / 2, (firstRow + rows + 1) / 2))
+        return false;
+    if (firstRow + rows == _height)
+        repeatLastRows();
+    return true;
+}
+
+JpegEncoder JpegEncoder::fromBands(QSize size, const BandSource& next)
+{
+    JpegEncoder encoder;
+    if (size.isEmpty() || !encoder.allocate(size, (size.height() + 15) / 16 * 16))
+        return {};
+    QImage band;
+    for (int row = 0; row < size.height(); row += band.height()) {
+        if (!next(&band) || band.height() <= 0 || !encoder.convertBand(band, row))
+            return {};
+    }
+    return encoder;
+}
+
+int JpegEncoder::prepareBand(const BandSource& next, QImage* band, int firstRow) noexcept
+{
+    try {
+        if (!next(band) || band->height() <= 0)
+            return -1;
+        const int padded = std::min((band->height() + 15) / 16 * 16, _yRows - firstRow);
+        if (_y.size() < size_t(_yStride) * size_t(padded)) {
+            _y.resize(size_t(_yStride) * size_t(padded));
+            _cb.resize(size_t(_cStride) * size_t(padded / 2));
+            _cr.resize(_cb.size());
+        }
+        _firstPair = firstRow / 2;
+        return convertBand(*band, firstRow) ? padded : -1;
+    } catch (...) {
+        Logging::logCaughtException("Preparing a band of the picture for JPEG");
+        return -1;
+    }
+}
+
+namespace {
+
+// Two bands of planes: libjpeg encodes one while the next is read, composited and
+// prepared on another thread, one band at a time and in order, so the source is never
+// called twice at once.
+struct PlaneStream {
+    const JpegEncoder::BandSource* next;
+    JpegEncoder planes[2];
+    QImage bands[2];
+    int current = 0;
+    int bandEnd = 0;
+    std::future<int> pending; // last: waited for before the planes it fills go
+};
+
+} // namespace
+
+bool JpegEncoder::streamRows(void* context, size_t row, JSAMPROW* y, JSAMPROW* cb,
+                             JSAMPROW* cr) noexcept
+{
+    auto* stream = static_cast<PlaneStream*>(context);
+    if (int(row) >= stream->bandEnd) {
+        int padded = -1;
+        if (stream->pending.valid()) {
+            padded = stream->pending.get();
+            stream->current ^= 1;
+        } else {
+            const int c = stream->current;
+            padded = stream->planes[c].prepareBand(*stream->next, &stream->bands[c], int(row));
+        }
+        if (padded < 0)
+            return false;
+        stream->bandEnd = int(row) + padded;
+        const int other = stream->current ^ 1;
+        if (stream->bandEnd < stream->planes[other]._yRows) {
+            JpegEncoder* planes = &stream->planes[other];
+            QImage* band = &stream->bands[other];
+            const BandSource* next = stream->next;
+            const int first = stream->bandEnd;
+            try {
+                stream->pending = std::async(std::launch::async, [planes, band, next, first] {
+                    return planes->prepareBand(*next, band, first);
+                });
+            } catch (...) {
+                // No thread to be had: the next band is prepared when it is asked for.
+                Logging::logCaughtException("Starting a JPEG band thread");
+            }
+        }
+    }
+    const JpegEncoder& planes = stream->planes[stream->current];
+    const size_t inBand = row - size_t(planes._firstPair) * 2;
+    for (size_t i = 0; i < 16; ++i)
+        y[i] = const_cast<JSAMPLE*>(&planes._y[(inBand + i) * planes._yStride]);
+    for (size_t i = 0; i < 8; ++i) {
+        cb[i] = const_cast<JSAMPLE*>(&planes._cb[(inBand / 2 + i) * planes._cStride]);
+        cr[i] = const_cast<JSAMPLE*>(&planes._cr[(inBand / 2 + i) * planes._cStride]);
+    }
+    return true;
+}
+
+QByteArray JpegEncoder::encodeBands(QSize size, int quality, const QByteArray& iccProfile,
+                                    const BandSource& next)
+{
+    if (size.isEmpty() || quality <= 0)
+        return {};
+    PlaneStream stream;
+    stream.next = &next;
+    if (!stream.planes[0].allocate(size, 0) || !stream.planes[1].allocate(size, 0))
+        return {};
+    CompressJob job;
+    job.width = size.width();
+    job.height = size.height();
+    job.quality = std::min(quality, 100);
+    job.nextRows = &JpegEncoder::streamRows;
+    job.context = &stream;
+    if (!iccProfile.isEmpty()) {
+        job.icc = reinterpret_cast<const JOCTET*>(iccProfile.constData());
+        job.iccSize = unsigned(iccProfile.size());
+    }
+    job.initialSize = qsizetype(size.width()) * size.height() / 6;
+    return runCompress(job);
 }
 
 QByteArray JpegEncoder::encode(int quality, const std::atomic_bool* cancel) const

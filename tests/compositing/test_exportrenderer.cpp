@@ -1,7 +1,9 @@
+#include "PixelReference.h"
 #include "compositing/BorderCompositor.h"
 #include "compositing/ExportRenderer.h"
 #include "compositing/FramedPhoto.h"
 #include "output/ImageMetadata.h"
+#include "output/ImageReader.h"
 #include "output/TestFiles.h"
 #include "output/TmpFilePath.h"
 
@@ -9,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -133,6 +136,128 @@ private slots:
         QCOMPARE(r.fullResolutionImage(framed), expected);
         if (border.isNull() && !withPostMask) // 9 to the right, 3 down
             QCOMPARE(expected.pixel(30, 20) | 0xff000000u, framed.photo.pixel(21, 17));
+    }
+
+    // A JPEG photo framed band by band from its file gives the very file of the whole
+    // picture, whatever the frame does to the rows. 150 rows: neither whole bands nor whole
+    // blocks of 16; 101 columns: no whole blocks either.
+    void bandsFromFileMatchWholePicture_data()
+    {
+        QTest::addColumn<QImage>("border");
+        QTest::addColumn<QImage>("postMask");
+        QTest::addColumn<bool>("transparent");
+        QTest::addColumn<bool>("flipped");
+        QTest::addColumn<QPointF>("offset");
+        QTest::addColumn<int>("limitKB");
+        QTest::addColumn<bool>("progressive");
+        const QImage portraitAlpha = alphaFrame(20, 30);
+        const QImage cuts = PixelReference::randomImage(20, 30, QImage::Format_ARGB32, 7);
+        QTest::newRow("no frame") << QImage() << QImage() << false << false << QPointF(0, 0) << 0
+                                  << false;
+        QTest::newRow("mask") << grayMask(20, 30) << QImage() << false << false << QPointF(0, 0)
+                              << 0 << false;
+        QTest::newRow("alpha") << portraitAlpha << QImage() << false << false << QPointF(0, 0) << 0
+                               << false;
+        QTest::newRow("post mask")
+            << portraitAlpha << cuts << false << false << QPointF(0, 0) << 0 << false;
+        QTest::newRow("turned") << alphaFrame(30, 20) << cuts.transformed(QTransform().rotate(90))
+                                << false << false << QPointF(0, 0) << 0 << false;
+        QTest::newRow("flipped") << grayMask(20, 30).mirrored(true, false) << QImage() << false
+                                 << true << QPointF(0, 0) << 0 << false;
+        QTest::newRow("offset up")
+            << portraitAlpha << cuts << false << false << QPointF(-7.4, 70.6) << 0 << false;
+        QTest::newRow("offset down")
+            << grayMask(20, 30) << QImage() << false << false << QPointF(13, -90) << 0 << false;
+        QTest::newRow("off the canvas")
+            << portraitAlpha << QImage() << false << false << QPointF(0, 400) << 0 << false;
+        QTest::newRow("transparent")
+            << grayMask(20, 30) << QImage() << true << false << QPointF(5, 5) << 0 << false;
+        QTest::newRow("transparent, post mask")
+            << portraitAlpha << cuts << true << false << QPointF(0, 0) << 0 << false;
+        QTest::newRow("size search")
+            << portraitAlpha << cuts << false << false << QPointF(3, -20) << 6 << false;
+        QTest::newRow("progressive file")
+            << grayMask(20, 30) << QImage() << false << false << QPointF(0, -33) << 0 << true;
+    }
+    void bandsFromFileMatchWholePicture()
+    {
+        QFETCH(QImage, border);
+        QFETCH(QImage, postMask);
+        QFETCH(bool, transparent);
+        QFETCH(bool, flipped);
+        QFETCH(QPointF, offset);
+        QFETCH(int, limitKB);
+        QFETCH(bool, progressive);
+        const QString path = _out.path() + QStringLiteral("/photo.jpg");
+        {
+            QImageWriter writer(path, "jpeg");
+            writer.setQuality(95);
+            writer.setProgressiveScanWrite(progressive);
+            QImage photo = gradientPhoto(101, 150);
+            const QImage grain = PixelReference::randomImage(101, 150, QImage::Format_RGB32, 3);
+            for (int y = 0; y < 150; y += 2) // noise for the size search to work on
+                for (int x = 0; x < 101; ++x)
+                    photo.setPixel(x, y, grain.pixel(x, y));
+            QVERIFY(writer.write(photo));
+        }
+        FramedPhoto framed;
+        framed.frame = border;
+        framed.postMask = postMask;
+        framed.flipped = flipped;
+        framed.offset = offset;
+        if (transparent)
+            framed.color = std::nullopt;
+        else
+            framed.color = QColor(200, 30, 40);
+        Options options = withFormat(FormatJPEG, 85);
+        options.limitKB = limitKB;
+
+        ExportRenderer r;
+        QString error;
+        bool streamable = false;
+        int qualityUsed = 0;
+        const QByteArray bands =
+            r.encodeJpegFromFile(framed, path, options, &error, &streamable, &qualityUsed);
+        QVERIFY(streamable);
+        framed.photo = ImageReader::readImage(path);
+        QCOMPARE(framed.photo.height(), 150);
+        int wholeQuality = 0;
+        const QByteArray whole = r.encodeImage(framed, options, nullptr, &wholeQuality);
+        QVERIFY(!whole.isEmpty());
+        QCOMPARE(qualityUsed, wholeQuality);
+        QCOMPARE(bands, whole);
+        if (limitKB > 0)
+            QVERIFY(qualityUsed < 85 && bands.size() < limitKB * 1024);
+    }
+
+    // What cannot be framed from the file band by band is left to the whole-picture way.
+    void bandsFromFileRefused()
+    {
+        const QString png = _out.path() + QStringLiteral("/photo.png");
+        const QString jpeg = _out.path() + QStringLiteral("/gray.jpg");
+        const QString cut = _out.path() + QStringLiteral("/cut.jpg");
+        QVERIFY(gradientPhoto(40, 30).save(png));
+        QVERIFY(gradientPhoto(40, 30).convertToFormat(QImage::Format_Grayscale8).save(jpeg));
+        QVERIFY(PixelReference::randomImage(40, 300, QImage::Format_RGB32, 5).save(cut, "jpeg"));
+        {
+            QFile file(cut);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.resize(file.size() / 2)); // damaged: libjpeg warns
+        }
+        FramedPhoto framed;
+        framed.frame = alphaFrame(20, 30);
+        ExportRenderer r;
+        for (const QString& path : {png, jpeg, cut, _out.path() + QStringLiteral("/missing.jpg")}) {
+            bool streamable = true;
+            QString error;
+            QVERIFY(r.encodeJpegFromFile(framed, path, withFormat(FormatJPEG), &error, &streamable)
+                        .isEmpty());
+            QVERIFY(!streamable);
+            QVERIFY(error.isEmpty());
+        }
+        bool streamable = true;
+        r.encodeJpegFromFile(framed, png, withFormat(FormatPNG), nullptr, &streamable);
+        QVERIFY(!streamable);
     }
 
     // Which changes render the composite again and which write the file again. Equal
