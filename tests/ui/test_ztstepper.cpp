@@ -47,7 +47,6 @@ void TestZTStepper::gestures_data()
     QTest::addColumn<QStringList>("gestures");
     QTest::addColumn<QList<int>>("steps"); // the value each notification carries
 
-    QTest::newRow("click up") << 1 << 100 << 87 << QStringList{"up"} << QList<int>{90};
     QTest::newRow("click down") << 1 << 100 << 87 << QStringList{"down"} << QList<int>{85};
     QTest::newRow("wheel then click up")
         << 1 << 100 << 87 << QStringList{"wheelUp", "wheelDown", "wheelUp", "up"}
