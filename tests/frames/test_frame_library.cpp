@@ -428,6 +428,7 @@ void TestFrameLibrary::safeFileNameForUrl_data()
     row("hidden", "/.bashrc", "Downloaded Frame");
     row("backslash", "/..%5C..%5Cx.png", "Downloaded Frame.png");
     row("control chars", "/a%0Ab.png", "ab.png");
+    row("placeholder in the name", "/x%252.png", "x%2.png");
     row("very long", "/" + QString(300, 'y') + ".png", "Downloaded Frame.png");
 }
 
