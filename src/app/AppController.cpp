@@ -26,6 +26,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaMethod>
 #include <QMimeData>
 #include <QStatusBar>
 #include <QTimer>
@@ -373,12 +374,23 @@ void AppController::toggleDrawer()
 
 void AppController::sendToTrimlet()
 {
-    emit sendToCompanionRequested(QStringLiteral("Trimlet"));
+    _sendToCompanion(QStringLiteral("Trimlet"));
 }
 
 void AppController::sendToShuttlebox()
 {
-    emit sendToCompanionRequested(QStringLiteral("Shuttlebox"));
+    _sendToCompanion(QStringLiteral("Shuttlebox"));
+}
+
+void AppController::_sendToCompanion(const QString& name)
+{
+    // Until a launcher answers, the button says why nothing happens instead of staying mute.
+    if (isSignalConnected(QMetaMethod::fromSignal(&AppController::sendToCompanionRequested))) {
+        emit sendToCompanionRequested(name);
+        return;
+    }
+    mainWindow()->runMessageSheetWithTitle(tr("Unable to open %1").arg(name),
+                                           tr("%1 could not be found on this computer.").arg(name));
 }
 
 void AppController::runCustomizationPalette()

@@ -130,6 +130,7 @@ private:
     void _openImage(const QImage& photo, const ImageMetadata& metadata, const QString& path);
     void _setFrame(const QString& path, bool flip);
     QString _tmpName() const;
+    void _sendToCompanion(const QString& name);
     // "Saved at quality N to stay under L KB" where the size limit lowered the quality.
     void _noteQuality(const ExportRenderer::Options& options, int used);
 
