@@ -414,19 +414,15 @@ void AppController::saveDocumentInFolder(const QString& folder)
         const QString last = _defaults.stringForKey(DefLastSaveFolder);
         start = !last.isEmpty() && QFileInfo(last).isDir() ? last : _documentFolder;
     }
-    const QString target = SavePanel::chooseTarget(mainWindow(), start, filename(), *_settings);
-    if (target.isEmpty())
+    const SavePanel::Target target =
+        SavePanel::askTarget(mainWindow(), start, filename(), *_settings, _documentPath);
+    if (target.path.isEmpty())
         return;
-    if (QFileInfo::exists(target) &&
-        !SavePanel::confirmReplace(mainWindow(), target,
-                                   SavePanel::isSameFile(target, _documentPath)))
-        return;
-
     QString error;
     const QString written =
-        writeImageToFile(target, _settings->fileFormat(), _settings->jpegQuality(), &error);
+        writeImageToFile(target.path, _settings->fileFormat(), target.quality, &error);
     if (written.isEmpty()) {
-        SavePanel::reportFailure(mainWindow(), target, error);
+        SavePanel::reportFailure(mainWindow(), target.path, error);
         return;
     }
     _defaults.setString(QFileInfo(written).absolutePath(), DefLastSaveFolder);

@@ -104,6 +104,8 @@ private slots:
     void exportFollowsThePreview();
     void windowAndBatchFramerFrameAlike();
     void saveAsksBeforeReplacingTheOriginal();
+    void saveDialogNamesAndWrites_data();
+    void saveDialogNamesAndWrites();
     void nameStaysInsideTemporaryFolder_data();
     void nameStaysInsideTemporaryFolder();
     void colourTurnsTransparencyOff();
@@ -419,6 +421,84 @@ void TestAppController::saveAsksBeforeReplacingTheOriginal()
     });
     _app->saveDocumentAs();
     QCOMPARE(seen.folder, path(QStringLiteral("saved")));
+}
+
+void TestAppController::saveDialogNamesAndWrites_data()
+{
+    // The settings say JPEG at quality 80.
+    QTest::addColumn<QString>("entered");
+    QTest::addColumn<int>("chosenFormat"); // picked in the dialog's pop-up; 0: left alone
+    QTest::addColumn<QString>("typedQuality");
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<int>("quality");
+    QTest::newRow("image extension dropped") << "Beach.JPG" << 0 << ""
+                                             << "Beach.jpg" << 80;
+    QTest::newRow("other type's extension too") << "Beach.png" << 0 << ""
+                                                << "Beach.jpg" << 80;
+    QTest::newRow("other extension kept") << "Beach.final" << 0 << ""
+                                          << "Beach.final.jpg" << 80;
+    QTest::newRow("TIFF in the pop-up") << "Beach" << int(FormatTIFF) << ""
+                                        << "Beach.tiff" << 80;
+    QTest::newRow("PNG in the pop-up") << "Beach.jpg" << int(FormatPNG) << ""
+                                       << "Beach.png" << 80;
+    QTest::newRow("quality of the dialog") << "Beach" << 0 << "55"
+                                           << "Beach.jpg" << 55;
+}
+
+void TestAppController::saveDialogNamesAndWrites()
+{
+    QFETCH(QString, entered);
+    QFETCH(int, chosenFormat);
+    QFETCH(QString, typedQuality);
+    QFETCH(QString, saved);
+    QFETCH(int, quality);
+    QDir folder(_dir.path());
+    for (const QString& earlier : folder.entryList({QStringLiteral("Beach*")}))
+        QVERIFY(folder.remove(earlier));
+    QVERIFY(noisePhoto(64, 48).save(path(QStringLiteral("noise.png"))));
+    QVERIFY(_app->applicationOpenFile(path(QStringLiteral("noise.png"))));
+    OutputSettings* settings = _app->outputSettings();
+    settings->setFileFormat(FormatJPEG);
+    settings->setJpegQuality(80);
+    const int format = chosenFormat ? chosenFormat : int(FormatJPEG);
+    struct Seen {
+        int tag = 0, mainTag = 0;
+        QString quality;
+        bool qualityEnabled = false, stepperEnabled = false;
+    } seen;
+    whenModalShown([&](QWidget* modal) {
+        auto* pop = modal->findChild<QComboBox*>(QStringLiteral("savePanelFileFormatPop"));
+        auto* field = modal->findChild<QLineEdit*>(QStringLiteral("savePanelQualityTF"));
+        QVERIFY(pop && field);
+        seen.tag = pop->currentData().toInt();
+        seen.quality = field->text();
+        if (chosenFormat)
+            pop->setCurrentIndex(pop->findData(chosenFormat));
+        seen.mainTag = _app->outputPanel()->formatPopUp()->currentData().toInt();
+        seen.qualityEnabled = field->isEnabled();
+        seen.stepperEnabled =
+            modal->findChild<ZTStepper*>(QStringLiteral("savePanelQualityStepper"))->isEnabled();
+        if (!typedQuality.isEmpty())
+            field->setText(typedQuality);
+        modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path(entered));
+        QTest::keyClick(modal, Qt::Key_Return);
+    });
+    _app->saveDocumentAs();
+    QCOMPARE(seen.tag, int(FormatJPEG));
+    QCOMPARE(seen.quality, QStringLiteral("80"));
+    QCOMPARE(seen.mainTag, format);
+    QCOMPARE(seen.qualityEnabled, format == FormatJPEG);
+    QCOMPARE(seen.stepperEnabled, format == FormatJPEG);
+    QCOMPARE(settings->fileFormat(), format);
+    QCOMPARE(settings->jpegQuality(), 80);
+    QCOMPARE(folder.entryList({QStringLiteral("Beach*")}), QStringList{saved});
+    // The file is what writing at that quality gives, and not what the setting would give.
+    const QString expected =
+        _app->writeImageToFile(path(QStringLiteral("expected")), format, quality);
+    QCOMPARE(readAll(path(saved)), readAll(expected));
+    if (format == FormatJPEG)
+        QVERIFY(readAll(expected) != readAll(_app->writeImageToFile(path(QStringLiteral("other")),
+                                                                    format, 135 - quality)));
 }
 
 void TestAppController::nameStaysInsideTemporaryFolder_data()
