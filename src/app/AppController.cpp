@@ -508,6 +508,23 @@ void AppController::copy()
                                  why);
 }
 
+void AppController::paste()
+{
+    const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+    const QImage picture =
+        mime && mime->hasImage() ? qvariant_cast<QImage>(mime->imageData()) : QImage();
+    if (picture.isNull() || isBusy()) {
+        QApplication::beep();
+        return;
+    }
+    // The open photo's file stays the document's, so saving over it still asks as before.
+    const ImageMetadata metadata = imageMetadata();
+    _exporter->discardRender();
+    previewView()->setImage(picture, metadata);
+    updateFilesizeForFile(QString());
+    _validateCommands();
+}
+
 void AppController::_noteQuality(const ExportRenderer::Options& options, int used)
 {
     QString note;

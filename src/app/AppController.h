@@ -100,6 +100,9 @@ public slots:
     void saveDocumentAs();
     void saveDocumentInFolder(const QString& folder);
     void copy();
+    // The clipboard's picture in the current frame, under the open photo's name and
+    // metadata; a beep when the clipboard holds none.
+    void paste();
     void zoom();
     void quit();
     // Removes the temporary files; called once when the program ends.

@@ -32,6 +32,8 @@ const std::vector<Command>& commands()
         {"copy", QT_TRANSLATE_NOOP("CommandTable", "&Copy"), K::Copy, K(), "copyToolbarItem",
          nullptr, QT_TRANSLATE_NOOP("CommandTable", "Copy image to clipboard"),
          &AppController::copy, Rule::NeedsPhoto, "Edit", false},
+        {"paste", QT_TRANSLATE_NOOP("CommandTable", "&Paste"), K::Paste, K(), nullptr, nullptr,
+         nullptr, &AppController::paste, Rule::Always, "Edit", false},
         // The menu's flip works without a photo too (it flips the chosen frame); the
         // toolbar's waits for one.
         {"flipFrame", QT_TRANSLATE_NOOP("CommandTable", "&Flip Frame Horizontally"), None,

@@ -108,6 +108,8 @@ private slots:
     void saveDialogNamesAndWrites();
     void nameStaysInsideTemporaryFolder_data();
     void nameStaysInsideTemporaryFolder();
+    void pasteTakesOnlyPictures_data();
+    void pasteTakesOnlyPictures();
     void colourTurnsTransparencyOff();
     void formatDisablesControls_data();
     void formatDisablesControls();
@@ -531,6 +533,46 @@ void TestAppController::nameStaysInsideTemporaryFolder()
     const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
     QCOMPARE(urls.size(), 1);
     QCOMPARE(urls.first().toLocalFile(), TmpFilePath::tmpFolder() + "/" + fileName + ".jpg");
+}
+
+void TestAppController::pasteTakesOnlyPictures_data()
+{
+    QTest::addColumn<bool>("photoOpen"); // 60 x 40, named "tagged", with an artist tag
+    QTest::addColumn<bool>("picture");   // else text only on the clipboard
+    QTest::addColumn<QSize>("shown");
+    QTest::newRow("picture over a photo") << true << true << QSize(30, 20);
+    QTest::newRow("text over a photo") << true << false << QSize(60, 40);
+    QTest::newRow("picture, no photo") << false << true << QSize(30, 20);
+    QTest::newRow("text, no photo") << false << false << QSize(0, 0);
+}
+
+void TestAppController::pasteTakesOnlyPictures()
+{
+    QFETCH(bool, photoOpen);
+    QFETCH(bool, picture);
+    QFETCH(QSize, shown);
+    if (photoOpen) {
+        const QString tagged = path(QStringLiteral("tagged.jpg"));
+        QVERIFY(gradientPhoto(60, 40).save(tagged));
+        setTags(tagged, {{"Exif.Image.Artist", "Ann"}});
+        QVERIFY(_app->applicationOpenFile(tagged));
+    }
+    auto* mime = new QMimeData;
+    if (picture) {
+        QImage red(30, 20, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        mime->setImageData(red);
+    } else {
+        mime->setText(QStringLiteral("shopping list"));
+    }
+    QGuiApplication::clipboard()->setMimeData(mime);
+    _app->paste();
+    QCOMPARE(_app->previewView()->framedPhoto().photo.size(), shown);
+    // The name and metadata are those of the photo opened before, or none.
+    QCOMPARE(_app->filename(), photoOpen ? QStringLiteral("tagged") : QString());
+    QCOMPARE(_app->imageMetadata().value(QStringLiteral("Exif.Image.Artist")),
+             photoOpen ? QStringLiteral("Ann") : QString());
+    QCOMPARE(_app->interface()->action(QStringLiteral("save"))->isEnabled(), !shown.isEmpty());
 }
 
 void TestAppController::colourTurnsTransparencyOff()
