@@ -1,5 +1,6 @@
 #include "AppController.h"
 
+#include "app/AboutWindow.h"
 #include "app/MainInterface.h"
 #include "app/OutputPanel.h"
 #include "app/SavePanel.h"
@@ -391,6 +392,23 @@ void AppController::showPreferencePanel()
                 &AppController::checkForUpdatesRequested);
     }
     _preferenceController->showWindow(mainWindow());
+}
+
+void AppController::showAboutWindow()
+{
+    if (!_aboutWindow)
+        _aboutWindow = new AboutWindow(mainWindow());
+    _aboutWindow->showCentred();
+}
+
+void AppController::visitWebsite()
+{
+    AboutWindow::openLink(AboutWindow::websiteUrl(), mainWindow());
+}
+
+void AppController::sendMail()
+{
+    AboutWindow::openLink(AboutWindow::contactUrl(), mainWindow());
 }
 
 void AppController::preferenceDidChange()

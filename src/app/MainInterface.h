@@ -13,6 +13,7 @@ class OutputSettings;
 class PreviewView;
 class QAction;
 class QColorDialog;
+class QMenu;
 class QDockWidget;
 class QToolBar;
 class ThumbnailController;
@@ -38,9 +39,14 @@ public:
     // The action of a command of the table, by identifier; null for an unknown one.
     QAction* action(const QString& identifier) const { return _actions.value(identifier); }
 
+    // A menu of the menu bar by its name in the command table ("File", "SendTo", ...).
+    QMenu* menu(const QString& name) const { return _menus.value(name); }
+
     // Each command enabled by its rule: while busy none, without a photo only those that
-    // need none.
+    // need none. The send-to menu is enabled when it has items.
     void validateCommands(bool hasPhoto, bool busy);
+    // Whether the photo browser is there to answer its menu item (it is not by default).
+    void setPhotoBrowserAvailable(bool available);
 
     // The window's place and size, kept in the defaults across runs.
     void restoreGeometry();
@@ -61,4 +67,8 @@ private:
     QColorDialog* _colorPanel = nullptr;
     QToolBar* _toolBar = nullptr;
     QHash<QString, QAction*> _actions;
+    QHash<QString, QMenu*> _menus;
+    bool _photoBrowserAvailable = false;
+    bool _lastHasPhoto = false;
+    bool _lastBusy = false;
 };

@@ -1,10 +1,14 @@
+#include "app/AboutWindow.h"
 #include "app/AppController.h"
+#include "app/CommandTable.h"
 #include "app/MainInterface.h"
 #include "app/OutputPanel.h"
 #include "compositing/ExportRenderer.h"
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
+#include "foundation/VellumaVersion.h"
+#include "foundation/ZTUtility.h"
 #include "output/OutputSettings.h"
 #include "output/TestFiles.h"
 #include "output/TmpFilePath.h"
@@ -17,11 +21,14 @@
 #include <QClipboard>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -87,6 +94,15 @@ void answerNextSheet(ZTWindow* window, SheetAnswer* answer)
     });
 }
 
+// Stands for the desktop's browser and mail program.
+class LinkCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
 } // namespace
 
 class TestAppController : public QObject {
@@ -120,6 +136,9 @@ private slots:
     void sizeLimitSaysWhatItDid();
     void fieldsShowWhatIsUsed_data();
     void fieldsShowWhatIsUsed();
+    void commandsFollowTheirRules_data();
+    void commandsFollowTheirRules();
+    void aboutWindowAndLinks();
     void quittingRemovesTemporaryFiles();
     void startUp_data();
     void startUp();
@@ -845,6 +864,80 @@ void TestAppController::fieldsShowWhatIsUsed()
         _app->copy();
     QCOMPARE(quality ? settings->jpegQuality() : settings->filesizeLimit(), used);
     QCOMPARE(field->text(), QString::number(used));
+}
+
+void TestAppController::commandsFollowTheirRules_data()
+{
+    QTest::addColumn<bool>("photo");
+    QTest::addColumn<uint>("system");
+    QTest::addColumn<bool>("browser"); // the photo browser is installed
+    QTest::addColumn<QStringList>("disabled");
+    const QStringList needPhoto = {"save", "close", "copy", "colors", "flipH"};
+    QTest::newRow("no photo") << false << 0x1058u << true << needPhoto;
+    QTest::newRow("photo") << true << 0x1058u << true << QStringList();
+    QTest::newRow("no browser") << true << 0x1058u << false << QStringList{"photoBrowser"};
+    QTest::newRow("older system") << false << 0x1049u << true
+                                  << needPhoto + QStringList{"photoBrowser"};
+}
+
+void TestAppController::commandsFollowTheirRules()
+{
+    QFETCH(bool, photo);
+    QFETCH(uint, system);
+    QFETCH(bool, browser);
+    QFETCH(QStringList, disabled);
+    ZTUtility::setVersionQuery([system](uint32_t* version) {
+        *version = system;
+        return true;
+    });
+    const auto restore = qScopeGuard([] { ZTUtility::setVersionQuery({}); });
+    MainInterface* interface = _app->interface();
+    interface->setPhotoBrowserAvailable(browser);
+    if (photo)
+        open(QStringLiteral("one.png"));
+    QStringList off;
+    for (const CommandTable::Command& command : CommandTable::commands()) {
+        if (!interface->action(QLatin1String(command.identifier))->isEnabled())
+            off << QLatin1String(command.identifier);
+    }
+    off.sort();
+    disabled.sort();
+    QCOMPARE(off, disabled);
+    QCOMPARE(interface->action(QStringLiteral("photoBrowser"))->toolTip() ==
+                 QStringLiteral("This feature requires Mac OS X 10.5 or later"),
+             system < 0x1050);
+    QStringList titles;
+    for (QAction* menu : _app->mainWindow()->menuBar()->actions())
+        titles << menu->text();
+    QCOMPARE(titles, QStringList({"&File", "&Edit", "F&rame", "Send &To", "&Window", "&Help"}));
+    // Nothing to send to until destinations are set up.
+    QVERIFY(!interface->menu(QStringLiteral("SendTo"))->isEnabled());
+}
+
+void TestAppController::aboutWindowAndLinks()
+{
+    MainInterface* interface = _app->interface();
+    interface->action(QStringLiteral("about"))->trigger();
+    auto* about = _app->mainWindow()->findChild<AboutWindow*>();
+    QVERIFY(about && about->isVisible());
+    QVERIFY(about->findChild<QLabel*>(QStringLiteral("versionLabel"))
+                ->text()
+                .endsWith(QStringLiteral(" " VELLUMA_VERSION)));
+    LinkCatcher desktop;
+    for (const char* scheme : {"https", "mailto"})
+        QDesktopServices::setUrlHandler(QLatin1String(scheme), &desktop, "open");
+    const auto restore = qScopeGuard([] {
+        for (const char* scheme : {"https", "mailto"})
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    });
+    interface->action(QStringLiteral("website"))->trigger();
+    interface->action(QStringLiteral("feedback"))->trigger();
+    emit about->findChild<QLabel*>(QStringLiteral("linksLabel"))
+        ->linkActivated(AboutWindow::contactUrl().toString());
+    const QList<QUrl> expected = {AboutWindow::websiteUrl(), AboutWindow::contactUrl(),
+                                  AboutWindow::contactUrl()};
+    QCOMPARE(desktop.opened, expected);
+    QCOMPARE(AboutWindow::contactUrl().scheme(), QStringLiteral("mailto"));
 }
 
 void TestAppController::quittingRemovesTemporaryFiles()
