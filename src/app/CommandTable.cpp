@@ -58,7 +58,7 @@ const std::vector<Command>& commands()
          "flipHToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Flip H"),
          QT_TRANSLATE_NOOP("CommandTable", "Flip Border Horizontally"),
          &AppController::flipHorizontal, Rule::NeedsPhoto, nullptr, false},
-        {"refreshFrames", QT_TRANSLATE_NOOP("CommandTable", "&Reload Frames"), None, K(), nullptr,
+        {"refreshFrames", QT_TRANSLATE_NOOP("CommandTable", "&Refresh Frames"), None, K(), nullptr,
          nullptr, nullptr, &AppController::refreshThumbnails, Rule::Always, "Frame", false},
         {"website", QT_TRANSLATE_NOOP("CommandTable", "Velluma &Web Site"), K::HelpContents, K(),
          nullptr, nullptr, nullptr, &AppController::visitWebsite, Rule::Always, "Help", false},
