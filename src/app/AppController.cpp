@@ -1,5 +1,6 @@
 #include "AppController.h"
 
+#include "app/AboutWindow.h"
 #include "app/MainInterface.h"
 #include "app/OutputPanel.h"
 #include "app/SavePanel.h"
@@ -420,6 +421,23 @@ void AppController::showPreferencePanel()
     _preferenceController->showWindow(mainWindow());
 }
 
+void AppController::showAboutWindow()
+{
+    if (!_aboutWindow)
+        _aboutWindow = new AboutWindow(mainWindow());
+    _aboutWindow->showCentred();
+}
+
+void AppController::visitWebsite()
+{
+    AboutWindow::openLink(AboutWindow::websiteUrl(), mainWindow());
+}
+
+void AppController::sendMail()
+{
+    AboutWindow::openLink(AboutWindow::contactUrl(), mainWindow());
+}
+
 void AppController::preferenceDidChange()
 {
     previewView()->updatePreview();
@@ -441,19 +459,15 @@ void AppController::saveDocumentInFolder(const QString& folder)
         const QString last = _defaults.stringForKey(DefLastSaveFolder);
         start = !last.isEmpty() && QFileInfo(last).isDir() ? last : _documentFolder;
     }
-    const QString target = SavePanel::chooseTarget(mainWindow(), start, filename(), *_settings);
-    if (target.isEmpty())
+    const SavePanel::Target target =
+        SavePanel::askTarget(mainWindow(), start, filename(), *_settings, _documentPath);
+    if (target.path.isEmpty())
         return;
-    if (QFileInfo::exists(target) &&
-        !SavePanel::confirmReplace(mainWindow(), target,
-                                   SavePanel::isSameFile(target, _documentPath)))
-        return;
-
     QString error;
     const QString written =
-        writeImageToFile(target, _settings->fileFormat(), _settings->jpegQuality(), &error);
+        writeImageToFile(target.path, _settings->fileFormat(), target.quality, &error);
     if (written.isEmpty()) {
-        SavePanel::reportFailure(mainWindow(), target, error);
+        SavePanel::reportFailure(mainWindow(), target.path, error);
         return;
     }
     _defaults.setString(QFileInfo(written).absolutePath(), DefLastSaveFolder);
@@ -537,6 +551,23 @@ void AppController::copy()
     if (path.isEmpty())
         SavePanel::reportFailure(mainWindow(), TmpFilePath::tmpPathForFormat(name, options.format),
                                  why);
+}
+
+void AppController::paste()
+{
+    const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+    const QImage picture =
+        mime && mime->hasImage() ? qvariant_cast<QImage>(mime->imageData()) : QImage();
+    if (picture.isNull() || isBusy()) {
+        QApplication::beep();
+        return;
+    }
+    // The open photo's file stays the document's, so saving over it still asks as before.
+    const ImageMetadata metadata = imageMetadata();
+    _exporter->discardRender();
+    previewView()->setImage(picture, metadata);
+    updateFilesizeForFile(QString());
+    _validateCommands();
 }
 
 void AppController::_noteQuality(const ExportRenderer::Options& options, int used)

@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class AboutWindow;
 class BackgroundRunner;
 class MainInterface;
 class OutputPanel;
@@ -104,8 +105,15 @@ public slots:
     void sendToTrimlet();
     void sendToShuttlebox();
     void runCustomizationPalette();
+    // The clipboard's picture in the current frame, under the open photo's name and
+    // metadata; a beep when the clipboard holds none.
+    void paste();
     void zoom();
     void quit();
+    // The about window, made on first use; the web links open in the desktop's programs.
+    void showAboutWindow();
+    void visitWebsite();
+    void sendMail();
     // Removes the temporary files; called once when the program ends.
     void applicationShouldTerminate();
 
@@ -117,6 +125,8 @@ signals:
     // From the seventh launch on, one second after launching.
     void shareOnFacebookPromptDue();
     void sendToCompanionRequested(const QString& companion);
+    // The photo browser's menu item; the browser answers it.
+    void photoBrowserRequested();
     // A photo file became the document (enable the drag-out proxy) or was closed.
     void documentFileChanged(const QString& path);
 
@@ -140,6 +150,7 @@ private:
     BackgroundRunner* _runner = nullptr;
     std::unique_ptr<ExportRenderer> _exporter;
     PreferenceController* _preferenceController = nullptr;
+    AboutWindow* _aboutWindow = nullptr;
 
     QString _documentFolder; // where the photo came from: the first save starts there
     QString _documentPath;   // the open photo's file, never replaced without a clear question

@@ -20,6 +20,9 @@ const std::vector<Command>& commands()
         {"open", QT_TRANSLATE_NOOP("CommandTable", "&Open..."), K::Open, K(), "openToolbarItem",
          nullptr, QT_TRANSLATE_NOOP("CommandTable", "Open image"), &AppController::openDocument,
          Rule::Always, "File", false},
+        {"photoBrowser", QT_TRANSLATE_NOOP("CommandTable", "&Browse Photos..."), None, K(), nullptr,
+         nullptr, nullptr, &AppController::photoBrowserRequested, Rule::PhotoBrowser, "File",
+         false},
         {"save", QT_TRANSLATE_NOOP("CommandTable", "&Save As..."), K::Save,
          K(Qt::CTRL | Qt::SHIFT | Qt::Key_S), "saveToolbarItem", nullptr,
          QT_TRANSLATE_NOOP("CommandTable", "Save image"), &AppController::saveDocumentAs,
@@ -32,11 +35,13 @@ const std::vector<Command>& commands()
         {"copy", QT_TRANSLATE_NOOP("CommandTable", "&Copy"), K::Copy, K(), "copyToolbarItem",
          nullptr, QT_TRANSLATE_NOOP("CommandTable", "Copy image to clipboard"),
          &AppController::copy, Rule::NeedsPhoto, "Edit", false},
+        {"paste", QT_TRANSLATE_NOOP("CommandTable", "&Paste"), K::Paste, K(), nullptr, nullptr,
+         nullptr, &AppController::paste, Rule::Always, "Edit", false},
         // The menu's flip works without a photo too (it flips the chosen frame); the
         // toolbar's waits for one.
         {"flipFrame", QT_TRANSLATE_NOOP("CommandTable", "&Flip Frame Horizontally"), None,
          K(Qt::CTRL | Qt::Key_F), nullptr, nullptr, nullptr, &AppController::flipHorizontal,
-         Rule::Always, "Edit", true},
+         Rule::Always, "Frame", false},
         {"preferences", QT_TRANSLATE_NOOP("CommandTable", "&Preferences..."), K::Preferences,
          K(Qt::CTRL | Qt::Key_Comma), "preferencesToolbarItem", nullptr,
          QT_TRANSLATE_NOOP("CommandTable", "Preferences"), &AppController::showPreferencePanel,
@@ -44,11 +49,11 @@ const std::vector<Command>& commands()
         {"colors", QT_TRANSLATE_NOOP("CommandTable", "Show &Colours"), None,
          K(Qt::CTRL | Qt::SHIFT | Qt::Key_C), "colorsToolbarItem", nullptr,
          QT_TRANSLATE_NOOP("CommandTable", "Show the colour dialog"),
-         &AppController::showColorPanel, Rule::NeedsPhoto, "View", false},
+         &AppController::showColorPanel, Rule::NeedsPhoto, "Window", false},
         {"showFrames", QT_TRANSLATE_NOOP("CommandTable", "Show &Frames"), None, K(), nullptr,
-         nullptr, nullptr, &AppController::toggleDrawer, Rule::Always, "View", false},
+         nullptr, nullptr, &AppController::toggleDrawer, Rule::Always, "Frame", true},
         {"zoom", QT_TRANSLATE_NOOP("CommandTable", "&Zoom"), None, K(), nullptr, nullptr, nullptr,
-         &AppController::zoom, Rule::Always, "View", true},
+         &AppController::zoom, Rule::Always, "Window", true},
         {"flipH", QT_TRANSLATE_NOOP("CommandTable", "&Flip Frame Horizontally"), None, K(),
          "flipHToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Flip H"),
          QT_TRANSLATE_NOOP("CommandTable", "Flip Border Horizontally"),
@@ -64,7 +69,15 @@ const std::vector<Command>& commands()
         {"customizeToolbar", QT_TRANSLATE_NOOP("CommandTable", "Customi&ze Toolbar..."), None, K(),
          "customizeToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Customize"),
          QT_TRANSLATE_NOOP("CommandTable", "Customize the toolbar"),
-         &AppController::runCustomizationPalette, Rule::Always, "View", true},
+         &AppController::runCustomizationPalette, Rule::Always, "Window", true},
+        {"refreshFrames", QT_TRANSLATE_NOOP("CommandTable", "&Refresh Frames"), None, K(), nullptr,
+         nullptr, nullptr, &AppController::refreshThumbnails, Rule::Always, "Frame", false},
+        {"website", QT_TRANSLATE_NOOP("CommandTable", "Velluma &Web Site"), K::HelpContents, K(),
+         nullptr, nullptr, nullptr, &AppController::visitWebsite, Rule::Always, "Help", false},
+        {"feedback", QT_TRANSLATE_NOOP("CommandTable", "Send &Feedback..."), None, K(), nullptr,
+         nullptr, nullptr, &AppController::sendMail, Rule::Always, "Help", false},
+        {"about", QT_TRANSLATE_NOOP("CommandTable", "&About Velluma"), None, K(), nullptr, nullptr,
+         nullptr, &AppController::showAboutWindow, Rule::Always, "Help", true},
     };
     return table;
 }
@@ -139,7 +152,11 @@ const std::vector<Menu>& menus()
     static const std::vector<Menu> list = {
         {"File", QT_TRANSLATE_NOOP("CommandTable", "&File")},
         {"Edit", QT_TRANSLATE_NOOP("CommandTable", "&Edit")},
-        {"View", QT_TRANSLATE_NOOP("CommandTable", "&View")},
+        {"Frame", QT_TRANSLATE_NOOP("CommandTable", "F&rame")},
+        // Filled by the destinations the user sets up.
+        {"SendTo", QT_TRANSLATE_NOOP("CommandTable", "Send &To")},
+        {"Window", QT_TRANSLATE_NOOP("CommandTable", "&Window")},
+        {"Help", QT_TRANSLATE_NOOP("CommandTable", "&Help")},
     };
     return list;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QKeySequence>
 #include <QString>
 
@@ -15,7 +16,14 @@ namespace CommandTable {
 enum class Rule {
     Always,     // no photo needed
     NeedsPhoto, // a photo is open
+    // The photo browser is installed and the system has what it needs (0x1050 and later).
+    PhotoBrowser,
 };
+
+// The system version the photo browser needs at least, and what its item says before.
+inline constexpr int kPhotoBrowserSystemVersion = 0x1050;
+inline constexpr const char* kPhotoBrowserVersionToolTip =
+    QT_TRANSLATE_NOOP("CommandTable", "This feature requires Mac OS X 10.5 or later");
 
 struct Command {
     const char* identifier;                // also the action's object name
@@ -27,7 +35,7 @@ struct Command {
     const char* toolTip;  // or nullptr
     void (AppController::*slot)();
     Rule rule;
-    const char* menu;     // "File", "Edit", "View", or nullptr: toolbar only
+    const char* menu;     // a name of menus(), or nullptr: toolbar only
     bool separatorBefore; // in its menu
 };
 

@@ -6,6 +6,7 @@
 #include "compositing/PreviewView.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
+#include "foundation/ZTUtility.h"
 #include "frames/ThumbnailController.h"
 #include "output/OutputSettings.h"
 #include "output/ProxyView.h"
@@ -18,6 +19,7 @@
 #include <QDockWidget>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -122,10 +124,13 @@ void MainInterface::buildWindow(AppController& controller)
 
 void MainInterface::buildActions(AppController& controller)
 {
-    QHash<QString, QMenu*> menus;
-    for (const CommandTable::Menu& menu : CommandTable::menus())
-        menus.insert(QLatin1String(menu.name),
-                     _mainWindow->menuBar()->addMenu(translated(menu.title)));
+    for (const CommandTable::Menu& menu : CommandTable::menus()) {
+        QMenu* added = _mainWindow->menuBar()->addMenu(translated(menu.title));
+        added->setObjectName(QLatin1String(menu.name) + QLatin1String("Menu"));
+        // The photo browser's item says why it is off.
+        added->setToolTipsVisible(true);
+        _menus.insert(QLatin1String(menu.name), added);
+    }
 
     for (const CommandTable::Command& command : CommandTable::commands()) {
         auto* action = new QAction(translated(command.text), _mainWindow);
@@ -140,7 +145,7 @@ void MainInterface::buildActions(AppController& controller)
             action->setToolTip(translated(command.toolTip));
         connect(action, &QAction::triggered, &controller, command.slot);
         _actions.insert(QLatin1String(command.identifier), action);
-        if (QMenu* menu = command.menu ? menus.value(QLatin1String(command.menu)) : nullptr) {
+        if (QMenu* menu = command.menu ? this->menu(QLatin1String(command.menu)) : nullptr) {
             if (command.separatorBefore)
                 menu->addSeparator();
             menu->addAction(action);
@@ -239,13 +244,30 @@ void MainInterface::validateCommands(bool hasPhoto, bool busy)
     _busy = busy;
     // Nothing runs while the toolbar is being edited: its items are not commands then.
     const bool customizing = _customizer != nullptr;
+    const bool browserSystem =
+        ZTUtility::systemVersion() >= CommandTable::kPhotoBrowserSystemVersion;
     for (const CommandTable::Command& command : CommandTable::commands()) {
-        const bool enabled =
-            !busy && !customizing && (command.rule == CommandTable::Rule::Always || hasPhoto);
-        if (QAction* a = action(QLatin1String(command.identifier)))
-            a->setEnabled(enabled);
+        QAction* a = action(QLatin1String(command.identifier));
+        if (!a)
+            continue;
+        bool allowed = command.rule == CommandTable::Rule::Always || hasPhoto;
+        if (command.rule == CommandTable::Rule::PhotoBrowser) {
+            allowed = browserSystem && _photoBrowserAvailable;
+            // Said only where the system is the reason.
+            a->setToolTip(browserSystem ? QString()
+                                        : translated(CommandTable::kPhotoBrowserVersionToolTip));
+        }
+        a->setEnabled(!busy && !customizing && allowed);
     }
     _proxyView->setEnabled(hasPhoto);
+    if (QMenu* sendTo = menu(QStringLiteral("SendTo")))
+        sendTo->setEnabled(!sendTo->isEmpty());
+}
+
+void MainInterface::setPhotoBrowserAvailable(bool available)
+{
+    _photoBrowserAvailable = available;
+    validateCommands(_hasPhoto, _busy);
 }
 
 void MainInterface::restoreGeometry()

@@ -14,6 +14,7 @@ class PreviewView;
 class ProxyView;
 class QAction;
 class QColorDialog;
+class QMenu;
 class QDockWidget;
 class QToolBar;
 class ThumbnailController;
@@ -49,9 +50,15 @@ public:
     void runToolbarCustomization();
     ToolbarCustomizer* toolbarCustomizer() const; // while it is open
 
-    // Each command enabled by its rule: while busy none, without a photo only those that
-    // need none. The drag-out proxy follows the photo alone.
+    // A menu of the menu bar by its name in the command table ("File", "SendTo", ...).
+    QMenu* menu(const QString& name) const { return _menus.value(name); }
+
+    // Each command enabled by its rule: while busy or customising none, without a photo
+    // only those that need none. The drag-out proxy follows the photo alone; the send-to
+    // menu is enabled when it has items.
     void validateCommands(bool hasPhoto, bool busy);
+    // Whether the photo browser is there to answer its menu item (it is not by default).
+    void setPhotoBrowserAvailable(bool available);
 
     // The window's place and size, kept in the defaults across runs.
     void restoreGeometry();
@@ -78,4 +85,6 @@ private:
     QPointer<ToolbarCustomizer> _customizer;
     bool _hasPhoto = false;
     bool _busy = false;
+    QHash<QString, QMenu*> _menus;
+    bool _photoBrowserAvailable = false;
 };

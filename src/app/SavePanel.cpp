@@ -1,5 +1,6 @@
 #include "SavePanel.h"
 
+#include "app/SaveAccessory.h"
 #include "output/ImageReader.h"
 #include "output/OutputSettings.h"
 #include "output/TmpFilePath.h"
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -35,48 +37,49 @@ QStringList readableExtensions()
     return extensions;
 }
 
-int formatForNameFilter(const QString& filter)
+// The entered name without the extension of a type we read: Beach.JPG is Beach, while
+// Beach.final stays as it is.
+QString enteredName(const QString& entered)
 {
-    if (filter.startsWith(QLatin1String("PNG")))
-        return FormatPNG;
-    if (filter.startsWith(QLatin1String("TIFF")))
-        return FormatTIFF;
-    return FormatJPEG;
+    const QFileInfo typed(entered);
+    if (readableExtensions().contains(typed.suffix().toLower()))
+        return typed.dir().filePath(typed.completeBaseName());
+    return entered;
 }
 
 } // namespace
 
-QString chooseTarget(QWidget* parent, const QString& startFolder, const QString& name,
-                     OutputSettings& settings)
+Target askTarget(QWidget* parent, const QString& startFolder, const QString& name,
+                 OutputSettings& settings, const QString& openPhoto)
 {
-    const QStringList filters = {QStringLiteral("JPEG (*.jpg)"), QStringLiteral("PNG (*.png)"),
-                                 QStringLiteral("TIFF (*.tiff)")};
+    // Qt's own dialog: the desktop's dialogs cannot carry the accessory everywhere.
     QFileDialog dialog(parent, tr("Save Framed Photo"));
     dialog.setObjectName(QStringLiteral("saveDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setWindowModality(Qt::WindowModal);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     // We ask about replacing once the extension is known.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    dialog.setNameFilters(filters);
-    const int format = settings.fileFormat();
-    dialog.selectNameFilter(filters.at(format == FormatPNG ? 1 : format == FormatTIFF ? 2 : 0));
+    auto* accessory = new SaveAccessory(settings, &dialog);
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+        grid->addWidget(accessory, grid->rowCount(), 0, 1, grid->columnCount());
+    else
+        dialog.layout()->addWidget(accessory);
     if (!startFolder.isEmpty())
         dialog.setDirectory(startFolder);
     dialog.selectFile(name);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
+        return {};
 
-    const int chosenFormat = formatForNameFilter(dialog.selectedNameFilter());
-    if (chosenFormat != settings.fileFormat())
-        settings.setFileFormat(chosenFormat);
-
-    // A typed extension of an image type gives way to the format's own.
-    QString chosen = dialog.selectedFiles().constFirst();
-    const QFileInfo typed(chosen);
-    if (readableExtensions().contains(typed.suffix().toLower()))
-        chosen = typed.dir().filePath(typed.completeBaseName());
-    return chosen + QLatin1Char('.') + TmpFilePath::fileExtensionForFormat(settings.fileFormat());
+    Target target;
+    target.path = enteredName(dialog.selectedFiles().constFirst()) + QLatin1Char('.') +
+                  TmpFilePath::fileExtensionForFormat(settings.fileFormat());
+    if (QFileInfo::exists(target.path) &&
+        !confirmReplace(parent, target.path, isSameFile(target.path, openPhoto)))
+        return {};
+    target.quality = accessory->quality();
+    return target;
 }
 
 bool confirmReplace(QWidget* parent, const QString& target, bool original)

@@ -9,11 +9,19 @@ class QWidget;
 // Save". The controller decides what to write; these ask the user and tell them.
 namespace SavePanel {
 
-// Runs the save dialog in startFolder with name proposed. Its type list stands for the
-// format pop-up and sets the output format. Gives the path to write (the entered name, an
-// image type's extension dropped, the format's extension added), or empty when cancelled.
-QString chooseTarget(QWidget* parent, const QString& startFolder, const QString& name,
-                     OutputSettings& settings);
+// Where and how to write, as the user answered; an empty path when they stopped.
+struct Target {
+    QString path;
+    int quality = 0; // the JPEG quality of the dialog's own field
+};
+
+// Runs the save dialog in startFolder with name proposed, its accessory carrying the
+// format pop-up (which sets the output format) and the quality for this save. The path
+// is the entered name with an image type's extension dropped and the format's added. When
+// that file exists, "File Exists" asks first; openPhoto is the file of the photo that is
+// open, which is never replaced by default.
+Target askTarget(QWidget* parent, const QString& startFolder, const QString& name,
+                 OutputSettings& settings, const QString& openPhoto);
 
 // "File Exists": true when the user chose to replace target. When target is the photo
 // that is open (original true), "Cancel" is the default and the text says so, so that

@@ -1,3 +1,4 @@
+#include "app/AboutWindow.h"
 #include "app/AppController.h"
 #include "app/CommandTable.h"
 #include "app/MainInterface.h"
@@ -6,6 +7,8 @@
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
+#include "foundation/VellumaVersion.h"
+#include "foundation/ZTUtility.h"
 #include "output/FileFormat.h"
 #include "output/OutputSettings.h"
 #include "output/ProxyView.h"
@@ -21,6 +24,7 @@
 #include <QClipboard>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
@@ -28,6 +32,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -93,6 +99,15 @@ void answerNextSheet(ZTWindow* window, SheetAnswer* answer)
     });
 }
 
+// Stands for the desktop's browser and mail program.
+class LinkCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
 } // namespace
 
 class TestAppController : public QObject {
@@ -110,8 +125,12 @@ private slots:
     void exportFollowsThePreview();
     void windowAndBatchFramerFrameAlike();
     void saveAsksBeforeReplacingTheOriginal();
+    void saveDialogNamesAndWrites_data();
+    void saveDialogNamesAndWrites();
     void nameStaysInsideTemporaryFolder_data();
     void nameStaysInsideTemporaryFolder();
+    void pasteTakesOnlyPictures_data();
+    void pasteTakesOnlyPictures();
     void colourTurnsTransparencyOff();
     void formatDisablesControls_data();
     void formatDisablesControls();
@@ -122,6 +141,9 @@ private slots:
     void sizeLimitSaysWhatItDid();
     void fieldsShowWhatIsUsed_data();
     void fieldsShowWhatIsUsed();
+    void commandsFollowTheirRules_data();
+    void commandsFollowTheirRules();
+    void aboutWindowAndLinks();
     void quittingRemovesTemporaryFiles();
     void startUp_data();
     void startUp();
@@ -433,6 +455,84 @@ void TestAppController::saveAsksBeforeReplacingTheOriginal()
     QCOMPARE(seen.folder, path(QStringLiteral("saved")));
 }
 
+void TestAppController::saveDialogNamesAndWrites_data()
+{
+    // The settings say JPEG at quality 80.
+    QTest::addColumn<QString>("entered");
+    QTest::addColumn<int>("chosenFormat"); // picked in the dialog's pop-up; 0: left alone
+    QTest::addColumn<QString>("typedQuality");
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<int>("quality");
+    QTest::newRow("image extension dropped") << "Beach.JPG" << 0 << ""
+                                             << "Beach.jpg" << 80;
+    QTest::newRow("other type's extension too") << "Beach.png" << 0 << ""
+                                                << "Beach.jpg" << 80;
+    QTest::newRow("other extension kept") << "Beach.final" << 0 << ""
+                                          << "Beach.final.jpg" << 80;
+    QTest::newRow("TIFF in the pop-up") << "Beach" << int(FormatTIFF) << ""
+                                        << "Beach.tiff" << 80;
+    QTest::newRow("PNG in the pop-up") << "Beach.jpg" << int(FormatPNG) << ""
+                                       << "Beach.png" << 80;
+    QTest::newRow("quality of the dialog") << "Beach" << 0 << "55"
+                                           << "Beach.jpg" << 55;
+}
+
+void TestAppController::saveDialogNamesAndWrites()
+{
+    QFETCH(QString, entered);
+    QFETCH(int, chosenFormat);
+    QFETCH(QString, typedQuality);
+    QFETCH(QString, saved);
+    QFETCH(int, quality);
+    QDir folder(_dir.path());
+    for (const QString& earlier : folder.entryList({QStringLiteral("Beach*")}))
+        QVERIFY(folder.remove(earlier));
+    QVERIFY(noisePhoto(64, 48).save(path(QStringLiteral("noise.png"))));
+    QVERIFY(_app->applicationOpenFile(path(QStringLiteral("noise.png"))));
+    OutputSettings* settings = _app->outputSettings();
+    settings->setFileFormat(FormatJPEG);
+    settings->setJpegQuality(80);
+    const int format = chosenFormat ? chosenFormat : int(FormatJPEG);
+    struct Seen {
+        int tag = 0, mainTag = 0;
+        QString quality;
+        bool qualityEnabled = false, stepperEnabled = false;
+    } seen;
+    whenModalShown([&](QWidget* modal) {
+        auto* pop = modal->findChild<QComboBox*>(QStringLiteral("savePanelFileFormatPop"));
+        auto* field = modal->findChild<QLineEdit*>(QStringLiteral("savePanelQualityTF"));
+        QVERIFY(pop && field);
+        seen.tag = pop->currentData().toInt();
+        seen.quality = field->text();
+        if (chosenFormat)
+            pop->setCurrentIndex(pop->findData(chosenFormat));
+        seen.mainTag = _app->outputPanel()->formatPopUp()->currentData().toInt();
+        seen.qualityEnabled = field->isEnabled();
+        seen.stepperEnabled =
+            modal->findChild<ZTStepper*>(QStringLiteral("savePanelQualityStepper"))->isEnabled();
+        if (!typedQuality.isEmpty())
+            field->setText(typedQuality);
+        modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path(entered));
+        QTest::keyClick(modal, Qt::Key_Return);
+    });
+    _app->saveDocumentAs();
+    QCOMPARE(seen.tag, int(FormatJPEG));
+    QCOMPARE(seen.quality, QStringLiteral("80"));
+    QCOMPARE(seen.mainTag, format);
+    QCOMPARE(seen.qualityEnabled, format == FormatJPEG);
+    QCOMPARE(seen.stepperEnabled, format == FormatJPEG);
+    QCOMPARE(settings->fileFormat(), format);
+    QCOMPARE(settings->jpegQuality(), 80);
+    QCOMPARE(folder.entryList({QStringLiteral("Beach*")}), QStringList{saved});
+    // The file is what writing at that quality gives, and not what the setting would give.
+    const QString expected =
+        _app->writeImageToFile(path(QStringLiteral("expected")), format, quality);
+    QCOMPARE(readAll(path(saved)), readAll(expected));
+    if (format == FormatJPEG)
+        QVERIFY(readAll(expected) != readAll(_app->writeImageToFile(path(QStringLiteral("other")),
+                                                                    format, 135 - quality)));
+}
+
 void TestAppController::nameStaysInsideTemporaryFolder_data()
 {
     QTest::addColumn<QString>("name");
@@ -463,6 +563,46 @@ void TestAppController::nameStaysInsideTemporaryFolder()
     const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
     QCOMPARE(urls.size(), 1);
     QCOMPARE(urls.first().toLocalFile(), TmpFilePath::tmpFolder() + "/" + fileName + ".jpg");
+}
+
+void TestAppController::pasteTakesOnlyPictures_data()
+{
+    QTest::addColumn<bool>("photoOpen"); // 60 x 40, named "tagged", with an artist tag
+    QTest::addColumn<bool>("picture");   // else text only on the clipboard
+    QTest::addColumn<QSize>("shown");
+    QTest::newRow("picture over a photo") << true << true << QSize(30, 20);
+    QTest::newRow("text over a photo") << true << false << QSize(60, 40);
+    QTest::newRow("picture, no photo") << false << true << QSize(30, 20);
+    QTest::newRow("text, no photo") << false << false << QSize(0, 0);
+}
+
+void TestAppController::pasteTakesOnlyPictures()
+{
+    QFETCH(bool, photoOpen);
+    QFETCH(bool, picture);
+    QFETCH(QSize, shown);
+    if (photoOpen) {
+        const QString tagged = path(QStringLiteral("tagged.jpg"));
+        QVERIFY(gradientPhoto(60, 40).save(tagged));
+        setTags(tagged, {{"Exif.Image.Artist", "Ann"}});
+        QVERIFY(_app->applicationOpenFile(tagged));
+    }
+    auto* mime = new QMimeData;
+    if (picture) {
+        QImage red(30, 20, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        mime->setImageData(red);
+    } else {
+        mime->setText(QStringLiteral("shopping list"));
+    }
+    QGuiApplication::clipboard()->setMimeData(mime);
+    _app->paste();
+    QCOMPARE(_app->previewView()->framedPhoto().photo.size(), shown);
+    // The name and metadata are those of the photo opened before, or none.
+    QCOMPARE(_app->filename(), photoOpen ? QStringLiteral("tagged") : QString());
+    QCOMPARE(_app->imageMetadata().value(QStringLiteral("Exif.Image.Artist")),
+             photoOpen ? QStringLiteral("Ann") : QString());
+    QCOMPARE(_app->interface()->action(QStringLiteral("save"))->isEnabled(), !shown.isEmpty());
 }
 
 void TestAppController::colourTurnsTransparencyOff()
@@ -735,6 +875,81 @@ void TestAppController::fieldsShowWhatIsUsed()
         _app->copy();
     QCOMPARE(quality ? settings->jpegQuality() : settings->filesizeLimit(), used);
     QCOMPARE(field->text(), QString::number(used));
+}
+
+void TestAppController::commandsFollowTheirRules_data()
+{
+    QTest::addColumn<bool>("photo");
+    QTest::addColumn<uint>("system");
+    QTest::addColumn<bool>("browser"); // the photo browser is installed
+    QTest::addColumn<QStringList>("disabled");
+    const QStringList needPhoto = {"save",          "close",           "copy", "colors", "flipH",
+                                   "sendToTrimlet", "sendToShuttlebox"};
+    QTest::newRow("no photo") << false << 0x1058u << true << needPhoto;
+    QTest::newRow("photo") << true << 0x1058u << true << QStringList();
+    QTest::newRow("no browser") << true << 0x1058u << false << QStringList{"photoBrowser"};
+    QTest::newRow("older system") << false << 0x1049u << true
+                                  << needPhoto + QStringList{"photoBrowser"};
+}
+
+void TestAppController::commandsFollowTheirRules()
+{
+    QFETCH(bool, photo);
+    QFETCH(uint, system);
+    QFETCH(bool, browser);
+    QFETCH(QStringList, disabled);
+    ZTUtility::setVersionQuery([system](uint32_t* version) {
+        *version = system;
+        return true;
+    });
+    const auto restore = qScopeGuard([] { ZTUtility::setVersionQuery({}); });
+    MainInterface* interface = _app->interface();
+    interface->setPhotoBrowserAvailable(browser);
+    if (photo)
+        open(QStringLiteral("one.png"));
+    QStringList off;
+    for (const CommandTable::Command& command : CommandTable::commands()) {
+        if (!interface->action(QLatin1String(command.identifier))->isEnabled())
+            off << QLatin1String(command.identifier);
+    }
+    off.sort();
+    disabled.sort();
+    QCOMPARE(off, disabled);
+    QCOMPARE(interface->action(QStringLiteral("photoBrowser"))->toolTip() ==
+                 QStringLiteral("This feature requires Mac OS X 10.5 or later"),
+             system < 0x1050);
+    QStringList titles;
+    for (QAction* menu : _app->mainWindow()->menuBar()->actions())
+        titles << menu->text();
+    QCOMPARE(titles, QStringList({"&File", "&Edit", "F&rame", "Send &To", "&Window", "&Help"}));
+    // Nothing to send to until destinations are set up.
+    QVERIFY(!interface->menu(QStringLiteral("SendTo"))->isEnabled());
+}
+
+void TestAppController::aboutWindowAndLinks()
+{
+    MainInterface* interface = _app->interface();
+    interface->action(QStringLiteral("about"))->trigger();
+    auto* about = _app->mainWindow()->findChild<AboutWindow*>();
+    QVERIFY(about && about->isVisible());
+    QVERIFY(about->findChild<QLabel*>(QStringLiteral("versionLabel"))
+                ->text()
+                .endsWith(QStringLiteral(" " VELLUMA_VERSION)));
+    LinkCatcher desktop;
+    for (const char* scheme : {"https", "mailto"})
+        QDesktopServices::setUrlHandler(QLatin1String(scheme), &desktop, "open");
+    const auto restore = qScopeGuard([] {
+        for (const char* scheme : {"https", "mailto"})
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    });
+    interface->action(QStringLiteral("website"))->trigger();
+    interface->action(QStringLiteral("feedback"))->trigger();
+    emit about->findChild<QLabel*>(QStringLiteral("linksLabel"))
+        ->linkActivated(AboutWindow::contactUrl().toString());
+    const QList<QUrl> expected = {AboutWindow::websiteUrl(), AboutWindow::contactUrl(),
+                                  AboutWindow::contactUrl()};
+    QCOMPARE(desktop.opened, expected);
+    QCOMPARE(AboutWindow::contactUrl().scheme(), QStringLiteral("mailto"));
 }
 
 void TestAppController::quittingRemovesTemporaryFiles()
