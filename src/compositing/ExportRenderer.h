@@ -94,8 +94,14 @@ private:
     static void explainEmptyResult(const Options& options, QString* error);
     bool writtenMatchesLocked(const QString& path, const FramedPhoto& framed,
                               const Options& options) const;
-    // Needs _renderMutex held.
+    // Need _renderMutex held.
     QImage renderComposite(const FramedPhoto& framed);
+    QByteArray encodeLocked(const FramedPhoto& framed, const Options& options, QString* error,
+                            int* qualityUsed);
+    // The JPEG of the document's photo, composited band by band on its way into the
+    // encoder: no full-size picture is made beside the photo.
+    QByteArray encodeJpegFromPhoto(const FramedPhoto& framed, const ImageWriter::Options& writer,
+                                   QString* error);
     // Records the quality of each attempt in *lastQuality (the last one is the one kept).
     ImageWriter::Options writerOptions(const FramedPhoto& framed, const Options& options,
                                        int* lastQuality) const;
