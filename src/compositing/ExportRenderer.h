@@ -11,10 +11,12 @@
 #include <functional>
 #include <memory>
 
-// The full-resolution side of the document: renders a snapshot of the framed photo at full
-// size once, writes it in the chosen format and remembers the file it wrote last, so that
-// repeated requests (hovering over the proxy icon, copy after drag-out) get that file back
-// without rendering or encoding again.
+// The full-resolution side of the document: writes a snapshot of the framed photo at full
+// size in the chosen format and remembers the file it wrote last, so that repeated requests
+// (hovering over the proxy icon, copy after drag-out) get that file back without rendering
+// or encoding again. JPEG is composited band by band on its way into the encoder, so that
+// no second full-size picture is made beside the photo; PNG and TIFF, and the clipboard's
+// picture, need the whole composite, which is rendered once and kept.
 //
 // The remembered file is tied to its path and to everything that went into it: a request
 // for another path, format or document writes again. A file we did not write (an old file
