@@ -111,10 +111,11 @@ void AppController::copy()
     int used = options.quality;
     QImage full;
     _runner->run([&] {
-        path = _exporter->writeImageToFile(document, name, options, &why, &used);
         // The picture at full size, as in the file: pasting the view-size reduction
-        // elsewhere would give a small copy of the photo.
+        // elsewhere would give a small copy of the photo. Made first, the file is encoded
+        // from it rather than composited a second time.
         full = _exporter->fullResolutionImage(document);
+        path = _exporter->writeImageToFile(document, name, options, &why, &used);
     });
     auto* mime = new QMimeData;
     mime->setImageData(full.isNull() ? previewView()->image() : full);

@@ -169,23 +169,92 @@ ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
     return writer;
 }
 
-QByteArray ExportRenderer::encodeImage(const FramedPhoto& framed, const Options& options,
-                                       QString* error, int* qualityUsed)
+QByteArray ExportRenderer::encodeJpegFromPhoto(const FramedPhoto& framed,
+                                               const ImageWriter::Options& writer, QString* error)
 {
-    QMutexLocker render(&_renderMutex);
-    const QImage image = renderComposite(framed);
-    if (image.isNull()) {
-        setError(error,
-                 QCoreApplication::translate("ExportRenderer", "There is no photo to write."));
-        return QByteArray();
+    const QImage& photo = framed.photo;
+    const QSize size = photo.size();
+    QImage kept;
+    {
+        QMutexLocker lock(&_mutex);
+        if (_renderedKey == framed.compositeKey())
+            kept = _fullResolutionCache;
     }
+    int nextRow = 0;
+    // A render that is kept anyway (the copy command's) is handed over as it stands.
+    if (!kept.isNull()) {
+        auto rowsOfKept = [&](QImage* band) {
+            const int end = std::min(nextRow + BandRows, size.height());
+            *band = QImage(kept.constScanLine(nextRow), kept.width(), end - nextRow,
+                           kept.bytesPerLine(), kept.format());
+            nextRow = end;
+            return !band->isNull();
+        };
+        return ImageWriter::encodeJpegBands(size, rowsOfKept, writer, error);
+    }
+
+    const BorderCompositor::FullResolutionLayers layers =
+        BorderCompositor::fullResolutionLayers(framed, size);
+    // The compositor reads these two formats as they are; any other is converted a band
+    // of rows at a time, which gives the same pixels as converting the whole photo.
+    const bool readable = photo.format() == QImage::Format_RGB32 ||
+                          photo.format() == QImage::Format_ARGB32_Premultiplied;
+    QImage converted;
+    auto composited = [&](QImage* band) {
+        const int first = nextRow;
+        const int end = std::min(first + BandRows, size.height());
+        const auto [photoFirst, photoEnd] = BorderCompositor::photoRowsFor(layers, first, end);
+        nextRow = end;
+        if (readable)
+            return BorderCompositor::compositeBand(layers, photo, 0, first, end, band);
+        if (photoFirst < photoEnd) {
+            QImage rows(photo.constScanLine(photoFirst), size.width(), photoEnd - photoFirst,
+                        photo.bytesPerLine(), photo.format());
+            if (photo.colorCount() > 0)
+                rows.setColorTable(photo.colorTable());
+            converted = rows.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            if (converted.isNull())
+                return false;
+        }
+        return BorderCompositor::compositeBand(layers, converted, photoFirst, first, end, band);
+    };
+    return ImageWriter::encodeJpegBands(size, composited, writer, error);
+}
+
+QByteArray ExportRenderer::encodeLocked(const FramedPhoto& framed, const Options& options,
+                                        QString* error, int* qualityUsed)
+{
     int quality = options.quality;
-    QByteArray data = ImageWriter::encode(image, writerOptions(framed, options, &quality), error);
+    const ImageWriter::Options writer = writerOptions(framed, options, &quality);
+    QByteArray data;
+    if (fileFormatForCode(options.format) == FormatJPEG) {
+        data = encodeJpegFromPhoto(framed, writer, error);
+    } else {
+        const QImage image = renderComposite(framed);
+        if (image.isNull()) {
+            setError(error, QCoreApplication::translate("ExportRenderer",
+                                                        "The framed photo could not be rendered."));
+            return {};
+        }
+        data = ImageWriter::encode(image, writer, error);
+    }
     if (data.isEmpty())
         explainEmptyResult(options, error);
     else if (qualityUsed)
         *qualityUsed = quality;
     return data;
+}
+
+QByteArray ExportRenderer::encodeImage(const FramedPhoto& framed, const Options& options,
+                                       QString* error, int* qualityUsed)
+{
+    QMutexLocker render(&_renderMutex);
+    if (!framed.hasPhoto()) {
+        setError(error,
+                 QCoreApplication::translate("ExportRenderer", "There is no photo to write."));
+        return QByteArray();
+    }
+    return encodeLocked(framed, options, error, qualityUsed);
 }
 
 QByteArray ExportRenderer::encodeJpegFromFile(const FramedPhoto& framed, const QString& photoPath,
@@ -270,17 +339,10 @@ QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QStrin
         epoch = _writeEpoch;
     }
 
-    const QImage image = renderComposite(framed);
-    if (image.isNull()) {
-        setError(error, QCoreApplication::translate("ExportRenderer",
-                                                    "The framed photo could not be rendered."));
-        return QString();
-    }
     int quality = options.quality;
-    if (!ImageWriter::writeImage(image, path, writerOptions(framed, options, &quality), error)) {
-        explainEmptyResult(options, error);
+    const QByteArray data = encodeLocked(framed, options, error, &quality);
+    if (data.isEmpty() || !ImageWriter::writeData(data, path, error))
         return QString();
-    }
     if (qualityUsed)
         *qualityUsed = quality;
 

@@ -378,8 +378,11 @@ bool writeImage(const QImage& image, const QString& path, const Options& options
 {
     // Encode first: only a finished file ever reaches the disk.
     const QByteArray data = encode(image, options, error);
-    if (data.isEmpty())
-        return false;
+    return !data.isEmpty() && writeData(data, path, error);
+}
+
+bool writeData(const QByteArray& data, const QString& path, QString* error)
+{
     QString reason;
     if (!FileManagerExtras::writeFileAtomically(path, data, &reason)) {
         setError(error,

@@ -38,6 +38,8 @@ QByteArray encodeJpegBands(QSize size, const JpegEncoder::BandSource& bands, con
 // Encodes and writes atomically (QSaveFile); false leaves any old file untouched.
 bool writeImage(const QImage& image, const QString& path, const Options& options,
                 QString* error = nullptr);
+// Writes encoded data atomically, as writeImage does.
+bool writeData(const QByteArray& data, const QString& path, QString* error = nullptr);
 
 // The next quality to try after an attempt at quality `factor` came out `ratio` times the
 // limit.

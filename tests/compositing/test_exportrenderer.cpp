@@ -4,6 +4,7 @@
 #include "compositing/FramedPhoto.h"
 #include "output/ImageMetadata.h"
 #include "output/ImageReader.h"
+#include "output/ImageWriter.h"
 #include "output/TestFiles.h"
 #include "output/TmpFilePath.h"
 
@@ -138,10 +139,11 @@ private slots:
             QCOMPARE(expected.pixel(30, 20) | 0xff000000u, framed.photo.pixel(21, 17));
     }
 
-    // A JPEG photo framed band by band from its file gives the very file of the whole
-    // picture, whatever the frame does to the rows. 150 rows: neither whole bands nor whole
-    // blocks of 16; 101 columns: no whole blocks either.
-    void bandsFromFileMatchWholePicture_data()
+    // A photo framed band by band, from its JPEG file or from the photo held in memory in
+    // any format, gives the very file of the whole composite, whatever the frame does to the
+    // rows. 150 rows: neither whole bands nor whole blocks of 16; 101 columns: no whole
+    // blocks either.
+    void bandsMatchWholePicture_data()
     {
         QTest::addColumn<QImage>("border");
         QTest::addColumn<QImage>("postMask");
@@ -150,36 +152,39 @@ private slots:
         QTest::addColumn<QPointF>("offset");
         QTest::addColumn<int>("limitKB");
         QTest::addColumn<bool>("progressive");
+        QTest::addColumn<QImage::Format>("held");
         const QImage portraitAlpha = alphaFrame(20, 30);
         const QImage cuts = PixelReference::randomImage(20, 30, QImage::Format_ARGB32, 7);
         QTest::newRow("no frame") << QImage() << QImage() << false << false << QPointF(0, 0) << 0
-                                  << false;
+                                  << false << QImage::Format_RGB32;
         QTest::newRow("mask") << grayMask(20, 30) << QImage() << false << false << QPointF(0, 0)
-                              << 0 << false;
+                              << 0 << false << QImage::Format_ARGB32;
         QTest::newRow("alpha") << portraitAlpha << QImage() << false << false << QPointF(0, 0) << 0
-                               << false;
-        QTest::newRow("post mask")
-            << portraitAlpha << cuts << false << false << QPointF(0, 0) << 0 << false;
+                               << false << QImage::Format_RGB32;
+        QTest::newRow("post mask") << portraitAlpha << cuts << false << false << QPointF(0, 0) << 0
+                                   << false << QImage::Format_RGB32;
         QTest::newRow("turned") << alphaFrame(30, 20) << cuts.transformed(QTransform().rotate(90))
-                                << false << false << QPointF(0, 0) << 0 << false;
+                                << false << false << QPointF(0, 0) << 0 << false
+                                << QImage::Format_RGB32;
         QTest::newRow("flipped") << grayMask(20, 30).mirrored(true, false) << QImage() << false
-                                 << true << QPointF(0, 0) << 0 << false;
-        QTest::newRow("offset up")
-            << portraitAlpha << cuts << false << false << QPointF(-7.4, 70.6) << 0 << false;
-        QTest::newRow("offset down")
-            << grayMask(20, 30) << QImage() << false << false << QPointF(13, -90) << 0 << false;
-        QTest::newRow("off the canvas")
-            << portraitAlpha << QImage() << false << false << QPointF(0, 400) << 0 << false;
-        QTest::newRow("transparent")
-            << grayMask(20, 30) << QImage() << true << false << QPointF(5, 5) << 0 << false;
+                                 << true << QPointF(0, 0) << 0 << false << QImage::Format_RGB32;
+        QTest::newRow("offset up") << portraitAlpha << cuts << false << false << QPointF(-7.4, 70.6)
+                                   << 0 << false << QImage::Format_RGB32;
+        QTest::newRow("offset down") << grayMask(20, 30) << QImage() << false << false
+                                     << QPointF(13, -90) << 0 << false << QImage::Format_Indexed8;
+        QTest::newRow("off the canvas") << portraitAlpha << QImage() << false << false
+                                        << QPointF(0, 400) << 0 << false << QImage::Format_RGB32;
+        QTest::newRow("transparent") << grayMask(20, 30) << QImage() << true << false
+                                     << QPointF(5, 5) << 0 << false << QImage::Format_RGB888;
         QTest::newRow("transparent, post mask")
-            << portraitAlpha << cuts << true << false << QPointF(0, 0) << 0 << false;
-        QTest::newRow("size search")
-            << portraitAlpha << cuts << false << false << QPointF(3, -20) << 6 << false;
-        QTest::newRow("progressive file")
-            << grayMask(20, 30) << QImage() << false << false << QPointF(0, -33) << 0 << true;
+            << portraitAlpha << cuts << true << false << QPointF(0, 0) << 0 << false
+            << QImage::Format_RGB32;
+        QTest::newRow("size search") << portraitAlpha << cuts << false << false << QPointF(3, -20)
+                                     << 6 << false << QImage::Format_RGB888;
+        QTest::newRow("progressive file") << grayMask(20, 30) << QImage() << false << false
+                                          << QPointF(0, -33) << 0 << true << QImage::Format_RGB32;
     }
-    void bandsFromFileMatchWholePicture()
+    void bandsMatchWholePicture()
     {
         QFETCH(QImage, border);
         QFETCH(QImage, postMask);
@@ -188,6 +193,7 @@ private slots:
         QFETCH(QPointF, offset);
         QFETCH(int, limitKB);
         QFETCH(bool, progressive);
+        QFETCH(QImage::Format, held);
         const QString path = _out.path() + QStringLiteral("/photo.jpg");
         {
             QImageWriter writer(path, "jpeg");
@@ -212,22 +218,48 @@ private slots:
         Options options = withFormat(FormatJPEG, 85);
         options.limitKB = limitKB;
 
+        // The whole composite encoded as a whole, from the photo as it is held.
+        auto wholePicture = [&](const QImage& photo, int* quality) {
+            FramedPhoto document = framed;
+            document.photo = photo;
+            ImageWriter::Options writer;
+            writer.format = FormatJPEG;
+            writer.quality = 85;
+            writer.limitKB = limitKB;
+            writer.attemptLog = [quality](int q, qint64) { *quality = q; };
+            return ImageWriter::encode(BorderCompositor::compositeFullResolution(document), writer);
+        };
+        const QImage decoded = ImageReader::readImage(path);
+        QCOMPARE(decoded.height(), 150);
+        int fileQuality = 0;
+        const QByteArray fromFile = wholePicture(decoded, &fileQuality);
+        QVERIFY(!fromFile.isEmpty());
+        if (limitKB > 0)
+            QVERIFY(fileQuality < 85 && fromFile.size() < limitKB * 1024);
+
         ExportRenderer r;
         QString error;
         bool streamable = false;
         int qualityUsed = 0;
-        const QByteArray bands =
-            r.encodeJpegFromFile(framed, path, options, &error, &streamable, &qualityUsed);
+        QCOMPARE(r.encodeJpegFromFile(framed, path, options, &error, &streamable, &qualityUsed),
+                 fromFile);
         QVERIFY(streamable);
-        framed.photo = ImageReader::readImage(path);
-        QCOMPARE(framed.photo.height(), 150);
+        QCOMPARE(qualityUsed, fileQuality);
+
+        framed.photo = decoded.convertToFormat(held);
         int wholeQuality = 0;
-        const QByteArray whole = r.encodeImage(framed, options, nullptr, &wholeQuality);
-        QVERIFY(!whole.isEmpty());
+        const QByteArray whole = wholePicture(framed.photo, &wholeQuality);
+        qualityUsed = 0;
+        QCOMPARE(r.encodeImage(framed, options, nullptr, &qualityUsed), whole);
         QCOMPARE(qualityUsed, wholeQuality);
-        QCOMPARE(bands, whole);
-        if (limitKB > 0)
-            QVERIFY(qualityUsed < 85 && bands.size() < limitKB * 1024);
+        const QString written = _out.path() + QStringLiteral("/framed.jpg");
+        qualityUsed = 0;
+        QCOMPARE(r.writeImageToFile(framed, written, options, nullptr, &qualityUsed), written);
+        QCOMPARE(readAll(written), whole);
+        QCOMPARE(qualityUsed, wholeQuality);
+        // The copy command keeps the whole composite; the file is then made from it.
+        QVERIFY(!r.fullResolutionImage(framed).isNull());
+        QCOMPARE(r.encodeImage(framed, options), whole);
     }
 
     // What cannot be framed from the file band by band is left to the whole-picture way.
