@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 namespace {
 
 struct Run {
@@ -21,9 +23,20 @@ struct Run {
     QString err;
 };
 
-Run run(const QStringList& args)
+// With closedStdout, standard output is a pipe whose reader is already gone, as in
+// "velluma-frame ... | head -c1".
+Run run(const QStringList& args, bool closedStdout = false)
 {
     QProcess p;
+    int ends[2] = {-1, -1};
+    if (closedStdout && ::pipe(ends) == 0) {
+        ::close(ends[0]);
+        p.setChildProcessModifier([&ends] { ::dup2(ends[1], STDOUT_FILENO); });
+    }
+    const auto closeWriteEnd = qScopeGuard([&ends] {
+        if (ends[1] >= 0)
+            ::close(ends[1]);
+    });
     p.start(QStringLiteral(VELLUMA_FRAME_BINARY), args);
     Run r;
     if (!p.waitForFinished(120000)) {
@@ -306,6 +319,16 @@ private slots:
         QVERIFY(r.err.contains("broken.jpg") && r.err.contains("missing.jpg"));
         QVERIFY(!r.err.contains("\r")); // no progress bar when stderr is not a terminal
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    }
+
+    void closedStandardOutputDoesNotStopTheBatch()
+    {
+        const QString out = freshOut();
+        const Run r =
+            run({"-o", out, _photos + "/a.png", _photos + "/b.jpg", _photos + "/c.tiff"}, true);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(QDir(out).entryList(QDir::Files).size(), 3);
+        QCOMPARE(r.err.count("standard output"), 1);
     }
 
     void progressBarOnATerminal_data()
