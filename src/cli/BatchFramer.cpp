@@ -136,9 +136,7 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
                 _options.photos.size() > 1 ? name + QStringLiteral(": ") : QString();
             renderer.setAttemptLog([&reporter, prefix](int quality, qint64 bytes) {
                 reporter.note(QStringLiteral("%1attempt quality=%2 size=%3")
-                                  .arg(prefix)
-                                  .arg(quality)
-                                  .arg(bytes));
+                                  .arg(prefix, QString::number(quality), QString::number(bytes)));
             });
         }
         // A JPEG photo going out as JPEG is framed band by band straight from its file;

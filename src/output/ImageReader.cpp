@@ -63,10 +63,8 @@ QString tooLarge(const QString& name, QSize size)
     return QCoreApplication::translate("ImageReader",
                                        "\"%1\" is %2 x %3 pixels; Velluma opens images of up to %4 "
                                        "megapixels.")
-        .arg(name)
-        .arg(size.width())
-        .arg(size.height())
-        .arg(MaxPixels / 1'000'000);
+        .arg(name, QString::number(size.width()), QString::number(size.height()),
+             QString::number(MaxPixels / 1'000'000));
 }
 
 } // namespace

@@ -389,6 +389,13 @@ private slots:
                      qPrintable(line));
         QVERIFY(attempts.last().endsWith(QStringLiteral(" size=%1").arg(size)));
 
+        // With several photos each line names its photo, placeholders in names and all.
+        const QString percent = _dir.path() + "/pct%2.png";
+        QVERIFY(QFile::copy(_photos + "/a.png", percent));
+        r = run({"-o", freshOut(), "-l", "1000", "-v", percent, _photos + "/b.jpg"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains(percent + ": attempt quality=90 size="), qPrintable(r.err));
+
         // No quality fits one kilobyte: nothing is written.
         const QString none = freshOut();
         QCOMPARE(run({"-o", none, "-l", "1", source}).exitCode, 1);

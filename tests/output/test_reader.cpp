@@ -141,7 +141,8 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QSize, claimed);
         QTemporaryDir dir;
-        QString path = dir.filePath("photo.jpg");
+        // A name that looks like a placeholder is never read as one.
+        QString path = dir.filePath("pct%2.jpg");
         if (kind == "garbage") {
             QVERIFY(writeFile(path, QByteArray(5000, 'z')));
             QVERIFY(!ImageReader::canRead(path));
@@ -161,7 +162,7 @@ private slots:
         }
         QString error;
         QVERIFY(ImageReader::readImage(path, &error).isNull());
-        QVERIFY(!error.isEmpty());
+        QVERIFY(error.contains(QFileInfo(path).fileName()));
         if (claimed.isValid()) {
             QVERIFY2(error.contains("megapixels"), qPrintable(error));
             QVERIFY(error.contains(QString::number(claimed.width())));
