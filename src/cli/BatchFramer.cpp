@@ -76,6 +76,8 @@ QList<BatchFramer::Task> BatchFramer::plan(QString* folderError)
         *folderError =
             QCoreApplication::translate("BatchFramer", "cannot create the output folder %1")
                 .arg(_options.outputFolder);
+    else
+        OutputFile::removeStale(_options.outputFolder);
 
     QList<Task> tasks;
     QHash<QString, QString> claimed; // output path -> the photo that writes it

@@ -1,6 +1,8 @@
 #include "output/ImageMetadata.h"
 #include "output/TestFiles.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -254,6 +256,30 @@ private slots:
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))), qPrintable(r.err));
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // Left by runs killed outright: only files of an hour ago whose process is gone go.
+    void staleHiddenFilesAreRemoved()
+    {
+        const QString out = freshOut();
+        QVERIFY(QDir().mkpath(out));
+        const QDateTime old = QDateTime::currentDateTime().addSecs(-2 * 3600);
+        const QString running = QString::number(QCoreApplication::applicationPid());
+        // No process id is ever above 2^22.
+        const QStringList stale{".velluma-frame-4194305-aB3dE9", ".velluma-frame-Xy12Zq"};
+        const QStringList kept{".velluma-frame-" + running + "-aB3dE9", ".unrelated"};
+        for (const QString& name : stale + kept) {
+            QFile f(out + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("partial") == 7 && f.flush());
+            QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+        QVERIFY(writeFile(out + "/.velluma-frame-4194305-fresh1", "partial"));
+        QCOMPARE(run({"-o", out, _photos + "/a.png"}).exitCode, 0);
+        QStringList left = QDir(out).entryList(QDir::Files | QDir::Hidden);
+        QStringList expected = kept + QStringList{".velluma-frame-4194305-fresh1", "a.jpg"};
+        left.sort();
+        expected.sort();
+        QCOMPARE(left, expected);
     }
 
     void existingOutputNeedsForce()
