@@ -147,11 +147,17 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
         if (_options.format == FormatJPEG)
             data = renderer.encodeJpegFromFile(framed, name, output, &error, &streamed);
         if (!streamed) {
-            QImage photo = ImageReader::readImage(name, &error);
+            QString damage;
+            QImage photo = ImageReader::readImage(name, &error, &damage);
             if (photo.isNull()) {
                 reporter.failed(
                     QCoreApplication::translate("BatchFramer", "%1: cannot read the photo: %2")
                         .arg(name, error));
+                return;
+            }
+            // What a damaged photo lacks would be written as flat gray.
+            if (!damage.isEmpty()) {
+                reporter.failed(QStringLiteral("%1: %2").arg(name, damage));
                 return;
             }
             framed.photo = std::exchange(photo, QImage()); // the document's copy is the only one

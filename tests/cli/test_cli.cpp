@@ -88,6 +88,9 @@ private slots:
         QVERIFY(gradientPhoto(80, 60).save(_photos + "/b.jpg", "JPEG", 95));
         QVERIFY(gradientPhoto(80, 60).save(_photos + "/c.tiff"));
         QVERIFY(writeFile(_photos + "/broken.jpg", "this is not a picture"));
+        QVERIFY(noisePhoto(120, 90).save(_photos + "/cut.jpg", "JPEG", 90));
+        const QByteArray whole = readAll(_photos + "/cut.jpg");
+        QVERIFY(writeFile(_photos + "/cut.jpg", whole.left(whole.size() * 3 / 10)));
         QVERIFY(leftBandMask(40, 30, 4).save(_dir.path() + "/band.png"));
         QVERIFY(leftBandMask(30, 40, 3).save(_dir.path() + "/portrait.png"));
         // A frame without a band whose post mask cuts out its middle.
@@ -328,21 +331,27 @@ private slots:
     void failingPhotosDoNotStopTheOthers_data()
     {
         QTest::addColumn<QString>("jobs");
-        QTest::newRow("one at a time") << "1";
-        QTest::newRow("two at once") << "2";
+        QTest::addColumn<QString>("format"); // JPEG photos go out as JPEG band by band
+        QTest::newRow("one at a time") << "1"
+                                       << "png";
+        QTest::newRow("two at once") << "2"
+                                     << "jpg";
     }
     void failingPhotosDoNotStopTheOthers()
     {
         QFETCH(QString, jobs);
+        QFETCH(QString, format);
         const QString out = freshOut();
-        const Run r =
-            run({"-o", out, "-j", jobs, "-F", "png", _photos + "/a.png", _photos + "/broken.jpg",
-                 _photos + "/b.jpg", _photos + "/missing.jpg", _photos + "/c.tiff"});
+        const Run r = run({"-o", out, "-j", jobs, "-F", format, _photos + "/a.png",
+                           _photos + "/broken.jpg", _photos + "/b.jpg", _photos + "/missing.jpg",
+                           _photos + "/cut.jpg", _photos + "/c.tiff"});
         QCOMPARE(r.exitCode, 1);
         QStringList written = r.out.split('\n', Qt::SkipEmptyParts);
         written.sort();
-        QCOMPARE(written, (QStringList{out + "/a.png", out + "/b.png", out + "/c.png"}));
+        QCOMPARE(written,
+                 (QStringList{out + "/a." + format, out + "/b." + format, out + "/c." + format}));
         QVERIFY(r.err.contains("broken.jpg") && r.err.contains("missing.jpg"));
+        QVERIFY(r.err.contains(QRegularExpression("cut.jpg.*the data ends early")));
         QVERIFY(!r.err.contains("\r")); // no progress bar when stderr is not a terminal
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
     }
