@@ -170,9 +170,10 @@ bool AppController::applicationOpenFile(const QString& path)
     }
     // Large photos take a while to decode; the window keeps painting meanwhile.
     QImage photo;
+    QString damage;
     ImageMetadata metadata;
     _runner->run([&] {
-        photo = ImageReader::readImage(path);
+        photo = ImageReader::readImage(path, nullptr, &damage);
         if (!photo.isNull())
             metadata = ImageMetadata::metadataForFile(path);
     });
@@ -183,6 +184,11 @@ bool AppController::applicationOpenFile(const QString& path)
         return false;
     }
     _openImage(photo, metadata, path);
+    // What can be shown is shown, but the user must know the rest is missing.
+    if (!damage.isEmpty())
+        mainWindow()->runMessageSheetWithTitle(
+            tr("'%1' Is Damaged").arg(QFileInfo(path).fileName()),
+            damage + QLatin1Char(' ') + tr("Only the part that could be read is shown."));
     return true;
 }
 

@@ -76,6 +76,8 @@ QList<BatchFramer::Task> BatchFramer::plan(QString* folderError)
         *folderError =
             QCoreApplication::translate("BatchFramer", "cannot create the output folder %1")
                 .arg(_options.outputFolder);
+    else
+        OutputFile::removeStale(_options.outputFolder);
 
     QList<Task> tasks;
     QHash<QString, QString> claimed; // output path -> the photo that writes it
@@ -136,9 +138,7 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
                 _options.photos.size() > 1 ? name + QStringLiteral(": ") : QString();
             renderer.setAttemptLog([&reporter, prefix](int quality, qint64 bytes) {
                 reporter.note(QStringLiteral("%1attempt quality=%2 size=%3")
-                                  .arg(prefix)
-                                  .arg(quality)
-                                  .arg(bytes));
+                                  .arg(prefix, QString::number(quality), QString::number(bytes)));
             });
         }
         // A JPEG photo going out as JPEG is framed band by band straight from its file;
@@ -147,11 +147,17 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
         if (_options.format == FormatJPEG)
             data = renderer.encodeJpegFromFile(framed, name, output, &error, &streamed);
         if (!streamed) {
-            QImage photo = ImageReader::readImage(name, &error);
+            QString damage;
+            QImage photo = ImageReader::readImage(name, &error, &damage);
             if (photo.isNull()) {
                 reporter.failed(
                     QCoreApplication::translate("BatchFramer", "%1: cannot read the photo: %2")
                         .arg(name, error));
+                return;
+            }
+            // What a damaged photo lacks would be written as flat gray.
+            if (!damage.isEmpty()) {
+                reporter.failed(QStringLiteral("%1: %2").arg(name, damage));
                 return;
             }
             framed.photo = std::exchange(photo, QImage()); // the document's copy is the only one

@@ -2,6 +2,8 @@
 
 #include "foundation/FileManagerExtras.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -20,6 +22,8 @@
 namespace {
 
 mode_t processUmask = 022;
+
+const QLatin1String kHiddenPrefix(".velluma-frame-");
 
 using FileManagerExtras::systemError;
 
@@ -84,6 +88,27 @@ void installInterruptCleanup()
         ::sigaction(signal, &action, nullptr);
 }
 
+void removeStale(const QString& folder)
+{
+    const QDateTime cutoff = QDateTime::currentDateTimeUtc().addSecs(-3600);
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList({kHiddenPrefix + QLatin1Char('*')},
+                                   QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QFileInfo& entry : entries) {
+        if (entry.lastModified() > cutoff)
+            continue;
+        // "<prefix><pid>-XXXXXX"; older names carry no process id and go by age alone.
+        const QString rest = entry.fileName().mid(kHiddenPrefix.size());
+        bool hasPid = false;
+        const qint64 pid =
+            rest.left(qMax(0, int(rest.indexOf(QLatin1Char('-'))))).toLongLong(&hasPid);
+        if (hasPid && pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+            continue;
+        // One that cannot be removed stays as it was; the run itself is not affected.
+        QFile::remove(entry.absoluteFilePath());
+    }
+}
+
 void captureUmask()
 {
     processUmask = ::umask(022);
@@ -93,7 +118,9 @@ void captureUmask()
 Result place(const QString& path, const QByteArray& data, bool replace, QString* error)
 {
     const QFileInfo info(path);
-    QTemporaryFile tmp(info.absolutePath() + QStringLiteral("/.velluma-frame-XXXXXX"));
+    // The process id in the name tells a later run whether the writer may still be alive.
+    QTemporaryFile tmp(info.absolutePath() + QLatin1Char('/') + kHiddenPrefix +
+                       QString::number(::getpid()) + QStringLiteral("-XXXXXX"));
     if (!tmp.open()) {
         if (error)
             *error = tmp.errorString();

@@ -16,6 +16,10 @@ Result place(const QString& path, const QByteArray& data, bool replace, QString*
 // program ends.
 void installInterruptCleanup();
 
+// Removes the hidden files a run killed outright (SIGKILL, a power cut) left in the folder:
+// those older than an hour whose writing process is gone.
+void removeStale(const QString& folder);
+
 // The process's umask, read once at start before any thread runs: files get the
 // permissions an ordinary new file would have.
 void captureUmask();

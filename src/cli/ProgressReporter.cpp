@@ -1,8 +1,11 @@
 #include "ProgressReporter.h"
 
+#include <QCoreApplication>
 #include <QMutexLocker>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 constexpr int kBarWidth = 30;
@@ -46,8 +49,20 @@ void ProgressReporter::written(const QString& path)
 {
     QMutexLocker lock(&_mutex);
     wipeLocked();
-    std::fprintf(stdout, "%s\n", path.toLocal8Bit().constData());
-    std::fflush(stdout);
+    const bool printed = std::fprintf(stdout, "%s\n", path.toLocal8Bit().constData()) >= 0 &&
+                         std::fflush(stdout) == 0;
+    if (!printed && !_stdoutLost) {
+        _stdoutLost = true;
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        std::fprintf(stderr, "velluma-frame: %s\n",
+                     QCoreApplication::translate("ProgressReporter",
+                                                 "cannot write to standard output (%1); the "
+                                                 "photos are still framed")
+                         .arg(reason)
+                         .toLocal8Bit()
+                         .constData());
+        std::fflush(stderr);
+    }
     finishOneLocked();
 }
 

@@ -28,4 +28,5 @@ private:
     int _failures = 0;
     bool _showBar;
     bool _barShown = false;
+    bool _stdoutLost = false; // said once; the names that follow are lost too
 };

@@ -9,6 +9,7 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <malloc.h>
@@ -54,6 +55,9 @@ int main(int argc, char* argv[])
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
 
+    // A reader of the written names that goes away ("| head -1") must not end the batch: the
+    // failed write is reported instead.
+    std::signal(SIGPIPE, SIG_IGN);
     ImageReader::installAllocationLimit();
     OutputFile::captureUmask();
     OutputFile::installInterruptCleanup();

@@ -284,8 +284,13 @@ QByteArray ImageMetadata::combineData(const QByteArray& encoded, int format, QSi
             }
         }
         Exiv2::ExifData& target = image->exifData();
-        for (const Exiv2::Exifdatum& datum : exif)
+        for (const Exiv2::Exifdatum& datum : exif) {
+            // A tag without values (fuzzed or damaged EXIF) makes libtiff refuse the
+            // whole file: such a tag is left out.
+            if (datum.count() == 0 || datum.size() == 0)
+                continue;
             target[datum.key()] = datum.value();
+        }
 
         Exiv2::XmpData xmp = _d->xmp;
         setXmpIfPresent(xmp, "Xmp.tiff.Orientation", "1");

@@ -3,7 +3,9 @@
 #include "foundation/Logging.h"
 #include "output/ImageMetadata.h"
 
+#include <QByteArrayView>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageIOHandler>
 #include <QImageReader>
@@ -63,10 +65,37 @@ QString tooLarge(const QString& name, QSize size)
     return QCoreApplication::translate("ImageReader",
                                        "\"%1\" is %2 x %3 pixels; Velluma opens images of up to %4 "
                                        "megapixels.")
-        .arg(name)
-        .arg(size.width())
-        .arg(size.height())
-        .arg(MaxPixels / 1'000'000);
+        .arg(name, QString::number(size.width()), QString::number(size.height()),
+             QString::number(MaxPixels / 1'000'000));
+}
+
+// A JPEG cut off (a copy or download that stopped) still decodes: libjpeg fills the
+// missing rows with gray and only warns, which Qt's reader does not pass on. Its end
+// marker is missing then: no FF D9 follows the start of the first scan. The segments
+// before the scan are stepped over, as an EXIF thumbnail there has an end marker of its own.
+bool jpegEndsEarly(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    const uchar* data = size > 4 ? file.map(0, size) : nullptr;
+    if (!data)
+        return false;
+    qint64 pos = 2; // after the start marker
+    while (pos + 4 <= size && data[pos] == 0xFF) {
+        const uchar marker = data[pos + 1];
+        if (marker == 0xDA)
+            break;
+        if (marker == 0xFF || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            pos += marker == 0xFF ? 1 : 2; // fill byte or a marker without length
+        else
+            pos += 2 + ((qint64(data[pos + 2]) << 8) | data[pos + 3]);
+    }
+    if (pos + 4 > size || data[pos] != 0xFF)
+        return pos + 4 > size; // cut off before the scan, or a layout left to the decoder
+    const QByteArrayView bytes(reinterpret_cast<const char*>(data), size);
+    return bytes.lastIndexOf(QByteArrayView("\xFF\xD9", 2)) < pos;
 }
 
 } // namespace
@@ -80,8 +109,10 @@ void installAllocationLimit()
     });
 }
 
-QImage readImage(const QString& path, QString* error)
+QImage readImage(const QString& path, QString* error, QString* damage)
 {
+    if (damage)
+        damage->clear();
     installAllocationLimit();
     const QString name = QFileInfo(path).fileName();
     if (!QFileInfo(path).isFile()) {
@@ -108,6 +139,7 @@ QImage readImage(const QString& path, QString* error)
     // Formats whose Qt plugin does not read the orientation (PNG, WebP) still carry it in
     // their EXIF.
     const bool pluginTurns = reader.supportsOption(QImageIOHandler::ImageTransformation);
+    const bool isJpeg = reader.format() == "jpeg"; // forgotten once read
     QImage image = reader.read();
     if (image.isNull()) {
         setError(error, QCoreApplication::translate("ImageReader", "\"%1\" could not be read: %2.")
@@ -125,6 +157,10 @@ QImage readImage(const QString& path, QString* error)
         if (orientation != 1)
             image = applyTransformation(image, transformationForOrientation(orientation));
     }
+    if (damage && isJpeg && jpegEndsEarly(path))
+        *damage =
+            QCoreApplication::translate("ImageReader", "\"%1\" is damaged: the data ends early.")
+                .arg(name);
     // Photos are handled at their pixel size; the stored resolution plays no part.
     return image;
 }

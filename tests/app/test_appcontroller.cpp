@@ -121,6 +121,7 @@ private slots:
     void titleSuffix();
     void openThenFailureKeepsPreviousPhoto_data();
     void openThenFailureKeepsPreviousPhoto();
+    void damagedPhotoOpensWithAWarning();
     void documentKeepsFrameUntilClosed();
     void exportFollowsThePreview();
     void windowAndBatchFramerFrameAlike();
@@ -270,6 +271,21 @@ void TestAppController::openThenFailureKeepsPreviousPhoto()
     QCOMPARE(preview->mainImage().pixel(3, 3), QColor(Qt::blue).rgb());
     QCOMPARE(_app->mainWindow()->windowTitle(), title);
     QCOMPARE(_app->imageMetadata().isEmpty(), hadMetadata);
+}
+
+void TestAppController::damagedPhotoOpensWithAWarning()
+{
+    const QString cut = path(QStringLiteral("cut.jpg"));
+    QVERIFY(noisePhoto(120, 90).save(cut, "JPEG", 90));
+    const QByteArray whole = readAll(cut);
+    QVERIFY(writeFile(cut, whole.left(whole.size() * 3 / 10)));
+    SheetAnswer answer;
+    answerNextSheet(_app->mainWindow(), &answer);
+    QVERIFY(_app->applicationOpenFile(cut));
+    QVERIFY(answer.shown);
+    QCOMPARE(answer.title, QStringLiteral("'cut.jpg' Is Damaged"));
+    QVERIFY(answer.message.contains(QStringLiteral("the data ends early")));
+    QCOMPARE(_app->previewView()->mainImage().size(), QSize(120, 90));
 }
 
 void TestAppController::documentKeepsFrameUntilClosed()

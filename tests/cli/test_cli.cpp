@@ -1,6 +1,8 @@
 #include "output/ImageMetadata.h"
 #include "output/TestFiles.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 namespace {
 
 struct Run {
@@ -21,9 +25,20 @@ struct Run {
     QString err;
 };
 
-Run run(const QStringList& args)
+// With closedStdout, standard output is a pipe whose reader is already gone, as in
+// "velluma-frame ... | head -c1".
+Run run(const QStringList& args, bool closedStdout = false)
 {
     QProcess p;
+    int ends[2] = {-1, -1};
+    if (closedStdout && ::pipe(ends) == 0) {
+        ::close(ends[0]);
+        p.setChildProcessModifier([&ends] { ::dup2(ends[1], STDOUT_FILENO); });
+    }
+    const auto closeWriteEnd = qScopeGuard([&ends] {
+        if (ends[1] >= 0)
+            ::close(ends[1]);
+    });
     p.start(QStringLiteral(VELLUMA_FRAME_BINARY), args);
     Run r;
     if (!p.waitForFinished(120000)) {
@@ -73,6 +88,9 @@ private slots:
         QVERIFY(gradientPhoto(80, 60).save(_photos + "/b.jpg", "JPEG", 95));
         QVERIFY(gradientPhoto(80, 60).save(_photos + "/c.tiff"));
         QVERIFY(writeFile(_photos + "/broken.jpg", "this is not a picture"));
+        QVERIFY(noisePhoto(120, 90).save(_photos + "/cut.jpg", "JPEG", 90));
+        const QByteArray whole = readAll(_photos + "/cut.jpg");
+        QVERIFY(writeFile(_photos + "/cut.jpg", whole.left(whole.size() * 3 / 10)));
         QVERIFY(leftBandMask(40, 30, 4).save(_dir.path() + "/band.png"));
         QVERIFY(leftBandMask(30, 40, 3).save(_dir.path() + "/portrait.png"));
         // A frame without a band whose post mask cuts out its middle.
@@ -243,6 +261,30 @@ private slots:
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
+    // Left by runs killed outright: only files of an hour ago whose process is gone go.
+    void staleHiddenFilesAreRemoved()
+    {
+        const QString out = freshOut();
+        QVERIFY(QDir().mkpath(out));
+        const QDateTime old = QDateTime::currentDateTime().addSecs(-2 * 3600);
+        const QString running = QString::number(QCoreApplication::applicationPid());
+        // No process id is ever above 2^22.
+        const QStringList stale{".velluma-frame-4194305-aB3dE9", ".velluma-frame-Xy12Zq"};
+        const QStringList kept{".velluma-frame-" + running + "-aB3dE9", ".unrelated"};
+        for (const QString& name : stale + kept) {
+            QFile f(out + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("partial") == 7 && f.flush());
+            QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+        QVERIFY(writeFile(out + "/.velluma-frame-4194305-fresh1", "partial"));
+        QCOMPARE(run({"-o", out, _photos + "/a.png"}).exitCode, 0);
+        QStringList left = QDir(out).entryList(QDir::Files | QDir::Hidden);
+        QStringList expected = kept + QStringList{".velluma-frame-4194305-fresh1", "a.jpg"};
+        left.sort();
+        expected.sort();
+        QCOMPARE(left, expected);
+    }
+
     void existingOutputNeedsForce()
     {
         const QString out = freshOut();
@@ -289,23 +331,39 @@ private slots:
     void failingPhotosDoNotStopTheOthers_data()
     {
         QTest::addColumn<QString>("jobs");
-        QTest::newRow("one at a time") << "1";
-        QTest::newRow("two at once") << "2";
+        QTest::addColumn<QString>("format"); // JPEG photos go out as JPEG band by band
+        QTest::newRow("one at a time") << "1"
+                                       << "png";
+        QTest::newRow("two at once") << "2"
+                                     << "jpg";
     }
     void failingPhotosDoNotStopTheOthers()
     {
         QFETCH(QString, jobs);
+        QFETCH(QString, format);
         const QString out = freshOut();
-        const Run r =
-            run({"-o", out, "-j", jobs, "-F", "png", _photos + "/a.png", _photos + "/broken.jpg",
-                 _photos + "/b.jpg", _photos + "/missing.jpg", _photos + "/c.tiff"});
+        const Run r = run({"-o", out, "-j", jobs, "-F", format, _photos + "/a.png",
+                           _photos + "/broken.jpg", _photos + "/b.jpg", _photos + "/missing.jpg",
+                           _photos + "/cut.jpg", _photos + "/c.tiff"});
         QCOMPARE(r.exitCode, 1);
         QStringList written = r.out.split('\n', Qt::SkipEmptyParts);
         written.sort();
-        QCOMPARE(written, (QStringList{out + "/a.png", out + "/b.png", out + "/c.png"}));
+        QCOMPARE(written,
+                 (QStringList{out + "/a." + format, out + "/b." + format, out + "/c." + format}));
         QVERIFY(r.err.contains("broken.jpg") && r.err.contains("missing.jpg"));
+        QVERIFY(r.err.contains(QRegularExpression("cut.jpg.*the data ends early")));
         QVERIFY(!r.err.contains("\r")); // no progress bar when stderr is not a terminal
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    }
+
+    void closedStandardOutputDoesNotStopTheBatch()
+    {
+        const QString out = freshOut();
+        const Run r =
+            run({"-o", out, _photos + "/a.png", _photos + "/b.jpg", _photos + "/c.tiff"}, true);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(QDir(out).entryList(QDir::Files).size(), 3);
+        QCOMPARE(r.err.count("standard output"), 1);
     }
 
     void progressBarOnATerminal_data()
@@ -365,6 +423,13 @@ private slots:
             QVERIFY2(QRegularExpression("^attempt quality=\\d+ size=\\d+$").match(line).hasMatch(),
                      qPrintable(line));
         QVERIFY(attempts.last().endsWith(QStringLiteral(" size=%1").arg(size)));
+
+        // With several photos each line names its photo, placeholders in names and all.
+        const QString percent = _dir.path() + "/pct%2.png";
+        QVERIFY(QFile::copy(_photos + "/a.png", percent));
+        r = run({"-o", freshOut(), "-l", "1000", "-v", percent, _photos + "/b.jpg"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains(percent + ": attempt quality=90 size="), qPrintable(r.err));
 
         // No quality fits one kilobyte: nothing is written.
         const QString none = freshOut();
