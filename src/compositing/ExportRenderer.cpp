@@ -1,6 +1,7 @@
 #include "ExportRenderer.h"
 
 #include "compositing/BorderCompositor.h"
+#include "foundation/Logging.h"
 #include "output/ImageMetadata.h"
 #include "output/ImageReader.h"
 #include "output/ImageWriter.h"
@@ -13,9 +14,16 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
+#include <thread>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -43,6 +51,137 @@ void setError(QString* error, const QString& message)
     if (error)
         *error = message;
 }
+
+// The photo rows each band of the canvas shows, decoded ahead on a thread of their own:
+// decoding is the longest stage, so it overlaps with compositing and with the encoder
+// rather than sharing a thread with them. Bands come out in order, a few at most waiting;
+// their buffers go round again once composited. Without a thread the rows are decoded
+// when asked for.
+class PhotoRowsAhead {
+public:
+    struct Rows {
+        QImage image;
+        int first = 0; // photo rows [first, end); empty when the band shows none
+        int end = 0;
+        bool ok = true;
+    };
+
+    PhotoRowsAhead(JpegBandReader* reader, const BorderCompositor::FullResolutionLayers* layers,
+                   int height, int bandRows)
+        : _reader(reader), _layers(layers), _height(height), _bandRows(bandRows)
+    {
+        try {
+            _thread = std::thread([this] {
+                while (produce()) {
+                }
+                finish();
+            });
+        } catch (...) {
+            Logging::logCaughtException("Starting the JPEG decoding thread");
+        }
+    }
+
+    ~PhotoRowsAhead()
+    {
+        {
+            std::lock_guard lock(_mutex);
+            _stop = true;
+        }
+        _changed.notify_all();
+        if (_thread.joinable())
+            _thread.join();
+    }
+
+    PhotoRowsAhead(const PhotoRowsAhead&) = delete;
+    PhotoRowsAhead& operator=(const PhotoRowsAhead&) = delete;
+
+    // The next band's rows; waits for them.
+    Rows take()
+    {
+        if (!_thread.joinable() && !produce())
+            finish();
+        std::unique_lock lock(_mutex);
+        _changed.wait(lock, [this] { return !_ready.empty() || _finished; });
+        if (_ready.empty())
+            return Rows{QImage(), 0, 0, false}; // asked for more bands than there are
+        Rows rows = std::move(_ready.front());
+        _ready.pop_front();
+        lock.unlock();
+        _changed.notify_all();
+        return rows;
+    }
+
+    void giveBack(QImage image)
+    {
+        std::lock_guard lock(_mutex);
+        _spare.push_back(std::move(image));
+    }
+
+private:
+    static constexpr size_t Depth = 3;
+
+    void finish()
+    {
+        {
+            std::lock_guard lock(_mutex);
+            _finished = true;
+        }
+        _changed.notify_all();
+    }
+
+    // Decodes one band's rows; false when there is nothing more to do.
+    bool produce() noexcept
+    {
+        if (_nextBand >= _height)
+            return false;
+        const int first = _nextBand;
+        const int end = std::min(first + _bandRows, _height);
+        _nextBand = end;
+        Rows rows;
+        std::tie(rows.first, rows.end) = BorderCompositor::photoRowsFor(*_layers, first, end);
+        {
+            std::unique_lock lock(_mutex);
+            _changed.wait(lock, [this] { return _stop || _ready.size() < Depth; });
+            if (_stop)
+                return false;
+            if (rows.first < rows.end && !_spare.empty()) {
+                rows.image = std::move(_spare.back());
+                _spare.pop_back();
+            }
+        }
+        if (rows.first < rows.end) {
+            try {
+                rows.ok = _reader->skipRows(rows.first - _reader->nextRow()) &&
+                          _reader->readRows(&rows.image, rows.end - rows.first);
+            } catch (...) {
+                Logging::logCaughtException("Decoding a band of the photo");
+                rows.ok = false;
+            }
+        }
+        const bool more = rows.ok;
+        if (!more)
+            _nextBand = _height;
+        {
+            std::lock_guard lock(_mutex);
+            _ready.push_back(std::move(rows));
+        }
+        _changed.notify_all();
+        return more;
+    }
+
+    JpegBandReader* _reader;
+    const BorderCompositor::FullResolutionLayers* _layers;
+    const int _height;
+    const int _bandRows;
+    int _nextBand = 0; // the decoding side's only
+    std::mutex _mutex;
+    std::condition_variable _changed;
+    std::deque<Rows> _ready;
+    std::vector<QImage> _spare;
+    bool _stop = false;
+    bool _finished = false;
+    std::thread _thread;
+};
 
 } // namespace
 
@@ -278,17 +417,20 @@ QByteArray ExportRenderer::encodeJpegFromFile(const FramedPhoto& framed, const Q
     int photoFirstRow = 0;
     // The photo rows a band shows follow straight on from those of the band before, so
     // the file is read once from the top; rows pushed off the canvas are read and dropped.
+    PhotoRowsAhead ahead(&reader, &layers, size.height(), BandRows);
     auto bands = [&](QImage* band) {
         const int first = nextRow;
         const int end = std::min(first + BandRows, size.height());
-        const auto [photoFirst, photoEnd] = BorderCompositor::photoRowsFor(layers, first, end);
-        if (photoFirst < photoEnd) {
-            if (!reader.skipRows(photoFirst - reader.nextRow()) ||
-                !reader.readRows(&photoRows, photoEnd - photoFirst)) {
-                readFailed = true;
-                return false;
-            }
-            photoFirstRow = photoFirst;
+        PhotoRowsAhead::Rows rows = ahead.take();
+        if (!rows.ok) {
+            readFailed = true;
+            return false;
+        }
+        if (rows.first < rows.end) {
+            if (!photoRows.isNull())
+                ahead.giveBack(std::exchange(photoRows, QImage()));
+            photoRows = std::move(rows.image);
+            photoFirstRow = rows.first;
         }
         nextRow = end;
         return BorderCompositor::compositeBand(layers, photoRows, photoFirstRow, first, end, band);
