@@ -226,18 +226,7 @@ QByteArray ExportRenderer::encodeLocked(const FramedPhoto& framed, const Options
 {
     int quality = options.quality;
     const ImageWriter::Options writer = writerOptions(framed, options, &quality);
-    QByteArray data;
-    if (fileFormatForCode(options.format) != FormatTIFF) {
-        data = encodeFromPhoto(framed, writer, error);
-    } else {
-        const QImage image = renderComposite(framed);
-        if (image.isNull()) {
-            setError(error, QCoreApplication::translate("ExportRenderer",
-                                                        "The framed photo could not be rendered."));
-            return {};
-        }
-        data = ImageWriter::encode(image, writer, error);
-    }
+    const QByteArray data = encodeFromPhoto(framed, writer, error);
     if (data.isEmpty())
         explainEmptyResult(options, error);
     else if (qualityUsed)

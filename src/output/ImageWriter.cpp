@@ -6,6 +6,7 @@
 #include "output/ImageMetadata.h"
 #include "output/JpegEncoder.h"
 #include "output/PngBandEncoder.h"
+#include "output/TiffBandEncoder.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -381,22 +382,20 @@ QByteArray encodeBands(QSize size, const JpegEncoder::BandSource& bands, const O
     const FileFormat format = fileFormatForCode(options.format);
     if (format == FormatJPEG)
         return encodeJpegBands(size, bands, options, error);
-    if (format != FormatPNG) {
-        setError(error, QCoreApplication::translate("ImageWriter",
-                                                    "This format is not written in bands."));
-        return {};
-    }
     try {
         // As encodeWithQt: a profile Qt cannot parse goes in through Exiv2 afterwards.
         QColorSpace space;
         if (!options.iccProfile.isEmpty())
             space = QColorSpace::fromIccProfile(options.iccProfile);
         QString why;
-        QByteArray data = PngBandEncoder::encode(size, bands, space, &why);
+        QByteArray data = format == FormatPNG ? PngBandEncoder::encode(size, bands, space, &why)
+                                              : TiffBandEncoder::encode(size, bands, space, &why);
         if (data.isEmpty()) {
             setError(error, why);
             return {};
         }
+        if (format == FormatTIFF && options.metadata)
+            data = options.metadata->combineData(data, FormatTIFF, size);
         if (!options.iccProfile.isEmpty() && !space.isValid())
             data = ImageMetadata::attachIccProfile(data, options.iccProfile);
         return data;

@@ -141,8 +141,8 @@ private slots:
     }
 
     // A photo framed band by band, from its JPEG file or from the photo held in memory in
-    // any format, gives the very JPEG file of the whole composite, and a PNG of the very
-    // same pixels, profile and metadata, whatever the frame does to the rows. 150 rows:
+    // any format, gives the very JPEG file of the whole composite, and a PNG or TIFF of the
+    // very same pixels, profile and metadata, whatever the frame does to the rows. 150 rows:
     // neither whole bands nor whole blocks of 16; 101 columns: no whole blocks either.
     void bandsMatchWholePicture_data()
     {
@@ -196,6 +196,12 @@ private slots:
         QTest::newRow("png, flipped mask")
             << grayMask(20, 30).mirrored(true, false) << QImage() << false << true
             << QPointF(13, -90) << 0 << false << QImage::Format_Indexed8 << int(FormatPNG);
+        QTest::newRow("tiff, transparent mask")
+            << grayMask(20, 30) << QImage() << true << false << QPointF(5, 5) << 0 << false
+            << QImage::Format_RGB888 << int(FormatTIFF);
+        QTest::newRow("tiff, turned, post mask")
+            << alphaFrame(30, 20) << cuts.transformed(QTransform().rotate(90)) << false << false
+            << QPointF(3, -20) << 0 << false << QImage::Format_RGB32 << int(FormatTIFF);
     }
     void bandsMatchWholePicture()
     {
