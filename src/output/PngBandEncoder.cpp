@@ -20,8 +20,17 @@ struct Writer {
 
 void appendData(png_structp png, png_bytep bytes, png_size_t length)
 {
-    static_cast<Writer*>(png_get_io_ptr(png))
-        ->data.append(reinterpret_cast<const char*>(bytes), qsizetype(length));
+    // No exception may cross libpng's C frames: running out of memory ends the file as an
+    // error of libpng's.
+    bool grown = true;
+    try {
+        static_cast<Writer*>(png_get_io_ptr(png))
+            ->data.append(reinterpret_cast<const char*>(bytes), qsizetype(length));
+    } catch (...) {
+        grown = false;
+    }
+    if (!grown)
+        png_error(png, "out of memory");
 }
 
 void noFlush(png_structp) {}

@@ -31,8 +31,13 @@ tmsize_t writeSink(thandle_t handle, void* buffer, tmsize_t size)
 {
     Sink* sink = static_cast<Sink*>(handle);
     const qint64 end = sink->pos + size;
-    if (end > sink->data.size())
-        sink->data.resize(end);
+    // No exception may cross libtiff's C frames: a short write is its way of failing.
+    try {
+        if (end > sink->data.size())
+            sink->data.resize(end);
+    } catch (...) {
+        return 0;
+    }
     std::memcpy(sink->data.data() + sink->pos, buffer, size_t(size));
     sink->pos = end;
     return size;
