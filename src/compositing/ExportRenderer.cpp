@@ -308,8 +308,8 @@ ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
     return writer;
 }
 
-QByteArray ExportRenderer::encodeJpegFromPhoto(const FramedPhoto& framed,
-                                               const ImageWriter::Options& writer, QString* error)
+QByteArray ExportRenderer::encodeFromPhoto(const FramedPhoto& framed,
+                                           const ImageWriter::Options& writer, QString* error)
 {
     const QImage& photo = framed.photo;
     const QSize size = photo.size();
@@ -329,7 +329,7 @@ QByteArray ExportRenderer::encodeJpegFromPhoto(const FramedPhoto& framed,
             nextRow = end;
             return !band->isNull();
         };
-        return ImageWriter::encodeJpegBands(size, rowsOfKept, writer, error);
+        return ImageWriter::encodeBands(size, rowsOfKept, writer, error);
     }
 
     const BorderCompositor::FullResolutionLayers layers =
@@ -357,7 +357,7 @@ QByteArray ExportRenderer::encodeJpegFromPhoto(const FramedPhoto& framed,
         }
         return BorderCompositor::compositeBand(layers, converted, photoFirst, first, end, band);
     };
-    return ImageWriter::encodeJpegBands(size, composited, writer, error);
+    return ImageWriter::encodeBands(size, composited, writer, error);
 }
 
 QByteArray ExportRenderer::encodeLocked(const FramedPhoto& framed, const Options& options,
@@ -365,18 +365,7 @@ QByteArray ExportRenderer::encodeLocked(const FramedPhoto& framed, const Options
 {
     int quality = options.quality;
     const ImageWriter::Options writer = writerOptions(framed, options, &quality);
-    QByteArray data;
-    if (fileFormatForCode(options.format) == FormatJPEG) {
-        data = encodeJpegFromPhoto(framed, writer, error);
-    } else {
-        const QImage image = renderComposite(framed);
-        if (image.isNull()) {
-            setError(error, QCoreApplication::translate("ExportRenderer",
-                                                        "The framed photo could not be rendered."));
-            return {};
-        }
-        data = ImageWriter::encode(image, writer, error);
-    }
+    const QByteArray data = encodeFromPhoto(framed, writer, error);
     if (data.isEmpty())
         explainEmptyResult(options, error);
     else if (qualityUsed)

@@ -14,9 +14,10 @@
 // The full-resolution side of the document: writes a snapshot of the framed photo at full
 // size in the chosen format and remembers the file it wrote last, so that repeated requests
 // (hovering over the proxy icon, copy after drag-out) get that file back without rendering
-// or encoding again. JPEG is composited band by band on its way into the encoder, so that
-// no second full-size picture is made beside the photo; PNG and TIFF, and the clipboard's
-// picture, need the whole composite, which is rendered once and kept.
+// or encoding again. Every format is composited band by band on its way into the encoder
+// (PNG and TIFF through libpng and libtiff, as Qt's writers need the whole picture), so
+// that no second full-size picture is made beside the photo; only the clipboard's picture
+// needs the whole composite, which is rendered once and kept.
 //
 // The remembered file is tied to its path and to everything that went into it: a request
 // for another path, format or document writes again. A file we did not write (an old file
@@ -100,10 +101,10 @@ private:
     QImage renderComposite(const FramedPhoto& framed);
     QByteArray encodeLocked(const FramedPhoto& framed, const Options& options, QString* error,
                             int* qualityUsed);
-    // The JPEG of the document's photo, composited band by band on its way into the
+    // The file of the document's photo, composited band by band on its way into the
     // encoder: no full-size picture is made beside the photo.
-    QByteArray encodeJpegFromPhoto(const FramedPhoto& framed, const ImageWriter::Options& writer,
-                                   QString* error);
+    QByteArray encodeFromPhoto(const FramedPhoto& framed, const ImageWriter::Options& writer,
+                               QString* error);
     // Records the quality of each attempt in *lastQuality (the last one is the one kept).
     ImageWriter::Options writerOptions(const FramedPhoto& framed, const Options& options,
                                        int* lastQuality) const;

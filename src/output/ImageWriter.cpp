@@ -5,6 +5,8 @@
 #include "output/FileFormat.h"
 #include "output/ImageMetadata.h"
 #include "output/JpegEncoder.h"
+#include "output/PngBandEncoder.h"
+#include "output/TiffBandEncoder.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -366,6 +368,37 @@ QByteArray encodeJpegBands(QSize size, const JpegEncoder::BandSource& bands, con
             return preparationFailed(error);
         encoder.setIccProfile(options.iccProfile);
         return searchJpeg(size, options.iccProfile, options, error, &encoder, nullptr);
+    } catch (...) {
+        Logging::logCaughtException("Encoding the picture");
+        setError(error, QCoreApplication::translate("ImageWriter",
+                                                    "Not enough memory to encode the picture."));
+        return {};
+    }
+}
+
+QByteArray encodeBands(QSize size, const JpegEncoder::BandSource& bands, const Options& options,
+                       QString* error)
+{
+    const FileFormat format = fileFormatForCode(options.format);
+    if (format == FormatJPEG)
+        return encodeJpegBands(size, bands, options, error);
+    try {
+        // As encodeWithQt: a profile Qt cannot parse goes in through Exiv2 afterwards.
+        QColorSpace space;
+        if (!options.iccProfile.isEmpty())
+            space = QColorSpace::fromIccProfile(options.iccProfile);
+        QString why;
+        QByteArray data = format == FormatPNG ? PngBandEncoder::encode(size, bands, space, &why)
+                                              : TiffBandEncoder::encode(size, bands, space, &why);
+        if (data.isEmpty()) {
+            setError(error, why);
+            return {};
+        }
+        if (format == FormatTIFF && options.metadata)
+            data = options.metadata->combineData(data, FormatTIFF, size);
+        if (!options.iccProfile.isEmpty() && !space.isValid())
+            data = ImageMetadata::attachIccProfile(data, options.iccProfile);
+        return data;
     } catch (...) {
         Logging::logCaughtException("Encoding the picture");
         setError(error, QCoreApplication::translate("ImageWriter",

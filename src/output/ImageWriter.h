@@ -35,6 +35,13 @@ QByteArray encode(const QImage& image, const Options& options, QString* error = 
 QByteArray encodeJpegBands(QSize size, const JpegEncoder::BandSource& bands, const Options& options,
                            QString* error = nullptr);
 
+// The file encode() makes of a picture of `size` with no colour space of its own, handed
+// over in bands so that it is never whole in memory: JPEG as encodeJpegBands; PNG and TIFF
+// written row by row through libpng and libtiff with the pixels, profile and resolution
+// Qt's writers give (which need the whole picture).
+QByteArray encodeBands(QSize size, const JpegEncoder::BandSource& bands, const Options& options,
+                       QString* error = nullptr);
+
 // Encodes and writes atomically (QSaveFile); false leaves any old file untouched.
 bool writeImage(const QImage& image, const QString& path, const Options& options,
                 QString* error = nullptr);

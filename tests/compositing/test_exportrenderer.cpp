@@ -8,6 +8,7 @@
 #include "output/TestFiles.h"
 #include "output/TmpFilePath.h"
 
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -140,9 +141,9 @@ private slots:
     }
 
     // A photo framed band by band, from its JPEG file or from the photo held in memory in
-    // any format, gives the very file of the whole composite, whatever the frame does to the
-    // rows. 150 rows: neither whole bands nor whole blocks of 16; 101 columns: no whole
-    // blocks either.
+    // any format, gives the very JPEG file of the whole composite, and a PNG or TIFF of the
+    // very same pixels, profile and metadata, whatever the frame does to the rows. 150 rows:
+    // neither whole bands nor whole blocks of 16; 101 columns: no whole blocks either.
     void bandsMatchWholePicture_data()
     {
         QTest::addColumn<QImage>("border");
@@ -153,36 +154,54 @@ private slots:
         QTest::addColumn<int>("limitKB");
         QTest::addColumn<bool>("progressive");
         QTest::addColumn<QImage::Format>("held");
+        QTest::addColumn<int>("format");
         const QImage portraitAlpha = alphaFrame(20, 30);
         const QImage cuts = PixelReference::randomImage(20, 30, QImage::Format_ARGB32, 7);
         QTest::newRow("no frame") << QImage() << QImage() << false << false << QPointF(0, 0) << 0
-                                  << false << QImage::Format_RGB32;
+                                  << false << QImage::Format_RGB32 << int(FormatJPEG);
         QTest::newRow("mask") << grayMask(20, 30) << QImage() << false << false << QPointF(0, 0)
-                              << 0 << false << QImage::Format_ARGB32;
+                              << 0 << false << QImage::Format_ARGB32 << int(FormatJPEG);
         QTest::newRow("alpha") << portraitAlpha << QImage() << false << false << QPointF(0, 0) << 0
-                               << false << QImage::Format_RGB32;
+                               << false << QImage::Format_RGB32 << int(FormatJPEG);
         QTest::newRow("post mask") << portraitAlpha << cuts << false << false << QPointF(0, 0) << 0
-                                   << false << QImage::Format_RGB32;
+                                   << false << QImage::Format_RGB32 << int(FormatJPEG);
         QTest::newRow("turned") << alphaFrame(30, 20) << cuts.transformed(QTransform().rotate(90))
                                 << false << false << QPointF(0, 0) << 0 << false
-                                << QImage::Format_RGB32;
+                                << QImage::Format_RGB32 << int(FormatJPEG);
         QTest::newRow("flipped") << grayMask(20, 30).mirrored(true, false) << QImage() << false
-                                 << true << QPointF(0, 0) << 0 << false << QImage::Format_RGB32;
+                                 << true << QPointF(0, 0) << 0 << false << QImage::Format_RGB32
+                                 << int(FormatJPEG);
         QTest::newRow("offset up") << portraitAlpha << cuts << false << false << QPointF(-7.4, 70.6)
-                                   << 0 << false << QImage::Format_RGB32;
-        QTest::newRow("offset down") << grayMask(20, 30) << QImage() << false << false
-                                     << QPointF(13, -90) << 0 << false << QImage::Format_Indexed8;
-        QTest::newRow("off the canvas") << portraitAlpha << QImage() << false << false
-                                        << QPointF(0, 400) << 0 << false << QImage::Format_RGB32;
-        QTest::newRow("transparent") << grayMask(20, 30) << QImage() << true << false
-                                     << QPointF(5, 5) << 0 << false << QImage::Format_RGB888;
+                                   << 0 << false << QImage::Format_RGB32 << int(FormatJPEG);
+        QTest::newRow("offset down")
+            << grayMask(20, 30) << QImage() << false << false << QPointF(13, -90) << 0 << false
+            << QImage::Format_Indexed8 << int(FormatJPEG);
+        QTest::newRow("off the canvas")
+            << portraitAlpha << QImage() << false << false << QPointF(0, 400) << 0 << false
+            << QImage::Format_RGB32 << int(FormatJPEG);
+        QTest::newRow("transparent")
+            << grayMask(20, 30) << QImage() << true << false << QPointF(5, 5) << 0 << false
+            << QImage::Format_RGB888 << int(FormatJPEG);
         QTest::newRow("transparent, post mask")
             << portraitAlpha << cuts << true << false << QPointF(0, 0) << 0 << false
-            << QImage::Format_RGB32;
+            << QImage::Format_RGB32 << int(FormatJPEG);
         QTest::newRow("size search") << portraitAlpha << cuts << false << false << QPointF(3, -20)
-                                     << 6 << false << QImage::Format_RGB888;
-        QTest::newRow("progressive file") << grayMask(20, 30) << QImage() << false << false
-                                          << QPointF(0, -33) << 0 << true << QImage::Format_RGB32;
+                                     << 6 << false << QImage::Format_RGB888 << int(FormatJPEG);
+        QTest::newRow("progressive file")
+            << grayMask(20, 30) << QImage() << false << false << QPointF(0, -33) << 0 << true
+            << QImage::Format_RGB32 << int(FormatJPEG);
+        QTest::newRow("png, transparent, post mask")
+            << portraitAlpha << cuts << true << false << QPointF(-7.4, 70.6) << 0 << false
+            << QImage::Format_RGB32 << int(FormatPNG);
+        QTest::newRow("png, flipped mask")
+            << grayMask(20, 30).mirrored(true, false) << QImage() << false << true
+            << QPointF(13, -90) << 0 << false << QImage::Format_Indexed8 << int(FormatPNG);
+        QTest::newRow("tiff, transparent mask")
+            << grayMask(20, 30) << QImage() << true << false << QPointF(5, 5) << 0 << false
+            << QImage::Format_RGB888 << int(FormatTIFF);
+        QTest::newRow("tiff, turned, post mask")
+            << alphaFrame(30, 20) << cuts.transformed(QTransform().rotate(90)) << false << false
+            << QPointF(3, -20) << 0 << false << QImage::Format_RGB32 << int(FormatTIFF);
     }
     void bandsMatchWholePicture()
     {
@@ -194,6 +213,7 @@ private slots:
         QFETCH(int, limitKB);
         QFETCH(bool, progressive);
         QFETCH(QImage::Format, held);
+        QFETCH(int, format);
         const QString path = _out.path() + QStringLiteral("/photo.jpg");
         {
             QImageWriter writer(path, "jpeg");
@@ -204,62 +224,86 @@ private slots:
             for (int y = 0; y < 150; y += 2) // noise for the size search to work on
                 for (int x = 0; x < 101; ++x)
                     photo.setPixel(x, y, grain.pixel(x, y));
+            photo.setColorSpace(QColorSpace::DisplayP3); // a profile to keep
             QVERIFY(writer.write(photo));
         }
+        setTags(path, {{"Exif.Image.Artist", "Test Artist"}});
         FramedPhoto framed;
         framed.frame = border;
         framed.postMask = postMask;
         framed.flipped = flipped;
         framed.offset = offset;
+        framed.metadata =
+            std::make_shared<const ImageMetadata>(ImageMetadata::metadataForFile(path));
+        const QByteArray profile = framed.metadata->iccProfile();
+        QVERIFY(!profile.isEmpty());
         if (transparent)
             framed.color = std::nullopt;
         else
             framed.color = QColor(200, 30, 40);
-        Options options = withFormat(FormatJPEG, 85);
+        Options options = withFormat(format, 85);
         options.limitKB = limitKB;
+        options.preserveMetadata = true;
 
         // The whole composite encoded as a whole, from the photo as it is held.
         auto wholePicture = [&](const QImage& photo, int* quality) {
             FramedPhoto document = framed;
             document.photo = photo;
             ImageWriter::Options writer;
-            writer.format = FormatJPEG;
+            writer.format = format;
             writer.quality = 85;
             writer.limitKB = limitKB;
+            writer.iccProfile = profile;
+            if (format != FormatPNG)
+                writer.metadata = framed.metadata.get();
             writer.attemptLog = [quality](int q, qint64) { *quality = q; };
             return ImageWriter::encode(BorderCompositor::compositeFullResolution(document), writer);
         };
         const QImage decoded = ImageReader::readImage(path);
         QCOMPARE(decoded.height(), 150);
-        int fileQuality = 0;
-        const QByteArray fromFile = wholePicture(decoded, &fileQuality);
-        QVERIFY(!fromFile.isEmpty());
-        if (limitKB > 0)
-            QVERIFY(fileQuality < 85 && fromFile.size() < limitKB * 1024);
-
         ExportRenderer r;
-        QString error;
-        bool streamable = false;
-        int qualityUsed = 0;
-        QCOMPARE(r.encodeJpegFromFile(framed, path, options, &error, &streamable, &qualityUsed),
-                 fromFile);
-        QVERIFY(streamable);
-        QCOMPARE(qualityUsed, fileQuality);
+        if (format == FormatJPEG) {
+            int fileQuality = 0;
+            const QByteArray fromFile = wholePicture(decoded, &fileQuality);
+            QVERIFY(!fromFile.isEmpty());
+            if (limitKB > 0)
+                QVERIFY(fileQuality < 85 && fromFile.size() < limitKB * 1024);
+            QString error;
+            bool streamable = false;
+            int qualityUsed = 0;
+            QCOMPARE(r.encodeJpegFromFile(framed, path, options, &error, &streamable, &qualityUsed),
+                     fromFile);
+            QVERIFY(streamable);
+            QCOMPARE(qualityUsed, fileQuality);
+        }
 
+        // JPEG byte for byte; the lossless formats by their pixels, profile and metadata.
+        auto same = [format, profile](const QByteArray& data, const QByteArray& expected) {
+            if (format == FormatJPEG)
+                return data == expected;
+            const ImageMetadata written = ImageMetadata::metadataForData(data);
+            const bool artist = written.value(QStringLiteral("Exif.Image.Artist")) == "Test Artist";
+            return !data.isEmpty() && QImage::fromData(data) == QImage::fromData(expected) &&
+                   written.iccProfile() == profile && artist == (format == FormatTIFF);
+        };
         framed.photo = decoded.convertToFormat(held);
-        int wholeQuality = 0;
+        int wholeQuality = 85; // what the lossless formats report
         const QByteArray whole = wholePicture(framed.photo, &wholeQuality);
-        qualityUsed = 0;
-        QCOMPARE(r.encodeImage(framed, options, nullptr, &qualityUsed), whole);
+        QVERIFY(same(whole, whole));
+        int qualityUsed = 0;
+        QVERIFY(same(r.encodeImage(framed, options, nullptr, &qualityUsed), whole));
         QCOMPARE(qualityUsed, wholeQuality);
-        const QString written = _out.path() + QStringLiteral("/framed.jpg");
+        const QString written = _out.path() + QStringLiteral("/framed.") +
+                                (format == FormatJPEG  ? "jpg"
+                                 : format == FormatPNG ? "png"
+                                                       : "tif");
         qualityUsed = 0;
         QCOMPARE(r.writeImageToFile(framed, written, options, nullptr, &qualityUsed), written);
-        QCOMPARE(readAll(written), whole);
+        QVERIFY(same(readAll(written), whole));
         QCOMPARE(qualityUsed, wholeQuality);
         // The copy command keeps the whole composite; the file is then made from it.
         QVERIFY(!r.fullResolutionImage(framed).isNull());
-        QCOMPARE(r.encodeImage(framed, options), whole);
+        QVERIFY(same(r.encodeImage(framed, options), whole));
     }
 
     // What cannot be framed from the file band by band is left to the whole-picture way.

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "output/JpegEncoder.h"
+
+#include <QByteArray>
+#include <QColorSpace>
+#include <QSize>
+#include <QString>
+
+// The LZW-compressed TIFF Qt's writer makes of a premultiplied picture (8-bit RGBA with
+// associated alpha, the resolution, the colour space as its profile tag), written row by
+// row through libtiff as the picture is handed over in bands, so that it is never whole in
+// memory: Qt's writer needs the whole picture.
+namespace TiffBandEncoder {
+
+// Empty on failure, with the reason in *error.
+QByteArray encode(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
+                  QString* error);
+
+} // namespace TiffBandEncoder
