@@ -110,14 +110,16 @@ void reportFailure(QWidget* parent, const QString& target, const QString& reason
     // The title is the alert's text too: window titles of dialogs are not shown everywhere.
     const QString title = tr("Unable to Save '%1'").arg(info.completeBaseName());
     QMessageBox failed(QMessageBox::Critical, title, title, QMessageBox::NoButton, parent);
-    failed.setInformativeText(tr("Please check that you have write permission to the folder "
-                                 "'%1' and that the disk has enough free space.")
-                                  .arg(info.absolutePath()));
+    // A known reason (a full disk, no quality under the size limit) says more than the
+    // general advice, which stays for failures that came without one.
+    failed.setInformativeText(reason.isEmpty()
+                                  ? tr("Please check that you have write permission to the "
+                                       "folder '%1' and that the disk has enough free space.")
+                                        .arg(info.absolutePath())
+                                  : reason);
     failed.setObjectName(QStringLiteral("unableToSaveAlert"));
     failed.setWindowModality(Qt::ApplicationModal);
     failed.setDefaultButton(failed.addButton(tr("Okay"), QMessageBox::AcceptRole));
-    if (!reason.isEmpty())
-        failed.setDetailedText(reason);
     failed.exec();
 }
 

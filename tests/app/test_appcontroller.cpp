@@ -833,6 +833,7 @@ void TestAppController::sizeLimitSaysWhatItDid()
     _app->copy();
     QVERIFY(answer.shown);
     QCOMPARE(answer.title, QStringLiteral("Unable to Save 'noise'"));
+    QCOMPARE(answer.message, QStringLiteral("No JPEG quality brings the picture under 1 KB."));
     QVERIFY(_app->mainWindow()->statusBar()->currentMessage().isEmpty());
 }
 
