@@ -28,7 +28,7 @@ Target askTarget(QWidget* parent, const QString& startFolder, const QString& nam
 // Return twice never replaces the original.
 bool confirmReplace(QWidget* parent, const QString& target, bool original);
 
-// "Unable to Save '<name>'", with the reason as the details.
+// "Unable to Save '<name>'", with the reason when there is one, else general advice.
 void reportFailure(QWidget* parent, const QString& target, const QString& reason);
 
 // True when both paths name the same file on disk (links followed, hard links too).
