@@ -190,6 +190,13 @@ void TestHostile::openPhoto()
     }
     QVERIFY2(!sheets.last.shown || sheets.last.message.size() > 10,
              qPrintable(sheets.last.message));
+    // An image file is not called "not an image file".
+    if (kind == Hostile::HugeHeader)
+        QVERIFY2(sheets.last.message.contains(QStringLiteral("100000 x 100000 pixels")),
+                 qPrintable(sheets.last.message));
+    if (kind == Hostile::TruncatedPng)
+        QVERIFY2(sheets.last.message.startsWith(QStringLiteral("\"photo.jpg\" could not be read")),
+                 qPrintable(sheets.last.message));
     // The window goes on.
     QVERIFY(app.applicationOpenFile(goodPhoto(path(QStringLiteral("after.png")))));
     QCOMPARE(app.filename(), QStringLiteral("after"));
