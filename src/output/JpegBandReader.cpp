@@ -81,9 +81,13 @@ JpegBandReader::JpegBandReader(const QString& path) : _state(std::make_unique<St
     s->info.err = jpeg_std_error(&s->err);
     s->err.error_exit = errorExit;
     s->err.emit_message = emitMessage;
-    // Only a regular file: opening a FIFO would wait for a writer that never comes.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Only a regular file: opening a FIFO would wait for a writer that never comes. Asked
+    // before opening, so that a FIFO is never touched, and again of what was opened.
+    const QByteArray native = QFile::encodeName(path);
     struct stat st;
+    const int fd = ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode)
+                       ? ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                       : -1;
     if (fd >= 0 &&
         (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(s->file = ::fdopen(fd, "rb"))))
         ::close(fd);
