@@ -170,17 +170,23 @@ bool AppController::applicationOpenFile(const QString& path)
     }
     // Large photos take a while to decode; the window keeps painting meanwhile.
     QImage photo;
+    QString why;
     QString damage;
+    bool isImage = false;
     ImageMetadata metadata;
     _runner->run([&] {
-        photo = ImageReader::readImage(path, nullptr, &damage);
+        photo = ImageReader::readImage(path, &why, &damage);
         if (!photo.isNull())
             metadata = ImageMetadata::metadataForFile(path);
+        // Only a regular file is looked into: a FIFO would block the reader for good.
+        else if (QFileInfo(path).isFile())
+            isImage = ImageReader::canRead(path);
     });
     if (photo.isNull()) {
+        // An image that is too large or damaged says so; "not an image file" would mislead.
         mainWindow()->runMessageSheetWithTitle(
             tr("Unable to Open '%1'").arg(QFileInfo(path).fileName()),
-            tr("This is probably because it is not an image file."));
+            isImage ? why : tr("This is probably because it is not an image file."));
         return false;
     }
     _openImage(photo, metadata, path);

@@ -93,7 +93,15 @@ bool writeFileAtomically(const QString& path, const QByteArray& data, QString* e
     QSaveFile file(path);
     QString reason;
     if (!file.open(QIODevice::WriteOnly)) {
-        reason = file.errorString();
+        // Qt's text says only that the file is not writable; the system says why (a
+        // read-only file system, no permission).
+        const QByteArray native = QFile::encodeName(path);
+        const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+        if ((::access(native.constData(), F_OK) == 0 && ::access(native.constData(), W_OK) != 0) ||
+            ::access(folder.constData(), W_OK) != 0)
+            reason = systemError(errno);
+        else
+            reason = file.errorString();
     } else {
         reason = writeAndSync(file, data);
         if (!reason.isEmpty())

@@ -2,6 +2,7 @@
 
 #include "frames/FrameLibrary.h"
 #include "frames/ThumbnailCache.h"
+#include "output/ImageReader.h"
 
 #include <QDir>
 #include <QFile>
@@ -115,10 +116,13 @@ bool FrameDownloader::download(const QUrl& url, const QString& folder)
         if (ok && transfer->received > 0) {
             const QString partPath = transfer->file->fileName();
             const QByteArray format = QImageReader(partPath).format();
-            // A body cut short can still carry a valid header; only a full decode tells.
+            // A body cut short can still carry a valid header, and a JPEG cut short still
+            // decodes; only a full decode that reached the end tells.
             transfer->file->close();
-            const bool whole =
-                ThumbnailCache::isImageFile(partPath) && !QImageReader(partPath).read().isNull();
+            QString damage;
+            const bool whole = ThumbnailCache::isImageFile(partPath) &&
+                               !ImageReader::readImage(partPath, nullptr, &damage).isNull() &&
+                               damage.isEmpty();
             if (!format.isEmpty() && whole) {
                 const QString name =
                     nameWithImageExtension(FrameLibrary::safeFileNameForUrl(url), format);

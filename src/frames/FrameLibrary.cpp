@@ -78,8 +78,11 @@ QStringList collectionNamesForFolder(const QString& root)
         const QDir dir(root);
         const QFileInfoList entries =
             dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-        for (const QFileInfo& entry : entries)
-            names.append(entry.fileName());
+        for (const QFileInfo& entry : entries) {
+            // A folder under the order file's name is not a collection either.
+            if (entry.fileName() != CollectionsPlistName)
+                names.append(entry.fileName());
+        }
     }
     QStringList kept;
     for (const QString& name : std::as_const(names)) {
@@ -346,14 +349,20 @@ bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* e
         return true;
     QString why;
     LoadedFrame loaded;
-    loaded.frame = ImageReader::readImage(framePath, &why);
-    if (loaded.frame.isNull())
+    QString damage;
+    loaded.frame = ImageReader::readImage(framePath, &why, &damage);
+    // What a damaged frame lacks would be framed as flat gray.
+    if (loaded.frame.isNull() || !damage.isEmpty())
         return fail(error,
                     QCoreApplication::translate("FrameLibrary", "%1: cannot read the frame: %2")
-                        .arg(framePath, why));
+                        .arg(framePath, loaded.frame.isNull() ? why : damage));
     const QString maskPath = postMaskPathFor(framePath);
-    if (QFileInfo::exists(maskPath)) {
-        loaded.postMask = ImageReader::readImage(maskPath, &why);
+    // A mask that is there but cannot be followed (a link to nowhere, a loop) is a damaged
+    // frame, not a frame without a mask.
+    if (QFileInfo(maskPath).exists() || QFileInfo(maskPath).isSymLink()) {
+        loaded.postMask = ImageReader::readImage(maskPath, &why, &damage);
+        if (!damage.isEmpty())
+            loaded.postMask = QImage(), why = damage;
         if (loaded.postMask.isNull())
             return fail(error, QCoreApplication::translate("FrameLibrary",
                                                            "%1: cannot read the post mask: %2")

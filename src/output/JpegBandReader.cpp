@@ -6,6 +6,9 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include <jerror.h>
@@ -78,7 +81,16 @@ JpegBandReader::JpegBandReader(const QString& path) : _state(std::make_unique<St
     s->info.err = jpeg_std_error(&s->err);
     s->err.error_exit = errorExit;
     s->err.emit_message = emitMessage;
-    s->file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    // Only a regular file: opening a FIFO would wait for a writer that never comes. Asked
+    // before opening, so that a FIFO is never touched, and again of what was opened.
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    const int fd = ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode)
+                       ? ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                       : -1;
+    if (fd >= 0 &&
+        (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(s->file = ::fdopen(fd, "rb"))))
+        ::close(fd);
     if (!s->file || !openHeader(s)) {
         close();
         return;

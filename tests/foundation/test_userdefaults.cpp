@@ -1,3 +1,4 @@
+#include "HostileInputs.h"
 #include "foundation/PropertyList.h"
 #include "foundation/UserDefaults.h"
 
@@ -101,37 +102,6 @@ void TestUserDefaults::incrementCounter()
     QCOMPARE(PropertyList::fromFile(path).toMap().value("LaunchCount").toInt(), 2);
 }
 
-namespace {
-
-// A binary property list of `levels` arrays, each holding the next one twice: a few hundred
-// bytes that expand to 2^levels nodes.
-QByteArray sharedArrays(int levels)
-{
-    QByteArray data("bplist00");
-    QList<int> offsets;
-    for (int i = 0; i < levels; ++i) {
-        offsets << int(data.size());
-        if (i + 1 < levels)
-            data.append(char(0xA2)).append(char(i + 1)).append(char(i + 1));
-        else
-            data.append(char(0xA0));
-    }
-    const int table = int(data.size());
-    for (int offset : offsets)
-        data.append(char(offset >> 8)).append(char(offset & 0xFF));
-    auto bigEndian64 = [&data](quint64 value) {
-        for (int shift = 56; shift >= 0; shift -= 8)
-            data.append(char((value >> shift) & 0xFF));
-    };
-    data.append(QByteArray(6, '\0')).append(char(2)).append(char(1));
-    bigEndian64(quint64(levels));
-    bigEndian64(0);
-    bigEndian64(quint64(table));
-    return data;
-}
-
-} // namespace
-
 void TestUserDefaults::fileOnDisk_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -150,7 +120,7 @@ void TestUserDefaults::fileOnDisk_data()
                QByteArray("<array>").repeated(deep) + QByteArray("</array>").repeated(deep) +
                "</dict></plist>"
         << 90;
-    QTest::newRow("arrays sharing their contents") << sharedArrays(40) << 90;
+    QTest::newRow("arrays sharing their contents") << sharedArrays() << 90;
 }
 
 void TestUserDefaults::fileOnDisk()

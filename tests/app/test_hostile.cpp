@@ -1,0 +1,399 @@
+#include "HostileInputs.h"
+#include "app/AppController.h"
+#include "compositing/PreviewView.h"
+#include "foundation/UserDefaults.h"
+#include "frames/FrameDownloader.h"
+#include "frames/FrameLibrary.h"
+#include "ui/ZTWindow.h"
+
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+#include <optional>
+
+// Every hostile input through every way a file enters Velluma: the window's open, the
+// frame chosen in the panel, the collections listed, the settings read at start, a frame
+// dropped as a URL and the batch framer. Each is refused with a message that names it, or
+// skipped, and the program goes on to the next good file.
+
+namespace {
+
+// What an entry point does with the input.
+enum class Outcome {
+    Opens,   // read whole: the damage is in data Velluma does not need
+    Damaged, // what could be read is shown, and the user is told the rest is missing
+    Refused, // nothing is read, and the user is told
+};
+
+struct Sheet {
+    QString title;
+    QString message;
+    bool shown = false;
+};
+
+// Answers every message sheet of the window while it lives, keeping the last.
+class SheetCatcher : public QObject {
+public:
+    explicit SheetCatcher(ZTWindow* window) : _window(window)
+    {
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this] {
+            if (auto* box = _window->findChild<QMessageBox*>(); box && box->isVisible()) {
+                last = {box->text(), box->informativeText(), true};
+                box->defaultButton()->click();
+            }
+        });
+        timer->start(5);
+    }
+    Sheet last;
+
+private:
+    ZTWindow* _window;
+};
+
+QString goodPhoto(const QString& path)
+{
+    QImage image(60, 40, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    return image.save(path) ? path : QString();
+}
+
+// Makes the input at path, or skips the row saying why it cannot.
+#define MAKE_HOSTILE(kind, path)                                                                   \
+    do {                                                                                           \
+        QString skip_;                                                                             \
+        if (!makeHostile(kind, path, &skip_)) {                                                    \
+            if (skip_.isEmpty())                                                                   \
+                QFAIL("the hostile input could not be made");                                      \
+            QSKIP(qPrintable(skip_));                                                              \
+        }                                                                                          \
+    } while (false)
+
+// Serves the bytes given for each path, as a frame's web server would.
+class BodyServer : public QObject {
+public:
+    BodyServer()
+    {
+        _server.listen(QHostAddress::LocalHost);
+        connect(&_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = _server.nextPendingConnection()) {
+                auto request = std::make_shared<QByteArray>();
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request] {
+                    request->append(socket->readAll());
+                    if (!request->contains("\r\n\r\n"))
+                        return;
+                    const QByteArray body = bodies.value(request->split(' ').value(1));
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n"
+                                  "Content-Length: " +
+                                  QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+    }
+    QUrl url(const QByteArray& path) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2")
+                        .arg(_server.serverPort())
+                        .arg(QString::fromLatin1(path)));
+    }
+    QHash<QByteArray, QByteArray> bodies;
+
+private:
+    QTcpServer _server;
+};
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class TestHostile : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void openPhoto_data();
+    void openPhoto();
+    void chooseFrame_data();
+    void chooseFrame();
+    void readCollections_data();
+    void readCollections();
+    void loadSettings_data();
+    void loadSettings();
+    void downloadFrame_data();
+    void downloadFrame();
+    void batchFramer();
+
+private:
+    std::unique_ptr<QTemporaryDir> _dir;
+    QString path(const QString& name) const { return _dir->filePath(name); }
+};
+
+void TestHostile::init()
+{
+    _dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(_dir->isValid());
+}
+
+void TestHostile::openPhoto_data()
+{
+    QTest::addColumn<Hostile>("kind");
+    QTest::addColumn<Outcome>("outcome");
+    for (Hostile kind : hostilePictures()) {
+        Outcome outcome = Outcome::Refused;
+        if (kind == Hostile::BrokenExif)
+            outcome = Outcome::Opens;
+        else if (kind == Hostile::TruncatedJpeg)
+            outcome = Outcome::Damaged;
+        QTest::newRow(hostileName(kind)) << kind << outcome;
+    }
+}
+
+void TestHostile::openPhoto()
+{
+    QFETCH(Hostile, kind);
+    QFETCH(Outcome, outcome);
+    UserDefaults defaults(path(QStringLiteral("prefs.plist")));
+    AppController app(defaults);
+    QVERIFY(app.applicationOpenFile(goodPhoto(path(QStringLiteral("before.png")))));
+    const QString photo = path(QStringLiteral("photo.jpg"));
+    MAKE_HOSTILE(kind, photo);
+    SheetCatcher sheets(app.mainWindow());
+    std::optional<FifoWatch> fifo;
+    if (kind == Hostile::Fifo)
+        fifo.emplace(photo);
+
+    QCOMPARE(app.applicationOpenFile(photo), outcome != Outcome::Refused);
+    QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
+    QCOMPARE(sheets.last.shown, outcome != Outcome::Opens);
+    if (outcome == Outcome::Refused) {
+        QCOMPARE(sheets.last.title, QStringLiteral("Unable to Open 'photo.jpg'"));
+        QCOMPARE(app.filename(), QStringLiteral("before"));
+        QCOMPARE(app.previewView()->mainImage().size(), QSize(60, 40));
+    } else {
+        if (outcome == Outcome::Damaged)
+            QCOMPARE(sheets.last.title, QStringLiteral("'photo.jpg' Is Damaged"));
+        QCOMPARE(app.filename(), QStringLiteral("photo"));
+        QCOMPARE(app.previewView()->mainImage().size(), QSize(96, 64));
+    }
+    QVERIFY2(!sheets.last.shown || sheets.last.message.size() > 10,
+             qPrintable(sheets.last.message));
+    // An image file is not called "not an image file".
+    if (kind == Hostile::HugeHeader)
+        QVERIFY2(sheets.last.message.contains(QStringLiteral("100000 x 100000 pixels")),
+                 qPrintable(sheets.last.message));
+    if (kind == Hostile::TruncatedPng)
+        QVERIFY2(sheets.last.message.startsWith(QStringLiteral("\"photo.jpg\" could not be read")),
+                 qPrintable(sheets.last.message));
+    // The window goes on.
+    QVERIFY(app.applicationOpenFile(goodPhoto(path(QStringLiteral("after.png")))));
+    QCOMPARE(app.filename(), QStringLiteral("after"));
+}
+
+void TestHostile::chooseFrame_data()
+{
+    QTest::addColumn<Hostile>("kind");
+    QTest::addColumn<bool>("asMask"); // the frame is good, its post mask hostile
+    for (Hostile kind : hostilePictures()) {
+        if (kind == Hostile::BrokenExif)
+            continue;
+        QTest::newRow(hostileName(kind)) << kind << false;
+        QTest::newRow(qPrintable(QStringLiteral("%1 mask").arg(hostileName(kind)))) << kind << true;
+    }
+}
+
+void TestHostile::chooseFrame()
+{
+    QFETCH(Hostile, kind);
+    QFETCH(bool, asMask);
+    const QString frame = path(QStringLiteral("Frame.png"));
+    const QString bad = asMask ? FrameLibrary::postMaskPathFor(frame) : frame;
+    if (asMask)
+        QVERIFY(!goodPhoto(frame).isEmpty());
+    MAKE_HOSTILE(kind, bad);
+    std::optional<FifoWatch> fifo;
+    if (kind == Hostile::Fifo)
+        fifo.emplace(bad);
+
+    FrameLibrary::LoadedFrame loaded;
+    QString error;
+    QVERIFY(!FrameLibrary::loadFrame(frame, false, &loaded, &error));
+    QVERIFY2(error.startsWith(bad + QLatin1Char(':')), qPrintable(error));
+    QVERIFY(loaded.frame.isNull());
+
+    // The window shows the photo without a frame rather than a broken one.
+    UserDefaults defaults(path(QStringLiteral("prefs.plist")));
+    AppController app(defaults);
+    QVERIFY(app.applicationOpenFile(goodPhoto(path(QStringLiteral("photo.png")))));
+    app.setBorderPath(frame);
+    QVERIFY(app.previewView()->framedPhoto().frame.isNull());
+    QCOMPARE(app.previewView()->mainImage().size(), QSize(60, 40));
+    QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
+}
+
+void TestHostile::readCollections_data()
+{
+    QTest::addColumn<Hostile>("kind");
+    for (Hostile kind : hostilePropertyLists())
+        QTest::newRow(hostileName(kind)) << kind;
+}
+
+void TestHostile::readCollections()
+{
+    QFETCH(Hostile, kind);
+    // The user's order of collections is hostile; so is every other file among the frames.
+    const QString root = path(QStringLiteral("Frames"));
+    for (const char* name : {"Beta", "Alpha", "Gamma"})
+        QVERIFY(QDir().mkpath(root + QLatin1Char('/') + QLatin1String(name)));
+    MAKE_HOSTILE(kind, root + QStringLiteral("/collections.plist"));
+    std::optional<FifoWatch> fifo;
+    if (kind == Hostile::Fifo)
+        fifo.emplace(root + QStringLiteral("/collections.plist"));
+    QCOMPARE(FrameLibrary::collectionNamesForFolder(root), (QStringList{"Alpha", "Beta", "Gamma"}));
+
+    const QString alpha = root + QStringLiteral("/Alpha");
+    QVERIFY(!goodPhoto(alpha + QStringLiteral("/Good.png")).isEmpty());
+    int made = 0;
+    for (Hostile picture : hostilePictures()) {
+        if (makeHostile(picture, alpha + QStringLiteral("/%1.png").arg(hostileName(picture))))
+            ++made;
+    }
+    QVERIFY(made >= 10);
+    const ThumbnailList listed = FrameLibrary::collectionForFolder(alpha);
+    QVERIFY(!listed.isEmpty());
+    // Every frame listed can be chosen, or says why not.
+    for (const ThumbnailEntry& entry : listed) {
+        FrameLibrary::LoadedFrame loaded;
+        QString error;
+        if (!FrameLibrary::loadFrame(entry.path, false, &loaded, &error))
+            QVERIFY2(error.contains(entry.path), qPrintable(error));
+    }
+    QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
+}
+
+void TestHostile::loadSettings_data()
+{
+    QTest::addColumn<Hostile>("kind");
+    for (Hostile kind : hostilePropertyLists())
+        QTest::newRow(hostileName(kind)) << kind;
+}
+
+void TestHostile::loadSettings()
+{
+    QFETCH(Hostile, kind);
+    const QString file = path(QStringLiteral("Velluma.plist"));
+    MAKE_HOSTILE(kind, file);
+    std::optional<FifoWatch> fifo;
+    if (kind == Hostile::Fifo)
+        fifo.emplace(file);
+    QElapsedTimer clock;
+    clock.start();
+    UserDefaults defaults(file);
+    defaults.registerDefaults({{QStringLiteral("JpegQuality"), 90}});
+    QCOMPARE(defaults.integerForKey(QStringLiteral("JpegQuality")), 90);
+    QVERIFY2(clock.elapsed() < 5000, "reading the settings took seconds");
+    QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
+    // Whatever sat there is kept aside for the user (an empty file holds nothing to keep),
+    // and the settings are written anew.
+    QCOMPARE(QFileInfo(defaults.backupPath()).isSymLink() ||
+                 QFileInfo::exists(defaults.backupPath()),
+             kind != Hostile::ZeroBytes);
+    defaults.setInteger(70, QStringLiteral("JpegQuality"));
+    QVERIFY(defaults.synchronize());
+    QCOMPARE(UserDefaults(file).integerForKey(QStringLiteral("JpegQuality")), 70);
+}
+
+void TestHostile::downloadFrame_data()
+{
+    QTest::addColumn<Hostile>("kind");
+    QTest::addColumn<bool>("saved");
+    for (Hostile kind : {Hostile::TruncatedJpeg, Hostile::TruncatedPng, Hostile::TruncatedTiff,
+                         Hostile::TruncatedWebp, Hostile::HugeHeader, Hostile::ZeroBytes,
+                         Hostile::RandomBytes, Hostile::DeepXmlPlist, Hostile::BrokenExif})
+        QTest::newRow(hostileName(kind)) << kind << (kind == Hostile::BrokenExif);
+}
+
+void TestHostile::downloadFrame()
+{
+    QFETCH(Hostile, kind);
+    QFETCH(bool, saved);
+    const QString made = path(QStringLiteral("made"));
+    MAKE_HOSTILE(kind, made);
+    QFile madeFile(made);
+    QVERIFY(madeFile.open(QIODevice::ReadOnly));
+    BodyServer server;
+    server.bodies.insert("/Frame.png", madeFile.readAll());
+    const QString folder = path(QStringLiteral("My Frames"));
+    QVERIFY(QDir().mkpath(folder));
+
+    FrameDownloader downloader;
+    downloader.setLimits(1024 * 1024, 10000);
+    QSignalSpy finished(&downloader, &FrameDownloader::downloadFinished);
+    QVERIFY(downloader.download(server.url("/Frame.png"), folder));
+    QVERIFY(finished.wait(15000));
+    QCOMPARE(finished.at(0).at(1).toString().isEmpty(), !saved);
+    // Nothing half-downloaded stays behind.
+    QCOMPARE(entries(folder), saved ? QStringList{"Frame.png"} : QStringList());
+    QCOMPARE(downloader.activeDownloads(), 0);
+}
+
+void TestHostile::batchFramer()
+{
+    // Every hostile picture in one batch with two good photos: the good ones are framed,
+    // each bad one is named on standard error and gets no output, the status says so.
+    const QString in = path(QStringLiteral("in")), out = path(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(in));
+    QStringList args{QStringLiteral("-o"),
+                     out,
+                     QStringLiteral("-F"),
+                     QStringLiteral("jpg"),
+                     QStringLiteral("-j"),
+                     QStringLiteral("2"),
+                     goodPhoto(in + QStringLiteral("/first.png"))};
+    QStringList refused, framed{QStringLiteral("first.jpg")};
+    std::optional<FifoWatch> fifo;
+    for (Hostile kind : hostilePictures()) {
+        const QString stem = QString::fromLatin1(hostileName(kind)).replace(QLatin1Char(' '), '-');
+        const QString file = in + QLatin1Char('/') + stem + QStringLiteral(".jpg");
+        if (!makeHostile(kind, file)) {
+            qInfo("%s: skipped, it cannot be made hostile here", hostileName(kind));
+            continue;
+        }
+        if (kind == Hostile::Fifo)
+            fifo.emplace(file);
+        args << file;
+        (kind == Hostile::BrokenExif ? framed : refused) << stem;
+    }
+    args << goodPhoto(in + QStringLiteral("/last.png"));
+    framed << QStringLiteral("last.jpg") << QStringLiteral("broken-EXIF.jpg");
+    framed.removeAll(QStringLiteral("broken-EXIF"));
+
+    QProcess framer;
+    framer.start(QStringLiteral(VELLUMA_FRAME_BINARY), args);
+    QVERIFY(framer.waitForFinished(60000));
+    const QString err = QString::fromLocal8Bit(framer.readAllStandardError());
+    QCOMPARE(framer.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(framer.exitCode(), 1);
+    QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
+    framed.sort();
+    QCOMPARE(entries(out), framed);
+    for (const QString& stem : std::as_const(refused))
+        QVERIFY2(err.contains(stem + QStringLiteral(".jpg")), qPrintable(stem + ": " + err));
+    for (const QString& name : std::as_const(framed))
+        QVERIFY2(!QImage(out + QLatin1Char('/') + name).isNull(), qPrintable(name));
+}
+
+QTEST_MAIN(TestHostile)
+#include "test_hostile.moc"
