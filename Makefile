@@ -1,13 +1,15 @@
 # The two commands of the README: `make run` and `make test`. Both install whatever
 # Debian packages are missing first (tools/setup.sh), then build in build/.
 BUILD ?= build
+# The same suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PHOTO ?=
 # ccache (when installed) shares compiled files between checkouts of this tree.
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all setup configure build test run bench clean format
+.PHONY: all setup configure build test test-asan run bench clean format
 
 all: build
 
@@ -22,6 +24,17 @@ build: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-asan
+
+# The source checks (format, include direction, headers) said their word above; the
+# sanitizer build runs what executes code. The options that make a finding fatal are set
+# per test (tests/CMakeLists.txt).
+test-asan: setup
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUMA_WERROR=ON \
+	  -DVELLUMA_SANITIZE=ON >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) \
+	  -E '^(format_check|include_direction|headers_compile)$$'
 
 run: build
 	@$(BUILD)/src/app/velluma $(PHOTO)
@@ -30,7 +43,7 @@ bench: build
 	@bash bench/run
 
 clean:
-	@rm -rf $(BUILD)
+	@rm -rf $(BUILD) $(ASAN_BUILD)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -58,6 +58,10 @@ AppController::AppController(UserDefaults& defaults, QObject* parent)
 
 AppController::~AppController()
 {
+    // The window sends events while QWidget's destructor runs, when it is no ZTWindow any
+    // more and the filter's mainWindow() would be a bad downcast.
+    if (ZTWindow* window = mainWindow())
+        window->removeEventFilter(this);
     delete _preferenceController;
     _preferenceController = nullptr;
     delete _interface;
