@@ -365,7 +365,7 @@ QByteArray ExportRenderer::encodeLocked(const FramedPhoto& framed, const Options
 {
     int quality = options.quality;
     const ImageWriter::Options writer = writerOptions(framed, options, &quality);
-    const QByteArray data = encodeFromPhoto(framed, writer, error);
+    QByteArray data = encodeFromPhoto(framed, writer, error);
     if (data.isEmpty())
         explainEmptyResult(options, error);
     else if (qualityUsed)
@@ -428,7 +428,7 @@ QByteArray ExportRenderer::encodeJpegFromFile(const FramedPhoto& framed, const Q
     QMutexLocker render(&_renderMutex);
     int quality = options.quality;
     QString why;
-    const QByteArray data =
+    QByteArray data =
         ImageWriter::encodeJpegBands(size, bands, writerOptions(framed, options, &quality), &why);
     if (readFailed)
         return {};

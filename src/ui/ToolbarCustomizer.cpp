@@ -12,7 +12,7 @@ constexpr int kIdentifierRole = Qt::UserRole;
 }
 
 ToolbarCustomizer::ToolbarCustomizer(QList<Item> allowed, QStringList defaultItems,
-                                     QStringList current, QWidget* parent)
+                                     const QStringList& current, QWidget* parent)
     : QDialog(parent), _allowed(std::move(allowed)), _defaultItems(std::move(defaultItems))
 {
     setWindowTitle(tr("Customize Toolbar"));

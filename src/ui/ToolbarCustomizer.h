@@ -23,7 +23,7 @@ public:
     };
 
     // allowed: every item that may go on the toolbar, in the order offered.
-    ToolbarCustomizer(QList<Item> allowed, QStringList defaultItems, QStringList current,
+    ToolbarCustomizer(QList<Item> allowed, QStringList defaultItems, const QStringList& current,
                       QWidget* parent = nullptr);
 
     // The toolbar as chosen so far, in order.
