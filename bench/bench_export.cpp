@@ -5,6 +5,7 @@
 //
 // Usage: bench_export [width=12000] [height=8000]
 
+#include "BenchPhotos.h"
 #include "compositing/ExportRenderer.h"
 #include "compositing/FramedPhoto.h"
 #include "output/FileFormat.h"
@@ -39,23 +40,6 @@ bool resetPeak()
     return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
 }
 
-// Gradients and grain, so that the JPEG is about as large as a photo's.
-QImage photo(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    quint32 seed = 1;
-    for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            const int grain = int(seed >> 28) - 8;
-            auto c = [grain](int v) { return qBound(0, v + grain, 255); };
-            line[x] = qRgb(c(60 + 150 * x / width), c(50 + 120 * y / height), c(90));
-        }
-    }
-    return image;
-}
-
 QImage alphaFrame(int width, int height)
 {
     QImage frame(width, height, QImage::Format_ARGB32);
@@ -80,7 +64,7 @@ int main(int argc, char** argv)
     }
 
     FramedPhoto framed;
-    framed.photo = photo(width, height);
+    framed.photo = benchPhoto(width, height);
     framed.frame = alphaFrame(1500, 1000);
     const qint64 holding = statusKB("VmRSS:");
     std::printf("photo %dx%d (%.0f MP): the process holds %lld MB with it open\n", width, height,

@@ -6,6 +6,7 @@
 //
 // Usage: bench_load path/to/velluma-frame [photo width=3000] [photo height=2000]
 
+#include "BenchPhotos.h"
 #include "app/AppController.h"
 #include "compositing/PreviewView.h"
 #include "foundation/UserDefaults.h"
@@ -33,23 +34,6 @@ qint64 residentKB()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     return -1;
-}
-
-// Gradients and grain, so that the JPEG is about as large as a photo's.
-QImage photo(int width, int height, int shade)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    quint32 seed = 1;
-    for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            const int grain = int(seed >> 28) - 8;
-            auto c = [grain](int v) { return qBound(0, v + grain, 255); };
-            line[x] = qRgb(c(60 + 150 * x / width), c(50 + 120 * y / height), c(shade));
-        }
-    }
-    return image;
 }
 
 // A frame with a transparent window, as most frames are.
@@ -108,7 +92,7 @@ int main(int argc, char** argv)
 
     // The batch: one photo copied 200 times, each a file of its own.
     const QString first = dir.filePath(QStringLiteral("photo000.jpg"));
-    if (!photo(width, height, 90).save(first, "JPEG", 90))
+    if (!benchPhoto(width, height, 90).save(first, "JPEG", 90))
         return 2;
     const QString framePath = dir.filePath(QStringLiteral("frame.png"));
     if (!frame(1500, 1000).save(framePath))
@@ -139,8 +123,8 @@ int main(int argc, char** argv)
     // The window: open and close, alternating two photos with a frame chosen.
     const QString a = dir.filePath(QStringLiteral("a.jpg")),
                   b = dir.filePath(QStringLiteral("b.png"));
-    photo(1200, 800, 40).save(a, "JPEG", 90);
-    photo(900, 1200, 160).save(b);
+    benchPhoto(1200, 800, 40).save(a, "JPEG", 90);
+    benchPhoto(900, 1200, 160).save(b);
     UserDefaults defaults(dir.filePath(QStringLiteral("prefs.plist")));
     AppController controller(defaults);
     controller.setBorderPath(framePath);

@@ -19,9 +19,6 @@
 #include <QVBoxLayout>
 
 namespace {
-constexpr int kMinQuality = 1;
-constexpr int kMaxQuality = 100;
-constexpr int kQualityIncrement = 5;
 constexpr int kMaxLimitKB = 1024 * 1024; // 1 GB; the writer shifts the value by 10 bits
 
 QLabel* makeLabel(const QString& text, QWidget* buddy, QWidget* parent)
@@ -56,15 +53,16 @@ void OutputPanel::_build()
     _qualityTF = new QLineEdit(this);
     _qualityTF->setObjectName(QStringLiteral("qualityTF"));
     _qualityValidator = new ClampingValidator(
-        kMinQuality, kMaxQuality, [this] { return _settings.jpegQuality(); }, _qualityTF);
+        OutputSettings::MinQuality, OutputSettings::MaxQuality,
+        [this] { return _settings.jpegQuality(); }, _qualityTF);
     _qualityTF->setValidator(_qualityValidator);
     _qualityTF->setAlignment(Qt::AlignRight);
     _qualityTF->setMaximumWidth(
         _qualityTF->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 16);
     _qualityStepper = new ZTStepper(this);
     _qualityStepper->setObjectName(QStringLiteral("qualityStepper"));
-    _qualityStepper->setRange(kMinQuality, kMaxQuality);
-    _qualityStepper->setIncrement(kQualityIncrement);
+    _qualityStepper->setRange(OutputSettings::MinQuality, OutputSettings::MaxQuality);
+    _qualityStepper->setIncrement(OutputSettings::QualityIncrement);
 
     _limitBtn = new QCheckBox(tr("Limit to"), this);
     _limitBtn->setObjectName(QStringLiteral("limitFilesizeBtn"));

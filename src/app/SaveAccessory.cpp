@@ -11,12 +11,6 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 
-namespace {
-constexpr int kMinQuality = 1;
-constexpr int kMaxQuality = 100;
-constexpr int kQualityIncrement = 5;
-} // namespace
-
 SaveAccessory::SaveAccessory(OutputSettings& settings, QWidget* parent)
     : QWidget(parent), _settings(settings), _initialQuality(settings.jpegQuality())
 {
@@ -31,15 +25,16 @@ SaveAccessory::SaveAccessory(OutputSettings& settings, QWidget* parent)
     _qualityTF->setObjectName(QStringLiteral("savePanelQualityTF"));
     // Emptied or out of range, the field falls back to the quality it was opened with.
     _qualityValidator = new ClampingValidator(
-        kMinQuality, kMaxQuality, [this] { return _initialQuality; }, _qualityTF);
+        OutputSettings::MinQuality, OutputSettings::MaxQuality, [this] { return _initialQuality; },
+        _qualityTF);
     _qualityTF->setValidator(_qualityValidator);
     _qualityTF->setAlignment(Qt::AlignRight);
     _qualityTF->setMaximumWidth(
         _qualityTF->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 16);
     _qualityStepper = new ZTStepper(this);
     _qualityStepper->setObjectName(QStringLiteral("savePanelQualityStepper"));
-    _qualityStepper->setRange(kMinQuality, kMaxQuality);
-    _qualityStepper->setIncrement(kQualityIncrement);
+    _qualityStepper->setRange(OutputSettings::MinQuality, OutputSettings::MaxQuality);
+    _qualityStepper->setIncrement(OutputSettings::QualityIncrement);
     _qualityStepper->setValue(_initialQuality);
 
     auto* row = new QHBoxLayout(this);

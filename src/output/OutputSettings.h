@@ -31,6 +31,11 @@ class OutputSettings : public QObject {
     Q_PROPERTY(bool metadataSupported READ metadataSupported NOTIFY metadataSupportedChanged)
 
 public:
+    // The JPEG quality fields: their range and the stepper's increment.
+    static constexpr int MinQuality = 1;
+    static constexpr int MaxQuality = 100;
+    static constexpr int QualityIncrement = 5;
+
     explicit OutputSettings(UserDefaults& defaults, QObject* parent = nullptr);
 
     int fileFormat() const;
