@@ -13,6 +13,10 @@
 namespace {
 
 std::mutex xmpMutex;
+// Exiv2 is not safe to use from several threads at once (the batch framer frames two photos
+// at a time, and the window reads a photo's metadata on its worker); its calls are short
+// beside the encoding around them, so they take turns.
+std::mutex exiv2Mutex;
 
 void lockXmp(void*, bool lock)
 {
@@ -163,6 +167,7 @@ ImageMetadata ImageMetadata::fromImage(Exiv2::Image& image)
 ImageMetadata ImageMetadata::metadataForFile(const QString& path)
 {
     setUpExiv2();
+    const std::lock_guard<std::mutex> oneAtATime(exiv2Mutex);
     try {
         if (!QFileInfo(path).isFile()) {
             qCWarning(lcVelluma, "Reading the metadata of a file (%s): not a file",
@@ -180,6 +185,7 @@ ImageMetadata ImageMetadata::metadataForFile(const QString& path)
 ImageMetadata ImageMetadata::metadataForData(const QByteArray& data)
 {
     setUpExiv2();
+    const std::lock_guard<std::mutex> oneAtATime(exiv2Mutex);
     try {
         if (data.isEmpty())
             return {};
@@ -221,6 +227,7 @@ QString ImageMetadata::value(const QString& key) const
 {
     if (!_d)
         return {};
+    const std::lock_guard<std::mutex> oneAtATime(exiv2Mutex);
     try {
         const std::string k = key.toStdString();
         if (key.startsWith(QLatin1String("Exif."))) {
@@ -254,6 +261,7 @@ QByteArray ImageMetadata::combineData(const QByteArray& encoded, int format, QSi
         (_d->exif.empty() && _d->iptc.empty() && _d->xmp.empty()))
         return encoded;
     setUpExiv2();
+    const std::lock_guard<std::mutex> oneAtATime(exiv2Mutex);
     try {
         auto image = Exiv2::ImageFactory::open(
             reinterpret_cast<const Exiv2::byte*>(encoded.constData()), long(encoded.size()));
@@ -318,6 +326,7 @@ QByteArray ImageMetadata::attachIccProfile(const QByteArray& encoded, const QByt
     if (encoded.isEmpty() || profile.isEmpty())
         return encoded;
     setUpExiv2();
+    const std::lock_guard<std::mutex> oneAtATime(exiv2Mutex);
     try {
         auto image = Exiv2::ImageFactory::open(
             reinterpret_cast<const Exiv2::byte*>(encoded.constData()), long(encoded.size()));
