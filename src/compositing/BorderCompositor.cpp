@@ -84,7 +84,15 @@ QImage premultiplied(const QImage& image)
 
 QImage alphaOnly(const QImage& image)
 {
-    return image.isNull() ? image : image.convertToFormat(QImage::Format_Alpha8);
+    if (image.isNull())
+        return image;
+    // Qt 6.4 leaves part of the result unset when it turns a 1-bit or palette picture
+    // straight into Alpha8; through ARGB32 every pixel gets its palette entry's alpha.
+    const QImage::Format format = image.format();
+    if (format == QImage::Format_Mono || format == QImage::Format_MonoLSB ||
+        format == QImage::Format_Indexed8)
+        return image.convertToFormat(QImage::Format_ARGB32).convertToFormat(QImage::Format_Alpha8);
+    return image.convertToFormat(QImage::Format_Alpha8);
 }
 
 // round(v x a / 255) in each of the four 8-bit lanes of p, exactly.
