@@ -4,6 +4,8 @@
 // pictures, pictures that claim to be enormous, things that are not files, and property
 // lists built to crash or exhaust a parser. Shared by the tables of every entry point.
 
+#include "output/TestFiles.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QDir>
@@ -94,11 +96,7 @@ inline QList<Hostile> hostilePropertyLists()
 // Noise, so that a cut anywhere loses real data.
 inline QByteArray encodedPicture(const char* format, int w = 96, int h = 64)
 {
-    QImage image(w, h, QImage::Format_RGB32);
-    QRandomGenerator rng(7);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, rng.generate() | 0xff000000u);
+    const QImage image = noisePhoto(w, h);
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
