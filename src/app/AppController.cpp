@@ -2,6 +2,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/MainInterface.h"
+#include "app/MediaBrowser.h"
 #include "app/OutputPanel.h"
 #include "compositing/ImageProcessor.h"
 #include "compositing/PreviewView.h"
@@ -25,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaMethod>
+#include <QStandardPaths>
 #include <QTimer>
 
 namespace {
@@ -53,6 +55,8 @@ AppController::AppController(UserDefaults& defaults, QObject* parent)
     });
 
     connect(qApp, &QCoreApplication::aboutToQuit, this, &AppController::applicationShouldTerminate);
+    connect(this, &AppController::photoBrowserRequested, this, &AppController::openPhotoBrowser);
+    _interface->setPhotoBrowserAvailable(!MediaBrowser::resourceBundlePath().isEmpty());
     _validateCommands();
 }
 
@@ -438,6 +442,31 @@ void AppController::showAboutWindow()
     _aboutWindow->showCentred();
 }
 
+void AppController::openPhotoBrowser()
+{
+    QString error;
+    if (!_mediaBrowser) {
+        const QString support =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            QStringLiteral("/Velluma/1");
+        _mediaBrowser =
+            MediaBrowser::initWithAppSupportPath(support, tr("Velluma - Photo Browser"), &error);
+        if (!_mediaBrowser) {
+            qCWarning(lcVelluma) << "photo browser not installed:" << error;
+            mainWindow()->runMessageSheetWithTitle(
+                tr("Unable to open Photo Browser"),
+                tr("For the Photo Browser to work, Velluma needs permission to write into the "
+                   "Applications Support folder. Try running Velluma from a different user "
+                   "account."));
+            return;
+        }
+    }
+    if (!_mediaBrowser->open(&error))
+        mainWindow()->runMessageSheetWithTitle(
+            tr("Unable to open Photo Browser"),
+            tr("The Photo Browser could not be started: %1").arg(error));
+}
+
 void AppController::visitWebsite()
 {
     AboutWindow::openLink(AboutWindow::websiteUrl(), mainWindow());
@@ -485,4 +514,6 @@ void AppController::applicationShouldTerminate()
     _interface->saveGeometry();
     _defaults.synchronize();
     ExportRenderer::removeTmpFiles();
+    // The browser is Velluma's child and leaves with it.
+    _mediaBrowser.reset();
 }

@@ -15,6 +15,7 @@
 class AboutWindow;
 class BackgroundRunner;
 class MainInterface;
+class MediaBrowser;
 class OutputPanel;
 class OutputSettings;
 class PreferenceController;
@@ -112,6 +113,8 @@ public slots:
     void quit();
     // The about window, made on first use; the web links open in the desktop's programs.
     void showAboutWindow();
+    // Installs the photo browser on first use and (re)starts it; says so when it cannot.
+    void openPhotoBrowser();
     void visitWebsite();
     void sendMail();
     // Removes the temporary files; called once when the program ends.
@@ -151,6 +154,7 @@ private:
     std::unique_ptr<ExportRenderer> _exporter;
     PreferenceController* _preferenceController = nullptr;
     AboutWindow* _aboutWindow = nullptr;
+    std::unique_ptr<MediaBrowser> _mediaBrowser;
 
     QString _documentFolder; // where the photo came from: the first save starts there
     QString _documentPath;   // the open photo's file, never replaced without a clear question

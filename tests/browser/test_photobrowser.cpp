@@ -1,0 +1,179 @@
+#include "HostileInputs.h"
+#include "browser/BrowserWorkflow.h"
+#include "browser/PhotoBrowserWindow.h"
+#include "browser/PhotoGridModel.h"
+
+#include <QListView>
+#include <QPixmap>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QStringList shownNames(const PhotoGridModel& model)
+{
+    QStringList names;
+    for (int row = 0; row < model.rowCount(); ++row)
+        names << model.index(row).data().toString();
+    return names;
+}
+
+// Asks for every thumbnail, as a view showing the whole grid would, and waits for them.
+bool settle(PhotoGridModel& model)
+{
+    for (int row = 0; row < model.rowCount(); ++row)
+        model.index(row).data(Qt::DecorationRole);
+    return QTest::qWaitFor([&model] { return model.pendingThumbnails() == 0; }, 20000);
+}
+
+} // namespace
+
+class TestPhotoBrowser : public QObject {
+    Q_OBJECT
+private slots:
+    void workflow_data();
+    void workflow();
+    void gridShowsFoldersThenPhotos();
+    void hostilePicturesLeaveTheGrid();
+    void pickHandsThePhotoOver();
+
+private:
+    QString path(const QString& name) const { return _dir.filePath(name); }
+    QTemporaryDir _dir;
+};
+
+void TestPhotoBrowser::workflow_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("application");
+    QTest::newRow("as written") << QByteArray("# note\nWindowTitle=Velluma - Photo Browser\n"
+                                              "Application=/usr/bin/velluma\n")
+                                << "Velluma - Photo Browser"
+                                << "/usr/bin/velluma";
+    QTest::newRow("CRLF, = and spaces in values")
+        << QByteArray("Application=/opt/a=b/my velluma\r\nWindowTitle= Photos \r\n") << " Photos "
+        << "/opt/a=b/my velluma";
+    QTest::newRow("unknown keys and junk")
+        << QByteArray("Later=1\n=x\nnothing\nWindowTitle=T\n") << "T" << QString();
+    QTest::newRow("UTF-8") << QByteArray("WindowTitle=Fotos \xc3\xa4\n") << "Fotos \u00e4"
+                           << QString();
+    QTest::newRow("empty") << QByteArray() << QString() << QString();
+}
+
+void TestPhotoBrowser::workflow()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, title);
+    QFETCH(QString, application);
+    const BrowserWorkflow workflow = BrowserWorkflow::parse(text);
+    QCOMPARE(workflow.windowTitle, title);
+    QCOMPARE(workflow.application, application);
+}
+
+void TestPhotoBrowser::gridShowsFoldersThenPhotos()
+{
+    const QString folder = path(QStringLiteral("grid"));
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/Trips")));
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/.hidden")));
+    QImage wide(400, 200, QImage::Format_RGB32);
+    wide.fill(QColor(200, 30, 30));
+    QVERIFY(wide.save(folder + QStringLiteral("/b.JPG"), "JPEG", 95));
+    QImage tall(30, 90, QImage::Format_RGB32);
+    tall.fill(QColor(20, 40, 220));
+    QVERIFY(tall.save(folder + QStringLiteral("/a.png")));
+    QVERIFY(writeFile(folder + QStringLiteral("/notes.txt"), "not a photo"));
+    QVERIFY(writeFile(folder + QStringLiteral("/icon.svg"), "<svg/>"));
+
+    PhotoGridModel model;
+    QVERIFY(model.setFolder(folder));
+    QCOMPARE(shownNames(model), (QStringList{"Trips", "a.png", "b.JPG"}));
+    QVERIFY(model.index(0).data(PhotoGridModel::IsFolderRole).toBool());
+    QVERIFY(settle(model));
+    // Within the thumbnail size, the proportions kept, a small photo not blown up.
+    const QPixmap wideThumb = model.index(2).data(Qt::DecorationRole).value<QPixmap>();
+    QCOMPARE(wideThumb.size(), QSize(128, 64));
+    QCOMPARE(QColor(wideThumb.toImage().pixel(64, 32)).red() > 180, true);
+    QCOMPARE(model.index(1).data(Qt::DecorationRole).value<QPixmap>().size(), QSize(30, 90));
+
+    QString error;
+    QVERIFY(!model.setFolder(path(QStringLiteral("missing")), &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(model.folder(), QDir(folder).absolutePath());
+}
+
+void TestPhotoBrowser::hostilePicturesLeaveTheGrid()
+{
+    const QString folder = path(QStringLiteral("hostile"));
+    QVERIFY(QDir().mkpath(folder));
+    QImage good(50, 50, QImage::Format_RGB32);
+    good.fill(Qt::green);
+    QVERIFY(good.save(folder + QStringLiteral("/good.png")));
+    QStringList made;
+    for (const Hostile kind : hostilePictures()) {
+        const QString name = QStringLiteral("%1.jpg").arg(QString::fromLatin1(hostileName(kind)));
+        if (makeHostile(kind, folder + QLatin1Char('/') + name))
+            made << name;
+    }
+    QVERIFY(made.size() >= 10);
+    // A reader stuck on the pipe would hold the grid up; the watch would free it.
+    FifoWatch fifo(folder + QStringLiteral("/FIFO.jpg"));
+
+    PhotoGridModel model;
+    QSignalSpy skipped(&model, &PhotoGridModel::photoSkipped);
+    QVERIFY(model.setFolder(folder));
+    QVERIFY(settle(model));
+    QVERIFY(!fifo.wasOpened());
+    const QStringList shown = shownNames(model);
+    QVERIFY(shown.contains(QStringLiteral("good.png")));
+    // The folder named like a photo is a folder; a good picture with broken EXIF and the
+    // part of a cut-off JPEG that decodes may stay.
+    for (const QString& name : made) {
+        if (name.startsWith(QLatin1String("directory")) ||
+            name.startsWith(QLatin1String("broken EXIF")) ||
+            name.startsWith(QLatin1String("truncated JPEG")))
+            continue;
+        QVERIFY2(!shown.contains(name), qPrintable(name));
+    }
+    QVERIFY(skipped.size() >= 6);
+}
+
+void TestPhotoBrowser::pickHandsThePhotoOver()
+{
+    const QString pictures = path(QStringLiteral("Pictures"));
+    QVERIFY(QDir().mkpath(pictures + QStringLiteral("/Holiday")));
+    QImage photo(60, 40, QImage::Format_RGB32);
+    photo.fill(Qt::yellow);
+    const QString picked = pictures + QStringLiteral("/Holiday/-h beach.jpg");
+    QVERIFY(photo.save(picked, "JPEG"));
+    // Stands for Velluma: writes down what it was started with.
+    const QString program = path(QStringLiteral("velluma"));
+    const QString record = path(QStringLiteral("arguments"));
+    QVERIFY(writeFile(program, QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1.part' && "
+                                              "mv '%1.part' '%1'\n")
+                                   .arg(record)
+                                   .toUtf8()));
+    QVERIFY(QFile::setPermissions(program, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    PhotoBrowserWindow window({QStringLiteral("Velluma - Photo Browser"), program}, pictures);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Velluma - Photo Browser"));
+    window.show();
+    QListView* view = window.view();
+    // Enter on the folder goes into it, Enter on the photo hands it over.
+    view->setFocus();
+    QCOMPARE(view->currentIndex().data().toString(), QStringLiteral("Holiday"));
+    QTest::keyClick(view, Qt::Key_Return);
+    QCOMPARE(window.model()->folder(), pictures + QStringLiteral("/Holiday"));
+    QCOMPARE(view->currentIndex().data().toString(), QStringLiteral("-h beach.jpg"));
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(record), 10000);
+    QCOMPARE(readAll(record), QStringLiteral("--\n%1\n").arg(picked).toUtf8());
+
+    window.goUp();
+    QCOMPARE(window.model()->folder(), pictures);
+    QCOMPARE(view->currentIndex().data().toString(), QStringLiteral("Holiday"));
+}
+
+QTEST_MAIN(TestPhotoBrowser)
+#include "test_photobrowser.moc"
