@@ -5,11 +5,13 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PHOTO ?=
+# Where `make install` puts Velluma; DESTDIR (for packagers) goes in front of it.
+PREFIX ?= /usr/local
 # ccache (when installed) shares compiled files between checkouts of this tree.
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all setup configure build test test-asan run bench clean format
+.PHONY: all setup configure build test test-asan run install bench clean format
 
 all: build
 
@@ -38,6 +40,14 @@ test-asan: setup
 
 run: build
 	@$(BUILD)/src/app/velluma $(PHOTO)
+
+# The prefix is built into the program (where its resources are) and into the manual page of
+# velluma-frame (where the frames are), so the build is configured with it first.
+install: setup
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUMA_WERROR=ON \
+	  -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake --install $(BUILD)
 
 bench: build
 	@bash bench/run

@@ -10,6 +10,8 @@ packages=(
   libexiv2-dev libplist-dev libjpeg62-turbo-dev libpng-dev libtiff-dev
   xvfb xauth ccache
   clang-format clang-tidy
+  # the installation test: the desktop's validators and the manual page renderer
+  appstream desktop-file-utils groff-base
 )
 
 missing=()

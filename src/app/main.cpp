@@ -39,8 +39,17 @@ int answer(Request request)
     const QString text =
         request == Request::Help
             ? QCoreApplication::translate(
-                  "main", "Usage: velluma [PHOTO...]\n"
-                          "Opens the photos in a window to put frames around them.\n")
+                  "main",
+                  "Usage: velluma [PHOTO...]\n"
+                  "Opens the photos in a window to put frames around them.\n"
+                  "\n"
+                  "Only one Velluma window runs per user: the photos of a later start open in\n"
+                  "the window that is already up. The Photo Browser of the File menu hands the\n"
+                  "photo picked in it over the same way.\n"
+                  "\n"
+                  "  -h, --help     show this help\n"
+                  "  -v, --version  show the version\n"
+                  "  --             end of the options: every argument after it is a photo\n")
             : QStringLiteral("velluma " VELLUMA_VERSION "\n");
     std::fputs(text.toLocal8Bit().constData(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
@@ -58,7 +67,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Velluma"));
     QApplication::setOrganizationName(QStringLiteral("Velluma"));
     QApplication::setApplicationVersion(QStringLiteral(VELLUMA_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("velluma"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.velluma.Velluma"));
 
     // Everything after the program name is a file the desktop wants opened, except the
     // first "--", which only ends the options.

@@ -1,6 +1,7 @@
 #include "FramerOptions.h"
 
 #include "foundation/DefaultsKeys.h"
+#include "frames/FrameLibrary.h"
 #include "output/FileFormat.h"
 
 #include <QCommandLineOption>
@@ -46,6 +47,27 @@ std::optional<int> parseFormat(const QString& text)
     return std::nullopt;
 }
 
+// Where the frames that come with Velluma are, one folder per collection, so that a frame
+// can be given to --frame without hunting for it.
+QString builtinFramesHelp()
+{
+    const QString root = FrameLibrary::builtinFrameFolder();
+    QString text = QCoreApplication::translate(
+                       "FramerOptions", "\nFrames:\n"
+                                        "  The frames that come with Velluma are installed in\n"
+                                        "  %1\n"
+                                        "  in one folder per collection:\n")
+                       .arg(QDir::toNativeSeparators(root));
+    for (const QString& name : FrameLibrary::collectionNamesForFolder(root))
+        text += QStringLiteral("    %1\n").arg(name);
+    text += QCoreApplication::translate(
+                "FramerOptions",
+                "  Collections made in the Velluma window are in the folder \"%1\" of\n"
+                "  the data folder (normally ~/.local/share).\n")
+                .arg(FrameLibrary::USER_FRAME_FOLDER);
+    return text;
+}
+
 FramerOptions::Parsed usageError(const QString& message)
 {
     return {FramerOptions::Action::UsageError, message, {}};
@@ -87,7 +109,8 @@ QString FramerOptions::usage(int defaultQuality)
                "\n"
                "Exit status: 0 when every photo was written, 1 when some failed, 2 on a usage "
                "error.\n")
-        .arg(defaultQuality);
+               .arg(defaultQuality) +
+           builtinFramesHelp();
 }
 
 FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
