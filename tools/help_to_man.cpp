@@ -37,7 +37,8 @@ QString manPage(const QString& name, const QString& version, const QStringList& 
     QTextStream out(&page);
     const QString usage = lines.value(0);
     const QString prefix = QStringLiteral("Usage: ") + name;
-    const QString arguments = usage.startsWith(prefix) ? usage.mid(prefix.size()).trimmed() : QString();
+    const QString arguments =
+        usage.startsWith(prefix) ? usage.mid(prefix.size()).trimmed() : QString();
     QString summary = lines.value(1).trimmed();
     if (summary.endsWith(QLatin1Char('.')))
         summary.chop(1);

@@ -4,6 +4,7 @@
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QPainter>
 #include <QSet>
 
 #include <algorithm>
@@ -155,7 +156,15 @@ void PhotoGridModel::_thumbnailMade(quint64 generation, const QString& path, con
             endRemoveRows();
             emit photoSkipped(path, error);
         } else {
-            found->pixmap = QPixmap::fromImage(image);
+            // Every cell the same square, whatever the photo's shape: the view sizes all its
+            // cells by one of them.
+            QPixmap square(ThumbnailSize, ThumbnailSize);
+            square.fill(Qt::transparent);
+            QPainter painter(&square);
+            painter.drawImage((ThumbnailSize - image.width()) / 2,
+                              (ThumbnailSize - image.height()) / 2, image);
+            painter.end();
+            found->pixmap = square;
             found->thumbnail = Entry::Thumbnail::Ready;
             const QModelIndex changed = index(row);
             emit dataChanged(changed, changed, {Qt::DecorationRole});

@@ -91,11 +91,17 @@ void TestPhotoBrowser::gridShowsFoldersThenPhotos()
     QCOMPARE(shownNames(model), (QStringList{"Trips", "a.png", "b.JPG"}));
     QVERIFY(model.index(0).data(PhotoGridModel::IsFolderRole).toBool());
     QVERIFY(settle(model));
-    // Within the thumbnail size, the proportions kept, a small photo not blown up.
-    const QPixmap wideThumb = model.index(2).data(Qt::DecorationRole).value<QPixmap>();
-    QCOMPARE(wideThumb.size(), QSize(128, 64));
-    QCOMPARE(QColor(wideThumb.toImage().pixel(64, 32)).red() > 180, true);
-    QCOMPARE(model.index(1).data(Qt::DecorationRole).value<QPixmap>().size(), QSize(30, 90));
+    // Within the thumbnail size, the proportions kept, a small photo not blown up; in the
+    // grid each in the middle of a square cell.
+    QCOMPARE(PhotoGridModel::makeThumbnail(folder + QStringLiteral("/b.JPG")).size(),
+             QSize(128, 64));
+    QCOMPARE(PhotoGridModel::makeThumbnail(folder + QStringLiteral("/a.png")).size(),
+             QSize(30, 90));
+    const QImage cell = model.index(2).data(Qt::DecorationRole).value<QPixmap>().toImage();
+    QCOMPARE(cell.size(), QSize(128, 128));
+    QVERIFY(QColor(cell.pixel(64, 64)).red() > 180);
+    QCOMPARE(qAlpha(cell.pixel(64, 10)), 0);
+    QCOMPARE(qAlpha(cell.pixel(64, 40)), 255);
 
     QString error;
     QVERIFY(!model.setFolder(path(QStringLiteral("missing")), &error));
