@@ -196,8 +196,20 @@ double featheredEdgeValue(int x, int y, QSize size, double insetShare, double fe
     const QRectF opening = inset(size, insetShare * m);
     double d = roundedRectDistance(x + 0.5, y + 0.5, opening, 0.05 * m);
     if (wobble > 0) {
-        const EdgePosition e = edgePosition(x, y, size);
-        d += wobble * m * fractalNoise(e.along / (0.09 * m), seed + uint32_t(e.side), 4);
+        // Each side's own wobble, blended by nearness so the corners show no seam.
+        const double px = x + 0.5, py = y + 0.5;
+        const double distance[4] = {py, size.width() - px, size.height() - py, px};
+        const double along[4] = {px, py, px, py};
+        const double nearest = *std::min_element(distance, distance + 4);
+        double sum = 0, weights = 0;
+        for (int side = 0; side < 4; ++side) {
+            const double weight = std::exp(-(distance[side] - nearest) / (0.03 * m));
+            if (weight < 1e-4)
+                continue;
+            sum += weight * fractalNoise(along[side] / (0.09 * m), seed + uint32_t(side), 4);
+            weights += weight;
+        }
+        d += wobble * m * sum / weights;
     }
     return smoothstep(-feather * m, feather * 0.6 * m, d);
 }
@@ -283,6 +295,8 @@ struct Drawing {
     QSize size;
     QList<Shape> shapes;
     std::optional<QPainterPath> postMask; // where the photo is cut for the frame colour
+    // The cut's edges inside the view box, where it reaches past the frame's edge.
+    QPainterPath postMaskEdge;
     std::optional<QMargins> insets;
     bool tile = false;
     bool keepAspect = false;
@@ -428,13 +442,13 @@ QByteArray svgText(const Drawing& drawing)
     return svg.toUtf8();
 }
 
-QImage postMaskImage(QSize size, const QPainterPath& cut)
+QImage postMaskImage(QSize size, const QPainterPath& cut, const QPainterPath& edge)
 {
     QImage image = argb(size);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillPath(cut, Qt::black);
-    p.strokePath(cut, QPen(Qt::black, 2 * PostMaskOverlap));
+    p.strokePath(edge, QPen(Qt::black, 2 * PostMaskOverlap));
     p.end();
     return image;
 }
@@ -452,6 +466,7 @@ Drawing turned(const Drawing& drawing)
     }
     if (out.postMask)
         out.postMask = t.map(*out.postMask);
+    out.postMaskEdge = t.map(drawing.postMaskEdge);
     if (out.insets) {
         const QMargins m = *drawing.insets;
         out.insets = QMargins(m.bottom(), m.left(), m.top(), m.right());
@@ -470,6 +485,7 @@ Drawing plainMat(QSize size, double left, double top, double right, double botto
     const QRectF opening = inset(size, left, top, right, bottom);
     d.fill(ring(QRectF(QPointF(0, 0), size), opening), MatWhite);
     d.postMask = ring(QRectF(QPointF(0, 0), size), opening);
+    d.postMaskEdge = rectPath(opening);
     d.insets = QMargins(int(left), int(top), int(right), int(bottom));
     return d;
 }
@@ -478,9 +494,11 @@ Drawing roundedMat(QSize size)
 {
     const double t = 240, radius = 224;
     Drawing d(size);
-    const QPainterPath cut = ring(size, roundedRectPath(inset(size, t), radius));
-    d.fill(cut, MatWhite);
-    d.postMask = cut;
+    const QPainterPath opening = roundedRectPath(inset(size, t), radius);
+    d.fill(ring(size, opening), MatWhite);
+    d.postMask = ring(size, opening);
+    d.postMaskEdge = opening;
+    d.postMaskEdge = opening;
     // The corners hold the whole rounding, so it stays round on any photo.
     d.insets = QMargins(int(t + radius), int(t + radius), int(t + radius), int(t + radius));
     return d;
@@ -495,6 +513,7 @@ Drawing doubleMat(QSize size)
     d.fill(ring(box, inset(size, outer)), MatWhite);
     d.fill(ring(inset(size, outer), inset(size, inner)), QColor(47, 45, 42));
     d.postMask = ring(box, inset(size, outer));
+    d.postMaskEdge = rectPath(inset(size, outer));
     d.insets = QMargins(int(inner), int(inner), int(inner), int(inner));
     return d;
 }
@@ -508,6 +527,8 @@ Drawing keyline(QSize size)
     shape.addPath(ring(inset(size, lineFrom), inset(size, lineTo)));
     d.fill(shape, MatWhite);
     d.postMask = shape;
+    d.postMaskEdge = ring(inset(size, lineFrom), inset(size, lineTo));
+    d.postMaskEdge.addRect(inset(size, border));
     d.insets = QMargins(int(lineTo), int(lineTo), int(lineTo), int(lineTo));
     return d;
 }
@@ -533,6 +554,7 @@ Drawing bevelMat(QSize size)
     d.fill(face(o.bottomLeft(), i.bottomLeft(), i.bottomRight(), o.bottomRight()), shaded);
     d.fill(face(o.topRight(), o.bottomRight(), i.bottomRight(), i.topRight()), shaded);
     d.postMask = ring(box, o);
+    d.postMaskEdge = rectPath(o);
     d.insets = QMargins(int(t), int(t), int(t), int(t));
     return d;
 }
@@ -810,7 +832,8 @@ QList<double> evenSamples(double length, double step)
 
 // Paper of the given colour between the carved outer edge and the opening; the post mask
 // cuts away what lies outside the paper.
-Drawing cutPaper(QSize size, double border, const QColor& paperColor, const QPainterPath& outer)
+Drawing cutPaper(QSize size, double border, const QColor& paperColor, const QPainterPath& outer,
+                 const QPainterPath& edge)
 {
     Drawing d(size);
     QPainterPath paper;
@@ -819,6 +842,7 @@ Drawing cutPaper(QSize size, double border, const QColor& paperColor, const QPai
     paper.addRect(inset(size, border));
     d.fill(paper, paperColor);
     d.postMask = ring(size, outer);
+    d.postMaskEdge = edge;
     d.insets = QMargins(int(border), int(border), int(border), int(border));
     return d;
 }
@@ -831,16 +855,18 @@ Drawing postageStamp(QSize size)
     const double border = 272;
     QPainterPath outer;
     outer.setFillRule(Qt::OddEvenFill);
-    outer.addRect(QRectF(0, 0, w, h));
+    QPainterPath notches;
     for (double x = pitch / 2; x < w; x += pitch) {
-        outer.addEllipse(QPointF(x, 0), radius, radius);
-        outer.addEllipse(QPointF(x, h), radius, radius);
+        notches.addEllipse(QPointF(x, 0), radius, radius);
+        notches.addEllipse(QPointF(x, h), radius, radius);
     }
     for (double y = pitch / 2; y < h; y += pitch) {
-        outer.addEllipse(QPointF(0, y), radius, radius);
-        outer.addEllipse(QPointF(w, y), radius, radius);
+        notches.addEllipse(QPointF(0, y), radius, radius);
+        notches.addEllipse(QPointF(w, y), radius, radius);
     }
-    Drawing d = cutPaper(size, border, QColor(252, 251, 247), outer);
+    outer.addRect(QRectF(0, 0, w, h));
+    outer.addPath(notches);
+    Drawing d = cutPaper(size, border, QColor(252, 251, 247), outer, notches);
     // The printed frame line round the picture.
     d.fill(ring(inset(size, 203), inset(size, 225)), QColor(176, 48, 44));
     const int left = int(std::floor(w / pitch / 2) - 1) * int(pitch);
@@ -874,7 +900,8 @@ Drawing scallopedEdge(QSize size)
         out.append(length);
         return out;
     };
-    Drawing d = cutPaper(size, 240, QColor(252, 252, 250), carvedOutline(size, cut, samples));
+    const QPainterPath outer = carvedOutline(size, cut, samples);
+    Drawing d = cutPaper(size, 240, QColor(252, 252, 250), outer, outer);
     const int left = 12 * int(pitchAcross), top = 7 * int(pitchDown);
     d.insets = QMargins(left, top, int(w) - left - int(pitchAcross), int(h) - top - int(pitchDown));
     d.tile = true;
@@ -888,7 +915,8 @@ Drawing deckleEdge(QSize size)
         return 0.006 * m + 0.006 * m * fractalNoise(along / (0.012 * m), 700U + side, 3);
     };
     const auto samples = [](int, double length) { return evenSamples(length, 4); };
-    return cutPaper(size, 224, QColor(246, 241, 226), carvedOutline(size, cut, samples));
+    const QPainterPath outer = carvedOutline(size, cut, samples);
+    return cutPaper(size, 224, QColor(246, 241, 226), outer, outer);
 }
 
 // Paper border with strips of tape over each corner, their short ends torn.
@@ -990,7 +1018,8 @@ void saveDrawing(const Drawing& drawing, const QString& stem)
         report("cannot write " + file.fileName());
     file.close();
     if (drawing.postMask)
-        save(postMaskImage(drawing.size, *drawing.postMask), stem + "_postmask.png");
+        save(postMaskImage(drawing.size, *drawing.postMask, drawing.postMaskEdge),
+             stem + "_postmask.png");
     saveOptions(stem, drawing.insets, drawing.tile, drawing.keepAspect);
 }
 
