@@ -122,6 +122,38 @@ EdgePosition edgePosition(int x, int y, QSize size)
     return {d[side], side, along};
 }
 
+// Noise along the image's edges: each side's own noise of its position along the side,
+// blended by nearness so that the corners show no seam.
+double edgeNoise(int x, int y, QSize size, double scale, uint32_t seed, int octaves, double blend)
+{
+    const double px = x + 0.5, py = y + 0.5;
+    const double distance[4] = {py, size.width() - px, size.height() - py, px};
+    const double along[4] = {px, py, px, py};
+    const double nearest = *std::min_element(distance, distance + 4);
+    double sum = 0, weights = 0;
+    for (int side = 0; side < 4; ++side) {
+        const double weight = std::exp(-(distance[side] - nearest) / blend);
+        if (weight < 1e-4)
+            continue;
+        sum += weight * fractalNoise(along[side] / scale, seed + uint32_t(side), octaves);
+        weights += weight;
+    }
+    return sum / weights;
+}
+
+// Distance from the nearest edge, rounded off where two edges meet so that shading that
+// follows it has no crease along the corners' diagonals.
+double softEdgeDistance(int x, int y, QSize size, double softness)
+{
+    const double px = x + 0.5, py = y + 0.5;
+    const double distance[4] = {py, size.width() - px, size.height() - py, px};
+    const double nearest = *std::min_element(distance, distance + 4);
+    double sum = 0;
+    for (const double d : distance)
+        sum += std::exp(-(d - nearest) / softness);
+    return nearest - softness * std::log(sum);
+}
+
 QRectF inset(QSize size, double left, double top, double right, double bottom)
 {
     return QRectF(left, top, size.width() - left - right, size.height() - top - bottom);
@@ -195,22 +227,8 @@ double featheredEdgeValue(int x, int y, QSize size, double insetShare, double fe
     const double m = std::min(size.width(), size.height());
     const QRectF opening = inset(size, insetShare * m);
     double d = roundedRectDistance(x + 0.5, y + 0.5, opening, 0.05 * m);
-    if (wobble > 0) {
-        // Each side's own wobble, blended by nearness so the corners show no seam.
-        const double px = x + 0.5, py = y + 0.5;
-        const double distance[4] = {py, size.width() - px, size.height() - py, px};
-        const double along[4] = {px, py, px, py};
-        const double nearest = *std::min_element(distance, distance + 4);
-        double sum = 0, weights = 0;
-        for (int side = 0; side < 4; ++side) {
-            const double weight = std::exp(-(distance[side] - nearest) / (0.03 * m));
-            if (weight < 1e-4)
-                continue;
-            sum += weight * fractalNoise(along[side] / (0.09 * m), seed + uint32_t(side), 4);
-            weights += weight;
-        }
-        d += wobble * m * sum / weights;
-    }
+    if (wobble > 0)
+        d += wobble * m * edgeNoise(x, y, size, 0.09 * m, seed, 4, 0.03 * m);
     return smoothstep(-feather * m, feather * 0.6 * m, d);
 }
 
@@ -227,11 +245,11 @@ QImage tornPaper(QSize size, uint32_t seed)
             const EdgePosition e = edgePosition(x, y, size);
             if (e.distance > base * 1.8)
                 continue;
-            const double n = fractalNoise(e.along / (0.05 * m), seed + uint32_t(e.side) * 31U, 7);
+            const double n = edgeNoise(x, y, size, 0.05 * m, seed, 7, 0.01 * m);
             const double tear = base + 0.028 * m * n;
             const double paper = clamp01(0.5 + tear - e.distance);
-            // A ragged fringe of fibres just past the tear, in threads a few pixels long.
-            const double thread = grain(int(e.along / 3), int(e.distance / 9), seed);
+            // A ragged fringe of fibres just past the tear, pointing away from the paper.
+            const double thread = grain(int(e.along), int(e.distance / 4), seed);
             const double fibre =
                 clamp01(0.5 + tear + 0.006 * m - e.distance) * (0.45 + 0.35 * thread);
             const double alpha = std::max(paper, fibre * 0.8);
@@ -252,13 +270,13 @@ QImage agedPaper(QSize size)
     for (int y = 0; y < size.height(); ++y) {
         QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < size.width(); ++x) {
-            const EdgePosition e = edgePosition(x, y, size);
-            const double wobble = 0.008 * m * fractalNoise(e.along / (0.07 * m), 91U + e.side, 6);
+            const double wobble = 0.008 * m * edgeNoise(x, y, size, 0.07 * m, 91U, 6, 0.02 * m);
+            const double distance = softEdgeDistance(x, y, size, 0.015 * m);
             // Paper inside the border, a soft fade into the photo, and a light sepia wash.
             const double paper =
-                smoothstep(border + 0.018 * m, border - 0.004 * m, e.distance + wobble);
+                smoothstep(border + 0.018 * m, border - 0.004 * m, distance + wobble);
             const double alpha = std::max(paper, 0.16);
-            const double burn = smoothstep(0.05 * m, 0.0, e.distance + wobble * 1.5);
+            const double burn = smoothstep(0.05 * m, 0.0, distance + wobble * 1.5);
             const double blotch = 0.5 + 0.5 * fractalNoise((x + 3.1 * y) / (0.11 * m), 211U, 3) *
                                             fractalNoise((y - 1.7 * x) / (0.13 * m), 307U, 3);
             const double r = 226 - 70 * burn - 10 * blotch;
