@@ -1,0 +1,120 @@
+#include "foundation/PropertyList.h"
+#include "frames/FrameLibrary.h"
+#include "frames/ThumbnailCache.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QSvgRenderer>
+#include <QtTest>
+
+// The shipped frame library: frames that stay sharp on a large photo (vector, or bitmaps big
+// enough not to be enlarged much), frame property lists the program can use, thumbnails
+// shipped with them, and a library small enough to ship.
+namespace {
+
+const QString Root = QStringLiteral(VELLUMA_SOURCE_RESOURCES "/borders");
+constexpr int MinBitmapSide = 4000;
+constexpr qint64 MaxLibraryBytes = 10 * 1024 * 1024;
+const QString OptionsSuffix = QStringLiteral("_frame.plist");
+
+// The size in view-box units for SVG, in pixels for bitmaps; empty when unreadable.
+QSizeF frameSize(const QString& path)
+{
+    if (path.endsWith(QLatin1String(".svg"))) {
+        QSvgRenderer svg(path);
+        return svg.isValid() ? svg.viewBoxF().size() : QSizeF();
+    }
+    return QSizeF(QImageReader(path).size());
+}
+
+// The frame a property list or post mask belongs to: the image file with the same stem.
+QString ownerOf(const QString& stem)
+{
+    for (const char* extension : {".svg", ".png", ".jpg"})
+        if (QFileInfo::exists(stem + QLatin1String(extension)))
+            return stem + QLatin1String(extension);
+    return {};
+}
+
+} // namespace
+
+class TestBuiltinFrames : public QObject {
+    Q_OBJECT
+private slots:
+    void files_data();
+    void files();
+    void librarySize();
+};
+
+void TestBuiltinFrames::files_data()
+{
+    QTest::addColumn<QString>("path");
+    const QStringList collections = FrameLibrary::collectionNamesForFolder(Root);
+    QCOMPARE(collections.size(), 5);
+    int rows = 0;
+    for (const QString& collection : collections) {
+        for (const QString& path : FrameLibrary::frameCandidatesInFolder(Root + "/" + collection)) {
+            QTest::newRow(qPrintable(collection + "/" + QFileInfo(path).fileName())) << path;
+            ++rows;
+        }
+    }
+    QVERIFY(rows > 30);
+}
+
+void TestBuiltinFrames::files()
+{
+    QFETCH(QString, path);
+    const QString name = QFileInfo(path).fileName();
+    if (name.endsWith(OptionsSuffix)) {
+        const QString frame = ownerOf(path.chopped(OptionsSuffix.size()));
+        QVERIFY2(!frame.isEmpty(), "a frame property list without its frame");
+        const QSizeF size = frameSize(frame);
+        const QVariantMap options = PropertyList::fromFile(path).toMap();
+        QVERIFY(!options.isEmpty());
+        for (const QString& key : options.keys())
+            QVERIFY2(QStringList({"Insets", "Edges", "KeepAspect"}).contains(key), qPrintable(key));
+        if (options.contains("Edges"))
+            QVERIFY(QStringList({"stretch", "tile"}).contains(options["Edges"].toString()));
+        if (options.contains("KeepAspect"))
+            QCOMPARE(options["KeepAspect"].typeId(), QMetaType::Bool);
+        if (options.contains("Insets")) {
+            const QVariantMap insets = options["Insets"].toMap();
+            QCOMPARE(insets.keys(), (QStringList{"Bottom", "Left", "Right", "Top"}));
+            for (const QVariant& v : insets)
+                QVERIFY(v.typeId() == QMetaType::LongLong && v.toLongLong() >= 0);
+            // Something must be left in the middle to stretch or repeat.
+            QVERIFY(insets["Left"].toLongLong() + insets["Right"].toLongLong() < size.width());
+            QVERIFY(insets["Top"].toLongLong() + insets["Bottom"].toLongLong() < size.height());
+        }
+        return;
+    }
+    const QSizeF size = frameSize(path);
+    QVERIFY2(!size.isEmpty(), "unreadable");
+    if (!name.endsWith(QLatin1String(".svg")))
+        QVERIFY2(std::max(size.width(), size.height()) >= MinBitmapSide,
+                 qPrintable(QString("%1 x %2").arg(size.width()).arg(size.height())));
+    if (ThumbnailCache::isPostMaskPath(path)) {
+        // Pixel for unit the same size as its frame, so both are placed and sliced alike.
+        const QString frame = ownerOf(path.section("_postmask", 0, 0));
+        QVERIFY2(!frame.isEmpty(), "a post mask without its frame");
+        QCOMPARE(size, frameSize(frame));
+        QVERIFY(QImage(path).hasAlphaChannel());
+        return;
+    }
+    QVERIFY2(!ThumbnailCache::readCacheImage(ThumbnailCache::cachePathForPath(path)).isNull(),
+             "no shipped thumbnail");
+}
+
+void TestBuiltinFrames::librarySize()
+{
+    qint64 total = 0;
+    QDirIterator it(Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        total += QFileInfo(it.next()).size();
+    QVERIFY2(total < MaxLibraryBytes, qPrintable(QString::number(total)));
+}
+
+QTEST_GUILESS_MAIN(TestBuiltinFrames)
+#include "test_builtin_frames.moc"
