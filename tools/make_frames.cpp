@@ -1149,7 +1149,7 @@ int main(int argc, char** argv)
     saveDrawing(scallopedEdge(Landscape), at(paper, "Scalloped Edge"));
     saveDrawing(tapedPhoto(Landscape), at(paper, "Taped Photo"));
     save(agedPaper(Landscape), at(paper, "Aged Paper.png"));
-    saveOptions(at(paper, "Aged Paper"), QMargins(380, 380, 380, 380), false, false);
+    saveOptions(at(paper, "Aged Paper"), QMargins(400, 400, 400, 400), false, false);
 
     QVariantList order;
     for (const QString& name : collections)
