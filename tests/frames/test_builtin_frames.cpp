@@ -6,8 +6,11 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QPainter>
 #include <QSvgRenderer>
 #include <QtTest>
+
+#include <algorithm>
 
 // The shipped frame library: frames that stay sharp on a large photo (vector, or bitmaps big
 // enough not to be enlarged much), frame property lists the program can use, thumbnails
@@ -29,6 +32,22 @@ QSizeF frameSize(const QString& path)
     return QSizeF(QImageReader(path).size());
 }
 
+// The frame drawn small: SVG rendered, bitmaps decoded at a reduced size.
+QImage smallFrame(const QString& path, QSizeF size)
+{
+    const QSize small = size.scaled(QSizeF(240, 240), Qt::KeepAspectRatio).toSize();
+    if (path.endsWith(QLatin1String(".svg"))) {
+        QImage image(small, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        QSvgRenderer(path).render(&painter);
+        return image;
+    }
+    QImageReader reader(path);
+    reader.setScaledSize(small);
+    return reader.read();
+}
+
 // The frame a property list or post mask belongs to: the image file with the same stem.
 QString ownerOf(const QString& stem)
 {
@@ -45,7 +64,7 @@ class TestBuiltinFrames : public QObject {
 private slots:
     void files_data();
     void files();
-    void librarySize();
+    void library();
 };
 
 void TestBuiltinFrames::files_data()
@@ -105,10 +124,43 @@ void TestBuiltinFrames::files()
     }
     QVERIFY2(!ThumbnailCache::readCacheImage(ThumbnailCache::cachePathForPath(path)).isNull(),
              "no shipped thumbnail");
+    const QImage frame = smallFrame(path, size);
+    const QPoint centre(frame.width() / 2, frame.height() / 2);
+    if (frame.hasAlphaChannel()) {
+        // The photo shows through the middle, under a light wash at most.
+        QVERIFY2(qAlpha(frame.pixel(centre)) <= 51,
+                 qPrintable(QString::number(qAlpha(frame.pixel(centre)))));
+        return;
+    }
+    // Masks: dark middle (the photo), bright along the edge (the frame).
+    QVERIFY(qGray(frame.pixel(centre)) < 40);
+    QVERIFY(std::max({qGray(frame.pixel(0, centre.y())), qGray(frame.pixel(centre.x(), 0)),
+                      qGray(frame.pixel(0, 0))}) > 150);
 }
 
-void TestBuiltinFrames::librarySize()
+void TestBuiltinFrames::library()
 {
+    // Both orientations, and both kinds of mask, so every path a frame takes is shipped.
+    int portrait = 0, landscape = 0, grayMasks = 0, rgbMasks = 0, postMasks = 0;
+    for (const QString& collection : FrameLibrary::collectionNamesForFolder(Root)) {
+        for (const QString& path : FrameLibrary::frameCandidatesInFolder(Root + "/" + collection)) {
+            if (path.endsWith(OptionsSuffix))
+                continue;
+            if (ThumbnailCache::isPostMaskPath(path)) {
+                ++postMasks;
+                continue;
+            }
+            const QSizeF size = frameSize(path);
+            portrait += size.height() > size.width();
+            landscape += size.width() > size.height();
+            const QImage::Format format = QImageReader(path).imageFormat();
+            grayMasks += format == QImage::Format_Grayscale8;
+            rgbMasks += format == QImage::Format_RGB32 || format == QImage::Format_RGB888;
+        }
+    }
+    QVERIFY(portrait >= 5 && landscape >= 5);
+    QVERIFY(grayMasks >= 1 && rgbMasks >= 1 && postMasks >= 3);
+
     qint64 total = 0;
     QDirIterator it(Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())
