@@ -94,7 +94,6 @@ private slots:
     void safeFileNameForUrl();
     void updateCollectionOrder_data();
     void updateCollectionOrder();
-    void builtinLibrary();
 };
 
 void TestFrameLibrary::thumbnailSize_data()
@@ -487,51 +486,6 @@ void TestFrameLibrary::updateCollectionOrder()
     QFile garbage(bare.filePath("collections.plist"));
     QVERIFY(garbage.open(QIODevice::ReadOnly));
     QCOMPARE(garbage.readAll(), QByteArray("garbage"));
-}
-
-void TestFrameLibrary::builtinLibrary()
-{
-    const QString root = FrameLibrary::builtinFrameFolder();
-    QVERIFY(QFileInfo::exists(root + "/collections.plist"));
-    QStringList folders;
-    for (const QString& name : FrameLibrary::collectionNamesForFolder(root))
-        folders.append(root + "/" + name);
-    QVERIFY(folders.size() >= 4);
-    int frames = 0, grayMasks = 0, rgbMasks = 0, alphaFrames = 0, portrait = 0, landscape = 0;
-    int postMasks = 0;
-    qint64 bytes = 0;
-    const QList<ThumbnailList> collections = FrameLibrary::collectionsForFolders(folders);
-    for (int c = 0; c < collections.size(); ++c) {
-        QVERIFY2(collections[c].size() >= 5, qPrintable(folders[c]));
-        for (const QFileInfo& file : QDir(folders[c]).entryInfoList(QDir::Files)) {
-            bytes += file.size();
-            postMasks += file.fileName().contains("_postmask");
-        }
-        for (const ThumbnailEntry& entry : collections[c]) {
-            ++frames;
-            const QImage frame(entry.path);
-            QVERIFY2(!frame.isNull() && qMax(frame.width(), frame.height()) <= 1600,
-                     qPrintable(entry.path));
-            portrait += frame.height() > frame.width();
-            landscape += frame.width() > frame.height();
-            const QPoint centre(frame.width() / 2, frame.height() / 2);
-            if (frame.hasAlphaChannel()) {
-                ++alphaFrames;
-                // The photo shows through the middle of every alpha frame.
-                QVERIFY2(qAlpha(frame.pixel(centre)) < 80, qPrintable(entry.path));
-                continue;
-            }
-            frame.format() == QImage::Format_Grayscale8 ? ++grayMasks : ++rgbMasks;
-            // Masks: dark middle (the photo), bright somewhere along the edge (the frame).
-            QVERIFY2(qGray(frame.pixel(centre)) < 40, qPrintable(entry.path));
-            QVERIFY2(std::max({qGray(frame.pixel(0, centre.y())), qGray(frame.pixel(centre.x(), 0)),
-                               qGray(frame.pixel(0, 0))}) > 150,
-                     qPrintable(entry.path));
-        }
-    }
-    QVERIFY(frames >= 30 && portrait >= 5 && landscape >= 5);
-    QVERIFY(grayMasks >= 5 && rgbMasks >= 1 && alphaFrames >= 5 && postMasks >= 3);
-    QVERIFY(bytes < 10 * 1024 * 1024);
 }
 
 QTEST_GUILESS_MAIN(TestFrameLibrary)

@@ -1,0 +1,172 @@
+#include "foundation/PropertyList.h"
+#include "frames/FrameLibrary.h"
+#include "frames/ThumbnailCache.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <QtTest>
+
+#include <algorithm>
+
+// The shipped frame library: frames that stay sharp on a large photo (vector, or bitmaps big
+// enough not to be enlarged much), frame property lists the program can use, thumbnails
+// shipped with them, and a library small enough to ship.
+namespace {
+
+const QString Root = QStringLiteral(VELLUMA_SOURCE_RESOURCES "/borders");
+constexpr int MinBitmapSide = 4000;
+constexpr qint64 MaxLibraryBytes = 10 * 1024 * 1024;
+const QString OptionsSuffix = QStringLiteral("_frame.plist");
+
+// The size in view-box units for SVG, in pixels for bitmaps; empty when unreadable.
+QSizeF frameSize(const QString& path)
+{
+    if (path.endsWith(QLatin1String(".svg"))) {
+        QSvgRenderer svg(path);
+        return svg.isValid() ? svg.viewBoxF().size() : QSizeF();
+    }
+    return QSizeF(QImageReader(path).size());
+}
+
+// The frame drawn small: SVG rendered, bitmaps decoded at a reduced size.
+QImage smallFrame(const QString& path, QSizeF size)
+{
+    const QSize small = size.scaled(QSizeF(240, 240), Qt::KeepAspectRatio).toSize();
+    if (path.endsWith(QLatin1String(".svg"))) {
+        QImage image(small, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        QSvgRenderer(path).render(&painter);
+        return image;
+    }
+    QImageReader reader(path);
+    reader.setScaledSize(small);
+    return reader.read();
+}
+
+// The frame a property list or post mask belongs to: the image file with the same stem.
+QString ownerOf(const QString& stem)
+{
+    for (const char* extension : {".svg", ".png", ".jpg"})
+        if (QFileInfo::exists(stem + QLatin1String(extension)))
+            return stem + QLatin1String(extension);
+    return {};
+}
+
+} // namespace
+
+class TestBuiltinFrames : public QObject {
+    Q_OBJECT
+private slots:
+    void files_data();
+    void files();
+    void library();
+};
+
+void TestBuiltinFrames::files_data()
+{
+    QTest::addColumn<QString>("path");
+    const QStringList collections = FrameLibrary::collectionNamesForFolder(Root);
+    QCOMPARE(collections.size(), 5);
+    int rows = 0;
+    for (const QString& collection : collections) {
+        for (const QString& path : FrameLibrary::frameCandidatesInFolder(Root + "/" + collection)) {
+            QTest::newRow(qPrintable(collection + "/" + QFileInfo(path).fileName())) << path;
+            ++rows;
+        }
+    }
+    QVERIFY(rows > 30);
+}
+
+void TestBuiltinFrames::files()
+{
+    QFETCH(QString, path);
+    const QString name = QFileInfo(path).fileName();
+    if (name.endsWith(OptionsSuffix)) {
+        const QString frame = ownerOf(path.chopped(OptionsSuffix.size()));
+        QVERIFY2(!frame.isEmpty(), "a frame property list without its frame");
+        const QSizeF size = frameSize(frame);
+        const QVariantMap options = PropertyList::fromFile(path).toMap();
+        QVERIFY(!options.isEmpty());
+        for (const QString& key : options.keys())
+            QVERIFY2(QStringList({"Insets", "Edges", "KeepAspect"}).contains(key), qPrintable(key));
+        if (options.contains("Edges"))
+            QVERIFY(QStringList({"stretch", "tile"}).contains(options["Edges"].toString()));
+        if (options.contains("KeepAspect"))
+            QCOMPARE(options["KeepAspect"].typeId(), QMetaType::Bool);
+        if (options.contains("Insets")) {
+            const QVariantMap insets = options["Insets"].toMap();
+            QCOMPARE(insets.keys(), (QStringList{"Bottom", "Left", "Right", "Top"}));
+            for (const QVariant& v : insets)
+                QVERIFY(v.typeId() == QMetaType::LongLong && v.toLongLong() >= 0);
+            // Something must be left in the middle to stretch or repeat.
+            QVERIFY(insets["Left"].toLongLong() + insets["Right"].toLongLong() < size.width());
+            QVERIFY(insets["Top"].toLongLong() + insets["Bottom"].toLongLong() < size.height());
+        }
+        return;
+    }
+    const QSizeF size = frameSize(path);
+    QVERIFY2(!size.isEmpty(), "unreadable");
+    if (!name.endsWith(QLatin1String(".svg")))
+        QVERIFY2(std::max(size.width(), size.height()) >= MinBitmapSide,
+                 qPrintable(QString("%1 x %2").arg(size.width()).arg(size.height())));
+    if (ThumbnailCache::isPostMaskPath(path)) {
+        // Pixel for unit the same size as its frame, so both are placed and sliced alike.
+        const QString frame = ownerOf(path.section("_postmask", 0, 0));
+        QVERIFY2(!frame.isEmpty(), "a post mask without its frame");
+        QCOMPARE(size, frameSize(frame));
+        QVERIFY(QImage(path).hasAlphaChannel());
+        return;
+    }
+    QVERIFY2(!ThumbnailCache::readCacheImage(ThumbnailCache::cachePathForPath(path)).isNull(),
+             "no shipped thumbnail");
+    const QImage frame = smallFrame(path, size);
+    const QPoint centre(frame.width() / 2, frame.height() / 2);
+    if (frame.hasAlphaChannel()) {
+        // The photo shows through the middle, under a light wash at most.
+        QVERIFY2(qAlpha(frame.pixel(centre)) <= 51,
+                 qPrintable(QString::number(qAlpha(frame.pixel(centre)))));
+        return;
+    }
+    // Masks: dark middle (the photo), bright along the edge (the frame).
+    QVERIFY(qGray(frame.pixel(centre)) < 40);
+    QVERIFY(std::max({qGray(frame.pixel(0, centre.y())), qGray(frame.pixel(centre.x(), 0)),
+                      qGray(frame.pixel(0, 0))}) > 150);
+}
+
+void TestBuiltinFrames::library()
+{
+    // Both orientations, and both kinds of mask, so every path a frame takes is shipped.
+    int portrait = 0, landscape = 0, grayMasks = 0, rgbMasks = 0, postMasks = 0;
+    for (const QString& collection : FrameLibrary::collectionNamesForFolder(Root)) {
+        for (const QString& path : FrameLibrary::frameCandidatesInFolder(Root + "/" + collection)) {
+            if (path.endsWith(OptionsSuffix))
+                continue;
+            if (ThumbnailCache::isPostMaskPath(path)) {
+                ++postMasks;
+                continue;
+            }
+            const QSizeF size = frameSize(path);
+            portrait += size.height() > size.width();
+            landscape += size.width() > size.height();
+            const QImage::Format format = QImageReader(path).imageFormat();
+            grayMasks += format == QImage::Format_Grayscale8;
+            rgbMasks += format == QImage::Format_RGB32 || format == QImage::Format_RGB888;
+        }
+    }
+    QVERIFY(portrait >= 5 && landscape >= 5);
+    QVERIFY(grayMasks >= 1 && rgbMasks >= 1 && postMasks >= 3);
+
+    qint64 total = 0;
+    QDirIterator it(Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        total += QFileInfo(it.next()).size();
+    QVERIFY2(total < MaxLibraryBytes, qPrintable(QString::number(total)));
+}
+
+QTEST_GUILESS_MAIN(TestBuiltinFrames)
+#include "test_builtin_frames.moc"
