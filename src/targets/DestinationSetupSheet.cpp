@@ -46,6 +46,8 @@ DestinationSetupSheet::DestinationSetupSheet(UserDefaults& defaults, Destination
     _tableView->setDefaultDropAction(Qt::MoveAction);
     _tableView->setShowGrid(false);
     _tableView->setWordWrap(false);
+    // Paths differ at their end more often than at their start.
+    _tableView->setTextElideMode(Qt::ElideMiddle);
     _tableView->setIconSize(QSize(16, 16));
     _tableView->verticalHeader()->hide();
     _tableView->verticalHeader()->setDefaultSectionSize(24);
@@ -125,7 +127,8 @@ int DestinationSetupSheet::selectedRow() const
 void DestinationSetupSheet::selectRow(int row)
 {
     if (row < 0 || row >= _model->rowCount()) {
-        _tableView->clearSelection();
+        // The current cell too, or its focus frame would mark a row as though chosen.
+        _tableView->selectionModel()->clear();
         return;
     }
     _tableView->selectRow(row);
