@@ -15,7 +15,15 @@ namespace {
 const QString kDefaultColumn = QStringLiteral("default");
 const QString kTypeColumn = QStringLiteral("targetType");
 
-QIcon iconForRecord(const QVariantMap& record)
+} // namespace
+
+DestinationTableModel::DestinationTableModel(DestinationList& list, QObject* parent)
+    : QAbstractTableModel(parent), _list(list),
+      _checkmark(Resources::pathFor(QStringLiteral("checkmark.svg")))
+{
+}
+
+QIcon DestinationTableModel::iconForRecord(const QVariantMap& record)
 {
     const QString path = record.value(Destination::KEY_DESTINATION).toString();
     if (Destination::targetType(record) != Destination::Application ||
@@ -25,14 +33,6 @@ QIcon iconForRecord(const QVariantMap& record)
     if (name.isEmpty())
         return {};
     return QFileInfo(name).isAbsolute() ? QIcon(name) : QIcon::fromTheme(name);
-}
-
-} // namespace
-
-DestinationTableModel::DestinationTableModel(DestinationList& list, QObject* parent)
-    : QAbstractTableModel(parent), _list(list),
-      _checkmark(Resources::pathFor(QStringLiteral("checkmark.svg")))
-{
 }
 
 QStringList DestinationTableModel::columnIdentifiers()

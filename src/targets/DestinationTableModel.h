@@ -18,6 +18,9 @@ public:
 
     explicit DestinationTableModel(DestinationList& list, QObject* parent = nullptr);
 
+    // The icon a desktop entry names for itself; none for folders and other programs.
+    static QIcon iconForRecord(const QVariantMap& record);
+
     // The column identifiers, in column order.
     static QStringList columnIdentifiers();
 

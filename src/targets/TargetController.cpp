@@ -7,6 +7,7 @@
 #include "targets/ApplicationLauncher.h"
 #include "targets/Destination.h"
 #include "targets/DestinationSetupSheet.h"
+#include "targets/DestinationTableModel.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -76,7 +77,8 @@ void TargetController::setupMenu(QMenu* menu)
     const QVariantList records = DestinationList::storedRecords(_defaults);
     for (int i = 0; i < records.size(); ++i) {
         const QVariantMap record = records.at(i).toMap();
-        QAction* item = menu->addAction(Destination::labelForDestination(record));
+        QAction* item = menu->addAction(DestinationTableModel::iconForRecord(record),
+                                        Destination::labelForDestination(record));
         item->setShortcut(keyForPosition(i + 1));
         item->setProperty(kIndexProperty, i);
         item->setProperty("tag", DictionaryAccess::integerForKey(record, Destination::KEY_TAG));
