@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
   qt6-qpa-plugins libqt6svg6
-  libexiv2-dev libplist-dev libjpeg62-turbo-dev libpng-dev libtiff-dev
+  libexiv2-dev libplist-dev libglib2.0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev
   xvfb xauth ccache
   clang-format clang-tidy
   # the installation test: the desktop's validators and the manual page renderer

@@ -10,6 +10,7 @@
 #include "frames/ThumbnailController.h"
 #include "output/OutputSettings.h"
 #include "output/ProxyView.h"
+#include "targets/TargetController.h"
 #include "ui/ToolbarCustomizer.h"
 #include "ui/ZTWindow.h"
 
@@ -55,12 +56,15 @@ MainInterface::MainInterface(UserDefaults& defaults, OutputSettings& settings,
     buildWindow(controller);
     buildActions(controller);
     buildToolbar();
+    buildSendTo(controller);
 }
 
 MainInterface::~MainInterface()
 {
     // The frame panel's controller keeps plain pointers into the window's dock, and the
-    // window's widgets refer to the settings: controller first, then window.
+    // window's widgets refer to the settings: controllers first, then window.
+    delete _targetController;
+    _targetController = nullptr;
     delete _thumbnailController;
     _thumbnailController = nullptr;
     delete _mainWindow;
@@ -174,6 +178,23 @@ void MainInterface::buildToolbar()
     setToolbarItems(stored.isEmpty() ? CommandTable::defaultToolbarItems() : stored);
 }
 
+void MainInterface::buildSendTo(AppController& controller)
+{
+    // The preview's context menu and the Send To menu; their items come 0.1 s later.
+    _targetController = new TargetController(_defaults, _previewView, _mainWindow, _mainWindow);
+    _targetController->setSendToMenu(menu(QStringLiteral("SendTo")));
+    _targetController->setTmpFileWriter(
+        [&controller](QString* error) { return controller.writeTmpFile(error); });
+    connect(_targetController, &TargetController::saveDocumentInFolderRequested, &controller,
+            &AppController::saveDocumentInFolder);
+    connect(_targetController, &TargetController::sendToTrimletRequested, &controller,
+            &AppController::sendToTrimlet);
+    connect(_targetController, &TargetController::sendToShuttleboxRequested, &controller,
+            &AppController::sendToShuttlebox);
+    connect(_targetController, &TargetController::menusRebuilt, this,
+            [this] { validateCommands(_hasPhoto, _busy); });
+}
+
 void MainInterface::setToolbarItems(const QStringList& identifiers)
 {
     _toolBar->clear();
@@ -260,6 +281,9 @@ void MainInterface::validateCommands(bool hasPhoto, bool busy)
         a->setEnabled(!busy && !customizing && allowed);
     }
     _proxyView->setEnabled(hasPhoto);
+    // While the toolbar is edited, the destinations are as still as every other command.
+    if (_targetController)
+        _targetController->validateCommands(hasPhoto, busy || customizing);
     if (QMenu* sendTo = menu(QStringLiteral("SendTo")))
         sendTo->setEnabled(!sendTo->isEmpty());
 }

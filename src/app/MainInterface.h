@@ -17,6 +17,7 @@ class QColorDialog;
 class QMenu;
 class QDockWidget;
 class QToolBar;
+class TargetController;
 class ThumbnailController;
 class ToolbarCustomizer;
 class UserDefaults;
@@ -36,6 +37,7 @@ public:
     OutputPanel* outputPanel() const { return _outputPanel; }
     ProxyView* proxyView() const { return _proxyView; }
     ThumbnailController* thumbnailController() const { return _thumbnailController; }
+    TargetController* targetController() const { return _targetController; }
     QDockWidget* drawer() const { return _drawer; }
     QColorDialog* colorPanel() const { return _colorPanel; }
     QToolBar* toolBar() const { return _toolBar; }
@@ -68,6 +70,7 @@ private:
     void buildWindow(AppController& controller);
     void buildActions(AppController& controller);
     void buildToolbar();
+    void buildSendTo(AppController& controller);
 
     UserDefaults& _defaults;
     OutputSettings& _settings;
@@ -76,6 +79,7 @@ private:
     OutputPanel* _outputPanel = nullptr;
     ProxyView* _proxyView = nullptr;
     ThumbnailController* _thumbnailController = nullptr;
+    TargetController* _targetController = nullptr;
     QDockWidget* _drawer = nullptr;
     QColorDialog* _colorPanel = nullptr;
     QToolBar* _toolBar = nullptr;

@@ -10,6 +10,8 @@
 #include "output/ImageMetadata.h"
 #include "output/ImageReader.h"
 #include "output/OutputSettings.h"
+#include "targets/Destination.h"
+#include "targets/DestinationList.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -130,7 +132,8 @@ namespace FuzzTargets {
 
 QStringList names()
 {
-    return {QStringLiteral("photo"), QStringLiteral("compositing"), QStringLiteral("propertylist")};
+    return {QStringLiteral("photo"), QStringLiteral("compositing"), QStringLiteral("propertylist"),
+            QStringLiteral("destinations")};
 }
 
 bool run(const QString& name, const uint8_t* data, size_t size)
@@ -141,6 +144,8 @@ bool run(const QString& name, const uint8_t* data, size_t size)
         compositing(data, size);
     else if (name == QLatin1String("propertylist"))
         propertyList(data, size);
+    else if (name == QLatin1String("destinations"))
+        destinationList(data, size);
     else
         return false;
     return true;
@@ -290,6 +295,53 @@ void propertyList(const uint8_t* data, size_t size)
         defaults.arrayForKey(it.key());
         defaults.dictionaryForKey(it.key());
     }
+}
+
+void destinationList(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QVariant value = PropertyList::fromData(bytes);
+    const QVariantList records = DestinationList::recordsFromValue(value);
+    if (records.size() > DestinationList::kMaxRecords)
+        brokenPromise("more destination records read than are kept");
+    for (const QVariant& record : records) {
+        if (record.typeId() != QMetaType::QVariantMap)
+            brokenPromise("a destination record that is no dictionary");
+        const QVariantMap map = record.toMap();
+        if (map.value(Destination::KEY_DESTINATION).toString().isEmpty())
+            brokenPromise("a destination record without a path");
+        Destination::labelForDestination(map);
+        Destination::nameForType(Destination::targetType(map));
+        Destination::expandedPath(map.value(Destination::KEY_DESTINATION).toString());
+    }
+
+    // The same bytes as the settings file, holding both keys, as the program reads it.
+    const QString folder = scratch() + QStringLiteral("/destinations");
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    const QString settings = folder + QStringLiteral("/Velluma.plist");
+    writeFile(settings, data, size);
+    UserDefaults defaults(settings);
+    DestinationList list;
+    list.load(defaults);
+    DestinationList::destinationAtIndex(defaults, DestinationList::storedDefault(defaults));
+
+    // Edits driven by the input's last bytes; none may lose or invent a record.
+    Bytes in(data + size - std::min<size_t>(size, 8), std::min<size_t>(size, 8));
+    const int count = list.count();
+    const int from = in.inRange(-1, count + 1);
+    const int to = in.inRange(-1, count + 1);
+    list.moveTarget(from, to);
+    if (list.count() != count)
+        brokenPromise("a move changed the number of destinations");
+    list.removeAt(in.inRange(-1, count));
+    list.insert(Destination::configWithDestination(QStringLiteral("/"), QStringLiteral("Root"), 0),
+                in.inRange(-5, count + 5));
+    list.store(defaults);
+    if (DestinationList::storedRecords(defaults).size() !=
+        std::min<qsizetype>(list.count(), DestinationList::kMaxRecords))
+        brokenPromise("the stored destinations do not read back");
 }
 
 } // namespace FuzzTargets

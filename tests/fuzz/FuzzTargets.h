@@ -33,4 +33,9 @@ void compositing(const uint8_t* data, size_t size);
 // factory defaults, and written back.
 void propertyList(const uint8_t* data, size_t size);
 
+// A property list as the stored "Destinations" value and as a whole settings file: the
+// records read from it, their menu titles and types, the default's record, and every edit
+// of the working copy, which must keep the list's size and records.
+void destinationList(const uint8_t* data, size_t size);
+
 } // namespace FuzzTargets

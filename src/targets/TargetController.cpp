@@ -1,0 +1,200 @@
+#include "TargetController.h"
+
+#include "compositing/PreviewView.h"
+#include "foundation/DictionaryAccess.h"
+#include "foundation/SheetHost.h"
+#include "foundation/UserDefaults.h"
+#include "targets/ApplicationLauncher.h"
+#include "targets/Destination.h"
+#include "targets/DestinationSetupSheet.h"
+#include "targets/DestinationTableModel.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QMenu>
+#include <QTimer>
+
+namespace {
+
+constexpr int kNumberedItems = 10;
+const char* const kIndexProperty = "destinationIndex";
+
+QKeySequence keyForPosition(int position)
+{
+    // Ctrl+Alt and the digit of the 1-based position; the tenth takes 0, the key after 9,
+    // since a key equivalent of two digits could never be typed.
+    if (position < 1 || position > kNumberedItems)
+        return {};
+    return QKeySequence(Qt::CTRL | Qt::ALT | (Qt::Key_0 + position % kNumberedItems));
+}
+
+} // namespace
+
+TargetController::TargetController(UserDefaults& defaults, PreviewView* previewView,
+                                   QWidget* mainWindow, SheetHost* host, QObject* parent)
+    : QObject(parent), _defaults(defaults), _previewView(previewView), _mainWindow(mainWindow),
+      _host(host)
+{
+    _contextMenu = new QMenu(previewView ? static_cast<QWidget*>(previewView) : mainWindow);
+    _contextMenu->setObjectName(QStringLiteral("contextMenu"));
+    if (previewView) {
+        previewView->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(previewView, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+            if (_contextMenu && _previewView && !_contextMenu->isEmpty())
+                _contextMenu->popup(_previewView->mapToGlobal(at));
+        });
+        connect(previewView, &PreviewView::doubleClicked, this,
+                &TargetController::sendToDefaultDestination);
+    }
+    QTimer::singleShot(kFirstBuildDelayMs, this, &TargetController::destinationsDidChange);
+}
+
+TargetController::~TargetController()
+{
+    delete _setupSheet;
+}
+
+void TargetController::setSendToMenu(QMenu* menu)
+{
+    _sendToMenu = menu;
+}
+
+void TargetController::destinationsDidChange()
+{
+    setupMenu(_contextMenu);
+    setupMenu(_sendToMenu);
+    validateCommands(_hasPhoto, _busy);
+    emit menusRebuilt();
+}
+
+void TargetController::setupMenu(QMenu* menu)
+{
+    if (!menu)
+        return;
+    // The items are the menu's own, so clearing deletes them too.
+    menu->clear();
+
+    const QVariantList records = DestinationList::storedRecords(_defaults);
+    for (int i = 0; i < records.size(); ++i) {
+        const QVariantMap record = records.at(i).toMap();
+        QAction* item = menu->addAction(DestinationTableModel::iconForRecord(record),
+                                        Destination::labelForDestination(record));
+        item->setShortcut(keyForPosition(i + 1));
+        item->setProperty(kIndexProperty, i);
+        item->setProperty("tag", DictionaryAccess::integerForKey(record, Destination::KEY_TAG));
+        connect(item, &QAction::triggered, this, [this, item] { _sendTo(item); });
+    }
+    if (!records.isEmpty())
+        menu->addSeparator();
+    QAction* trimlet = menu->addAction(tr("Open in Trimlet"));
+    trimlet->setObjectName(QStringLiteral("openInTrimlet"));
+    trimlet->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_C));
+    connect(trimlet, &QAction::triggered, this, &TargetController::sendToTrimletRequested);
+    QAction* shuttlebox = menu->addAction(tr("Open in Shuttlebox"));
+    shuttlebox->setObjectName(QStringLiteral("openInShuttlebox"));
+    shuttlebox->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F));
+    connect(shuttlebox, &QAction::triggered, this, &TargetController::sendToShuttleboxRequested);
+    menu->addSeparator();
+    QAction* setupItem = menu->addAction(tr("Setup Destinations"));
+    setupItem->setObjectName(QStringLiteral("setupDestinations"));
+    setupItem->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Comma));
+    connect(setupItem, &QAction::triggered, this, [this] { setup(); });
+}
+
+void TargetController::validateCommands(bool hasPhoto, bool busy)
+{
+    _hasPhoto = hasPhoto;
+    _busy = busy;
+    for (QMenu* menu : {_contextMenu.data(), _sendToMenu.data()}) {
+        if (!menu)
+            continue;
+        for (QAction* item : menu->actions()) {
+            const bool needsPhoto = item->property(kIndexProperty).isValid() ||
+                                    item->objectName() == QLatin1String("openInTrimlet") ||
+                                    item->objectName() == QLatin1String("openInShuttlebox");
+            if (needsPhoto)
+                item->setEnabled(hasPhoto && !busy);
+        }
+    }
+}
+
+void TargetController::_sendTo(QAction* item)
+{
+    // The destination items come first in their menu, so the position is the item's.
+    const QMenu* menu = qobject_cast<QMenu*>(item->parent());
+    const int index =
+        menu ? int(menu->actions().indexOf(item)) : item->property(kIndexProperty).toInt();
+    sendToDestinationAtIndex(index);
+}
+
+void TargetController::sendToDestinationAtIndex(int index)
+{
+    if (!_previewView || !_previewView->hasImage() || _busy)
+        return;
+    const QVariantMap record = DestinationList::destinationAtIndex(_defaults, index);
+    if (record.isEmpty())
+        return;
+    const QString label = record.value(Destination::KEY_LABEL).toString();
+    const QString destination =
+        Destination::expandedPath(record.value(Destination::KEY_DESTINATION).toString());
+    switch (Destination::targetType(record)) {
+    case Destination::Folder:
+        // The destination may have gone since it was set up; saving into it would fail
+        // later with a less helpful message.
+        if (!QFileInfo(destination).isDir()) {
+            _tellUser(tr("Unable to Save in “%1”").arg(label),
+                      tr("The folder “%1” no longer exists. Choose Setup Destinations to "
+                         "change the list.")
+                          .arg(destination));
+            return;
+        }
+        emit saveDocumentInFolderRequested(destination);
+        return;
+    case Destination::Application: {
+        const QString title = tr("Unable to Open in “%1”").arg(label);
+        // Before rendering: a missing application should not cost a full-size export.
+        if (QFileInfo(destination).isAbsolute() && !QFileInfo::exists(destination)) {
+            _tellUser(title, tr("The application “%1” no longer exists. Choose Setup "
+                                "Destinations to change the list.")
+                                 .arg(destination));
+            return;
+        }
+        QString error;
+        const QString file = _writeTmpFile ? _writeTmpFile(&error) : QString();
+        if (file.isEmpty()) {
+            _tellUser(title,
+                      error.isEmpty() ? tr("The framed photo could not be written.") : error);
+            return;
+        }
+        if (!ApplicationLauncher::openFile(file, destination, &error))
+            _tellUser(title, error);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void TargetController::sendToDefaultDestination()
+{
+    sendToDestinationAtIndex(DestinationList::storedDefault(_defaults));
+}
+
+int TargetController::setup()
+{
+    if (!_setupSheet)
+        _setupSheet = new DestinationSetupSheet(_defaults, _destinations, _mainWindow);
+    _setupSheet->prepare();
+    const int result = _host ? _host->runPromptSheet(_setupSheet) : _setupSheet->exec();
+    if (result != 0) {
+        _destinations.store(_defaults);
+        destinationsDidChange();
+    }
+    return result;
+}
+
+void TargetController::_tellUser(const QString& title, const QString& message)
+{
+    if (_host)
+        _host->runMessageSheetWithTitle(title, message);
+}

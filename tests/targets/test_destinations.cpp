@@ -1,0 +1,357 @@
+#include "TestReceiver.h"
+
+#include "foundation/DefaultsKeys.h"
+#include "foundation/UserDefaults.h"
+#include "targets/ApplicationLauncher.h"
+#include "targets/Destination.h"
+#include "targets/DestinationList.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestDestinations : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void classification_data();
+    void classification();
+    void labels_data();
+    void labels();
+    void moves_data();
+    void moves();
+    void removeKeepsDefaultPosition();
+    void storedData_data();
+    void storedData();
+    void applicationSend_data();
+    void applicationSend();
+    void applicationsForPhotos();
+
+private:
+    QTemporaryDir _tmp;
+    TestReceiver _receiver;
+};
+
+namespace {
+
+QVariantMap record(const QString& label, int type = Destination::Folder)
+{
+    return Destination::configWithDestination(QStringLiteral("/x/") + label, label, type);
+}
+
+QString order(const DestinationList& list)
+{
+    QString text;
+    for (const QVariant& r : list.records())
+        text += r.toMap().value(Destination::KEY_LABEL).toString();
+    return text;
+}
+
+DestinationList abc(UserDefaults& defaults)
+{
+    defaults.setObject(QVariantList{record("A"), record("B"), record("C")}, DefDestinations);
+    defaults.setInteger(1, DefDefaultDestination);
+    DestinationList list;
+    list.load(defaults);
+    return list;
+}
+
+} // namespace
+
+void TestDestinations::initTestCase()
+{
+    QVERIFY(_tmp.isValid());
+    // Before GLib first reads the data folders, so its list of applications has the entry.
+    QVERIFY(_receiver.make(_tmp.path()));
+}
+
+void TestDestinations::classification_data()
+{
+    QTest::addColumn<QString>("name"); // made under the temporary folder
+    QTest::addColumn<QString>("kind"); // dir, file, exec, or the entry's text
+    QTest::addColumn<int>("type");     // -1: no record
+    QTest::addColumn<QString>("label");
+
+    QTest::newRow("app package") << "Preview.app"
+                                 << "dir" << 1 << "Preview";
+    QTest::newRow("package, any case") << "Viewer.APP"
+                                       << "dir" << 1 << "Viewer";
+    QTest::newRow("executable file") << "bin/convert.sh"
+                                     << "exec" << 1 << "convert";
+    QTest::newRow("plain file") << "photo.jpg"
+                                << "file" << -1 << "";
+    QTest::newRow("missing") << "nothing-here"
+                             << "" << -1 << "";
+    QTest::newRow("folder") << "Desktop"
+                            << "dir" << 0 << "Desktop";
+    QTest::newRow("dotted folder") << "Photos.2009"
+                                   << "dir" << 0 << "Photos";
+    QTest::newRow("two dots") << "a.b.c"
+                              << "dir" << 0 << "a.b";
+    QTest::newRow("hidden folder") << ".hidden"
+                                   << "dir" << 0 << ".hidden";
+    QTest::newRow("desktop entry")
+        << "viewer.desktop"
+        << "[Desktop Entry]\nType=Application\nName=Photo Viewer\nExec=true %f\n"
+        << 1 << "Photo Viewer";
+    QTest::newRow("entry of a link")
+        << "link.desktop"
+        << "[Desktop Entry]\nType=Link\nName=Web\nURL=http://example.com\n"
+        << -1 << "";
+    QTest::newRow("entry whose TryExec is missing")
+        << "gone.desktop"
+        << "[Desktop Entry]\nType=Application\nName=Gone\nTryExec=/nonexistent/gone\nExec=gone\n"
+        << -1 << "";
+    QTest::newRow("executable that is no entry") << "broken.desktop"
+                                                 << "exec" << -1 << "";
+}
+
+void TestDestinations::classification()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(int, type);
+    QFETCH(QString, label);
+    const QString path = _tmp.filePath(QStringLiteral("classify/") + name);
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    if (kind == QLatin1String("dir"))
+        QVERIFY(QDir().mkpath(path));
+    else if (!kind.isEmpty())
+        QVERIFY(TestReceiver::writeFile(
+            path, kind == QLatin1String("exec") ? "#!/bin/sh\n" : kind.toUtf8(),
+            kind == QLatin1String("exec")));
+
+    const QVariantMap config = Destination::configForPath(path);
+    QCOMPARE(Destination::isApp(path), type == 1);
+    QCOMPARE(Destination::isFolder(path), type == 0);
+    QCOMPARE(Destination::isFile(path), !kind.isEmpty() && kind != QLatin1String("dir"));
+    if (type < 0) {
+        QVERIFY(config.isEmpty());
+        return;
+    }
+    QCOMPARE(config.keys(), (QStringList{"destination", "label", "targetType"}));
+    QCOMPARE(config.value("destination").toString(), path);
+    QCOMPARE(config.value("label").toString(), label);
+    QCOMPARE(Destination::targetType(config), type);
+}
+
+void TestDestinations::labels_data()
+{
+    QTest::addColumn<QVariant>("type");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("typeName");
+
+    QTest::newRow("Desktop") << QVariant(0) << "Desktop"
+                             << "Save on Desktop"
+                             << "Folder";
+    QTest::newRow("desktop, lower case") << QVariant(0) << "desktop"
+                                         << "Save in desktop"
+                                         << "Folder";
+    QTest::newRow("folder") << QVariant(0) << "Pictures"
+                            << "Save in Pictures"
+                            << "Folder";
+    QTest::newRow("application") << QVariant(1) << "Desktop"
+                                 << "Open in Desktop"
+                                 << "App";
+    QTest::newRow("other type") << QVariant(7) << "Pictures"
+                                << "Unknown"
+                                << "Unknown";
+    QTest::newRow("negative type") << QVariant(-1) << "Pictures"
+                                   << "Unknown"
+                                   << "Unknown";
+    QTest::newRow("type as text") << QVariant("1") << "Viewer"
+                                  << "Open in Viewer"
+                                  << "App";
+    QTest::newRow("type missing") << QVariant() << "Pictures"
+                                  << "Save in Pictures"
+                                  << "Folder";
+    QTest::newRow("type not a number") << QVariant(QVariantList{1}) << "Pictures"
+                                       << "Save in Pictures"
+                                       << "Folder";
+}
+
+void TestDestinations::labels()
+{
+    QFETCH(QVariant, type);
+    QFETCH(QString, label);
+    QFETCH(QString, title);
+    QFETCH(QString, typeName);
+    QVariantMap r{{"destination", "/somewhere"}, {"label", label}};
+    if (type.isValid())
+        r.insert("targetType", type);
+    QCOMPARE(Destination::labelForDestination(r), title);
+    QCOMPARE(Destination::nameForType(Destination::targetType(r)), typeName);
+}
+
+void TestDestinations::moves_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("selected");
+
+    QTest::newRow("first to the end") << 0 << 3 << "BCA" << 2;
+    QTest::newRow("last to the top") << 2 << 0 << "CAB" << 0;
+    QTest::newRow("above itself") << 1 << 1 << "ABC" << 1;
+    QTest::newRow("below itself") << 1 << 2 << "ABC" << 1;
+    QTest::newRow("first below the second") << 0 << 2 << "BAC" << 1;
+    QTest::newRow("last above the second") << 2 << 1 << "ACB" << 1;
+    QTest::newRow("no such row") << 3 << 0 << "ABC" << -1;
+    QTest::newRow("no such position") << 0 << 4 << "ABC" << -1;
+    QTest::newRow("negative row") << -1 << 0 << "ABC" << -1;
+}
+
+void TestDestinations::moves()
+{
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(QString, expected);
+    QFETCH(int, selected);
+    UserDefaults defaults(_tmp.filePath(QStringLiteral("moves.plist")));
+    DestinationList list = abc(defaults);
+    QCOMPARE(list.moveTarget(from, to), selected);
+    QCOMPARE(order(list), expected);
+    QCOMPARE(list.defaultDestination(), 1); // a position: moves leave it
+}
+
+void TestDestinations::removeKeepsDefaultPosition()
+{
+    UserDefaults defaults(_tmp.filePath(QStringLiteral("remove.plist")));
+    DestinationList list = abc(defaults);
+    QVERIFY(list.removeAt(0));
+    QVERIFY(!list.removeAt(2));
+    QCOMPARE(order(list), QString("BC"));
+    QCOMPARE(list.defaultDestination(), 1);
+    QCOMPARE(list.recordAt(list.defaultDestination()).value("label").toString(), QString("C"));
+    // Until stored, the menus still see A, B, C with B the default.
+    QCOMPARE(DestinationList::destinationAtIndex(defaults, 1).value("label").toString(),
+             QString("B"));
+    list.store(defaults);
+    QCOMPARE(DestinationList::destinationAtIndex(defaults, 1).value("label").toString(),
+             QString("C"));
+    // Loading again is the revert: the stored order and default come back.
+    list.insert(record("D"), 0);
+    list.setDefaultDestination(0);
+    list.load(defaults);
+    QCOMPARE(order(list), QString("BC"));
+    QCOMPARE(list.defaultDestination(), 1);
+}
+
+void TestDestinations::storedData_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QVariant>("defaultPosition");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("defaultLabel"); // of the default's record, empty: none
+
+    const QVariantMap a = record("A");
+    QVariantList many;
+    for (int i = 0; i < 5000; ++i)
+        many << record(QString::number(i % 10));
+    QString first200;
+    for (int i = 0; i < DestinationList::kMaxRecords; ++i)
+        first200 += QString::number(i % 10);
+
+    QTest::newRow("absent") << QVariant() << QVariant() << ""
+                            << "";
+    QTest::newRow("a string") << QVariant("A") << QVariant(0) << ""
+                              << "";
+    QTest::newRow("a dictionary") << QVariant(a) << QVariant(0) << ""
+                                  << "";
+    QTest::newRow("entries not dictionaries")
+        << QVariant(QVariantList{1, "B", QVariantList{a}, a}) << QVariant(0) << "A"
+        << "A";
+    QTest::newRow("path of the wrong type")
+        << QVariant(QVariantList{QVariantMap{{"destination", 5}, {"label", "X"}}, a}) << QVariant(0)
+        << "A"
+        << "A";
+    QTest::newRow("empty path") << QVariant(QVariantList{
+                                       QVariantMap{{"destination", ""}, {"label", "X"}}, a})
+                                << QVariant(0) << "A"
+                                << "A";
+    QTest::newRow("label of the wrong type")
+        << QVariant(QVariantList{QVariantMap{{"destination", "/p/Shots"}, {"label", 3}}})
+        << QVariant(0) << "Shots"
+        << "Shots";
+    QTest::newRow("thousands") << QVariant(many) << QVariant(3) << first200 << "3";
+    QTest::newRow("default past the end") << QVariant(QVariantList{a}) << QVariant(1) << "A"
+                                          << "";
+    QTest::newRow("negative default") << QVariant(QVariantList{a}) << QVariant(-1) << "A"
+                                      << "";
+    QTest::newRow("default as text")
+        << QVariant(QVariantList{a, record("B")}) << QVariant("1") << "AB"
+        << "B";
+    QTest::newRow("default not a number")
+        << QVariant(QVariantList{a, record("B")}) << QVariant(QVariantMap{}) << "AB"
+        << "A";
+}
+
+void TestDestinations::storedData()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QVariant, defaultPosition);
+    QFETCH(QString, expected);
+    QFETCH(QString, defaultLabel);
+    const QString path =
+        _tmp.filePath(QStringLiteral("stored-%1.plist").arg(QTest::currentDataTag()));
+    {
+        UserDefaults writer(path);
+        writer.setObject(stored, DefDestinations);
+        writer.setObject(defaultPosition, DefDefaultDestination);
+    }
+    // Read back from the file, as the next start would.
+    UserDefaults defaults(path);
+    DestinationList list;
+    list.load(defaults);
+    QCOMPARE(order(list), expected);
+    const QVariantMap chosen =
+        DestinationList::destinationAtIndex(defaults, DestinationList::storedDefault(defaults));
+    QCOMPARE(chosen.value("label").toString(), defaultLabel);
+}
+
+void TestDestinations::applicationSend_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("desktop entry") << "entry";
+    QTest::newRow("executable") << "script";
+    QTest::newRow("app folder") << "package";
+    QTest::newRow("desktop entry id") << "id";
+}
+
+void TestDestinations::applicationSend()
+{
+    QFETCH(QString, how);
+    const QString application = how == "entry"     ? _receiver.entry
+                                : how == "script"  ? _receiver.script
+                                : how == "package" ? _receiver.package
+                                                   : QStringLiteral("velluma-test-receiver");
+    // A name with a space and a quote: it must arrive as one argument, never through a shell.
+    const QString sent = _tmp.filePath(QStringLiteral("framed %1 'x'.jpg").arg(how));
+    QVERIFY(TestReceiver::writeFile(sent, "framed photo " + how.toUtf8(), false));
+    QString error;
+    QVERIFY2(ApplicationLauncher::openFile(sent, application, &error), qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(_receiver.received(sent)), 10000);
+    QFile received(_receiver.received(sent));
+    QTRY_COMPARE(QFileInfo(received).size(), QFileInfo(sent).size());
+    QVERIFY(received.open(QIODevice::ReadOnly));
+    QCOMPARE(received.readAll(), "framed photo " + how.toUtf8());
+}
+
+void TestDestinations::applicationsForPhotos()
+{
+    bool listed = false;
+    for (const ApplicationLauncher::Entry& entry :
+         ApplicationLauncher::applicationsForType(QStringLiteral("image/jpeg")))
+        listed = listed || (entry.path == _receiver.entry && entry.name == "Test Receiver");
+    QVERIFY(listed);
+    QString error;
+    QVERIFY(
+        !ApplicationLauncher::openFile(_receiver.script, _tmp.filePath("gone.desktop"), &error));
+    QVERIFY(error.contains("no longer exists"));
+    QVERIFY(!ApplicationLauncher::openFile(_receiver.script, _receiver.inbox, &error));
+    QVERIFY(!ApplicationLauncher::openFile(_receiver.script, QStringLiteral("no-such-program-x"),
+                                           &error));
+}
+
+QTEST_GUILESS_MAIN(TestDestinations)
+#include "test_destinations.moc"

@@ -1,0 +1,442 @@
+#include "TestReceiver.h"
+
+#include "compositing/PreviewView.h"
+#include "foundation/DefaultsKeys.h"
+#include "foundation/SheetHost.h"
+#include "foundation/UserDefaults.h"
+#include "targets/Destination.h"
+#include "targets/DestinationSetupSheet.h"
+#include "targets/DestinationTableModel.h"
+#include "targets/TargetController.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Runs the sheets without a modal loop: the test answers a panel with a function, and the
+// messages are only noted.
+class FakeHost : public SheetHost {
+public:
+    std::function<int(QDialog*)> answer = [](QDialog*) { return 0; };
+    QStringList titles;
+
+    int runPromptSheet(QDialog* panel) override { return answer(panel); }
+    int runPromptSheetWithTitle(const QString& title, const QString&, const QString&,
+                                const QString&, const QString&) override
+    {
+        titles << title;
+        return 1;
+    }
+    void runMessageSheetWithTitle(const QString& title, const QString&) override
+    {
+        titles << title;
+    }
+};
+
+QVariantMap folder(const QString& path, const QString& label)
+{
+    return Destination::configWithDestination(path, label, Destination::Folder);
+}
+
+// Each item as "title key", a separator as "-".
+QStringList layout(const QMenu* menu)
+{
+    QStringList items;
+    for (const QAction* item : menu->actions())
+        items << (item->isSeparator() ? QStringLiteral("-")
+                                      : (item->text() + QLatin1Char(' ') +
+                                         item->shortcut().toString(QKeySequence::PortableText))
+                                            .trimmed());
+    return items;
+}
+
+QStringList enabledItems(const QMenu* menu)
+{
+    QStringList items;
+    for (const QAction* item : menu->actions()) {
+        if (!item->isSeparator() && item->isEnabled())
+            items << item->text();
+    }
+    return items;
+}
+
+// A double-click as the window system delivers it.
+void doubleClick(QWidget* view)
+{
+    const QPointF at = QRectF(view->rect()).center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &event);
+    }
+}
+
+} // namespace
+
+class TestTargetController : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void menuLayout_data();
+    void menuLayout();
+    void itemsNeedAPhoto();
+    void setupSheet_data();
+    void setupSheet();
+    void drops_data();
+    void drops();
+    void sending_data();
+    void sending();
+
+private:
+    void makeController(const QVariantList& records, int defaultPosition = 0);
+
+    QTemporaryDir _tmp;
+    TestReceiver _receiver;
+    std::unique_ptr<UserDefaults> _defaults;
+    std::unique_ptr<QWidget> _window;
+    PreviewView* _preview = nullptr;
+    QMenu* _sendTo = nullptr;
+    FakeHost _host;
+    std::unique_ptr<TargetController> _controller;
+    int _settingsFiles = 0;
+};
+
+void TestTargetController::initTestCase()
+{
+    QVERIFY(_tmp.isValid());
+    QVERIFY(_receiver.make(_tmp.path()));
+}
+
+void TestTargetController::init()
+{
+    _defaults = std::make_unique<UserDefaults>(
+        _tmp.filePath(QStringLiteral("settings-%1.plist").arg(++_settingsFiles)));
+    _window = std::make_unique<QWidget>();
+    _preview = new PreviewView(*_defaults, _window.get());
+    _preview->resize(300, 200);
+    _sendTo = new QMenu(_window.get());
+    _host = FakeHost();
+}
+
+void TestTargetController::cleanup()
+{
+    _controller.reset();
+    _window.reset();
+    _defaults.reset();
+}
+
+void TestTargetController::makeController(const QVariantList& records, int defaultPosition)
+{
+    _defaults->setObject(records, DefDestinations);
+    _defaults->setInteger(defaultPosition, DefDefaultDestination);
+    _controller = std::make_unique<TargetController>(*_defaults, _preview, _window.get(), &_host);
+    _controller->setSendToMenu(_sendTo);
+    QSignalSpy built(_controller.get(), &TargetController::menusRebuilt);
+    // Both menus come a moment after start, not at once.
+    QVERIFY(_sendTo->isEmpty());
+    QVERIFY(built.wait(2000));
+}
+
+void TestTargetController::menuLayout_data()
+{
+    QTest::addColumn<QVariantList>("records");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList tail = {"Open in Trimlet Ctrl+Alt+C", "Open in Shuttlebox Ctrl+Alt+F", "-",
+                              "Setup Destinations Ctrl+Alt+,"};
+    QTest::newRow("empty list: no leading separator") << QVariantList() << tail;
+    QTest::newRow("two records")
+        << QVariantList{folder("/tmp", "Desktop"),
+                        Destination::configWithDestination("/usr/bin/true", "Viewer", 1)}
+        << QStringList{"Save on Desktop Ctrl+Alt+1", "Open in Viewer Ctrl+Alt+2", "-"} + tail;
+    QVariantList eleven;
+    QStringList elevenItems;
+    for (int i = 1; i <= 11; ++i) {
+        eleven << folder("/tmp", QString::number(i));
+        // The tenth takes the digit after 9; there is no key left for the eleventh.
+        elevenItems << QStringLiteral("Save in %1 %2")
+                           .arg(i)
+                           .arg(i <= 10 ? QStringLiteral("Ctrl+Alt+%1").arg(i % 10) : QString())
+                           .trimmed();
+    }
+    QTest::newRow("eleven records") << eleven << elevenItems + QStringList{"-"} + tail;
+}
+
+void TestTargetController::menuLayout()
+{
+    QFETCH(QVariantList, records);
+    QFETCH(QStringList, expected);
+    makeController(records);
+    QCOMPARE(layout(_controller->contextMenu()), expected);
+    QCOMPARE(layout(_sendTo), expected);
+    // Rebuilding replaces the items rather than adding to them.
+    _controller->destinationsDidChange();
+    QCOMPARE(layout(_sendTo), expected);
+}
+
+void TestTargetController::itemsNeedAPhoto()
+{
+    QVariantMap tagged = folder("/tmp", "Pictures");
+    tagged.insert("tag", 7);
+    makeController({tagged});
+    QCOMPARE(_sendTo->actions().first()->property("tag").toInt(), 7);
+    const QStringList setupOnly = {"Setup Destinations"};
+    const QStringList all = {"Save in Pictures", "Open in Trimlet", "Open in Shuttlebox",
+                             "Setup Destinations"};
+    QCOMPARE(enabledItems(_sendTo), setupOnly);
+    _controller->validateCommands(true, false);
+    QCOMPARE(enabledItems(_sendTo), all);
+    QCOMPARE(enabledItems(_controller->contextMenu()), all);
+    _controller->validateCommands(true, true);
+    QCOMPARE(enabledItems(_sendTo), setupOnly);
+    // The items come back as they were after the menus are rebuilt.
+    _controller->validateCommands(true, false);
+    _controller->destinationsDidChange();
+    QCOMPARE(enabledItems(_sendTo), all);
+    QSignalSpy trimlet(_controller.get(), &TargetController::sendToTrimletRequested);
+    QSignalSpy shuttlebox(_controller.get(), &TargetController::sendToShuttleboxRequested);
+    _sendTo->actions().at(2)->trigger();
+    _controller->contextMenu()->actions().at(3)->trigger();
+    QCOMPARE(trimlet.count(), 1);
+    QCOMPARE(shuttlebox.count(), 1);
+}
+
+void TestTargetController::setupSheet_data()
+{
+    QTest::addColumn<QString>("edit"); // what is done in the sheet
+    QTest::addColumn<int>("answer");   // the button's tag
+    QTest::addColumn<int>("defaultAfter");
+
+    QTest::newRow("cancel after removing all") << "remove all" << 0 << 1;
+    QTest::newRow("confirm after removing all") << "remove all" << 1 << 1;
+    QTest::newRow("confirm a new default") << "default 0" << 1 << 0;
+    QTest::newRow("cancel a new default") << "default 0" << 0 << 1;
+    QTest::newRow("revert, then confirm") << "revert" << 1 << 1;
+}
+
+void TestTargetController::setupSheet()
+{
+    QFETCH(QString, edit);
+    QFETCH(int, answer);
+    QFETCH(int, defaultAfter);
+    const QVariantList stored = {folder("/tmp", "A"), folder("/tmp", "B")};
+    makeController(stored, 1);
+    const QStringList before = layout(_sendTo);
+    QStringList states; // of remove, set default and revert, as the sheet goes
+    const auto buttons = [&states](DestinationSetupSheet* sheet) {
+        states << QStringLiteral("%1%2%3")
+                      .arg(sheet->removeButton()->isEnabled())
+                      .arg(sheet->setDefaultButton()->isEnabled())
+                      .arg(sheet->revertButton()->isEnabled());
+    };
+    _host.answer = [&](QDialog* panel) {
+        auto* sheet = qobject_cast<DestinationSetupSheet*>(panel);
+        if (!sheet)
+            return -5;
+        buttons(sheet);
+        if (edit == "remove all" || edit == "revert") {
+            while (sheet->model()->rowCount() > 0) {
+                sheet->selectRow(0);
+                sheet->removeTarget();
+            }
+        } else {
+            sheet->selectRow(0);
+            buttons(sheet);
+            sheet->setDefault();
+        }
+        buttons(sheet);
+        if (edit == "revert") {
+            sheet->revert();
+            buttons(sheet);
+            states << QString::number(sheet->model()->rowCount());
+        }
+        return answer;
+    };
+    QCOMPARE(_controller->setup(), answer);
+    if (edit == "revert")
+        QCOMPARE(states.takeLast(), QString("2"));
+    QCOMPARE(states.first(), QString("000")); // nothing selected, nothing to revert
+    if (edit == "remove all")
+        QCOMPARE(states.last(), QString("001"));
+    else if (edit == "revert")
+        QCOMPARE(states.last(), QString("000"));
+    else
+        QCOMPARE(states, (QStringList{"000", "110", "101"}));
+
+    const bool emptied = edit == "remove all" && answer != 0;
+    // Confirmed empty, the menus keep only the companions and the set-up item.
+    QCOMPARE(layout(_sendTo), emptied ? before.mid(3) : before);
+    QCOMPARE(layout(_controller->contextMenu()), layout(_sendTo));
+    QCOMPARE(DestinationList::storedRecords(*_defaults).size(), emptied ? 0 : 2);
+    QCOMPARE(DestinationList::storedDefault(*_defaults), answer ? defaultAfter : 1);
+}
+
+void TestTargetController::drops_data()
+{
+    QTest::addColumn<QStringList>("paths"); // under the temporary folder; "row" drags row 0
+    QTest::addColumn<int>("row");           // the drop row, -1 onto...
+    QTest::addColumn<int>("ontoRow");       // ...this row instead, when not -1
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("order");
+    QTest::addColumn<int>("selected");
+
+    QTest::newRow("three folders: the first only")
+        << QStringList{"f1", "f2", "f3"} << 1 << -1 << true << "A,f1,B,C" << -1;
+    QTest::newRow("application above row 2")
+        << QStringList{"Receiver.app"} << 2 << -1 << true << "A,B,Receiver,C" << -1;
+    QTest::newRow("application onto row 2")
+        << QStringList{"Receiver.app"} << -1 << 2 << true << "A,B,Receiver,C" << -1;
+    QTest::newRow("below the last row")
+        << QStringList{"f1"} << -1 << -1 << true << "A,B,C,f1" << -1;
+    QTest::newRow("a plain file") << QStringList{"plain.txt"} << 0 << -1 << false << "A,B,C" << -1;
+    QTest::newRow("own row to the end") << QStringList{"row"} << 3 << -1 << false << "B,C,A" << 2;
+    QTest::newRow("own row to itself") << QStringList{"row"} << 0 << -1 << false << "A,B,C" << 0;
+}
+
+void TestTargetController::drops()
+{
+    QFETCH(QStringList, paths);
+    QFETCH(int, row);
+    QFETCH(int, ontoRow);
+    QFETCH(bool, accepted);
+    QFETCH(QString, order);
+    QFETCH(int, selected);
+    for (const char* name : {"f1", "f2", "f3"})
+        QVERIFY(QDir().mkpath(_tmp.filePath(name)));
+    QVERIFY(TestReceiver::writeFile(_tmp.filePath("plain.txt"), "text", false));
+    makeController({folder("/a", "A"), folder("/b", "B"), folder("/c", "C")});
+    std::unique_ptr<QMimeData> mime;
+    if (paths == QStringList{"row"}) {
+        mime.reset(DestinationTableModel::mimeDataForRows({0}));
+    } else {
+        mime = std::make_unique<QMimeData>();
+        QList<QUrl> urls;
+        for (const QString& name : paths)
+            urls << QUrl::fromLocalFile(_tmp.filePath(name));
+        mime->setUrls(urls);
+    }
+    const Qt::DropAction action = mime->hasUrls() ? Qt::CopyAction : Qt::MoveAction;
+    bool canDrop = false;
+    bool dropped = false;
+    QStringList labels;
+    QString addedType;
+    int selectedRow = -2;
+    bool revertable = false;
+    _host.answer = [&](QDialog* panel) {
+        auto* sheet = qobject_cast<DestinationSetupSheet*>(panel);
+        DestinationTableModel* model = sheet->model();
+        const QModelIndex onto = ontoRow >= 0 ? model->index(ontoRow, 2) : QModelIndex();
+        canDrop = model->canDropMimeData(mime.get(), action, row, 0, onto);
+        dropped = model->dropMimeData(mime.get(), action, row, 0, onto);
+        for (int r = 0; r < model->rowCount(); ++r)
+            labels << model->index(r, 2).data().toString();
+        selectedRow = sheet->selectedRow();
+        revertable = sheet->revertButton()->isEnabled();
+        const int added = labels.indexOf("Receiver");
+        if (added >= 0)
+            addedType = model->index(added, 1).data().toString();
+        return 0;
+    };
+    _controller->setup();
+    QVERIFY(canDrop);
+    // An own row has moved already when the drop answers; true would make the view remove it.
+    QCOMPARE(dropped, accepted);
+    QCOMPARE(labels.join(','), order);
+    QCOMPARE(selectedRow, selected);
+    // Any drop of a known kind may be reverted, even one that was refused.
+    QVERIFY(revertable);
+    QCOMPARE(addedType, labels.contains("Receiver") ? QString("App") : QString());
+    // Several rows never drag.
+    QVERIFY(!DestinationTableModel::mimeDataForRows({0, 1}));
+}
+
+void TestTargetController::sending_data()
+{
+    QTest::addColumn<QString>("kind"); // of the destination
+    QTest::addColumn<int>("defaultPosition");
+    QTest::addColumn<QString>("how"); // "double-click" or "menu"
+    QTest::addColumn<bool>("photo");
+    QTest::addColumn<QString>("expected"); // "received", "folder", "message", "nothing"
+
+    QTest::newRow("double-click to an application")
+        << "app" << 0 << "double-click" << true << "received";
+    QTest::newRow("menu to an application") << "app" << 5 << "menu" << true << "received";
+    QTest::newRow("menu to a folder") << "folder" << 0 << "menu" << true << "folder";
+    QTest::newRow("double-click to a folder")
+        << "folder" << 0 << "double-click" << true << "folder";
+    QTest::newRow("folder that is gone") << "gone folder" << 0 << "menu" << true << "message";
+    QTest::newRow("application that is gone") << "gone app" << 0 << "menu" << true << "message";
+    QTest::newRow("no photo") << "app" << 0 << "double-click" << false << "nothing";
+    QTest::newRow("default past the end") << "app" << 1 << "double-click" << true << "nothing";
+    QTest::newRow("unknown type") << "unknown" << 0 << "double-click" << true << "nothing";
+}
+
+void TestTargetController::sending()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, defaultPosition);
+    QFETCH(QString, how);
+    QFETCH(bool, photo);
+    QFETCH(QString, expected);
+    const QString folderPath = _tmp.filePath("saved");
+    QVERIFY(QDir().mkpath(folderPath));
+    QVariantMap record =
+        kind == "app" ? Destination::configForPath(_receiver.entry) : folder(folderPath, "Saved");
+    if (kind == "gone folder")
+        record = folder(_tmp.filePath("gone"), "Gone");
+    else if (kind == "gone app")
+        record = Destination::configWithDestination(_tmp.filePath("gone.desktop"), "Gone", 1);
+    else if (kind == "unknown")
+        record.insert("targetType", 2);
+    makeController({record}, defaultPosition);
+    if (photo) {
+        QImage image(8, 6, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        _preview->setImage(image);
+    }
+    _controller->validateCommands(photo, false);
+    const QString sent = _tmp.filePath(QStringLiteral("%1.jpg").arg(QTest::currentDataTag()));
+    int written = 0;
+    _controller->setTmpFileWriter([&](QString*) {
+        ++written;
+        TestReceiver::writeFile(sent, "framed", false);
+        return sent;
+    });
+    QSignalSpy folders(_controller.get(), &TargetController::saveDocumentInFolderRequested);
+    _window->show();
+    if (how == "menu")
+        _sendTo->actions().first()->trigger();
+    else
+        doubleClick(_preview);
+
+    if (expected == "received")
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(_receiver.received(sent)), 10000);
+    else
+        QVERIFY(!QFileInfo::exists(_receiver.received(sent)));
+    QCOMPARE(written, expected == "received" ? 1 : 0);
+    QCOMPARE(folders.count(), expected == "folder" ? 1 : 0);
+    if (expected == "folder")
+        QCOMPARE(folders.first().first().toString(), folderPath);
+    QCOMPARE(_host.titles.size(), expected == "message" ? 1 : 0);
+    if (expected == "message")
+        QVERIFY(_host.titles.first().contains("Gone"));
+}
+
+QTEST_MAIN(TestTargetController)
+#include "test_target_controller.moc"
