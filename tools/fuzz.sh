@@ -3,6 +3,7 @@
 # each for a fixed time.
 #   tools/fuzz.sh [SECONDS] [HARNESS...]    SECONDS per harness, 60 when not given;
 #                                           harnesses: photo compositing propertylist
+#                                           appcast
 # Every input that makes a harness fail (crash, sanitizer report, timeout, memory limit) is
 # copied to tests/data/fuzz/<harness>/, where test_fuzzregression replays it in every
 # `make test`: commit it together with the fix. Exit status 1 when anything was found.
@@ -14,7 +15,7 @@ seconds=${1:-60}
 shift || true
 harnesses=("$@")
 if [ ${#harnesses[@]} -eq 0 ]; then
-  harnesses=(photo compositing propertylist)
+  harnesses=(photo compositing propertylist appcast)
 fi
 build=${FUZZ_BUILD:-build-fuzz}
 jobs=${JOBS:-2}
@@ -38,6 +39,8 @@ seed() {
         head -n 12 | while IFS= read -r f; do cp "$f" "$dir/$(basename "$f" | tr ' &' '__')"; done ;;
     propertylist)
       cp resources/FactoryDefaults.plist resources/borders/collections.plist "$dir/" ;;
+    appcast)
+      cp tests/data/fuzz/appcast/* "$dir/" ;;
   esac
 }
 

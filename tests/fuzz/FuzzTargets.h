@@ -33,4 +33,8 @@ void compositing(const uint8_t* data, size_t size);
 // factory defaults, and written back.
 void propertyList(const uint8_t* data, size_t size);
 
+// An update feed: Appcast::parse, and the versions it names compared with each other and
+// with the running one, which must give one order whichever way round.
+void appcast(const uint8_t* data, size_t size);
+
 } // namespace FuzzTargets
