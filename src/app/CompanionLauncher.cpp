@@ -90,8 +90,17 @@ QList<CompanionLauncher::Candidate> CompanionLauncher::candidates(const QString&
     // A name is one file name, never a path that reaches elsewhere.
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
         return list;
+    // Sandboxed packages name their entries in reverse-domain form ("com.maker.Trimlet").
+    const QString entryName = name + QStringLiteral(".desktop");
+    const QString qualifiedEnd = QLatin1Char('.') + entryName;
     for (const QString& folder : environment.applicationFolders) {
-        for (const QString& path : entriesNamed(folder, name + QStringLiteral(".desktop"))) {
+        QStringList paths = entriesNamed(folder, entryName);
+        const QDir dir(folder);
+        for (const QString& file : dir.entryList(QDir::Files, QDir::Name)) {
+            if (file.endsWith(qualifiedEnd, Qt::CaseInsensitive))
+                paths << dir.filePath(file);
+        }
+        for (const QString& path : paths) {
             if (QFileInfo(path).isFile())
                 list.append({Kind::DesktopEntry, path});
         }

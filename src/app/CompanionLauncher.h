@@ -7,9 +7,9 @@
 #include <optional>
 
 // Starts a companion program by its name, as the desktop would find it: a desktop entry of
-// that name, a program of that name on the PATH (any case), then the program, AppImage or
-// application bundle of that name in ~/Applications and in /Applications. The files are
-// handed to the program that started.
+// that name (also in reverse-domain form, "com.maker.Trimlet"), a program of that name on the PATH
+// (any case), then the program, AppImage or application bundle of that name in ~/Applications and
+// in /Applications. The files are handed to the program that started.
 class CompanionLauncher {
 public:
     // Where to look; the system's own unless a test sets another.

@@ -34,8 +34,11 @@ SUUpdater::SUUpdater(UserDefaults& defaults, SheetHost* host, QObject* parent)
 
 SUUpdater::~SUUpdater()
 {
-    if (_reply)
+    // Ended without an answer: nobody is told anything while the program goes.
+    if (_reply) {
+        disconnect(_reply, nullptr, this, nullptr);
         _reply->abort();
+    }
 }
 
 void SUUpdater::setLimits(qint64 maxBytes, int timeoutMs)

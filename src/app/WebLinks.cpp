@@ -34,8 +34,6 @@ QUrl WebLinks::pageUrl(const QString& path)
 QString WebLinks::downloadPath(int product)
 {
     switch (product) {
-    case ProductVelluma:
-        return QStringLiteral("download/Velluma.tar.gz");
     case ProductTrimlet:
         return QStringLiteral("download/Trimlet.dmg");
     case ProductShuttlebox:

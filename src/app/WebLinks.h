@@ -10,7 +10,7 @@
 class WebLinks {
 public:
     // The maker's products, as the download commands name them.
-    enum Product { ProductVelluma = 1, ProductTrimlet = 2, ProductShuttlebox = 3 };
+    enum Product { ProductTrimlet = 1, ProductShuttlebox = 2 };
 
     static QUrl websiteUrl();
     static QUrl contactUrl();

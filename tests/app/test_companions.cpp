@@ -183,14 +183,16 @@ void TestCompanions::launchOrder()
     QFile plain(path(QStringLiteral("bin/trimlet")));
     QVERIFY(plain.open(QIODevice::WriteOnly));
     plain.close();
-    QFile entry(path(QStringLiteral("apps/trimlet.desktop")));
-    QVERIFY(entry.open(QIODevice::WriteOnly));
-    entry.write("[Desktop Entry]\nType=Application\nName=Trimlet\nExec=" +
-                QFile::encodeName(path(QStringLiteral("bin/TRIMLET"))) + " %F\n");
-    entry.close();
+    for (const char* name : {"apps/trimlet.desktop", "apps/com.example.Trimlet.desktop"}) {
+        QFile entry(path(QLatin1String(name)));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Trimlet\nExec=" +
+                    QFile::encodeName(path(QStringLiteral("bin/TRIMLET"))) + " %F\n");
+    }
 
     const QList<CompanionLauncher::Candidate> expected = {
         {Kind::DesktopEntry, path(QStringLiteral("apps/trimlet.desktop"))},
+        {Kind::DesktopEntry, path(QStringLiteral("apps/com.example.Trimlet.desktop"))},
         {Kind::Executable, path(QStringLiteral("bin/TRIMLET"))},
         {Kind::Executable, path(QStringLiteral("home/Applications/trimlet"))},
         {Kind::Executable, path(QStringLiteral("home/Applications/Trimlet.AppImage"))},
@@ -205,7 +207,8 @@ void TestCompanions::launchOrder()
     QVERIFY(!_app->_launchApplication(QStringLiteral("Shuttlebox"), QString()));
 
     // Found only in ~/Applications: the earlier places are tried and passed over.
-    for (const char* gone : {"apps/trimlet.desktop", "bin/TRIMLET", "system/Trimlet"})
+    for (const char* gone : {"apps/trimlet.desktop", "apps/com.example.Trimlet.desktop",
+                             "bin/TRIMLET", "system/Trimlet"})
         QVERIFY(QFile::remove(path(QLatin1String(gone))));
     QString launched;
     QVERIFY(_app->companionLauncher().launchApplication(QStringLiteral("Trimlet"),
@@ -424,6 +427,7 @@ void TestCompanions::onlyWebAndMailLeave()
     for (const char* path : {"//elsewhere.example/", "https://elsewhere.example/", "../up", "/root",
                              "javascript:alert(1)"})
         QVERIFY2(WebLinks::pageUrl(QLatin1String(path)).isEmpty(), path);
+    QVERIFY(!WebLinks::download(0, &why) && !why.isEmpty());
 }
 
 QTEST_MAIN(TestCompanions)
