@@ -3,6 +3,7 @@
 #include "app/CompanionLauncher.h"
 #include "app/CompanionPanel.h"
 #include "app/MainInterface.h"
+#include "app/SUUpdater.h"
 #include "app/WebLinks.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
@@ -118,6 +119,8 @@ private slots:
     void sharePromptWaitsForNoSheet();
     void onlyWebAndMailLeave_data();
     void onlyWebAndMailLeave();
+    void updateAnswerWaitsForNoSheet_data();
+    void updateAnswerWaitsForNoSheet();
 
 private:
     QString path(const QString& name) const { return _dir.filePath(name); }
@@ -428,6 +431,43 @@ void TestCompanions::onlyWebAndMailLeave()
                              "javascript:alert(1)"})
         QVERIFY2(WebLinks::pageUrl(QLatin1String(path)).isEmpty(), path);
     QVERIFY(!WebLinks::download(0, &why) && !why.isEmpty());
+}
+
+void TestCompanions::updateAnswerWaitsForNoSheet_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::newRow("help menu") << "menu";
+    QTest::newRow("preferences, Check Now") << "preferences";
+}
+
+void TestCompanions::updateAnswerWaitsForNoSheet()
+{
+    QFETCH(QString, from);
+    _defaults->setString(QString(), DefSUFeedURL); // the answer is ready at once
+    QSignalSpy finished(_app->updater(), &SUUpdater::checkFinished);
+    // Another sheet that is up holds the answer back until it goes.
+    QDialog sheet(_app->mainWindow());
+    sheet.setWindowModality(Qt::WindowModal);
+    sheet.show();
+    QTRY_VERIFY(_app->mainWindow()->attachedSheet());
+    PromptWatcher prompts(_app->mainWindow(), QString());
+    if (from == QLatin1String("menu")) {
+        _app->interface()->action(QStringLiteral("checkForUpdates"))->trigger();
+    } else {
+        whenModalShown(
+            [](QWidget* preferences) {
+                preferences->findChild<QPushButton*>(QStringLiteral("checkNowButton"))->click();
+            },
+            &sheet);
+        _app->showPreferencePanel();
+    }
+    QTest::qWait(300);
+    QCOMPARE(prompts.seen.size(), 0);
+    QCOMPARE(finished.size(), 0);
+    sheet.close();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 3000);
+    QCOMPARE(prompts.seen.size(), 1);
+    QCOMPARE(prompts.seen.constFirst().constFirst(), QStringLiteral("Update Error"));
 }
 
 QTEST_MAIN(TestCompanions)
