@@ -3,7 +3,7 @@
 # each for a fixed time.
 #   tools/fuzz.sh [SECONDS] [HARNESS...]    SECONDS per harness, 60 when not given;
 #                                           harnesses: photo compositing propertylist
-#                                           destinations
+#                                           destinations appcast
 # Every input that makes a harness fail (crash, sanitizer report, timeout, memory limit) is
 # copied to tests/data/fuzz/<harness>/, where test_fuzzregression replays it in every
 # `make test`: commit it together with the fix. Exit status 1 when anything was found.
@@ -15,7 +15,7 @@ seconds=${1:-60}
 shift || true
 harnesses=("$@")
 if [ ${#harnesses[@]} -eq 0 ]; then
-  harnesses=(photo compositing propertylist destinations)
+  harnesses=(photo compositing propertylist destinations appcast)
 fi
 build=${FUZZ_BUILD:-build-fuzz}
 jobs=${JOBS:-2}
@@ -41,6 +41,8 @@ seed() {
       cp resources/FactoryDefaults.plist resources/borders/collections.plist "$dir/" ;;
     destinations)
       cp resources/FactoryDefaults.plist tests/data/fuzz/destinations/* "$dir/" ;;
+    appcast)
+      cp tests/data/fuzz/appcast/* "$dir/" ;;
   esac
 }
 

@@ -1,9 +1,9 @@
 #include "AboutWindow.h"
 
+#include "app/WebLinks.h"
 #include "foundation/Resources.h"
 #include "foundation/VellumaVersion.h"
 
-#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QIcon>
@@ -56,9 +56,10 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent)
     auto* description =
         new QLabel(tr("Puts your photos in frames, ready for the web, mail and print."), this);
     description->setAlignment(Qt::AlignHCenter);
-    auto* links = new QLabel(link(websiteUrl(), websiteUrl().host()) +
-                                 QStringLiteral(" &middot; ") + link(contactUrl(), tr("Contact")),
-                             this);
+    auto* links =
+        new QLabel(link(WebLinks::websiteUrl(), WebLinks::websiteUrl().host()) +
+                       QStringLiteral(" &middot; ") + link(WebLinks::contactUrl(), tr("Contact")),
+                   this);
     links->setObjectName(QStringLiteral("linksLabel"));
     links->setAlignment(Qt::AlignHCenter);
     links->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
@@ -95,23 +96,13 @@ void AboutWindow::showCentred()
     activateWindow();
 }
 
-QUrl AboutWindow::websiteUrl()
-{
-    return QUrl(QStringLiteral("https://velluma.app/"));
-}
-
-QUrl AboutWindow::contactUrl()
-{
-    return QUrl(QStringLiteral("mailto:support@velluma.app?subject=Velluma%20" VELLUMA_VERSION));
-}
-
 bool AboutWindow::openLink(const QUrl& url, QWidget* parent)
 {
-    if (QDesktopServices::openUrl(url))
+    QString why;
+    if (WebLinks::openURL(url, &why))
         return true;
-    QMessageBox failed(QMessageBox::Warning, tr("Unable to Open Link"),
-                       tr("No program of the desktop opened %1.").arg(url.toString()),
-                       QMessageBox::Ok, parent);
+    QMessageBox failed(QMessageBox::Warning, tr("Unable to Open Link"), why, QMessageBox::Ok,
+                       parent);
     failed.setObjectName(QStringLiteral("unableToOpenLinkAlert"));
     failed.exec();
     return false;

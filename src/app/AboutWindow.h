@@ -15,9 +15,7 @@ public:
     // Shown over the middle of its parent (or the screen), brought to the front.
     void showCentred();
 
-    static QUrl websiteUrl();
-    static QUrl contactUrl();
-    // Opens the link in the desktop's browser or mail program; false, after telling the
-    // user, when the desktop has none for it.
+    // Opens the link through WebLinks; false, after telling the user, when it is refused
+    // or the desktop has no program for it.
     static bool openLink(const QUrl& url, QWidget* parent);
 };

@@ -4,6 +4,7 @@
 #include "app/MainInterface.h"
 #include "app/MediaBrowser.h"
 #include "app/OutputPanel.h"
+#include "app/SUUpdater.h"
 #include "compositing/ImageProcessor.h"
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
@@ -25,7 +26,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMetaMethod>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -47,6 +47,7 @@ AppController::AppController(UserDefaults& defaults, QObject* parent)
     _runner->setProgressIndicator(outputPanel()->progressIndicator());
     _connectInterface();
     _interface->restoreGeometry();
+    _updater = new SUUpdater(_defaults, mainWindow(), this);
 
     // The frame panel comes a moment after the window, as the drawer used to slide out.
     QTimer::singleShot(kDrawerDelayMs, this, [this] {
@@ -66,6 +67,9 @@ AppController::~AppController()
     // more and the filter's mainWindow() would be a bad downcast.
     if (ZTWindow* window = mainWindow())
         window->removeEventFilter(this);
+    // It tells the user through the window, which goes below.
+    delete _updater;
+    _updater = nullptr;
     delete _preferenceController;
     _preferenceController = nullptr;
     delete _interface;
@@ -163,10 +167,9 @@ void AppController::applicationDidFinishLaunching()
     const int earlierLaunches = _defaults.integerForKey(DefLaunchCount);
     _defaults.setInteger(earlierLaunches + 1, DefLaunchCount);
     _defaults.synchronize();
-    if (_defaults.boolForKey(DefCheckForUpdatesAtStartup))
-        emit checkForUpdatesInBackgroundRequested();
+    _checkForUpdatesSilently();
     if (earlierLaunches > kEarlierLaunchesBeforeSharePrompt)
-        QTimer::singleShot(kSharePromptDelayMs, this, &AppController::shareOnFacebookPromptDue);
+        QTimer::singleShot(kSharePromptDelayMs, this, &AppController::runShareOnFacebookSheet);
 }
 
 bool AppController::applicationOpenFile(const QString& path)
@@ -387,27 +390,6 @@ void AppController::toggleDrawer()
     drawer()->raise();
 }
 
-void AppController::sendToTrimlet()
-{
-    _sendToCompanion(QStringLiteral("Trimlet"));
-}
-
-void AppController::sendToShuttlebox()
-{
-    _sendToCompanion(QStringLiteral("Shuttlebox"));
-}
-
-void AppController::_sendToCompanion(const QString& name)
-{
-    // Until a launcher answers, the button says why nothing happens instead of staying mute.
-    if (isSignalConnected(QMetaMethod::fromSignal(&AppController::sendToCompanionRequested))) {
-        emit sendToCompanionRequested(name);
-        return;
-    }
-    mainWindow()->runMessageSheetWithTitle(tr("Unable to open %1").arg(name),
-                                           tr("%1 could not be found on this computer.").arg(name));
-}
-
 void AppController::runCustomizationPalette()
 {
     _interface->runToolbarCustomization();
@@ -430,7 +412,7 @@ void AppController::showPreferencePanel()
         connect(_preferenceController, &PreferenceController::preferenceDidChange, this,
                 &AppController::preferenceDidChange);
         connect(_preferenceController, &PreferenceController::checkForUpdatesRequested, this,
-                &AppController::checkForUpdatesRequested);
+                &AppController::checkForUpdates);
     }
     _preferenceController->showWindow(mainWindow());
 }
@@ -465,16 +447,6 @@ void AppController::openPhotoBrowser()
         mainWindow()->runMessageSheetWithTitle(
             tr("Unable to open Photo Browser"),
             tr("The Photo Browser could not be started: %1").arg(error));
-}
-
-void AppController::visitWebsite()
-{
-    AboutWindow::openLink(AboutWindow::websiteUrl(), mainWindow());
-}
-
-void AppController::sendMail()
-{
-    AboutWindow::openLink(AboutWindow::contactUrl(), mainWindow());
 }
 
 void AppController::preferenceDidChange()

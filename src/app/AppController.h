@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CompanionLauncher.h"
 #include "compositing/ExportRenderer.h"
 #include "output/ImageMetadata.h"
 #include "ui/ZTWindow.h"
@@ -7,6 +8,7 @@
 #include <QColor>
 #include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +16,7 @@
 
 class AboutWindow;
 class BackgroundRunner;
+class CompanionPanel;
 class MainInterface;
 class MediaBrowser;
 class OutputPanel;
@@ -23,6 +26,7 @@ class PreviewView;
 class QColorDialog;
 class QDockWidget;
 class QToolBar;
+class SUUpdater;
 class ThumbnailController;
 class UserDefaults;
 
@@ -37,7 +41,8 @@ public:
     explicit AppController(UserDefaults& defaults, QObject* parent = nullptr);
     ~AppController() override;
 
-    // Counts the launch and asks for the silent update check when the user wants it.
+    // Counts the launch, runs the silent update check when the user wants it and, from the
+    // seventh launch on, the share prompt a second later.
     void applicationDidFinishLaunching();
 
     // The one way a file becomes the document: the open dialog, program arguments, a
@@ -87,6 +92,13 @@ public:
     QColorDialog* colorPanel() const;
     QToolBar* toolBar() const;
     UserDefaults& userDefaults() const { return _defaults; }
+    SUUpdater* updater() const { return _updater; }
+    CompanionLauncher& companionLauncher() { return _companionLauncher; }
+    // The panel shown when the companion of that name cannot be started; made on first use.
+    CompanionPanel* companionPanel(const QString& name);
+
+    // Starts the companion with the file; false when it was found nowhere.
+    bool _launchApplication(const QString& name, const QString& file);
 
 public slots:
     void openDocument();
@@ -102,7 +114,8 @@ public slots:
     void saveDocumentAs();
     void saveDocumentInFolder(const QString& folder);
     void copy();
-    // The companions' commands; the companions themselves answer sendToCompanionRequested.
+    // Hand the framed photo to a companion: Trimlet always gets a TIFF file, Shuttlebox one
+    // in the output format. A companion that cannot be started offers its download.
     void sendToTrimlet();
     void sendToShuttlebox();
     void runCustomizationPalette();
@@ -115,19 +128,23 @@ public slots:
     void showAboutWindow();
     // Installs the photo browser on first use and (re)starts it; says so when it cannot.
     void openPhotoBrowser();
+    // Web and mail addresses only (WebLinks); false, after telling the user, otherwise.
+    bool openURL(const QString& address);
     void visitWebsite();
     void sendMail();
+    // The maker's product of that number (WebLinks::Product) from the web site.
+    void download(int product);
+    void downloadTrimlet();
+    void downloadShuttlebox();
+    // The update check the user asked for: it also says when there is nothing newer.
+    void checkForUpdates();
+    // Asks the user to tell others about the program, unless they answered for good or
+    // another sheet is up.
+    void runShareOnFacebookSheet();
     // Removes the temporary files; called once when the program ends.
     void applicationShouldTerminate();
 
 signals:
-    // For the companions' updater: the background check at launch, the one the user asked
-    // for in the preferences.
-    void checkForUpdatesInBackgroundRequested();
-    void checkForUpdatesRequested();
-    // From the seventh launch on, one second after launching.
-    void shareOnFacebookPromptDue();
-    void sendToCompanionRequested(const QString& companion);
     // The photo browser's menu item; the browser answers it.
     void photoBrowserRequested();
     // A photo file became the document (enable the drag-out proxy) or was closed.
@@ -144,6 +161,8 @@ private:
     void _setFrame(const QString& path, bool flip);
     QString _tmpName() const;
     void _sendToCompanion(const QString& name);
+    void _checkForUpdatesSilently();
+    void _linkFailed(const QString& why);
     // "Saved at quality N to stay under L KB" where the size limit lowered the quality.
     void _noteQuality(const ExportRenderer::Options& options, int used);
 
@@ -155,6 +174,10 @@ private:
     PreferenceController* _preferenceController = nullptr;
     AboutWindow* _aboutWindow = nullptr;
     std::unique_ptr<MediaBrowser> _mediaBrowser;
+    SUUpdater* _updater = nullptr;
+    CompanionLauncher _companionLauncher;
+    QPointer<CompanionPanel> _trimletPanel;
+    QPointer<CompanionPanel> _shuttleboxPanel;
 
     QString _documentFolder; // where the photo came from: the first save starts there
     QString _documentPath;   // the open photo's file, never replaced without a clear question

@@ -76,6 +76,13 @@ const std::vector<Command>& commands()
          nullptr, nullptr, nullptr, &AppController::visitWebsite, Rule::Always, "Help", false},
         {"feedback", QT_TRANSLATE_NOOP("CommandTable", "Send &Feedback..."), None, K(), nullptr,
          nullptr, nullptr, &AppController::sendMail, Rule::Always, "Help", false},
+        {"downloadTrimlet", QT_TRANSLATE_NOOP("CommandTable", "Download T&rimlet..."), None, K(),
+         nullptr, nullptr, nullptr, &AppController::downloadTrimlet, Rule::Always, "Help", true},
+        {"downloadShuttlebox", QT_TRANSLATE_NOOP("CommandTable", "Download S&huttlebox..."), None,
+         K(), nullptr, nullptr, nullptr, &AppController::downloadShuttlebox, Rule::Always, "Help",
+         false},
+        {"checkForUpdates", QT_TRANSLATE_NOOP("CommandTable", "Check for &Updates..."), None, K(),
+         nullptr, nullptr, nullptr, &AppController::checkForUpdates, Rule::Always, "Help", true},
         {"about", QT_TRANSLATE_NOOP("CommandTable", "&About Velluma"), None, K(), nullptr, nullptr,
          nullptr, &AppController::showAboutWindow, Rule::Always, "Help", true},
     };

@@ -1,6 +1,7 @@
 #include "ui/ZTWindow.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -99,6 +100,20 @@ void ZTWindow::zoom()
 bool ZTWindow::isAlertShown() const
 {
     return !_alertPanel.isNull();
+}
+
+QWidget* ZTWindow::attachedSheet() const
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == this)
+        return nullptr;
+    if (modal->windowModality() == Qt::ApplicationModal)
+        return modal;
+    for (QWidget* parent = modal->parentWidget(); parent; parent = parent->parentWidget()) {
+        if (parent == this)
+            return modal;
+    }
+    return nullptr;
 }
 
 void ZTWindow::runMessageSheetWithTitle(const QString& title, const QString& message)

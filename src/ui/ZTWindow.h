@@ -45,6 +45,9 @@ public:
     // Escape 0). The panel stays the caller's and can be run again.
     int runPromptSheet(QDialog* panel) override;
     bool isAlertShown() const;
+    // The dialog that holds this window modal now (a sheet of its own, or an
+    // application-modal one), or null.
+    QWidget* attachedSheet() const;
 
     // The shown title for a base title and suffix.
     static QString composedTitle(const QString& title, const QString& suffix);

@@ -3,6 +3,8 @@
 #include "app/CommandTable.h"
 #include "app/MainInterface.h"
 #include "app/OutputPanel.h"
+#include "app/SUUpdater.h"
+#include "app/WebLinks.h"
 #include "compositing/ExportRenderer.h"
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
@@ -962,11 +964,11 @@ void TestAppController::aboutWindowAndLinks()
     interface->action(QStringLiteral("website"))->trigger();
     interface->action(QStringLiteral("feedback"))->trigger();
     emit about->findChild<QLabel*>(QStringLiteral("linksLabel"))
-        ->linkActivated(AboutWindow::contactUrl().toString());
-    const QList<QUrl> expected = {AboutWindow::websiteUrl(), AboutWindow::contactUrl(),
-                                  AboutWindow::contactUrl()};
+        ->linkActivated(WebLinks::contactUrl().toString());
+    const QList<QUrl> expected = {WebLinks::websiteUrl(), WebLinks::contactUrl(),
+                                  WebLinks::contactUrl()};
     QCOMPARE(desktop.opened, expected);
-    QCOMPARE(AboutWindow::contactUrl().scheme(), QStringLiteral("mailto"));
+    QCOMPARE(WebLinks::contactUrl().scheme(), QStringLiteral("mailto"));
 }
 
 void TestAppController::quittingRemovesTemporaryFiles()
@@ -1017,7 +1019,9 @@ void TestAppController::startUp()
     QCOMPARE(_defaults->boolForKey(DefCheckForUpdatesAtStartup), checks);
     QVERIFY(!(_app->drawer()->features() & QDockWidget::DockWidgetClosable));
 
-    QSignalSpy check(_app.get(), &AppController::checkForUpdatesInBackgroundRequested);
+    // No feed: each check ends at once, so the second launch can start its own.
+    _defaults->setString(QString(), DefSUFeedURL);
+    QSignalSpy check(_app->updater(), &SUUpdater::checkStarted);
     _app->applicationDidFinishLaunching();
     _app->applicationDidFinishLaunching();
     QCOMPARE(_defaults->integerForKey(DefLaunchCount), 2);

@@ -3,6 +3,7 @@
 #include "compositing/BorderCompositor.h"
 #include "compositing/FramedPhoto.h"
 #include "compositing/ImageProcessor.h"
+#include "foundation/Appcast.h"
 #include "foundation/PropertyList.h"
 #include "foundation/UserDefaults.h"
 #include "frames/FrameLibrary.h"
@@ -133,7 +134,7 @@ namespace FuzzTargets {
 QStringList names()
 {
     return {QStringLiteral("photo"), QStringLiteral("compositing"), QStringLiteral("propertylist"),
-            QStringLiteral("destinations")};
+            QStringLiteral("destinations"), QStringLiteral("appcast")};
 }
 
 bool run(const QString& name, const uint8_t* data, size_t size)
@@ -146,6 +147,8 @@ bool run(const QString& name, const uint8_t* data, size_t size)
         propertyList(data, size);
     else if (name == QLatin1String("destinations"))
         destinationList(data, size);
+    else if (name == QLatin1String("appcast"))
+        appcast(data, size);
     else
         return false;
     return true;
@@ -342,6 +345,39 @@ void destinationList(const uint8_t* data, size_t size)
     if (DestinationList::storedRecords(defaults).size() !=
         std::min<qsizetype>(list.count(), DestinationList::kMaxRecords))
         brokenPromise("the stored destinations do not read back");
+}
+
+void appcast(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    QList<Appcast::Item> items;
+    QString error;
+    if (!Appcast::parse(bytes, &items, &error)) {
+        if (error.isEmpty())
+            brokenPromise("a feed refused without a message");
+        return;
+    }
+    QStringList versions = {QStringLiteral("0.1.0"), QStringLiteral("1.0b2")};
+    for (const Appcast::Item& item : items) {
+        if (item.version.isEmpty() || !item.downloadUrl.isValid())
+            brokenPromise("a feed item without a version or a download");
+        const QString scheme = item.downloadUrl.scheme().toLower();
+        if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+            brokenPromise("a feed item downloads from elsewhere than the web");
+        versions << item.version << item.shortVersion;
+    }
+    // Versions straight from the bytes too, beyond what well-formed XML lets through.
+    versions << QString::fromLatin1(bytes.left(64)) << QString::fromUtf8(bytes.mid(64, 64));
+    for (const QString& a : versions) {
+        for (const QString& b : versions) {
+            if (Appcast::compareVersions(a, b) != -Appcast::compareVersions(b, a))
+                brokenPromise("two versions compare differently either way round");
+        }
+    }
+    const std::optional<Appcast::Item> newer = Appcast::newerItem(items, versions.constFirst());
+    if (newer && Appcast::compareVersions(newer->version, versions.constFirst()) <= 0)
+        brokenPromise("an update that is not newer");
 }
 
 } // namespace FuzzTargets

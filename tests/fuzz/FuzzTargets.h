@@ -37,5 +37,8 @@ void propertyList(const uint8_t* data, size_t size);
 // records read from it, their menu titles and types, the default's record, and every edit
 // of the working copy, which must keep the list's size and records.
 void destinationList(const uint8_t* data, size_t size);
+// An update feed: Appcast::parse, and the versions it names compared with each other and
+// with the running one, which must give one order whichever way round.
+void appcast(const uint8_t* data, size_t size);
 
 } // namespace FuzzTargets

@@ -1,0 +1,474 @@
+// The program beyond its window: the companion programs, the share prompt and the web links.
+#include "app/AppController.h"
+#include "app/CompanionLauncher.h"
+#include "app/CompanionPanel.h"
+#include "app/MainInterface.h"
+#include "app/SUUpdater.h"
+#include "app/WebLinks.h"
+#include "foundation/DefaultsKeys.h"
+#include "foundation/UserDefaults.h"
+#include "output/FileFormat.h"
+#include "output/OutputSettings.h"
+#include "ui/ModalAnswer.h"
+#include "ui/ZTWindow.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Stands for the desktop's browser and mail program, for every scheme a link could have.
+class LinkCatcher : public QObject {
+    Q_OBJECT
+public:
+    static QStringList schemes()
+    {
+        return {"http", "https", "mailto", "file", "ftp", "javascript", "data", "smb", "trimlet"};
+    }
+    LinkCatcher()
+    {
+        for (const QString& scheme : schemes())
+            QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~LinkCatcher() override
+    {
+        for (const QString& scheme : schemes())
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+// Every prompt sheet of the window while it lives: what it said, answered by the button
+// with the given text.
+class PromptWatcher : public QObject {
+public:
+    PromptWatcher(ZTWindow* window, const QString& answer)
+    {
+        connect(&_timer, &QTimer::timeout, this, [this, window, answer] {
+            auto* box = window->findChild<QMessageBox*>();
+            if (!box || !box->isVisible())
+                return;
+            QStringList buttons;
+            QAbstractButton* chosen = nullptr;
+            for (QAbstractButton* button : box->buttons()) {
+                buttons << button->text();
+                if (button->text() == answer)
+                    chosen = button;
+            }
+            seen << QStringList{box->windowTitle(), box->informativeText()} + buttons;
+            (chosen ? chosen : box->defaultButton())->click();
+        });
+        _timer.start(20);
+    }
+    QList<QStringList> seen;
+
+private:
+    QTimer _timer;
+};
+
+bool writeScript(const QString& path, const QString& log)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + QFile::encodeName(log) + "'\n");
+    file.close();
+    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QStringList readLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+const QString kShareMessage =
+    QStringLiteral("As an independent developer, our single greatest challenge is getting the "
+                   "word out.  Please consider taking a minute to share Velluma on your Facebook "
+                   "and help spread the word.\n\nThank you!");
+
+} // namespace
+
+class TestCompanions : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void launchOrder();
+    void companionGetsItsFormat_data();
+    void companionGetsItsFormat();
+    void missingCompanionOffersItsPages_data();
+    void missingCompanionOffersItsPages();
+    void sharePromptAcrossLaunches_data();
+    void sharePromptAcrossLaunches();
+    void sharePromptWaitsForNoSheet();
+    void onlyWebAndMailLeave_data();
+    void onlyWebAndMailLeave();
+    void updateAnswerWaitsForNoSheet_data();
+    void updateAnswerWaitsForNoSheet();
+
+private:
+    QString path(const QString& name) const { return _dir.filePath(name); }
+    // Empty places to look in; a test puts companions where it needs them.
+    CompanionLauncher::Environment environment() const;
+    void openPhoto();
+
+    QTemporaryDir _dir;
+    std::unique_ptr<UserDefaults> _defaults;
+    std::unique_ptr<AppController> _app;
+};
+
+void TestCompanions::init()
+{
+    QVERIFY(_dir.isValid());
+    for (const char* folder : {"home/Applications", "apps", "bin", "system"})
+        QVERIFY(QDir().mkpath(path(QLatin1String(folder))));
+    QFile::remove(path(QStringLiteral("prefs.plist")));
+    _defaults = std::make_unique<UserDefaults>(path(QStringLiteral("prefs.plist")));
+    _app = std::make_unique<AppController>(*_defaults);
+    _app->companionLauncher().setEnvironment(environment());
+}
+
+void TestCompanions::cleanup()
+{
+    _app.reset();
+    _defaults.reset();
+    for (const char* folder : {"home", "apps", "bin", "system"})
+        QDir(path(QLatin1String(folder))).removeRecursively();
+}
+
+CompanionLauncher::Environment TestCompanions::environment() const
+{
+    CompanionLauncher::Environment environment;
+    environment.home = path(QStringLiteral("home"));
+    environment.applicationFolders = {path(QStringLiteral("apps"))};
+    environment.pathFolders = {path(QStringLiteral("bin"))};
+    environment.systemApplications = path(QStringLiteral("system"));
+    return environment;
+}
+
+void TestCompanions::openPhoto()
+{
+    QImage photo(30, 20, QImage::Format_RGB32);
+    photo.fill(Qt::darkCyan);
+    QVERIFY(photo.save(path(QStringLiteral("beach.png"))));
+    QVERIFY(_app->applicationOpenFile(path(QStringLiteral("beach.png"))));
+}
+
+void TestCompanions::launchOrder()
+{
+    using Kind = CompanionLauncher::Kind;
+    const QString log = path(QStringLiteral("log"));
+    const QString bundle = path(QStringLiteral("home/Applications/Trimlet.app/Contents/MacOS"));
+    QVERIFY(QDir().mkpath(bundle));
+    // Put everywhere, in the order of the places; a file without the execute bit is no
+    // program and a name in another case still counts.
+    const QStringList programs = {"system/Trimlet", "home/Applications/trimlet",
+                                  "home/Applications/Trimlet.AppImage", "bin/TRIMLET",
+                                  "home/Applications/Trimlet.app/Contents/MacOS/Trimlet"};
+    for (const QString& program : programs)
+        QVERIFY(writeScript(path(program), log));
+    QFile plain(path(QStringLiteral("bin/trimlet")));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    for (const char* name : {"apps/trimlet.desktop", "apps/com.example.Trimlet.desktop"}) {
+        QFile entry(path(QLatin1String(name)));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Trimlet\nExec=" +
+                    QFile::encodeName(path(QStringLiteral("bin/TRIMLET"))) + " %F\n");
+    }
+
+    const QList<CompanionLauncher::Candidate> expected = {
+        {Kind::DesktopEntry, path(QStringLiteral("apps/trimlet.desktop"))},
+        {Kind::DesktopEntry, path(QStringLiteral("apps/com.example.Trimlet.desktop"))},
+        {Kind::Executable, path(QStringLiteral("bin/TRIMLET"))},
+        {Kind::Executable, path(QStringLiteral("home/Applications/trimlet"))},
+        {Kind::Executable, path(QStringLiteral("home/Applications/Trimlet.AppImage"))},
+        {Kind::Executable,
+         path(QStringLiteral("home/Applications/Trimlet.app/Contents/MacOS/Trimlet"))},
+        {Kind::Executable, path(QStringLiteral("system/Trimlet"))},
+    };
+    QCOMPARE(CompanionLauncher::candidates(QStringLiteral("Trimlet"), environment()), expected);
+    // A name is never a way out of the folders.
+    for (const char* name : {"../Trimlet", "Applications/trimlet", "", ".."})
+        QVERIFY(CompanionLauncher::candidates(QLatin1String(name), environment()).isEmpty());
+    QVERIFY(!_app->_launchApplication(QStringLiteral("Shuttlebox"), QString()));
+
+    // Found only in ~/Applications: the earlier places are tried and passed over.
+    for (const char* gone : {"apps/trimlet.desktop", "apps/com.example.Trimlet.desktop",
+                             "bin/TRIMLET", "system/Trimlet"})
+        QVERIFY(QFile::remove(path(QLatin1String(gone))));
+    QString launched;
+    QVERIFY(_app->companionLauncher().launchApplication(QStringLiteral("Trimlet"),
+                                                        {QStringLiteral("a b.tiff")}, &launched));
+    QCOMPARE(launched, path(QStringLiteral("home/Applications/trimlet")));
+    QTRY_COMPARE(readLines(log), QStringList{"a b.tiff"});
+}
+
+void TestCompanions::companionGetsItsFormat_data()
+{
+    QTest::addColumn<QString>("companion");
+    QTest::addColumn<QString>("where"); // the one place it is found
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("Trimlet, PNG output") << "Trimlet"
+                                         << "home/Applications/Trimlet" << int(FormatPNG) << "tiff";
+    QTest::newRow("Trimlet, JPEG output, desktop entry")
+        << "Trimlet"
+        << "apps/Trimlet.desktop" << int(FormatJPEG) << "tiff";
+    QTest::newRow("Shuttlebox, PNG output") << "Shuttlebox"
+                                            << "bin/shuttlebox" << int(FormatPNG) << "png";
+    QTest::newRow("Shuttlebox, JPEG output, /Applications")
+        << "Shuttlebox"
+        << "system/Shuttlebox" << int(FormatJPEG) << "jpg";
+}
+
+void TestCompanions::companionGetsItsFormat()
+{
+    QFETCH(QString, companion);
+    QFETCH(QString, where);
+    QFETCH(int, format);
+    QFETCH(QString, suffix);
+    const QString log = path(QStringLiteral("log"));
+    QFile::remove(log);
+    if (where.endsWith(QLatin1String(".desktop"))) {
+        const QString program = path(QStringLiteral("program"));
+        QVERIFY(writeScript(program, log));
+        QFile entry(path(where));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=" + companion.toUtf8() +
+                    "\nExec=" + QFile::encodeName(program) + " %f\n");
+    } else {
+        QVERIFY(writeScript(path(where), log));
+    }
+    openPhoto();
+    _app->outputSettings()->setFileFormat(format);
+    companion == QLatin1String("Trimlet") ? _app->sendToTrimlet() : _app->sendToShuttlebox();
+    QTRY_COMPARE(readLines(log).size(), 1);
+    const QString sent = readLines(log).constFirst();
+    QCOMPARE(QFileInfo(sent).suffix(), suffix);
+    QImage written(sent);
+    QCOMPARE(written.size(), QSize(30, 20));
+    QVERIFY(!_app->mainWindow()->findChild<CompanionPanel*>());
+}
+
+void TestCompanions::missingCompanionOffersItsPages_data()
+{
+    QTest::addColumn<QString>("companion");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("download") << "Trimlet"
+                              << "downloadButton"
+                              << "https://velluma.app/download/Trimlet.dmg";
+    QTest::newRow("product page") << "Shuttlebox"
+                                  << "productPageButton"
+                                  << "https://velluma.app/shuttlebox/";
+    QTest::newRow("nothing") << "Trimlet"
+                             << "cancelButton" << QString();
+}
+
+void TestCompanions::missingCompanionOffersItsPages()
+{
+    QFETCH(QString, companion);
+    QFETCH(QString, button);
+    QFETCH(QString, opened);
+    LinkCatcher desktop;
+    // Not sent without a photo, so no panel either.
+    _app->sendToTrimlet();
+    QVERIFY(!_app->mainWindow()->findChild<CompanionPanel*>());
+
+    openPhoto();
+    QString panelName;
+    whenModalShown([&panelName, button](QWidget* modal) {
+        panelName = modal->objectName();
+        modal->findChild<QPushButton*>(button)->click();
+    });
+    companion == QLatin1String("Trimlet") ? _app->sendToTrimlet() : _app->sendToShuttlebox();
+    QCOMPARE(panelName, companion.toLower() + QStringLiteral("Panel"));
+    QList<QUrl> expected;
+    if (!opened.isEmpty())
+        expected << QUrl(opened);
+    QCOMPARE(desktop.opened, expected);
+
+    // The help menu's download of the same companion.
+    _app->interface()->action(QStringLiteral("download") + companion)->trigger();
+    expected << QUrl(QStringLiteral("https://velluma.app/download/%1.dmg").arg(companion));
+    QCOMPARE(desktop.opened, expected);
+}
+
+void TestCompanions::sharePromptAcrossLaunches_data()
+{
+    QTest::addColumn<int>("earlierLaunches");
+    QTest::addColumn<bool>("ask"); // "AskToShareOnFacebook" before
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<bool>("askAfter");
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("sixth launch") << 5 << true << QString() << false << true << QString();
+    QTest::newRow("seventh, maybe next time")
+        << 6 << true << "Maybe next time" << true << true << QString();
+    QTest::newRow("later, share") << 40 << true << "Share on Facebook" << true << false
+                                  << "https://velluma.app/velluma/fb/";
+    QTest::newRow("seventh, don't ask again")
+        << 6 << true << "Don't ask again" << true << false << QString();
+    QTest::newRow("answered for good before")
+        << 9 << false << QString() << false << false << QString();
+}
+
+void TestCompanions::sharePromptAcrossLaunches()
+{
+    QFETCH(int, earlierLaunches);
+    QFETCH(bool, ask);
+    QFETCH(QString, answer);
+    QFETCH(bool, shown);
+    QFETCH(bool, askAfter);
+    QFETCH(QString, opened);
+    LinkCatcher desktop;
+    _defaults->setInteger(earlierLaunches, DefLaunchCount);
+    _defaults->setBool(ask, DefAskToShareOnFacebook);
+    _defaults->setBool(false, DefCheckForUpdatesAtStartup);
+    PromptWatcher prompts(_app->mainWindow(), answer);
+
+    _app->applicationDidFinishLaunching();
+    QTest::qWait(800);
+    QCOMPARE(prompts.seen.size(), 0); // a second after the launch, not before
+    QTest::qWait(shown ? 0 : 700);
+    QTRY_COMPARE_WITH_TIMEOUT(prompts.seen.size(), shown ? 1 : 0, 1000);
+    if (shown) {
+        QCOMPARE(prompts.seen.constFirst(),
+                 QStringList({"Share on Facebook", kShareMessage, "Share on Facebook",
+                              "Maybe next time", "Don't ask again"}));
+    }
+    QCOMPARE(_defaults->boolForKey(DefAskToShareOnFacebook), askAfter);
+    QCOMPARE(desktop.opened, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
+
+    // The next launch asks again only while the user has not answered for good.
+    _app->applicationDidFinishLaunching();
+    QTest::qWait(1300);
+    QCOMPARE(prompts.seen.size(), (shown ? 1 : 0) + (askAfter && earlierLaunches + 1 > 5 ? 1 : 0));
+    QCOMPARE(_defaults->integerForKey(DefLaunchCount), earlierLaunches + 2);
+}
+
+void TestCompanions::sharePromptWaitsForNoSheet()
+{
+    _defaults->setBool(true, DefAskToShareOnFacebook);
+    QDialog sheet(_app->mainWindow());
+    sheet.setWindowModality(Qt::WindowModal);
+    sheet.show();
+    QTRY_COMPARE(_app->mainWindow()->attachedSheet(), &sheet);
+    PromptWatcher prompts(_app->mainWindow(), QStringLiteral("Don't ask again"));
+    _app->runShareOnFacebookSheet();
+    QTest::qWait(100);
+    QCOMPARE(prompts.seen.size(), 0);
+    QVERIFY(_defaults->boolForKey(DefAskToShareOnFacebook)); // asked again next launch
+    sheet.close();
+    QTRY_VERIFY(!_app->mainWindow()->attachedSheet());
+    _app->runShareOnFacebookSheet();
+    QCOMPARE(prompts.seen.size(), 1);
+    QVERIFY(!_defaults->boolForKey(DefAskToShareOnFacebook));
+}
+
+void TestCompanions::onlyWebAndMailLeave_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("https") << "https://velluma.app/velluma/" << true;
+    QTest::newRow("http, capitals") << "HTTP://example.org/a?b=c" << true;
+    QTest::newRow("mailto") << "mailto:support@velluma.app?subject=Hi" << true;
+    QTest::newRow("file") << "file:///etc/passwd" << false;
+    QTest::newRow("bare path") << "/usr/bin/xterm" << false;
+    QTest::newRow("javascript") << "javascript:alert(1)" << false;
+    QTest::newRow("data") << "data:text/html,<b>x</b>" << false;
+    QTest::newRow("ftp") << "ftp://example.org/file" << false;
+    QTest::newRow("smb") << "smb://server/share" << false;
+    QTest::newRow("custom handler") << "trimlet://open" << false;
+    QTest::newRow("web without host") << "https:///etc/passwd" << false;
+    QTest::newRow("empty mail") << "mailto:" << false;
+    QTest::newRow("nothing") << "" << false;
+}
+
+void TestCompanions::onlyWebAndMailLeave()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, opens);
+    LinkCatcher desktop;
+    QString why;
+    QCOMPARE(WebLinks::openURL(QUrl(address), &why), opens);
+    QCOMPARE(why.isEmpty(), opens);
+    QCOMPARE(desktop.opened.size(), opens ? 1 : 0);
+    // The controller says why nothing opened instead of staying mute.
+    QString told;
+    if (!opens) {
+        whenModalShown([&told](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            told = box ? box->windowTitle() : QString();
+            if (box)
+                box->defaultButton()->click();
+        });
+    }
+    QCOMPARE(_app->openURL(address), opens);
+    QCOMPARE(told, opens ? QString() : QStringLiteral("Unable to Open Link"));
+
+    // Pages stay on the web site.
+    QCOMPARE(WebLinks::pageUrl(QStringLiteral("velluma/fb/")),
+             QUrl(QStringLiteral("https://velluma.app/velluma/fb/")));
+    for (const char* path : {"//elsewhere.example/", "https://elsewhere.example/", "../up", "/root",
+                             "javascript:alert(1)"})
+        QVERIFY2(WebLinks::pageUrl(QLatin1String(path)).isEmpty(), path);
+    QVERIFY(!WebLinks::download(0, &why) && !why.isEmpty());
+}
+
+void TestCompanions::updateAnswerWaitsForNoSheet_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::newRow("help menu") << "menu";
+    QTest::newRow("preferences, Check Now") << "preferences";
+}
+
+void TestCompanions::updateAnswerWaitsForNoSheet()
+{
+    QFETCH(QString, from);
+    _defaults->setString(QString(), DefSUFeedURL); // the answer is ready at once
+    QSignalSpy finished(_app->updater(), &SUUpdater::checkFinished);
+    // Another sheet that is up holds the answer back until it goes.
+    QDialog sheet(_app->mainWindow());
+    sheet.setWindowModality(Qt::WindowModal);
+    sheet.show();
+    QTRY_VERIFY(_app->mainWindow()->attachedSheet());
+    PromptWatcher prompts(_app->mainWindow(), QString());
+    if (from == QLatin1String("menu")) {
+        _app->interface()->action(QStringLiteral("checkForUpdates"))->trigger();
+    } else {
+        whenModalShown(
+            [](QWidget* preferences) {
+                preferences->findChild<QPushButton*>(QStringLiteral("checkNowButton"))->click();
+            },
+            &sheet);
+        _app->showPreferencePanel();
+    }
+    QTest::qWait(300);
+    QCOMPARE(prompts.seen.size(), 0);
+    QCOMPARE(finished.size(), 0);
+    sheet.close();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 3000);
+    QCOMPARE(prompts.seen.size(), 1);
+    QCOMPARE(prompts.seen.constFirst().constFirst(), QStringLiteral("Update Error"));
+}
+
+QTEST_MAIN(TestCompanions)
+#include "test_companions.moc"
