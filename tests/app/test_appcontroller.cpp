@@ -246,7 +246,10 @@ void TestAppController::openThenFailureKeepsPreviousPhoto()
             return drop(preview, file);
         if (via == "open")
             return _app->applicationOpenFile(file);
-        _app->openFiles(before + QStringList{file});
+        QList<QByteArray> names;
+        for (const QString& name : before + QStringList{file})
+            names << QFile::encodeName(name);
+        _app->openFiles(names);
         return true;
     };
 
