@@ -293,6 +293,12 @@ private slots:
         int qualityUsed = 0;
         QVERIFY(same(r.encodeImage(framed, options, nullptr, &qualityUsed), whole));
         QCOMPARE(qualityUsed, wholeQuality);
+        // A search over more planes than it may keep composites the photo for each attempt.
+        ExportRenderer lean;
+        lean.setPlaneBudget(0);
+        qualityUsed = 0;
+        QVERIFY(same(lean.encodeImage(framed, options, nullptr, &qualityUsed), whole));
+        QCOMPARE(qualityUsed, wholeQuality);
         const QString written = _out.path() + QStringLiteral("/framed.") +
                                 (format == FormatJPEG  ? "jpg"
                                  : format == FormatPNG ? "png"
