@@ -425,12 +425,15 @@ QByteArray encodeBands(QSize size, const BandSourceMaker& make, const Options& o
 bool writeBands(QSize size, const BandSourceMaker& make, const Options& options,
                 const QString& path, QString* error)
 {
+    const FileFormat format = fileFormatForCode(options.format);
     QColorSpace space;
     if (!options.iccProfile.isEmpty())
         space = QColorSpace::fromIccProfile(options.iccProfile);
-    // A profile Qt cannot parse goes in through Exiv2, which needs the whole file.
-    if (fileFormatForCode(options.format) != FormatPNG ||
-        (!options.iccProfile.isEmpty() && !space.isValid())) {
+    // Metadata, and a profile Qt cannot parse, go in through Exiv2, which needs the whole
+    // file; a JPEG is small enough to be finished in memory.
+    const bool streamed = (format == FormatPNG || (format == FormatTIFF && !options.metadata)) &&
+                          (options.iccProfile.isEmpty() || space.isValid());
+    if (!streamed) {
         const QByteArray data = encodeBands(size, make, options, error);
         return !data.isEmpty() && writeData(data, path, error);
     }
@@ -448,25 +451,31 @@ bool writeBands(QSize size, const BandSourceMaker& make, const Options& options,
             }
             return reason.isEmpty();
         };
-        bool written = false;
+        if (PngBandEncoder::write(size, make(), space, sink, &encodingFailure))
+            return FileManagerExtras::writeAll(file, piece.constData(), piece.size());
+        return reason;
+    };
+    const auto writeTiff = [&](QFileDevice& file) {
+        if (!file.flush())
+            return file.errorString();
+        QString reason;
+        TiffBandEncoder::write(size, make(), space, file.handle(), &encodingFailure, &reason);
+        return reason;
+    };
+    const auto writeFile = [&](QFileDevice& file) {
+        QString reason;
         try {
-            written = PngBandEncoder::write(size, make(), space, sink, &encodingFailure);
+            reason = format == FormatPNG ? writePng(file) : writeTiff(file);
         } catch (...) {
             Logging::logCaughtException("Encoding the picture");
             encodingFailure = QCoreApplication::translate(
                 "ImageWriter", "Not enough memory to encode the picture.");
         }
-        if (!reason.isEmpty())
-            return reason;
-        if (!written && encodingFailure.isEmpty())
-            encodingFailure = QCoreApplication::translate(
-                "ImageWriter", "The picture could not be encoded as PNG.");
-        if (!written)
-            return encodingFailure;
-        return FileManagerExtras::writeAll(file, piece.constData(), piece.size());
+        // The temporary file goes, whichever side failed.
+        return reason.isEmpty() && !encodingFailure.isEmpty() ? encodingFailure : reason;
     };
     QString reason;
-    if (FileManagerExtras::writeFileAtomically(path, writePng, &reason))
+    if (FileManagerExtras::writeFileAtomically(path, writeFile, &reason))
         return true;
     if (!encodingFailure.isEmpty())
         setError(error, encodingFailure);

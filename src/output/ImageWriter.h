@@ -50,9 +50,10 @@ QByteArray encodeJpegBands(QSize size, const JpegEncoder::BandSource& bands, con
 // the pixels, profile and resolution Qt's writers give (which need the whole picture).
 QByteArray encodeBands(QSize size, const BandSourceMaker& make, const Options& options,
                        QString* error = nullptr);
-// What encodeBands makes, written atomically as writeData does. A PNG goes to the disk as
-// libpng makes it (into the temporary file that is then renamed), so the finished file is
-// never held in memory; the other formats are finished in memory first.
+// What encodeBands makes, written atomically as writeData does. A PNG, and a TIFF without
+// metadata, go to the disk as libpng and libtiff make them (into the temporary file that
+// is then renamed), so the finished file is never held in memory; a JPEG and a TIFF with
+// metadata are finished in memory first.
 bool writeBands(QSize size, const BandSourceMaker& make, const Options& options,
                 const QString& path, QString* error = nullptr);
 

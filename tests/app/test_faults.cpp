@@ -74,10 +74,10 @@ void TestFaults::init()
 
 void TestFaults::saveFails_data()
 {
-    // The window (a PNG goes to the disk as it is encoded) or the batch framer.
+    // The window (a PNG or TIFF goes to the disk as it is encoded) or the batch framer.
     QTest::addColumn<QString>("writer");
     QTest::addColumn<QString>("fault");
-    for (const char* writer : {"window", "window, PNG", "batch framer"}) {
+    for (const char* writer : {"window", "window, PNG", "window, TIFF", "batch framer"}) {
         for (const char* fault : {"disk full", "read-only folder"})
             QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(writer, fault)))
                 << writer << fault;
@@ -115,7 +115,8 @@ void TestFaults::saveFails()
         UserDefaults defaults(path(QStringLiteral("prefs.plist")));
         AppController app(defaults);
         QVERIFY(app.applicationOpenFile(photo));
-        QVERIFY(app.writeImageToFile(old, writer == "window" ? 101 : 102, 95, &error).isEmpty());
+        const int format = writer == "window" ? 101 : writer == "window, PNG" ? 102 : 103;
+        QVERIFY(app.writeImageToFile(old, format, 95, &error).isEmpty());
         // The window still holds the photo; a save elsewhere works.
         QVERIFY(!app.writeImageToFile(path(QStringLiteral("elsewhere.jpg")), 101, 95).isEmpty());
     } else {

@@ -307,6 +307,14 @@ private slots:
         QCOMPARE(r.writeImageToFile(framed, written, options, nullptr, &qualityUsed), written);
         QVERIFY(same(readAll(written), whole));
         QCOMPARE(qualityUsed, wholeQuality);
+        if (format == FormatTIFF) {
+            // Without metadata the TIFF goes to the disk as libtiff makes it.
+            Options bare = options;
+            bare.preserveMetadata = false;
+            QCOMPARE(r.writeImageToFile(framed, written, bare), written);
+            QCOMPARE(QImage(written), QImage::fromData(whole));
+            QCOMPARE(ImageMetadata::metadataForFile(written).iccProfile(), profile);
+        }
         // The copy command keeps the whole composite; the file is then made from it.
         QVERIFY(!r.fullResolutionImage(framed).isNull());
         QVERIFY(same(r.encodeImage(framed, options), whole));
