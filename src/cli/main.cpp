@@ -15,6 +15,7 @@
 #include <limits>
 #include <malloc.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -37,6 +38,20 @@ QList<QByteArray> photoNames(const QStringList& photos, int argc, char* argv[])
                                                       : QFile::encodeName(photo));
     }
     return names;
+}
+
+// Whether an option's value is the one given: a value decoded from bytes that are no UTF-8
+// would name another file, and a folder would be made under that other name.
+bool givenAsIs(const QString& value, int argc, char* argv[])
+{
+    if (!value.contains(QChar::ReplacementCharacter))
+        return true;
+    const QByteArray bytes = QFile::encodeName(value);
+    for (int a = 1; a < argc; ++a) {
+        if (QByteArrayView(argv[a]).contains(bytes))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -70,6 +85,19 @@ int main(int argc, char* argv[])
         return 2;
     case FramerOptions::Action::Run:
         break;
+    }
+    for (const auto& [value, what] : {std::pair{options.outputFolder, "output folder"},
+                                      std::pair{options.framePath, "frame"}}) {
+        if (!givenAsIs(value, argc, argv)) {
+            std::fprintf(stderr, "velluma-frame: %s\n",
+                         QCoreApplication::translate("FramerOptions",
+                                                     "the %1's name is not UTF-8, which "
+                                                     "velluma-frame cannot use; rename it")
+                             .arg(QLatin1String(what))
+                             .toLocal8Bit()
+                             .constData());
+            return 2;
+        }
     }
     for (const QString& note : parsed.notes)
         std::fprintf(stderr, "velluma-frame: %s\n", note.toLocal8Bit().constData());

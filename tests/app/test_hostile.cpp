@@ -446,6 +446,13 @@ void TestHostile::namesOfBytes()
     names.removeAll("..");
     std::sort(names.begin(), names.end());
     QCOMPARE(names, (QList<QByteArray>{"\xfd.jpg", "\xff\xfe.jpg"}));
+    // An output folder of such a name would be made under the decoded one: refused.
+    QProcess refused;
+    startWithArguments(refused, QStringLiteral(VELLUMA_FRAME_BINARY), {"-o", in + "/\xfb", jpeg});
+    QVERIFY(refused.waitForFinished(60000));
+    QCOMPARE(refused.exitCode(), 2);
+    QVERIFY(refused.readAllStandardError().contains("output folder's name is not UTF-8"));
+    QCOMPARE(entries(QFile::decodeName(in)).size(), 2); // the decoys
     for (const auto& [name, size] :
          {std::pair{names.at(0), QSize(48, 32)}, std::pair{names.at(1), QSize(96, 64)}}) {
         NativeFile written(out + '/' + name);
