@@ -9,6 +9,7 @@
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/Logging.h"
+#include "foundation/NativeFile.h"
 #include "foundation/UserDefaults.h"
 #include "frames/FrameLibrary.h"
 #include "frames/ThumbnailController.h"
@@ -22,6 +23,7 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDockWidget>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -174,37 +176,47 @@ void AppController::applicationDidFinishLaunching()
 
 bool AppController::applicationOpenFile(const QString& path)
 {
+    return applicationOpenNativeFile(QFile::encodeName(path));
+}
+
+bool AppController::applicationOpenNativeFile(const QByteArray& name)
+{
     if (isBusy()) {
         // An export or another photo is under way; the file opens as soon as it is done.
-        _runner->whenIdle([this, path] { applicationOpenFile(path); });
+        _runner->whenIdle([this, name] { applicationOpenNativeFile(name); });
         return true;
     }
+    NativeFile file(name);
+    const QString shown = file.displayName();
+    QString why;
+    const QString path = file.path(&why);
     // Large photos take a while to decode; the window keeps painting meanwhile.
     QImage photo;
-    QString why;
     QString damage;
     bool isImage = false;
     ImageMetadata metadata;
-    _runner->run([&] {
-        photo = ImageReader::readImage(path, &why, &damage);
-        if (!photo.isNull())
-            metadata = ImageMetadata::metadataForFile(path);
-        // Only a regular file is looked into: a FIFO would block the reader for good.
-        else if (QFileInfo(path).isFile())
-            isImage = ImageReader::canRead(path);
-    });
+    if (!path.isEmpty()) {
+        _runner->run([&] {
+            photo = ImageReader::readImage(path, &why, &damage);
+            if (!photo.isNull())
+                metadata = ImageMetadata::metadataForFile(path);
+            // Only a regular file is looked into: a FIFO would block the reader for good.
+            else if (QFileInfo(path).isFile())
+                isImage = ImageReader::canRead(path);
+        });
+    }
     if (photo.isNull()) {
         // An image that is too large or damaged says so; "not an image file" would mislead.
         mainWindow()->runMessageSheetWithTitle(
-            tr("Unable to Open '%1'").arg(QFileInfo(path).fileName()),
+            tr("Unable to Open '%1'").arg(QFileInfo(shown).fileName()),
             isImage ? why : tr("This is probably because it is not an image file."));
         return false;
     }
-    _openImage(photo, metadata, path);
+    _openImage(photo, metadata, shown);
     // What can be shown is shown, but the user must know the rest is missing.
     if (!damage.isEmpty())
         mainWindow()->runMessageSheetWithTitle(
-            tr("'%1' Is Damaged").arg(QFileInfo(path).fileName()),
+            tr("'%1' Is Damaged").arg(QFileInfo(shown).fileName()),
             damage + QLatin1Char(' ') + tr("Only the part that could be read is shown."));
     return true;
 }
@@ -228,7 +240,7 @@ bool AppController::isBusy() const
     return _runner->isBusy();
 }
 
-void AppController::openFiles(const QStringList& paths)
+void AppController::openFiles(const QList<QByteArray>& names)
 {
     if (ZTWindow* window = mainWindow()) {
         if (window->isMinimized())
@@ -237,8 +249,8 @@ void AppController::openFiles(const QStringList& paths)
         window->raise();
         window->activateWindow();
     }
-    for (const QString& path : paths)
-        applicationOpenFile(path);
+    for (const QByteArray& name : names)
+        applicationOpenNativeFile(name);
 }
 
 void AppController::openDocument()

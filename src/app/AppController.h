@@ -5,8 +5,10 @@
 #include "output/ImageMetadata.h"
 #include "ui/ZTWindow.h"
 
+#include <QByteArray>
 #include <QColor>
 #include <QImage>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -49,8 +51,11 @@ public:
     // second launch and drops on the preview all come here. False (after telling the user)
     // when the file is no image; the previous document then stays as it was.
     bool applicationOpenFile(const QString& path);
+    // The same for a name as the file system holds it (program arguments, a second
+    // launch): bytes that are no UTF-8 still reach the file.
+    bool applicationOpenNativeFile(const QByteArray& name);
     // Several files at once (a second launch, the desktop): opened in turn.
-    void openFiles(const QStringList& paths);
+    void openFiles(const QList<QByteArray>& names);
 
     void setFilename(const QString& path); // null: no file
     QString filename() const;              // the name field's text: the output name

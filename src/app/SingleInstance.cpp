@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "foundation/NativeFile.h"
+
 #include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
@@ -11,7 +13,7 @@
 namespace {
 // A hand-over is a few paths; anything much larger is not one of ours.
 constexpr qint64 kMaxMessageBytes = 1 << 20;
-constexpr quint32 kMagic = 0x56656c31; // "Vel1"
+constexpr quint32 kMagic = 0x56656c32; // "Vel2": names as bytes
 } // namespace
 
 SingleInstance::SingleInstance(const QString& serverName, QObject* parent)
@@ -60,37 +62,37 @@ bool SingleInstance::listen()
     return _server->listen(_serverName);
 }
 
-QByteArray SingleInstance::encodeMessage(const QStringList& paths)
+QByteArray SingleInstance::encodeMessage(const QList<QByteArray>& names)
 {
     QByteArray data;
     QDataStream out(&data, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_0);
-    out << kMagic << paths;
+    out << kMagic << names;
     return data;
 }
 
-bool SingleInstance::decodeMessage(const QByteArray& data, QStringList* paths)
+bool SingleInstance::decodeMessage(const QByteArray& data, QList<QByteArray>* names)
 {
     QDataStream in(data);
     in.setVersion(QDataStream::Qt_6_0);
     quint32 magic = 0;
-    QStringList list;
+    QList<QByteArray> list;
     in >> magic;
     if (magic != kMagic)
         return false;
     in >> list;
     if (in.status() != QDataStream::Ok)
         return false;
-    if (paths)
-        *paths = list;
+    if (names)
+        *names = list;
     return true;
 }
 
-bool SingleInstance::sendToRunningInstance(const QStringList& paths, int timeoutMs) const
+bool SingleInstance::sendToRunningInstance(const QList<QByteArray>& names, int timeoutMs) const
 {
-    QStringList absolute;
-    for (const QString& path : paths)
-        absolute << QFileInfo(path).absoluteFilePath();
+    QList<QByteArray> absolute;
+    for (const QByteArray& name : names)
+        absolute << NativeFile::absoluteName(name);
     QLocalSocket socket;
     socket.connectToServer(_serverName);
     if (!socket.waitForConnected(timeoutMs))
@@ -131,7 +133,7 @@ void SingleInstance::readClient(QLocalSocket* socket)
     if (data.size() + socket->bytesAvailable() <= kMaxMessageBytes)
         data += socket->readAll();
     socket->deleteLater();
-    QStringList paths;
-    if (data.size() <= kMaxMessageBytes && decodeMessage(data, &paths))
-        emit filesReceived(paths);
+    QList<QByteArray> names;
+    if (data.size() <= kMaxMessageBytes && decodeMessage(data, &names))
+        emit filesReceived(names);
 }

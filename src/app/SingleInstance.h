@@ -1,8 +1,9 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 class QLocalServer;
 class QLocalSocket;
@@ -30,18 +31,19 @@ public:
     bool listen();
     bool isListening() const;
 
-    // Sends the paths, made absolute against the current folder, to the running instance.
-    // An empty list only asks it to come to the front. False when nobody answers.
-    bool sendToRunningInstance(const QStringList& paths, int timeoutMs = 3000) const;
+    // Sends the names, made absolute against the current folder, to the running instance.
+    // They go as the bytes the file system holds, which need not be UTF-8. An empty list
+    // only asks it to come to the front. False when nobody answers.
+    bool sendToRunningInstance(const QList<QByteArray>& names, int timeoutMs = 3000) const;
 
-    // The wire format: a QDataStream of a QStringList. Public for the tests.
-    static QByteArray encodeMessage(const QStringList& paths);
+    // The wire format: a QDataStream of a list of byte arrays. Public for the tests.
+    static QByteArray encodeMessage(const QList<QByteArray>& names);
     // False when the data is no complete message.
-    static bool decodeMessage(const QByteArray& data, QStringList* paths);
+    static bool decodeMessage(const QByteArray& data, QList<QByteArray>* names);
 
 signals:
     // A later launch handed over these files (possibly none: it only wants the window).
-    void filesReceived(const QStringList& paths);
+    void filesReceived(const QList<QByteArray>& names);
 
 private:
     void acceptConnection();

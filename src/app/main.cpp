@@ -69,10 +69,14 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(VELLUMA_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("app.velluma.Velluma"));
 
-    // Everything after the program name is a file the desktop wants opened, except the
-    // first "--", which only ends the options.
-    QStringList files = QApplication::arguments().mid(1);
-    files.removeOne(QStringLiteral("--"));
+    // Everything after the program name (and the options Qt took out of argv) is a file
+    // the desktop wants opened, except the first "--", which only ends the options. The
+    // names stay the bytes they are: QApplication::arguments() would turn those that are
+    // no UTF-8 into names of no file.
+    QList<QByteArray> files;
+    for (int i = 1; i < argc; ++i)
+        files << QByteArray(argv[i]);
+    files.removeOne(QByteArrayLiteral("--"));
 
     SingleInstance instance;
     if (!instance.listen()) {
@@ -95,8 +99,8 @@ int main(int argc, char* argv[])
     controller.mainWindow()->show();
     QTimer::singleShot(0, &controller, [&controller, files] {
         controller.applicationDidFinishLaunching();
-        for (const QString& path : files)
-            controller.applicationOpenFile(path);
+        for (const QByteArray& name : files)
+            controller.applicationOpenNativeFile(name);
     });
     return app.exec();
 }

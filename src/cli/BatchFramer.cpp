@@ -3,6 +3,7 @@
 #include "OutputFile.h"
 #include "ProgressReporter.h"
 #include "compositing/ExportRenderer.h"
+#include "foundation/NativeFile.h"
 #include "frames/FrameLibrary.h"
 #include "output/FileFormat.h"
 #include "output/ImageMetadata.h"
@@ -21,20 +22,36 @@
 
 namespace {
 
-QString cleanAbsolute(const QString& path)
+// Names are handled as the bytes they are: Latin-1 carries every byte through Qt's path
+// functions unchanged, where decoding would turn bytes that are no UTF-8 into U+FFFD.
+QString carried(const QByteArray& name)
 {
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    return QString::fromLatin1(name);
+}
+
+QByteArray cleanAbsolute(const QByteArray& name)
+{
+    return QDir::cleanPath(carried(NativeFile::absoluteName(name))).toLatin1();
 }
 
 } // namespace
 
-BatchFramer::BatchFramer(const FramerOptions& options) : _options(options) {}
-
-QString BatchFramer::outputPathFor(const QString& photo, const QString& folder, int format)
+BatchFramer::BatchFramer(const FramerOptions& options, QList<QByteArray> photoNames)
+    : _options(options), _photoNames(std::move(photoNames))
 {
-    const QString base = QFileInfo(photo).completeBaseName();
-    return QDir(folder).filePath(base + QLatin1Char('.') +
-                                 TmpFilePath::fileExtensionForFormat(format));
+    if (_photoNames.size() != _options.photos.size()) {
+        _photoNames.clear();
+        for (const QString& photo : std::as_const(_options.photos))
+            _photoNames << QFile::encodeName(photo);
+    }
+}
+
+QByteArray BatchFramer::outputNameFor(const QByteArray& photo, const QString& folder, int format)
+{
+    const QString base = QFileInfo(carried(photo)).completeBaseName();
+    return QDir(carried(QFile::encodeName(folder)))
+        .filePath(base + QLatin1Char('.') + TmpFilePath::fileExtensionForFormat(format))
+        .toLatin1();
 }
 
 bool BatchFramer::loadFrame(QString* error)
@@ -48,23 +65,23 @@ bool BatchFramer::loadFrame(QString* error)
     return true;
 }
 
-bool BatchFramer::isInputPhoto(const QString& path) const
+bool BatchFramer::isInputPhoto(const QByteArray& name) const
 {
-    if (_inputPaths.contains(cleanAbsolute(path)))
+    if (_inputNames.contains(cleanAbsolute(name)))
         return true;
     // The same file under another name: a symlink or a hard link.
     struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(name.constData(), &st) != 0)
         return false;
     return _inputIds.contains(FileId{quint64(st.st_dev), quint64(st.st_ino)});
 }
 
 QList<BatchFramer::Task> BatchFramer::plan(QString* folderError)
 {
-    for (const QString& photo : _options.photos) {
-        _inputPaths.append(cleanAbsolute(photo));
+    for (const QByteArray& photo : std::as_const(_photoNames)) {
+        _inputNames.append(cleanAbsolute(photo));
         struct stat st;
-        if (::stat(QFile::encodeName(photo).constData(), &st) == 0)
+        if (::stat(photo.constData(), &st) == 0)
             _inputIds.append(FileId{quint64(st.st_dev), quint64(st.st_ino)});
     }
 
@@ -80,15 +97,18 @@ QList<BatchFramer::Task> BatchFramer::plan(QString* folderError)
         OutputFile::removeStale(_options.outputFolder);
 
     QList<Task> tasks;
-    QHash<QString, QString> claimed; // output path -> the photo that writes it
-    for (const QString& photo : _options.photos) {
+    QHash<QByteArray, QString> claimed; // output name -> the photo that writes it
+    for (qsizetype i = 0; i < _options.photos.size(); ++i) {
         Task task;
-        task.photo = photo;
-        task.output = outputPathFor(photo, _options.outputFolder, _options.format);
-        const QString key = cleanAbsolute(task.output);
+        task.photo = _options.photos.at(i);
+        task.photoName = _photoNames.at(i);
+        task.outputName = outputNameFor(task.photoName, _options.outputFolder, _options.format);
+        task.output = QFile::decodeName(task.outputName);
+        const QByteArray key = cleanAbsolute(task.outputName);
+        struct stat st;
         if (!folderError->isEmpty())
             task.refusal = *folderError;
-        else if (isInputPhoto(task.output))
+        else if (isInputPhoto(task.outputName))
             task.refusal = QCoreApplication::translate(
                                "BatchFramer", "%1 would overwrite a photo given as input; refused")
                                .arg(task.output);
@@ -96,12 +116,12 @@ QList<BatchFramer::Task> BatchFramer::plan(QString* folderError)
             task.refusal =
                 QCoreApplication::translate("BatchFramer", "%1 is already the output of %2")
                     .arg(task.output, claimed.value(key));
-        else if (!_options.force && QFileInfo::exists(task.output))
+        else if (!_options.force && ::stat(task.outputName.constData(), &st) == 0)
             task.refusal =
                 QCoreApplication::translate("BatchFramer", "%1 exists (use --force to replace it)")
                     .arg(task.output);
         if (task.refusal.isEmpty())
-            claimed.insert(key, photo);
+            claimed.insert(key, task.photo);
         tasks.append(task);
     }
     return tasks;
@@ -120,7 +140,16 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
     framed.color = _options.color;
     framed.autoRotate = _options.autoRotate;
     framed.offset = _options.offset;
-    framed.metadata = std::make_shared<const ImageMetadata>(ImageMetadata::metadataForFile(name));
+    // The photo is read through a path Qt can spell, whatever bytes name it.
+    NativeFile file(task.photoName);
+    QString error;
+    const QString path = file.path(&error);
+    if (path.isEmpty()) {
+        reporter.failed(QCoreApplication::translate("BatchFramer", "%1: cannot read the photo: %2")
+                            .arg(name, error));
+        return;
+    }
+    framed.metadata = std::make_shared<const ImageMetadata>(ImageMetadata::metadataForFile(path));
 
     ExportRenderer::Options output;
     output.format = _options.format;
@@ -128,7 +157,6 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
     output.limitKB = _options.format == FormatJPEG ? _options.limitKB : 0;
     output.preserveMetadata = _options.keepMetadata;
 
-    QString error;
     QByteArray data;
     {
         ExportRenderer renderer;
@@ -145,10 +173,10 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
         // everything else is read whole first.
         bool streamed = false;
         if (_options.format == FormatJPEG)
-            data = renderer.encodeJpegFromFile(framed, name, output, &error, &streamed);
+            data = renderer.encodeJpegFromFile(framed, path, output, &error, &streamed);
         if (!streamed) {
             QString damage;
-            QImage photo = ImageReader::readImage(name, &error, &damage);
+            QImage photo = ImageReader::readImage(path, &error, &damage);
             if (photo.isNull()) {
                 reporter.failed(
                     QCoreApplication::translate("BatchFramer", "%1: cannot read the photo: %2")
@@ -172,13 +200,13 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
         return;
     }
     // Checked again: the output may have become a link to an input meanwhile.
-    if (isInputPhoto(task.output)) {
+    if (isInputPhoto(task.outputName)) {
         reporter.failed(QCoreApplication::translate(
                             "BatchFramer", "%1: %2 would overwrite a photo given as input; refused")
                             .arg(name, task.output));
         return;
     }
-    switch (OutputFile::place(task.output, data, _options.force, &error)) {
+    switch (OutputFile::place(task.outputName, data, _options.force, &error)) {
     case OutputFile::Result::Written:
         reporter.written(task.output);
         break;

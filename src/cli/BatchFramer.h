@@ -2,6 +2,7 @@
 
 #include "FramerOptions.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QList>
 #include <QString>
@@ -12,27 +13,32 @@ class ProgressReporter;
 // reports each one. A failing photo never stops the others.
 class BatchFramer {
 public:
-    explicit BatchFramer(const FramerOptions& options);
+    // photoNames: the photos as the file system names them, one for each of options.photos
+    // (their encoded names when empty); those strings then only name them in messages.
+    explicit BatchFramer(const FramerOptions& options, QList<QByteArray> photoNames = {});
 
     // Loads the frame (and its post mask); false with a message when it cannot be used.
     bool loadFrame(QString* error);
     // Frames the batch; the program's exit status: 0 all written, 1 some failed.
     int run(bool showProgressBar);
 
-    // "<folder>/<photo's base name>.<format's extension>"
-    static QString outputPathFor(const QString& photo, const QString& folder, int format);
+    // "<folder>/<photo's base name>.<format's extension>", the base name's bytes as they are.
+    static QByteArray outputNameFor(const QByteArray& photo, const QString& folder, int format);
 
 private:
     struct Task {
-        QString photo;
+        QString photo; // for messages, as are the strings below
+        QByteArray photoName;
         QString output;
+        QByteArray outputName;
         QString refusal; // set when the photo must not be framed at all
     };
     QList<Task> plan(QString* folderError);
     void frameOne(const Task& task, int renderThreads, ProgressReporter& reporter);
-    bool isInputPhoto(const QString& path) const;
+    bool isInputPhoto(const QByteArray& name) const;
 
     FramerOptions _options;
+    QList<QByteArray> _photoNames;
     QImage _frame;
     QImage _postMask;
     struct FileId {
@@ -41,5 +47,5 @@ private:
         bool operator==(const FileId&) const = default;
     };
     QList<FileId> _inputIds;
-    QStringList _inputPaths; // absolute, cleaned
+    QList<QByteArray> _inputNames; // absolute, cleaned
 };

@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include "foundation/FileManagerExtras.h"
+#include "foundation/NativeFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -115,12 +116,13 @@ void captureUmask()
     ::umask(processUmask);
 }
 
-Result place(const QString& path, const QByteArray& data, bool replace, QString* error)
+Result place(const QByteArray& path, const QByteArray& data, bool replace, QString* error)
 {
-    const QFileInfo info(path);
+    const QByteArray to = NativeFile::absoluteName(path);
+    const QString folder = QFile::decodeName(to.left(to.lastIndexOf('/')));
     // The process id in the name tells a later run whether the writer may still be alive.
-    QTemporaryFile tmp(info.absolutePath() + QLatin1Char('/') + kHiddenPrefix +
-                       QString::number(::getpid()) + QStringLiteral("-XXXXXX"));
+    QTemporaryFile tmp(folder + QLatin1Char('/') + kHiddenPrefix + QString::number(::getpid()) +
+                       QStringLiteral("-XXXXXX"));
     if (!tmp.open()) {
         if (error)
             *error = tmp.errorString();
@@ -140,7 +142,6 @@ Result place(const QString& path, const QByteArray& data, bool replace, QString*
     }
     tmp.close();
     const QByteArray from = QFile::encodeName(tmp.fileName());
-    const QByteArray to = QFile::encodeName(info.absoluteFilePath());
 
     if (replace) {
         if (::rename(from.constData(), to.constData()) != 0) {

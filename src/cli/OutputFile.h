@@ -10,7 +10,8 @@ namespace OutputFile {
 
 enum class Result { Written, Exists, Failed };
 
-Result place(const QString& path, const QByteArray& data, bool replace, QString* error);
+// path: the name as the file system is to hold it; its folder's name decodes as Qt spells it.
+Result place(const QByteArray& path, const QByteArray& data, bool replace, QString* error);
 
 // Ctrl-C or a termination signal removes the hidden files still being written before the
 // program ends.

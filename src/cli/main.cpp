@@ -6,6 +6,7 @@
 #include "output/OutputSettings.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <exiv2/exiv2.hpp>
 
@@ -14,6 +15,46 @@
 #include <limits>
 #include <malloc.h>
 #include <unistd.h>
+#include <utility>
+
+namespace {
+
+// The photos as the file system names them. QCoreApplication::arguments() turns bytes that
+// are no UTF-8 into U+FFFD, and such a name opens nothing; each photo is matched back to
+// its argument. Arguments that decode alike are told apart by their order when all of them
+// are photos; otherwise (an option's value decodes like a photo) the decoded name is kept.
+QList<QByteArray> photoNames(const QStringList& photos, int argc, char* argv[])
+{
+    QList<QByteArray> names;
+    for (qsizetype i = 0; i < photos.size(); ++i) {
+        const QString& photo = photos.at(i);
+        QList<QByteArray> alike;
+        for (int a = 1; a < argc; ++a) {
+            if (QFile::decodeName(argv[a]) == photo)
+                alike << QByteArray(argv[a]);
+        }
+        const qsizetype earlier = photos.mid(0, i).count(photo);
+        names << (alike.size() == photos.count(photo) ? alike.at(earlier)
+                                                      : QFile::encodeName(photo));
+    }
+    return names;
+}
+
+// Whether an option's value is the one given: a value decoded from bytes that are no UTF-8
+// would name another file, and a folder would be made under that other name.
+bool givenAsIs(const QString& value, int argc, char* argv[])
+{
+    if (!value.contains(QChar::ReplacementCharacter))
+        return true;
+    const QByteArray bytes = QFile::encodeName(value);
+    for (int a = 1; a < argc; ++a) {
+        if (QByteArrayView(argv[a]).contains(bytes))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -45,6 +86,19 @@ int main(int argc, char* argv[])
     case FramerOptions::Action::Run:
         break;
     }
+    for (const auto& [value, what] : {std::pair{options.outputFolder, "output folder"},
+                                      std::pair{options.framePath, "frame"}}) {
+        if (!givenAsIs(value, argc, argv)) {
+            std::fprintf(stderr, "velluma-frame: %s\n",
+                         QCoreApplication::translate("FramerOptions",
+                                                     "the %1's name is not UTF-8, which "
+                                                     "velluma-frame cannot use; rename it")
+                             .arg(QLatin1String(what))
+                             .toLocal8Bit()
+                             .constData());
+            return 2;
+        }
+    }
     for (const QString& note : parsed.notes)
         std::fprintf(stderr, "velluma-frame: %s\n", note.toLocal8Bit().constData());
 
@@ -64,7 +118,7 @@ int main(int argc, char* argv[])
     // Exiv2's XMP parser must be set up once before photos are read on several threads.
     Exiv2::XmpParser::initialize();
 
-    BatchFramer framer(options);
+    BatchFramer framer(options, photoNames(options.photos, argc, argv));
     QString error;
     if (!framer.loadFrame(&error)) {
         std::fprintf(stderr, "velluma-frame: %s\n", error.toLocal8Bit().constData());

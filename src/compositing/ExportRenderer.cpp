@@ -209,6 +209,12 @@ void ExportRenderer::setAttemptLog(std::function<void(int, qint64)> log)
     _attemptLog = std::move(log);
 }
 
+void ExportRenderer::setPlaneBudget(qint64 bytes)
+{
+    QMutexLocker lock(&_mutex);
+    _planeBudget = bytes;
+}
+
 void ExportRenderer::setRenderThreads(int threads)
 {
     QMutexLocker lock(&_mutex);
@@ -292,6 +298,7 @@ ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
     {
         QMutexLocker lock(&_mutex);
         log = _attemptLog;
+        writer.planeBudget = _planeBudget;
     }
     *lastQuality = options.quality;
     writer.attemptLog = [lastQuality, log](int quality, qint64 bytes) {
@@ -308,56 +315,62 @@ ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
     return writer;
 }
 
-QByteArray ExportRenderer::encodeFromPhoto(const FramedPhoto& framed,
-                                           const ImageWriter::Options& writer, QString* error)
+ImageWriter::BandSourceMaker ExportRenderer::compositeBands(const FramedPhoto& framed)
 {
-    const QImage& photo = framed.photo;
-    const QSize size = photo.size();
+    const QImage* photo = &framed.photo;
+    const QSize size = photo->size();
     QImage kept;
     {
         QMutexLocker lock(&_mutex);
         if (_renderedKey == framed.compositeKey())
             kept = _fullResolutionCache;
     }
-    int nextRow = 0;
     // A render that is kept anyway (the copy command's) is handed over as it stands.
     if (!kept.isNull()) {
-        auto rowsOfKept = [&](QImage* band) {
-            const int end = std::min(nextRow + BandRows, size.height());
-            *band = QImage(kept.constScanLine(nextRow), kept.width(), end - nextRow,
-                           kept.bytesPerLine(), kept.format());
-            nextRow = end;
-            return !band->isNull();
+        return [kept, size]() -> JpegEncoder::BandSource {
+            auto nextRow = std::make_shared<int>(0);
+            return [kept, size, nextRow](QImage* band) {
+                const int end = std::min(*nextRow + BandRows, size.height());
+                *band = QImage(kept.constScanLine(*nextRow), kept.width(), end - *nextRow,
+                               kept.bytesPerLine(), kept.format());
+                *nextRow = end;
+                return !band->isNull();
+            };
         };
-        return ImageWriter::encodeBands(size, rowsOfKept, writer, error);
     }
 
-    const BorderCompositor::FullResolutionLayers layers =
-        BorderCompositor::fullResolutionLayers(framed, size);
+    auto layers = std::make_shared<const BorderCompositor::FullResolutionLayers>(
+        BorderCompositor::fullResolutionLayers(framed, size));
     // The compositor reads these two formats as they are; any other is converted a band
     // of rows at a time, which gives the same pixels as converting the whole photo.
-    const bool readable = photo.format() == QImage::Format_RGB32 ||
-                          photo.format() == QImage::Format_ARGB32_Premultiplied;
-    QImage converted;
-    auto composited = [&](QImage* band) {
-        const int first = nextRow;
-        const int end = std::min(first + BandRows, size.height());
-        const auto [photoFirst, photoEnd] = BorderCompositor::photoRowsFor(layers, first, end);
-        nextRow = end;
-        if (readable)
-            return BorderCompositor::compositeBand(layers, photo, 0, first, end, band);
-        if (photoFirst < photoEnd) {
-            QImage rows(photo.constScanLine(photoFirst), size.width(), photoEnd - photoFirst,
-                        photo.bytesPerLine(), photo.format());
-            if (photo.colorCount() > 0)
-                rows.setColorTable(photo.colorTable());
-            converted = rows.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-            if (converted.isNull())
-                return false;
-        }
-        return BorderCompositor::compositeBand(layers, converted, photoFirst, first, end, band);
+    const bool readable = photo->format() == QImage::Format_RGB32 ||
+                          photo->format() == QImage::Format_ARGB32_Premultiplied;
+    return [photo, size, layers, readable]() -> JpegEncoder::BandSource {
+        struct State {
+            int nextRow = 0;
+            QImage converted;
+        };
+        auto state = std::make_shared<State>();
+        return [photo, size, layers, readable, state](QImage* band) {
+            const int first = state->nextRow;
+            const int end = std::min(first + BandRows, size.height());
+            const auto [photoFirst, photoEnd] = BorderCompositor::photoRowsFor(*layers, first, end);
+            state->nextRow = end;
+            if (readable)
+                return BorderCompositor::compositeBand(*layers, *photo, 0, first, end, band);
+            if (photoFirst < photoEnd) {
+                QImage rows(photo->constScanLine(photoFirst), size.width(), photoEnd - photoFirst,
+                            photo->bytesPerLine(), photo->format());
+                if (photo->colorCount() > 0)
+                    rows.setColorTable(photo->colorTable());
+                state->converted = rows.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                if (state->converted.isNull())
+                    return false;
+            }
+            return BorderCompositor::compositeBand(*layers, state->converted, photoFirst, first,
+                                                   end, band);
+        };
     };
-    return ImageWriter::encodeBands(size, composited, writer, error);
 }
 
 QByteArray ExportRenderer::encodeLocked(const FramedPhoto& framed, const Options& options,
@@ -365,7 +378,8 @@ QByteArray ExportRenderer::encodeLocked(const FramedPhoto& framed, const Options
 {
     int quality = options.quality;
     const ImageWriter::Options writer = writerOptions(framed, options, &quality);
-    QByteArray data = encodeFromPhoto(framed, writer, error);
+    QByteArray data =
+        ImageWriter::encodeBands(framed.photo.size(), compositeBands(framed), writer, error);
     if (data.isEmpty())
         explainEmptyResult(options, error);
     else if (qualityUsed)
@@ -471,9 +485,11 @@ QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QStrin
     }
 
     int quality = options.quality;
-    const QByteArray data = encodeLocked(framed, options, error, &quality);
-    if (data.isEmpty() || !ImageWriter::writeData(data, path, error))
+    if (!ImageWriter::writeBands(framed.photo.size(), compositeBands(framed),
+                                 writerOptions(framed, options, &quality), path, error)) {
+        explainEmptyResult(options, error);
         return QString();
+    }
     if (qualityUsed)
         *qualityUsed = quality;
 

@@ -47,6 +47,9 @@ public:
     void setAttemptLog(std::function<void(int quality, qint64 bytes)> log);
     // Threads the full-resolution render may use; 0 (the default) = one per core.
     void setRenderThreads(int threads);
+    // Bytes of prepared planes the JPEG file-size search may keep (see
+    // ImageWriter::Options::planeBudget); above, each attempt composites the photo again.
+    void setPlaneBudget(qint64 bytes);
 
     // The document's composite at full size, rendered on first demand and kept for as long
     // as the same document is asked for. Null without a photo.
@@ -101,10 +104,10 @@ private:
     QImage renderComposite(const FramedPhoto& framed);
     QByteArray encodeLocked(const FramedPhoto& framed, const Options& options, QString* error,
                             int* qualityUsed);
-    // The file of the document's photo, composited band by band on its way into the
-    // encoder: no full-size picture is made beside the photo.
-    QByteArray encodeFromPhoto(const FramedPhoto& framed, const ImageWriter::Options& writer,
-                               QString* error);
+    // The document's composite band by band from the top, from the photo it holds (or
+    // the kept render), anew for each source made: no full-size picture is made beside
+    // the photo. framed must outlive the sources.
+    ImageWriter::BandSourceMaker compositeBands(const FramedPhoto& framed);
     // Records the quality of each attempt in *lastQuality (the last one is the one kept).
     ImageWriter::Options writerOptions(const FramedPhoto& framed, const Options& options,
                                        int* lastQuality) const;
@@ -113,6 +116,7 @@ private:
     QMutex _renderMutex;   // one full-resolution render or write at a time
     std::function<void(int, qint64)> _attemptLog;
     int _renderThreads = 0;
+    qint64 _planeBudget = ImageWriter::Options().planeBudget;
     QImage _fullResolutionCache;
     FramedPhoto::CompositeKey _renderedKey;
     quint64 _writeEpoch = 0;           // bumped by clearCache()

@@ -61,7 +61,7 @@ QString systemError(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
-QString writeAndSync(QFileDevice& file, const QByteArray& data)
+QString writeAll(QFileDevice& file, const char* data, qint64 size)
 {
     // Whatever Qt still buffers goes first, so that the bytes land in order.
     if (!file.flush())
@@ -69,8 +69,8 @@ QString writeAndSync(QFileDevice& file, const QByteArray& data)
     const int fd = file.handle();
     if (fd < 0)
         return systemError(EBADF);
-    const char* next = data.constData();
-    qint64 left = data.size();
+    const char* next = data;
+    qint64 left = size;
     while (left > 0) {
         const ssize_t written = ::write(fd, next, size_t(left));
         if (written < 0 && errno == EINTR)
@@ -82,13 +82,36 @@ QString writeAndSync(QFileDevice& file, const QByteArray& data)
         next += written;
         left -= written;
     }
+    return QString();
+}
+
+namespace {
+
+QString sync(QFileDevice& file)
+{
     // Some file systems cannot sync at all; the data is written as far as they go.
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP)
+    if (::fsync(file.handle()) != 0 && errno != EINVAL && errno != ENOTSUP)
         return systemError(errno);
     return QString();
 }
 
+} // namespace
+
+QString writeAndSync(QFileDevice& file, const QByteArray& data)
+{
+    const QString reason = writeAll(file, data.constData(), data.size());
+    return reason.isEmpty() ? sync(file) : reason;
+}
+
 bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error)
+{
+    return writeFileAtomically(
+        path, [&data](QFileDevice& file) { return writeAll(file, data.constData(), data.size()); },
+        error);
+}
+
+bool writeFileAtomically(const QString& path, const std::function<QString(QFileDevice&)>& write,
+                         QString* error)
 {
     QSaveFile file(path);
     QString reason;
@@ -103,7 +126,9 @@ bool writeFileAtomically(const QString& path, const QByteArray& data, QString* e
         else
             reason = file.errorString();
     } else {
-        reason = writeAndSync(file, data);
+        reason = write(file);
+        if (reason.isEmpty())
+            reason = sync(file);
         if (!reason.isEmpty())
             file.cancelWriting();
         else if (!file.commit())

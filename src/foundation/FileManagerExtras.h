@@ -4,6 +4,7 @@
 #include <QFileDevice>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace FileManagerExtras {
@@ -26,9 +27,15 @@ QString systemError(int code);
 // up on the way) into "Unknown error"; this keeps the system's reason. Empty on success,
 // else the reason.
 QString writeAndSync(QFileDevice& file, const QByteArray& data);
+// The same without the sync, for a file written piece by piece.
+QString writeAll(QFileDevice& file, const char* data, qint64 size);
 
 // Replaces the file at path by data in one step (QSaveFile). False leaves an old file as it
 // was and puts the system's reason in *error.
 bool writeFileAtomically(const QString& path, const QByteArray& data, QString* error);
+// The same with the contents written by `write` into the open temporary file (through
+// writeAll); it gives the reason it failed, or an empty string. Synced before the rename.
+bool writeFileAtomically(const QString& path, const std::function<QString(QFileDevice&)>& write,
+                         QString* error);
 
 } // namespace FileManagerExtras

@@ -1,6 +1,7 @@
 #include "output/ImageReader.h"
 
 #include "foundation/Logging.h"
+#include "foundation/NativeFile.h"
 #include "output/ImageMetadata.h"
 
 #include <QByteArrayView>
@@ -114,7 +115,7 @@ QImage readImage(const QString& path, QString* error, QString* damage)
     if (damage)
         damage->clear();
     installAllocationLimit();
-    const QString name = QFileInfo(path).fileName();
+    const QString name = QFileInfo(NativeFile::displayPath(path)).fileName();
     if (!QFileInfo(path).isFile()) {
         setError(error, QCoreApplication::translate("ImageReader",
                                                     "\"%1\" does not exist or is not a file.")

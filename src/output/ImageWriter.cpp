@@ -156,9 +156,9 @@ QByteArray profileFor(const QImage& image, const Options& options)
 }
 
 // The file-size search and its messages, over the prepared planes of encoder or, without
-// them, over a picture handed over in bands and prepared anew for each attempt.
+// them, over a picture made and handed over in bands anew for each attempt.
 QByteArray searchJpeg(QSize size, const QByteArray& profile, const Options& options, QString* error,
-                      const JpegEncoder* encoder, const JpegEncoder::BandSource* bands)
+                      const JpegEncoder* encoder, const BandSourceMaker* make)
 {
     const ImageMetadata* metadata = options.metadata;
     auto finish = [metadata, size](const QByteArray& data) {
@@ -170,7 +170,7 @@ QByteArray searchJpeg(QSize size, const QByteArray& profile, const Options& opti
         result = searchQuality(
             options.quality, limitKB,
             [&](int quality) {
-                return finish(JpegEncoder::encodeBands(size, quality, profile, *bands));
+                return finish(JpegEncoder::encodeBands(size, quality, profile, (*make)()));
             },
             options.attemptLog);
     } else if (limitKB > 0 && qint64(size.width()) * size.height() >= SpeculationMinimumPixels) {
@@ -361,8 +361,10 @@ QByteArray encodeJpegBands(QSize size, const JpegEncoder::BandSource& bands, con
     try {
         // The search needs the planes again for every attempt; one plain encode needs
         // nothing but the band under way.
-        if (options.limitKB <= 0 || options.quality <= 0)
-            return searchJpeg(size, options.iccProfile, options, error, nullptr, &bands);
+        if (options.limitKB <= 0 || options.quality <= 0) {
+            const BandSourceMaker once = [&bands] { return bands; };
+            return searchJpeg(size, options.iccProfile, options, error, nullptr, &once);
+        }
         JpegEncoder encoder = JpegEncoder::fromBands(size, bands);
         if (!encoder.isValid())
             return preparationFailed(error);
@@ -376,12 +378,25 @@ QByteArray encodeJpegBands(QSize size, const JpegEncoder::BandSource& bands, con
     }
 }
 
-QByteArray encodeBands(QSize size, const JpegEncoder::BandSource& bands, const Options& options,
+QByteArray encodeBands(QSize size, const BandSourceMaker& make, const Options& options,
                        QString* error)
 {
     const FileFormat format = fileFormatForCode(options.format);
-    if (format == FormatJPEG)
-        return encodeJpegBands(size, bands, options, error);
+    if (format == FormatJPEG) {
+        // Planes of 4:2:0: a byte a pixel of luma and a quarter each of the two chroma.
+        const qint64 planes = qint64(size.width()) * size.height() * 3 / 2;
+        if (options.limitKB <= 0 || options.quality <= 0 || planes <= options.planeBudget)
+            return encodeJpegBands(size, make(), options, error);
+        try {
+            return searchJpeg(size, options.iccProfile, options, error, nullptr, &make);
+        } catch (...) {
+            Logging::logCaughtException("Encoding the picture");
+            setError(error, QCoreApplication::translate(
+                                "ImageWriter", "Not enough memory to encode the picture."));
+            return {};
+        }
+    }
+    const JpegEncoder::BandSource bands = make();
     try {
         // As encodeWithQt: a profile Qt cannot parse goes in through Exiv2 afterwards.
         QColorSpace space;
@@ -405,6 +420,70 @@ QByteArray encodeBands(QSize size, const JpegEncoder::BandSource& bands, const O
                                                     "Not enough memory to encode the picture."));
         return {};
     }
+}
+
+bool writeBands(QSize size, const BandSourceMaker& make, const Options& options,
+                const QString& path, QString* error)
+{
+    const FileFormat format = fileFormatForCode(options.format);
+    QColorSpace space;
+    if (!options.iccProfile.isEmpty())
+        space = QColorSpace::fromIccProfile(options.iccProfile);
+    // Metadata, and a profile Qt cannot parse, go in through Exiv2, which needs the whole
+    // file; a JPEG is small enough to be finished in memory.
+    const bool streamed = (format == FormatPNG || (format == FormatTIFF && !options.metadata)) &&
+                          (options.iccProfile.isEmpty() || space.isValid());
+    if (!streamed) {
+        const QByteArray data = encodeBands(size, make, options, error);
+        return !data.isEmpty() && writeData(data, path, error);
+    }
+    QString encodingFailure;
+    const auto writePng = [&](QFileDevice& file) {
+        // Gathered into pieces of a megabyte: libpng hands over a few kilobytes at a time.
+        constexpr qsizetype Piece = 1 << 20;
+        QByteArray piece;
+        QString reason;
+        const PngBandEncoder::Sink sink = [&](const char* bytes, qint64 count) {
+            piece.append(bytes, qsizetype(count));
+            if (piece.size() >= Piece) {
+                reason = FileManagerExtras::writeAll(file, piece.constData(), piece.size());
+                piece.clear();
+            }
+            return reason.isEmpty();
+        };
+        if (PngBandEncoder::write(size, make(), space, sink, &encodingFailure))
+            return FileManagerExtras::writeAll(file, piece.constData(), piece.size());
+        return reason;
+    };
+    const auto writeTiff = [&](QFileDevice& file) {
+        if (!file.flush())
+            return file.errorString();
+        QString reason;
+        TiffBandEncoder::write(size, make(), space, file.handle(), &encodingFailure, &reason);
+        return reason;
+    };
+    const auto writeFile = [&](QFileDevice& file) {
+        QString reason;
+        try {
+            reason = format == FormatPNG ? writePng(file) : writeTiff(file);
+        } catch (...) {
+            Logging::logCaughtException("Encoding the picture");
+            encodingFailure = QCoreApplication::translate(
+                "ImageWriter", "Not enough memory to encode the picture.");
+        }
+        // The temporary file goes, whichever side failed.
+        return reason.isEmpty() && !encodingFailure.isEmpty() ? encodingFailure : reason;
+    };
+    QString reason;
+    if (FileManagerExtras::writeFileAtomically(path, writeFile, &reason))
+        return true;
+    if (!encodingFailure.isEmpty())
+        setError(error, encodingFailure);
+    else
+        setError(error,
+                 QCoreApplication::translate("ImageWriter", "\"%1\" could not be written: %2.")
+                     .arg(QFileInfo(path).fileName(), reason));
+    return false;
 }
 
 bool writeImage(const QImage& image, const QString& path, const Options& options, QString* error)

@@ -13,24 +13,26 @@ namespace {
 struct Writer {
     png_structp png = nullptr;
     png_infop info = nullptr;
-    QByteArray data;
+    const Sink* sink = nullptr;
+    bool sinkRefused = false;
     QString message;
     ~Writer() { png_destroy_write_struct(&png, &info); }
 };
 
-void appendData(png_structp png, png_bytep bytes, png_size_t length)
+void takeData(png_structp png, png_bytep bytes, png_size_t length)
 {
     // No exception may cross libpng's C frames: running out of memory ends the file as an
     // error of libpng's.
-    bool grown = true;
+    Writer* w = static_cast<Writer*>(png_get_io_ptr(png));
+    bool taken = false;
     try {
-        static_cast<Writer*>(png_get_io_ptr(png))
-            ->data.append(reinterpret_cast<const char*>(bytes), qsizetype(length));
+        taken = (*w->sink)(reinterpret_cast<const char*>(bytes), qint64(length));
+        w->sinkRefused = !taken;
     } catch (...) {
-        grown = false;
+        taken = false;
     }
-    if (!grown)
-        png_error(png, "out of memory");
+    if (!taken)
+        png_error(png, w->sinkRefused ? "the file could not be written" : "out of memory");
 }
 
 void noFlush(png_structp) {}
@@ -51,7 +53,7 @@ bool writeRows(Writer* w, QSize size, const JpegEncoder::BandSource& bands,
 {
     if (setjmp(png_jmpbuf(w->png)))
         return false;
-    png_set_write_fn(w->png, w, appendData, noFlush);
+    png_set_write_fn(w->png, w, takeData, noFlush);
     // Qt's default zlib level would take three times as long for files no smaller.
     png_set_compression_level(w->png, 4);
     png_set_IHDR(w->png, w->info, png_uint_32(size.width()), png_uint_32(size.height()), 8,
@@ -101,12 +103,13 @@ bool writeRows(Writer* w, QSize size, const JpegEncoder::BandSource& bands,
 
 } // namespace
 
-QByteArray encode(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
-                  QString* error)
+bool write(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
+           const Sink& sink, QString* error)
 {
     Writer w;
+    w.sink = &sink;
     if (size.isEmpty())
-        return {};
+        return false;
     w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &w, onError, onWarning);
     if (w.png)
         w.info = png_create_info_struct(w.png);
@@ -115,13 +118,24 @@ QByteArray encode(QSize size, const JpegEncoder::BandSource& bands, const QColor
     QByteArray profile;
     QByteArray profileName;
     if (!w.info || !writeRows(&w, size, bands, space, &band, &rows, &profile, &profileName)) {
-        if (error)
+        if (error && !w.sinkRefused)
             *error = QCoreApplication::translate("PngBandEncoder",
                                                  "The picture could not be encoded as PNG: %1")
                          .arg(w.message);
-        return {};
+        return false;
     }
-    return w.data;
+    return true;
+}
+
+QByteArray encode(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
+                  QString* error)
+{
+    QByteArray data;
+    const Sink append = [&data](const char* bytes, qint64 count) {
+        data.append(bytes, qsizetype(count));
+        return true;
+    };
+    return write(size, bands, space, append, error) ? data : QByteArray();
 }
 
 } // namespace PngBandEncoder

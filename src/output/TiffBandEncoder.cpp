@@ -1,35 +1,75 @@
 #include "output/TiffBandEncoder.h"
 
+#include "foundation/FileManagerExtras.h"
+
 #include <QCoreApplication>
 #include <QImage>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <tiffio.h>
+#include <unistd.h>
 
 namespace TiffBandEncoder {
 
 namespace {
 
-// The file grows in memory, as every other encoder's does; libtiff seeks back to write
-// the directory's offsets.
+// The file grows in memory, or in the file of fd; libtiff seeks back to write the
+// directory's offsets.
 struct Sink {
     QByteArray data;
     qint64 pos = 0;
+    int fd = -1;
+    qint64 fileSize = 0;
+    int failure = 0; // errno of a failed read or write of the file
 };
 
 tmsize_t readSink(thandle_t handle, void* buffer, tmsize_t size)
 {
     Sink* sink = static_cast<Sink*>(handle);
+    if (sink->fd >= 0) {
+        ssize_t n;
+        do
+            n = ::pread(sink->fd, buffer, size_t(size), off_t(sink->pos));
+        while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            sink->failure = errno;
+            return -1;
+        }
+        sink->pos += n;
+        return tmsize_t(n);
+    }
     const qint64 n = std::max<qint64>(0, std::min<qint64>(size, sink->data.size() - sink->pos));
     std::memcpy(buffer, sink->data.constData() + sink->pos, size_t(n));
     sink->pos += n;
     return tmsize_t(n);
 }
 
+tmsize_t writeToFile(Sink* sink, const char* buffer, tmsize_t size)
+{
+    tmsize_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::pwrite(sink->fd, buffer + done, size_t(size - done), off_t(sink->pos + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            sink->failure = n < 0 ? errno : EIO;
+            return 0; // a short write is libtiff's way of failing
+        }
+        done += n;
+    }
+    sink->pos += size;
+    sink->fileSize = std::max(sink->fileSize, sink->pos);
+    return size;
+}
+
 tmsize_t writeSink(thandle_t handle, void* buffer, tmsize_t size)
 {
     Sink* sink = static_cast<Sink*>(handle);
+    if (sink->fd >= 0)
+        return writeToFile(sink, static_cast<const char*>(buffer), size);
     const qint64 end = sink->pos + size;
     // No exception may cross libtiff's C frames: a short write is its way of failing.
     try {
@@ -46,7 +86,8 @@ tmsize_t writeSink(thandle_t handle, void* buffer, tmsize_t size)
 toff_t seekSink(thandle_t handle, toff_t offset, int whence)
 {
     Sink* sink = static_cast<Sink*>(handle);
-    const qint64 base = whence == SEEK_CUR ? sink->pos : whence == SEEK_END ? sink->data.size() : 0;
+    const qint64 size = sink->fd >= 0 ? sink->fileSize : sink->data.size();
+    const qint64 base = whence == SEEK_CUR ? sink->pos : whence == SEEK_END ? size : 0;
     sink->pos = base + qint64(offset);
     return toff_t(sink->pos);
 }
@@ -58,7 +99,8 @@ int closeSink(thandle_t)
 
 toff_t sizeOfSink(thandle_t handle)
 {
-    return toff_t(static_cast<Sink*>(handle)->data.size());
+    const Sink* sink = static_cast<Sink*>(handle);
+    return toff_t(sink->fd >= 0 ? sink->fileSize : sink->data.size());
 }
 
 int noMap(thandle_t, void**, toff_t*)
@@ -106,22 +148,21 @@ bool writeHeader(TIFF* tiff, QSize size, const QImage& first, const QColorSpace&
            TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, stripRows(tiff));
 }
 
-} // namespace
-
-QByteArray encode(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
-                  QString* error)
+// Into the sink; false on failure with the reason in *error, or with sink->failure set
+// when its file refused.
+bool writeTo(Sink* sink, QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
+             QString* error)
 {
     auto fail = [error](const QString& why) {
         if (error)
             *error = QCoreApplication::translate("TiffBandEncoder",
                                                  "The picture could not be encoded as TIFF: %1")
                          .arg(why);
-        return QByteArray();
+        return false;
     };
     if (size.isEmpty())
         return fail(QCoreApplication::translate("TiffBandEncoder", "it is empty."));
-    Sink sink;
-    std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFClientOpen("velluma", "w", &sink, readSink,
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFClientOpen("velluma", "w", sink, readSink,
                                                                writeSink, seekSink, closeSink,
                                                                sizeOfSink, noMap, noUnmap),
                                                 TIFFClose);
@@ -145,9 +186,35 @@ QByteArray encode(QSize size, const JpegEncoder::BandSource& bands, const QColor
             if (TIFFWriteScanline(tiff.get(), rows.scanLine(y), quint32(row)) != 1)
                 return fail(QCoreApplication::translate("TiffBandEncoder", "a row was refused."));
     }
-    // Closing writes the directory.
+    // Closing writes the directory; only the sink can tell whether that went well.
     tiff.reset();
-    return sink.data;
+    return sink->failure == 0;
+}
+
+} // namespace
+
+QByteArray encode(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
+                  QString* error)
+{
+    Sink sink;
+    return writeTo(&sink, size, bands, space, error) ? sink.data : QByteArray();
+}
+
+bool write(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space, int fd,
+           QString* error, QString* writeError)
+{
+    Sink sink;
+    sink.fd = fd;
+    QString why;
+    if (writeTo(&sink, size, bands, space, &why))
+        return true;
+    if (sink.failure != 0) {
+        if (writeError)
+            *writeError = FileManagerExtras::systemError(sink.failure);
+    } else if (error) {
+        *error = why;
+    }
+    return false;
 }
 
 } // namespace TiffBandEncoder

@@ -17,4 +17,10 @@ namespace TiffBandEncoder {
 QByteArray encode(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
                   QString* error);
 
+// The same file written through fd (an empty regular file, open for reading and writing:
+// libtiff reads back what it wrote), never held in memory. False on failure: the system's
+// reason in *writeError when the file could not be written, else the reason in *error.
+bool write(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space, int fd,
+           QString* error, QString* writeError);
+
 } // namespace TiffBandEncoder

@@ -74,9 +74,10 @@ void TestFaults::init()
 
 void TestFaults::saveFails_data()
 {
-    QTest::addColumn<QString>("writer"); // the window or the batch framer
+    // The window (a PNG or TIFF goes to the disk as it is encoded) or the batch framer.
+    QTest::addColumn<QString>("writer");
     QTest::addColumn<QString>("fault");
-    for (const char* writer : {"window", "batch framer"}) {
+    for (const char* writer : {"window", "window, PNG", "window, TIFF", "batch framer"}) {
         for (const char* fault : {"disk full", "read-only folder"})
             QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(writer, fault)))
                 << writer << fault;
@@ -110,11 +111,12 @@ void TestFaults::saveFails()
         std::strerror(fault == "disk full" ? ENOSPC : (::geteuid() == 0 ? EROFS : EACCES)));
 
     QString error;
-    if (writer == "window") {
+    if (writer.startsWith(QStringLiteral("window"))) {
         UserDefaults defaults(path(QStringLiteral("prefs.plist")));
         AppController app(defaults);
         QVERIFY(app.applicationOpenFile(photo));
-        QVERIFY(app.writeImageToFile(old, 101, 95, &error).isEmpty());
+        const int format = writer == "window" ? 101 : writer == "window, PNG" ? 102 : 103;
+        QVERIFY(app.writeImageToFile(old, format, 95, &error).isEmpty());
         // The window still holds the photo; a save elsewhere works.
         QVERIFY(!app.writeImageToFile(path(QStringLiteral("elsewhere.jpg")), 101, 95).isEmpty());
     } else {

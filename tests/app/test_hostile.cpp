@@ -1,6 +1,8 @@
 #include "HostileInputs.h"
+#include "RawArguments.h"
 #include "app/AppController.h"
 #include "compositing/PreviewView.h"
+#include "foundation/NativeFile.h"
 #include "foundation/UserDefaults.h"
 #include "frames/FrameDownloader.h"
 #include "frames/FrameLibrary.h"
@@ -10,6 +12,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -17,6 +20,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
+#include <dirent.h>
 #include <memory>
 #include <optional>
 
@@ -135,6 +140,7 @@ private slots:
     void downloadFrame_data();
     void downloadFrame();
     void batchFramer();
+    void namesOfBytes();
 
 private:
     std::unique_ptr<QTemporaryDir> _dir;
@@ -393,6 +399,66 @@ void TestHostile::batchFramer()
         QVERIFY2(err.contains(stem + QStringLiteral(".jpg")), qPrintable(stem + ": " + err));
     for (const QString& name : std::as_const(framed))
         QVERIFY2(!QImage(out + QLatin1Char('/') + name).isNull(), qPrintable(name));
+}
+
+// Linux names are bytes, and "\xff\xfe" is no UTF-8: Qt decodes it to U+FFFD twice, which
+// names another file or none. Beside each photo lies such a decoy under the decoded name; the
+// photo given by its bytes is the one read, and the batch framer's output keeps the bytes.
+void TestHostile::namesOfBytes()
+{
+    const QByteArray in = QFile::encodeName(path(QStringLiteral("in")));
+    const QByteArray out = QFile::encodeName(path(QStringLiteral("out")));
+    QVERIFY(QDir().mkpath(QFile::decodeName(in)));
+    const QByteArray jpeg = in + "/\xff\xfe.jpg", png = in + "/\xfd.png";
+    // QTemporaryDir cannot remove what QDir cannot list.
+    const auto removeNamed = qScopeGuard([&] {
+        for (const QByteArray& name : {jpeg, png, out + "/\xff\xfe.jpg", out + "/\xfd.jpg"})
+            ::unlink(name.constData());
+    });
+    QVERIFY(writeNamed(jpeg, encodedPicture("jpeg", 96, 64)));
+    QVERIFY(writeNamed(png, encodedPicture("png", 48, 32)));
+    for (const QByteArray& name : {jpeg, png})
+        QVERIFY(
+            writeNamed(QFile::encodeName(QFile::decodeName(name)), encodedPicture("png", 8, 8)));
+
+    UserDefaults defaults(path(QStringLiteral("prefs.plist")));
+    AppController app(defaults);
+    SheetCatcher sheets(app.mainWindow());
+    QVERIFY(app.applicationOpenNativeFile(jpeg));
+    QCOMPARE(app.previewView()->mainImage().size(), QSize(96, 64));
+    QCOMPARE(app.filename(), QStringLiteral("\uFFFD\uFFFD"));
+    app.openFiles({png, in + "/\xfc.jpg"});
+    QCOMPARE(app.previewView()->mainImage().size(), QSize(48, 32));
+    QCOMPARE(sheets.last.title, QStringLiteral("Unable to Open '\uFFFD.jpg'"));
+
+    QProcess framer;
+    startWithArguments(framer, QStringLiteral(VELLUMA_FRAME_BINARY), {"-o", out, jpeg, png});
+    QVERIFY(framer.waitForFinished(60000));
+    QVERIFY2(framer.exitCode() == 0, framer.readAllStandardError().constData());
+    // Listed as the bytes they are: QDir skips names it cannot decode.
+    QList<QByteArray> names;
+    if (DIR* folder = ::opendir(out.constData())) {
+        while (const dirent* entry = ::readdir(folder))
+            names << QByteArray(entry->d_name);
+        ::closedir(folder);
+    }
+    names.removeAll(".");
+    names.removeAll("..");
+    std::sort(names.begin(), names.end());
+    QCOMPARE(names, (QList<QByteArray>{"\xfd.jpg", "\xff\xfe.jpg"}));
+    // An output folder of such a name would be made under the decoded one: refused.
+    QProcess refused;
+    startWithArguments(refused, QStringLiteral(VELLUMA_FRAME_BINARY), {"-o", in + "/\xfb", jpeg});
+    QVERIFY(refused.waitForFinished(60000));
+    QCOMPARE(refused.exitCode(), 2);
+    QVERIFY(refused.readAllStandardError().contains("output folder's name is not UTF-8"));
+    QCOMPARE(entries(QFile::decodeName(in)).size(), 2); // the decoys
+    for (const auto& [name, size] :
+         {std::pair{names.at(0), QSize(48, 32)}, std::pair{names.at(1), QSize(96, 64)}}) {
+        NativeFile written(out + '/' + name);
+        const QImage framed(written.path());
+        QCOMPARE(framed.size(), size);
+    }
 }
 
 QTEST_MAIN(TestHostile)

@@ -1,3 +1,4 @@
+#include "RawArguments.h"
 #include "app/SingleInstance.h"
 
 #include <QDir>
@@ -35,24 +36,26 @@ void TestSingleInstance::init()
 
 void TestSingleInstance::secondLaunchHandsOverFiles_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QStringList>("expected");
-    const QString cwd = QDir::currentPath();
-    QTest::newRow("absolute") << QStringList{QStringLiteral("/photos/Beach.jpg")}
-                              << QStringList{QStringLiteral("/photos/Beach.jpg")};
+    QTest::addColumn<QList<QByteArray>>("arguments");
+    QTest::addColumn<QList<QByteArray>>("expected");
+    const QByteArray cwd = QFile::encodeName(QDir::currentPath());
+    QTest::newRow("absolute") << QList<QByteArray>{"/photos/Beach.jpg"}
+                              << QList<QByteArray>{"/photos/Beach.jpg"};
     QTest::newRow("relative to the second launch")
-        << QStringList{QStringLiteral("Beach.jpg")}
-        << QStringList{cwd + QStringLiteral("/Beach.jpg")};
+        << QList<QByteArray>{"Beach.jpg"} << QList<QByteArray>{cwd + "/Beach.jpg"};
     QTest::newRow("two, with a space and non-ASCII")
-        << QStringList{QStringLiteral("/a b/Ça.png"), QStringLiteral("/x/y.tiff")}
-        << QStringList{QStringLiteral("/a b/Ça.png"), QStringLiteral("/x/y.tiff")};
-    QTest::newRow("none: only bring the window up") << QStringList() << QStringList();
+        << QList<QByteArray>{"/a b/\u00c7a.png", "/x/y.tiff"}
+        << QList<QByteArray>{"/a b/\u00c7a.png", "/x/y.tiff"};
+    QTest::newRow("bytes that are no UTF-8")
+        << QList<QByteArray>{"\xff\xfe.jpg", "/\xe9t\xe9.png"}
+        << QList<QByteArray>{cwd + "/\xff\xfe.jpg", "/\xe9t\xe9.png"};
+    QTest::newRow("none: only bring the window up") << QList<QByteArray>() << QList<QByteArray>();
 }
 
 void TestSingleInstance::secondLaunchHandsOverFiles()
 {
-    QFETCH(QStringList, arguments);
-    QFETCH(QStringList, expected);
+    QFETCH(QList<QByteArray>, arguments);
+    QFETCH(QList<QByteArray>, expected);
 
     SingleInstance first(socketPath());
     QVERIFY(first.listen());
@@ -63,7 +66,7 @@ void TestSingleInstance::secondLaunchHandsOverFiles()
     QVERIFY(second.sendToRunningInstance(arguments));
 
     QVERIFY(received.wait(5000));
-    QCOMPARE(received.at(0).at(0).toStringList(), expected);
+    QCOMPARE(received.at(0).at(0).value<QList<QByteArray>>(), expected);
     // The first one keeps listening for the next launch.
     QVERIFY(first.isListening());
 }
@@ -74,14 +77,14 @@ void TestSingleInstance::staleSocketIsTakenOver()
     QFile stale(socketPath());
     QVERIFY(stale.open(QIODevice::WriteOnly));
     stale.close();
-    QVERIFY(!SingleInstance(socketPath()).sendToRunningInstance({QStringLiteral("/a.jpg")}, 200));
+    QVERIFY(!SingleInstance(socketPath()).sendToRunningInstance({"/a.jpg"}, 200));
 
     SingleInstance instance(socketPath());
     QVERIFY(instance.listen());
     QSignalSpy received(&instance, &SingleInstance::filesReceived);
-    QVERIFY(SingleInstance(socketPath()).sendToRunningInstance({QStringLiteral("/p.png")}));
+    QVERIFY(SingleInstance(socketPath()).sendToRunningInstance({"/p.png"}));
     QVERIFY(received.wait(5000));
-    QCOMPARE(received.at(0).at(0).toStringList(), QStringList{QStringLiteral("/p.png")});
+    QCOMPARE(received.at(0).at(0).value<QList<QByteArray>>(), QList<QByteArray>{"/p.png"});
 }
 
 void TestSingleInstance::defaultNameIsPrivate()
@@ -97,7 +100,7 @@ void TestSingleInstance::defaultNameIsPrivate()
 void TestSingleInstance::decodeRejectsGarbage_data()
 {
     QTest::addColumn<QByteArray>("data");
-    const QByteArray good = SingleInstance::encodeMessage({QStringLiteral("/a.jpg")});
+    const QByteArray good = SingleInstance::encodeMessage({"/a.jpg"});
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("text") << QByteArray("/home/me/a.jpg\n");
     QTest::newRow("cut short") << good.left(good.size() - 3);
@@ -107,39 +110,42 @@ void TestSingleInstance::decodeRejectsGarbage_data()
 void TestSingleInstance::decodeRejectsGarbage()
 {
     QFETCH(QByteArray, data);
-    QStringList paths{QStringLiteral("untouched")};
-    QVERIFY(!SingleInstance::decodeMessage(data, &paths));
-    QCOMPARE(paths, QStringList{QStringLiteral("untouched")});
+    QList<QByteArray> names{"untouched"};
+    QVERIFY(!SingleInstance::decodeMessage(data, &names));
+    QCOMPARE(names, QList<QByteArray>{"untouched"});
 }
 
 void TestSingleInstance::launchArguments_data()
 {
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QList<QByteArray>>("arguments");
     QTest::addColumn<QString>("printed"); // pattern of all the standard output
     // Relative to the working folder; none means nothing may reach the running window.
-    QTest::addColumn<QStringList>("handedOver");
+    QTest::addColumn<QList<QByteArray>>("handedOver");
+    using Bytes = QList<QByteArray>;
     const QString usage =
         QStringLiteral("(?s)^Usage: velluma \\[PHOTO\\.\\.\\.\\]\n.*--version.*\n$");
     const QString version =
         '^' + QRegularExpression::escape(QStringLiteral("velluma " VELLUMA_VERSION "\n")) + '$';
-    QTest::newRow("--help") << QStringList{"--help"} << usage << QStringList();
-    QTest::newRow("-h") << QStringList{"-h"} << usage << QStringList();
-    QTest::newRow("--version") << QStringList{"--version"} << version << QStringList();
-    QTest::newRow("-v") << QStringList{"-v"} << version << QStringList();
-    QTest::newRow("help after a photo") << QStringList{"a.jpg", "--help"} << usage << QStringList();
-    QTest::newRow("-- ends the options")
-        << QStringList{"--", "--help"} << "^$" << QStringList{"--help"};
+    QTest::newRow("--help") << Bytes{"--help"} << usage << Bytes();
+    QTest::newRow("-h") << Bytes{"-h"} << usage << Bytes();
+    QTest::newRow("--version") << Bytes{"--version"} << version << Bytes();
+    QTest::newRow("-v") << Bytes{"-v"} << version << Bytes();
+    QTest::newRow("help after a photo") << Bytes{"a.jpg", "--help"} << usage << Bytes();
+    QTest::newRow("-- ends the options") << Bytes{"--", "--help"} << "^$" << Bytes{"--help"};
     QTest::newRow("photos on both sides of --")
-        << QStringList{"a.jpg", "--", "-v", "--"} << "^$" << QStringList{"a.jpg", "-v", "--"};
+        << Bytes{"a.jpg", "--", "-v", "--"} << "^$" << Bytes{"a.jpg", "-v", "--"};
+    // Linux names are bytes; Qt's decoding would name no file.
+    QTest::newRow("a name that is no UTF-8")
+        << Bytes{"\xff\xfe.jpg", "b.jpg"} << "^$" << Bytes{"\xff\xfe.jpg", "b.jpg"};
 }
 
 // The built program, with a stand-in for a running Velluma on its socket: a launch that
 // takes its arguments for photos hands them over and ends instead of opening a window.
 void TestSingleInstance::launchArguments()
 {
-    QFETCH(QStringList, arguments);
+    QFETCH(QList<QByteArray>, arguments);
     QFETCH(QString, printed);
-    QFETCH(QStringList, handedOver);
+    QFETCH(QList<QByteArray>, handedOver);
     SingleInstance running(socketPath());
     QVERIFY(running.listen());
     QSignalSpy received(&running, &SingleInstance::filesReceived);
@@ -150,7 +156,7 @@ void TestSingleInstance::launchArguments()
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), _dir.path());
     program.setProcessEnvironment(environment);
     program.setWorkingDirectory(_dir.path());
-    program.start(QStringLiteral(VELLUMA_BINARY), arguments);
+    startWithArguments(program, QStringLiteral(VELLUMA_BINARY), arguments);
     const auto stop = qScopeGuard([&program] {
         program.kill();
         program.waitForFinished();
@@ -168,10 +174,10 @@ void TestSingleInstance::launchArguments()
         return;
     }
     QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 5000);
-    QStringList expected;
-    for (const QString& name : handedOver)
-        expected << _dir.filePath(name);
-    QCOMPARE(received.at(0).at(0).toStringList(), expected);
+    QList<QByteArray> expected;
+    for (const QByteArray& name : handedOver)
+        expected << QFile::encodeName(_dir.path()) + '/' + name;
+    QCOMPARE(received.at(0).at(0).value<QList<QByteArray>>(), expected);
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

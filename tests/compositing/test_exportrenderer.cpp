@@ -293,6 +293,12 @@ private slots:
         int qualityUsed = 0;
         QVERIFY(same(r.encodeImage(framed, options, nullptr, &qualityUsed), whole));
         QCOMPARE(qualityUsed, wholeQuality);
+        // A search over more planes than it may keep composites the photo for each attempt.
+        ExportRenderer lean;
+        lean.setPlaneBudget(0);
+        qualityUsed = 0;
+        QVERIFY(same(lean.encodeImage(framed, options, nullptr, &qualityUsed), whole));
+        QCOMPARE(qualityUsed, wholeQuality);
         const QString written = _out.path() + QStringLiteral("/framed.") +
                                 (format == FormatJPEG  ? "jpg"
                                  : format == FormatPNG ? "png"
@@ -301,6 +307,14 @@ private slots:
         QCOMPARE(r.writeImageToFile(framed, written, options, nullptr, &qualityUsed), written);
         QVERIFY(same(readAll(written), whole));
         QCOMPARE(qualityUsed, wholeQuality);
+        if (format == FormatTIFF) {
+            // Without metadata the TIFF goes to the disk as libtiff makes it.
+            Options bare = options;
+            bare.preserveMetadata = false;
+            QCOMPARE(r.writeImageToFile(framed, written, bare), written);
+            QCOMPARE(QImage(written), QImage::fromData(whole));
+            QCOMPARE(ImageMetadata::metadataForFile(written).iccProfile(), profile);
+        }
         // The copy command keeps the whole composite; the file is then made from it.
         QVERIFY(!r.fullResolutionImage(framed).isNull());
         QVERIFY(same(r.encodeImage(framed, options), whole));
