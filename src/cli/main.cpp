@@ -2,6 +2,7 @@
 #include "FramerOptions.h"
 #include "OutputFile.h"
 #include "foundation/VellumaVersion.h"
+#include "frames/FrameLibrary.h"
 #include "output/ImageReader.h"
 #include "output/OutputSettings.h"
 
@@ -35,6 +36,13 @@ int main(int argc, char* argv[])
     case FramerOptions::Action::Version:
         std::printf("velluma-frame %s\n", VELLUMA_VERSION);
         return 0;
+    case FramerOptions::Action::ListFrames:
+        std::fputs(BatchFramer::frameListing(FrameLibrary::builtinFrameFolder(),
+                                             BatchFramer::existingUserFrameFolder())
+                       .toLocal8Bit()
+                       .constData(),
+                   stdout);
+        return 0;
     case FramerOptions::Action::UsageError:
         std::fprintf(stderr, "velluma-frame: %s\n%s\n", parsed.error.toLocal8Bit().constData(),
                      QCoreApplication::translate("FramerOptions",
@@ -66,7 +74,8 @@ int main(int argc, char* argv[])
 
     BatchFramer framer(options);
     QString error;
-    if (!framer.loadFrame(&error)) {
+    if (!framer.loadFrame(&error, FrameLibrary::builtinFrameFolder(),
+                          BatchFramer::existingUserFrameFolder())) {
         std::fprintf(stderr, "velluma-frame: %s\n", error.toLocal8Bit().constData());
         return 2;
     }

@@ -120,7 +120,7 @@ void TestFrameFiles::loadFrame()
     if (maskFile == MaskFile::Broken)
         QVERIFY(writeFile(maskPath, "not a picture"));
 
-    FrameLibrary::LoadedFrame loaded{maskImage, maskImage}; // must be replaced
+    FrameLibrary::LoadedFrame loaded{maskImage, maskImage, {}, {}, {}}; // must be replaced
     QString error;
     QCOMPARE(FrameLibrary::loadFrame(framePath, flip, &loaded, &error), ok);
     if (!ok) {

@@ -31,7 +31,8 @@ namespace {
 
 QImage solid(int w, int h, QColor color)
 {
-    QImage image(w, h, QImage::Format_RGB32);
+    // With an alpha channel: an alpha frame, shown in its own colours.
+    QImage image(w, h, QImage::Format_ARGB32);
     image.fill(color);
     return image;
 }
