@@ -2,7 +2,8 @@
 
 #include <QStyledItemDelegate>
 
-// Thumbnails drawn at their own size, centred in the row, over the usual selection look.
+// A frame's row: its thumbnail at the left (reduced only when the row is too narrow) and its
+// name beside it, over the usual selection look.
 class ThumbnailItemDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:

@@ -195,7 +195,7 @@ private slots:
     void windowGoesFirst();
     void keysSelectSetsOnly_data();
     void keysSelectSetsOnly();
-    void thumbnailsDrawnCentred();
+    void rowsShowThumbnailAndName();
 
 private:
     std::unique_ptr<ThumbnailController> makeController();
@@ -562,7 +562,8 @@ void TestThumbnailController::dropFiles_data()
     QTest::newRow("existing name kept") << image << 3 << true << image << true;
     QTest::newRow("text files only")
         << QStringList{"notes.txt", "b.txt"} << 3 << true << QStringList() << false;
-    QTest::newRow("built-in refused") << image << 1 << false << QStringList() << false;
+    // Taken only to say why it is refused.
+    QTest::newRow("built-in refused") << image << 1 << true << QStringList() << false;
     QTest::newRow("text drag") << QStringList() << 3 << false << QStringList() << false;
 }
 
@@ -601,9 +602,15 @@ void TestThumbnailController::dropFiles()
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &enter);
     QCOMPARE(enter.isAccepted(), valid);
+    SheetLog log;
+    if (collection == 1)
+        answer("Okay", &log);
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &drop);
     QCOMPARE(drop.isAccepted(), !copied.isEmpty());
+    if (collection == 1)
+        QTRY_COMPARE(log.messages, QStringList{controller->dropRefusal(mime.get())});
+    QVERIFY(collection == 1 || controller->dropRefusal(mime.get()).isEmpty());
     QCOMPARE(QDir(userRoot() + "/My Frames").entryList(QDir::Files), copied);
     QCOMPARE(QDir(_dir->filePath("resources/borders/Builtin B")).entryList(QDir::Files),
              QStringList{"Square.png"});
@@ -741,21 +748,35 @@ void TestThumbnailController::keysSelectSetsOnly()
     QCOMPARE(chosen.count(), expected == start ? 0 : 1);
 }
 
-void TestThumbnailController::thumbnailsDrawnCentred()
+void TestThumbnailController::rowsShowThumbnailAndName()
 {
     auto controller = makeController(); // Builtin A: Tall (32x48 white), Wide (72x48 white)
     ThumbnailTableView* table = controller->tableView();
-    table->resize(200, 300);
+    table->resize(240, 300);
     QApplication::processEvents();
+    QCOMPARE(table->item(0, 0)->text(), QString("Tall"));
+    QCOMPARE(table->item(1, 0)->text(), QString("Wide"));
     const QImage shot = table->viewport()->grab().toImage();
-    const QPoint c0 = table->visualRect(table->model()->index(0, 0)).center();
-    const QPoint c1 = table->visualRect(table->model()->index(1, 0)).center();
-    // Just outside the 32-pixel thumbnail, still inside the 72-pixel one: the grey ground.
+    const QRect r0 = table->visualRect(table->model()->index(0, 0));
+    const QRect r1 = table->visualRect(table->model()->index(1, 0));
+    const int y0 = r0.center().y(), y1 = r1.center().y();
+    // Thumbnails from the left edge at their own width; the grey ground just after the
+    // narrow one, the name further right.
     const QColor white(Qt::white), ground(92, 92, 92);
-    QCOMPARE(QColor(shot.pixel(c0)), white);
-    QCOMPARE(QColor(shot.pixel(c0 + QPoint(20, 0))), ground);
-    QCOMPARE(QColor(shot.pixel(c1 + QPoint(20, 0))), white);
-    QCOMPARE(QColor(shot.pixel(c1 + QPoint(40, 0))), ground);
+    QCOMPARE(QColor(shot.pixel(r0.left() + 20, y0)), white);
+    QCOMPARE(QColor(shot.pixel(r0.left() + 40, y0)), ground);
+    QCOMPARE(QColor(shot.pixel(r1.left() + 60, y1)), white);
+    int inked = 0;
+    for (int x = r0.left() + 48; x < r0.right(); ++x)
+        for (int y = r0.top(); y < r0.bottom(); ++y)
+            inked += QColor(shot.pixel(x, y)) != ground;
+    QVERIFY(inked > 10);
+
+    // An empty set of the user's says what to do with it.
+    QCOMPARE(table->placeholderText(), QString());
+    controller->selectCollection(3); // "My Frames", empty
+    QCOMPARE(table->rowCount(), 0);
+    QCOMPARE(table->placeholderText(), QString("Drop image files here"));
 }
 
 QTEST_MAIN(TestThumbnailController)
