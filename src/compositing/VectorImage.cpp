@@ -13,6 +13,15 @@ namespace {
 
 std::atomic<quint64> nextSerial{1};
 
+// A frame is a still picture: an animated drawing would start a timer in whichever thread
+// parsed it, and frames are drawn from several.
+std::unique_ptr<QSvgRenderer> makeRenderer(const QByteArray& data)
+{
+    auto renderer = std::make_unique<QSvgRenderer>(data);
+    renderer->setFramesPerSecond(0);
+    return renderer;
+}
+
 bool fail(QString* error, const QString& message)
 {
     if (error)
@@ -47,7 +56,7 @@ std::shared_ptr<const VectorImage> VectorImage::fromData(const QByteArray& data,
         fail(error, tr("the drawing is larger than %1 MB").arg(MaxFileBytes >> 20));
         return nullptr;
     }
-    auto renderer = std::make_unique<QSvgRenderer>(data);
+    auto renderer = makeRenderer(data);
     if (!renderer->isValid()) {
         fail(error, tr("not a readable SVG drawing"));
         return nullptr;
@@ -102,7 +111,7 @@ std::unique_ptr<QSvgRenderer> VectorImage::borrow() const
             return renderer;
         }
     }
-    return std::make_unique<QSvgRenderer>(_data);
+    return makeRenderer(_data);
 }
 
 void VectorImage::giveBack(std::unique_ptr<QSvgRenderer> renderer) const

@@ -49,6 +49,8 @@ QString userFrameFolderIn(const QString& dataFolder)
 
 namespace {
 
+const QLatin1String GeometrySuffix("_frame.plist");
+
 // A name usable as one folder directly under a root.
 bool isPlainName(const QString& name)
 {
@@ -308,8 +310,17 @@ int copyFramesInto(const QString& folder, const QStringList& paths, QString* err
     for (const QString& path : paths) {
         const QString name = QFileInfo(path).fileName();
         // A hidden name would be copied and never shown.
-        if (name.isEmpty() || name.startsWith(QLatin1Char('.')) ||
-            !ThumbnailCache::isImageFile(path))
+        if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
+            continue;
+        // A frame's layout comes along with it, though it is no frame of its own.
+        if (name.endsWith(GeometrySuffix) && QFileInfo(path).isFile() &&
+            QFileInfo(path).size() <= 1024 * 1024) {
+            const QString destination = QDir(folder).filePath(name);
+            if (!isTaken(destination) && !QFile::copy(path, destination))
+                failed.append(name);
+            continue;
+        }
+        if (!ThumbnailCache::isImageFile(path))
             continue;
         const QString destination = QDir(folder).filePath(name);
         if (!isTaken(destination) && !QFile::copy(path, destination)) {
@@ -342,8 +353,6 @@ QString stemOf(const QString& framePath)
     const qsizetype dot = framePath.lastIndexOf(QLatin1Char('.'));
     return dot > nameStart ? framePath.left(dot) : framePath;
 }
-
-const QLatin1String GeometrySuffix("_frame.plist");
 
 } // namespace
 

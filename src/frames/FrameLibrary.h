@@ -80,8 +80,9 @@ bool renameCollection(const QString& root, const QString& oldName, const QString
 // never leaves a half-emptied collection on show. A symlink or file under the name is
 // removed itself, never what it points to. A name that is not there succeeds.
 bool removeCollection(const QString& root, const QString& name, QString* error = nullptr);
-// Copies the image files among paths into a collection folder, keeping their names. Hidden
-// names and anything that is not an image are passed over; a file of the same name already
+// Copies the image files among paths into a collection folder, keeping their names, and
+// the frames' layouts ("_frame.plist", not counted). Hidden names and anything else that
+// is not an image are passed over; a file of the same name already
 // there is kept and only its thumbnail is made afresh. The number of frames now there for
 // the given paths; *error names the files that could not be copied.
 int copyFramesInto(const QString& folder, const QStringList& paths, QString* error = nullptr);
