@@ -4,19 +4,21 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <algorithm>
+
 namespace {
 
-// Room kept for the name: the thumbnail takes what is left, up to its own size.
+// Thumbnails sit centred in a box of this width, so that the names line up beside them; a
+// wider one is reduced to fit, as is the box when the row leaves the name too little room.
+constexpr int ThumbnailBox = 96;
 constexpr int NameWidth = 72;
 constexpr int Gap = 8;
 constexpr int Margin = 4;
 
-QSize shownSize(const QPixmap& pixmap, const QRect& row)
+QRect thumbnailBox(const QRect& row)
 {
-    const QSize own = pixmap.deviceIndependentSize().toSize();
-    const QSize box(std::max(row.width() - NameWidth - Gap - 2 * Margin, row.height()),
-                    row.height() - 2 * Margin);
-    return own.boundedTo(box) == own ? own : own.scaled(box, Qt::KeepAspectRatio);
+    const int width = std::clamp(row.width() - NameWidth - Gap - 2 * Margin, 16, ThumbnailBox);
+    return QRect(row.left() + Margin, row.top() + Margin, width, row.height() - 2 * Margin);
 }
 
 } // namespace
@@ -35,14 +37,17 @@ void ThumbnailItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
 
     // The thumbnail at the left, the frame's name beside it.
     const QPixmap pixmap = index.data(Qt::DecorationRole).value<QPixmap>();
-    QRect nameArea = option.rect.adjusted(Margin, 0, -Margin, 0);
+    const QRect box = thumbnailBox(option.rect);
     if (!pixmap.isNull()) {
-        QRect target(QPoint(0, 0), shownSize(pixmap, option.rect));
-        target.moveTopLeft(
-            QPoint(option.rect.left() + Margin, option.rect.center().y() - target.height() / 2));
+        const QSize own = pixmap.deviceIndependentSize().toSize();
+        QRect target(QPoint(0, 0), own.boundedTo(box.size()) == own
+                                       ? own
+                                       : own.scaled(box.size(), Qt::KeepAspectRatio));
+        target.moveCenter(box.center());
         painter->drawPixmap(target, pixmap);
-        nameArea.setLeft(target.right() + 1 + Gap);
     }
+    QRect nameArea = option.rect.adjusted(Margin, 0, -Margin, 0);
+    nameArea.setLeft(box.right() + 1 + Gap);
     const QString name = index.data(Qt::DisplayRole).toString();
     if (name.isEmpty() || nameArea.width() <= 0)
         return;
@@ -61,5 +66,6 @@ QSize ThumbnailItemDelegate::sizeHint(const QStyleOptionViewItem& option,
     const QPixmap pixmap = index.data(Qt::DecorationRole).value<QPixmap>();
     if (pixmap.isNull())
         return QStyledItemDelegate::sizeHint(option, index);
-    return pixmap.deviceIndependentSize().toSize() + QSize(NameWidth + Gap + 2 * Margin, 10);
+    return QSize(ThumbnailBox + NameWidth + Gap + 2 * Margin,
+                 pixmap.deviceIndependentSize().toSize().height() + 10);
 }

@@ -2,8 +2,8 @@
 
 #include <QStyledItemDelegate>
 
-// A frame's row: its thumbnail at the left (reduced only when the row is too narrow) and its
-// name beside it, over the usual selection look.
+// A frame's row: its thumbnail at the left, centred in a box of its own so that the names
+// line up, and its name beside it, over the usual selection look.
 class ThumbnailItemDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:

@@ -765,14 +765,15 @@ void TestThumbnailController::rowsShowThumbnailAndName()
     const QRect r0 = table->visualRect(table->model()->index(0, 0));
     const QRect r1 = table->visualRect(table->model()->index(1, 0));
     const int y0 = r0.center().y(), y1 = r1.center().y();
-    // Thumbnails from the left edge at their own width; the grey ground just after the
-    // narrow one, the name further right.
+    // Thumbnails at their own size centred in a 96-pixel box from x = 4 (its middle at 52):
+    // the grey ground beside the narrow one, the names lined up after the box.
     const QColor white(Qt::white), ground(92, 92, 92);
-    QCOMPARE(QColor(shot.pixel(r0.left() + 20, y0)), white);
-    QCOMPARE(QColor(shot.pixel(r0.left() + 40, y0)), ground);
-    QCOMPARE(QColor(shot.pixel(r1.left() + 60, y1)), white);
+    QCOMPARE(QColor(shot.pixel(r0.left() + 52, y0)), white);
+    QCOMPARE(QColor(shot.pixel(r0.left() + 30, y0)), ground);
+    QCOMPARE(QColor(shot.pixel(r1.left() + 30, y1)), white);
+    QCOMPARE(QColor(shot.pixel(r1.left() + 12, y1)), ground);
     int inked = 0;
-    for (int x = r0.left() + 48; x < r0.right(); ++x)
+    for (int x = r0.left() + 100; x < r0.right(); ++x)
         for (int y = r0.top(); y < r0.bottom(); ++y)
             inked += QColor(shot.pixel(x, y)) != ground;
     QVERIFY(inked > 10);
