@@ -198,6 +198,16 @@ void TestFrameGeometry::borderThickness()
     QCOMPARE(composite.pixel(expected.left() + 4, photo.height() / 2), QColor(Qt::gray).rgb());
     QCOMPARE(composite.pixel(photo.width() / 2, photo.height() - expected.bottom() + 4),
              qRgb(255, 255, 0));
+    // The preview lays the frame out at its own size: a tenth of the photo, a tenth of
+    // the borders.
+    const QImage reduced = framed.photo.scaled(photo / 10);
+    OverlayCache cache;
+    const QImage preview = compositePreview(framed, reduced, QPointF(), cache);
+    int red = 0;
+    while (red < reduced.width() && qRed(preview.pixel(red, reduced.height() / 2)) > 200 &&
+           qGreen(preview.pixel(red, reduced.height() / 2)) < 60)
+        ++red;
+    QVERIFY2(qAbs(red - expected.left() / 10.0) <= 1, qPrintable(QString::number(red)));
 }
 
 void TestFrameGeometry::tiledEdges_data()
