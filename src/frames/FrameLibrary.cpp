@@ -395,7 +395,7 @@ FrameGeometry readGeometry(const QString& framePath, QSizeF frameSize)
                                        ? FrameGeometry::fromPropertyList(root, frameSize, &warnings)
                                        : FrameGeometry();
     for (const QString& warning : std::as_const(warnings))
-        qCWarning(lcVelluma).noquote() << path << ":" << warning << "(ignored)";
+        qCWarning(lcVelluma).noquote() << QStringLiteral("%1: %2 (ignored)").arg(path, warning);
     return geometry;
 }
 
