@@ -479,7 +479,8 @@ CanvasLayers canvasLayers(const FramedPhoto& framed, QSize canvas,
                                      turn ? own.turned(true) : own, canvas);
     } else if (!framed.postMask.isNull()) {
         const FrameGeometry own = geometry.scaled(frameSize, QSizeF(framed.postMask.size()));
-        layers.postMask = FrameLayer(alphaOnly(turnedPostMask(framed.postMask, turn)),
+        // Alpha first: a quarter turn moves a quarter of the bytes (the same pixels).
+        layers.postMask = FrameLayer(turnedPostMask(alphaOnly(framed.postMask), turn),
                                      turn ? own.turned(true) : own, canvas);
     }
     return layers;
