@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QXmlStreamReader>
 
 #include <atomic>
 #include <cmath>
@@ -41,9 +42,33 @@ VectorImage::~VectorImage() = default;
 
 bool VectorImage::isVectorPath(const QString& path)
 {
-    return path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive) ||
-           path.endsWith(QLatin1String(".svgz"), Qt::CaseInsensitive);
+    return path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive);
 }
+
+namespace {
+
+// A picture inside the drawing that is not carried in it: the SVG reader would open any
+// file the link names, so a frame from the web could put the user's own pictures into
+// what they share.
+bool linksOutside(const QByteArray& data)
+{
+    QXmlStreamReader xml(data);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement &&
+            xml.name() == QLatin1String("image")) {
+            for (const QXmlStreamAttribute& attribute : xml.attributes()) {
+                if (attribute.name() != QLatin1String("href"))
+                    continue;
+                const QStringView link = attribute.value().trimmed();
+                if (!link.startsWith(QLatin1String("data:")) && !link.startsWith(u'#'))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 std::shared_ptr<const VectorImage> VectorImage::fromData(const QByteArray& data, QString* error)
 {
@@ -54,6 +79,15 @@ std::shared_ptr<const VectorImage> VectorImage::fromData(const QByteArray& data,
     }
     if (data.size() > MaxFileBytes) {
         fail(error, tr("the drawing is larger than %1 MB").arg(MaxFileBytes >> 20));
+        return nullptr;
+    }
+    // Packed drawings could unpack to any size before a single check.
+    if (data.startsWith("\x1f\x8b")) {
+        fail(error, tr("packed (svgz) drawings are not read"));
+        return nullptr;
+    }
+    if (linksOutside(data)) {
+        fail(error, tr("the drawing shows pictures from other files"));
         return nullptr;
     }
     auto renderer = makeRenderer(data);

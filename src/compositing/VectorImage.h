@@ -26,12 +26,13 @@ public:
     static constexpr double MaxSide = 1e6;
     static constexpr double MaxAspect = 1000;
 
-    // Null with a reason in *error when the data is not a drawable SVG document.
+    // Null with a reason in *error when the data is not a drawable SVG document, or shows
+    // pictures from other files.
     static std::shared_ptr<const VectorImage> fromData(const QByteArray& data,
                                                        QString* error = nullptr);
     static std::shared_ptr<const VectorImage> fromFile(const QString& path,
                                                        QString* error = nullptr);
-    // True for names that end in .svg or .svgz.
+    // True for names that end in .svg. Packed drawings (.svgz) are not read.
     static bool isVectorPath(const QString& path);
 
     // The same drawing mirrored left to right.

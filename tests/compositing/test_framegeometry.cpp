@@ -449,6 +449,16 @@ void TestFrameGeometry::badDrawings_data()
     QTest::newRow("huge view box") << sized("0 0 1e9 1e9") << false;
     QTest::newRow("negative view box") << sized("0 0 -100 100") << false;
     QTest::newRow("needle") << sized("0 0 100000 1") << false;
+    const QByteArray picture = "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                               "xmlns:xlink=\"http://www.w3.org/1999/xlink\" viewBox=\"0 0 10 10\">"
+                               "<image width=\"10\" height=\"10\" xlink:href=\"%1\"/></svg>";
+    QTest::newRow("picture carried inside")
+        << QByteArray(picture).replace("%1", "data:image/png;base64,iVBORw0KGgo=") << true;
+    QTest::newRow("picture from a file")
+        << QByteArray(picture).replace("%1", "/etc/hostname") << false;
+    QTest::newRow("picture from a file, plain href")
+        << QByteArray(picture).replace("xlink:href", "href").replace("%1", "photo.jpg") << false;
+    QTest::newRow("packed") << QByteArray("\x1f\x8b\x08\x00 packed drawing") << false;
     QTest::newRow("too big a file")
         << sized("0 0 100 100").append(QByteArray(VectorImage::MaxFileBytes, ' ')) << false;
 }
