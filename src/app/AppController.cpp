@@ -350,7 +350,7 @@ void AppController::_setFrame(const QString& path, bool flip)
     QString error;
     if (!FrameLibrary::loadFrame(path, flip, &loaded, &error))
         qCWarning(lcVelluma) << "frame not shown:" << error;
-    previewView()->setFrame(loaded.frame, loaded.postMask, path, flip);
+    previewView()->setFrame(loaded, path, flip);
     updateFilesizeForFile(QString());
 }
 

@@ -5,6 +5,7 @@
 #include "compositing/ExportRenderer.h"
 #include "foundation/NativeFile.h"
 #include "frames/FrameLibrary.h"
+#include "frames/ThumbnailCache.h"
 #include "output/FileFormat.h"
 #include "output/ImageMetadata.h"
 #include "output/ImageReader.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStandardPaths>
 #include <QThread>
 #include <QThreadPool>
 
@@ -54,15 +56,62 @@ QByteArray BatchFramer::outputNameFor(const QByteArray& photo, const QString& fo
         .toLatin1();
 }
 
-bool BatchFramer::loadFrame(QString* error)
+bool BatchFramer::loadFrame(QString* error, const QString& builtinRoot, const QString& userRoot)
 {
+    QString path = _options.framePath;
+    const QFileInfo info(path);
+    if (!path.isEmpty() && !info.exists() && !info.isSymLink() &&
+        path.count(QLatin1Char('/')) == 1 && !path.startsWith(QLatin1Char('/'))) {
+        path = FrameLibrary::frameForName(path, builtinRoot, userRoot);
+        if (path.isEmpty()) {
+            if (error)
+                *error = QCoreApplication::translate(
+                             "BatchFramer", "%1: no such file, nor an installed frame of that "
+                                            "name (see --list-frames)")
+                             .arg(_options.framePath);
+            return false;
+        }
+    }
     // The window reads frames through the same loader, so both frame a photo alike.
-    FrameLibrary::LoadedFrame loaded;
-    if (!FrameLibrary::loadFrame(_options.framePath, _options.flip, &loaded, error))
-        return false;
-    _frame = loaded.frame;
-    _postMask = loaded.postMask;
-    return true;
+    return FrameLibrary::loadFrame(path, _options.flip, &_frame, error);
+}
+
+QString BatchFramer::existingUserFrameFolder()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty())
+        return {};
+    const QString folder = QDir(data).filePath(FrameLibrary::USER_FRAME_FOLDER);
+    return QFileInfo(folder).isDir() ? folder : QString();
+}
+
+QString BatchFramer::frameListing(const QString& builtinRoot, const QString& userRoot)
+{
+    QString out;
+    const QString kinds[] = {QCoreApplication::translate("BatchFramer", "built-in"),
+                             QCoreApplication::translate("BatchFramer", "yours")};
+    const QString roots[] = {builtinRoot, userRoot};
+    for (int r = 0; r < 2; ++r) {
+        if (roots[r].isEmpty())
+            continue;
+        for (const QString& collection : FrameLibrary::collectionNamesForFolder(roots[r])) {
+            out += QStringLiteral("%1 (%2)\n").arg(collection, kinds[r]);
+            QStringList files;
+            for (const QString& path :
+                 FrameLibrary::frameCandidatesInFolder(QDir(roots[r]).filePath(collection))) {
+                if (!FrameLibrary::isCompanionPath(path) && ThumbnailCache::isImageFile(path))
+                    files.append(QFileInfo(path).fileName());
+            }
+            QStringList names;
+            for (const QString& file : std::as_const(files))
+                names.append(QFileInfo(file).completeBaseName());
+            for (qsizetype i = 0; i < files.size(); ++i) {
+                const QString& name = names.count(names[i]) > 1 ? files[i] : names[i];
+                out += QStringLiteral("  %1/%2\n").arg(collection, name);
+            }
+        }
+    }
+    return out;
 }
 
 bool BatchFramer::isInputPhoto(const QByteArray& name) const
@@ -135,8 +184,11 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
         return;
     }
     FramedPhoto framed;
-    framed.frame = _frame;
-    framed.postMask = _postMask;
+    framed.frame = _frame.frame;
+    framed.postMask = _frame.postMask;
+    framed.frameDrawing = _frame.frameDrawing;
+    framed.postMaskDrawing = _frame.postMaskDrawing;
+    framed.geometry = _frame.geometry;
     framed.color = _options.color;
     framed.autoRotate = _options.autoRotate;
     framed.offset = _options.offset;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FramerOptions.h"
+#include "compositing/LoadedFrame.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -17,8 +18,17 @@ public:
     // (their encoded names when empty); those strings then only name them in messages.
     explicit BatchFramer(const FramerOptions& options, QList<QByteArray> photoNames = {});
 
-    // Loads the frame (and its post mask); false with a message when it cannot be used.
-    bool loadFrame(QString* error);
+    // Loads the frame (and its post mask); false with a message when it cannot be used. A
+    // frame given as "Collection/Name" that is no file is looked up among the installed
+    // frames of these roots.
+    bool loadFrame(QString* error, const QString& builtinRoot, const QString& userRoot);
+
+    // The installed frames, one collection after the other: a line with the collection's
+    // name and where it is from, then one "Collection/Name" line for each of its frames
+    // (the file name with its extension where two frames share a name).
+    static QString frameListing(const QString& builtinRoot, const QString& userRoot);
+    // The user frame folder when it exists; the batch framer never creates it.
+    static QString existingUserFrameFolder();
     // Frames the batch; the program's exit status: 0 all written, 1 some failed.
     int run(bool showProgressBar);
 
@@ -39,8 +49,7 @@ private:
 
     FramerOptions _options;
     QList<QByteArray> _photoNames;
-    QImage _frame;
-    QImage _postMask;
+    LoadedFrame _frame;
     struct FileId {
         quint64 device;
         quint64 inode;

@@ -84,7 +84,9 @@ QString FramerOptions::usage(int defaultQuality)
                "\n"
                "  -f, --frame FRAME      a frame image file (its \"_postmask.png\" companion is "
                "used when "
-               "present)\n"
+               "present),\n"
+               "                         or COLLECTION/NAME of an installed frame\n"
+               "      --list-frames      list the installed frame collections and their frames\n"
                "  -c, --color COLOR      frame colour, #RRGGBB or a colour name (default white)\n"
                "  -t, --transparent      no colour: transparent background (PNG and TIFF)\n"
                "  -F, --format FORMAT    jpg, png or tiff (default jpg)\n"
@@ -142,8 +144,9 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
     const QCommandLineOption verbose({"v", "verbose"}, QString());
     const QCommandLineOption help({"h", "help"}, QString());
     const QCommandLineOption version("version", QString());
+    const QCommandLineOption listFrames("list-frames", QString());
     parser.addOptions({frame, color, transparent, format, quality, limit, keepMetadata, noRotate,
-                       flip, offset, output, force, jobs, verbose, help, version});
+                       flip, offset, output, force, jobs, verbose, help, version, listFrames});
     parser.addPositionalArgument("PHOTO", QString());
 
     if (!parser.parse(arguments))
@@ -152,6 +155,8 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
         return {Action::Help, QString(), {}};
     if (parser.isSet(version))
         return {Action::Version, QString(), {}};
+    if (parser.isSet(listFrames))
+        return {Action::ListFrames, QString(), {}};
 
     // An option given twice is almost always a slip; the last one would silently win.
     for (const QString& name : parser.optionNames()) {

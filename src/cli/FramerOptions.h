@@ -12,7 +12,7 @@
 // takes the program's factory defaults, never the GUI user's own settings.
 struct FramerOptions {
     QStringList photos;
-    QString framePath;                               // empty: no frame
+    QString framePath; // empty: no frame; a file, or "Collection/Name" of an installed frame
     std::optional<QColor> color = QColor(Qt::white); // nullopt: transparent background
     int format = 101;
     int quality = 90;
@@ -26,7 +26,7 @@ struct FramerOptions {
     int jobs = 1;
     bool verbose = false;
 
-    enum class Action { Run, Help, Version, UsageError };
+    enum class Action { Run, Help, Version, ListFrames, UsageError };
     struct Parsed {
         Action action = Action::Run;
         QString error;     // for UsageError

@@ -2,6 +2,7 @@
 #include "FramerOptions.h"
 #include "OutputFile.h"
 #include "foundation/VellumaVersion.h"
+#include "frames/FrameLibrary.h"
 #include "output/ImageReader.h"
 #include "output/OutputSettings.h"
 
@@ -76,6 +77,13 @@ int main(int argc, char* argv[])
     case FramerOptions::Action::Version:
         std::printf("velluma-frame %s\n", VELLUMA_VERSION);
         return 0;
+    case FramerOptions::Action::ListFrames:
+        std::fputs(BatchFramer::frameListing(FrameLibrary::builtinFrameFolder(),
+                                             BatchFramer::existingUserFrameFolder())
+                       .toLocal8Bit()
+                       .constData(),
+                   stdout);
+        return 0;
     case FramerOptions::Action::UsageError:
         std::fprintf(stderr, "velluma-frame: %s\n%s\n", parsed.error.toLocal8Bit().constData(),
                      QCoreApplication::translate("FramerOptions",
@@ -120,7 +128,8 @@ int main(int argc, char* argv[])
 
     BatchFramer framer(options, photoNames(options.photos, argc, argv));
     QString error;
-    if (!framer.loadFrame(&error)) {
+    if (!framer.loadFrame(&error, FrameLibrary::builtinFrameFolder(),
+                          BatchFramer::existingUserFrameFolder())) {
         std::fprintf(stderr, "velluma-frame: %s\n", error.toLocal8Bit().constData());
         return 2;
     }

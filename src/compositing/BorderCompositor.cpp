@@ -248,45 +248,15 @@ struct Layers {
     QSize photoSize;
     bool photoIsRGB32; // its unused top byte is not trusted to hold 0xff
     QPoint offset;
-    const QImage* overlay = nullptr; // premultiplied, any size
+    const FrameLayer* overlay = nullptr; // at the canvas's size
     OverlayOperator op;
-    const QImage* postMask = nullptr; // Alpha8, any size
+    const FrameLayer* postMask = nullptr;
     bool hasColor;
     uint32_t color;
     uchar* canvas; // row canvasFirstRow of the canvas
     qsizetype canvasStride;
     int canvasFirstRow = 0;
     QSize size;
-};
-
-// Rows of a layer at the canvas size: straight from the image when it already has that
-// size, else stretched row by row into a buffer of this band.
-class LayerRows {
-public:
-    LayerRows(const QImage* image, QSize size, int bytesPerPixel) : _image(image)
-    {
-        if (!image)
-            return;
-        _direct = image->size() == size;
-        if (!_direct) {
-            _stretcher.emplace(*image, size);
-            _buffer.resize(size_t(size.width()) * bytesPerPixel);
-        }
-    }
-    explicit operator bool() const { return _image != nullptr; }
-    const uchar* row(int y)
-    {
-        if (_direct)
-            return _image->constScanLine(y);
-        _stretcher->stretchRow(y, _buffer.data());
-        return _buffer.data();
-    }
-
-private:
-    const QImage* _image;
-    bool _direct = false;
-    std::optional<ImageStretcher> _stretcher;
-    std::vector<uchar> _buffer;
 };
 
 void compositeRowsUnguarded(const Layers& l, int firstRow, int endRow)
@@ -298,8 +268,15 @@ void compositeRowsUnguarded(const Layers& l, int firstRow, int endRow)
     const int photoX1 = int(std::clamp<qint64>(qint64(l.offset.x()) + pw, 0, w));
     const bool destinationOut = l.op == OverlayOperator::DestinationOut;
     const uint32_t opaque = l.photoIsRGB32 ? 0xff000000u : 0u;
-    LayerRows overlay(l.overlay, l.size, 4);
-    LayerRows postMask(l.postMask, l.size, 1);
+    FrameLayer::Rows overlay(l.overlay);
+    FrameLayer::Rows postMask(l.postMask);
+    // A drawing that could not be drawn leaves the band unmade, as a failed buffer would.
+    auto rowOf = [](FrameLayer::Rows& rows, int y) {
+        const uchar* row = rows.row(y);
+        if (!row)
+            throw std::bad_alloc();
+        return row;
+    };
     for (int y = firstRow; y < endRow; ++y) {
         auto* out = reinterpret_cast<uint32_t*>(l.canvas +
                                                 qsizetype(y - l.canvasFirstRow) * l.canvasStride);
@@ -314,9 +291,10 @@ void compositeRowsUnguarded(const Layers& l, int firstRow, int endRow)
             std::fill(out, out + w, 0u);
         }
         if (overlay)
-            overlayRow(out, reinterpret_cast<const uint32_t*>(overlay.row(y)), w, destinationOut);
+            overlayRow(out, reinterpret_cast<const uint32_t*>(rowOf(overlay, y)), w,
+                       destinationOut);
         if (postMask) {
-            cutRow(out, postMask.row(y), w);
+            cutRow(out, rowOf(postMask, y), w);
             if (l.hasColor)
                 colorBehindRow(out, l.color, w);
         }
@@ -344,8 +322,19 @@ int bandCount(int requested, int rows)
 
 } // namespace
 
-QImage compositeLayers(const QImage& photoIn, QPoint offset, const QImage& overlay,
+QImage compositeLayers(const QImage& photo, QPoint offset, const QImage& overlay,
                        OverlayOperator op, const QImage& postMask,
+                       const std::optional<QColor>& color, int bands)
+{
+    if (photo.isNull())
+        return {};
+    const FrameLayer over(premultiplied(overlay), FrameGeometry(), photo.size());
+    const FrameLayer mask(alphaOnly(postMask), FrameGeometry(), photo.size());
+    return compositeLayers(photo, offset, over, op, mask, color, bands);
+}
+
+QImage compositeLayers(const QImage& photoIn, QPoint offset, const FrameLayer& over,
+                       OverlayOperator op, const FrameLayer& mask,
                        const std::optional<QColor>& colorIn, int bands)
 {
     if (photoIn.isNull())
@@ -359,8 +348,6 @@ QImage compositeLayers(const QImage& photoIn, QPoint offset, const QImage& overl
         return {};
 
     const std::optional<QColor> color = validColor(colorIn);
-    const QImage over = premultiplied(overlay);
-    const QImage mask = alphaOnly(postMask);
     Layers layers;
     layers.photo = photo.constBits();
     layers.photoStride = photo.bytesPerLine();
@@ -445,6 +432,60 @@ void buildOverlayCache(OverlayCache& cache, const QImage& border, const QImage& 
     cache.color = color;
 }
 
+namespace {
+
+// What the canvas around a mask frame kept in shape shows: the frame's colour, as the
+// overlay makes it where the mask is full.
+uint32_t fullMaskPixel(const std::optional<QColor>& color)
+{
+    QImage full(1, 1, QImage::Format_Grayscale8);
+    full.fill(255);
+    const QImage pixel = premultiplied(
+        ImageProcessor::overlayFromMask(full, ImageProcessor::colorComponents(color), false));
+    return pixel.isNull() ? 0u : reinterpret_cast<const uint32_t*>(pixel.constScanLine(0))[0];
+}
+
+} // namespace
+
+CanvasLayers canvasLayers(const FramedPhoto& framed, QSize canvas,
+                          const std::optional<QColor>& colorIn, bool turn)
+{
+    CanvasLayers layers;
+    if (!framed.hasFrame() || canvas.isEmpty())
+        return layers;
+    const std::optional<QColor> color = validColor(colorIn);
+    const FrameGeometry& geometry = framed.geometry;
+    // The post mask turns clockwise whatever the frame's kind, and is laid out like it.
+    const FrameGeometry clockwise = turn ? geometry.turned(true) : geometry;
+    const QSizeF frameSize =
+        framed.frameDrawing ? framed.frameDrawing->size() : QSizeF(framed.frame.size());
+    if (framed.frameDrawing) {
+        layers.borderType = ImageProcessor::AlphaBorder;
+        layers.overlay =
+            FrameLayer(framed.frameDrawing, turn, FrameLayer::Kind::Color, clockwise, canvas);
+    } else {
+        const QImage overlay =
+            premultiplied(frameOverlay(framed.frame, color, turn, &layers.borderType));
+        const bool mask = layers.borderType == ImageProcessor::MaskBorder;
+        const FrameGeometry turned = turn ? geometry.turned(!mask) : geometry;
+        std::optional<uint32_t> outside;
+        if (mask && geometry.keepAspect)
+            outside = fullMaskPixel(color);
+        layers.overlay = FrameLayer(overlay, turned, canvas, outside);
+    }
+    if (framed.postMaskDrawing) {
+        const FrameGeometry own = geometry.scaled(frameSize, framed.postMaskDrawing->size());
+        layers.postMask = FrameLayer(framed.postMaskDrawing, turn, FrameLayer::Kind::Alpha,
+                                     turn ? own.turned(true) : own, canvas);
+    } else if (!framed.postMask.isNull()) {
+        const FrameGeometry own = geometry.scaled(frameSize, QSizeF(framed.postMask.size()));
+        // Alpha first: a quarter turn moves a quarter of the bytes (the same pixels).
+        layers.postMask = FrameLayer(turnedPostMask(alphaOnly(framed.postMask), turn),
+                                     turn ? own.turned(true) : own, canvas);
+    }
+    return layers;
+}
+
 QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, QPointF offset,
                         OverlayCache& cache, QSize viewSize)
 {
@@ -454,23 +495,53 @@ QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, Q
     const QImage& postMask = framed.postMask;
     const std::optional<QColor> color = validColor(framed.color);
     const QPoint at = canvasOffset(offset);
-    if (border.isNull())
-        return compositeLayers(reducedPhoto, at, {}, OverlayOperator::SourceOver, {}, color);
+    if (!framed.hasFrame())
+        return compositeLayers(reducedPhoto, at, QImage(), OverlayOperator::SourceOver, QImage(),
+                               color);
 
     // The full photo decides the turn: a reduced copy may round to a square.
     const QSize photoSize = framed.photo.isNull() ? reducedPhoto.size() : framed.photo.size();
-    const bool turn = shouldTurnFrame(photoSize, border.size(), framed.autoRotate);
-    const QSize box = viewSize.isEmpty() ? reducedPhoto.size() : viewSize;
-    if (!cache.built || cache.turned != turn || cache.box != box ||
-        cache.borderKey != border.cacheKey() || cache.postMaskKey != postMask.cacheKey() ||
-        cache.color != color)
-        buildOverlayCache(cache, border, postMask, color, turn, box);
-
+    const bool turn = shouldTurnFrame(photoSize, framed.frameSize(), framed.autoRotate);
     const QSize size = reducedPhoto.size();
-    if (!cache.overlay.isNull() && cache.stretchedOverlay.size() != size)
-        cache.stretchedOverlay = ImageStretcher(premultiplied(cache.overlay), size).stretched();
-    if (!cache.smallPostMask.isNull() && cache.stretchedPostMask.size() != size)
-        cache.stretchedPostMask = ImageStretcher(alphaOnly(cache.smallPostMask), size).stretched();
+    if (!framed.isPlainFrame()) {
+        // Drawn at the preview's own size, like the export at the photo's: never a small
+        // copy enlarged.
+        const quint64 drawing = framed.frameDrawing ? framed.frameDrawing->serial() : 0;
+        const quint64 maskDrawing = framed.postMaskDrawing ? framed.postMaskDrawing->serial() : 0;
+        if (!cache.built || cache.turned != turn || cache.box != size ||
+            cache.borderKey != border.cacheKey() || cache.postMaskKey != postMask.cacheKey() ||
+            cache.drawingKey != drawing || cache.postMaskDrawingKey != maskDrawing ||
+            !(cache.geometry == framed.geometry) || cache.color != color) {
+            cache.clear();
+            const CanvasLayers layers = canvasLayers(framed, size, color, turn);
+            cache.stretchedOverlay = layers.overlay.rendered();
+            cache.stretchedPostMask = layers.postMask.rendered();
+            cache.overlay = cache.stretchedOverlay;
+            cache.smallPostMask = cache.stretchedPostMask;
+            cache.borderType = layers.borderType;
+            cache.built = true;
+            cache.turned = turn;
+            cache.box = size;
+            cache.borderKey = border.cacheKey();
+            cache.postMaskKey = postMask.cacheKey();
+            cache.drawingKey = drawing;
+            cache.postMaskDrawingKey = maskDrawing;
+            cache.geometry = framed.geometry;
+            cache.color = color;
+        }
+    } else {
+        const QSize box = viewSize.isEmpty() ? reducedPhoto.size() : viewSize;
+        if (!cache.built || cache.turned != turn || cache.box != box ||
+            cache.borderKey != border.cacheKey() || cache.postMaskKey != postMask.cacheKey() ||
+            cache.drawingKey != 0 || cache.postMaskDrawingKey != 0 ||
+            !(cache.geometry == framed.geometry) || cache.color != color)
+            buildOverlayCache(cache, border, postMask, color, turn, box);
+        if (!cache.overlay.isNull() && cache.stretchedOverlay.size() != size)
+            cache.stretchedOverlay = ImageStretcher(premultiplied(cache.overlay), size).stretched();
+        if (!cache.smallPostMask.isNull() && cache.stretchedPostMask.size() != size)
+            cache.stretchedPostMask =
+                ImageStretcher(alphaOnly(cache.smallPostMask), size).stretched();
+    }
 
     const OverlayOperator op =
         overlayOperator(color.has_value(), !cache.smallPostMask.isNull(), cache.borderType);
@@ -484,13 +555,14 @@ FullResolutionLayers fullResolutionLayers(const FramedPhoto& framed, QSize photo
     layers.size = photoSize;
     layers.color = validColor(framed.color);
     layers.offset = canvasOffset(framed.offset);
-    if (framed.frame.isNull())
+    if (!framed.hasFrame())
         return layers;
-    const bool turn = shouldTurnFrame(photoSize, framed.frame.size(), framed.autoRotate);
-    int type = ImageProcessor::NoBorder;
-    layers.overlay = premultiplied(frameOverlay(framed.frame, layers.color, turn, &type));
-    layers.postMask = alphaOnly(turnedPostMask(framed.postMask, turn));
-    layers.op = overlayOperator(layers.color.has_value(), !layers.postMask.isNull(), type);
+    const bool turn = shouldTurnFrame(photoSize, framed.frameSize(), framed.autoRotate);
+    CanvasLayers canvas = canvasLayers(framed, photoSize, layers.color, turn);
+    layers.overlay = std::move(canvas.overlay);
+    layers.postMask = std::move(canvas.postMask);
+    layers.op =
+        overlayOperator(layers.color.has_value(), !layers.postMask.isNull(), canvas.borderType);
     return layers;
 }
 

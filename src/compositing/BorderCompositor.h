@@ -1,5 +1,7 @@
 #pragma once
 
+#include "compositing/FrameLayer.h"
+
 #include <QColor>
 #include <QImage>
 #include <QPoint>
@@ -28,6 +30,9 @@ struct OverlayCache {
     QSize box;
     qint64 borderKey = 0;
     qint64 postMaskKey = 0;
+    quint64 drawingKey = 0;
+    quint64 postMaskDrawingKey = 0;
+    FrameGeometry geometry;
     std::optional<QColor> color;
     // overlay and smallPostMask stretched to the last canvas, so drag steps only blend.
     QImage stretchedOverlay;
@@ -49,6 +54,17 @@ bool shouldTurnFrame(QSize photoSize, QSize frameSize, bool autoRotate);
 // frame. *borderType receives the frame kind.
 QImage frameOverlay(const QImage& border, const std::optional<QColor>& color, bool turn,
                     int* borderType = nullptr);
+
+// The frame's overlay and post mask as they lie on a canvas: drawn at the canvas's size
+// from a drawing, laid out by the frame's geometry, or (a plain bitmap frame) stretched
+// from the frame-size overlay. The post mask turns clockwise like an alpha frame.
+struct CanvasLayers {
+    FrameLayer overlay;
+    FrameLayer postMask;
+    int borderType = -1;
+};
+CanvasLayers canvasLayers(const FramedPhoto& framed, QSize canvas,
+                          const std::optional<QColor>& color, bool turn);
 
 // Builds cache.overlay and cache.smallPostMask reduced to fit box.
 void buildOverlayCache(OverlayCache& cache, const QImage& border, const QImage& postMask,
@@ -74,9 +90,9 @@ QImage compositeFullResolution(const FramedPhoto& framed, int bands = 0);
 struct FullResolutionLayers {
     QSize size; // the canvas: the photo's size
     QPoint offset;
-    QImage overlay; // premultiplied, at the frame's size; null: none
+    FrameLayer overlay; // null: none
     OverlayOperator op = OverlayOperator::SourceOver;
-    QImage postMask; // Alpha8, at the frame's size; null: none
+    FrameLayer postMask; // null: none
     std::optional<QColor> color;
 };
 // framed.photo is not read: the photo may still be in its file.
@@ -97,6 +113,10 @@ bool compositeBand(const FullResolutionLayers& layers, const QImage& photoRows, 
 // mask (or null) stretched over the photo's size, colour behind the post-mask cut-outs.
 QImage compositeLayers(const QImage& photo, QPoint offset, const QImage& overlay,
                        OverlayOperator op, const QImage& postMask,
+                       const std::optional<QColor>& color, int bands = 1);
+// The same with overlay and post mask already laid out at the photo's size.
+QImage compositeLayers(const QImage& photo, QPoint offset, const FrameLayer& overlay,
+                       OverlayOperator op, const FrameLayer& postMask,
                        const std::optional<QColor>& color, int bands = 1);
 
 // The photo's place in canvas pixels: whole pixels, y turned downward.

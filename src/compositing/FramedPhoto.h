@@ -1,5 +1,7 @@
 #pragma once
 
+#include "compositing/FrameGeometry.h"
+#include "compositing/VectorImage.h"
 #include "output/ImageMetadata.h"
 
 #include <QColor>
@@ -19,6 +21,11 @@ struct FramedPhoto {
     QImage photo;    // at its pixel size; null: no photo
     QImage frame;    // already mirrored when flipped; null: no frame
     QImage postMask; // mirrored like the frame; null: none
+    // A frame or post mask drawn as SVG (then the image above is null), already mirrored.
+    std::shared_ptr<const VectorImage> frameDrawing;
+    std::shared_ptr<const VectorImage> postMaskDrawing;
+    // How the frame lies on the photo (its "_frame.plist"), mirrored with it.
+    FrameGeometry geometry;
     std::optional<QColor> color = QColor(Qt::white); // none: transparent background
     bool autoRotate = true; // a quarter turn when frame and photo differ in orientation
     QPointF offset;         // the photo's place inside the frame, full-size pixels, y upward
@@ -30,6 +37,14 @@ struct FramedPhoto {
     std::shared_ptr<const ImageMetadata> metadata = std::make_shared<const ImageMetadata>();
 
     bool hasPhoto() const { return !photo.isNull(); }
+    bool hasFrame() const { return !frame.isNull() || frameDrawing != nullptr; }
+    bool hasPostMask() const { return !postMask.isNull() || postMaskDrawing != nullptr; }
+    // The frame's own size, which decides the quarter turn: a drawing's view box, rounded
+    // (enlarged first when small, so that its shape shows); empty without a frame.
+    QSize frameSize() const;
+    // A bitmap frame stretched whole, with a bitmap post mask or none: drawn as it always
+    // was, from a copy at the frame's size.
+    bool isPlainFrame() const { return !frameDrawing && !postMaskDrawing && geometry.isPlain(); }
 
     // What decides the composite's pixels: the images (by identity), the colour, the turning
     // rule and the whole-pixel offset. The metadata and the frame's origin do not count.
@@ -38,6 +53,9 @@ struct FramedPhoto {
         qint64 photo = 0;
         qint64 frame = 0;
         qint64 postMask = 0;
+        quint64 frameDrawing = 0;
+        quint64 postMaskDrawing = 0;
+        FrameGeometry geometry;
         std::optional<QColor> color;
         bool autoRotate = true;
         QPoint offset;

@@ -13,6 +13,25 @@ ImageStretcher::ImageStretcher(const QImage& source, QSize size) : _size(size)
 {
     if (source.isNull() || size.isEmpty())
         return;
+    adoptSource(source);
+    _columns = axisTaps(_source.width(), size.width());
+    _rows = axisTaps(_source.height(), size.height());
+}
+
+ImageStretcher::ImageStretcher(const QImage& source, QSize size,
+                               const std::vector<Segment>& columns,
+                               const std::vector<Segment>& rows)
+    : _size(size)
+{
+    if (source.isNull() || size.isEmpty())
+        return;
+    adoptSource(source);
+    _columns = segmentTaps(_source.width(), size.width(), columns);
+    _rows = segmentTaps(_source.height(), size.height(), rows);
+}
+
+void ImageStretcher::adoptSource(const QImage& source)
+{
     if (source.format() == QImage::Format_Alpha8) {
         _source = source;
         _channels = 1;
@@ -20,8 +39,62 @@ ImageStretcher::ImageStretcher(const QImage& source, QSize size) : _size(size)
         _source = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         _channels = 4;
     }
-    _columns = axisTaps(_source.width(), size.width());
-    _rows = axisTaps(_source.height(), size.height());
+}
+
+ImageStretcher::AxisTaps ImageStretcher::segmentTaps(int source, int target,
+                                                     const std::vector<Segment>& segments)
+{
+    AxisTaps axis;
+    axis.first.resize(target);
+    axis.count.resize(target);
+    auto clampIndex = [source](double v) { return std::clamp(int(std::floor(v)), 0, source - 1); };
+    for (int i = 0; i < target; ++i) {
+        axis.first[i] = int(axis.taps.size());
+        double covered = 0;
+        for (const Segment& s : segments) {
+            const double lo = std::max(double(i), s.dst0);
+            const double hi = std::min(i + 1.0, s.dst1);
+            if (hi <= lo)
+                continue;
+            const double share = hi - lo;
+            covered += share;
+            if (s.src1 <= s.src0 || s.dst1 <= s.dst0) {
+                axis.taps.push_back(
+                    {clampIndex(s.src0 - (s.src0 >= source ? 1 : 0)), float(share)});
+                continue;
+            }
+            const double scale = (s.src1 - s.src0) / (s.dst1 - s.dst0);
+            // The segment's own source pixels: sampling never reaches into its neighbours.
+            const int firstPixel = clampIndex(s.src0);
+            const int lastPixel = std::max(firstPixel, clampIndex(std::ceil(s.src1) - 1));
+            auto toSource = [&](double d) { return s.src0 + (d - s.dst0) * scale; };
+            if (scale <= 1.0) {
+                const double at = std::clamp(toSource((lo + hi) / 2) - 0.5, double(firstPixel),
+                                             double(lastPixel));
+                const int below = int(std::floor(at));
+                const float f = float(at - below);
+                axis.taps.push_back({below, float(share) * (1.0f - f)});
+                if (f > 0)
+                    axis.taps.push_back({below + 1, float(share) * f});
+            } else {
+                const double a = std::max(toSource(lo), double(firstPixel));
+                const double b = std::min(toSource(hi), lastPixel + 1.0);
+                const double span = b - a;
+                for (int j = int(std::floor(a)); j <= lastPixel && j < b; ++j) {
+                    const double overlap = std::min(b, j + 1.0) - std::max(a, double(j));
+                    if (overlap > 0 && span > 0)
+                        axis.taps.push_back({j, float(share * overlap / span)});
+                }
+            }
+        }
+        // A pixel the segments leave (partly) uncovered takes the rest from the nearest edge.
+        if (covered < 1.0 - 1e-9 || int(axis.taps.size()) == axis.first[i]) {
+            const int edge = segments.empty() || i < segments.front().dst0 ? 0 : source - 1;
+            axis.taps.push_back({edge, float(1.0 - covered)});
+        }
+        axis.count[i] = int(axis.taps.size()) - axis.first[i];
+    }
+    return axis;
 }
 
 ImageStretcher::AxisTaps ImageStretcher::axisTaps(int source, int target)
@@ -189,7 +262,9 @@ void ImageStretcher::stretchRow(int y, uchar* out)
     while (!_cache.empty() && _cachedFirst < lowest)
         dropFirstRow();
     const size_t n = size_t(_size.width()) * _channels;
-    if (count <= 2) {
+    // Two rows next to each other share the cache; two apart (a repeat starting over, a
+    // pixel across a segment boundary) go through the accumulator, which holds one at a time.
+    if (count == 1 || (count == 2 && _rows.taps[first + 1].index == _rows.taps[first].index + 1)) {
         const Tap& a = _rows.taps[first];
         const float* r0 = horizontalRow(a.index).data();
         if (count == 1) {

@@ -16,6 +16,20 @@ public:
     // converted to ARGB32_Premultiplied.
     ImageStretcher(const QImage& source, QSize size);
 
+    // One piece of a piecewise-linear map from target to source along an axis: target
+    // [dst0, dst1) shows source [src0, src1). src0 == src1 repeats the source's pixel at
+    // src0 (clamped into the image), as the canvas outside a frame kept in shape does.
+    struct Segment {
+        double dst0;
+        double dst1;
+        double src0;
+        double src1;
+    };
+    // The same stretch with each axis cut into segments that cover [0, size) of the target
+    // in order; boundaries may fall inside a target pixel, which then mixes both sides.
+    ImageStretcher(const QImage& source, QSize size, const std::vector<Segment>& columns,
+                   const std::vector<Segment>& rows);
+
     bool isNull() const { return _source.isNull() || _size.isEmpty(); }
     int channels() const { return _channels; }
     // Writes row y of the stretched image: 4 x width bytes (premultiplied ARGB32 words) or
@@ -35,6 +49,8 @@ private:
         std::vector<Tap> taps;
     };
     static AxisTaps axisTaps(int source, int target);
+    static AxisTaps segmentTaps(int source, int target, const std::vector<Segment>& segments);
+    void adoptSource(const QImage& source);
     const std::vector<float>& horizontalRow(int sourceRow);
     void dropFirstRow();
 

@@ -144,8 +144,16 @@ void PreviewView::frameChanged()
 void PreviewView::setFrame(const QImage& frame, const QImage& postMask, const QString& path,
                            bool flipped)
 {
-    _document.frame = frame;
-    _document.postMask = postMask;
+    setFrame(LoadedFrame{frame, postMask, nullptr, nullptr, FrameGeometry()}, path, flipped);
+}
+
+void PreviewView::setFrame(const LoadedFrame& loaded, const QString& path, bool flipped)
+{
+    _document.frame = loaded.frame;
+    _document.postMask = loaded.postMask;
+    _document.frameDrawing = loaded.frameDrawing;
+    _document.postMaskDrawing = loaded.postMaskDrawing;
+    _document.geometry = loaded.geometry;
     _document.framePath = path;
     _document.flipped = flipped;
     frameChanged();
@@ -154,6 +162,9 @@ void PreviewView::setFrame(const QImage& frame, const QImage& postMask, const QS
 void PreviewView::setBorderImage(const QImage& border)
 {
     _document.frame = border;
+    // A picture handed over alone comes without a drawing or a layout of its own.
+    _document.frameDrawing = nullptr;
+    _document.geometry = FrameGeometry();
     frameChanged();
 }
 

@@ -2,6 +2,7 @@
 
 #include "compositing/BorderCompositor.h"
 #include "compositing/FramedPhoto.h"
+#include "compositing/LoadedFrame.h"
 
 #include <QColor>
 #include <QImage>
@@ -43,6 +44,8 @@ public:
     // at its unshifted place.
     void setFrame(const QImage& frame, const QImage& postMask, const QString& path = QString(),
                   bool flipped = false);
+    // The same for a frame as read from its files: bitmaps or drawings, and its layout.
+    void setFrame(const LoadedFrame& loaded, const QString& path, bool flipped);
     // The frame alone, the post mask kept.
     void setBorderImage(const QImage& border);
     void setPostMask(const QImage& postMask);

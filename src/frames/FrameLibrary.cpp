@@ -1,6 +1,7 @@
 #include "FrameLibrary.h"
 
 #include "compositing/ImageProcessor.h"
+#include "foundation/Logging.h"
 #include "foundation/PropertyList.h"
 #include "foundation/Resources.h"
 #include "frames/ThumbnailCache.h"
@@ -47,6 +48,8 @@ QString userFrameFolderIn(const QString& dataFolder)
 }
 
 namespace {
+
+const QLatin1String GeometrySuffix("_frame.plist");
 
 // A name usable as one folder directly under a root.
 bool isPlainName(const QString& name)
@@ -123,7 +126,7 @@ QList<ThumbnailList> collectionsForFolders(const QStringList& folders)
     std::vector<Job> jobs;
     for (int i = 0; i < folders.size(); ++i) {
         for (const QString& path : frameCandidatesInFolder(folders.at(i))) {
-            if (!ThumbnailCache::isPostMaskPath(path))
+            if (!isCompanionPath(path))
                 jobs.push_back({i, path});
         }
     }
@@ -307,8 +310,17 @@ int copyFramesInto(const QString& folder, const QStringList& paths, QString* err
     for (const QString& path : paths) {
         const QString name = QFileInfo(path).fileName();
         // A hidden name would be copied and never shown.
-        if (name.isEmpty() || name.startsWith(QLatin1Char('.')) ||
-            !ThumbnailCache::isImageFile(path))
+        if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
+            continue;
+        // A frame's layout comes along with it, though it is no frame of its own.
+        if (name.endsWith(GeometrySuffix) && QFileInfo(path).isFile() &&
+            QFileInfo(path).size() <= 1024 * 1024) {
+            const QString destination = QDir(folder).filePath(name);
+            if (!isTaken(destination) && !QFile::copy(path, destination))
+                failed.append(name);
+            continue;
+        }
+        if (!ThumbnailCache::isImageFile(path))
             continue;
         const QString destination = QDir(folder).filePath(name);
         if (!isTaken(destination) && !QFile::copy(path, destination)) {
@@ -332,15 +344,69 @@ bool deleteFrame(const QString& path, QString* error)
     return true;
 }
 
+namespace {
+
+// The frame's path without its extension; a leading dot of the name starts none.
+QString stemOf(const QString& framePath)
+{
+    const qsizetype nameStart = framePath.lastIndexOf(QLatin1Char('/')) + 1;
+    const qsizetype dot = framePath.lastIndexOf(QLatin1Char('.'));
+    return dot > nameStart ? framePath.left(dot) : framePath;
+}
+
+} // namespace
+
 QString postMaskPathFor(const QString& framePath)
 {
     if (framePath.isEmpty())
         return {};
-    const qsizetype nameStart = framePath.lastIndexOf(QLatin1Char('/')) + 1;
-    const qsizetype dot = framePath.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot > nameStart ? framePath.left(dot) : framePath;
-    return stem + QStringLiteral("_postmask.png");
+    return stemOf(framePath) + QStringLiteral("_postmask.png");
 }
+
+QString vectorPostMaskPathFor(const QString& framePath)
+{
+    if (framePath.isEmpty())
+        return {};
+    return stemOf(framePath) + QStringLiteral("_postmask.svg");
+}
+
+QString geometryPathFor(const QString& framePath)
+{
+    if (framePath.isEmpty())
+        return {};
+    return stemOf(framePath) + GeometrySuffix;
+}
+
+bool isCompanionPath(const QString& path)
+{
+    return ThumbnailCache::isPostMaskPath(path) || path.endsWith(GeometrySuffix);
+}
+
+FrameGeometry readGeometry(const QString& framePath, QSizeF frameSize)
+{
+    const QString path = geometryPathFor(framePath);
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return {};
+    const QVariant root = PropertyList::fromFile(path, 1024 * 1024);
+    QStringList warnings;
+    if (!root.isValid())
+        warnings.append(QStringLiteral("not a readable property list"));
+    const FrameGeometry geometry = root.isValid()
+                                       ? FrameGeometry::fromPropertyList(root, frameSize, &warnings)
+                                       : FrameGeometry();
+    for (const QString& warning : std::as_const(warnings))
+        qCWarning(lcVelluma).noquote() << QStringLiteral("%1: %2 (ignored)").arg(path, warning);
+    return geometry;
+}
+
+namespace {
+
+bool exists(const QString& path)
+{
+    return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+}
+
+} // namespace
 
 bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* error)
 {
@@ -350,16 +416,28 @@ bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* e
     QString why;
     LoadedFrame loaded;
     QString damage;
-    loaded.frame = ImageReader::readImage(framePath, &why, &damage);
-    // What a damaged frame lacks would be framed as flat gray.
-    if (loaded.frame.isNull() || !damage.isEmpty())
-        return fail(error,
-                    QCoreApplication::translate("FrameLibrary", "%1: cannot read the frame: %2")
-                        .arg(framePath, loaded.frame.isNull() ? why : damage));
+    QSizeF frameSize;
+    if (VectorImage::isVectorPath(framePath)) {
+        loaded.frameDrawing = VectorImage::fromFile(framePath, &why);
+        if (!loaded.frameDrawing)
+            return fail(error,
+                        QCoreApplication::translate("FrameLibrary", "%1: cannot read the frame: %2")
+                            .arg(framePath, why));
+        frameSize = loaded.frameDrawing->size();
+    } else {
+        loaded.frame = ImageReader::readImage(framePath, &why, &damage);
+        // What a damaged frame lacks would be framed as flat gray.
+        if (loaded.frame.isNull() || !damage.isEmpty())
+            return fail(error,
+                        QCoreApplication::translate("FrameLibrary", "%1: cannot read the frame: %2")
+                            .arg(framePath, loaded.frame.isNull() ? why : damage));
+        frameSize = loaded.frame.size();
+    }
     const QString maskPath = postMaskPathFor(framePath);
+    const QString vectorMaskPath = vectorPostMaskPathFor(framePath);
     // A mask that is there but cannot be followed (a link to nowhere, a loop) is a damaged
     // frame, not a frame without a mask.
-    if (QFileInfo(maskPath).exists() || QFileInfo(maskPath).isSymLink()) {
+    if (exists(maskPath)) {
         loaded.postMask = ImageReader::readImage(maskPath, &why, &damage);
         if (!damage.isEmpty())
             loaded.postMask = QImage(), why = damage;
@@ -367,13 +445,55 @@ bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* e
             return fail(error, QCoreApplication::translate("FrameLibrary",
                                                            "%1: cannot read the post mask: %2")
                                    .arg(maskPath, why));
+    } else if (exists(vectorMaskPath)) {
+        loaded.postMaskDrawing = VectorImage::fromFile(vectorMaskPath, &why);
+        if (!loaded.postMaskDrawing)
+            return fail(error, QCoreApplication::translate("FrameLibrary",
+                                                           "%1: cannot read the post mask: %2")
+                                   .arg(vectorMaskPath, why));
     }
+    loaded.geometry = readGeometry(framePath, frameSize);
     if (flip) {
         loaded.frame = ImageProcessor::flipImageHorizontal(loaded.frame);
         loaded.postMask = ImageProcessor::flipImageHorizontal(loaded.postMask);
+        if (loaded.frameDrawing)
+            loaded.frameDrawing = loaded.frameDrawing->flipped();
+        if (loaded.postMaskDrawing)
+            loaded.postMaskDrawing = loaded.postMaskDrawing->flipped();
+        loaded.geometry = loaded.geometry.flipped();
     }
     *out = std::move(loaded);
     return true;
+}
+
+QString frameForName(const QString& collectionAndName, const QString& builtinRoot,
+                     const QString& userRoot)
+{
+    const qsizetype slash = collectionAndName.indexOf(QLatin1Char('/'));
+    if (slash <= 0 || slash != collectionAndName.lastIndexOf(QLatin1Char('/')))
+        return {};
+    const QString collection = collectionAndName.left(slash);
+    const QString name = collectionAndName.mid(slash + 1);
+    if (!isPlainName(collection) || !isPlainName(name))
+        return {};
+    for (const QString& root : {builtinRoot, userRoot}) {
+        if (root.isEmpty() || !collectionNamesForFolder(root).contains(collection))
+            continue;
+        const QString folder = QDir(root).filePath(collection);
+        QString byBaseName;
+        for (const QString& path : frameCandidatesInFolder(folder)) {
+            if (isCompanionPath(path))
+                continue;
+            const QFileInfo info(path);
+            if (info.fileName() == name)
+                return path;
+            if (byBaseName.isEmpty() && info.completeBaseName() == name)
+                byBaseName = path;
+        }
+        if (!byBaseName.isEmpty())
+            return byBaseName;
+    }
+    return {};
 }
 
 QString safeFileNameForUrl(const QUrl& url)

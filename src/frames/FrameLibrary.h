@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compositing/LoadedFrame.h"
 #include "frames/ThumbnailEntry.h"
 
 #include <QImage>
@@ -79,8 +80,9 @@ bool renameCollection(const QString& root, const QString& oldName, const QString
 // never leaves a half-emptied collection on show. A symlink or file under the name is
 // removed itself, never what it points to. A name that is not there succeeds.
 bool removeCollection(const QString& root, const QString& name, QString* error = nullptr);
-// Copies the image files among paths into a collection folder, keeping their names. Hidden
-// names and anything that is not an image are passed over; a file of the same name already
+// Copies the image files among paths into a collection folder, keeping their names, and
+// the frames' layouts ("_frame.plist", not counted). Hidden names and anything else that
+// is not an image are passed over; a file of the same name already
 // there is kept and only its thumbnail is made afresh. The number of frames now there for
 // the given paths; *error names the files that could not be copied.
 int copyFramesInto(const QString& folder, const QStringList& paths, QString* error = nullptr);
@@ -91,17 +93,30 @@ bool deleteFrame(const QString& path, QString* error = nullptr);
 // "_postmask.png". A leading dot of the file name does not start an extension; empty in,
 // empty out.
 QString postMaskPathFor(const QString& framePath);
+// The same with "_postmask.svg": a post mask drawn as SVG, used when there is no PNG one.
+QString vectorPostMaskPathFor(const QString& framePath);
+// The frame's layout: the path without extension followed by "_frame.plist".
+QString geometryPathFor(const QString& framePath);
+// True for files beside the frames that are not frames: post masks and layouts.
+bool isCompanionPath(const QString& path);
 
-struct LoadedFrame {
-    QImage frame;
-    QImage postMask; // null when the frame has none
-};
+// The layout of a frame of the given size from its "_frame.plist" (plain when there is
+// none); what is wrong with the file is logged and left out.
+FrameGeometry readGeometry(const QString& framePath, QSizeF frameSize);
 
-// Reads a frame upright (EXIF orientation) within the reader's size cap, with its post mask
-// when that file exists, both mirrored left to right when flip is set. An empty path is no
-// frame and succeeds with null images. On failure *out is cleared and *error says which
-// file could not be read and why.
+using LoadedFrame = ::LoadedFrame;
+
+// Reads a frame upright (EXIF orientation) within the reader's size cap, or as a drawing
+// when it is an SVG file, with its post mask when that file exists and its layout, all
+// mirrored left to right when flip is set. An empty path is no frame and succeeds with
+// null images. On failure *out is cleared and *error says which file could not be read
+// and why.
 bool loadFrame(const QString& framePath, bool flip, LoadedFrame* out, QString* error = nullptr);
+
+// "Collection/Name": the frame called Name (its file name with or without extension) in a
+// collection of the built-in root, else of the user's; empty when there is no such frame.
+QString frameForName(const QString& collectionAndName, const QString& builtinRoot,
+                     const QString& userRoot);
 
 // A file name for a downloaded URL that stays inside the collection: the URL's last path
 // component when it is a plain name, else "Downloaded Frame" (keeping a plain extension).

@@ -1,5 +1,8 @@
 #include "ThumbnailCache.h"
 
+#include "compositing/ImageProcessor.h"
+#include "compositing/VectorImage.h"
+
 #include <QBuffer>
 #include <QColor>
 #include <QDateTime>
@@ -49,6 +52,23 @@ bool isPostMaskPath(const QString& path)
     return path.contains(QStringLiteral("_postmask"));
 }
 
+namespace {
+
+// Where a frame of the given size lies in its thumbnail: all of it, or a band across the
+// middle for a frame too wide for the widest thumbnail.
+QRect thumbnailTarget(QSizeF frame, QSize thumbnail)
+{
+    QRect target(QPoint(0, 0), thumbnail);
+    if (thumbnail.width() == MaxThumbnailWidth) {
+        const long height = std::lround(double(thumbnail.width()) * frame.height() / frame.width());
+        target.setHeight(int(std::clamp<long>(height, 1, ThumbnailHeight)));
+        target.moveTop((ThumbnailHeight - target.height()) / 2);
+    }
+    return target;
+}
+
+} // namespace
+
 QImage thumbnailImageForImage(const QImage& image)
 {
     if (image.isNull())
@@ -56,20 +76,21 @@ QImage thumbnailImageForImage(const QImage& image)
     const QSize size = thumbnailSizeForImageSize(image.size());
     if (size.isEmpty())
         return {};
+    // A mask frame is shown as it frames a photo: white (the colour a photo starts with)
+    // where the frame is, a neutral grey where the photo shows.
+    const bool mask = ImageProcessor::borderType(image) == ImageProcessor::MaskBorder;
     // Area-averaging scale first: drawing a 1200-pixel frame straight into 48 pixels would
     // sample only a few of its lines and lose thin borders.
-    QImage source = image;
+    QImage source = mask
+                        ? ImageProcessor::overlayFromMask(
+                              ImageProcessor::maskBitmap(image),
+                              ImageProcessor::ColorComponents(std::array<float, 3>{1, 1, 1}), false)
+                        : image;
     if (source.format() != QImage::Format_ARGB32_Premultiplied &&
         source.format() != QImage::Format_RGB32)
         source = source.convertToFormat(
             source.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-    QRect target(QPoint(0, 0), size);
-    if (size.width() == MaxThumbnailWidth) {
-        const long height =
-            std::lround(double(size.width()) * double(image.height()) / double(image.width()));
-        target.setHeight(int(std::clamp<long>(height, 1, ThumbnailHeight)));
-        target.moveTop((ThumbnailHeight - target.height()) / 2);
-    }
+    const QRect target = thumbnailTarget(QSizeF(image.size()), size);
     const QImage scaled =
         source.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (scaled.isNull())
@@ -77,11 +98,34 @@ QImage thumbnailImageForImage(const QImage& image)
     QImage thumbnail(size, QImage::Format_RGB32);
     if (thumbnail.isNull())
         return {};
-    thumbnail.fill(Qt::black);
+    thumbnail.fill(mask ? QColor(PhotoGray, PhotoGray, PhotoGray) : QColor(Qt::black));
     QPainter painter(&thumbnail);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.drawImage(target, scaled);
+    painter.end();
+    return thumbnail;
+}
+
+QImage thumbnailImageForDrawing(const VectorImage& drawing)
+{
+    const QSizeF frame = drawing.size();
+    // The size rule works on whole pixels; a drawing in small units is measured enlarged.
+    const double k = std::max(1.0, 1000.0 / std::min(frame.width(), frame.height()));
+    const QSize size = thumbnailSizeForImageSize(
+        QSize(int(std::lround(frame.width() * k)), int(std::lround(frame.height() * k))));
+    if (size.isEmpty())
+        return {};
+    const QRect target = thumbnailTarget(frame, size);
+    QImage thumbnail(size, QImage::Format_RGB32);
+    if (thumbnail.isNull())
+        return {};
+    thumbnail.fill(Qt::black);
+    QPainter painter(&thumbnail);
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawing.render(&painter,
+                   QTransform(target.width() / frame.width(), 0, 0,
+                              target.height() / frame.height(), target.left(), target.top()));
     painter.end();
     return thumbnail;
 }
@@ -159,10 +203,18 @@ QImage thumbnailImageForPath(const QString& path)
     QImage cached = stale ? QImage() : readCacheImage(cachePath);
     if (!cached.isNull())
         return cached;
-    const QImage frame = readFrameForThumbnail(path);
-    if (frame.isNull())
-        return {};
-    QImage thumbnail = thumbnailImageForImage(frame);
+    QImage thumbnail;
+    if (VectorImage::isVectorPath(path)) {
+        const std::shared_ptr<const VectorImage> drawing = VectorImage::fromFile(path);
+        if (!drawing)
+            return {};
+        thumbnail = thumbnailImageForDrawing(*drawing);
+    } else {
+        const QImage frame = readFrameForThumbnail(path);
+        if (frame.isNull())
+            return {};
+        thumbnail = thumbnailImageForImage(frame);
+    }
     if (thumbnail.isNull())
         return {};
     writeCacheImage(thumbnail, cachePath);
@@ -171,7 +223,8 @@ QImage thumbnailImageForPath(const QString& path)
 
 std::optional<ThumbnailEntry> thumbnailForPath(const QString& path)
 {
-    if (isPostMaskPath(path))
+    // Companions beside the frames: post masks and layouts.
+    if (isPostMaskPath(path) || path.endsWith(QLatin1String("_frame.plist")))
         return std::nullopt;
     QImage image = thumbnailImageForPath(path);
     if (image.isNull())
@@ -230,6 +283,9 @@ bool isImageFile(const QString& path)
     const QFileInfo info(path);
     if (!isRegularFile(info) || info.size() <= 0)
         return false;
+    // Drawn at whatever size it is used at: its own size says nothing about memory.
+    if (VectorImage::isVectorPath(path))
+        return VectorImage::fromFile(path) != nullptr;
     QImageReader reader(path);
     if (!reader.canRead())
         return false;

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+class VectorImage;
+
 // Thumbnails of frame files and their JPEG cache in the "tncache" folder beside the frames.
 // Everything here is safe to call from several threads at once for different paths.
 namespace ThumbnailCache {
@@ -32,9 +34,15 @@ QString cachePathForPath(const QString& path);
 // True for companion files: any path containing "_postmask".
 bool isPostMaskPath(const QString& path);
 
-// The frame drawn over opaque black at thumbnail size, or a null image. A frame wider than
-// MaxThumbnailWidth allows keeps its proportions, as a band across the middle.
+// Where a mask frame's thumbnail shows the photo.
+inline constexpr int PhotoGray = 128;
+
+// The frame drawn at thumbnail size over opaque black, or a null image; a mask frame is
+// drawn as it frames a photo, white over PhotoGray. A frame wider than MaxThumbnailWidth
+// allows keeps its proportions, as a band across the middle.
 QImage thumbnailImageForImage(const QImage& image);
+// The same for a frame drawn as SVG, drawn straight at the thumbnail's size.
+QImage thumbnailImageForDrawing(const VectorImage& drawing);
 
 // The cached thumbnail when the cache file makes a usable image and is not older than the
 // frame; otherwise made from the frame (decoded at a reduced size where the format allows)

@@ -96,6 +96,9 @@ void ThumbnailController::_buildPanel()
             &ThumbnailController::_tableSelectionChanged);
     _tableView->setDropHandlers([this](const QMimeData* mime) { return validateDrop(mime, false); },
                                 [this](const QMimeData* mime) { return acceptDrop(mime); });
+    _tableView->setRefusalHandlers(
+        [this](const QMimeData* mime) { return dropRefusal(mime); },
+        [this](const QString& why) { _message(tr("Frames Not Added"), why); });
 }
 
 SheetHost* ThumbnailController::_sheets() const
@@ -248,6 +251,7 @@ void ThumbnailController::_reloadTable()
         item->setData(Qt::DecorationRole, QPixmap::fromImage(list[row].image));
         item->setData(Qt::UserRole, list[row].path);
         const QString name = QFileInfo(list[row].path).completeBaseName();
+        item->setText(name);
         item->setToolTip(name);
         item->setData(Qt::AccessibleTextRole, name);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
@@ -255,6 +259,8 @@ void ThumbnailController::_reloadTable()
         _tableView->setItem(row, 0, item);
     }
     _tableView->setCurrentItem(nullptr);
+    _tableView->setPlaceholderText(selectedUserCollection() >= 0 ? tr("Drop image files here")
+                                                                 : QString());
 }
 
 void ThumbnailController::_tableSelectionChanged()
@@ -482,6 +488,14 @@ bool ThumbnailController::validateDrop(const QMimeData* mime, bool fromThisAppli
             return true;
     }
     return false;
+}
+
+QString ThumbnailController::dropRefusal(const QMimeData* mime) const
+{
+    if (!mime || !mime->hasUrls() || selectedUserCollection() >= 0 || _selectedCollection < 0)
+        return {};
+    return tr("Built-in frame sets cannot be changed. Choose one of your own frame sets, or "
+              "make one with Create Frame Set, and drop the frames there.");
 }
 
 bool ThumbnailController::acceptDrop(const QMimeData* mime)

@@ -70,6 +70,9 @@ public:
     // Drops (also used by the table's callbacks).
     bool validateDrop(const QMimeData* mime, bool fromThisApplication) const;
     bool acceptDrop(const QMimeData* mime);
+    // Why a drop of files here is refused when the set cannot take them (a built-in set),
+    // for the user; empty otherwise.
+    QString dropRefusal(const QMimeData* mime) const;
     int copyFiles(const QStringList& paths, int popUpIndex);
     int copyURL(const QUrl& url, int popUpIndex);
 

@@ -4,6 +4,25 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <algorithm>
+
+namespace {
+
+// Thumbnails sit centred in a box of this width, so that the names line up beside them; a
+// wider one is reduced to fit, as is the box when the row leaves the name too little room.
+constexpr int ThumbnailBox = 96;
+constexpr int NameWidth = 72;
+constexpr int Gap = 8;
+constexpr int Margin = 4;
+
+QRect thumbnailBox(const QRect& row)
+{
+    const int width = std::clamp(row.width() - NameWidth - Gap - 2 * Margin, 16, ThumbnailBox);
+    return QRect(row.left() + Margin, row.top() + Margin, width, row.height() - 2 * Margin);
+}
+
+} // namespace
+
 void ThumbnailItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                   const QModelIndex& index) const
 {
@@ -15,15 +34,30 @@ void ThumbnailItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
+
+    // The thumbnail at the left, the frame's name beside it.
     const QPixmap pixmap = index.data(Qt::DecorationRole).value<QPixmap>();
-    if (pixmap.isNull())
+    const QRect box = thumbnailBox(option.rect);
+    if (!pixmap.isNull()) {
+        const QSize own = pixmap.deviceIndependentSize().toSize();
+        QRect target(QPoint(0, 0), own.boundedTo(box.size()) == own
+                                       ? own
+                                       : own.scaled(box.size(), Qt::KeepAspectRatio));
+        target.moveCenter(box.center());
+        painter->drawPixmap(target, pixmap);
+    }
+    QRect nameArea = option.rect.adjusted(Margin, 0, -Margin, 0);
+    nameArea.setLeft(box.right() + 1 + Gap);
+    const QString name = index.data(Qt::DisplayRole).toString();
+    if (name.isEmpty() || nameArea.width() <= 0)
         return;
-    const QSize size =
-        pixmap.deviceIndependentSize().toSize().boundedTo(option.rect.size() - QSize(4, 4));
-    const QSize shown = pixmap.deviceIndependentSize().toSize().scaled(size, Qt::KeepAspectRatio);
-    QRect target(QPoint(0, 0), shown);
-    target.moveCenter(option.rect.center());
-    painter->drawPixmap(target, pixmap);
+    const bool selected = option.state & QStyle::State_Selected;
+    painter->save();
+    painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+    painter->setFont(option.font);
+    painter->drawText(nameArea, Qt::AlignVCenter | Qt::AlignLeft,
+                      option.fontMetrics.elidedText(name, Qt::ElideRight, nameArea.width()));
+    painter->restore();
 }
 
 QSize ThumbnailItemDelegate::sizeHint(const QStyleOptionViewItem& option,
@@ -32,5 +66,6 @@ QSize ThumbnailItemDelegate::sizeHint(const QStyleOptionViewItem& option,
     const QPixmap pixmap = index.data(Qt::DecorationRole).value<QPixmap>();
     if (pixmap.isNull())
         return QStyledItemDelegate::sizeHint(option, index);
-    return pixmap.deviceIndependentSize().toSize() + QSize(8, 10);
+    return QSize(ThumbnailBox + NameWidth + Gap + 2 * Margin,
+                 pixmap.deviceIndependentSize().toSize().height() + 10);
 }

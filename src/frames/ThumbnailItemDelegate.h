@@ -2,7 +2,8 @@
 
 #include <QStyledItemDelegate>
 
-// Thumbnails drawn at their own size, centred in the row, over the usual selection look.
+// A frame's row: its thumbnail at the left, centred in a box of its own so that the names
+// line up, and its name beside it, over the usual selection look.
 class ThumbnailItemDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:

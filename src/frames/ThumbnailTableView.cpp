@@ -8,7 +8,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QPalette>
+#include <QTimer>
 
 ThumbnailTableView::ThumbnailTableView(QWidget* parent) : QTableWidget(parent)
 {
@@ -32,10 +34,11 @@ ThumbnailTableView::ThumbnailTableView(QWidget* parent) : QTableWidget(parent)
     setDropIndicatorShown(false);
     setDragDropMode(QAbstractItemView::DropOnly);
     setItemDelegate(new ThumbnailItemDelegate(this));
-    // Mask frames are white on black in their thumbnails; on a white table their borders
-    // would vanish into the background.
+    // Alpha frames show black where the photo goes; on a dark table their thumbnails would
+    // vanish into it, on a white one their light borders would.
     QPalette shades = palette();
     shades.setColor(QPalette::Base, QColor(92, 92, 92));
+    shades.setColor(QPalette::Text, QColor(238, 238, 238));
     setPalette(shades);
 }
 
@@ -43,6 +46,32 @@ void ThumbnailTableView::setDropHandlers(DropHandler validate, DropHandler accep
 {
     _validateDrop = std::move(validate);
     _acceptDrop = std::move(accept);
+}
+
+void ThumbnailTableView::setRefusalHandlers(RefusalHandler why,
+                                            std::function<void(const QString&)> explain)
+{
+    _refusal = std::move(why);
+    _explain = std::move(explain);
+}
+
+void ThumbnailTableView::setPlaceholderText(const QString& text)
+{
+    if (_placeholder == text)
+        return;
+    _placeholder = text;
+    viewport()->update();
+}
+
+void ThumbnailTableView::paintEvent(QPaintEvent* event)
+{
+    QTableWidget::paintEvent(event);
+    if (rowCount() > 0 || _placeholder.isEmpty())
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Text));
+    painter.drawText(viewport()->rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
+                     _placeholder);
 }
 
 int ThumbnailTableView::selectedRow() const
@@ -87,9 +116,16 @@ bool ThumbnailTableView::acceptsDrag(QDropEvent* event) const
     return _validateDrop && _validateDrop(event->mimeData());
 }
 
+QString ThumbnailTableView::refusal(QDropEvent* event) const
+{
+    if (event->source() != nullptr || !_refusal)
+        return {};
+    return _refusal(event->mimeData());
+}
+
 void ThumbnailTableView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (acceptsDrag(event)) {
+    if (acceptsDrag(event) || !refusal(event).isEmpty()) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     } else {
@@ -99,7 +135,7 @@ void ThumbnailTableView::dragEnterEvent(QDragEnterEvent* event)
 
 void ThumbnailTableView::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (acceptsDrag(event)) {
+    if (acceptsDrag(event) || !refusal(event).isEmpty()) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     } else {
@@ -109,7 +145,19 @@ void ThumbnailTableView::dragMoveEvent(QDragMoveEvent* event)
 
 void ThumbnailTableView::dropEvent(QDropEvent* event)
 {
-    if (acceptsDrag(event) && _acceptDrop && _acceptDrop(event->mimeData())) {
+    if (!acceptsDrag(event)) {
+        const QString why = refusal(event);
+        event->ignore();
+        // Told once the drop is over: the sheet would otherwise hold the other program's
+        // drag until it is closed.
+        if (!why.isEmpty() && _explain)
+            QTimer::singleShot(0, this, [this, why] {
+                if (_explain)
+                    _explain(why);
+            });
+        return;
+    }
+    if (_acceptDrop && _acceptDrop(event->mimeData())) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     } else {

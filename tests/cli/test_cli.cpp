@@ -135,15 +135,43 @@ private slots:
         Run r = run({"--help"});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("Usage: velluma-frame [options] PHOTO..."));
-        for (const char* option : {"--frame", "--color", "--transparent", "--format", "--quality",
-                                   "--limit", "--keep-metadata", "--no-rotate", "--flip",
-                                   "--offset", "--output", "--force", "--jobs", "--verbose"})
+        for (const char* option :
+             {"--frame", "--color", "--transparent", "--format", "--quality", "--limit",
+              "--keep-metadata", "--no-rotate", "--flip", "--offset", "--output", "--force",
+              "--jobs", "--verbose", "--list-frames"})
             QVERIFY2(r.out.contains(QLatin1String(option)), option);
         // A file of exactly the limit is too large: the help must not promise it.
         QVERIFY(r.out.contains("keep every JPEG under KB kilobytes"));
         r = run({"--version"});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("velluma-frame "));
+    }
+
+    // Installed frames are listed by collection and framed with by "Collection/Name".
+    void installedFrames()
+    {
+        const QString mine = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                             "/Velluma User Frames/Mine";
+        QVERIFY(QDir().mkpath(mine));
+        QVERIFY(QFile::copy(_dir.path() + "/band.png", mine + "/Band.png"));
+        QVERIFY(QFile::copy(_dir.path() + "/plain_postmask.png", mine + "/Band_postmask.png"));
+        QVERIFY(writeFile(mine + "/Band_frame.plist", "<plist><dict><key>KeepAspect</key>"
+                                                      "<true/></dict></plist>"));
+        Run r = run({"--list-frames"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains("Mine (yours)\n  Mine/Band\n"), qPrintable(r.out));
+        QVERIFY(!r.out.contains("postmask") && !r.out.contains("_frame"));
+        const QRegularExpression builtin("^Classic Borders \\(built-in\\)\n  Classic Borders/",
+                                         QRegularExpression::MultilineOption);
+        QVERIFY(r.out.contains(builtin));
+
+        const QString byName = freshOut(), byPath = freshOut();
+        QCOMPARE(run({"-f", "Mine/Band", "-o", byName, _photos + "/a.png"}).exitCode, 0);
+        QCOMPARE(run({"-f", mine + "/Band.png", "-o", byPath, _photos + "/a.png"}).exitCode, 0);
+        QCOMPARE(readAll(byName + "/a.jpg"), readAll(byPath + "/a.jpg"));
+        r = run({"-f", "Mine/Nothing", "-o", freshOut(), _photos + "/a.png"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("--list-frames"), qPrintable(r.err));
     }
 
     // Options that have no effect in a format are named on stderr.

@@ -66,6 +66,9 @@ private slots:
     void loadFrame();
     void removeCollection_data();
     void removeCollection();
+    void drawingsAndLayouts_data();
+    void drawingsAndLayouts();
+    void companionsAreNotFrames();
 };
 
 void TestFrameFiles::loadFrame_data()
@@ -120,7 +123,7 @@ void TestFrameFiles::loadFrame()
     if (maskFile == MaskFile::Broken)
         QVERIFY(writeFile(maskPath, "not a picture"));
 
-    FrameLibrary::LoadedFrame loaded{maskImage, maskImage}; // must be replaced
+    FrameLibrary::LoadedFrame loaded{maskImage, maskImage, {}, {}, {}}; // must be replaced
     QString error;
     QCOMPARE(FrameLibrary::loadFrame(framePath, flip, &loaded, &error), ok);
     if (!ok) {
@@ -171,6 +174,104 @@ void TestFrameFiles::removeCollection()
     QCOMPARE(QDir(root).entryList(all), QStringList{"Other"});
     if (kind != "folder")
         QCOMPARE(QDir(elsewhere).entryList(all), (QStringList{"Frame.png", "tncache"}));
+}
+
+void TestFrameFiles::drawingsAndLayouts_data()
+{
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QByteArray>("layout");   // the "_frame.plist", none when empty
+    QTest::addColumn<bool>("vectorPostMask"); // a "_postmask.svg" beside it
+    QTest::addColumn<bool>("flip");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("left"); // the layout's left inset after the flip; -1: plain
+    const QByteArray insets = "<plist><dict><key>Insets</key><dict><key>Left</key><integer>100"
+                              "</integer><key>Right</key><integer>40</integer></dict></dict>"
+                              "</plist>";
+    QTest::newRow("drawing") << "Film.svg" << QByteArray() << false << false << true << -1;
+    QTest::newRow("drawing, layout, flipped") << "Film.svg" << insets << true << true << true << 40;
+    QTest::newRow("bitmap, layout") << "Mat.png" << insets << false << false << true << 100;
+    QTest::newRow("layout not a property list")
+        << "Mat.png" << QByteArray("\x00\x01garbage") << false << false << true << -1;
+    QTest::newRow("insets wider than the frame")
+        << "Film.svg" << QByteArray(insets).replace("100", "1190") << false << false << true << -1;
+    QTest::newRow("malformed drawing") << "Broken.svg" << insets << false << false << false << -1;
+}
+
+void TestFrameFiles::drawingsAndLayouts()
+{
+    QFETCH(QString, frame);
+    QFETCH(QByteArray, layout);
+    QFETCH(bool, vectorPostMask);
+    QFETCH(bool, flip);
+    QFETCH(bool, ok);
+    QFETCH(int, left);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(frame);
+    const QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 1200 800\">"
+                           "<rect width=\"1200\" height=\"100\"/></svg>";
+    if (frame.endsWith(".png"))
+        QVERIFY(
+            quadrants(0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff).scaled(1200, 800).save(path));
+    else
+        QVERIFY(writeFile(path, frame.startsWith("Broken") ? svg.left(60) : svg));
+    const QString stem = path.left(path.lastIndexOf('.'));
+    if (!layout.isEmpty())
+        QVERIFY(writeFile(stem + "_frame.plist", layout));
+    if (vectorPostMask)
+        QVERIFY(writeFile(stem + "_postmask.svg", svg));
+    QCOMPARE(FrameLibrary::geometryPathFor(path), stem + "_frame.plist");
+
+    FrameLibrary::LoadedFrame loaded;
+    QString error;
+    QCOMPARE(FrameLibrary::loadFrame(path, flip, &loaded, &error), ok);
+    if (!ok) {
+        QVERIFY(!loaded.frameDrawing && loaded.frame.isNull());
+        QVERIFY2(error.startsWith(path + ": cannot read the frame"), qPrintable(error));
+        return;
+    }
+    const bool drawn = frame.endsWith(".svg");
+    QCOMPARE(loaded.frameDrawing != nullptr, drawn);
+    QCOMPARE(loaded.frame.isNull(), drawn);
+    if (drawn) {
+        QCOMPARE(loaded.frameDrawing->size(), QSizeF(1200, 800));
+        QCOMPARE(loaded.frameDrawing->isFlipped(), flip);
+    }
+    QCOMPARE(loaded.postMaskDrawing != nullptr, vectorPostMask);
+    if (vectorPostMask)
+        QCOMPARE(loaded.postMaskDrawing->isFlipped(), flip);
+    QCOMPARE(loaded.geometry.hasInsets, left >= 0);
+    if (left >= 0)
+        QCOMPARE(loaded.geometry.left, left);
+}
+
+void TestFrameFiles::companionsAreNotFrames()
+{
+    // Post masks and layouts lie beside their frames; only the frames are listed, and a
+    // frame is found by its collection and name with or without its extension.
+    QTemporaryDir root;
+    const QString folder = root.filePath("Set");
+    QVERIFY(QDir().mkpath(folder));
+    const QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 300 200\">"
+                           "<rect width=\"300\" height=\"20\" fill=\"red\"/></svg>";
+    for (const char* name : {"Film.svg", "Film_postmask.svg"})
+        QVERIFY(writeFile(folder + "/" + name, svg));
+    QVERIFY(writeFile(folder + "/Film_frame.plist", "<plist><dict/></plist>"));
+    QVERIFY(quadrants(0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff).save(folder + "/Mat.png"));
+    QVERIFY(writeFile(folder + "/Mat_frame.plist", "<plist><dict/></plist>"));
+    QStringList listed;
+    for (const ThumbnailEntry& entry : FrameLibrary::collectionForFolder(folder))
+        listed.append(QFileInfo(entry.path).fileName());
+    QCOMPARE(listed, (QStringList{"Film.svg", "Mat.png"}));
+    // The drawing's thumbnail is drawn from it: red along its top over black.
+    const QImage thumb = FrameLibrary::collectionForFolder(folder).first().image;
+    QCOMPARE(thumb.size(), QSize(72, 48));
+    QVERIFY(qRed(thumb.pixel(36, 1)) > 200 && qRed(thumb.pixel(36, 30)) < 30);
+
+    const QString none;
+    QCOMPARE(FrameLibrary::frameForName("Set/Film", root.path(), none), folder + "/Film.svg");
+    QCOMPARE(FrameLibrary::frameForName("Set/Mat.png", none, root.path()), folder + "/Mat.png");
+    for (const char* missing : {"Set/Film_frame", "Set/Nothing", "Set", "../Set/Film", "/Set/Film"})
+        QVERIFY2(FrameLibrary::frameForName(missing, root.path(), none).isEmpty(), missing);
 }
 
 QTEST_MAIN(TestFrameFiles)

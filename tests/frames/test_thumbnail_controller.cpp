@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -31,7 +32,8 @@ namespace {
 
 QImage solid(int w, int h, QColor color)
 {
-    QImage image(w, h, QImage::Format_RGB32);
+    // With an alpha channel: an alpha frame, shown in its own colours.
+    QImage image(w, h, QImage::Format_ARGB32);
     image.fill(color);
     return image;
 }
@@ -194,7 +196,7 @@ private slots:
     void windowGoesFirst();
     void keysSelectSetsOnly_data();
     void keysSelectSetsOnly();
-    void thumbnailsDrawnCentred();
+    void rowsShowThumbnailAndName();
 
 private:
     std::unique_ptr<ThumbnailController> makeController();
@@ -559,9 +561,12 @@ void TestThumbnailController::dropFiles_data()
     QTest::newRow("three files, one image")
         << QStringList{"notes.txt", "fake.png", "Real Frame.png"} << 3 << true << image << false;
     QTest::newRow("existing name kept") << image << 3 << true << image << true;
+    const QStringList withLayout{"Real Frame.png", "Real Frame_frame.plist"};
+    QTest::newRow("layout comes along") << withLayout << 3 << true << withLayout << false;
     QTest::newRow("text files only")
         << QStringList{"notes.txt", "b.txt"} << 3 << true << QStringList() << false;
-    QTest::newRow("built-in refused") << image << 1 << false << QStringList() << false;
+    // Taken only to say why it is refused.
+    QTest::newRow("built-in refused") << image << 1 << true << QStringList() << false;
     QTest::newRow("text drag") << QStringList() << 3 << false << QStringList() << false;
 }
 
@@ -586,6 +591,7 @@ void TestThumbnailController::dropFiles()
     writeBytes(outside.filePath("notes.txt"), "text");
     writeBytes(outside.filePath("b.txt"), "more text");
     writeBytes(outside.filePath("fake.png"), "not really a png");
+    writeBytes(outside.filePath("Real Frame_frame.plist"), "<plist><dict/></plist>");
     QVERIFY(solid(300, 200, Qt::blue).save(outside.filePath("Real Frame.png")));
     QStringList paths;
     for (const QString& file : files)
@@ -600,13 +606,20 @@ void TestThumbnailController::dropFiles()
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &enter);
     QCOMPARE(enter.isAccepted(), valid);
+    SheetLog log;
+    if (collection == 1)
+        answer("Okay", &log);
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &drop);
     QCOMPARE(drop.isAccepted(), !copied.isEmpty());
+    if (collection == 1)
+        QTRY_COMPARE(log.messages, QStringList{controller->dropRefusal(mime.get())});
+    QVERIFY(collection == 1 || controller->dropRefusal(mime.get()).isEmpty());
     QCOMPARE(QDir(userRoot() + "/My Frames").entryList(QDir::Files), copied);
     QCOMPARE(QDir(_dir->filePath("resources/borders/Builtin B")).entryList(QDir::Files),
              QStringList{"Square.png"});
-    QCOMPARE(controller->tableView()->rowCount(), collection == 1 ? 1 : int(copied.size()));
+    const QStringList frames = copied.filter(QRegularExpression("\\.png$"));
+    QCOMPARE(controller->tableView()->rowCount(), collection == 1 ? 1 : int(frames.size()));
     if (copied.isEmpty())
         return;
     QCOMPARE(QImage(kept).pixel(10, 10), existing ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
@@ -740,21 +753,36 @@ void TestThumbnailController::keysSelectSetsOnly()
     QCOMPARE(chosen.count(), expected == start ? 0 : 1);
 }
 
-void TestThumbnailController::thumbnailsDrawnCentred()
+void TestThumbnailController::rowsShowThumbnailAndName()
 {
     auto controller = makeController(); // Builtin A: Tall (32x48 white), Wide (72x48 white)
     ThumbnailTableView* table = controller->tableView();
-    table->resize(200, 300);
+    table->resize(240, 300);
     QApplication::processEvents();
+    QCOMPARE(table->item(0, 0)->text(), QString("Tall"));
+    QCOMPARE(table->item(1, 0)->text(), QString("Wide"));
     const QImage shot = table->viewport()->grab().toImage();
-    const QPoint c0 = table->visualRect(table->model()->index(0, 0)).center();
-    const QPoint c1 = table->visualRect(table->model()->index(1, 0)).center();
-    // Just outside the 32-pixel thumbnail, still inside the 72-pixel one: the grey ground.
+    const QRect r0 = table->visualRect(table->model()->index(0, 0));
+    const QRect r1 = table->visualRect(table->model()->index(1, 0));
+    const int y0 = r0.center().y(), y1 = r1.center().y();
+    // Thumbnails at their own size centred in a 96-pixel box from x = 4 (its middle at 52):
+    // the grey ground beside the narrow one, the names lined up after the box.
     const QColor white(Qt::white), ground(92, 92, 92);
-    QCOMPARE(QColor(shot.pixel(c0)), white);
-    QCOMPARE(QColor(shot.pixel(c0 + QPoint(20, 0))), ground);
-    QCOMPARE(QColor(shot.pixel(c1 + QPoint(20, 0))), white);
-    QCOMPARE(QColor(shot.pixel(c1 + QPoint(40, 0))), ground);
+    QCOMPARE(QColor(shot.pixel(r0.left() + 52, y0)), white);
+    QCOMPARE(QColor(shot.pixel(r0.left() + 30, y0)), ground);
+    QCOMPARE(QColor(shot.pixel(r1.left() + 30, y1)), white);
+    QCOMPARE(QColor(shot.pixel(r1.left() + 12, y1)), ground);
+    int inked = 0;
+    for (int x = r0.left() + 100; x < r0.right(); ++x)
+        for (int y = r0.top(); y < r0.bottom(); ++y)
+            inked += QColor(shot.pixel(x, y)) != ground;
+    QVERIFY(inked > 10);
+
+    // An empty set of the user's says what to do with it.
+    QCOMPARE(table->placeholderText(), QString());
+    controller->selectCollection(3); // "My Frames", empty
+    QCOMPARE(table->rowCount(), 0);
+    QCOMPARE(table->placeholderText(), QString("Drop image files here"));
 }
 
 QTEST_MAIN(TestThumbnailController)
