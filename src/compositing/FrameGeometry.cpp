@@ -74,7 +74,8 @@ FrameGeometry FrameGeometry::fromPropertyList(const QVariant& root, QSizeF frame
             const auto b = insetValue(m, "Bottom", warnings);
             if (l && t && r && b) {
                 // Some middle must be left to stretch, or the edges would have no length.
-                if (qint64(*l) + *r >= frameSize.width() || qint64(*t) + *b >= frameSize.height()) {
+                if (double(*l) + double(*r) >= frameSize.width() ||
+                    double(*t) + double(*b) >= frameSize.height()) {
                     warnings->append(tr("Insets %1, %2, %3, %4 leave nothing of a %5 x %6 frame")
                                          .arg(*l)
                                          .arg(*t)

@@ -52,7 +52,7 @@ QString iconNameOf(GAppInfo* info)
     if (!icon)
         return {};
     gchar* text = g_icon_to_string(icon);
-    const QString name = fromUtf8(text);
+    QString name = fromUtf8(text);
     g_free(text);
     return name;
 }

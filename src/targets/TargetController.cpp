@@ -25,7 +25,8 @@ QKeySequence keyForPosition(int position)
     // since a key equivalent of two digits could never be typed.
     if (position < 1 || position > kNumberedItems)
         return {};
-    return QKeySequence(Qt::CTRL | Qt::ALT | (Qt::Key_0 + position % kNumberedItems));
+    const auto digit = Qt::Key(Qt::Key_0 + position % kNumberedItems);
+    return QKeySequence(Qt::CTRL | Qt::ALT | digit);
 }
 
 } // namespace
