@@ -1,4 +1,5 @@
 #include "HostileInputs.h"
+#include "LocalHttpServer.h"
 #include "RawArguments.h"
 #include "app/AppController.h"
 #include "compositing/PreviewView.h"
@@ -84,37 +85,18 @@ QString goodPhoto(const QString& path)
     } while (false)
 
 // Serves the bytes given for each path, as a frame's web server would.
-class BodyServer : public QObject {
+class BodyServer : public LocalHttpServer {
 public:
-    BodyServer()
-    {
-        _server.listen(QHostAddress::LocalHost);
-        connect(&_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = _server.nextPendingConnection()) {
-                auto request = std::make_shared<QByteArray>();
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request] {
-                    request->append(socket->readAll());
-                    if (!request->contains("\r\n\r\n"))
-                        return;
-                    const QByteArray body = bodies.value(request->split(' ').value(1));
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n"
-                                  "Content-Length: " +
-                                  QByteArray::number(body.size()) + "\r\n\r\n" + body);
-                    socket->disconnectFromHost();
-                });
-            }
-        });
-    }
-    QUrl url(const QByteArray& path) const
-    {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2")
-                        .arg(_server.serverPort())
-                        .arg(QString::fromLatin1(path)));
-    }
     QHash<QByteArray, QByteArray> bodies;
 
-private:
-    QTcpServer _server;
+protected:
+    void respond(QTcpSocket* socket, const QByteArray& path) override
+    {
+        const QByteArray body = bodies.value(path);
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
 };
 
 QStringList entries(const QString& folder)

@@ -1,4 +1,5 @@
 // The update check: versions, the feed, and what the user is told for each kind of answer.
+#include "LocalHttpServer.h"
 #include "app/SUUpdater.h"
 #include "foundation/Appcast.h"
 #include "foundation/DefaultsKeys.h"
@@ -32,29 +33,9 @@ QByteArray item(const QByteArray& version, const QByteArray& url = "https://vell
 }
 
 // Serves the feeds by path, as the update server would.
-class FeedServer : public QObject {
-public:
-    FeedServer()
-    {
-        _server.listen(QHostAddress::LocalHost);
-        connect(&_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = _server.nextPendingConnection()) {
-                auto request = std::make_shared<QByteArray>();
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request] {
-                    request->append(socket->readAll());
-                    if (request->contains("\r\n\r\n"))
-                        respond(socket, request->split(' ').value(1));
-                });
-            }
-        });
-    }
-    QString url(const QString& path) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(_server.serverPort()).arg(path);
-    }
-
-private:
-    void respond(QTcpSocket* socket, const QByteArray& path)
+class FeedServer : public LocalHttpServer {
+protected:
+    void respond(QTcpSocket* socket, const QByteArray& path) override
     {
         QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\n";
         QByteArray body;
@@ -78,8 +59,6 @@ private:
         socket->write(head + "\r\n" + body);
         socket->disconnectFromHost();
     }
-
-    QTcpServer _server;
 };
 
 // The window's sheets: what the user was told, answered as a test says.
@@ -252,7 +231,8 @@ void TestUpdater::checkTellsWhatItFound()
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("prefs.plist")));
     FeedServer server;
-    defaults.setString(feed.startsWith(QLatin1Char('/')) ? server.url(feed) : feed, DefSUFeedURL);
+    defaults.setString(feed.startsWith(QLatin1Char('/')) ? server.url(feed).toString() : feed,
+                       DefSUFeedURL);
     RecordingHost host;
     host.answer = answer;
     LinkCatcher desktop;

@@ -1,3 +1,4 @@
+#include "LocalHttpServer.h"
 #include "frames/FrameDownloader.h"
 #include "frames/ThumbnailController.h"
 #include "frames/ThumbnailTableView.h"
@@ -109,8 +110,7 @@ QMimeData* fileDrop(const QStringList& paths)
     return mime;
 }
 
-// A tiny HTTP server answering by path: enough to test the downloads without a network.
-class FrameServer : public QObject {
+class FrameServer : public LocalHttpServer {
 public:
     QByteArray png;
 
@@ -119,25 +119,10 @@ public:
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         solid(60, 40, Qt::red).save(&buffer, "PNG");
-        _server.listen(QHostAddress::LocalHost);
-        connect(&_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = _server.nextPendingConnection()) {
-                auto request = std::make_shared<QByteArray>();
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request] {
-                    request->append(socket->readAll());
-                    if (request->contains("\r\n\r\n"))
-                        respond(socket, request->split(' ').value(1));
-                });
-            }
-        });
-    }
-    QUrl url(const QString& path) const
-    {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(_server.serverPort()).arg(path));
     }
 
-private:
-    void respond(QTcpSocket* socket, const QByteArray& path)
+protected:
+    void respond(QTcpSocket* socket, const QByteArray& path) override
     {
         const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n";
         QByteArray head = ok + "Content-Length: " + QByteArray::number(png.size()), body = png;
@@ -157,8 +142,6 @@ private:
         socket->write(head + "\r\n\r\n" + body);
         socket->disconnectFromHost();
     }
-
-    QTcpServer _server;
 };
 
 class UrlCatcher : public QObject {
