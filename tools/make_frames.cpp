@@ -386,21 +386,12 @@ QString point(QPointF p)
     return number(p.x()) + QLatin1Char(' ') + number(p.y());
 }
 
-// closeLoops: a subpath that ends where it began is closed, so a stroke joins its ends as
-// QPainter does instead of capping them.
-QString pathData(const QPainterPath& path, bool closeLoops = false)
+QString pathData(const QPainterPath& path)
 {
     QString d;
-    QPointF start;
-    const auto closeLoop = [&](int end) {
-        if (closeLoops && end > 0 && QPointF(path.elementAt(end - 1)) == start)
-            d += QLatin1Char('Z');
-    };
     for (int i = 0; i < path.elementCount(); ++i) {
         const QPainterPath::Element e = path.elementAt(i);
         if (e.type == QPainterPath::MoveToElement) {
-            closeLoop(i);
-            start = e;
             d += QStringLiteral("M") + point(e);
         } else if (e.type == QPainterPath::LineToElement) {
             d += QStringLiteral("L") + point(e);
@@ -410,7 +401,6 @@ QString pathData(const QPainterPath& path, bool closeLoops = false)
             i += 2;
         }
     }
-    closeLoop(int(path.elementCount()));
     return d;
 }
 
@@ -480,16 +470,18 @@ QByteArray svgText(const Drawing& drawing)
     return svgDocument(drawing.size, defs, body);
 }
 
-// Opaque where the photo is cut away. The edges are stroked as QPainter::strokePath strokes
-// with a plain pen: square caps, bevelled joins.
+// Opaque where the photo is cut away: the cut, grown across its edges by the outline
+// QPainter::strokePath fills with a plain pen, merged into one shape. The program draws a
+// mask in bands of rows and would stroke, or fill twice, the whole edge again for each.
 QByteArray postMaskSvgText(QSize size, const QPainterPath& cut, const QPainterPath& edge)
 {
+    QPainterPath whole = cut;
+    if (!edge.isEmpty()) {
+        QPainterPathStroker stroker(QPen(Qt::black, 2 * PostMaskOverlap));
+        whole = cut.united(stroker.createStroke(edge));
+    }
     QString body = QStringLiteral("<path fill=\"#000\" fill-rule=\"%1\" d=\"%2\"/>\n")
-                       .arg(fillRuleText(cut), pathData(cut));
-    if (!edge.isEmpty())
-        body += QStringLiteral("<path fill=\"none\" stroke=\"#000\" stroke-width=\"%1\" "
-                               "stroke-linecap=\"square\" stroke-linejoin=\"bevel\" d=\"%2\"/>\n")
-                    .arg(number(2 * PostMaskOverlap), pathData(edge, true));
+                       .arg(fillRuleText(whole), pathData(whole));
     return svgDocument(size, QString(), body);
 }
 
