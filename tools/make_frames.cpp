@@ -3,9 +3,10 @@
 //
 // Geometric designs are written as SVG, drawn on a 4800 x 3200 (or 3200 x 4800, or
 // 4000 x 4000) view box, so they are rendered at whatever size they are used at. Where the
-// frame colour should still show (mats, shapes, cut paper edges) a post mask PNG of the
-// view box's own size says where; its cut reaches 1.5 units past the frame's edge, so no
-// seam of the frame's own colour is left between the photo and the frame colour.
+// frame colour should still show (mats, shapes, cut paper edges) a post mask SVG on the same
+// view box says where; its cut reaches 1.5 units past the frame's edge, so no seam of the
+// frame's own colour is left between the photo and the frame colour. A drawn mask, unlike a
+// bitmap one, costs nothing to hold while a large photo is framed.
 // Textured designs are bitmaps of 4800 pixels on the long side.
 // A "<Name>_frame.plist" beside a frame keeps its borders equally thick on any photo
 // ("Insets", in view-box units or pixels), repeats perforations instead of stretching them
@@ -413,6 +414,28 @@ QString opacityText(const QColor& color)
     return color.alpha() == 255 ? QString() : number(color.alphaF());
 }
 
+QString fillRuleText(const QPainterPath& path)
+{
+    return path.fillRule() == Qt::OddEvenFill ? QStringLiteral("evenodd")
+                                              : QStringLiteral("nonzero");
+}
+
+QByteArray svgDocument(QSize viewBox, const QString& defs, const QString& body)
+{
+    // preserveAspectRatio "none": how the frame is fitted to a photo is the program's choice,
+    // never the renderer's.
+    QString svg = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                 "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" "
+                                 "width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" "
+                                 "preserveAspectRatio=\"none\">\n")
+                      .arg(viewBox.width())
+                      .arg(viewBox.height());
+    if (!defs.isEmpty())
+        svg += QStringLiteral("<defs>\n") + defs + QStringLiteral("</defs>\n");
+    svg += body + QStringLiteral("</svg>\n");
+    return svg.toUtf8();
+}
+
 QByteArray svgText(const Drawing& drawing)
 {
     QString defs, body;
@@ -441,34 +464,25 @@ QByteArray svgText(const Drawing& drawing)
             defs += QStringLiteral("</linearGradient>\n");
             fill = QStringLiteral("fill=\"url(#%1)\"").arg(id);
         }
-        const QString rule = shape.path.fillRule() == Qt::OddEvenFill ? QStringLiteral("evenodd")
-                                                                      : QStringLiteral("nonzero");
         body += QStringLiteral("<path %1 fill-rule=\"%2\" d=\"%3\"/>\n")
-                    .arg(fill, rule, pathData(shape.path));
+                    .arg(fill, fillRuleText(shape.path), pathData(shape.path));
     }
-    // preserveAspectRatio "none": how the frame is fitted to a photo is the program's choice,
-    // never the renderer's.
-    QString svg = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                 "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" "
-                                 "width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" "
-                                 "preserveAspectRatio=\"none\">\n")
-                      .arg(drawing.size.width())
-                      .arg(drawing.size.height());
-    if (!defs.isEmpty())
-        svg += QStringLiteral("<defs>\n") + defs + QStringLiteral("</defs>\n");
-    svg += body + QStringLiteral("</svg>\n");
-    return svg.toUtf8();
+    return svgDocument(drawing.size, defs, body);
 }
 
-QImage postMaskImage(QSize size, const QPainterPath& cut, const QPainterPath& edge)
+// Opaque where the photo is cut away: the cut, grown across its edges by the outline
+// QPainter::strokePath fills with a plain pen, merged into one shape. The program draws a
+// mask in bands of rows and would stroke, or fill twice, the whole edge again for each.
+QByteArray postMaskSvgText(QSize size, const QPainterPath& cut, const QPainterPath& edge)
 {
-    QImage image = argb(size);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.fillPath(cut, Qt::black);
-    p.strokePath(edge, QPen(Qt::black, 2 * PostMaskOverlap));
-    p.end();
-    return image;
+    QPainterPath whole = cut;
+    if (!edge.isEmpty()) {
+        QPainterPathStroker stroker(QPen(Qt::black, 2 * PostMaskOverlap));
+        whole = cut.united(stroker.createStroke(edge));
+    }
+    QString body = QStringLiteral("<path fill=\"#000\" fill-rule=\"%1\" d=\"%2\"/>\n")
+                       .arg(fillRuleText(whole), pathData(whole));
+    return svgDocument(size, QString(), body);
 }
 
 // The same drawing a quarter turn clockwise, as the program turns alpha frames.
@@ -515,7 +529,6 @@ Drawing roundedMat(QSize size)
     const QPainterPath opening = roundedRectPath(inset(size, t), radius);
     d.fill(ring(size, opening), MatWhite);
     d.postMask = ring(size, opening);
-    d.postMaskEdge = opening;
     d.postMaskEdge = opening;
     // The corners hold the whole rounding, so it stays round on any photo.
     d.insets = QMargins(int(t + radius), int(t + radius), int(t + radius), int(t + radius));
@@ -1029,15 +1042,19 @@ void saveOptions(const QString& stem, const std::optional<QMargins>& insets, boo
 }
 
 // stem: the frame's path without extension.
+void saveText(const QByteArray& text, const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush())
+        report("cannot write " + path);
+}
+
 void saveDrawing(const Drawing& drawing, const QString& stem)
 {
-    QFile file(stem + ".svg");
-    if (!file.open(QIODevice::WriteOnly) || file.write(svgText(drawing)) < 0)
-        report("cannot write " + file.fileName());
-    file.close();
+    saveText(svgText(drawing), stem + ".svg");
     if (drawing.postMask)
-        save(postMaskImage(drawing.size, *drawing.postMask, drawing.postMaskEdge),
-             stem + "_postmask.png");
+        saveText(postMaskSvgText(drawing.size, *drawing.postMask, drawing.postMaskEdge),
+                 stem + "_postmask.svg");
     saveOptions(stem, drawing.insets, drawing.tile, drawing.keepAspect);
 }
 
