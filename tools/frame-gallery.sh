@@ -66,7 +66,9 @@ for orientation in landscape portrait; do
       echo "could not frame $orientation photo with $frame" >&2
       exit 1
     fi
-    tiles+=(-label "$name" "$dir/$orientation.jpg")
+    # Shrunk one by one: ImageMagick's default limits refuse dozens of full-size pictures.
+    convert "$dir/$orientation.jpg" -resize "$geometry" "$dir/tile.png"
+    tiles+=(-label "$name" "$dir/tile.png")
   done
   montage "${tiles[@]}" -geometry "$geometry+8+8" -tile 7x -background '#d8d8d8' \
     -pointsize 14 "$work/$orientation-sheet.png"
