@@ -106,7 +106,7 @@ if(NOT text MATCHES "<launchable type=\"desktop-id\">${app}.desktop</launchable>
   problem("the metadata does not launch ${app}.desktop")
 endif()
 file(READ "${desktop}" text)
-if(NOT text MATCHES "\nIcon=velluma\n" OR NOT text MATCHES "\nExec=velluma %F\n")
+if(NOT text MATCHES "\nIcon=velluma\n" OR NOT text MATCHES "\nExec=velluma -- %F\n")
   problem("the desktop entry does not start velluma with its icon")
 endif()
 
