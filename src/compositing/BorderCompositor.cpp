@@ -69,11 +69,13 @@ std::optional<QColor> validColor(const std::optional<QColor>& color)
     return std::nullopt;
 }
 
-QImage turnedPostMask(const QImage& postMask, bool turn)
+// The post mask turns the way its frame does (alpha frames clockwise, mask frames
+// counter-clockwise), so its holes stay where the frame has them.
+QImage turnedPostMask(const QImage& postMask, bool turn, bool clockwise)
 {
-    if (postMask.isNull())
-        return {};
-    return turn ? ImageProcessor::rotateCW(postMask) : postMask;
+    if (postMask.isNull() || !turn)
+        return postMask;
+    return clockwise ? ImageProcessor::rotateCW(postMask) : ImageProcessor::rotateCCW(postMask);
 }
 
 // Layouts the blend reads: premultiplied overlay, post mask as alpha only.
@@ -422,7 +424,7 @@ void buildOverlayCache(OverlayCache& cache, const QImage& border, const QImage& 
     const QImage overlay = frameOverlay(border, color, false, &type);
     const bool clockwise = type == ImageProcessor::AlphaBorder;
     cache.overlay = reducedTurned(overlay, box, turn, clockwise);
-    cache.smallPostMask = reducedTurned(postMask, box, turn, true);
+    cache.smallPostMask = reducedTurned(postMask, box, turn, clockwise);
     cache.borderType = type;
     cache.built = true;
     cache.turned = turn;
@@ -455,7 +457,6 @@ CanvasLayers canvasLayers(const FramedPhoto& framed, QSize canvas,
         return layers;
     const std::optional<QColor> color = validColor(colorIn);
     const FrameGeometry& geometry = framed.geometry;
-    // The post mask turns clockwise whatever the frame's kind, and is laid out like it.
     const FrameGeometry clockwise = turn ? geometry.turned(true) : geometry;
     const QSizeF frameSize =
         framed.frameDrawing ? framed.frameDrawing->size() : QSizeF(framed.frame.size());
@@ -473,15 +474,17 @@ CanvasLayers canvasLayers(const FramedPhoto& framed, QSize canvas,
             outside = fullMaskPixel(color);
         layers.overlay = FrameLayer(overlay, turned, canvas, outside);
     }
+    // The post mask is laid out and turned like its frame, whose kind sets the direction.
+    const bool maskFrame = layers.borderType == ImageProcessor::MaskBorder;
     if (framed.postMaskDrawing) {
         const FrameGeometry own = geometry.scaled(frameSize, framed.postMaskDrawing->size());
         layers.postMask = FrameLayer(framed.postMaskDrawing, turn, FrameLayer::Kind::Alpha,
-                                     turn ? own.turned(true) : own, canvas);
+                                     turn ? own.turned(!maskFrame) : own, canvas, !maskFrame);
     } else if (!framed.postMask.isNull()) {
         const FrameGeometry own = geometry.scaled(frameSize, QSizeF(framed.postMask.size()));
         // Alpha first: a quarter turn moves a quarter of the bytes (the same pixels).
-        layers.postMask = FrameLayer(turnedPostMask(alphaOnly(framed.postMask), turn),
-                                     turn ? own.turned(true) : own, canvas);
+        layers.postMask = FrameLayer(turnedPostMask(alphaOnly(framed.postMask), turn, !maskFrame),
+                                     turn ? own.turned(!maskFrame) : own, canvas);
     }
     return layers;
 }

@@ -16,8 +16,9 @@ FrameLayer::FrameLayer(const QImage& image, const FrameGeometry& geometry, QSize
 }
 
 FrameLayer::FrameLayer(std::shared_ptr<const VectorImage> drawing, bool turn, Kind kind,
-                       const FrameGeometry& geometry, QSize canvas)
-    : _drawing(std::move(drawing)), _turn(turn), _kind(kind), _geometry(geometry), _canvas(canvas)
+                       const FrameGeometry& geometry, QSize canvas, bool clockwise)
+    : _drawing(std::move(drawing)), _turn(turn), _clockwise(clockwise), _kind(kind),
+      _geometry(geometry), _canvas(canvas)
 {
     if (_drawing)
         _layout = _geometry.layout(frameSize(), _canvas);
@@ -119,10 +120,13 @@ QImage FrameLayer::Rows::drawRows(int first, int end) const
         return {};
     rows.fill(0);
     const QRect band(0, first, w, end - first);
-    // The drawing's own units to the turned frame's: its left edge becomes the top one.
+    // The drawing's own units to the turned frame's: clockwise its left edge becomes the
+    // top one, counter-clockwise its right edge does.
     QTransform turn;
-    if (l._turn)
+    if (l._turn && l._clockwise)
         turn = QTransform(0, 1, -1, 0, l._drawing->size().height(), 0);
+    else if (l._turn)
+        turn = QTransform(0, -1, 1, 0, 0, l._drawing->size().width());
     {
         QPainter painter(&rows);
         painter.setRenderHint(QPainter::Antialiasing);

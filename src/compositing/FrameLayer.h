@@ -26,10 +26,11 @@ public:
     // kept in shape shows (a mask frame's colour); none repeats the frame's edge pixels.
     FrameLayer(const QImage& image, const FrameGeometry& geometry, QSize canvas,
                std::optional<uint32_t> outside = std::nullopt);
-    // A drawing, turned a quarter turn clockwise first when turn is set; the geometry is
-    // the turned one.
+    // A drawing, turned a quarter turn first when turn is set (clockwise unless told
+    // otherwise: the post mask of a mask frame turns the other way, as its frame does); the
+    // geometry is the turned one.
     FrameLayer(std::shared_ptr<const VectorImage> drawing, bool turn, Kind kind,
-               const FrameGeometry& geometry, QSize canvas);
+               const FrameGeometry& geometry, QSize canvas, bool clockwise = true);
 
     bool isNull() const { return _canvas.isEmpty() || (_image.isNull() && !_drawing); }
     Kind kind() const { return _kind; }
@@ -75,6 +76,7 @@ private:
     QImage _image;
     std::shared_ptr<const VectorImage> _drawing;
     bool _turn = false;
+    bool _clockwise = true;
     Kind _kind = Kind::Color;
     FrameGeometry _geometry;
     QSize _canvas;

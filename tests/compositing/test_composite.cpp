@@ -145,7 +145,8 @@ private slots:
         QFETCH(QPointF, offset);
         QFETCH(bool, photoAlpha);
         QFETCH(bool, turn);
-        // A portrait frame turns over the landscape photo, its post mask clockwise.
+        // A portrait frame turns over the landscape photo (an alpha frame clockwise, a mask
+        // the other way), and its post mask turns with it so that its holes stay put.
         const int w = turn ? 10 : 14, h = turn ? 14 : 10;
         const QImage photo = randomImage(14, 10, photoAlpha ? ARGB : RGB, 21);
         const QImage frame = makeFrame(FrameKind(kind), w, h);
@@ -157,7 +158,8 @@ private slots:
         const QImage expected = expectedComposite(
             photo, QPoint(int(offset.x()), -int(offset.y())),
             expectedFrameOverlay(FrameKind(kind), frame, color, turn), destinationOut,
-            usesPostMask ? (turn ? turned(postMask, true) : postMask) : QImage(), color);
+            usesPostMask ? (turn ? turned(postMask, kind == AlphaFrame) : postMask) : QImage(),
+            color);
 
         COMPARE_PIXELS(compositeFullResolution(framed(photo, frame, postMask, color, offset), 1),
                        expected);

@@ -109,6 +109,8 @@ private slots:
     void tiledEdges();
     void keptShape_data();
     void keptShape();
+    void drawingTurnsEitherWay_data();
+    void drawingTurnsEitherWay();
     void bandsEqualWhole_data();
     void bandsEqualWhole();
     void badPropertyLists_data();
@@ -314,6 +316,29 @@ void TestFrameGeometry::keptShape()
     QVERIFY(qAbs(across[0].start + across[0].length / 2 - cx) <= 1);
     for (const QPoint corner : {QPoint(0, 0), QPoint(canvas.width() - 1, canvas.height() - 1)})
         QCOMPARE(overlay.pixel(corner), colour.rgb());
+}
+
+void TestFrameGeometry::drawingTurnsEitherWay_data()
+{
+    QTest::addColumn<bool>("clockwise");
+    QTest::newRow("clockwise, as alpha frames turn") << true;
+    QTest::newRow("counter-clockwise, as a mask frame's post mask turns") << false;
+}
+
+void TestFrameGeometry::drawingTurnsEitherWay()
+{
+    // Opaque in the left quarter and the top half of the rest: no turn maps it onto another.
+    QFETCH(bool, clockwise);
+    const auto d = drawing("<svg xmlns='http://www.w3.org/2000/svg' width='40' height='20' "
+                           "viewBox='0 0 40 20'><rect width='10' height='20'/>"
+                           "<rect x='10' width='30' height='10'/></svg>");
+    QVERIFY(d);
+    const QImage flat =
+        FrameLayer(d, false, FrameLayer::Kind::Alpha, FrameGeometry(), QSize(40, 20)).rendered();
+    const QImage turned = FrameLayer(d, true, FrameLayer::Kind::Alpha,
+                                     FrameGeometry().turned(clockwise), QSize(20, 40), clockwise)
+                              .rendered();
+    QCOMPARE(turned, PixelReference::turned(flat, clockwise));
 }
 
 void TestFrameGeometry::bandsEqualWhole_data()
