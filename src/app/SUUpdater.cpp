@@ -1,6 +1,7 @@
 #include "SUUpdater.h"
 
 #include "app/WebLinks.h"
+#include "foundation/BoundedGet.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
@@ -75,34 +76,21 @@ void SUUpdater::_start()
         return;
     }
 
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
-    request.setTransferTimeout(_timeoutMs);
-    QNetworkReply* reply = _manager->get(request);
-    _reply = reply;
-
     auto transfer = std::make_shared<Transfer>();
     const qint64 maxBytes = _maxBytes;
-    // The transfer timeout only counts idle time; a slow trickle is stopped here.
-    auto* deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, reply, [this, reply, transfer] {
-        transfer->failure = tr("The update server did not answer in time.");
-        reply->abort();
-    });
-    deadline->start(_timeoutMs);
-    auto tooLarge = [this, reply, transfer] {
-        transfer->failure =
-            tr("The update information is larger than %1 KB.").arg(_maxBytes / 1024);
+    const QString tooLargeMessage =
+        tr("The update information is larger than %1 KB.").arg(_maxBytes / 1024);
+    QNetworkReply* reply = BoundedGet::start(
+        *_manager, url, _timeoutMs, maxBytes, [transfer, tooLargeMessage](BoundedGet::Refusal why) {
+            transfer->failure = why == BoundedGet::Refusal::TooSlow
+                                    ? tr("The update server did not answer in time.")
+                                    : tooLargeMessage;
+        });
+    _reply = reply;
+    auto tooLarge = [reply, transfer, tooLargeMessage] {
+        transfer->failure = tooLargeMessage;
         reply->abort();
     };
-    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, maxBytes, tooLarge] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > maxBytes)
-            tooLarge();
-    });
     connect(reply, &QNetworkReply::readyRead, reply, [reply, transfer, maxBytes, tooLarge] {
         if (!transfer->failure.isEmpty())
             return;

@@ -1,5 +1,6 @@
 #include "FrameDownloader.h"
 
+#include "foundation/BoundedGet.h"
 #include "frames/FrameLibrary.h"
 #include "frames/ThumbnailCache.h"
 #include "output/ImageReader.h"
@@ -12,7 +13,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTemporaryFile>
-#include <QTimer>
 
 #include <memory>
 
@@ -65,31 +65,12 @@ bool FrameDownloader::download(const QUrl& url, const QString& folder)
     if (!transfer->file->open())
         return false;
 
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
-    request.setTransferTimeout(_timeoutMs);
-    QNetworkReply* reply = _manager->get(request);
+    const qint64 maxBytes = _maxBytes;
+    QNetworkReply* reply =
+        BoundedGet::start(*_manager, url, _timeoutMs, maxBytes,
+                          [transfer](BoundedGet::Refusal) { transfer->failed = true; });
     ++_active;
 
-    const qint64 maxBytes = _maxBytes;
-    // The transfer timeout only counts idle time; a slow trickle is stopped here.
-    auto* deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, reply, [reply, transfer] {
-        transfer->failed = true;
-        reply->abort();
-    });
-    deadline->start(_timeoutMs);
-
-    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, transfer, maxBytes] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > maxBytes) {
-            transfer->failed = true;
-            reply->abort();
-        }
-    });
     connect(reply, &QNetworkReply::readyRead, reply, [reply, transfer, maxBytes] {
         if (transfer->failed)
             return;
