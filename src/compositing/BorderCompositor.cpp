@@ -506,15 +506,18 @@ QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, Q
     const QSize photoSize = framed.photo.isNull() ? reducedPhoto.size() : framed.photo.size();
     const bool turn = shouldTurnFrame(photoSize, framed.frameSize(), framed.autoRotate);
     const QSize size = reducedPhoto.size();
+    const quint64 drawing = framed.frameDrawing ? framed.frameDrawing->serial() : 0;
+    const quint64 maskDrawing = framed.postMaskDrawing ? framed.postMaskDrawing->serial() : 0;
+    auto stale = [&](QSize box) {
+        return !cache.built || cache.turned != turn || cache.box != box ||
+               cache.borderKey != border.cacheKey() || cache.postMaskKey != postMask.cacheKey() ||
+               cache.drawingKey != drawing || cache.postMaskDrawingKey != maskDrawing ||
+               !(cache.geometry == framed.geometry) || cache.color != color;
+    };
     if (!framed.isPlainFrame()) {
         // Drawn at the preview's own size, like the export at the photo's: never a small
         // copy enlarged.
-        const quint64 drawing = framed.frameDrawing ? framed.frameDrawing->serial() : 0;
-        const quint64 maskDrawing = framed.postMaskDrawing ? framed.postMaskDrawing->serial() : 0;
-        if (!cache.built || cache.turned != turn || cache.box != size ||
-            cache.borderKey != border.cacheKey() || cache.postMaskKey != postMask.cacheKey() ||
-            cache.drawingKey != drawing || cache.postMaskDrawingKey != maskDrawing ||
-            !(cache.geometry == framed.geometry) || cache.color != color) {
+        if (stale(size)) {
             cache.clear();
             const CanvasLayers layers = canvasLayers(framed, size, color, turn);
             cache.stretchedOverlay = layers.overlay.rendered();
@@ -534,10 +537,7 @@ QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, Q
         }
     } else {
         const QSize box = viewSize.isEmpty() ? reducedPhoto.size() : viewSize;
-        if (!cache.built || cache.turned != turn || cache.box != box ||
-            cache.borderKey != border.cacheKey() || cache.postMaskKey != postMask.cacheKey() ||
-            cache.drawingKey != 0 || cache.postMaskDrawingKey != 0 ||
-            !(cache.geometry == framed.geometry) || cache.color != color)
+        if (stale(box))
             buildOverlayCache(cache, border, postMask, color, turn, box);
         if (!cache.overlay.isNull() && cache.stretchedOverlay.size() != size)
             cache.stretchedOverlay = ImageStretcher(premultiplied(cache.overlay), size).stretched();
