@@ -2,6 +2,7 @@
 
 #include "browser/BrowserWorkflow.h"
 
+#include <QByteArray>
 #include <QMainWindow>
 #include <QString>
 
@@ -20,9 +21,10 @@ public:
                        QWidget* parent = nullptr);
 
     bool showFolder(const QString& folder);
-    // Starts the workflow's program with the photo; false (after telling the user) when it
-    // cannot be started.
-    bool pickPhoto(const QString& path);
+    bool showNativeFolder(const QByteArray& folder);
+    // Starts the workflow's program with the photo named by its bytes; false (after telling
+    // the user) when it cannot be started.
+    bool pickPhoto(const QByteArray& nativePath);
 
     PhotoGridModel* model() const { return _model; }
     QListView* view() const { return _view; }

@@ -1,13 +1,18 @@
 #include "PhotoGridModel.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileIconProvider>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QSet>
 
 #include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,38 +56,60 @@ bool PhotoGridModel::isPhotoName(const QString& fileName)
 
 bool PhotoGridModel::setFolder(const QString& folder, QString* error)
 {
-    const QDir dir(folder);
-    if (!dir.exists() || !QFileInfo(folder).isReadable()) {
+    return setNativeFolder(QFile::encodeName(QDir(folder).absolutePath()), error);
+}
+
+QString PhotoGridModel::folder() const
+{
+    return QFile::decodeName(_folder);
+}
+
+bool PhotoGridModel::setNativeFolder(const QByteArray& folder, QString* error)
+{
+    // Read by its bytes: Qt's listing gives names that are no UTF-8 in a spelling that
+    // opens nothing.
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.constData()), ::closedir);
+    if (!dir || !folder.startsWith('/')) {
         if (error)
-            *error = tr("The folder \"%1\" cannot be read.").arg(folder);
+            *error = tr("The folder \"%1\" cannot be read.").arg(QFile::decodeName(folder));
         return false;
     }
+    const QByteArray prefix = folder.endsWith('/') ? folder : folder + '/';
     QList<Entry> entries;
-    bool truncated = false;
-    const QFileInfoList infos = dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,
-                                                  QDir::DirsFirst | QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo& info : infos) {
-        const bool isFolder = info.isDir();
-        // Only regular files: a pipe or device named like a photo would block its reader.
-        if (!isFolder && (!info.isFile() || !isPhotoName(info.fileName())))
+    while (const dirent* item = ::readdir(dir.get())) {
+        const QByteArray name(item->d_name);
+        // Hidden entries, and "." and "..", are not shown.
+        if (name.startsWith('.'))
             continue;
-        if (entries.size() == MaxEntries) {
-            truncated = true;
-            break;
-        }
+        struct stat st;
+        if (::fstatat(::dirfd(dir.get()), item->d_name, &st, 0) != 0)
+            continue;
+        const bool isFolder = S_ISDIR(st.st_mode);
+        // Only regular files: a pipe or device named like a photo would block its reader.
+        if (!isFolder && (!S_ISREG(st.st_mode) || !isPhotoName(QFile::decodeName(name))))
+            continue;
         Entry entry;
-        entry.path = info.absoluteFilePath();
-        entry.name = info.fileName();
+        entry.path = prefix + name;
+        entry.name = QFile::decodeName(name);
         entry.folder = isFolder;
         entries.append(entry);
     }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.folder != b.folder)
+            return a.folder;
+        const int order = a.name.compare(b.name, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a.path < b.path;
+    });
+    const bool truncated = entries.size() > MaxEntries;
+    if (truncated)
+        entries.resize(MaxEntries);
 
     // Thumbnails still on their way belong to the old folder.
     _pool.clear();
     ++_generation;
     beginResetModel();
     _entries = entries;
-    _folder = dir.absolutePath();
+    _folder = prefix.size() > 1 ? prefix.chopped(1) : prefix;
     _truncated = truncated;
     _pending = 0;
     endResetModel();
@@ -104,6 +131,8 @@ QVariant PhotoGridModel::data(const QModelIndex& index, int role) const
         return entry.name;
     case Qt::ToolTipRole:
     case PathRole:
+        return QFile::decodeName(entry.path);
+    case NativePathRole:
         return entry.path;
     case IsFolderRole:
         return entry.folder;
@@ -124,7 +153,7 @@ void PhotoGridModel::_request(int row) const
     entry.thumbnail = Entry::Thumbnail::Pending;
     ++_pending;
     const quint64 generation = _generation;
-    const QString path = entry.path;
+    const QByteArray path = entry.path;
     // The model outlives every job (its destructor waits for the pool), and a result posted
     // to it after it is gone is dropped with its other events.
     auto* model = const_cast<PhotoGridModel*>(this);
@@ -140,7 +169,7 @@ void PhotoGridModel::_request(int row) const
     });
 }
 
-void PhotoGridModel::_thumbnailMade(quint64 generation, const QString& path, const QImage& image,
+void PhotoGridModel::_thumbnailMade(quint64 generation, const QByteArray& path, const QImage& image,
                                     const QString& error)
 {
     if (generation != _generation)
@@ -154,7 +183,7 @@ void PhotoGridModel::_thumbnailMade(quint64 generation, const QString& path, con
             beginRemoveRows(QModelIndex(), row, row);
             _entries.removeAt(row);
             endRemoveRows();
-            emit photoSkipped(path, error);
+            emit photoSkipped(QFile::decodeName(path), error);
         } else {
             // Every cell the same square, whatever the photo's shape: the view sizes all its
             // cells by one of them.
@@ -176,14 +205,30 @@ void PhotoGridModel::_thumbnailMade(quint64 generation, const QString& path, con
 
 QImage PhotoGridModel::makeThumbnail(const QString& path, QString* error)
 {
+    return makeThumbnail(QFile::encodeName(path), error);
+}
+
+QImage PhotoGridModel::makeThumbnail(const QByteArray& nativePath, QString* error)
+{
     auto fail = [error](const QString& reason) {
         if (error)
             *error = reason;
         return QImage();
     };
-    if (!QFileInfo(path).isFile())
+    // Opened without waiting, so that a pipe put in the photo's place is never waited for.
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
         return fail(tr("not a regular file"));
-    QImageReader reader(path);
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(file.errorString());
+    }
+    QImageReader reader(&file);
     reader.setAutoTransform(true);
     if (!reader.canRead())
         return fail(reader.errorString());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QByteArray>
 #include <QIcon>
 #include <QImage>
 #include <QList>
@@ -11,6 +12,8 @@
 // One folder as the browser shows it: its subfolders first, then its photos, each photo
 // with a thumbnail made on a worker thread the first time the view asks for it. A photo
 // whose thumbnail cannot be made (corrupt, hostile, not a regular file) leaves the grid.
+// Files are named by their bytes, as the file system holds them: a name that is no UTF-8 is
+// shown with U+FFFD in place of its odd bytes and still opens.
 class PhotoGridModel : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -21,7 +24,8 @@ public:
     // Pictures that claim more than this are corrupt or hostile headers, not photos.
     static constexpr qint64 MaxPixels = 120'000'000;
 
-    enum Role { PathRole = Qt::UserRole + 1, IsFolderRole };
+    // PathRole: the path to show; NativePathRole: its bytes, which open it.
+    enum Role { PathRole = Qt::UserRole + 1, IsFolderRole, NativePathRole };
 
     explicit PhotoGridModel(QObject* parent = nullptr);
     ~PhotoGridModel() override;
@@ -29,7 +33,9 @@ public:
     // Lists the folder; false (the model unchanged, the reason in *error) when it cannot
     // be read.
     bool setFolder(const QString& folder, QString* error = nullptr);
-    QString folder() const { return _folder; }
+    bool setNativeFolder(const QByteArray& folder, QString* error = nullptr);
+    QString folder() const;
+    QByteArray nativeFolder() const { return _folder; }
     // True when the folder had more entries than are shown.
     bool isTruncated() const { return _truncated; }
     // Thumbnails asked for and not yet back.
@@ -41,6 +47,7 @@ public:
     // The thumbnail of a photo file, at most ThumbnailSize on its longer side and turned
     // upright; a null image and the reason in *error when the file is no readable picture.
     // Safe on any thread.
+    static QImage makeThumbnail(const QByteArray& nativePath, QString* error = nullptr);
     static QImage makeThumbnail(const QString& path, QString* error = nullptr);
     static bool isPhotoName(const QString& fileName);
 
@@ -51,7 +58,7 @@ signals:
 
 private:
     struct Entry {
-        QString path;
+        QByteArray path;
         QString name;
         bool folder = false;
         enum class Thumbnail { NotAsked, Pending, Ready } thumbnail = Thumbnail::NotAsked;
@@ -59,11 +66,11 @@ private:
     };
 
     void _request(int row) const;
-    void _thumbnailMade(quint64 generation, const QString& path, const QImage& image,
+    void _thumbnailMade(quint64 generation, const QByteArray& path, const QImage& image,
                         const QString& error);
 
     mutable QList<Entry> _entries;
-    QString _folder;
+    QByteArray _folder;
     bool _truncated = false;
     quint64 _generation = 0;
     mutable int _pending = 0;
