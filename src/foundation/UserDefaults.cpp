@@ -205,6 +205,11 @@ void UserDefaults::setObject(const QVariant& value, const QString& key)
         return;
     }
     const QVariant before = objectForKey(key);
+    // The whole file is written at every change; storing what is stored already is none.
+    const QVariant stored = _settings->value(key);
+    if (stored.isValid() && stored == value &&
+        (stored.typeId() == value.typeId() || (isIntegral(stored) && isIntegral(value))))
+        return;
     _settings->setValue(key, value);
     synchronize();
     const QVariant after = objectForKey(key);
