@@ -139,10 +139,9 @@ void ProxyView::_setMouseDown(bool down)
 void ProxyView::enterEvent(QEnterEvent* event)
 {
     QWidget::enterEvent(event);
-    if (!isEnabled())
-        return;
     _setMouseDown(false);
-    _setTmpPath(_preparer ? _preparer() : QString());
+    // Without a photo there is nothing to prepare, and the file of the last one goes.
+    _setTmpPath(isEnabled() && _preparer ? _preparer() : QString());
 }
 
 void ProxyView::_setTmpPath(const QString& path)
