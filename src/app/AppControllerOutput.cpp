@@ -109,16 +109,11 @@ void AppController::copy()
     QString path;
     QString why;
     int used = options.quality;
-    QImage full;
-    _runner->run([&] {
-        // The picture at full size, as in the file: pasting the view-size reduction
-        // elsewhere would give a small copy of the photo. Made first, the file is encoded
-        // from it rather than composited a second time.
-        full = _exporter->fullResolutionImage(document);
-        path = _exporter->writeImageToFile(document, name, options, &why, &used);
-    });
+    _runner->run([&] { path = _exporter->writeImageToFile(document, name, options, &why, &used); });
     auto* mime = new QMimeData;
-    mime->setImageData(full.isNull() ? previewView()->image() : full);
+    // The picture as shown: a program that pastes image data asks for it encoded, which
+    // for the full size would take seconds. The full size is in the file that goes along.
+    mime->setImageData(previewView()->image());
     if (!path.isEmpty()) {
         mime->setText(path);
         mime->setUrls({QUrl::fromLocalFile(path)});

@@ -325,7 +325,7 @@ ImageWriter::BandSourceMaker ExportRenderer::compositeBands(const FramedPhoto& f
         if (_renderedKey == framed.compositeKey())
             kept = _fullResolutionCache;
     }
-    // A render that is kept anyway (the copy command's) is handed over as it stands.
+    // A render that is kept anyway (fullResolutionImage's) is handed over as it stands.
     if (!kept.isNull()) {
         return [kept, size]() -> JpegEncoder::BandSource {
             auto nextRow = std::make_shared<int>(0);

@@ -16,8 +16,8 @@
 // (hovering over the proxy icon, copy after drag-out) get that file back without rendering
 // or encoding again. Every format is composited band by band on its way into the encoder
 // (PNG and TIFF through libpng and libtiff, as Qt's writers need the whole picture), so
-// that no second full-size picture is made beside the photo; only the clipboard's picture
-// needs the whole composite, which is rendered once and kept.
+// that no second full-size picture is made beside the photo; a caller that needs the whole
+// composite gets it rendered once and kept.
 //
 // The remembered file is tied to its path and to everything that went into it: a request
 // for another path, format or document writes again. A file we did not write (an old file
