@@ -121,7 +121,7 @@ void MainInterface::buildWindow(AppController& controller)
     // One colour dialog for the whole run; its choice counts once the user confirms it.
     _colorPanel = new QColorDialog(Qt::white, _mainWindow);
     _colorPanel->setObjectName(QStringLiteral("colorPanel"));
-    _colorPanel->setWindowTitle(tr("Frame Colour"));
+    _colorPanel->setWindowTitle(tr("Frame Color"));
     _colorPanel->setModal(false);
     _colorPanel->setWindowModality(Qt::NonModal);
 }
@@ -203,11 +203,19 @@ void MainInterface::setToolbarItems(const QStringList& identifiers)
     QStringList shown;
     for (const QString& identifier : identifiers) {
         const CommandTable::ToolbarItem* item = CommandTable::toolbarItem(identifier);
-        // Names from another version of the program, and second copies, are dropped.
-        if (!item || (item->command && shown.contains(identifier)))
+        // Second copies are dropped; spaces and separators may repeat.
+        if ((!item || item->command) && shown.contains(identifier))
             continue;
         shown << identifier;
-        if (identifier == QLatin1String(CommandTable::kSeparator)) {
+        if (!item) {
+            // A name from another version of the program: kept in its place, so that the
+            // user's toolbar comes back whole there, as an item that does nothing.
+            auto* bare = new QAction(_toolBar);
+            bare->setObjectName(identifier);
+            bare->setEnabled(false);
+            _toolBar->addAction(bare);
+            _toolbarExtras << bare;
+        } else if (identifier == QLatin1String(CommandTable::kSeparator)) {
             _toolbarExtras << _toolBar->addSeparator();
         } else if (identifier == QLatin1String(CommandTable::kFlexibleSpace)) {
             auto* spacer = new QWidget(_toolBar);

@@ -128,8 +128,13 @@ void ToolbarCustomizer::useDefaultSet()
 void ToolbarCustomizer::setItems(const QStringList& identifiers)
 {
     _toolbarList->clear();
-    for (const QString& identifier : identifiers)
-        addItem(identifier);
+    for (const QString& identifier : identifiers) {
+        // An item this version does not offer stays where it is until the user takes it off.
+        if (!find(identifier) && !items().contains(identifier))
+            _toolbarList->addItem(makeRow({identifier, identifier, QIcon(), false}));
+        else
+            addItem(identifier);
+    }
     refreshAvailable();
 }
 
