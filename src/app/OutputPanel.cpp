@@ -84,9 +84,9 @@ void OutputPanel::_build()
 
     _colorBtn = new QToolButton(this);
     _colorBtn->setObjectName(QStringLiteral("colorBtn"));
-    _colorBtn->setText(tr("Colour"));
+    _colorBtn->setText(tr("Color"));
     _colorBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    _colorBtn->setToolTip(tr("Choose the frame colour"));
+    _colorBtn->setToolTip(tr("Choose the frame color"));
     connect(_colorBtn, &QToolButton::clicked, this, &OutputPanel::colorButtonClicked);
 
     _filesizeTF = new QLabel(this);
