@@ -16,6 +16,7 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -214,12 +215,50 @@ QByteArray encodeJpeg(const QImage& image, const Options& options, QString* erro
     return searchJpeg(encoder.size(), profile, options, error, &encoder, nullptr);
 }
 
+// True when some pixel is not fully opaque.
+bool hasTransparency(const QImage& image)
+{
+    if (!image.hasAlphaChannel())
+        return false;
+    const QImage argb = image.format() == QImage::Format_ARGB32 ||
+                                image.format() == QImage::Format_ARGB32_Premultiplied
+                            ? image
+                            : image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        if (std::any_of(row, row + argb.width(), [](QRgb p) { return qAlpha(p) != 255; }))
+            return true;
+    }
+    return false;
+}
+
+// An opaque picture goes without an alpha channel: a quarter of the samples fewer, and
+// print services refuse some files with one. Decided from the pixels, which is exact
+// whatever made them; the bands are made once more for it, up to the first clear pixel.
+bool bandsHaveTransparency(QSize size, const BandSourceMaker& make)
+{
+    const JpegEncoder::BandSource bands = make();
+    QImage band;
+    for (int row = 0; row < size.height(); row += band.height()) {
+        // A picture that cannot be made fails in the encoder, with its reason.
+        if (!bands(&band) || band.isNull() || band.height() == 0)
+            return true;
+        if (hasTransparency(band))
+            return true;
+    }
+    return false;
+}
+
 // Qt's PNG and TIFF writers store the colour space they are handed; profiles that Qt
 // cannot parse go in through Exiv2 afterwards.
 QByteArray encodeWithQt(const QImage& image, const Options& options, const char* format,
                         QString* error)
 {
-    QImage picture = image;
+    // Qt's writers give an alpha channel to every picture of a format that has one.
+    QImage picture = image.hasAlphaChannel() && !hasTransparency(image)
+                         ? image.convertToFormat(image.depth() > 32 ? QImage::Format_RGBX64
+                                                                    : QImage::Format_RGB32)
+                         : image;
     const QByteArray profile = profileFor(image, options);
     bool profileByExiv2 = false;
     if (!options.iccProfile.isEmpty()) {
@@ -396,15 +435,17 @@ QByteArray encodeBands(QSize size, const BandSourceMaker& make, const Options& o
             return {};
         }
     }
-    const JpegEncoder::BandSource bands = make();
     try {
+        const bool alpha = bandsHaveTransparency(size, make);
+        const JpegEncoder::BandSource bands = make();
         // As encodeWithQt: a profile Qt cannot parse goes in through Exiv2 afterwards.
         QColorSpace space;
         if (!options.iccProfile.isEmpty())
             space = QColorSpace::fromIccProfile(options.iccProfile);
         QString why;
-        QByteArray data = format == FormatPNG ? PngBandEncoder::encode(size, bands, space, &why)
-                                              : TiffBandEncoder::encode(size, bands, space, &why);
+        QByteArray data = format == FormatPNG
+                              ? PngBandEncoder::encode(size, bands, space, alpha, &why)
+                              : TiffBandEncoder::encode(size, bands, space, alpha, &why);
         if (data.isEmpty()) {
             setError(error, why);
             return {};
@@ -438,6 +479,7 @@ bool writeBands(QSize size, const BandSourceMaker& make, const Options& options,
         return !data.isEmpty() && writeData(data, path, error);
     }
     QString encodingFailure;
+    bool alpha = true;
     const auto writePng = [&](QFileDevice& file) {
         // Gathered into pieces of a megabyte: libpng hands over a few kilobytes at a time.
         constexpr qsizetype Piece = 1 << 20;
@@ -451,7 +493,7 @@ bool writeBands(QSize size, const BandSourceMaker& make, const Options& options,
             }
             return reason.isEmpty();
         };
-        if (PngBandEncoder::write(size, make(), space, sink, &encodingFailure))
+        if (PngBandEncoder::write(size, make(), space, alpha, sink, &encodingFailure))
             return FileManagerExtras::writeAll(file, piece.constData(), piece.size());
         return reason;
     };
@@ -459,12 +501,14 @@ bool writeBands(QSize size, const BandSourceMaker& make, const Options& options,
         if (!file.flush())
             return file.errorString();
         QString reason;
-        TiffBandEncoder::write(size, make(), space, file.handle(), &encodingFailure, &reason);
+        TiffBandEncoder::write(size, make(), space, alpha, file.handle(), &encodingFailure,
+                               &reason);
         return reason;
     };
     const auto writeFile = [&](QFileDevice& file) {
         QString reason;
         try {
+            alpha = bandsHaveTransparency(size, make);
             reason = format == FormatPNG ? writePng(file) : writeTiff(file);
         } catch (...) {
             Logging::logCaughtException("Encoding the picture");

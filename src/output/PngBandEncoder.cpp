@@ -48,8 +48,8 @@ void onWarning(png_structp, png_const_charp) {}
 // libpng reports errors by longjmp: everything with a destructor lives in *w, made before
 // the jump point, and no C++ frame lies between a libpng call and this function.
 bool writeRows(Writer* w, QSize size, const JpegEncoder::BandSource& bands,
-               const QColorSpace& space, QImage* band, QImage* rows, QByteArray* profile,
-               QByteArray* profileName)
+               const QColorSpace& space, bool alpha, QImage* band, QImage* rows,
+               QByteArray* profile, QByteArray* profileName)
 {
     if (setjmp(png_jmpbuf(w->png)))
         return false;
@@ -57,8 +57,8 @@ bool writeRows(Writer* w, QSize size, const JpegEncoder::BandSource& bands,
     // Qt's default zlib level would take three times as long for files no smaller.
     png_set_compression_level(w->png, 4);
     png_set_IHDR(w->png, w->info, png_uint_32(size.width()), png_uint_32(size.height()), 8,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+                 alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (space.isValid()) {
         *profile = space.iccProfile();
         *profileName = space.description().toLatin1();
@@ -84,10 +84,12 @@ bool writeRows(Writer* w, QSize size, const JpegEncoder::BandSource& bands,
             png_write_info(w->png, w->info);
             // Qt's 0xAARRGGBB lies in memory as B, G, R, A.
             png_set_bgr(w->png);
+            if (!alpha)
+                png_set_filler(w->png, 0, PNG_FILLER_AFTER);
             headerWritten = true;
         }
         // Unpremultiplied as Qt's writer converts the whole picture: row by row the same.
-        *rows = band->convertToFormat(QImage::Format_ARGB32);
+        *rows = band->convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         if (rows->isNull()) {
             w->message = QCoreApplication::translate("PngBandEncoder", "Out of memory.");
             return false;
@@ -103,7 +105,7 @@ bool writeRows(Writer* w, QSize size, const JpegEncoder::BandSource& bands,
 
 } // namespace
 
-bool write(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
+bool write(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space, bool alpha,
            const Sink& sink, QString* error)
 {
     Writer w;
@@ -117,7 +119,8 @@ bool write(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& 
     QImage rows;
     QByteArray profile;
     QByteArray profileName;
-    if (!w.info || !writeRows(&w, size, bands, space, &band, &rows, &profile, &profileName)) {
+    if (!w.info ||
+        !writeRows(&w, size, bands, space, alpha, &band, &rows, &profile, &profileName)) {
         if (error && !w.sinkRefused)
             *error = QCoreApplication::translate("PngBandEncoder",
                                                  "The picture could not be encoded as PNG: %1")
@@ -128,14 +131,14 @@ bool write(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& 
 }
 
 QByteArray encode(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
-                  QString* error)
+                  bool alpha, QString* error)
 {
     QByteArray data;
     const Sink append = [&data](const char* bytes, qint64 count) {
         data.append(bytes, qsizetype(count));
         return true;
     };
-    return write(size, bands, space, append, error) ? data : QByteArray();
+    return write(size, bands, space, alpha, append, error) ? data : QByteArray();
 }
 
 } // namespace PngBandEncoder

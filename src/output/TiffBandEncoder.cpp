@@ -118,7 +118,7 @@ quint32 stripRows(TIFF* tiff)
     return TIFFDefaultStripSize(tiff, quint32(rows));
 }
 
-bool writeHeader(TIFF* tiff, QSize size, const QImage& first, const QColorSpace& space)
+bool writeHeader(TIFF* tiff, QSize size, const QImage& first, const QColorSpace& space, bool alpha)
 {
     const int dpmX = first.dotsPerMeterX();
     const int dpmY = first.dotsPerMeterY();
@@ -142,16 +142,16 @@ bool writeHeader(TIFF* tiff, QSize size, const QImage& first, const QColorSpace&
     }
     const uint16_t extraSamples = EXTRASAMPLE_ASSOCALPHA;
     return ok && TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
-           TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4) &&
+           TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, alpha ? 4 : 3) &&
            TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) &&
-           TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extraSamples) &&
+           (!alpha || TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extraSamples)) &&
            TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, stripRows(tiff));
 }
 
 // Into the sink; false on failure with the reason in *error, or with sink->failure set
 // when its file refused.
 bool writeTo(Sink* sink, QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
-             QString* error)
+             bool alpha, QString* error)
 {
     auto fail = [error](const QString& why) {
         if (error)
@@ -175,10 +175,11 @@ bool writeTo(Sink* sink, QSize size, const JpegEncoder::BandSource& bands, const
         if (!bands(&band) || band.isNull() || band.width() != size.width())
             return fail(QCoreApplication::translate("TiffBandEncoder", "it could not be made."));
         // The resolution is that of every picture made, taken from the first band.
-        if (row == 0 && !writeHeader(tiff.get(), size, band, space))
+        if (row == 0 && !writeHeader(tiff.get(), size, band, space, alpha))
             return fail(QCoreApplication::translate("TiffBandEncoder", "a tag was refused."));
         // Qt's writer hands libtiff the same bytes, converted from the whole picture.
-        rows = band.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        rows = band.convertToFormat(alpha ? QImage::Format_RGBA8888_Premultiplied
+                                          : QImage::Format_RGB888);
         if (rows.isNull())
             return fail(QCoreApplication::translate("TiffBandEncoder", "out of memory."));
         const int count = std::min(rows.height(), size.height() - row);
@@ -194,19 +195,19 @@ bool writeTo(Sink* sink, QSize size, const JpegEncoder::BandSource& bands, const
 } // namespace
 
 QByteArray encode(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space,
-                  QString* error)
+                  bool alpha, QString* error)
 {
     Sink sink;
-    return writeTo(&sink, size, bands, space, error) ? sink.data : QByteArray();
+    return writeTo(&sink, size, bands, space, alpha, error) ? sink.data : QByteArray();
 }
 
-bool write(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space, int fd,
-           QString* error, QString* writeError)
+bool write(QSize size, const JpegEncoder::BandSource& bands, const QColorSpace& space, bool alpha,
+           int fd, QString* error, QString* writeError)
 {
     Sink sink;
     sink.fd = fd;
     QString why;
-    if (writeTo(&sink, size, bands, space, &why))
+    if (writeTo(&sink, size, bands, space, alpha, &why))
         return true;
     if (sink.failure != 0) {
         if (writeError)

@@ -193,6 +193,9 @@ private slots:
         QTest::newRow("png, transparent, post mask")
             << portraitAlpha << cuts << true << false << QPointF(-7.4, 70.6) << 0 << false
             << QImage::Format_RGB32 << int(FormatPNG);
+        QTest::newRow("png, colour behind post mask")
+            << portraitAlpha << cuts << false << false << QPointF(0, 0) << 0 << false
+            << QImage::Format_RGB32 << int(FormatPNG);
         QTest::newRow("png, flipped mask")
             << grayMask(20, 30).mirrored(true, false) << QImage() << false << true
             << QPointF(13, -90) << 0 << false << QImage::Format_Indexed8 << int(FormatPNG);
@@ -277,16 +280,24 @@ private slots:
             QCOMPARE(qualityUsed, fileQuality);
         }
 
+        framed.photo = decoded.convertToFormat(held);
+        // An alpha channel only for a picture with some transparency.
+        const QImage composite = BorderCompositor::compositeFullResolution(framed).convertToFormat(
+            QImage::Format_ARGB32);
+        bool clear = false;
+        for (int y = 0; y < composite.height(); ++y)
+            for (int x = 0; x < composite.width(); ++x)
+                clear = clear || qAlpha(composite.pixel(x, y)) < 255;
         // JPEG byte for byte; the lossless formats by their pixels, profile and metadata.
-        auto same = [format, profile](const QByteArray& data, const QByteArray& expected) {
+        auto same = [format, profile, clear](const QByteArray& data, const QByteArray& expected) {
             if (format == FormatJPEG)
                 return data == expected;
             const ImageMetadata written = ImageMetadata::metadataForData(data);
             const bool artist = written.value(QStringLiteral("Exif.Image.Artist")) == "Test Artist";
             return !data.isEmpty() && QImage::fromData(data) == QImage::fromData(expected) &&
+                   QImage::fromData(data).hasAlphaChannel() == clear &&
                    written.iccProfile() == profile && artist == (format == FormatTIFF);
         };
-        framed.photo = decoded.convertToFormat(held);
         int wholeQuality = 85; // what the lossless formats report
         const QByteArray whole = wholePicture(framed.photo, &wholeQuality);
         QVERIFY(same(whole, whole));

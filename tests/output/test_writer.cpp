@@ -226,18 +226,30 @@ private slots:
     {
         QTest::addColumn<int>("format");
         QTest::addColumn<QByteArray>("signature");
-        QTest::newRow("png") << 102 << QByteArray("\x89PNG", 4);
-        QTest::newRow("tiff") << 103 << QByteArray("II*\0", 4);
+        QTest::addColumn<bool>("clear"); // some pixels transparent
+        QTest::newRow("png") << 102 << QByteArray("\x89PNG", 4) << true;
+        QTest::newRow("tiff") << 103 << QByteArray("II*\0", 4) << true;
+        QTest::newRow("png, opaque") << 102 << QByteArray("\x89PNG", 4) << false;
+        QTest::newRow("tiff, opaque") << 103 << QByteArray("II*\0", 4) << false;
     }
     void pngAndTiffKeepPixels()
     {
         QFETCH(int, format);
         QFETCH(QByteArray, signature);
+        QFETCH(bool, clear);
         QImage image = photoLike(41, 23).convertToFormat(QImage::Format_ARGB32);
-        image.setPixelColor(3, 4, QColor(10, 20, 30, 0));
-        image.setPixelColor(5, 6, QColor(200, 100, 50, 77));
         ImageWriter::Options options;
         options.format = format;
+        if (!clear) {
+            // No alpha channel for a picture that has no use for one.
+            const QByteArray opaque = ImageWriter::encode(image, options);
+            QVERIFY(opaque.startsWith(signature));
+            QVERIFY(!QImage::fromData(opaque).hasAlphaChannel());
+            QCOMPARE(QImage::fromData(opaque).convertToFormat(QImage::Format_ARGB32), image);
+            return;
+        }
+        image.setPixelColor(3, 4, QColor(10, 20, 30, 0));
+        image.setPixelColor(5, 6, QColor(200, 100, 50, 77));
         const QByteArray data = ImageWriter::encode(image, options);
         QVERIFY(data.startsWith(signature));
         const QImage back = QImage::fromData(data).convertToFormat(QImage::Format_ARGB32);
