@@ -61,6 +61,12 @@ Target askTarget(QWidget* parent, const QString& startFolder, const QString& nam
     dialog.setFileMode(QFileDialog::AnyFile);
     // We ask about replacing once the extension is known.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    // The accessory's pop-up is the one format control; the dialog's own type row would
+    // be a second one that decides nothing.
+    for (const char* typeRow : {"fileTypeCombo", "fileTypeLabel"}) {
+        if (auto* widget = dialog.findChild<QWidget*>(QLatin1String(typeRow)))
+            widget->hide();
+    }
     auto* accessory = new SaveAccessory(settings, &dialog);
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
         grid->addWidget(accessory, grid->rowCount(), 0, 1, grid->columnCount());
