@@ -109,6 +109,14 @@ file(READ "${desktop}" text)
 if(NOT text MATCHES "\nIcon=velluma\n" OR NOT text MATCHES "\nExec=velluma -- %F\n")
   problem("the desktop entry does not start velluma with its icon")
 endif()
+# The README quotes the entry's command line as it is.
+file(READ "${SOURCE_RESOURCES}/../README.md" readme)
+if(text MATCHES "\nExec=([^\n]*)\n")
+  string(FIND "${readme}" "`Exec=${CMAKE_MATCH_1}`" quoted)
+  if(quoted EQUAL -1)
+    problem("the README does not quote the desktop entry's Exec=${CMAKE_MATCH_1}")
+  endif()
+endif()
 
 # Each manual page, rendered, holds its program's --help: the synopsis from the usage
 # line, the rest word for word. The installed velluma-frame names its frames folder under
