@@ -536,7 +536,7 @@ void TestAppController::saveDialogNamesAndWrites()
     settings->setJpegQuality(80);
     const int format = chosenFormat ? chosenFormat : int(FormatJPEG);
     struct Seen {
-        int tag = 0, mainTag = 0;
+        int tag = 0, mainTag = 0, formatControls = 0;
         QString quality;
         bool qualityEnabled = false, stepperEnabled = false;
     } seen;
@@ -546,6 +546,10 @@ void TestAppController::saveDialogNamesAndWrites()
         QVERIFY(pop && field);
         seen.tag = pop->currentData().toInt();
         seen.quality = field->text();
+        // The folder's pop-up aside, the format is the only choice offered by a pop-up.
+        for (auto* combo : modal->findChildren<QComboBox*>())
+            seen.formatControls +=
+                combo->isVisibleTo(modal) && combo->objectName() != "lookInCombo";
         if (chosenFormat)
             pop->setCurrentIndex(pop->findData(chosenFormat));
         seen.mainTag = _app->outputPanel()->formatPopUp()->currentData().toInt();
@@ -559,6 +563,7 @@ void TestAppController::saveDialogNamesAndWrites()
     });
     _app->saveDocumentAs();
     QCOMPARE(seen.tag, int(FormatJPEG));
+    QCOMPARE(seen.formatControls, 1);
     QCOMPARE(seen.quality, QStringLiteral("80"));
     QCOMPARE(seen.mainTag, format);
     QCOMPARE(seen.qualityEnabled, format == FormatJPEG);
@@ -598,13 +603,19 @@ void TestAppController::nameStaysInsideTemporaryFolder()
     QFETCH(QString, name);
     QFETCH(QString, fileName);
     const QString notes = writeText(path(QStringLiteral("notes.txt")));
-    open(QStringLiteral("one.png"));
+    QVERIFY(_app->applicationOpenFile(writePhoto(path("one.png"), QSize(2400, 1600))));
     _app->outputPanel()->filenameField()->setText(name);
     _app->copy();
     QCOMPARE(QFile(notes).size(), qint64(14));
-    const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
+    const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
+    const QList<QUrl> urls = copied->urls();
     QCOMPARE(urls.size(), 1);
     QCOMPARE(urls.first().toLocalFile(), TmpFilePath::tmpFolder() + "/" + fileName + ".jpg");
+    QCOMPARE(copied->text(), urls.first().toLocalFile());
+    // The picture as shown goes as image data, quick to paste; the full size is the file.
+    QCOMPARE(qvariant_cast<QImage>(copied->imageData()), _app->previewView()->image());
+    QVERIFY(_app->previewView()->image().width() < 2400);
+    QCOMPARE(QImage(copied->text()).size(), QSize(2400, 1600));
 }
 
 void TestAppController::pasteTakesOnlyPictures_data()
@@ -965,6 +976,18 @@ void TestAppController::commandsFollowTheirRules()
     for (QAction* menu : _app->mainWindow()->menuBar()->actions())
         titles << menu->text();
     QCOMPARE(titles, QStringList({"&File", "&Edit", "F&rame", "Send &To", "&Window", "&Help"}));
+    // Every item of a menu has a mnemonic of its own; the colours say so as the toolbar does.
+    for (QAction* menu : _app->mainWindow()->menuBar()->actions()) {
+        QSet<QChar> keys;
+        for (QAction* item : menu->menu()->actions()) {
+            const qsizetype amp = item->text().indexOf(QLatin1Char('&'));
+            const QChar key = amp < 0 ? QChar() : item->text().at(amp + 1).toLower();
+            QVERIFY2(key.isNull() || !keys.contains(key), qPrintable(item->text()));
+            keys.insert(key);
+        }
+    }
+    QAction* colors = interface->action(QStringLiteral("colors"));
+    QVERIFY(colors->text().remove(QLatin1Char('&')).endsWith(colors->iconText()));
     // Nothing to send to until destinations are set up.
     QVERIFY(!interface->menu(QStringLiteral("SendTo"))->isEnabled());
 }
@@ -1050,6 +1073,16 @@ void TestAppController::startUp()
     _app->applicationDidFinishLaunching();
     QCOMPARE(_defaults->integerForKey(DefLaunchCount), 2);
     QCOMPARE(check.count(), checks ? 2 : 0);
+
+    // The next start changes nothing before it counts the launch, so writes nothing.
+    _app.reset();
+    QFile file(_defaults->filePath());
+    const QDateTime longAgo(QDate(2001, 1, 1), QTime(0, 0));
+    QVERIFY(file.open(QIODevice::ReadWrite) &&
+            file.setFileTime(longAgo, QFile::FileModificationTime));
+    file.close();
+    _app = std::make_unique<AppController>(*_defaults);
+    QCOMPARE(QFileInfo(file).lastModified(), longAgo);
 }
 
 void TestAppController::proxyIconPerFormat_data()
@@ -1115,6 +1148,8 @@ void TestAppController::proxyPreparesFileOnEntry()
     _app->closeImage();
     QVERIFY(!proxy->isEnabled());
     QCOMPARE(proxy->toolTip(), QString());
+    QCOMPARE(enter(), QString());
+    QVERIFY(!QFile::exists(png));
 }
 
 void TestAppController::toolbarItem_data()
@@ -1132,7 +1167,7 @@ void TestAppController::toolbarItem_data()
     row("ZTSave", "Save", "Save", "Save image", true);
     row("ZTCopy", "Copy", "Copy", "Copy image to clipboard", true);
     row("ZTClear", "Clear", "Clear", "Clear image", true);
-    row("showColors", "Colors", "Colors", "Show the colour dialog", true);
+    row("showColors", "Colors", "Colors", "Show the color dialog", true);
     row("FlipH", "Flip H", "Flip Horizontal", "Flip Border Horizontally", true);
     row("Trimlet", "Trimlet", "Trimlet", "Send to Trimlet", true);
     row("Shuttlebox", "Shuttlebox", "Shuttlebox", "Send to Shuttlebox", true);
@@ -1209,6 +1244,16 @@ void TestAppController::toolbarCustomizationComesBack()
     _app->interface()->toolbarCustomizer()->accept();
     QCOMPARE(_app->interface()->toolbarItems(), defaults);
     QVERIFY(!_defaults->hasStoredValue(QLatin1String(CommandTable::kToolbarIdentifier)));
+
+    // An item of another version keeps its place, on the toolbar and through the dialog.
+    const QStringList later = {"ZTOpen", "ZTLater", "ZTSave"};
+    _defaults->setObject(later, QLatin1String(CommandTable::kToolbarIdentifier));
+    _app.reset();
+    _app = std::make_unique<AppController>(*_defaults);
+    QCOMPARE(_app->toolBar()->actions().size(), 3);
+    _app->runCustomizationPalette();
+    _app->interface()->toolbarCustomizer()->accept();
+    QCOMPARE(_app->interface()->toolbarItems(), later);
 }
 
 QTEST_MAIN(TestAppController)
