@@ -220,6 +220,16 @@ bool hasTransparency(const QImage& image)
 {
     if (!image.hasAlphaChannel())
         return false;
+    if (image.depth() > 32) {
+        // At its own depth: an alpha a step under full would round to opaque in 8 bits.
+        const QImage rgba = image.convertToFormat(QImage::Format_RGBA64);
+        for (int y = 0; y < rgba.height(); ++y) {
+            const auto* row = reinterpret_cast<const QRgba64*>(rgba.constScanLine(y));
+            if (std::any_of(row, row + rgba.width(), [](QRgba64 p) { return !p.isOpaque(); }))
+                return true;
+        }
+        return false;
+    }
     const QImage argb = image.format() == QImage::Format_ARGB32 ||
                                 image.format() == QImage::Format_ARGB32_Premultiplied
                             ? image
