@@ -312,23 +312,53 @@ void TestDestinations::storedData()
 void TestDestinations::applicationSend_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("desktop entry") << "entry";
-    QTest::newRow("executable") << "script";
-    QTest::newRow("app folder") << "package";
-    QTest::newRow("desktop entry id") << "id";
+    QTest::addColumn<QString>("path"); // PATH while sending, when not empty
+    QTest::newRow("desktop entry") << "entry"
+                                   << "";
+    QTest::newRow("executable") << "script"
+                                << "";
+    QTest::newRow("app folder") << "package"
+                                << "";
+    QTest::newRow("desktop entry id") << "id"
+                                      << "";
+    // A bare name is never looked up in the folder Velluma happens to be started from.
+    QTest::newRow("name in the working folder, PATH holds .") << "receive.sh"
+                                                              << ".:/usr/bin";
+    QTest::newRow("name in a relative PATH entry") << "receive.sh"
+                                                   << "/usr/bin::bin";
 }
 
 void TestDestinations::applicationSend()
 {
     QFETCH(QString, how);
+    QFETCH(QString, path);
     const QString application = how == "entry"     ? _receiver.entry
                                 : how == "script"  ? _receiver.script
                                 : how == "package" ? _receiver.package
-                                                   : QStringLiteral("velluma-test-receiver");
+                                : how == "id"      ? QStringLiteral("velluma-test-receiver")
+                                                   : how;
+    const QString oldFolder = QDir::currentPath();
+    const QByteArray oldPath = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] {
+        QDir::setCurrent(oldFolder);
+        qputenv("PATH", oldPath);
+    });
+    if (!path.isEmpty()) {
+        // The receiver lies in the working folder and in its "bin".
+        QVERIFY(QDir().mkpath(_tmp.filePath("bin")));
+        QFile::copy(_receiver.script, _tmp.filePath("bin/receive.sh"));
+        QVERIFY(QDir::setCurrent(_tmp.path()));
+        qputenv("PATH", path.toLocal8Bit());
+    }
     // A name with a space and a quote: it must arrive as one argument, never through a shell.
     const QString sent = _tmp.filePath(QStringLiteral("framed %1 'x'.jpg").arg(how));
     QVERIFY(TestReceiver::writeFile(sent, "framed photo " + how.toUtf8(), false));
     QString error;
+    if (!path.isEmpty()) {
+        QVERIFY(!ApplicationLauncher::openFile(sent, application, &error));
+        QVERIFY(!error.isEmpty());
+        return;
+    }
     QVERIFY2(ApplicationLauncher::openFile(sent, application, &error), qPrintable(error));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(_receiver.received(sent)), 10000);
     QFile received(_receiver.received(sent));
