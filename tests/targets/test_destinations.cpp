@@ -42,7 +42,9 @@ QString order(const DestinationList& list)
 {
     QString text;
     for (const QVariant& r : list.records())
-        text += r.toMap().value(Destination::KEY_LABEL).toString();
+        text += Destination::isAvailable(r.toMap())
+                    ? r.toMap().value(Destination::KEY_LABEL).toString()
+                    : QStringLiteral("?");
     return text;
 }
 
@@ -246,11 +248,11 @@ void TestDestinations::storedData_data()
 
     const QVariantMap a = record("A");
     QVariantList many;
-    for (int i = 0; i < 5000; ++i)
+    QString all;
+    for (int i = 0; i < 5000; ++i) {
         many << record(QString::number(i % 10));
-    QString first200;
-    for (int i = 0; i < DestinationList::kMaxRecords; ++i)
-        first200 += QString::number(i % 10);
+        all += QString::number(i % 10);
+    }
 
     QTest::newRow("absent") << QVariant() << QVariant() << ""
                             << "";
@@ -258,22 +260,23 @@ void TestDestinations::storedData_data()
                               << "";
     QTest::newRow("a dictionary") << QVariant(a) << QVariant(0) << ""
                                   << "";
+    // Entries that send nowhere keep their places, or the default would name another.
     QTest::newRow("entries not dictionaries")
-        << QVariant(QVariantList{1, "B", QVariantList{a}, a}) << QVariant(0) << "A"
+        << QVariant(QVariantList{1, "B", QVariantList{a}, a}) << QVariant(3) << "???A"
         << "A";
     QTest::newRow("path of the wrong type")
         << QVariant(QVariantList{QVariantMap{{"destination", 5}, {"label", "X"}}, a}) << QVariant(0)
-        << "A"
-        << "A";
+        << "?A"
+        << "X";
     QTest::newRow("empty path") << QVariant(QVariantList{
                                        QVariantMap{{"destination", ""}, {"label", "X"}}, a})
-                                << QVariant(0) << "A"
+                                << QVariant(1) << "?A"
                                 << "A";
     QTest::newRow("label of the wrong type")
         << QVariant(QVariantList{QVariantMap{{"destination", "/p/Shots"}, {"label", 3}}})
         << QVariant(0) << "Shots"
         << "Shots";
-    QTest::newRow("thousands") << QVariant(many) << QVariant(3) << first200 << "3";
+    QTest::newRow("thousands") << QVariant(many) << QVariant(4203) << all << "3";
     QTest::newRow("default past the end") << QVariant(QVariantList{a}) << QVariant(1) << "A"
                                           << "";
     QTest::newRow("negative default") << QVariant(QVariantList{a}) << QVariant(-1) << "A"

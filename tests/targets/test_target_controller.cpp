@@ -222,12 +222,14 @@ void TestTargetController::setupSheet_data()
     QTest::addColumn<QString>("edit"); // what is done in the sheet
     QTest::addColumn<int>("answer");   // the button's tag
     QTest::addColumn<int>("defaultAfter");
+    QTest::addColumn<int>("stored"); // records before
 
-    QTest::newRow("cancel after removing all") << "remove all" << 0 << 1;
-    QTest::newRow("confirm after removing all") << "remove all" << 1 << 1;
-    QTest::newRow("confirm a new default") << "default 0" << 1 << 0;
-    QTest::newRow("cancel a new default") << "default 0" << 0 << 1;
-    QTest::newRow("revert, then confirm") << "revert" << 1 << 1;
+    QTest::newRow("cancel after removing all") << "remove all" << 0 << 1 << 2;
+    QTest::newRow("confirm after removing all") << "remove all" << 1 << 1 << 2;
+    QTest::newRow("confirm a new default") << "default 0" << 1 << 0 << 2;
+    QTest::newRow("cancel a new default") << "default 0" << 0 << 1 << 2;
+    QTest::newRow("revert, then confirm") << "revert" << 1 << 1 << 2;
+    QTest::newRow("confirm 205 untouched") << "nothing" << 1 << 1 << 205;
 }
 
 void TestTargetController::setupSheet()
@@ -235,8 +237,11 @@ void TestTargetController::setupSheet()
     QFETCH(QString, edit);
     QFETCH(int, answer);
     QFETCH(int, defaultAfter);
-    const QVariantList stored = {folder("/tmp", "A"), folder("/tmp", "B")};
-    makeController(stored, 1);
+    QFETCH(int, stored);
+    QVariantList records;
+    for (int i = 0; i < stored; ++i)
+        records << folder("/tmp", QString(QChar('A' + i % 26)));
+    makeController(records, 1);
     const QStringList before = layout(_sendTo);
     QStringList states; // of remove, set default and revert, as the sheet goes
     const auto buttons = [&states](DestinationSetupSheet* sheet) {
@@ -250,6 +255,8 @@ void TestTargetController::setupSheet()
         if (!sheet)
             return -5;
         buttons(sheet);
+        if (edit == "nothing")
+            return answer;
         if (edit == "remove all" || edit == "revert") {
             while (sheet->model()->rowCount() > 0) {
                 sheet->selectRow(0);
@@ -274,7 +281,7 @@ void TestTargetController::setupSheet()
     QCOMPARE(states.first(), QString("000")); // nothing selected, nothing to revert
     if (edit == "remove all")
         QCOMPARE(states.last(), QString("001"));
-    else if (edit == "revert")
+    else if (edit == "revert" || edit == "nothing")
         QCOMPARE(states.last(), QString("000"));
     else
         QCOMPARE(states, (QStringList{"000", "110", "101"}));
@@ -283,7 +290,10 @@ void TestTargetController::setupSheet()
     // Confirmed empty, the menus keep only the companions and the set-up item.
     QCOMPARE(layout(_sendTo), emptied ? before.mid(3) : before);
     QCOMPARE(layout(_controller->contextMenu()), layout(_sendTo));
-    QCOMPARE(DestinationList::storedRecords(*_defaults).size(), emptied ? 0 : 2);
+    QCOMPARE(DestinationList::storedRecords(*_defaults).size(), emptied ? 0 : stored);
+    // The menus show no more than their bound; the list keeps every record.
+    if (stored > DestinationList::kMaxMenuItems)
+        QCOMPARE(_sendTo->actions().size(), DestinationList::kMaxMenuItems + 5);
     QCOMPARE(DestinationList::storedDefault(*_defaults), answer ? defaultAfter : 1);
 }
 
@@ -385,6 +395,13 @@ void TestTargetController::sending_data()
     QTest::newRow("no photo") << "app" << 0 << "double-click" << false << "nothing";
     QTest::newRow("default past the end") << "app" << 1 << "double-click" << true << "nothing";
     QTest::newRow("unknown type") << "unknown" << 0 << "double-click" << true << "nothing";
+    // A record without a path keeps its place: the default still means the application.
+    QTest::newRow("double-click past a record without a path")
+        << "app behind a broken record" << 1 << "double-click" << true << "received";
+    QTest::newRow("double-click on a record without a path")
+        << "app behind a broken record" << 0 << "double-click" << true << "message";
+    QTest::newRow("menu to a record without a path")
+        << "app behind a broken record" << 0 << "menu" << true << "message";
 }
 
 void TestTargetController::sending()
@@ -396,15 +413,21 @@ void TestTargetController::sending()
     QFETCH(QString, expected);
     const QString folderPath = _tmp.filePath("saved");
     QVERIFY(QDir().mkpath(folderPath));
-    QVariantMap record =
-        kind == "app" ? Destination::configForPath(_receiver.entry) : folder(folderPath, "Saved");
+    QVariantMap record = kind.startsWith("app") ? Destination::configForPath(_receiver.entry)
+                                                : folder(folderPath, "Saved");
     if (kind == "gone folder")
         record = folder(_tmp.filePath("gone"), "Gone");
     else if (kind == "gone app")
         record = Destination::configWithDestination(_tmp.filePath("gone.desktop"), "Gone", 1);
     else if (kind == "unknown")
         record.insert("targetType", 2);
-    makeController({record}, defaultPosition);
+    QVariantList records{record};
+    if (kind == "app behind a broken record") {
+        // Behind it a folder, which a shift of the positions would make the default.
+        records = {QVariantMap{{"label", "Gone"}, {"targetType", 1}}, record,
+                   folder(folderPath, "Saved")};
+    }
+    makeController(records, defaultPosition);
     if (photo) {
         QImage image(8, 6, QImage::Format_RGB32);
         image.fill(Qt::darkGreen);
