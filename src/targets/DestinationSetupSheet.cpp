@@ -4,6 +4,7 @@
 #include "targets/Destination.h"
 #include "targets/DestinationList.h"
 #include "targets/DestinationTableModel.h"
+#include "targets/DestinationTableView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -32,7 +33,7 @@ DestinationSetupSheet::DestinationSetupSheet(UserDefaults& defaults, Destination
     layout->addWidget(note);
 
     _model = new DestinationTableModel(_list, this);
-    _tableView = new QTableView(this);
+    _tableView = new DestinationTableView(this);
     _tableView->setObjectName(QStringLiteral("destinationTable"));
     _tableView->setModel(_model);
     _tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
