@@ -115,6 +115,7 @@ void DestinationSetupSheet::prepare()
     _list.load(_defaults);
     _model->reload();
     selectRow(-1);
+    _tableView->scrollToTop();
     _selectionDidChange();
     _revertButton->setEnabled(false);
 }
@@ -133,6 +134,7 @@ void DestinationSetupSheet::selectRow(int row)
         return;
     }
     _tableView->selectRow(row);
+    _tableView->scrollTo(_model->index(row, 0));
 }
 
 void DestinationSetupSheet::_selectionDidChange()
