@@ -1,6 +1,7 @@
 #include "CompanionLauncher.h"
 
 #include "foundation/Logging.h"
+#include "targets/ApplicationLauncher.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -68,12 +69,7 @@ CompanionLauncher::Environment CompanionLauncher::Environment::system()
     environment.home = QDir::homePath();
     environment.applicationFolders =
         QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
-    const QString path = qEnvironmentVariable("PATH");
-    for (const QString& folder : path.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
-        // A relative entry would depend on where the program was started from.
-        if (QDir::isAbsolutePath(folder))
-            environment.pathFolders << folder;
-    }
+    environment.pathFolders = ApplicationLauncher::searchFolders(qEnvironmentVariable("PATH"));
     environment.systemApplications = QStringLiteral("/Applications");
     return environment;
 }

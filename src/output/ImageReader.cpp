@@ -61,13 +61,13 @@ void setError(QString* error, const QString& message)
         *error = message;
 }
 
-QString tooLarge(const QString& name, QSize size)
+QString tooLarge(const QString& name, QSize size, qint64 maxPixels)
 {
     return QCoreApplication::translate("ImageReader",
                                        "\"%1\" is %2 x %3 pixels; Velluma opens images of up to %4 "
                                        "megapixels.")
         .arg(name, QString::number(size.width()), QString::number(size.height()),
-             QString::number(MaxPixels / 1'000'000));
+             QString::number(maxPixels / 1'000'000));
 }
 
 // A JPEG cut off (a copy or download that stopped) still decodes: libjpeg fills the
@@ -110,7 +110,7 @@ void installAllocationLimit()
     });
 }
 
-QImage readImage(const QString& path, QString* error, QString* damage)
+QImage readImage(const QString& path, QString* error, QString* damage, qint64 maxPixels)
 {
     if (damage)
         damage->clear();
@@ -133,8 +133,8 @@ QImage readImage(const QString& path, QString* error, QString* damage)
     }
     // A header can claim any size; refuse before the decoder allocates anything.
     const QSize claimed = reader.size();
-    if (claimed.isValid() && qint64(claimed.width()) * claimed.height() > MaxPixels) {
-        setError(error, tooLarge(name, claimed));
+    if (claimed.isValid() && qint64(claimed.width()) * claimed.height() > maxPixels) {
+        setError(error, tooLarge(name, claimed, maxPixels));
         return {};
     }
     // Formats whose Qt plugin does not read the orientation (PNG, WebP) still carry it in
@@ -149,8 +149,8 @@ QImage readImage(const QString& path, QString* error, QString* damage)
     }
     // The few plugins that cannot tell the size beforehand are held by Qt's allocation
     // limit alone; the answer stays the same.
-    if (qint64(image.width()) * image.height() > MaxPixels) {
-        setError(error, tooLarge(name, image.size()));
+    if (qint64(image.width()) * image.height() > maxPixels) {
+        setError(error, tooLarge(name, image.size(), maxPixels));
         return {};
     }
     if (!pluginTurns) {

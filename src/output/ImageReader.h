@@ -14,8 +14,10 @@ inline constexpr qint64 MaxPixels = 120'000'000;
 // Loads a photo at its pixel size, turned upright by its EXIF orientation. Null image
 // and a clear message in *error on failure (not an image, too large, corrupt).
 // A damaged photo that still decodes in part (a JPEG cut off) is returned as far as it
-// goes, with a message in *damage saying so; *damage is emptied otherwise.
-QImage readImage(const QString& path, QString* error = nullptr, QString* damage = nullptr);
+// goes, with a message in *damage saying so; *damage is emptied otherwise. Images of more
+// than maxPixels are refused before they are decoded.
+QImage readImage(const QString& path, QString* error = nullptr, QString* damage = nullptr,
+                 qint64 maxPixels = MaxPixels);
 
 // Cheap check: Qt has a reader for the file's contents.
 bool canRead(const QString& path);

@@ -145,6 +145,25 @@ QString packageExecutable(const QString& package)
     return {};
 }
 
+QStringList searchFolders(const QString& path)
+{
+    QStringList folders;
+    for (const QString& folder : path.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        if (QDir::isAbsolutePath(folder))
+            folders << folder;
+    }
+    return folders;
+}
+
+QString findProgram(const QString& name)
+{
+    const QStringList folders = searchFolders(qEnvironmentVariable("PATH"));
+    // Qt searches the whole PATH, relative entries too, when given no folders.
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || folders.isEmpty())
+        return {};
+    return QStandardPaths::findExecutable(name, folders);
+}
+
 bool openFile(const QString& file, const QString& application, QString* error)
 {
     const QFileInfo app(application);
@@ -190,7 +209,7 @@ bool openFile(const QString& file, const QString& application, QString* error)
         GObjectPtr<GDesktopAppInfo> info(g_desktop_app_info_new(id.toUtf8().constData()));
         if (info)
             return launchEntry(G_APP_INFO(info.get()), file, error);
-        const QString program = QStandardPaths::findExecutable(application);
+        const QString program = findProgram(application);
         if (!program.isEmpty())
             return launchExecutable(program, file, error);
     }

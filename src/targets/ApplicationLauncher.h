@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // Applications as the desktop knows them. Desktop entries are read and launched through
 // GLib's desktop application info, so field codes, Terminal=, TryExec= and D-Bus
@@ -31,6 +32,12 @@ QList<Entry> applicationsForType(const QString& mimeType);
 // The program inside a ".app" folder: AppRun, else Contents/MacOS/<name without .app>.
 // Empty when it has none that is executable.
 QString packageExecutable(const QString& package);
+
+// The folders of PATH that a program name is looked up in: the absolute ones only, in
+// their order. An empty entry or "." would mean the folder Velluma was started from.
+QStringList searchFolders(const QString& path);
+// The executable of that name in searchFolders of the PATH; empty when none.
+QString findProgram(const QString& name);
 
 // Opens the file with the application: a desktop entry path, an ".app" folder, an
 // executable, or a bare name looked up as a desktop entry id and then in PATH. False with

@@ -68,9 +68,20 @@ QVariantMap configForPath(const QString& path)
     return configWithDestination(path, label, type);
 }
 
+bool isAvailable(const QVariantMap& record)
+{
+    const QVariant path = record.value(KEY_DESTINATION);
+    return path.typeId() == QMetaType::QString && !path.toString().isEmpty();
+}
+
 QString labelForDestination(const QVariantMap& record)
 {
     const QString label = record.value(KEY_LABEL).toString();
+    if (!isAvailable(record)) {
+        return label.isEmpty()
+                   ? QCoreApplication::translate("Destination", "Unavailable Destination")
+                   : QCoreApplication::translate("Destination", "%1 (Unavailable)").arg(label);
+    }
     switch (targetType(record)) {
     case Application:
         return QCoreApplication::translate("Destination", "Open in %1").arg(label);

@@ -33,8 +33,12 @@ QVariantMap configWithDestination(const QString& path, const QString& label, int
 // gives itself.
 QVariantMap configForPath(const QString& path);
 
+// The record names a location to send to: its "destination" is text that is not empty.
+// A stored entry without one keeps its place in the list but sends nothing.
+bool isAvailable(const QVariantMap& record);
+
 // "Save in %1", "Save on %1" for a folder labelled exactly "Desktop", "Open in %1" for an
-// application, "Unknown" for any other type.
+// application, "Unknown" for any other type; an unavailable record says so.
 QString labelForDestination(const QVariantMap& record);
 // "Folder", "App" or "Unknown", as the setup table shows the type.
 QString nameForType(int targetType);

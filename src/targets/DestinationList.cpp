@@ -13,17 +13,18 @@ QVariantList DestinationList::recordsFromValue(const QVariant& value)
     if (value.typeId() != QMetaType::QVariantList)
         return {};
     QVariantList records;
-    for (const QVariant& entry : value.toList()) {
-        if (records.size() >= kMaxRecords)
-            break;
-        if (entry.typeId() != QMetaType::QVariantMap)
-            continue;
+    const QVariantList entries = value.toList();
+    records.reserve(entries.size());
+    for (const QVariant& entry : entries) {
         QVariantMap record = entry.toMap();
-        const QVariant path = record.value(Destination::KEY_DESTINATION);
-        if (path.typeId() != QMetaType::QString || path.toString().isEmpty())
+        if (entry.typeId() != QMetaType::QVariantMap || !Destination::isAvailable(record)) {
+            records.append(entry);
             continue;
-        if (record.value(Destination::KEY_LABEL).typeId() != QMetaType::QString)
-            record.insert(Destination::KEY_LABEL, QFileInfo(path.toString()).fileName());
+        }
+        if (record.value(Destination::KEY_LABEL).typeId() != QMetaType::QString) {
+            const QString path = record.value(Destination::KEY_DESTINATION).toString();
+            record.insert(Destination::KEY_LABEL, QFileInfo(path).fileName());
+        }
         records.append(record);
     }
     return records;

@@ -12,17 +12,20 @@ class UserDefaults;
 // it is, so it may point at another record or past the end (then it selects nothing).
 class DestinationList {
 public:
-    // More than this many stored records are not read: a menu of thousands of items helps
-    // nobody and would take long to build.
-    static constexpr int kMaxRecords = 200;
+    // The menus show no more than this many destinations: a menu of thousands of items
+    // helps nobody and would take long to build. The list itself keeps them all.
+    static constexpr int kMaxMenuItems = 200;
 
     // The records of a stored value, as the menus and the sheet use them. A value that is
-    // no list gives none; entries that are no dictionary or have no path are skipped; a
-    // label that is no text is made from the path; other keys stay as they are.
+    // no list gives none. Every entry keeps its position, since the default and the menu
+    // shortcuts are positions: one that is no dictionary or has no path stays as it was
+    // stored and is shown as unavailable (Destination::isAvailable). A label that is no
+    // text is made from the path; other keys stay as they are.
     static QVariantList recordsFromValue(const QVariant& value);
     static QVariantList storedRecords(const UserDefaults& defaults);
     static int storedDefault(const UserDefaults& defaults);
-    // The stored record at that position; empty outside the list.
+    // The stored record at that position; empty outside the list and for an entry that is
+    // no dictionary.
     static QVariantMap destinationAtIndex(const UserDefaults& defaults, int index);
 
     // Working copy: loaded from the stored list, written back as a whole.

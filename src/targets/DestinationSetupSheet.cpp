@@ -4,6 +4,7 @@
 #include "targets/Destination.h"
 #include "targets/DestinationList.h"
 #include "targets/DestinationTableModel.h"
+#include "targets/DestinationTableView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -32,7 +33,7 @@ DestinationSetupSheet::DestinationSetupSheet(UserDefaults& defaults, Destination
     layout->addWidget(note);
 
     _model = new DestinationTableModel(_list, this);
-    _tableView = new QTableView(this);
+    _tableView = new DestinationTableView(this);
     _tableView->setObjectName(QStringLiteral("destinationTable"));
     _tableView->setModel(_model);
     _tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -114,6 +115,7 @@ void DestinationSetupSheet::prepare()
     _list.load(_defaults);
     _model->reload();
     selectRow(-1);
+    _tableView->scrollToTop();
     _selectionDidChange();
     _revertButton->setEnabled(false);
 }
@@ -132,6 +134,7 @@ void DestinationSetupSheet::selectRow(int row)
         return;
     }
     _tableView->selectRow(row);
+    _tableView->scrollTo(_model->index(row, 0));
 }
 
 void DestinationSetupSheet::_selectionDidChange()

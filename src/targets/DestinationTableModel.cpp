@@ -2,12 +2,16 @@
 
 #include "foundation/PropertyList.h"
 #include "foundation/Resources.h"
+#include "output/ImageReader.h"
 #include "targets/ApplicationLauncher.h"
 #include "targets/Destination.h"
 #include "targets/DestinationList.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMimeData>
+#include <QPalette>
+#include <QPixmap>
 #include <QUrl>
 
 namespace {
@@ -29,10 +33,27 @@ QIcon DestinationTableModel::iconForRecord(const QVariantMap& record)
     if (Destination::targetType(record) != Destination::Application ||
         !ApplicationLauncher::isDesktopEntryPath(path))
         return {};
-    const QString name = ApplicationLauncher::entryIconName(path);
+    return iconNamed(ApplicationLauncher::entryIconName(path));
+}
+
+QIcon DestinationTableModel::iconNamed(const QString& name)
+{
     if (name.isEmpty())
         return {};
-    return QFileInfo(name).isAbsolute() ? QIcon(name) : QIcon::fromTheme(name);
+    if (!QFileInfo(name).isAbsolute()) {
+        // A theme name is one file name; "../" would reach out of the icon folders.
+        return name.contains(QLatin1Char('/')) ? QIcon() : QIcon::fromTheme(name);
+    }
+    // Read here, once, rather than by QIcon whenever it is painted: it would wait on a
+    // FIFO for ever and keep the whole image, however large.
+    const QImage image = ImageReader::readImage(name, nullptr, nullptr, kMaxIconPixels);
+    if (image.isNull())
+        return {};
+    constexpr int kSide = 64; // crisp at the table's 16 and the chooser's 24 pixels at 2x
+    return QIcon(QPixmap::fromImage(
+        image.width() > kSide || image.height() > kSide
+            ? image.scaled(kSide, kSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+            : image));
 }
 
 QStringList DestinationTableModel::columnIdentifiers()
@@ -42,6 +63,7 @@ QStringList DestinationTableModel::columnIdentifiers()
 
 void DestinationTableModel::reload()
 {
+    _icons.clear();
     beginResetModel();
     endResetModel();
 }
@@ -70,12 +92,28 @@ QVariant DestinationTableModel::data(const QModelIndex& index, int role) const
             return isDefault ? tr("Default destination") : QVariant();
         return {};
     }
-    if (column == Destination::KEY_LABEL && role == Qt::DecorationRole)
-        return iconForRecord(record);
+    const bool available = Destination::isAvailable(record);
+    if (column == Destination::KEY_LABEL && role == Qt::DecorationRole) {
+        if (!available)
+            return {};
+        // Asked at every paint; the entry and its icon are read once per reload.
+        const QString path = record.value(Destination::KEY_DESTINATION).toString();
+        auto icon = _icons.constFind(path);
+        if (icon == _icons.cend())
+            icon = _icons.insert(path, iconForRecord(record));
+        return *icon;
+    }
+    if (!available && role == Qt::ForegroundRole)
+        return QGuiApplication::palette().color(QPalette::Disabled, QPalette::Text);
+    if (!available && role == Qt::ToolTipRole)
+        return tr("This destination has no location to send to. Remove it, or add the folder "
+                  "or application again.");
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     if (column == kTypeColumn)
         return Destination::nameForType(Destination::targetType(record));
+    if (!available && column == Destination::KEY_DESTINATION)
+        return tr("Unavailable: no location");
     return record.value(column).toString();
 }
 
@@ -95,10 +133,12 @@ QVariant DestinationTableModel::headerData(int section, Qt::Orientation orientat
 
 Qt::ItemFlags DestinationTableModel::flags(const QModelIndex& index) const
 {
-    // Never edited in place; rows drag, and drops land between rows.
+    // Never edited in place; rows drag. A row takes drops too, so that the view hands a
+    // drop anywhere on it over as a drop onto it, which lands above it: without that the
+    // view splits every row at its middle, and the lower half would drop below it.
     if (!index.isValid())
         return Qt::ItemIsDropEnabled;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
 }
 
 QStringList DestinationTableModel::mimeTypes() const
@@ -152,7 +192,9 @@ bool DestinationTableModel::canDropMimeData(const QMimeData* data, Qt::DropActio
 {
     switch (dropKind(data)) {
     case DropKind::Files:
-        return action == Qt::CopyAction || action == Qt::MoveAction || action == Qt::LinkAction;
+        // The list only names the files; whatever the source proposes, they stay where they
+        // are (DestinationTableView answers every file drop with a copy).
+        return action == Qt::CopyAction;
     case DropKind::OwnRow:
         return action == Qt::MoveAction;
     case DropKind::None:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QIcon>
 #include <QStringList>
 
@@ -20,6 +21,11 @@ public:
 
     // The icon a desktop entry names for itself; none for folders and other programs.
     static QIcon iconForRecord(const QVariantMap& record);
+    // A desktop entry's Icon=: a theme icon name, or an image file read as photos are (no
+    // FIFO or device, refused above kMaxIconPixels) and kept at a small size only. None
+    // for anything else.
+    static QIcon iconNamed(const QString& name);
+    static constexpr qint64 kMaxIconPixels = 4'000'000;
 
     // The column identifiers, in column order.
     static QStringList columnIdentifiers();
@@ -61,4 +67,5 @@ private:
 
     DestinationList& _list;
     QIcon _checkmark;
+    mutable QHash<QString, QIcon> _icons; // by destination path
 };

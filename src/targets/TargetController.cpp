@@ -14,6 +14,8 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kNumberedItems = 10;
@@ -76,7 +78,8 @@ void TargetController::setupMenu(QMenu* menu)
     menu->clear();
 
     const QVariantList records = DestinationList::storedRecords(_defaults);
-    for (int i = 0; i < records.size(); ++i) {
+    const int shown = int(std::min<qsizetype>(records.size(), DestinationList::kMaxMenuItems));
+    for (int i = 0; i < shown; ++i) {
         const QVariantMap record = records.at(i).toMap();
         QAction* item = menu->addAction(DestinationTableModel::iconForRecord(record),
                                         Destination::labelForDestination(record));
@@ -85,7 +88,7 @@ void TargetController::setupMenu(QMenu* menu)
         item->setProperty("tag", DictionaryAccess::integerForKey(record, Destination::KEY_TAG));
         connect(item, &QAction::triggered, this, [this, item] { _sendTo(item); });
     }
-    if (!records.isEmpty())
+    if (shown > 0)
         menu->addSeparator();
     QAction* trimlet = menu->addAction(tr("Open in Trimlet"));
     trimlet->setObjectName(QStringLiteral("openInTrimlet"));
@@ -132,10 +135,20 @@ void TargetController::sendToDestinationAtIndex(int index)
 {
     if (!_previewView || !_previewView->hasImage() || _busy)
         return;
-    const QVariantMap record = DestinationList::destinationAtIndex(_defaults, index);
-    if (record.isEmpty())
+    const QVariantList records = DestinationList::storedRecords(_defaults);
+    if (index < 0 || index >= records.size())
         return;
+    const QVariantMap record = records.at(index).toMap();
     const QString label = record.value(Destination::KEY_LABEL).toString();
+    if (!Destination::isAvailable(record)) {
+        // Kept in its place so that the positions after it still mean what they did.
+        _tellUser(label.isEmpty() ? tr("Destination Unavailable")
+                                  : tr("“%1” Is Unavailable").arg(label),
+                  tr("Destination %1 of the list has no location to send to. Choose Setup "
+                     "Destinations to remove it or to add the folder or application again.")
+                      .arg(index + 1));
+        return;
+    }
     const QString destination =
         Destination::expandedPath(record.value(Destination::KEY_DESTINATION).toString());
     switch (Destination::targetType(record)) {

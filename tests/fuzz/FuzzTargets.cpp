@@ -306,14 +306,12 @@ void destinationList(const uint8_t* data, size_t size)
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     const QVariant value = PropertyList::fromData(bytes);
     const QVariantList records = DestinationList::recordsFromValue(value);
-    if (records.size() > DestinationList::kMaxRecords)
-        brokenPromise("more destination records read than are kept");
+    if (value.typeId() == QMetaType::QVariantList && records.size() != value.toList().size())
+        brokenPromise("destination records lost or invented: the positions shift");
     for (const QVariant& record : records) {
-        if (record.typeId() != QMetaType::QVariantMap)
-            brokenPromise("a destination record that is no dictionary");
         const QVariantMap map = record.toMap();
-        if (map.value(Destination::KEY_DESTINATION).toString().isEmpty())
-            brokenPromise("a destination record without a path");
+        if (Destination::isAvailable(map) && record.typeId() != QMetaType::QVariantMap)
+            brokenPromise("a destination that is no dictionary counted as available");
         Destination::labelForDestination(map);
         Destination::nameForType(Destination::targetType(map));
         Destination::expandedPath(map.value(Destination::KEY_DESTINATION).toString());
@@ -342,8 +340,7 @@ void destinationList(const uint8_t* data, size_t size)
     list.insert(Destination::configWithDestination(QStringLiteral("/"), QStringLiteral("Root"), 0),
                 in.inRange(-5, count + 5));
     list.store(defaults);
-    if (DestinationList::storedRecords(defaults).size() !=
-        std::min<qsizetype>(list.count(), DestinationList::kMaxRecords))
+    if (DestinationList::storedRecords(defaults).size() != list.count())
         brokenPromise("the stored destinations do not read back");
 }
 

@@ -42,7 +42,9 @@ QString order(const DestinationList& list)
 {
     QString text;
     for (const QVariant& r : list.records())
-        text += r.toMap().value(Destination::KEY_LABEL).toString();
+        text += Destination::isAvailable(r.toMap())
+                    ? r.toMap().value(Destination::KEY_LABEL).toString()
+                    : QStringLiteral("?");
     return text;
 }
 
@@ -246,11 +248,11 @@ void TestDestinations::storedData_data()
 
     const QVariantMap a = record("A");
     QVariantList many;
-    for (int i = 0; i < 5000; ++i)
+    QString all;
+    for (int i = 0; i < 5000; ++i) {
         many << record(QString::number(i % 10));
-    QString first200;
-    for (int i = 0; i < DestinationList::kMaxRecords; ++i)
-        first200 += QString::number(i % 10);
+        all += QString::number(i % 10);
+    }
 
     QTest::newRow("absent") << QVariant() << QVariant() << ""
                             << "";
@@ -258,22 +260,23 @@ void TestDestinations::storedData_data()
                               << "";
     QTest::newRow("a dictionary") << QVariant(a) << QVariant(0) << ""
                                   << "";
+    // Entries that send nowhere keep their places, or the default would name another.
     QTest::newRow("entries not dictionaries")
-        << QVariant(QVariantList{1, "B", QVariantList{a}, a}) << QVariant(0) << "A"
+        << QVariant(QVariantList{1, "B", QVariantList{a}, a}) << QVariant(3) << "???A"
         << "A";
     QTest::newRow("path of the wrong type")
         << QVariant(QVariantList{QVariantMap{{"destination", 5}, {"label", "X"}}, a}) << QVariant(0)
-        << "A"
-        << "A";
+        << "?A"
+        << "X";
     QTest::newRow("empty path") << QVariant(QVariantList{
                                        QVariantMap{{"destination", ""}, {"label", "X"}}, a})
-                                << QVariant(0) << "A"
+                                << QVariant(1) << "?A"
                                 << "A";
     QTest::newRow("label of the wrong type")
         << QVariant(QVariantList{QVariantMap{{"destination", "/p/Shots"}, {"label", 3}}})
         << QVariant(0) << "Shots"
         << "Shots";
-    QTest::newRow("thousands") << QVariant(many) << QVariant(3) << first200 << "3";
+    QTest::newRow("thousands") << QVariant(many) << QVariant(4203) << all << "3";
     QTest::newRow("default past the end") << QVariant(QVariantList{a}) << QVariant(1) << "A"
                                           << "";
     QTest::newRow("negative default") << QVariant(QVariantList{a}) << QVariant(-1) << "A"
@@ -312,23 +315,53 @@ void TestDestinations::storedData()
 void TestDestinations::applicationSend_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("desktop entry") << "entry";
-    QTest::newRow("executable") << "script";
-    QTest::newRow("app folder") << "package";
-    QTest::newRow("desktop entry id") << "id";
+    QTest::addColumn<QString>("path"); // PATH while sending, when not empty
+    QTest::newRow("desktop entry") << "entry"
+                                   << "";
+    QTest::newRow("executable") << "script"
+                                << "";
+    QTest::newRow("app folder") << "package"
+                                << "";
+    QTest::newRow("desktop entry id") << "id"
+                                      << "";
+    // A bare name is never looked up in the folder Velluma happens to be started from.
+    QTest::newRow("name in the working folder, PATH holds .") << "receive.sh"
+                                                              << ".:/usr/bin";
+    QTest::newRow("name in a relative PATH entry") << "receive.sh"
+                                                   << "/usr/bin::bin";
 }
 
 void TestDestinations::applicationSend()
 {
     QFETCH(QString, how);
+    QFETCH(QString, path);
     const QString application = how == "entry"     ? _receiver.entry
                                 : how == "script"  ? _receiver.script
                                 : how == "package" ? _receiver.package
-                                                   : QStringLiteral("velluma-test-receiver");
+                                : how == "id"      ? QStringLiteral("velluma-test-receiver")
+                                                   : how;
+    const QString oldFolder = QDir::currentPath();
+    const QByteArray oldPath = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] {
+        QDir::setCurrent(oldFolder);
+        qputenv("PATH", oldPath);
+    });
+    if (!path.isEmpty()) {
+        // The receiver lies in the working folder and in its "bin".
+        QVERIFY(QDir().mkpath(_tmp.filePath("bin")));
+        QFile::copy(_receiver.script, _tmp.filePath("bin/receive.sh"));
+        QVERIFY(QDir::setCurrent(_tmp.path()));
+        qputenv("PATH", path.toLocal8Bit());
+    }
     // A name with a space and a quote: it must arrive as one argument, never through a shell.
     const QString sent = _tmp.filePath(QStringLiteral("framed %1 'x'.jpg").arg(how));
     QVERIFY(TestReceiver::writeFile(sent, "framed photo " + how.toUtf8(), false));
     QString error;
+    if (!path.isEmpty()) {
+        QVERIFY(!ApplicationLauncher::openFile(sent, application, &error));
+        QVERIFY(!error.isEmpty());
+        return;
+    }
     QVERIFY2(ApplicationLauncher::openFile(sent, application, &error), qPrintable(error));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(_receiver.received(sent)), 10000);
     QFile received(_receiver.received(sent));

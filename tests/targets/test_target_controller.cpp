@@ -1,9 +1,11 @@
+#include "HostileInputs.h"
 #include "TestReceiver.h"
 
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
+#include "targets/ApplicationChooser.h"
 #include "targets/Destination.h"
 #include "targets/DestinationSetupSheet.h"
 #include "targets/DestinationTableModel.h"
@@ -11,12 +13,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 #include <QtTest>
 
@@ -157,14 +161,15 @@ void TestTargetController::menuLayout_data()
 {
     QTest::addColumn<QVariantList>("records");
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("icon"); // what the first record's desktop entry names as Icon=
 
     const QStringList tail = {"Open in Trimlet Ctrl+Alt+C", "Open in Shuttlebox Ctrl+Alt+F", "-",
                               "Setup Destinations Ctrl+Alt+,"};
-    QTest::newRow("empty list: no leading separator") << QVariantList() << tail;
+    QTest::newRow("empty list: no leading separator") << QVariantList() << tail << "";
     QTest::newRow("two records")
         << QVariantList{folder("/tmp", "Desktop"),
                         Destination::configWithDestination("/usr/bin/true", "Viewer", 1)}
-        << QStringList{"Save on Desktop Ctrl+Alt+1", "Open in Viewer Ctrl+Alt+2", "-"} + tail;
+        << QStringList{"Save on Desktop Ctrl+Alt+1", "Open in Viewer Ctrl+Alt+2", "-"} + tail << "";
     QVariantList eleven;
     QStringList elevenItems;
     for (int i = 1; i <= 11; ++i) {
@@ -175,14 +180,51 @@ void TestTargetController::menuLayout_data()
                            .arg(i <= 10 ? QStringLiteral("Ctrl+Alt+%1").arg(i % 10) : QString())
                            .trimmed();
     }
-    QTest::newRow("eleven records") << eleven << elevenItems + QStringList{"-"} + tail;
+    QTest::newRow("eleven records") << eleven << elevenItems + QStringList{"-"} + tail << "";
+    // The icon is read as the menus are built, as the window comes up: neither may hold it.
+    for (const char* icon : {"FIFO", "100 megapixels"}) {
+        const QString entry = _tmp.filePath(QStringLiteral("icon %1.desktop").arg(icon));
+        QTest::newRow(qPrintable(QStringLiteral("icon of %1").arg(icon)))
+            << QVariantList{Destination::configWithDestination(entry, "Viewer", 1)}
+            << QStringList{"Open in Viewer Ctrl+Alt+1", "-"} + tail << icon;
+    }
 }
 
 void TestTargetController::menuLayout()
 {
     QFETCH(QVariantList, records);
     QFETCH(QStringList, expected);
+    QFETCH(QString, icon);
+    std::unique_ptr<FifoWatch> fifo;
+    if (!icon.isEmpty()) {
+        const QString iconPath = _tmp.filePath(QStringLiteral("icon-%1.png").arg(icon));
+        QFile::remove(iconPath);
+        if (icon == "FIFO") {
+            QVERIFY(makeHostile(Hostile::Fifo, iconPath));
+            fifo = std::make_unique<FifoWatch>(iconPath);
+        } else {
+            // 10000 x 10000 in the header, under the limit of a photo.
+            QByteArray png = hugePngHeader();
+            const QByteArray side("\0\0\x27\x10", 4);
+            png.replace(16, 8, side + side);
+            const QByteArray ihdr = png.mid(12, 17);
+            png.remove(29, 4);
+            QByteArray crc;
+            appendBigEndian32(crc, pngCrc(ihdr));
+            png.insert(29, crc);
+            QVERIFY(writeBytes(iconPath, png));
+        }
+        QVERIFY(TestReceiver::writeFile(
+            records.first().toMap().value("destination").toString(),
+            "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true %f\nIcon=" +
+                QFile::encodeName(iconPath) + "\n",
+            false));
+    }
     makeController(records);
+    if (!icon.isEmpty()) {
+        QVERIFY(_sendTo->actions().first()->icon().isNull());
+        QVERIFY(!fifo || !fifo->wasOpened());
+    }
     QCOMPARE(layout(_controller->contextMenu()), expected);
     QCOMPARE(layout(_sendTo), expected);
     // Rebuilding replaces the items rather than adding to them.
@@ -222,12 +264,14 @@ void TestTargetController::setupSheet_data()
     QTest::addColumn<QString>("edit"); // what is done in the sheet
     QTest::addColumn<int>("answer");   // the button's tag
     QTest::addColumn<int>("defaultAfter");
+    QTest::addColumn<int>("stored"); // records before
 
-    QTest::newRow("cancel after removing all") << "remove all" << 0 << 1;
-    QTest::newRow("confirm after removing all") << "remove all" << 1 << 1;
-    QTest::newRow("confirm a new default") << "default 0" << 1 << 0;
-    QTest::newRow("cancel a new default") << "default 0" << 0 << 1;
-    QTest::newRow("revert, then confirm") << "revert" << 1 << 1;
+    QTest::newRow("cancel after removing all") << "remove all" << 0 << 1 << 2;
+    QTest::newRow("confirm after removing all") << "remove all" << 1 << 1 << 2;
+    QTest::newRow("confirm a new default") << "default 0" << 1 << 0 << 2;
+    QTest::newRow("cancel a new default") << "default 0" << 0 << 1 << 2;
+    QTest::newRow("revert, then confirm") << "revert" << 1 << 1 << 2;
+    QTest::newRow("confirm 205 untouched") << "nothing" << 1 << 1 << 205;
 }
 
 void TestTargetController::setupSheet()
@@ -235,8 +279,11 @@ void TestTargetController::setupSheet()
     QFETCH(QString, edit);
     QFETCH(int, answer);
     QFETCH(int, defaultAfter);
-    const QVariantList stored = {folder("/tmp", "A"), folder("/tmp", "B")};
-    makeController(stored, 1);
+    QFETCH(int, stored);
+    QVariantList records;
+    for (int i = 0; i < stored; ++i)
+        records << folder("/tmp", QString(QChar('A' + i % 26)));
+    makeController(records, 1);
     const QStringList before = layout(_sendTo);
     QStringList states; // of remove, set default and revert, as the sheet goes
     const auto buttons = [&states](DestinationSetupSheet* sheet) {
@@ -250,6 +297,8 @@ void TestTargetController::setupSheet()
         if (!sheet)
             return -5;
         buttons(sheet);
+        if (edit == "nothing")
+            return answer;
         if (edit == "remove all" || edit == "revert") {
             while (sheet->model()->rowCount() > 0) {
                 sheet->selectRow(0);
@@ -274,7 +323,7 @@ void TestTargetController::setupSheet()
     QCOMPARE(states.first(), QString("000")); // nothing selected, nothing to revert
     if (edit == "remove all")
         QCOMPARE(states.last(), QString("001"));
-    else if (edit == "revert")
+    else if (edit == "revert" || edit == "nothing")
         QCOMPARE(states.last(), QString("000"));
     else
         QCOMPARE(states, (QStringList{"000", "110", "101"}));
@@ -283,37 +332,49 @@ void TestTargetController::setupSheet()
     // Confirmed empty, the menus keep only the companions and the set-up item.
     QCOMPARE(layout(_sendTo), emptied ? before.mid(3) : before);
     QCOMPARE(layout(_controller->contextMenu()), layout(_sendTo));
-    QCOMPARE(DestinationList::storedRecords(*_defaults).size(), emptied ? 0 : 2);
+    QCOMPARE(DestinationList::storedRecords(*_defaults).size(), emptied ? 0 : stored);
+    // The menus show no more than their bound; the list keeps every record.
+    if (stored > DestinationList::kMaxMenuItems)
+        QCOMPARE(_sendTo->actions().size(), DestinationList::kMaxMenuItems + 5);
     QCOMPARE(DestinationList::storedDefault(*_defaults), answer ? defaultAfter : 1);
 }
 
 void TestTargetController::drops_data()
 {
     QTest::addColumn<QStringList>("paths"); // under the temporary folder; "row" drags row 0
-    QTest::addColumn<int>("row");           // the drop row, -1 onto...
-    QTest::addColumn<int>("ontoRow");       // ...this row instead, when not -1
+    QTest::addColumn<QString>("where");     // where the pointer lets go, or "Other…"
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("order");
     QTest::addColumn<int>("selected");
 
     QTest::newRow("three folders: the first only")
-        << QStringList{"f1", "f2", "f3"} << 1 << -1 << true << "A,f1,B,C" << -1;
+        << QStringList{"f1", "f2", "f3"} << "top of 1" << true << "A,f1,B,C" << -1;
     QTest::newRow("application above row 2")
-        << QStringList{"Receiver.app"} << 2 << -1 << true << "A,B,Receiver,C" << -1;
+        << QStringList{"Receiver.app"} << "top of 2" << true << "A,B,Receiver,C" << -1;
     QTest::newRow("application onto row 2")
-        << QStringList{"Receiver.app"} << -1 << 2 << true << "A,B,Receiver,C" << -1;
-    QTest::newRow("below the last row")
-        << QStringList{"f1"} << -1 << -1 << true << "A,B,C,f1" << -1;
-    QTest::newRow("a plain file") << QStringList{"plain.txt"} << 0 << -1 << false << "A,B,C" << -1;
-    QTest::newRow("own row to the end") << QStringList{"row"} << 3 << -1 << false << "B,C,A" << 2;
-    QTest::newRow("own row to itself") << QStringList{"row"} << 0 << -1 << false << "A,B,C" << 0;
+        << QStringList{"Receiver.app"} << "middle of 2" << true << "A,B,Receiver,C" << -1;
+    QTest::newRow("lower half of row 1 goes above it")
+        << QStringList{"f1"} << "lower half of 1" << true << "A,f1,B,C" << -1;
+    QTest::newRow("below the last row") << QStringList{"f1"} << "below" << true << "A,B,C,f1" << -1;
+    QTest::newRow("a plain file") << QStringList{"plain.txt"} << "top of 0" << false << "A,B,C"
+                                  << -1;
+    QTest::newRow("own row to the end") << QStringList{"row"} << "below" << false << "B,C,A" << 2;
+    QTest::newRow("own row to itself") << QStringList{"row"} << "top of 0" << false << "A,B,C" << 0;
+    QTest::newRow("own row onto the lower half of the last")
+        << QStringList{"row"} << "lower half of 2" << false << "B,A,C" << 1;
+    // "Other…" of Add Application takes what a drop takes; it adds at the end.
+    QTest::newRow("Other…: an app folder")
+        << QStringList{"Receiver.app"} << "Other…" << true << "A,B,C,Receiver" << 3;
+    QTest::newRow("Other…: a program")
+        << QStringList{"receive.sh"} << "Other…" << true << "A,B,C,receive" << 3;
+    QTest::newRow("Other…: a plain file")
+        << QStringList{"plain.txt"} << "Other…" << false << "A,B,C" << -1;
 }
 
 void TestTargetController::drops()
 {
     QFETCH(QStringList, paths);
-    QFETCH(int, row);
-    QFETCH(int, ontoRow);
+    QFETCH(QString, where);
     QFETCH(bool, accepted);
     QFETCH(QString, order);
     QFETCH(int, selected);
@@ -331,19 +392,61 @@ void TestTargetController::drops()
             urls << QUrl::fromLocalFile(_tmp.filePath(name));
         mime->setUrls(urls);
     }
-    const Qt::DropAction action = mime->hasUrls() ? Qt::CopyAction : Qt::MoveAction;
-    bool canDrop = false;
-    bool dropped = false;
     QStringList labels;
     QString addedType;
     int selectedRow = -2;
     bool revertable = false;
+    bool chosen = false;
+    Qt::DropAction proposed = Qt::IgnoreAction;
+    Qt::DropAction asked = Qt::IgnoreAction; // while moving over the table
+    Qt::DropAction answered = Qt::IgnoreAction;
+    bool canDrop = false;
+    bool dropped = false;
     _host.answer = [&](QDialog* panel) {
         auto* sheet = qobject_cast<DestinationSetupSheet*>(panel);
         DestinationTableModel* model = sheet->model();
-        const QModelIndex onto = ontoRow >= 0 ? model->index(ontoRow, 2) : QModelIndex();
-        canDrop = model->canDropMimeData(mime.get(), action, row, 0, onto);
-        dropped = model->dropMimeData(mime.get(), action, row, 0, onto);
+        if (where == "Other…") {
+            ApplicationChooser chooser({}, sheet);
+            QTimer::singleShot(0, &chooser, [&] {
+                auto* files = chooser.findChild<QFileDialog*>();
+                const QString path = _tmp.filePath(paths.first());
+                // Opening an app folder chooses it; a file is chosen as usual.
+                if (path.endsWith(".app")) {
+                    files->setDirectory(path);
+                } else {
+                    files->selectFile(path);
+                    static_cast<QDialog*>(files)->accept();
+                }
+            });
+            chooser.otherButton()->click();
+            chosen = chooser.result() == QDialog::Accepted;
+            if (chosen)
+                sheet->addPath(chooser.chosenPath());
+        } else {
+            sheet->show();
+            QTableView* view = sheet->tableView();
+            const int row = where.right(1).toInt();
+            const QRect cell = view->visualRect(model->index(where == "below" ? 2 : row, 2));
+            const QPoint at = where == "below"             ? cell.center() + QPoint(0, 40)
+                              : where.startsWith("top")    ? cell.topLeft() + QPoint(20, 1)
+                              : where.startsWith("middle") ? cell.center()
+                                                           : cell.bottomLeft() + QPoint(20, -6);
+            // Shift asks for a move, as a file manager may propose one.
+            QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, mime.get(), Qt::LeftButton,
+                                  Qt::ShiftModifier);
+            QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, mime.get(), Qt::LeftButton,
+                                Qt::ShiftModifier);
+            QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, mime.get(), Qt::LeftButton,
+                            Qt::ShiftModifier);
+            proposed = drop.proposedAction();
+            QCoreApplication::sendEvent(view->viewport(), &enter);
+            QCoreApplication::sendEvent(view->viewport(), &move);
+            QCoreApplication::sendEvent(view->viewport(), &drop);
+            canDrop = move.isAccepted();
+            asked = move.dropAction();
+            dropped = drop.isAccepted();
+            answered = drop.dropAction();
+        }
         for (int r = 0; r < model->rowCount(); ++r)
             labels << model->index(r, 2).data().toString();
         selectedRow = sheet->selectedRow();
@@ -351,16 +454,27 @@ void TestTargetController::drops()
         const int added = labels.indexOf("Receiver");
         if (added >= 0)
             addedType = model->index(added, 1).data().toString();
+        sheet->hide();
         return 0;
     };
     _controller->setup();
-    QVERIFY(canDrop);
-    // An own row has moved already when the drop answers; true would make the view remove it.
-    QCOMPARE(dropped, accepted);
+    if (where == "Other…") {
+        QCOMPARE(chosen, accepted);
+    } else {
+        QCOMPARE(proposed, Qt::MoveAction);
+        QVERIFY(canDrop);
+        // An own row has moved already when the drop answers; accepting would make the
+        // view remove it. Files stay where they are: a copy, never a move.
+        QCOMPARE(dropped, accepted);
+        if (mime->hasUrls())
+            QCOMPARE(asked, Qt::CopyAction);
+        if (accepted)
+            QCOMPARE(answered, Qt::CopyAction);
+    }
     QCOMPARE(labels.join(','), order);
     QCOMPARE(selectedRow, selected);
     // Any drop of a known kind may be reverted, even one that was refused.
-    QVERIFY(revertable);
+    QCOMPARE(revertable, where != "Other…" || accepted);
     QCOMPARE(addedType, labels.contains("Receiver") ? QString("App") : QString());
     // Several rows never drag.
     QVERIFY(!DestinationTableModel::mimeDataForRows({0, 1}));
@@ -385,6 +499,13 @@ void TestTargetController::sending_data()
     QTest::newRow("no photo") << "app" << 0 << "double-click" << false << "nothing";
     QTest::newRow("default past the end") << "app" << 1 << "double-click" << true << "nothing";
     QTest::newRow("unknown type") << "unknown" << 0 << "double-click" << true << "nothing";
+    // A record without a path keeps its place: the default still means the application.
+    QTest::newRow("double-click past a record without a path")
+        << "app behind a broken record" << 1 << "double-click" << true << "received";
+    QTest::newRow("double-click on a record without a path")
+        << "app behind a broken record" << 0 << "double-click" << true << "message";
+    QTest::newRow("menu to a record without a path")
+        << "app behind a broken record" << 0 << "menu" << true << "message";
 }
 
 void TestTargetController::sending()
@@ -396,15 +517,21 @@ void TestTargetController::sending()
     QFETCH(QString, expected);
     const QString folderPath = _tmp.filePath("saved");
     QVERIFY(QDir().mkpath(folderPath));
-    QVariantMap record =
-        kind == "app" ? Destination::configForPath(_receiver.entry) : folder(folderPath, "Saved");
+    QVariantMap record = kind.startsWith("app") ? Destination::configForPath(_receiver.entry)
+                                                : folder(folderPath, "Saved");
     if (kind == "gone folder")
         record = folder(_tmp.filePath("gone"), "Gone");
     else if (kind == "gone app")
         record = Destination::configWithDestination(_tmp.filePath("gone.desktop"), "Gone", 1);
     else if (kind == "unknown")
         record.insert("targetType", 2);
-    makeController({record}, defaultPosition);
+    QVariantList records{record};
+    if (kind == "app behind a broken record") {
+        // Behind it a folder, which a shift of the positions would make the default.
+        records = {QVariantMap{{"label", "Gone"}, {"targetType", 1}}, record,
+                   folder(folderPath, "Saved")};
+    }
+    makeController(records, defaultPosition);
     if (photo) {
         QImage image(8, 6, QImage::Format_RGB32);
         image.fill(Qt::darkGreen);
