@@ -1,5 +1,7 @@
 #include "PhotoGridModel.h"
 
+#include "foundation/InputGuard.h"
+
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -183,6 +185,10 @@ QImage PhotoGridModel::makeThumbnail(const QString& path, QString* error)
     };
     if (!QFileInfo(path).isFile())
         return fail(tr("not a regular file"));
+    // Qt's drawing plugin takes any packed file, whatever its name, and unpacks it whole.
+    QString notPicture;
+    if (!InputGuard::checkPictureFile(path, &notPicture))
+        return fail(notPicture);
     QImageReader reader(path);
     reader.setAutoTransform(true);
     if (!reader.canRead())
