@@ -438,6 +438,9 @@ void TestFrameGeometry::badPropertyLists_data()
     QTest::newRow("root is an array")
         << QVariant(QVariantList{1, 2}) << false << false << false << 1;
     QTest::newRow("nothing") << QVariant() << false << false << false << 1;
+    // The middle is a single unit: tiles would repeat about once a pixel.
+    QTest::newRow("tiles too small")
+        << map(in(qint64(600), i100, qint64(599), i100), "tile") << true << false << false << 1;
 }
 
 void TestFrameGeometry::badPropertyLists()
@@ -456,6 +459,10 @@ void TestFrameGeometry::badPropertyLists()
     // Whatever came out draws.
     const FrameGeometry::Layout layout = g.layout(QSizeF(1200, 800), QSize(300, 200));
     QVERIFY(!layout.cells.empty());
+    // Also on a canvas a million times wider than tall, where tiles of 1.25 pixels would
+    // repeat 800000 times.
+    for (const auto& cell : g.layout(QSizeF(1200, 800), QSize(1'000'000, 1)).cells)
+        QVERIFY(cell.columns.size() <= FrameGeometry::MaxRepeats);
 }
 
 void TestFrameGeometry::badDrawings_data()
