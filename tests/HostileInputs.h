@@ -39,6 +39,9 @@ enum class Hostile {
     DeepXmlPlist,    // arrays nested 100000 deep
     DeepBinaryPlist, // a binary list of arrays each holding the next, 60000 deep
     SharedArrays,    // a binary list of 40 arrays each holding the next twice
+    PackedDrawing,   // a drawing in gzip, which Qt's drawing plugin unpacks whole
+    EntityBomb,      // a drawing whose one 4000-character entity is used 2000 times
+    CarriedDrawing,  // a drawing carrying, as a data: picture, a drawing that shows a file
 };
 
 inline const char* hostileName(Hostile kind)
@@ -74,6 +77,12 @@ inline const char* hostileName(Hostile kind)
         return "binary plist 60000 deep";
     case Hostile::SharedArrays:
         return "binary plist of shared arrays";
+    case Hostile::PackedDrawing:
+        return "packed drawing";
+    case Hostile::EntityBomb:
+        return "entity bomb";
+    case Hostile::CarriedDrawing:
+        return "drawing inside a drawing";
     }
     return "?";
 }
@@ -83,7 +92,20 @@ inline QList<Hostile> hostilePictures()
     return {Hostile::TruncatedJpeg, Hostile::TruncatedPng, Hostile::TruncatedTiff,
             Hostile::TruncatedWebp, Hostile::HugeHeader,   Hostile::ZeroBytes,
             Hostile::Directory,     Hostile::Fifo,         Hostile::SymlinkLoop,
-            Hostile::Unreadable,    Hostile::BrokenExif,   Hostile::RandomBytes};
+            Hostile::Unreadable,    Hostile::BrokenExif,   Hostile::RandomBytes,
+            Hostile::PackedDrawing, Hostile::EntityBomb};
+}
+
+// Frames that are drawings, each under a name that makes it one (hostileDrawingName).
+inline QList<Hostile> hostileDrawings()
+{
+    return {Hostile::PackedDrawing, Hostile::EntityBomb, Hostile::CarriedDrawing};
+}
+
+inline QString hostileDrawingName(Hostile kind)
+{
+    return kind == Hostile::PackedDrawing ? QStringLiteral("Frame.svgz")
+                                          : QStringLiteral("Frame.svg");
 }
 
 inline QList<Hostile> hostilePropertyLists()
@@ -204,6 +226,40 @@ inline QByteArray sharedArrays(int levels = 40)
     return chainedArrays(levels, 2);
 }
 
+// A small drawing as Qt's image plugin reads it; inner goes inside.
+inline QByteArray drawing(const QByteArray& inner = {})
+{
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+           "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"96\" height=\"64\">" +
+           inner + "<rect x=\"4\" y=\"4\" width=\"20\" height=\"20\" fill=\"red\"/></svg>";
+}
+
+inline QByteArray gzipped(const QByteArray& data)
+{
+    // qCompress: the length, a zlib header, the deflate stream, its Adler-32.
+    const QByteArray zlib = qCompress(data, 9);
+    QByteArray out("\x1f\x8b\x08\0\0\0\0\0\x02\x03", 10);
+    out += zlib.mid(6, zlib.size() - 10);
+    for (const quint32 value : {pngCrc(data), quint32(data.size())})
+        for (int shift = 0; shift < 32; shift += 8)
+            out.append(char((value >> shift) & 0xff));
+    return out;
+}
+
+inline QByteArray entityBomb(int uses = 2000)
+{
+    return "<?xml version=\"1.0\"?><!DOCTYPE svg [<!ENTITY e \"" + QByteArray(4000, 'x') + "\">]>" +
+           drawing("<desc>" + QByteArray("&e;").repeated(uses) + "</desc>");
+}
+
+inline QByteArray carriedDrawing()
+{
+    const QByteArray inner =
+        drawing("<image width=\"96\" height=\"64\" xlink:href=\"secret.png\"/>");
+    return drawing("<image width=\"96\" height=\"64\" xlink:href=\"data:image/svg+xml;base64," +
+                   inner.toBase64() + "\"/>");
+}
+
 inline bool writeBytes(const QString& path, const QByteArray& data)
 {
     QFile f(path);
@@ -263,6 +319,12 @@ inline bool makeHostile(Hostile kind, const QString& path, QString* skip = nullp
         return writeBytes(path, chainedArrays(60000, 1));
     case Hostile::SharedArrays:
         return writeBytes(path, sharedArrays());
+    case Hostile::PackedDrawing:
+        return writeBytes(path, gzipped(drawing()));
+    case Hostile::EntityBomb:
+        return writeBytes(path, entityBomb());
+    case Hostile::CarriedDrawing:
+        return writeBytes(path, carriedDrawing());
     }
     return false;
 }

@@ -1,5 +1,7 @@
 #include "PhotoGridModel.h"
 
+#include "foundation/InputGuard.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileIconProvider>
@@ -228,6 +230,10 @@ QImage PhotoGridModel::makeThumbnail(const QByteArray& nativePath, QString* erro
         ::close(fd);
         return fail(file.errorString());
     }
+    // Qt's drawing plugin takes any packed file, whatever its name, and unpacks it whole.
+    QString notPicture;
+    if (!InputGuard::checkPicture(file.peek(InputGuard::SniffBytes), &notPicture))
+        return fail(notPicture);
     QImageReader reader(&file);
     reader.setAutoTransform(true);
     if (!reader.canRead())

@@ -6,8 +6,8 @@
 #include "output/ImageReader.h"
 #include "output/OutputSettings.h"
 
-#include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
 
 #include <exiv2/exiv2.hpp>
 
@@ -20,7 +20,7 @@
 
 namespace {
 
-// The photos as the file system names them. QCoreApplication::arguments() turns bytes that
+// The photos as the file system names them. Decoding the arguments turns bytes that
 // are no UTF-8 into U+FFFD, and such a name opens nothing; each photo is matched back to
 // its argument. Arguments that decode alike are told apart by their order when all of them
 // are photos; otherwise (an option's value decodes like a photo) the decoded name is kept.
@@ -59,14 +59,23 @@ bool givenAsIs(const QString& value, int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    // Text in a drawing needs fonts, which Qt has only with a QGuiApplication; the
+    // offscreen platform gives them without a display. Qt's own options ("-platform",
+    // "-reverse", ...) would be taken out of the arguments, so Qt sees none: each argument
+    // stays an option of ours or a photo.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QGuiApplication app(qtArgc, qtArgv);
+    QStringList arguments;
+    for (int a = 0; a < argc; ++a)
+        arguments << QString::fromLocal8Bit(argv[a]);
     QCoreApplication::setApplicationName(QStringLiteral("velluma-frame"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLUMA_VERSION));
 
     FramerOptions options;
     const QVariantMap factoryDefaults = OutputSettings::factoryDefaults();
-    const FramerOptions::Parsed parsed =
-        FramerOptions::parse(QCoreApplication::arguments(), factoryDefaults, options);
+    const FramerOptions::Parsed parsed = FramerOptions::parse(arguments, factoryDefaults, options);
     switch (parsed.action) {
     case FramerOptions::Action::Help:
         std::fputs(FramerOptions::usage(factoryDefaults.value(DefJpegQuality, 90).toInt())

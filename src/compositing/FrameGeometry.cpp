@@ -34,11 +34,15 @@ std::optional<int> insetValue(const QVariantMap& insets, const char* key, QStrin
 }
 
 // A repeat that fits whole n times, the last one taking what is left: never less than half
-// a repeat nor more than one and a half.
+// a repeat nor more than one and a half. Each repeat is drawn on its own, so a canvas far
+// longer than the frame gets at most MaxRepeats of them, each longer than asked.
 std::vector<ImageStretcher::Segment> tiled(double length, double src0, double src1, double scale)
 {
-    const double repeat = (src1 - src0) * scale;
-    const int n = repeat > 0 ? std::max(1, int(std::lround(length / repeat))) : 1;
+    double repeat = (src1 - src0) * scale;
+    const double fits = repeat > 0 ? std::round(length / repeat) : 1;
+    const int n = int(std::clamp(fits, 1.0, double(FrameGeometry::MaxRepeats)));
+    if (fits > n)
+        repeat = length / n;
     std::vector<ImageStretcher::Segment> segments;
     for (int k = 0; k < n; ++k) {
         const double d0 = k * repeat;
@@ -96,7 +100,17 @@ FrameGeometry FrameGeometry::fromPropertyList(const QVariant& root, QSizeF frame
     const QVariant edges = map.value(QStringLiteral("Edges"));
     if (edges.isValid()) {
         const QString e = edges.typeId() == QMetaType::QString ? edges.toString() : QString();
-        if (e == QLatin1String("tile"))
+        const double tileWidth = frameSize.width() - geometry.left - geometry.right;
+        const double tileHeight = frameSize.height() - geometry.top - geometry.bottom;
+        // Such a tile would repeat far more often than anything can draw: the middle of a
+        // frame 2.000001 units wide with 1-unit insets.
+        if (e == QLatin1String("tile") && geometry.hasInsets &&
+            (tileWidth * MinTileShare < frameSize.width() ||
+             tileHeight * MinTileShare < frameSize.height()))
+            warnings->append(tr("Edges: tiles of %1 x %2 are too small to repeat")
+                                 .arg(tileWidth)
+                                 .arg(tileHeight));
+        else if (e == QLatin1String("tile"))
             geometry.edges = Edges::Tile;
         else if (e != QLatin1String("stretch"))
             warnings->append(tr("Edges must be \"stretch\" or \"tile\""));

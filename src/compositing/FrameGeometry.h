@@ -27,6 +27,12 @@ struct FrameGeometry {
     Edges edges = Edges::Stretch;
     bool keepAspect = false;
 
+    // Each repeat of a drawn tile is drawn on its own, band after band: tiles repeat no
+    // more often than this along an edge (each then longer than asked), and tiles smaller
+    // than a MinTileShare-th of the frame are refused.
+    static constexpr int MaxRepeats = 250;
+    static constexpr int MinTileShare = 1000;
+
     bool operator==(const FrameGeometry&) const = default;
     bool isPlain() const { return !hasInsets && !keepAspect; }
 

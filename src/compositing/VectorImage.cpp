@@ -1,8 +1,13 @@
 #include "compositing/VectorImage.h"
 
+#include "foundation/InputGuard.h"
+
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
 #include <QXmlStreamReader>
@@ -47,25 +52,72 @@ bool VectorImage::isVectorPath(const QString& path)
 
 namespace {
 
-// A picture inside the drawing that is not carried in it: the SVG reader would open any
-// file the link names, so a frame from the web could put the user's own pictures into
-// what they share.
-bool linksOutside(const QByteArray& data)
+// Elements that need fonts. Without a QGuiApplication Qt has none and ends the program
+// on the first use.
+bool needsFonts(QStringView element)
 {
+    static const QStringList names = {
+        QStringLiteral("text"),     QStringLiteral("tspan"),        QStringLiteral("textPath"),
+        QStringLiteral("textArea"), QStringLiteral("tref"),         QStringLiteral("altGlyph"),
+        QStringLiteral("font"),     QStringLiteral("font-face"),    QStringLiteral("font-face-uri"),
+        QStringLiteral("glyph"),    QStringLiteral("missing-glyph")};
+    return names.contains(element);
+}
+
+// A picture carried in the drawing: "data:[type][;base64],payload", decoded as the SVG
+// reader decodes it. Empty when it is not such a link.
+QByteArray dataPayload(QStringView link)
+{
+    const qsizetype comma = link.indexOf(u',');
+    if (comma < 0)
+        return {};
+    const QByteArray payload = QByteArray::fromPercentEncoding(link.sliced(comma + 1).toLatin1());
+    return link.first(comma).endsWith(QLatin1String(";base64"), Qt::CaseInsensitive)
+               ? QByteArray::fromBase64(payload)
+               : payload;
+}
+
+// Why the drawing cannot be drawn safely, or nothing. A picture not carried in it: the SVG
+// reader would open any file the link names, so a frame from the web could put the user's
+// own pictures into what they share. A carried picture that is itself a drawing could do the
+// same from inside, so only plain raster pictures are carried, and of a bounded size: every
+// parser of the drawing decodes them.
+QString refusal(const QByteArray& data)
+{
+    auto tr = [](const char* text) { return QCoreApplication::translate("VectorImage", text); };
+    const bool fonts = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+    qint64 pixels = 0;
     QXmlStreamReader xml(data);
     while (!xml.atEnd()) {
-        if (xml.readNext() == QXmlStreamReader::StartElement &&
-            xml.name() == QLatin1String("image")) {
-            for (const QXmlStreamAttribute& attribute : xml.attributes()) {
-                if (attribute.name() != QLatin1String("href"))
-                    continue;
-                const QStringView link = attribute.value().trimmed();
-                if (!link.startsWith(QLatin1String("data:")) && !link.startsWith(u'#'))
-                    return true;
-            }
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (!fonts && needsFonts(xml.name()))
+            return tr("the drawing holds text, which cannot be drawn here without fonts");
+        if (xml.name() != QLatin1String("image"))
+            continue;
+        for (const QXmlStreamAttribute& attribute : xml.attributes()) {
+            if (attribute.name() != QLatin1String("href"))
+                continue;
+            const QStringView link = attribute.value().trimmed();
+            if (link.startsWith(u'#'))
+                continue;
+            if (!link.startsWith(QLatin1String("data:"), Qt::CaseInsensitive))
+                return tr("the drawing shows pictures from other files");
+            QByteArray picture = dataPayload(link);
+            if (!InputGuard::isPlainRaster(picture))
+                return tr("the drawing carries a picture that is not a plain PNG, JPEG, GIF, "
+                          "WebP or BMP image");
+            QBuffer buffer(&picture);
+            QImageReader reader(&buffer);
+            const QSize size = reader.size();
+            pixels += size.isValid() ? qint64(size.width()) * size.height()
+                                     : VectorImage::MaxPicturePixels;
+            if (pixels > VectorImage::MaxPicturePixels)
+                return tr("the pictures the drawing carries have more than %1 megapixels")
+                    .arg(VectorImage::MaxPicturePixels / 1'000'000);
         }
     }
-    return false;
+    return {};
 }
 
 } // namespace
@@ -86,8 +138,14 @@ std::shared_ptr<const VectorImage> VectorImage::fromData(const QByteArray& data,
         fail(error, tr("packed (svgz) drawings are not read"));
         return nullptr;
     }
-    if (linksOutside(data)) {
-        fail(error, tr("the drawing shows pictures from other files"));
+    QString why;
+    if (!InputGuard::checkMarkup(data, &why)) {
+        fail(error, why);
+        return nullptr;
+    }
+    why = refusal(data);
+    if (!why.isEmpty()) {
+        fail(error, why);
         return nullptr;
     }
     auto renderer = makeRenderer(data);

@@ -25,9 +25,12 @@ public:
     static constexpr double MinSide = 1e-3;
     static constexpr double MaxSide = 1e6;
     static constexpr double MaxAspect = 1000;
+    // Pictures carried inside a drawing, all together.
+    static constexpr qint64 MaxPicturePixels = 16'000'000;
 
-    // Null with a reason in *error when the data is not a drawable SVG document, or shows
-    // pictures from other files.
+    // Null with a reason in *error when the data is not a drawable SVG document, shows
+    // pictures from other files or drawings, expands beyond a bound, or holds text where
+    // there are no fonts (no QGuiApplication).
     static std::shared_ptr<const VectorImage> fromData(const QByteArray& data,
                                                        QString* error = nullptr);
     static std::shared_ptr<const VectorImage> fromFile(const QString& path,

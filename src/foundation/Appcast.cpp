@@ -1,5 +1,7 @@
 #include "Appcast.h"
 
+#include "foundation/InputGuard.h"
+
 #include <QCoreApplication>
 #include <QXmlStreamReader>
 
@@ -113,6 +115,15 @@ int Appcast::compareVersions(const QString& a, const QString& b)
 
 bool Appcast::parse(const QByteArray& data, QList<Item>* items, QString* error)
 {
+    // Qt's reader would expand a feed's entities however far they go, on the window's thread.
+    QString refused;
+    if (!InputGuard::checkMarkup(data, &refused)) {
+        if (error)
+            *error =
+                QCoreApplication::translate("Appcast", "The update information is refused: %1.")
+                    .arg(refused);
+        return false;
+    }
     QList<Item> found;
     QXmlStreamReader xml(data);
     // The names are matched as written, so an undeclared prefix does not spoil the feed.

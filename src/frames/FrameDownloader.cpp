@@ -1,10 +1,13 @@
 #include "FrameDownloader.h"
 
+#include "compositing/VectorImage.h"
 #include "foundation/BoundedGet.h"
+#include "foundation/InputGuard.h"
 #include "frames/FrameLibrary.h"
 #include "frames/ThumbnailCache.h"
 #include "output/ImageReader.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -47,6 +50,48 @@ QString nameWithImageExtension(const QString& name, const QByteArray& format)
     return name + QLatin1Char('.') + QString::fromLatin1(format);
 }
 
+const QLatin1String PartPrefix(".velluma-download-");
+
+// Part files that a download ended without removing (the program was killed): none of them
+// is in use once it is older than the longest a download may take.
+void removeStaleParts(const QString& folder, int timeoutMs)
+{
+    const QDateTime before = QDateTime::currentDateTime().addMSecs(-qint64(timeoutMs) - 60'000);
+    const QFileInfoList parts = QDir(folder).entryInfoList(
+        {PartPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo& part : parts) {
+        if (part.lastModified() < before)
+            QFile::remove(part.filePath());
+    }
+}
+
+// The name a finished download is kept under, or nothing when it is no frame. A drawing
+// is checked as a drawing frame and named as one; a packed drawing is no frame at all, and
+// no picture reader sees one. A body cut short can still carry a valid header, and a JPEG
+// cut short still decodes; only a full decode that reached the end tells.
+QString keptName(const QString& partPath, const QUrl& url)
+{
+    QFile part(partPath);
+    if (!part.open(QIODevice::ReadOnly))
+        return {};
+    const InputGuard::Kind kind = InputGuard::sniff(part.read(InputGuard::SniffBytes));
+    part.close();
+    const QString name = FrameLibrary::safeFileNameForUrl(url);
+    if (kind == InputGuard::Kind::Markup) {
+        if (!VectorImage::fromFile(partPath))
+            return {};
+        return VectorImage::isVectorPath(name) ? name : name + QStringLiteral(".svg");
+    }
+    if (kind == InputGuard::Kind::Packed)
+        return {};
+    const QByteArray format = QImageReader(partPath).format();
+    QString damage;
+    const bool whole = ThumbnailCache::isImageFile(partPath) &&
+                       !ImageReader::readImage(partPath, nullptr, &damage).isNull() &&
+                       damage.isEmpty();
+    return !format.isEmpty() && whole ? nameWithImageExtension(name, format) : QString();
+}
+
 } // namespace
 
 bool FrameDownloader::download(const QUrl& url, const QString& folder)
@@ -57,10 +102,11 @@ bool FrameDownloader::download(const QUrl& url, const QString& folder)
     if (!QFileInfo(folder).isDir())
         return false;
 
+    removeStaleParts(folder, _timeoutMs);
     auto transfer = std::make_shared<Transfer>();
     // Hidden, so a collection read while the download runs never lists the part file.
     transfer->file = std::make_unique<QTemporaryFile>(
-        QDir(folder).filePath(QStringLiteral(".velluma-download-XXXXXX")));
+        QDir(folder).filePath(PartPrefix + QStringLiteral("XXXXXX")));
     transfer->file->setAutoRemove(true);
     if (!transfer->file->open())
         return false;
@@ -95,18 +141,9 @@ bool FrameDownloader::download(const QUrl& url, const QString& folder)
                  transfer->file->flush();
         }
         if (ok && transfer->received > 0) {
-            const QString partPath = transfer->file->fileName();
-            const QByteArray format = QImageReader(partPath).format();
-            // A body cut short can still carry a valid header, and a JPEG cut short still
-            // decodes; only a full decode that reached the end tells.
             transfer->file->close();
-            QString damage;
-            const bool whole = ThumbnailCache::isImageFile(partPath) &&
-                               !ImageReader::readImage(partPath, nullptr, &damage).isNull() &&
-                               damage.isEmpty();
-            if (!format.isEmpty() && whole) {
-                const QString name =
-                    nameWithImageExtension(FrameLibrary::safeFileNameForUrl(url), format);
+            const QString name = keptName(transfer->file->fileName(), url);
+            if (!name.isEmpty()) {
                 const QString destination = FrameLibrary::uniqueDestinationPath(folder, name);
                 // QFile::rename refuses an existing destination, so nothing is overwritten.
                 if (!destination.isEmpty() && transfer->file->rename(destination)) {

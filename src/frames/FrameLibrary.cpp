@@ -130,8 +130,16 @@ QList<ThumbnailList> collectionsForFolders(const QStringList& folders)
                 jobs.push_back({i, path});
         }
     }
-    const std::function<std::optional<ThumbnailEntry>(const Job&)> makeEntry = [](const Job& job) {
-        return ThumbnailCache::thumbnailForPath(job.path);
+    // A frame that exhausts memory is left out; thrown from a pool thread it would end the
+    // program at every start.
+    const std::function<std::optional<ThumbnailEntry>(const Job&)> makeEntry =
+        [](const Job& job) -> std::optional<ThumbnailEntry> {
+        try {
+            return ThumbnailCache::thumbnailForPath(job.path);
+        } catch (const std::bad_alloc&) {
+            Logging::logCaughtException("Making a thumbnail", job.path);
+            return std::nullopt;
+        }
     };
     const QList<std::optional<ThumbnailEntry>> entries =
         QtConcurrent::blockingMapped<QList<std::optional<ThumbnailEntry>>>(jobs, makeEntry);

@@ -2,6 +2,7 @@
 
 #include "compositing/ImageProcessor.h"
 #include "compositing/VectorImage.h"
+#include "foundation/InputGuard.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -138,12 +139,18 @@ bool isRegularFile(const QFileInfo& info)
     return info.exists() && info.isFile();
 }
 
+// A picture reader given a drawing or a packed file (a ".svgz" frame) would unpack it whole.
+bool isPictureFile(const QFileInfo& info)
+{
+    return isRegularFile(info) && info.size() > 0 && InputGuard::checkPictureFile(info.filePath());
+}
+
 // Reads the frame at a size near what the thumbnail needs. JPEG decodes at a fraction of
 // its size directly; other formats decode whole and are scaled afterwards.
 QImage readFrameForThumbnail(const QString& path)
 {
     const QFileInfo info(path);
-    if (!isRegularFile(info) || info.size() <= 0)
+    if (!isPictureFile(info))
         return {};
     QImageReader reader(path);
     reader.setAutoTransform(false);
@@ -177,7 +184,7 @@ QImage readFrameForThumbnail(const QString& path)
 QImage readCacheImage(const QString& cachePath)
 {
     const QFileInfo info(cachePath);
-    if (!isRegularFile(info) || info.size() <= 0 || info.size() > MaxCacheFileBytes)
+    if (!isPictureFile(info) || info.size() > MaxCacheFileBytes)
         return {};
     QImageReader reader(cachePath);
     reader.setAutoTransform(false);
@@ -286,6 +293,8 @@ bool isImageFile(const QString& path)
     // Drawn at whatever size it is used at: its own size says nothing about memory.
     if (VectorImage::isVectorPath(path))
         return VectorImage::fromFile(path) != nullptr;
+    if (!isPictureFile(info))
+        return false;
     QImageReader reader(path);
     if (!reader.canRead())
         return false;

@@ -1,5 +1,6 @@
 #include "output/ImageReader.h"
 
+#include "foundation/InputGuard.h"
 #include "foundation/Logging.h"
 #include "foundation/NativeFile.h"
 #include "output/ImageMetadata.h"
@@ -122,6 +123,13 @@ QImage readImage(const QString& path, QString* error, QString* damage, qint64 ma
                             .arg(name));
         return {};
     }
+    // Qt's drawing plugin would take a drawing or a packed file and unpack it whole.
+    QString notPicture;
+    if (!InputGuard::checkPictureFile(path, &notPicture)) {
+        setError(error, QCoreApplication::translate("ImageReader", "\"%1\" cannot be opened: %2.")
+                            .arg(name, notPicture));
+        return {};
+    }
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
@@ -168,6 +176,8 @@ QImage readImage(const QString& path, QString* error, QString* damage, qint64 ma
 
 bool canRead(const QString& path)
 {
+    if (!InputGuard::checkPictureFile(path))
+        return false;
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     return reader.canRead();
@@ -177,6 +187,9 @@ QStringList nameFilters()
 {
     QStringList filters;
     for (const QByteArray& suffix : QImageReader::supportedImageFormats()) {
+        // Drawings are no photos; readImage refuses them.
+        if (suffix.startsWith("svg"))
+            continue;
         const QString s = QString::fromLatin1(suffix).toLower();
         filters << QStringLiteral("*.") + s << QStringLiteral("*.") + s.toUpper();
     }

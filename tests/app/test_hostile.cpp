@@ -194,19 +194,26 @@ void TestHostile::chooseFrame_data()
 {
     QTest::addColumn<Hostile>("kind");
     QTest::addColumn<bool>("asMask"); // the frame is good, its post mask hostile
+    QTest::addColumn<QString>("name");
+    const QString png = QStringLiteral("Frame.png");
     for (Hostile kind : hostilePictures()) {
         if (kind == Hostile::BrokenExif)
             continue;
-        QTest::newRow(hostileName(kind)) << kind << false;
-        QTest::newRow(qPrintable(QStringLiteral("%1 mask").arg(hostileName(kind)))) << kind << true;
+        QTest::newRow(hostileName(kind)) << kind << false << png;
+        QTest::newRow(qPrintable(QStringLiteral("%1 mask").arg(hostileName(kind))))
+            << kind << true << png;
     }
+    for (Hostile kind : hostileDrawings())
+        QTest::newRow(qPrintable(hostileDrawingName(kind) + QLatin1Char(' ') + hostileName(kind)))
+            << kind << false << hostileDrawingName(kind);
 }
 
 void TestHostile::chooseFrame()
 {
     QFETCH(Hostile, kind);
     QFETCH(bool, asMask);
-    const QString frame = path(QStringLiteral("Frame.png"));
+    QFETCH(QString, name);
+    const QString frame = path(name);
     const QString bad = asMask ? FrameLibrary::postMaskPathFor(frame) : frame;
     if (asMask)
         QVERIFY(!goodPhoto(frame).isEmpty());
@@ -219,7 +226,7 @@ void TestHostile::chooseFrame()
     QString error;
     QVERIFY(!FrameLibrary::loadFrame(frame, false, &loaded, &error));
     QVERIFY2(error.startsWith(bad + QLatin1Char(':')), qPrintable(error));
-    QVERIFY(loaded.frame.isNull());
+    QVERIFY(loaded.frame.isNull() && !loaded.frameDrawing);
 
     // The window shows the photo without a frame rather than a broken one.
     UserDefaults defaults(path(QStringLiteral("prefs.plist")));
@@ -227,6 +234,7 @@ void TestHostile::chooseFrame()
     QVERIFY(app.applicationOpenFile(goodPhoto(path(QStringLiteral("photo.png")))));
     app.setBorderPath(frame);
     QVERIFY(app.previewView()->framedPhoto().frame.isNull());
+    QVERIFY(!app.previewView()->framedPhoto().frameDrawing);
     QCOMPARE(app.previewView()->mainImage().size(), QSize(60, 40));
     QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
 }
@@ -259,6 +267,12 @@ void TestHostile::readCollections()
             ++made;
     }
     QVERIFY(made >= 10);
+    QStringList drawings;
+    for (Hostile drawing : hostileDrawings()) {
+        drawings << alpha + QLatin1Char('/') + hostileName(drawing) +
+                        hostileDrawingName(drawing).mid(5); // the extension
+        QVERIFY(makeHostile(drawing, drawings.last()));
+    }
     const ThumbnailList listed = FrameLibrary::collectionForFolder(alpha);
     QVERIFY(!listed.isEmpty());
     // Every frame listed can be chosen, or says why not.
@@ -267,6 +281,7 @@ void TestHostile::readCollections()
         QString error;
         if (!FrameLibrary::loadFrame(entry.path, false, &loaded, &error))
             QVERIFY2(error.contains(entry.path), qPrintable(error));
+        QVERIFY2(!drawings.contains(entry.path), qPrintable(entry.path));
     }
     QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
 }
@@ -309,7 +324,8 @@ void TestHostile::downloadFrame_data()
     QTest::addColumn<bool>("saved");
     for (Hostile kind : {Hostile::TruncatedJpeg, Hostile::TruncatedPng, Hostile::TruncatedTiff,
                          Hostile::TruncatedWebp, Hostile::HugeHeader, Hostile::ZeroBytes,
-                         Hostile::RandomBytes, Hostile::DeepXmlPlist, Hostile::BrokenExif})
+                         Hostile::RandomBytes, Hostile::DeepXmlPlist, Hostile::PackedDrawing,
+                         Hostile::EntityBomb, Hostile::CarriedDrawing, Hostile::BrokenExif})
         QTest::newRow(hostileName(kind)) << kind << (kind == Hostile::BrokenExif);
 }
 
@@ -325,6 +341,12 @@ void TestHostile::downloadFrame()
     server.bodies.insert("/Frame.png", madeFile.readAll());
     const QString folder = path(QStringLiteral("My Frames"));
     QVERIFY(QDir().mkpath(folder));
+    // Left by a download that ended with the program, days ago.
+    QFile stale(folder + QStringLiteral("/.velluma-download-Ab12Cd"));
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    QVERIFY(stale.setFileTime(QDateTime::currentDateTime().addDays(-2),
+                              QFileDevice::FileModificationTime));
+    stale.close();
 
     FrameDownloader downloader;
     downloader.setLimits(1024 * 1024, 10000);

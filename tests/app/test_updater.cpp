@@ -171,6 +171,16 @@ void TestUpdater::feedIsRead_data()
                       "<!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">]>"
                       "<rss><channel><item><title>&e;&e;&e;</title></item></channel></rss>")
         << false << QStringList();
+    // Each entity within the reader's own bound, the whole far beyond any feed.
+    QTest::newRow("one entity used far too often")
+        << "<!DOCTYPE rss [<!ENTITY a \"" + QByteArray(4000, 'a') +
+               "\">]><rss><channel><item><title>" + QByteArray("&a;").repeated(2000) +
+               "</title></item></channel></rss>"
+        << false << QStringList();
+    QTest::newRow("entity for a version")
+        << QByteArray("<!DOCTYPE rss [<!ENTITY v \"2.0\">]><rss><channel><item><s:version>&v;"
+                      "</s:version><link>http://velluma.app/2/</link></item></channel></rss>")
+        << true << QStringList{"2.0 2.0 http://velluma.app/2/"};
 }
 
 void TestUpdater::feedIsRead()

@@ -101,6 +101,11 @@ private slots:
             for (int x = 15; x < 25; ++x)
                 postMask.setPixel(x, y, qRgba(0, 0, 0, 255));
         QVERIFY(postMask.save(_dir.path() + "/plain_postmask.png"));
+        // A drawn frame with text, which needs fonts: a red band down its left edge.
+        QVERIFY(writeFile(_dir.path() + "/text.svg",
+                          "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 80 60\">"
+                          "<rect width=\"8\" height=\"60\" fill=\"red\"/><text x=\"10\" "
+                          "y=\"50\" font-size=\"12\">Happy Birthday</text></svg>"));
     }
 
     void usageErrors_data()
@@ -243,6 +248,8 @@ private slots:
         // Cut out where the post mask is opaque and refilled with the colour.
         QTest::newRow("post mask")
             << QStringList{"-f", _dir.path() + "/plain.png", "-c", "red"} << QPoint(40, 30) << red;
+        QTest::newRow("drawing with text")
+            << QStringList{"-f", _dir.path() + "/text.svg"} << QPoint(2, 30) << red;
     }
     void pixels()
     {

@@ -438,6 +438,9 @@ void TestFrameGeometry::badPropertyLists_data()
     QTest::newRow("root is an array")
         << QVariant(QVariantList{1, 2}) << false << false << false << 1;
     QTest::newRow("nothing") << QVariant() << false << false << false << 1;
+    // The middle is a single unit: tiles would repeat about once a pixel.
+    QTest::newRow("tiles too small")
+        << map(in(qint64(600), i100, qint64(599), i100), "tile") << true << false << false << 1;
 }
 
 void TestFrameGeometry::badPropertyLists()
@@ -456,6 +459,11 @@ void TestFrameGeometry::badPropertyLists()
     // Whatever came out draws.
     const FrameGeometry::Layout layout = g.layout(QSizeF(1200, 800), QSize(300, 200));
     QVERIFY(!layout.cells.empty());
+    // Also on a canvas of another shape, where the top edge's tiles would repeat 10000 times.
+    FrameGeometry nineParts = g;
+    nineParts.keepAspect = false;
+    for (const auto& cell : nineParts.layout(QSizeF(1200, 800), QSize(10'000'000, 800)).cells)
+        QVERIFY(cell.columns.size() <= FrameGeometry::MaxRepeats);
 }
 
 void TestFrameGeometry::badDrawings_data()
@@ -483,7 +491,24 @@ void TestFrameGeometry::badDrawings_data()
         << QByteArray(picture).replace("%1", "/etc/hostname") << false;
     QTest::newRow("picture from a file, plain href")
         << QByteArray(picture).replace("xlink:href", "href").replace("%1", "photo.jpg") << false;
+    const QByteArray carried = QByteArray(picture).replace("%1", "data:image/svg+xml;base64,%1");
+    QTest::newRow("drawing carried inside")
+        << QByteArray(carried).replace(
+               "%1", QByteArray(picture).replace("%1", "/etc/hostname").toBase64())
+        << false;
     QTest::newRow("packed") << QByteArray("\x1f\x8b\x08\x00 packed drawing") << false;
+    const QByteArray entity = "<!DOCTYPE svg [<!ENTITY e \"%1\">]>" + sized("0 0 9 9");
+    QTest::newRow("entity used a few times")
+        << QByteArray(entity).replace("%1", "6").replace("=\"10\"", "=\"&e;\"") << true;
+    // Each use within the reader's own bound; all of them 8 MB.
+    QTest::newRow("entity used far too often")
+        << QByteArray(entity)
+               .replace("%1", QByteArray(4000, 'x'))
+               .replace("</svg>", QByteArray("&e;").repeated(2000) + "</svg>")
+        << false;
+    // Qt has no fonts without a QGuiApplication, and would end the program.
+    QTest::newRow("text, no fonts")
+        << sized("0 0 100 100").replace("</svg>", "<text>Happy Birthday</text></svg>") << false;
     QTest::newRow("too big a file")
         << sized("0 0 100 100").append(QByteArray(VectorImage::MaxFileBytes, ' ')) << false;
 }

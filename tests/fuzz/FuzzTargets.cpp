@@ -3,6 +3,7 @@
 #include "compositing/BorderCompositor.h"
 #include "compositing/FramedPhoto.h"
 #include "compositing/ImageProcessor.h"
+#include "compositing/VectorImage.h"
 #include "foundation/Appcast.h"
 #include "foundation/PropertyList.h"
 #include "foundation/UserDefaults.h"
@@ -133,8 +134,9 @@ namespace FuzzTargets {
 
 QStringList names()
 {
-    return {QStringLiteral("photo"), QStringLiteral("compositing"), QStringLiteral("propertylist"),
-            QStringLiteral("destinations"), QStringLiteral("appcast")};
+    return {QStringLiteral("photo"),        QStringLiteral("compositing"),
+            QStringLiteral("propertylist"), QStringLiteral("destinations"),
+            QStringLiteral("appcast"),      QStringLiteral("drawing")};
 }
 
 bool run(const QString& name, const uint8_t* data, size_t size)
@@ -149,6 +151,8 @@ bool run(const QString& name, const uint8_t* data, size_t size)
         destinationList(data, size);
     else if (name == QLatin1String("appcast"))
         appcast(data, size);
+    else if (name == QLatin1String("drawing"))
+        drawing(data, size);
     else
         return false;
     return true;
@@ -375,6 +379,22 @@ void appcast(const uint8_t* data, size_t size)
     const std::optional<Appcast::Item> newer = Appcast::newerItem(items, versions.constFirst());
     if (newer && Appcast::compareVersions(newer->version, versions.constFirst()) <= 0)
         brokenPromise("an update that is not newer");
+}
+
+void drawing(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    QString error;
+    const auto drawn = VectorImage::fromData(bytes, &error);
+    if (!drawn) {
+        if (error.isEmpty())
+            brokenPromise("a drawing refused without a message");
+        return;
+    }
+    FramedPhoto framed;
+    framed.frameDrawing = drawn;
+    BorderCompositor::canvasLayers(framed, QSize(24, 16), std::nullopt, false).overlay.rendered();
 }
 
 } // namespace FuzzTargets

@@ -40,5 +40,8 @@ void destinationList(const uint8_t* data, size_t size);
 // An update feed: Appcast::parse, and the versions it names compared with each other and
 // with the running one, which must give one order whichever way round.
 void appcast(const uint8_t* data, size_t size);
+// A drawing frame: VectorImage::fromData, which must say why it refuses, and the accepted
+// drawing laid on a small canvas.
+void drawing(const uint8_t* data, size_t size);
 
 } // namespace FuzzTargets
