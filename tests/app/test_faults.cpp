@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "app/AppController.h"
 #include "compositing/PreviewView.h"
 #include "foundation/UserDefaults.h"
@@ -43,12 +44,6 @@ bool finishReadOnly(const QString& folder)
     return ::mount(nullptr, native.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 } // namespace
 
 class TestFaults : public QObject {
@@ -77,11 +72,9 @@ void TestFaults::saveFails_data()
     // The window (a PNG or TIFF goes to the disk as it is encoded) or the batch framer.
     QTest::addColumn<QString>("writer");
     QTest::addColumn<QString>("fault");
-    for (const char* writer : {"window", "window, PNG", "window, TIFF", "batch framer"}) {
+    for (const char* writer : {"window", "window, PNG", "window, TIFF", "batch framer"})
         for (const char* fault : {"disk full", "read-only folder"})
-            QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(writer, fault)))
-                << writer << fault;
-    }
+            QTest::addRow("%s, %s", writer, fault) << QString(writer) << QString(fault);
 }
 
 void TestFaults::saveFails()
@@ -152,8 +145,7 @@ void TestFaults::frameGoneAfterListing()
 
     UserDefaults defaults(path(QStringLiteral("prefs.plist")));
     AppController app(defaults);
-    const QString photo = path(QStringLiteral("photo.png"));
-    QVERIFY(gradientPhoto(60, 40).save(photo));
+    const QString photo = writePhoto(path(QStringLiteral("photo.png")));
     QVERIFY(app.applicationOpenFile(photo));
     app.setBorderPath(listed.first().path);
     QVERIFY(app.previewView()->framedPhoto().frame.isNull());
@@ -173,8 +165,8 @@ void TestFaults::frameGoneAfterListing()
 void TestFaults::plantedTemporaryFolder_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("symlink to a folder") << "symlink";
-    QTest::newRow("another user's folder") << "foreign";
+    QTest::newRow("symlink to a folder") << QStringLiteral("symlink");
+    QTest::newRow("another user's folder") << QStringLiteral("foreign");
 }
 
 void TestFaults::plantedTemporaryFolder()
@@ -203,9 +195,7 @@ void TestFaults::plantedTemporaryFolder()
 
     UserDefaults defaults(path(QStringLiteral("prefs.plist")));
     AppController app(defaults);
-    const QString photo = path(QStringLiteral("Beach.png"));
-    QVERIFY(gradientPhoto(60, 40).save(photo));
-    QVERIFY(app.applicationOpenFile(photo));
+    QVERIFY(app.applicationOpenFile(writePhoto(path(QStringLiteral("Beach.png")))));
     app.copy();
     const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
     QCOMPARE(urls.size(), 1);
