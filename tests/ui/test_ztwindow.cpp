@@ -112,26 +112,25 @@ void TestZTWindow::sheetReturnCodes_data()
     QTest::addColumn<QStringList>("actions"); // the sheet stays up until the last
     QTest::addColumn<int>("expected");
 
-    const QString alt = "Don't Remove";
-    QTest::newRow("Return") << false << alt << QString() << QStringList{"Return"} << 1;
-    QTest::newRow("Escape") << false << alt << QString() << QStringList{"Escape"} << 0;
-    QTest::newRow("click alternate") << false << alt << QString() << QStringList{alt} << 0;
-    QTest::newRow("Escape with other") << false << alt << "Later" << QStringList{"Escape"} << 0;
-    QTest::newRow("click other") << false << alt << "Later" << QStringList{"Later"} << -1;
-    QTest::newRow("no alternate ignores Escape")
-        << false << QString() << "Later" << QStringList{"Escape", "Later"} << -1;
-
-    const QString none;
-    QTest::newRow("panel: cancel button") << true << none << none << QStringList{"Cancel"} << 0;
-    QTest::newRow("panel: in a group box") << true << none << none << QStringList{"Boxed"} << 3;
-    QTest::newRow("panel: in a button box") << true << none << none << QStringList{"Apply"} << 5;
-    QTest::newRow("panel: check box, toggle and own action do not end it")
-        << true << none << none << QStringList{"Keep", "Toggle", "Revert", "Rename"} << 7;
-    QTest::newRow("panel: Escape") << true << none << none << QStringList{"Escape"} << 0;
-    QTest::newRow("panel: Return presses the default")
-        << true << none << none << QStringList{"Return"} << 7;
-    QTest::newRow("panel: ended from elsewhere")
-        << true << none << none << QStringList{"done42"} << 42;
+    const auto row = [](const char* name, bool panel, const char* alternate, const char* other,
+                        const QStringList& actions, int expected) {
+        QTest::newRow(name) << panel << QString(alternate) << QString(other) << actions << expected;
+    };
+    const char* alt = "Don't Remove";
+    row("Return", false, alt, "", {"Return"}, 1);
+    row("Escape", false, alt, "", {"Escape"}, 0);
+    row("click alternate", false, alt, "", {alt}, 0);
+    row("Escape with other", false, alt, "Later", {"Escape"}, 0);
+    row("click other", false, alt, "Later", {"Later"}, -1);
+    row("no alternate ignores Escape", false, "", "Later", {"Escape", "Later"}, -1);
+    row("panel: cancel button", true, "", "", {"Cancel"}, 0);
+    row("panel: in a group box", true, "", "", {"Boxed"}, 3);
+    row("panel: in a button box", true, "", "", {"Apply"}, 5);
+    row("panel: check box, toggle and own action do not end it", true, "", "",
+        {"Keep", "Toggle", "Revert", "Rename"}, 7);
+    row("panel: Escape", true, "", "", {"Escape"}, 0);
+    row("panel: Return presses the default", true, "", "", {"Return"}, 7);
+    row("panel: ended from elsewhere", true, "", "", {"done42"}, 42);
 }
 
 void TestZTWindow::sheetReturnCodes()
