@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-#include <QToolBar>
 #include <QVBoxLayout>
 
 namespace {
@@ -68,41 +67,10 @@ struct Panel {
 class TestZTWindow : public QObject {
     Q_OBJECT
 private slots:
-    void titleSuffix_data();
-    void titleSuffix();
     void sheetReturnCodes_data();
     void sheetReturnCodes();
     void messageSheetAndAlertAlreadyUp();
-    void zoomKeepsToolbarState();
 };
-
-void TestZTWindow::titleSuffix_data()
-{
-    QTest::addColumn<QString>("title"); // null: never set
-    QTest::addColumn<QString>("suffix");
-    QTest::addColumn<QString>("shown");
-
-    const QString pixels = QStringLiteral("(%1 x %2 pixels)").arg(640).arg(480);
-    QTest::newRow("title and suffix") << "Velluma" << pixels << "Velluma (640 x 480 pixels)";
-    QTest::newRow("no suffix") << "Velluma" << QString() << "Velluma";
-    QTest::newRow("no title") << QString() << pixels << "null (640 x 480 pixels)";
-    QTest::newRow("empty title") << "" << pixels << " (640 x 480 pixels)";
-}
-
-void TestZTWindow::titleSuffix()
-{
-    QFETCH(QString, title);
-    QFETCH(QString, suffix);
-    QFETCH(QString, shown);
-
-    // Suffix first, so that a later title change has to keep it.
-    ZTWindow window;
-    window.setTitleSuffix(suffix);
-    if (!title.isNull())
-        window.setTitle(title);
-    QCOMPARE(window.windowTitle(), shown);
-    QCOMPARE(ZTWindow::composedTitle(title, suffix), shown);
-}
 
 void TestZTWindow::sheetReturnCodes_data()
 {
@@ -212,25 +180,6 @@ void TestZTWindow::messageSheetAndAlertAlreadyUp()
     // Once the first sheet is gone, prompts are shown again.
     whenModalShown([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Return); });
     QCOMPARE(window.runPromptSheetWithTitle("Again", "", "Yes", "No"), 1);
-}
-
-void TestZTWindow::zoomKeepsToolbarState()
-{
-    for (bool toolbarShown : {true, false}) {
-        ZTWindow window;
-        QToolBar* toolBar = window.addToolBar("Tools");
-        toolBar->addAction("Save");
-        window.setCentralWidget(new QWidget);
-        window.resize(400, 300);
-        toolBar->setVisible(toolbarShown);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        for (bool maximized : {true, false}) {
-            window.zoom();
-            QCOMPARE(bool(window.windowState() & Qt::WindowMaximized), maximized);
-            QCOMPARE(toolBar->isVisible(), toolbarShown);
-        }
-    }
 }
 
 QTEST_MAIN(TestZTWindow)
