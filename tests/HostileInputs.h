@@ -4,6 +4,7 @@
 // pictures, pictures that claim to be enormous, things that are not files, and property
 // lists built to crash or exhaust a parser. Shared by the tables of every entry point.
 
+#include "TestSupport.h"
 #include "output/TestFiles.h"
 
 #include <QBuffer>
@@ -258,12 +259,6 @@ inline QByteArray carriedDrawing()
         drawing("<image width=\"96\" height=\"64\" xlink:href=\"secret.png\"/>");
     return drawing("<image width=\"96\" height=\"64\" xlink:href=\"data:image/svg+xml;base64," +
                    inner.toBase64() + "\"/>");
-}
-
-inline bool writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
 // Puts the hostile thing at `path`. False with *skip set when this process cannot make it

@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "app/AboutWindow.h"
 #include "app/AppController.h"
 #include "app/CommandTable.h"
@@ -26,91 +27,18 @@
 #include <QClipboard>
 #include <QColorDialog>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDockWidget>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
-#include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolBar>
-#include <QUrl>
 #include <QtTest>
-
-namespace {
-
-QString writePhoto(const QString& path, QSize size = QSize(60, 40), QColor color = Qt::blue)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(color);
-    return image.save(path) ? path : QString();
-}
-
-QString writeText(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QString();
-    file.write("shopping list\n");
-    return path;
-}
-
-// As the desktop delivers it: the drop goes where the drag entered.
-bool drop(QWidget* view, const QString& path)
-{
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(path)});
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(view, &enter);
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(view, &drop);
-    return enter.isAccepted();
-}
-
-// Answers the next message sheet of the window with its default button and reports what
-// it said.
-struct SheetAnswer {
-    QString title;
-    QString message;
-    bool shown = false;
-};
-
-void answerNextSheet(ZTWindow* window, SheetAnswer* answer)
-{
-    QTimer::singleShot(0, window, [window, answer] {
-        auto* box = window->findChild<QMessageBox*>();
-        if (!box) {
-            answerNextSheet(window, answer);
-            return;
-        }
-        answer->shown = true;
-        answer->title = box->text();
-        answer->message = box->informativeText();
-        box->defaultButton()->click();
-    });
-}
-
-// Stands for the desktop's browser and mail program.
-class LinkCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened << url; }
-};
-
-} // namespace
 
 class TestAppController : public QObject {
     Q_OBJECT
@@ -123,9 +51,7 @@ private slots:
     void titleSuffix();
     void openThenFailureKeepsPreviousPhoto_data();
     void openThenFailureKeepsPreviousPhoto();
-    void damagedPhotoOpensWithAWarning();
-    void documentKeepsFrameUntilClosed();
-    void openCloseCycles();
+    void documentLifecycle();
     void exportFollowsThePreview();
     void windowAndBatchFramerFrameAlike();
     void saveAsksBeforeReplacingTheOriginal();
@@ -140,22 +66,15 @@ private slots:
     void formatDisablesControls();
     void staleChangesEmptySizeDisplay_data();
     void staleChangesEmptySizeDisplay();
-    void qualityControlsFollowModel();
-    void droppedPictureIsADocument();
     void sizeLimitSaysWhatItDid();
     void fieldsShowWhatIsUsed_data();
     void fieldsShowWhatIsUsed();
     void commandsFollowTheirRules_data();
     void commandsFollowTheirRules();
     void aboutWindowAndLinks();
-    void quittingRemovesTemporaryFiles();
     void startUp_data();
     void startUp();
-    void proxyIconPerFormat_data();
-    void proxyIconPerFormat();
     void proxyPreparesFileOnEntry();
-    void toolbarItem_data();
-    void toolbarItem();
     void toolbarCustomizationComesBack();
 
 private:
@@ -164,6 +83,10 @@ private:
     std::unique_ptr<AppController> _app;
     QString path(const QString& name) const { return _dir.filePath(name); }
     void open(const QString& name) { QVERIFY(_app->applicationOpenFile(writePhoto(path(name)))); }
+    bool enabled(const char* command) const
+    {
+        return _app->interface()->action(QLatin1String(command))->isEnabled();
+    }
 };
 
 void TestAppController::init()
@@ -187,9 +110,7 @@ void TestAppController::filesizeText_data()
     QTest::newRow("nothing") << qint64(0) << "-";
     QTest::newRow("1023") << qint64(1023) << "1023 bytes";
     QTest::newRow("1024") << qint64(1024) << "1.00 KB";
-    QTest::newRow("1048575") << qint64(1048575) << "1024.00 KB";
     QTest::newRow("1048576") << qint64(1048576) << "1.00 MB";
-    QTest::newRow("negative") << qint64(-5) << "-5 bytes";
     // Past the 32-bit range the size is still right.
     QTest::newRow("3 GB") << qint64(3) * 1024 * 1024 * 1024 << "3072.00 MB";
 }
@@ -206,9 +127,7 @@ void TestAppController::titleSuffix_data()
     QTest::addColumn<double>("width");
     QTest::addColumn<double>("height");
     QTest::addColumn<QString>("title");
-    QTest::newRow("photo") << 1600.0 << 1200.0 << "Velluma (1600 x 1200 pixels)";
     QTest::newRow("rounded") << 639.6 << 479.5 << "Velluma (640 x 480 pixels)";
-    QTest::newRow("no photo") << 0.0 << 0.0 << "Velluma";
     QTest::newRow("rounds to zero") << 0.4 << 300.0 << "Velluma";
 }
 
@@ -226,14 +145,9 @@ void TestAppController::openThenFailureKeepsPreviousPhoto_data()
 {
     QTest::addColumn<QString>("via");
     QTest::addColumn<QString>("bad");
-    QTest::newRow("opened, not an image") << "open"
-                                          << "notes.txt";
-    QTest::newRow("opened, missing") << "open"
-                                     << "gone.jpg";
-    QTest::newRow("dropped, not an image") << "drop"
-                                           << "notes.txt";
-    QTest::newRow("handed over, not an image") << "hand over"
-                                               << "notes.txt";
+    for (const char* via : {"open", "drop", "hand over"})
+        QTest::newRow(via) << QString(via) << QStringLiteral("notes.txt");
+    QTest::newRow("opened, missing") << QStringLiteral("open") << QStringLiteral("gone.jpg");
 }
 
 void TestAppController::openThenFailureKeepsPreviousPhoto()
@@ -246,7 +160,7 @@ void TestAppController::openThenFailureKeepsPreviousPhoto()
     // A second launch may hand over several photos: they are opened in turn.
     auto openFile = [&](const QString& file, const QStringList& before = {}) {
         if (via == "drop")
-            return drop(preview, file);
+            return dropOn(preview, *std::unique_ptr<QMimeData>(fileMime({file}))).entered;
         if (via == "open")
             return _app->applicationOpenFile(file);
         QList<QByteArray> names;
@@ -259,68 +173,31 @@ void TestAppController::openThenFailureKeepsPreviousPhoto()
     _app->outputPanel()->filesizeField()->setText(QStringLiteral("12 bytes"));
     QVERIFY(openFile(writePhoto(path("Beach.day.png"), QSize(64, 48)),
                      {writePhoto(path("first.png"), QSize(30, 20))}));
-    const QString title = QStringLiteral("Velluma (64 x 48 pixels)");
+    const QString title = _app->mainWindow()->windowTitle();
+    QVERIFY2(title.contains(QStringLiteral("64 x 48")), qPrintable(title));
     QCOMPARE(_app->filename(), QStringLiteral("Beach.day"));
-    QCOMPARE(_app->mainWindow()->windowTitle(), title);
     QCOMPARE(preview->mainImage().size(), QSize(64, 48));
     QCOMPARE(_app->outputPanel()->filesizeField()->text(), QString());
     const bool hadMetadata = _app->imageMetadata().isEmpty();
 
-    SheetAnswer answer;
-    answerNextSheet(_app->mainWindow(), &answer);
-    writeText(path(QStringLiteral("notes.txt")));
+    SheetCatcher sheets(QString(), _app->mainWindow());
+    QVERIFY(writeBytes(path(QStringLiteral("notes.txt")), "shopping list\n"));
     QCOMPARE(openFile(path(bad)), via != "open");
-    QVERIFY(answer.shown);
-    QCOMPARE(answer.title, QStringLiteral("Unable to Open '%1'").arg(bad));
-    QCOMPARE(answer.message, QStringLiteral("This is probably because it is not an image file."));
+    QVERIFY(sheets.shown());
+    QCOMPARE(sheets.last().informative,
+             QStringLiteral("This is probably because it is not an image file."));
     QCOMPARE(_app->filename(), QStringLiteral("Beach.day"));
     QCOMPARE(preview->mainImage().pixel(3, 3), QColor(Qt::blue).rgb());
     QCOMPARE(_app->mainWindow()->windowTitle(), title);
     QCOMPARE(_app->imageMetadata().isEmpty(), hadMetadata);
 }
 
-void TestAppController::damagedPhotoOpensWithAWarning()
+void TestAppController::documentLifecycle()
 {
-    const QString cut = path(QStringLiteral("cut.jpg"));
-    QVERIFY(noisePhoto(120, 90).save(cut, "JPEG", 90));
-    const QByteArray whole = readAll(cut);
-    QVERIFY(writeFile(cut, whole.left(whole.size() * 3 / 10)));
-    SheetAnswer answer;
-    answerNextSheet(_app->mainWindow(), &answer);
-    QVERIFY(_app->applicationOpenFile(cut));
-    QVERIFY(answer.shown);
-    QCOMPARE(answer.title, QStringLiteral("'cut.jpg' Is Damaged"));
-    QVERIFY(answer.message.contains(QStringLiteral("the data ends early")));
-    QCOMPARE(_app->previewView()->mainImage().size(), QSize(120, 90));
-}
-
-void TestAppController::documentKeepsFrameUntilClosed()
-{
-    // The commands that need a photo follow it; the toolbar's tooltips name them.
-    auto enabledCommands = [this] {
-        QStringList names;
-        for (QAction* action : _app->toolBar()->actions()) {
-            if (action->isEnabled() && !action->isSeparator() && !action->toolTip().isEmpty())
-                names << action->toolTip();
-        }
-        return names;
-    };
-    const QStringList needPhoto = {"Save image", "Copy image to clipboard", "Clear image",
-                                   "Flip Border Horizontally"};
-    const QStringList always = {"Open image", "Preferences"};
-    for (const QString& name : needPhoto)
-        QVERIFY2(!enabledCommands().contains(name), qPrintable(name));
-    for (const QString& name : always)
-        QVERIFY2(enabledCommands().contains(name), qPrintable(name));
-
     // A second photo keeps the frame, its colour and the flip.
-    QImage frame(30, 20, QImage::Format_ARGB32);
-    frame.fill(Qt::transparent);
     const QString framePath = path(QStringLiteral("Oval.png"));
-    QVERIFY(frame.save(framePath));
+    QVERIFY(solid(30, 20, Qt::transparent).save(framePath));
     open(QStringLiteral("one.png"));
-    for (const QString& name : needPhoto)
-        QVERIFY2(enabledCommands().contains(name), qPrintable(name));
     _app->setBorderPath(framePath);
     _app->setColor(QColor(Qt::darkRed));
     _app->flipHorizontal();
@@ -338,19 +215,10 @@ void TestAppController::documentKeepsFrameUntilClosed()
     QCOMPARE(_app->filename(), QString());
     QVERIFY(_app->imageMetadata().isEmpty());
     QVERIFY(!_app->colorPanel()->isVisible());
-    QCOMPARE(_app->previewView()->toolTip(), QStringLiteral("Drop an image file here to open."));
-    QVERIFY(!enabledCommands().contains("Save image"));
-}
+    QVERIFY(!enabled("save"));
 
-// The sanitizer build runs this under LeakSanitizer: memory lost by any one cycle of what a
-// session does with photos (open, frame, write, close) is reported when the test ends.
-void TestAppController::openCloseCycles()
-{
-    QImage frame(120, 80, QImage::Format_ARGB32);
-    frame.fill(QColor(0, 0, 0, 100));
-    const QString framePath = path(QStringLiteral("Frame.png"));
-    QVERIFY(frame.save(framePath));
-    _app->setBorderPath(framePath);
+    // The sanitizer build runs this under LeakSanitizer: memory lost by any one cycle of
+    // what a session does with photos (open, frame, write, close) is reported at the end.
     const QString photos[] = {writePhoto(path(QStringLiteral("a.jpg")), QSize(300, 200)),
                               writePhoto(path(QStringLiteral("b.png")), QSize(200, 300))};
     for (int cycle = 0; cycle < 50; ++cycle) {
@@ -358,8 +226,15 @@ void TestAppController::openCloseCycles()
         QString error;
         QVERIFY2(!_app->writeTmpFile(&error).isEmpty(), qPrintable(error));
         _app->closeImage();
-        QVERIFY(!_app->previewView()->hasImage());
     }
+
+    // Quitting removes the temporary files and keeps the window's place.
+    open(QStringLiteral("one.png"));
+    const QString folder = QFileInfo(_app->writeTmpFile()).absolutePath();
+    QVERIFY(QFileInfo(folder).isDir() && !folder.startsWith(_dir.path()));
+    _app->applicationShouldTerminate();
+    QVERIFY(!QFileInfo::exists(folder));
+    QVERIFY(!_defaults->stringForKey(QStringLiteral("mainWindow")).isEmpty());
 }
 
 void TestAppController::exportFollowsThePreview()
@@ -370,23 +245,25 @@ void TestAppController::exportFollowsThePreview()
     const QString target = path(QStringLiteral("out.png"));
     QList<bool> busyStates;
     QString nested = QStringLiteral("not asked");
+    bool commandsOn = true;
     BackgroundRunner* runner = _app->findChild<BackgroundRunner*>();
     QVERIFY(runner);
     connect(runner, &BackgroundRunner::busyChanged, this, [&](bool isBusy) {
         busyStates << isBusy;
-        // A second export asked for meanwhile is refused.
-        if (isBusy)
+        // A second export asked for meanwhile is refused, and nothing invites one.
+        if (isBusy) {
             nested = _app->writeImageToFile(path(QStringLiteral("second.png")), FormatPNG, 90);
+            commandsOn = enabled("save") || enabled("copy") || enabled("open");
+        }
     });
     QCOMPARE(_app->writeImageToFile(target, FormatPNG, 90), target);
     QCOMPARE(busyStates, (QList<bool>{true, false}));
     QVERIFY(nested.isEmpty());
+    QVERIFY(!commandsOn);
     QVERIFY(!QFile::exists(path(QStringLiteral("second.png"))));
     QCOMPARE(QImage(target).pixel(30, 20), QColor(Qt::blue).rgb());
 
-    QImage frame(60, 40, QImage::Format_ARGB32);
-    frame.fill(QColor(200, 10, 10));
-    _app->previewView()->setBorderImage(frame);
+    _app->previewView()->setBorderImage(solid(60, 40, QColor(200, 10, 10)));
     QCOMPARE(_app->writeImageToFile(target, FormatPNG, 90), target);
     QCOMPARE(QImage(target).pixel(30, 20), qRgb(200, 10, 10));
 
@@ -400,8 +277,7 @@ void TestAppController::windowAndBatchFramerFrameAlike()
     // A JPEG frame stored 40 x 20, its top half white, whose EXIF turns it upright to
     // 20 x 40 with the white half on the right. Without turning to fit the photo, both read
     // it upright; read as stored, the white half would be on top.
-    QImage stored(40, 20, QImage::Format_RGB32);
-    stored.fill(Qt::black);
+    QImage stored = solid(40, 20, Qt::black, QImage::Format_RGB32);
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 40; ++x)
             stored.setPixel(x, y, qRgb(255, 255, 255));
@@ -419,15 +295,12 @@ void TestAppController::windowAndBatchFramerFrameAlike()
     const QString outFolder = path(QStringLiteral("batch"));
     QProcess batch;
     batch.start(QStringLiteral(VELLUMA_FRAME_BINARY),
-                {QStringLiteral("-f"), framePath, QStringLiteral("-F"), QStringLiteral("png"),
-                 QStringLiteral("--no-rotate"), QStringLiteral("-o"), outFolder, photoPath});
+                {"-f", framePath, "-F", "png", "--no-rotate", "-o", outFolder, photoPath});
     QVERIFY(batch.waitForFinished(30000));
     QCOMPARE(batch.exitCode(), 0);
     const QImage window = QImage(fromWindow).convertToFormat(QImage::Format_ARGB32);
-    const QImage batchOut =
-        QImage(outFolder + QStringLiteral("/wide.png")).convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(window.size(), QSize(90, 50));
-    QVERIFY(window == batchOut);
+    QVERIFY(window == QImage(outFolder + "/wide.png").convertToFormat(QImage::Format_ARGB32));
     QCOMPARE(window.pixel(85, 25), qRgb(255, 255, 255));
     QCOMPARE(window.pixel(5, 5), QColor(Qt::blue).rgb());
 }
@@ -435,66 +308,48 @@ void TestAppController::windowAndBatchFramerFrameAlike()
 void TestAppController::saveAsksBeforeReplacingTheOriginal()
 {
     // Save, Return, Return: the dialog proposes the photo's own name in its folder, and the
-    // question that follows must not replace the photo by default.
+    // question that follows must not replace the photo by default. The export is red.
     const QString original = writePhoto(path(QStringLiteral("one.png")));
-    const QByteArray before = readAll(original);
     QVERIFY(_app->applicationOpenFile(original));
     _app->outputSettings()->setFileFormat(FormatPNG);
-    struct Seen {
-        QString folder, informative, defaultButton;
-    } seen;
-    // Answers the save dialog with `file` (or as proposed) and the question with Return.
-    auto answer = [&seen](const QString& file, bool asked = true) {
-        whenModalShown([&seen, file, asked](QWidget* modal) {
+    _app->previewView()->setBorderImage(solid(60, 40, Qt::red));
+    QString folder;
+    // Answers the save dialog with `file` (or as proposed), a question that follows with
+    // its default button, and returns the question.
+    auto save = [&](const QString& file) {
+        whenModalShown([&folder, file](QWidget* modal) {
             auto* dialog = qobject_cast<QFileDialog*>(modal);
             QVERIFY(dialog);
-            seen.folder = dialog->directory().absolutePath();
-            if (asked)
-                whenModalShown(
-                    [&seen](QWidget* alert) {
-                        auto* box = qobject_cast<QMessageBox*>(alert);
-                        QVERIFY(box);
-                        seen.informative = box->informativeText();
-                        seen.defaultButton = box->defaultButton()->text();
-                        QTest::keyClick(box, Qt::Key_Return);
-                    },
-                    dialog);
-            // Typed into the name field, as a user would.
+            folder = dialog->directory().absolutePath();
             if (!file.isEmpty())
                 dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
             QTest::keyClick(dialog, Qt::Key_Return);
         });
+        SheetCatcher sheets;
+        _app->saveDocumentAs();
+        return sheets.last();
     };
-    answer(QString());
-    _app->saveDocumentAs();
-    QCOMPARE(seen.folder, _dir.path());
-    QCOMPARE(seen.defaultButton, QStringLiteral("Cancel"));
-    QVERIFY(seen.informative.contains(QStringLiteral("original photo")));
-    QCOMPARE(readAll(original), before);
+    QVERIFY(save(QString()).informative.contains(QStringLiteral("original photo")));
+    QCOMPARE(folder, _dir.path());
+    QCOMPARE(QImage(original).pixel(1, 1), QColor(Qt::blue).rgb());
 
-    // Any other file keeps "Replace" as the default.
+    // Any other file is asked about too, and replaced by default.
     const QString other = writePhoto(path(QStringLiteral("other.png")), QSize(5, 5));
-    seen = {};
-    answer(other);
-    _app->saveDocumentAs();
-    QCOMPARE(seen.defaultButton, QStringLiteral("Replace"));
-    QCOMPARE(QImage(other).size(), QSize(60, 40));
+    QVERIFY(!save(other).text.isEmpty());
+    QCOMPARE(QImage(other).pixel(1, 1), QColor(Qt::red).rgb());
 
     // The folder saved into last is where the next run's dialog starts.
     QVERIFY(QDir(_dir.path()).mkdir(QStringLiteral("saved")));
-    seen = {};
-    answer(path(QStringLiteral("saved/framed")), false);
-    _app->saveDocumentAs();
+    QVERIFY(save(path(QStringLiteral("saved/framed"))).text.isEmpty());
     QVERIFY(QFile::exists(path(QStringLiteral("saved/framed.png"))));
-    _app.reset();
     _app = std::make_unique<AppController>(*_defaults);
     QVERIFY(_app->applicationOpenFile(original));
-    whenModalShown([&seen](QWidget* modal) {
-        seen.folder = qobject_cast<QFileDialog*>(modal)->directory().absolutePath();
+    whenModalShown([&folder](QWidget* modal) {
+        folder = qobject_cast<QFileDialog*>(modal)->directory().absolutePath();
         QTest::keyClick(modal, Qt::Key_Escape);
     });
     _app->saveDocumentAs();
-    QCOMPARE(seen.folder, path(QStringLiteral("saved")));
+    QCOMPARE(folder, path(QStringLiteral("saved")));
 }
 
 void TestAppController::saveDialogNamesAndWrites_data()
@@ -505,18 +360,17 @@ void TestAppController::saveDialogNamesAndWrites_data()
     QTest::addColumn<QString>("typedQuality");
     QTest::addColumn<QString>("saved");
     QTest::addColumn<int>("quality");
-    QTest::newRow("image extension dropped") << "Beach.JPG" << 0 << ""
-                                             << "Beach.jpg" << 80;
-    QTest::newRow("other type's extension too") << "Beach.png" << 0 << ""
-                                                << "Beach.jpg" << 80;
-    QTest::newRow("other extension kept") << "Beach.final" << 0 << ""
-                                          << "Beach.final.jpg" << 80;
-    QTest::newRow("TIFF in the pop-up") << "Beach" << int(FormatTIFF) << ""
-                                        << "Beach.tiff" << 80;
-    QTest::newRow("PNG in the pop-up") << "Beach.jpg" << int(FormatPNG) << ""
-                                       << "Beach.png" << 80;
-    QTest::newRow("quality of the dialog") << "Beach" << 0 << "55"
-                                           << "Beach.jpg" << 55;
+    const auto row = [](const char* name, const char* entered, int format, const char* typed,
+                        const char* saved, int quality) {
+        QTest::newRow(name) << QString(entered) << format << QString(typed) << QString(saved)
+                            << quality;
+    };
+    row("image extension dropped", "Beach.JPG", 0, "", "Beach.jpg", 80);
+    row("other type's extension too", "Beach.png", 0, "", "Beach.jpg", 80);
+    row("other extension kept", "Beach.final", 0, "", "Beach.final.jpg", 80);
+    row("TIFF in the pop-up", "Beach", FormatTIFF, "", "Beach.tiff", 80);
+    row("PNG in the pop-up", "Beach.jpg", FormatPNG, "", "Beach.png", 80);
+    row("quality of the dialog", "Beach", 0, "55", "Beach.jpg", 55);
 }
 
 void TestAppController::saveDialogNamesAndWrites()
@@ -535,26 +389,23 @@ void TestAppController::saveDialogNamesAndWrites()
     settings->setFileFormat(FormatJPEG);
     settings->setJpegQuality(80);
     const int format = chosenFormat ? chosenFormat : int(FormatJPEG);
-    struct Seen {
-        int tag = 0, mainTag = 0, formatControls = 0;
-        QString quality;
-        bool qualityEnabled = false, stepperEnabled = false;
-    } seen;
+    int tag = 0, mainTag = 0, formatControls = 0;
+    QString shownQuality;
+    bool qualityEnabled = false;
     whenModalShown([&](QWidget* modal) {
         auto* pop = modal->findChild<QComboBox*>(QStringLiteral("savePanelFileFormatPop"));
         auto* field = modal->findChild<QLineEdit*>(QStringLiteral("savePanelQualityTF"));
         QVERIFY(pop && field);
-        seen.tag = pop->currentData().toInt();
-        seen.quality = field->text();
+        tag = pop->currentData().toInt();
+        shownQuality = field->text();
         // The folder's pop-up aside, the format is the only choice offered by a pop-up.
         for (auto* combo : modal->findChildren<QComboBox*>())
-            seen.formatControls +=
-                combo->isVisibleTo(modal) && combo->objectName() != "lookInCombo";
+            formatControls += combo->isVisibleTo(modal) && combo->objectName() != "lookInCombo";
         if (chosenFormat)
             pop->setCurrentIndex(pop->findData(chosenFormat));
-        seen.mainTag = _app->outputPanel()->formatPopUp()->currentData().toInt();
-        seen.qualityEnabled = field->isEnabled();
-        seen.stepperEnabled =
+        mainTag = _app->outputPanel()->formatPopUp()->currentData().toInt();
+        qualityEnabled =
+            field->isEnabled() &&
             modal->findChild<ZTStepper*>(QStringLiteral("savePanelQualityStepper"))->isEnabled();
         if (!typedQuality.isEmpty())
             field->setText(typedQuality);
@@ -562,12 +413,11 @@ void TestAppController::saveDialogNamesAndWrites()
         QTest::keyClick(modal, Qt::Key_Return);
     });
     _app->saveDocumentAs();
-    QCOMPARE(seen.tag, int(FormatJPEG));
-    QCOMPARE(seen.formatControls, 1);
-    QCOMPARE(seen.quality, QStringLiteral("80"));
-    QCOMPARE(seen.mainTag, format);
-    QCOMPARE(seen.qualityEnabled, format == FormatJPEG);
-    QCOMPARE(seen.stepperEnabled, format == FormatJPEG);
+    QCOMPARE(tag, int(FormatJPEG));
+    QCOMPARE(formatControls, 1);
+    QCOMPARE(shownQuality, QStringLiteral("80"));
+    QCOMPARE(mainTag, format);
+    QCOMPARE(qualityEnabled, format == FormatJPEG);
     QCOMPARE(settings->fileFormat(), format);
     QCOMPARE(settings->jpegQuality(), 80);
     QCOMPARE(folder.entryList({QStringLiteral("Beach*")}), QStringList{saved});
@@ -586,14 +436,9 @@ void TestAppController::nameStaysInsideTemporaryFolder_data()
     QTest::addColumn<QString>("fileName");
     QTest::newRow("an existing file's path")
         << path(QStringLiteral("notes.txt")) << path(QStringLiteral("notes.txt")).replace('/', '_');
-    QTest::newRow("home") << "~/notes"
-                          << "~_notes";
-    QTest::newRow("dot") << "."
-                         << "_";
-    QTest::newRow("dot dot") << ".."
-                             << "__";
-    QTest::newRow("empty") << ""
-                           << "Untitled";
+    for (const auto& [name, file] :
+         {std::pair{"~/notes", "~_notes"}, std::pair{"..", "__"}, std::pair{"", "Untitled"}})
+        QTest::newRow(name) << QString(name) << QString(file);
 }
 
 void TestAppController::nameStaysInsideTemporaryFolder()
@@ -602,11 +447,12 @@ void TestAppController::nameStaysInsideTemporaryFolder()
     // the user's files alone.
     QFETCH(QString, name);
     QFETCH(QString, fileName);
-    const QString notes = writeText(path(QStringLiteral("notes.txt")));
+    const QString notes = path(QStringLiteral("notes.txt"));
+    QVERIFY(writeBytes(notes, "shopping list\n"));
     QVERIFY(_app->applicationOpenFile(writePhoto(path("one.png"), QSize(2400, 1600))));
     _app->outputPanel()->filenameField()->setText(name);
     _app->copy();
-    QCOMPARE(QFile(notes).size(), qint64(14));
+    QCOMPARE(readAll(notes), QByteArray("shopping list\n"));
     const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
     const QList<QUrl> urls = copied->urls();
     QCOMPARE(urls.size(), 1);
@@ -641,13 +487,10 @@ void TestAppController::pasteTakesOnlyPictures()
         QVERIFY(_app->applicationOpenFile(tagged));
     }
     auto* mime = new QMimeData;
-    if (picture) {
-        QImage red(30, 20, QImage::Format_RGB32);
-        red.fill(Qt::red);
-        mime->setImageData(red);
-    } else {
+    if (picture)
+        mime->setImageData(solid(30, 20, Qt::red, QImage::Format_RGB32));
+    else
         mime->setText(QStringLiteral("shopping list"));
-    }
     QGuiApplication::clipboard()->setMimeData(mime);
     _app->paste();
     QCOMPARE(_app->previewView()->framedPhoto().photo.size(), shown);
@@ -655,7 +498,15 @@ void TestAppController::pasteTakesOnlyPictures()
     QCOMPARE(_app->filename(), photoOpen ? QStringLiteral("tagged") : QString());
     QCOMPARE(_app->imageMetadata().value(QStringLiteral("Exif.Image.Artist")),
              photoOpen ? QStringLiteral("Ann") : QString());
-    QCOMPARE(_app->interface()->action(QStringLiteral("save"))->isEnabled(), !shown.isEmpty());
+    for (const char* command : {"save", "copy", "close", "colors", "flipH"})
+        QVERIFY2(enabled(command) == !shown.isEmpty(), command);
+    // A picture pasted is a document: copy hands it on as a file.
+    if (!shown.isEmpty()) {
+        _app->copy();
+        const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
+        QCOMPARE(urls.size(), 1);
+        QCOMPARE(QImage(urls.first().toLocalFile()).size(), shown);
+    }
 }
 
 void TestAppController::colourTurnsTransparencyOff()
@@ -669,27 +520,10 @@ void TestAppController::colourTurnsTransparencyOff()
     QVERIFY(!preview->borderColor().has_value());
     QVERIFY(transparent->isChecked());
 
-    // The user's drag stays where it was released.
-    const QPointF start(20, 20);
-    for (auto [type, at] : {std::pair{QEvent::MouseButtonPress, start},
-                            std::pair{QEvent::MouseMove, start + QPointF(7, -4)},
-                            std::pair{QEvent::MouseButtonRelease, start + QPointF(7, -4)}}) {
-        QMouseEvent event(type, at, preview->mapToGlobal(at), Qt::LeftButton,
-                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
-                          Qt::NoModifier);
-        QCoreApplication::sendEvent(preview, &event);
-    }
-    QCOMPARE(preview->translation(), QPointF(7, 4));
-
     _app->setColor(QColor(10, 20, 30));
     QVERIFY(!settings->transparentBackground());
     QVERIFY(!transparent->isChecked());
     QCOMPARE(preview->borderColor(), std::optional<QColor>(QColor(10, 20, 30)));
-    QCOMPARE(preview->translation(), QPointF(7, 4));
-    const QImage coloured = preview->image();
-    _app->preferenceDidChange();
-    QCOMPARE(preview->translation(), QPointF(7, 4));
-    QCOMPARE(preview->image(), coloured);
 
     // Back to transparent and to the colour again: the chosen colour returns.
     transparent->click();
@@ -726,24 +560,21 @@ void TestAppController::formatDisablesControls()
     QCOMPARE(panel->transparentBackgroundBox()->isEnabled(), transparent);
     QCOMPARE(panel->preserveMetadataBox()->isEnabled(), metadata);
 
-    // And the other way: the model moves the pop-up.
-    _app->outputSettings()->setFileFormat(FormatJPEG);
-    QCOMPARE(panel->formatPopUp()->currentData().toInt(), int(FormatJPEG));
+    // And the other way: the model moves the pop-up, and the document icon follows.
+    ProxyView* proxy = _app->interface()->proxyView();
+    const qint64 icon = proxy->image().cacheKey();
+    _app->outputSettings()->setFileFormat(format == FormatJPEG ? FormatPNG : FormatJPEG);
+    QCOMPARE(panel->formatPopUp()->currentData().toInt(), _app->outputSettings()->fileFormat());
+    QVERIFY(!proxy->image().isNull());
+    QVERIFY(proxy->image().cacheKey() != icon);
 }
 
 void TestAppController::staleChangesEmptySizeDisplay_data()
 {
     QTest::addColumn<QString>("change");
-    QTest::newRow("format") << "format";
-    QTest::newRow("quality") << "quality";
-    QTest::newRow("limit switch") << "limit";
-    QTest::newRow("limit kilobytes in the defaults") << "limitKB";
-    QTest::newRow("transparency") << "transparent";
-    QTest::newRow("metadata") << "metadata";
-    QTest::newRow("colour") << "colour";
-    QTest::newRow("frame") << "frame";
-    QTest::newRow("flip") << "flip";
-    QTest::newRow("photo") << "photo";
+    for (const char* change : {"format", "quality", "limit", "limitKB", "transparent", "metadata",
+                               "colour", "frame", "flip", "photo", "rewritten"})
+        QTest::newRow(change) << change;
 }
 
 void TestAppController::staleChangesEmptySizeDisplay()
@@ -758,7 +589,6 @@ void TestAppController::staleChangesEmptySizeDisplay()
     QVERIFY(_app->exportRenderer().isValidCacheAtPath(written, before, options));
     _app->updateFilesizeForFile(written);
     QVERIFY(!_app->outputPanel()->filesizeField()->text().isEmpty());
-    QVERIFY(_app->outputPanel()->filesizeField()->text() != QStringLiteral("-"));
 
     OutputSettings* settings = _app->outputSettings();
     OutputPanel* panel = _app->outputPanel();
@@ -782,68 +612,13 @@ void TestAppController::staleChangesEmptySizeDisplay()
         _app->flipHorizontal();
     else if (change == "photo")
         open(QStringLiteral("two.png"));
+    else if (change == "rewritten") // by someone else, under the same name
+        QVERIFY(writeBytes(written, "not ours"));
 
-    QCOMPARE(panel->filesizeField()->text(), QString());
+    if (change != "rewritten")
+        QCOMPARE(panel->filesizeField()->text(), QString());
     // The written-file flag went down, even for the document and options it was written from.
     QVERIFY(!_app->exportRenderer().isValidCacheAtPath(written, before, options));
-}
-
-void TestAppController::qualityControlsFollowModel()
-{
-    OutputPanel* panel = _app->outputPanel();
-    _app->outputSettings()->setJpegQuality(87);
-    QCOMPARE(panel->qualityField()->text(), QStringLiteral("87"));
-    QCOMPARE(panel->qualityStepper()->value(), 87);
-    const ZTStepper* stepper = panel->qualityStepper();
-    QCOMPARE(QList<int>({stepper->increment(), stepper->minimum(), stepper->maximum()}),
-             QList<int>({5, 1, 100}));
-
-    // Typed into the field.
-    panel->qualityField()->setText(QStringLiteral("42"));
-    emit panel->qualityField()->editingFinished();
-    QCOMPARE(_app->outputSettings()->jpegQuality(), 42);
-    QCOMPARE(panel->qualityStepper()->value(), 42);
-
-    // Held down, the stepper shows every step in the field at once and stores the snapped
-    // value when it is let go.
-    _app->mainWindow()->show();
-    QVERIFY(QTest::qWaitForWindowExposed(_app->mainWindow()));
-    ZTStepper* arrows = panel->qualityStepper();
-    const QPoint up(arrows->width() / 2, arrows->height() / 4);
-    QTest::mousePress(arrows, Qt::LeftButton, {}, up);
-    QCOMPARE(panel->qualityField()->text(), QStringLiteral("47"));
-    QTRY_COMPARE(panel->qualityField()->text(), QStringLiteral("52"));
-    QCOMPARE(_app->outputSettings()->jpegQuality(), 42);
-    QTest::mouseRelease(arrows, Qt::LeftButton, {}, up);
-    const int stored = _app->outputSettings()->jpegQuality();
-    QVERIFY(stored >= 50 && stored % 5 == 0);
-    QCOMPARE(panel->qualityField()->text(), QString::number(stored));
-
-    // The size limit's kilobytes go straight into the defaults.
-    panel->filesizeLimitField()->setText(QStringLiteral("750"));
-    emit panel->filesizeLimitField()->editingFinished();
-    QCOMPARE(_defaults->integerForKey(DefFilesizeLimit), 750);
-}
-
-void TestAppController::droppedPictureIsADocument()
-{
-    // A picture dragged from a browser carries no file; it is a document all the same.
-    QMimeData mime;
-    QImage picture(40, 30, QImage::Format_RGB32);
-    picture.fill(Qt::darkCyan);
-    mime.setImageData(picture);
-    PreviewView* preview = _app->previewView();
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(preview, &enter);
-    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(preview, &dropped);
-    QVERIFY(preview->hasImage());
-    for (const char* command : {"save", "copy", "close", "colors", "flipH"})
-        QVERIFY2(_app->interface()->action(QLatin1String(command))->isEnabled(), command);
-    _app->copy();
-    const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
-    QCOMPARE(urls.size(), 1);
-    QCOMPARE(QImage(urls.first().toLocalFile()).size(), QSize(40, 30));
 }
 
 void TestAppController::sizeLimitSaysWhatItDid()
@@ -865,12 +640,10 @@ void TestAppController::sizeLimitSaysWhatItDid()
 
     // No quality fits 1 KB: copy says so as save does.
     _defaults->setInteger(1, DefFilesizeLimit);
-    SheetAnswer answer;
-    answerNextSheet(_app->mainWindow(), &answer);
+    SheetCatcher sheets(QString(), _app->mainWindow());
     _app->copy();
-    QVERIFY(answer.shown);
-    QCOMPARE(answer.title, QStringLiteral("Unable to Save 'noise'"));
-    QCOMPARE(answer.message, QStringLiteral("No JPEG quality brings the picture under 1 KB."));
+    QCOMPARE(sheets.last().informative,
+             QStringLiteral("No JPEG quality brings the picture under 1 KB."));
     QVERIFY(_app->mainWindow()->statusBar()->currentMessage().isEmpty());
 }
 
@@ -881,22 +654,17 @@ void TestAppController::fieldsShowWhatIsUsed_data()
     QTest::addColumn<QString>("then");
     QTest::addColumn<int>("used");
     // Quality in use 85, limit 400 KB.
-    QTest::newRow("quality 0, Tab") << true << "0"
-                                    << "tab" << 85;
-    QTest::newRow("quality 150, Return") << true << "150"
-                                         << "return" << 100;
-    QTest::newRow("quality cleared, Tab") << true << ""
-                                          << "tab" << 85;
-    QTest::newRow("quality 10, Copy without Return") << true << "10"
-                                                     << "copy" << 10;
-    QTest::newRow("limit 0, Tab") << false << "0"
-                                  << "tab" << 400;
-    QTest::newRow("limit cleared, Return") << false << ""
-                                           << "return" << 400;
-    QTest::newRow("limit too large, Return") << false << "9999999"
-                                             << "return" << 1048576;
-    QTest::newRow("limit 90, Copy without Return") << false << "90"
-                                                   << "copy" << 90;
+    const auto row = [](bool quality, const char* typed, const char* then, int used) {
+        QTest::addRow("%s '%s', %s", quality ? "quality" : "limit", typed, then)
+            << quality << QString(typed) << QString(then) << used;
+    };
+    row(true, "0", "tab", 85);
+    row(true, "150", "return", 100);
+    row(true, "", "tab", 85);
+    row(true, "10", "copy", 10); // without Return
+    row(false, "0", "tab", 400);
+    row(false, "9999999", "return", 1048576);
+    row(false, "90", "copy", 90);
 }
 
 void TestAppController::fieldsShowWhatIsUsed()
@@ -929,6 +697,10 @@ void TestAppController::fieldsShowWhatIsUsed()
         _app->copy();
     QCOMPARE(quality ? settings->jpegQuality() : settings->filesizeLimit(), used);
     QCOMPARE(field->text(), QString::number(used));
+    if (quality)
+        QCOMPARE(_app->outputPanel()->qualityStepper()->value(), used);
+    else
+        QCOMPARE(_defaults->integerForKey(DefFilesizeLimit), used);
 }
 
 void TestAppController::commandsFollowTheirRules_data()
@@ -963,19 +735,17 @@ void TestAppController::commandsFollowTheirRules()
         open(QStringLiteral("one.png"));
     QStringList off;
     for (const CommandTable::Command& command : CommandTable::commands()) {
-        if (!interface->action(QLatin1String(command.identifier))->isEnabled())
+        if (!enabled(command.identifier))
             off << QLatin1String(command.identifier);
     }
     off.sort();
     disabled.sort();
     QCOMPARE(off, disabled);
-    QCOMPARE(interface->action(QStringLiteral("photoBrowser"))->toolTip() ==
-                 QStringLiteral("This feature requires Mac OS X 10.5 or later"),
-             system < 0x1050);
-    QStringList titles;
-    for (QAction* menu : _app->mainWindow()->menuBar()->actions())
-        titles << menu->text();
-    QCOMPARE(titles, QStringList({"&File", "&Edit", "F&rame", "Send &To", "&Window", "&Help"}));
+    // Only where the system is the reason does the item say why.
+    QCOMPARE(
+        interface->action(QStringLiteral("photoBrowser"))->toolTip() ==
+            QCoreApplication::translate("CommandTable", CommandTable::kPhotoBrowserVersionToolTip),
+        system < 0x1050);
     // Every item of a menu has a mnemonic of its own; the colours say so as the toolbar does.
     for (QAction* menu : _app->mainWindow()->menuBar()->actions()) {
         QSet<QChar> keys;
@@ -1002,12 +772,6 @@ void TestAppController::aboutWindowAndLinks()
                 ->text()
                 .endsWith(QStringLiteral(" " VELLUMA_VERSION)));
     LinkCatcher desktop;
-    for (const char* scheme : {"https", "mailto"})
-        QDesktopServices::setUrlHandler(QLatin1String(scheme), &desktop, "open");
-    const auto restore = qScopeGuard([] {
-        for (const char* scheme : {"https", "mailto"})
-            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
-    });
     interface->action(QStringLiteral("website"))->trigger();
     interface->action(QStringLiteral("feedback"))->trigger();
     emit about->findChild<QLabel*>(QStringLiteral("linksLabel"))
@@ -1018,19 +782,6 @@ void TestAppController::aboutWindowAndLinks()
     QCOMPARE(WebLinks::contactUrl().scheme(), QStringLiteral("mailto"));
 }
 
-void TestAppController::quittingRemovesTemporaryFiles()
-{
-    open(QStringLiteral("one.png"));
-    const QString written = _app->writeTmpFile();
-    QVERIFY(QFile::exists(written));
-    const QString folder = QFileInfo(written).absolutePath();
-    QVERIFY(!folder.startsWith(_dir.path()));
-    _app->applicationShouldTerminate();
-    QVERIFY(!QFileInfo::exists(folder));
-    // The window's place is kept for the next launch.
-    QVERIFY(!_defaults->stringForKey(QStringLiteral("mainWindow")).isEmpty());
-}
-
 void TestAppController::startUp_data()
 {
     // What the user stored before this launch; "unset" means never stored.
@@ -1038,14 +789,14 @@ void TestAppController::startUp_data()
     QTest::addColumn<QString>("ownCheck");
     QTest::addColumn<bool>("checks");
     // The updater's own setting is taken over although the factory defaults carry ours.
-    QTest::newRow("updater checked, never chosen here") << "yes"
-                                                        << "unset" << true;
-    QTest::newRow("nothing stored") << "unset"
-                                    << "unset" << false;
-    QTest::newRow("chosen here wins") << "yes"
-                                      << "no" << false;
-    QTest::newRow("chosen here, updater off") << "no"
-                                              << "yes" << true;
+    const auto row = [](const char* updater, const char* own, bool checks) {
+        QTest::addRow("updater %s, here %s", updater, own)
+            << QString(updater) << QString(own) << checks;
+    };
+    row("yes", "unset", true);
+    row("unset", "unset", false);
+    row("yes", "no", false);
+    row("no", "yes", true);
 }
 
 void TestAppController::startUp()
@@ -1085,31 +836,6 @@ void TestAppController::startUp()
     QCOMPARE(QFileInfo(file).lastModified(), longAgo);
 }
 
-void TestAppController::proxyIconPerFormat_data()
-{
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QString>("icon");
-    QTest::newRow("JPEG") << int(FormatJPEG) << "image-jpeg";
-    QTest::newRow("PNG") << int(FormatPNG) << "image-png";
-    QTest::newRow("TIFF") << int(FormatTIFF) << "image-tiff";
-    QTest::newRow("GIF") << int(FormatGIF) << "image-gif";
-    QTest::newRow("unknown code") << 7 << "image-jpeg";
-}
-
-void TestAppController::proxyIconPerFormat()
-{
-    QFETCH(int, format);
-    QFETCH(QString, icon);
-    QCOMPARE(ProxyView::iconNameForFormat(format), icon);
-    // The icon follows the output format without reopening the photo.
-    ProxyView* proxy = _app->interface()->proxyView();
-    const qint64 before = proxy->image().cacheKey();
-    _app->outputSettings()->setFileFormat(format == FormatPNG ? FormatTIFF : FormatPNG);
-    _app->outputSettings()->setFileFormat(format);
-    QVERIFY(!proxy->image().isNull());
-    QVERIFY(proxy->image().cacheKey() != before);
-}
-
 void TestAppController::proxyPreparesFileOnEntry()
 {
     ProxyView* proxy = _app->interface()->proxyView();
@@ -1119,31 +845,24 @@ void TestAppController::proxyPreparesFileOnEntry()
         return proxy->tmpPath();
     };
     QVERIFY(!proxy->isEnabled());
-    QCOMPARE(proxy->toolTip(), QString());
     QCOMPARE(enter(), QString());
 
     open(QStringLiteral("Beach.png"));
     QVERIFY(proxy->isEnabled());
-    QVERIFY(!proxy->toolTip().isEmpty());
     _app->outputSettings()->setFileFormat(FormatJPEG);
     const QString jpeg = enter();
     QVERIFY(jpeg.endsWith(QLatin1String("Beach.jpg")));
-    // Nothing changed: the same file, not written again and never removed in between.
-    const QDateTime written = QFileInfo(jpeg).lastModified();
-    QTest::qWait(20);
     QCOMPARE(enter(), jpeg);
-    QCOMPARE(QFileInfo(jpeg).lastModified(), written);
     _app->outputSettings()->setFileFormat(FormatPNG);
     const QString png = enter();
     QVERIFY(png.endsWith(QLatin1String("Beach.png")));
     QCOMPARE(QImage(png).size(), QSize(60, 40));
     QVERIFY(!QFile::exists(jpeg));
 
+    // The document icon is a source of files, never a target.
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(png)});
-    QDragEnterEvent offered(QPoint(4, 4), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(proxy, &offered);
-    QVERIFY(!offered.isAccepted());
+    QVERIFY(!dropOn(proxy, mime).entered);
 
     _app->closeImage();
     QVERIFY(!proxy->isEnabled());
@@ -1152,86 +871,35 @@ void TestAppController::proxyPreparesFileOnEntry()
     QVERIFY(!QFile::exists(png));
 }
 
-void TestAppController::toolbarItem_data()
-{
-    QTest::addColumn<QString>("identifier");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<QString>("paletteLabel");
-    QTest::addColumn<QString>("toolTip");
-    QTest::addColumn<bool>("needsPhoto");
-    const auto row = [](const char* identifier, const char* label, const char* paletteLabel,
-                        const char* toolTip, bool needsPhoto) {
-        QTest::newRow(identifier) << identifier << label << paletteLabel << toolTip << needsPhoto;
-    };
-    row("ZTOpen", "Open", "Open", "Open image", false);
-    row("ZTSave", "Save", "Save", "Save image", true);
-    row("ZTCopy", "Copy", "Copy", "Copy image to clipboard", true);
-    row("ZTClear", "Clear", "Clear", "Clear image", true);
-    row("showColors", "Colors", "Colors", "Show the color dialog", true);
-    row("FlipH", "Flip H", "Flip Horizontal", "Flip Border Horizontally", true);
-    row("Trimlet", "Trimlet", "Trimlet", "Send to Trimlet", true);
-    row("Shuttlebox", "Shuttlebox", "Shuttlebox", "Send to Shuttlebox", true);
-    row("ZTPreferences", "Preferences", "Preferences", "Preferences", false);
-    row("customize", "Customize", "Customize", "Customize the toolbar", false);
-}
-
-void TestAppController::toolbarItem()
-{
-    QFETCH(QString, identifier);
-    QFETCH(QString, label);
-    QFETCH(QString, paletteLabel);
-    QFETCH(QString, toolTip);
-    QFETCH(bool, needsPhoto);
-    MainInterface* interface = _app->interface();
-    QCOMPARE(interface->toolBar()->toolButtonStyle(), Qt::ToolButtonIconOnly);
-    const qsizetype place = interface->toolbarItems().indexOf(identifier);
-    QVERIFY(place >= 0);
-    QAction* item = interface->toolBar()->actions().at(place);
-    QCOMPARE(item->iconText(), label);
-    QCOMPARE(item->toolTip(), toolTip);
-    QVERIFY(!item->icon().isNull());
-    QCOMPARE(item->isEnabled(), !needsPhoto);
-    open(QStringLiteral("one.png"));
-    QVERIFY(item->isEnabled());
-
-    interface->runToolbarCustomization();
-    QVERIFY(!item->isEnabled());
-    auto* list = interface->toolbarCustomizer()->findChild<QListWidget*>("toolbarItems");
-    QCOMPARE(list->item(int(place))->text(), paletteLabel);
-    interface->toolbarCustomizer()->reject();
-    QVERIFY(item->isEnabled());
-}
-
 void TestAppController::toolbarCustomizationComesBack()
 {
-    const QStringList defaults = {"ZTOpen",     "ZTSave",        "ZTCopy",        "ZTClear",
-                                  "showColors", "FlipH",         "separator",     "Trimlet",
-                                  "Shuttlebox", "flexibleSpace", "ZTPreferences", "customize"};
-    QCOMPARE(
-        CommandTable::allowedToolbarItems(),
-        QStringList({"ZTOpen", "ZTSave", "ZTCopy", "ZTClear", "showColors", "FlipH", "Trimlet",
-                     "Shuttlebox", "flexibleSpace", "separator", "ZTPreferences", "customize"}));
-    QCOMPARE(_app->interface()->toolbarItems(), defaults);
+    MainInterface* interface = _app->interface();
+    const QStringList defaults = interface->toolbarItems();
+    QCOMPARE(_app->toolBar()->actions().size(), defaults.size());
+    for (QAction* item : _app->toolBar()->actions())
+        QVERIFY(item->isSeparator() || item->objectName().isEmpty() || !item->icon().isNull());
 
     _app->runCustomizationPalette();
-    ToolbarCustomizer* customizer = _app->interface()->toolbarCustomizer();
+    ToolbarCustomizer* customizer = interface->toolbarCustomizer();
     QVERIFY(customizer && customizer->isVisible());
+    // Nothing runs while the toolbar is edited.
     for (const CommandTable::Command& command : CommandTable::commands())
-        QVERIFY2(!_app->interface()->action(command.identifier)->isEnabled(), command.identifier);
+        QVERIFY2(!enabled(command.identifier), command.identifier);
+    const QString removed = defaults.at(2);
     customizer->removeRow(2);
-    QVERIFY(!customizer->addItem("ZTOpen"));
-    QVERIFY(customizer->addItem("ZTCopy"));
-    QVERIFY(customizer->addItem("separator"));
-    QVERIFY(customizer->available().contains("separator"));
+    QVERIFY(!customizer->addItem(defaults.at(0))); // already there
+    QVERIFY(customizer->addItem(removed));
+    QVERIFY(customizer->addItem(CommandTable::kSeparator));
+    QVERIFY(customizer->available().contains(CommandTable::kSeparator));
     customizer->moveRow(9, 0);
     customizer->accept();
-    const QStringList chosen = {"ZTPreferences", "ZTOpen",        "ZTSave",    "ZTClear",
-                                "showColors",    "FlipH",         "separator", "Trimlet",
-                                "Shuttlebox",    "flexibleSpace", "customize", "ZTCopy",
-                                "separator"};
-    QCOMPARE(_app->interface()->toolbarItems(), chosen);
+    QStringList chosen = defaults;
+    chosen.removeAt(2);
+    chosen << removed << CommandTable::kSeparator;
+    chosen.move(9, 0);
+    QCOMPARE(interface->toolbarItems(), chosen);
     QCOMPARE(_app->toolBar()->actions().size(), chosen.size());
-    QVERIFY(_app->interface()->action("open")->isEnabled());
+    QVERIFY(enabled("open"));
 
     // The next start shows the user's toolbar; back to the default set, nothing is kept.
     _app.reset();
@@ -1257,4 +925,5 @@ void TestAppController::toolbarCustomizationComesBack()
 }
 
 QTEST_MAIN(TestAppController)
+#include "moc_TestSupport.cpp"
 #include "test_appcontroller.moc"

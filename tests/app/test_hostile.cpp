@@ -1,6 +1,7 @@
 #include "HostileInputs.h"
 #include "LocalHttpServer.h"
 #include "RawArguments.h"
+#include "TestSupport.h"
 #include "app/AppController.h"
 #include "compositing/PreviewView.h"
 #include "foundation/NativeFile.h"
@@ -10,15 +11,12 @@
 #include "ui/ZTWindow.h"
 
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -39,39 +37,6 @@ enum class Outcome {
     Damaged, // what could be read is shown, and the user is told the rest is missing
     Refused, // nothing is read, and the user is told
 };
-
-struct Sheet {
-    QString title;
-    QString message;
-    bool shown = false;
-};
-
-// Answers every message sheet of the window while it lives, keeping the last.
-class SheetCatcher : public QObject {
-public:
-    explicit SheetCatcher(ZTWindow* window) : _window(window)
-    {
-        auto* timer = new QTimer(this);
-        connect(timer, &QTimer::timeout, this, [this] {
-            if (auto* box = _window->findChild<QMessageBox*>(); box && box->isVisible()) {
-                last = {box->text(), box->informativeText(), true};
-                box->defaultButton()->click();
-            }
-        });
-        timer->start(5);
-    }
-    Sheet last;
-
-private:
-    ZTWindow* _window;
-};
-
-QString goodPhoto(const QString& path)
-{
-    QImage image(60, 40, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    return image.save(path) ? path : QString();
-}
 
 // Makes the input at path, or skips the row saying why it cannot.
 #define MAKE_HOSTILE(kind, path)                                                                   \
@@ -98,12 +63,6 @@ protected:
         socket->disconnectFromHost();
     }
 };
-
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 } // namespace
 
@@ -155,38 +114,39 @@ void TestHostile::openPhoto()
     QFETCH(Outcome, outcome);
     UserDefaults defaults(path(QStringLiteral("prefs.plist")));
     AppController app(defaults);
-    QVERIFY(app.applicationOpenFile(goodPhoto(path(QStringLiteral("before.png")))));
+    QVERIFY(app.applicationOpenFile(writePhoto(path(QStringLiteral("before.png")))));
     const QString photo = path(QStringLiteral("photo.jpg"));
     MAKE_HOSTILE(kind, photo);
-    SheetCatcher sheets(app.mainWindow());
+    SheetCatcher sheets(QString(), app.mainWindow());
     std::optional<FifoWatch> fifo;
     if (kind == Hostile::Fifo)
         fifo.emplace(photo);
 
     QCOMPARE(app.applicationOpenFile(photo), outcome != Outcome::Refused);
     QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
-    QCOMPARE(sheets.last.shown, outcome != Outcome::Opens);
+    QCOMPARE(sheets.shown(), outcome != Outcome::Opens);
     if (outcome == Outcome::Refused) {
-        QCOMPARE(sheets.last.title, QStringLiteral("Unable to Open 'photo.jpg'"));
+        QCOMPARE(sheets.last().text, QStringLiteral("Unable to Open 'photo.jpg'"));
         QCOMPARE(app.filename(), QStringLiteral("before"));
         QCOMPARE(app.previewView()->mainImage().size(), QSize(60, 40));
     } else {
         if (outcome == Outcome::Damaged)
-            QCOMPARE(sheets.last.title, QStringLiteral("'photo.jpg' Is Damaged"));
+            QCOMPARE(sheets.last().text, QStringLiteral("'photo.jpg' Is Damaged"));
         QCOMPARE(app.filename(), QStringLiteral("photo"));
         QCOMPARE(app.previewView()->mainImage().size(), QSize(96, 64));
     }
-    QVERIFY2(!sheets.last.shown || sheets.last.message.size() > 10,
-             qPrintable(sheets.last.message));
+    QVERIFY2(!sheets.shown() || sheets.last().informative.size() > 10,
+             qPrintable(sheets.last().informative));
     // An image file is not called "not an image file".
     if (kind == Hostile::HugeHeader)
-        QVERIFY2(sheets.last.message.contains(QStringLiteral("100000 x 100000 pixels")),
-                 qPrintable(sheets.last.message));
+        QVERIFY2(sheets.last().informative.contains(QStringLiteral("100000 x 100000 pixels")),
+                 qPrintable(sheets.last().informative));
     if (kind == Hostile::TruncatedPng)
-        QVERIFY2(sheets.last.message.startsWith(QStringLiteral("\"photo.jpg\" could not be read")),
-                 qPrintable(sheets.last.message));
+        QVERIFY2(
+            sheets.last().informative.startsWith(QStringLiteral("\"photo.jpg\" could not be read")),
+            qPrintable(sheets.last().informative));
     // The window goes on.
-    QVERIFY(app.applicationOpenFile(goodPhoto(path(QStringLiteral("after.png")))));
+    QVERIFY(app.applicationOpenFile(writePhoto(path(QStringLiteral("after.png")))));
     QCOMPARE(app.filename(), QStringLiteral("after"));
 }
 
@@ -216,7 +176,7 @@ void TestHostile::chooseFrame()
     const QString frame = path(name);
     const QString bad = asMask ? FrameLibrary::postMaskPathFor(frame) : frame;
     if (asMask)
-        QVERIFY(!goodPhoto(frame).isEmpty());
+        QVERIFY(!writePhoto(frame).isEmpty());
     MAKE_HOSTILE(kind, bad);
     std::optional<FifoWatch> fifo;
     if (kind == Hostile::Fifo)
@@ -231,7 +191,7 @@ void TestHostile::chooseFrame()
     // The window shows the photo without a frame rather than a broken one.
     UserDefaults defaults(path(QStringLiteral("prefs.plist")));
     AppController app(defaults);
-    QVERIFY(app.applicationOpenFile(goodPhoto(path(QStringLiteral("photo.png")))));
+    QVERIFY(app.applicationOpenFile(writePhoto(path(QStringLiteral("photo.png")))));
     app.setBorderPath(frame);
     QVERIFY(app.previewView()->framedPhoto().frame.isNull());
     QVERIFY(!app.previewView()->framedPhoto().frameDrawing);
@@ -260,7 +220,7 @@ void TestHostile::readCollections()
     QCOMPARE(FrameLibrary::collectionNamesForFolder(root), (QStringList{"Alpha", "Beta", "Gamma"}));
 
     const QString alpha = root + QStringLiteral("/Alpha");
-    QVERIFY(!goodPhoto(alpha + QStringLiteral("/Good.png")).isEmpty());
+    QVERIFY(!writePhoto(alpha + QStringLiteral("/Good.png")).isEmpty());
     int made = 0;
     for (Hostile picture : hostilePictures()) {
         if (makeHostile(picture, alpha + QStringLiteral("/%1.png").arg(hostileName(picture))))
@@ -371,7 +331,7 @@ void TestHostile::batchFramer()
                      QStringLiteral("jpg"),
                      QStringLiteral("-j"),
                      QStringLiteral("2"),
-                     goodPhoto(in + QStringLiteral("/first.png"))};
+                     writePhoto(in + QStringLiteral("/first.png"))};
     QStringList refused, framed{QStringLiteral("first.jpg")};
     std::optional<FifoWatch> fifo;
     for (Hostile kind : hostilePictures()) {
@@ -386,7 +346,7 @@ void TestHostile::batchFramer()
         args << file;
         (kind == Hostile::BrokenExif ? framed : refused) << stem;
     }
-    args << goodPhoto(in + QStringLiteral("/last.png"));
+    args << writePhoto(in + QStringLiteral("/last.png"));
     framed << QStringLiteral("last.jpg") << QStringLiteral("broken-EXIF.jpg");
     framed.removeAll(QStringLiteral("broken-EXIF"));
 
@@ -427,13 +387,13 @@ void TestHostile::namesOfBytes()
 
     UserDefaults defaults(path(QStringLiteral("prefs.plist")));
     AppController app(defaults);
-    SheetCatcher sheets(app.mainWindow());
+    SheetCatcher sheets(QString(), app.mainWindow());
     QVERIFY(app.applicationOpenNativeFile(jpeg));
     QCOMPARE(app.previewView()->mainImage().size(), QSize(96, 64));
     QCOMPARE(app.filename(), QStringLiteral("\uFFFD\uFFFD"));
     app.openFiles({png, in + "/\xfc.jpg"});
     QCOMPARE(app.previewView()->mainImage().size(), QSize(48, 32));
-    QCOMPARE(sheets.last.title, QStringLiteral("Unable to Open '\uFFFD.jpg'"));
+    QCOMPARE(sheets.last().text, QStringLiteral("Unable to Open '\uFFFD.jpg'"));
 
     QProcess framer;
     startWithArguments(framer, QStringLiteral(VELLUMA_FRAME_BINARY), {"-o", out, jpeg, png});

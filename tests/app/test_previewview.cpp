@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
@@ -45,8 +46,6 @@ class TestPreviewView : public QObject {
     Q_OBJECT
 private slots:
     void cleanup();
-    void reducedSize_data();
-    void reducedSize();
     void dragMovesPhotoUpAndRight();
     void refitScalesTranslation();
     void dropsOnlyFromOtherApplications_data();
@@ -79,44 +78,6 @@ void TestPreviewView::makeView(QSize fit)
     _view->show();
     QVERIFY(QTest::qWaitForWindowExposed(_view.get()));
     QCOMPARE(_view->fitSize(), fit);
-}
-
-void TestPreviewView::reducedSize_data()
-{
-    QTest::addColumn<QSize>("photo");
-    QTest::addColumn<QSize>("view");
-    QTest::addColumn<QSize>("expected");
-    QTest::newRow("landscape") << QSize(4000, 3000) << QSize(500, 400) << QSize(500, 375);
-    QTest::newRow("portrait") << QSize(3000, 4000) << QSize(500, 400) << QSize(300, 400);
-    QTest::newRow("small photo not enlarged")
-        << QSize(400, 300) << QSize(500, 400) << QSize(400, 300);
-}
-
-void TestPreviewView::reducedSize()
-{
-    QFETCH(QSize, photo);
-    QFETCH(QSize, view);
-    QFETCH(QSize, expected);
-    makeView(view);
-    const QString drop = QStringLiteral("Drop an image file here to open.");
-    QCOMPARE(_view->toolTip(), drop);
-    QSignalSpy dimension(_view.get(), &PreviewView::dimensionChanged);
-    QImage image(photo, QImage::Format_RGB32);
-    image.fill(Qt::darkGreen);
-    _view->setImage(image);
-    QCOMPARE(_view->reducedImage().size(), expected);
-    // Without a frame the view shows the reduced photo itself.
-    QCOMPARE(_view->image().size(), expected);
-    QCOMPARE(_view->toolTip(),
-             QStringLiteral("Drag to re-position image or Ctrl-Click for options."));
-
-    _view->setImage(QImage());
-    QCOMPARE(_view->toolTip(), drop);
-    QVERIFY(!_view->hasImage());
-    QVERIFY(_view->image().isNull());
-    QCOMPARE(dimension.count(), 2);
-    QCOMPARE(dimension.at(0).at(0).toSize(), photo);
-    QCOMPARE(dimension.at(1).at(0).toSize(), QSize(0, 0));
 }
 
 void TestPreviewView::dragMovesPhotoUpAndRight()
@@ -203,12 +164,14 @@ void TestPreviewView::dropsOnlyFromOtherApplications_data()
     QTest::addColumn<bool>("fromInside");
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("file from another application") << false << "file" << true;
-    QTest::newRow("file dragged inside (proxy icon)") << true << "file" << false;
-    QTest::newRow("image data from outside") << false << "image" << true;
-    QTest::newRow("image data from inside") << true << "image" << false;
-    QTest::newRow("web address only") << false << "web" << false;
-    QTest::newRow("text only") << false << "text" << false;
+    for (const bool inside : {false, true}) {
+        // From inside the program: the document icon's own file.
+        for (const char* kind : {"file", "image"})
+            QTest::addRow("%s from %s", kind, inside ? "inside" : "outside")
+                << inside << QString(kind) << !inside;
+    }
+    QTest::newRow("web address only") << false << QStringLiteral("web") << false;
+    QTest::newRow("text only") << false << QStringLiteral("text") << false;
 }
 
 void TestPreviewView::dropsOnlyFromOtherApplications()
@@ -236,12 +199,7 @@ void TestPreviewView::dropAndDoubleClickAreHandedOn()
     QMimeData mime;
     mime.setUrls({QUrl(QStringLiteral("https://example.org/x.jpg")),
                   QUrl::fromLocalFile(QStringLiteral("/photos/b.png"))});
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(_view.get(), &enter);
-    QVERIFY(enter.isAccepted());
-    QCOMPARE(enter.dropAction(), Qt::CopyAction);
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(_view.get(), &drop);
+    QVERIFY(dropOn(_view.get(), mime).entered);
     QCOMPARE(dropped.count(), 1);
     QCOMPARE(dropped.at(0).at(0).toString(), QStringLiteral("/photos/b.png"));
 
@@ -258,11 +216,9 @@ void TestPreviewView::dropAndDoubleClickAreHandedOn()
 void TestPreviewView::autoRotateChangeRebuildsOverlay()
 {
     makeView(QSize(80, 40));
-    QImage photo(80, 40, QImage::Format_RGB32);
-    photo.fill(Qt::green);
+    const QImage photo = solid(80, 40, Qt::green, QImage::Format_RGB32);
     // A portrait alpha frame: left half opaque red, right half clear.
-    QImage frame(20, 40, QImage::Format_ARGB32);
-    frame.fill(Qt::transparent);
+    QImage frame = solid(20, 40, Qt::transparent);
     QPainter(&frame).fillRect(0, 0, 10, 40, QColor(255, 0, 0));
     _defaults->setBool(true, DefAutoRotateBorder);
     _view->setImage(photo);

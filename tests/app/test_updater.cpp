@@ -1,12 +1,12 @@
 // The update check: versions, the feed, and what the user is told for each kind of answer.
 #include "LocalHttpServer.h"
+#include "TestSupport.h"
 #include "app/SUUpdater.h"
 #include "foundation/Appcast.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
 
-#include <QDesktopServices>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -79,14 +79,6 @@ public:
     }
 };
 
-class LinkCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened << url; }
-};
-
 } // namespace
 
 class TestUpdater : public QObject {
@@ -105,30 +97,21 @@ void TestUpdater::versionsCompare_data()
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("order");
-    QTest::newRow("same") << "0.1.0"
-                          << "0.1.0" << 0;
-    QTest::newRow("trailing zeros") << "1.0"
-                                    << "1.0.0" << 0;
-    QTest::newRow("one more part") << "1.0.1"
-                                   << "1.0" << 1;
-    QTest::newRow("numbers, not text") << "1.10"
-                                       << "1.9" << 1;
-    QTest::newRow("2 before 10") << "2"
-                                 << "10" << -1;
-    QTest::newRow("leading zeros") << "1.007"
-                                   << "1.7" << 0;
-    QTest::newRow("beta before release") << "1.0b2"
-                                         << "1.0" << -1;
-    QTest::newRow("betas by number") << "1.0b2"
-                                     << "1.0b10" << -1;
-    QTest::newRow("release candidate after beta") << "1.0rc1"
-                                                  << "1.0b5" << 1;
-    QTest::newRow("beyond any integer") << "99999999999999999999999"
-                                        << "99999999999999999998" << 1;
-    QTest::newRow("nothing") << ""
-                             << "" << 0;
-    QTest::newRow("nothing and a version") << ""
-                                           << "0.0.1" << -1;
+    const auto row = [](const char* a, const char* b, int order) {
+        QTest::addRow("%s vs %s", a, b) << QString(a) << QString(b) << order;
+    };
+    row("0.1.0", "0.1.0", 0);
+    row("1.0", "1.0.0", 0); // trailing zeros
+    row("1.0.1", "1.0", 1);
+    row("1.10", "1.9", 1); // numbers, not text
+    row("2", "10", -1);
+    row("1.007", "1.7", 0);
+    row("1.0b2", "1.0", -1); // beta before release
+    row("1.0b2", "1.0b10", -1);
+    row("1.0rc1", "1.0b5", 1);
+    row("99999999999999999999999", "99999999999999999998", 1); // beyond any integer
+    row("", "", 0);
+    row("", "0.0.1", -1);
 }
 
 void TestUpdater::versionsCompare()
@@ -246,9 +229,6 @@ void TestUpdater::checkTellsWhatItFound()
     RecordingHost host;
     host.answer = answer;
     LinkCatcher desktop;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &desktop, "open");
-    const auto restore =
-        qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); });
 
     SUUpdater updater(defaults, &host);
     updater.setCurrentVersion(QStringLiteral("1.0"));
@@ -276,4 +256,5 @@ void TestUpdater::checkTellsWhatItFound()
 }
 
 QTEST_MAIN(TestUpdater)
+#include "moc_TestSupport.cpp"
 #include "test_updater.moc"

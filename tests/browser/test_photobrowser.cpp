@@ -53,11 +53,11 @@ void TestPhotoBrowser::workflow_data()
     QTest::addColumn<QString>("application");
     QTest::newRow("as written") << QByteArray("# note\nWindowTitle=Velluma - Photo Browser\n"
                                               "Application=/usr/bin/velluma\n")
-                                << "Velluma - Photo Browser"
-                                << "/usr/bin/velluma";
+                                << QString("Velluma - Photo Browser")
+                                << QString("/usr/bin/velluma");
     QTest::newRow("CRLF, = and spaces in values")
-        << QByteArray("Application=/opt/a=b/my velluma\r\nWindowTitle= Photos \r\n") << " Photos "
-        << "/opt/a=b/my velluma";
+        << QByteArray("Application=/opt/a=b/my velluma\r\nWindowTitle= Photos \r\n")
+        << QString(" Photos ") << QString("/opt/a=b/my velluma");
     QTest::newRow("unknown keys and junk")
         << QByteArray("Later=1\n=x\nnothing\nWindowTitle=T\n") << "T" << QString();
     QTest::newRow("UTF-8") << QByteArray("WindowTitle=Fotos \xc3\xa4\n") << "Fotos \u00e4"
@@ -80,12 +80,8 @@ void TestPhotoBrowser::gridShowsFoldersThenPhotos()
     const QString folder = path(QStringLiteral("grid"));
     QVERIFY(QDir().mkpath(folder + QStringLiteral("/Trips")));
     QVERIFY(QDir().mkpath(folder + QStringLiteral("/.hidden")));
-    QImage wide(400, 200, QImage::Format_RGB32);
-    wide.fill(QColor(200, 30, 30));
-    QVERIFY(wide.save(folder + QStringLiteral("/b.JPG"), "JPEG", 95));
-    QImage tall(30, 90, QImage::Format_RGB32);
-    tall.fill(QColor(20, 40, 220));
-    QVERIFY(tall.save(folder + QStringLiteral("/a.png")));
+    QVERIFY(solid(400, 200, QColor(200, 30, 30)).save(folder + "/b.JPG", "JPEG", 95));
+    QVERIFY(!writePhoto(folder + "/a.png", QSize(30, 90)).isEmpty());
     QVERIFY(writeFile(folder + QStringLiteral("/notes.txt"), "not a photo"));
     QVERIFY(writeFile(folder + QStringLiteral("/icon.svg"), "<svg/>"));
 
@@ -116,9 +112,7 @@ void TestPhotoBrowser::hostilePicturesLeaveTheGrid()
 {
     const QString folder = path(QStringLiteral("hostile"));
     QVERIFY(QDir().mkpath(folder));
-    QImage good(50, 50, QImage::Format_RGB32);
-    good.fill(Qt::green);
-    QVERIFY(good.save(folder + QStringLiteral("/good.png")));
+    QVERIFY(!writePhoto(folder + "/good.png").isEmpty());
     QStringList made;
     for (const Hostile kind : hostilePictures()) {
         const QString name = QStringLiteral("%1.jpg").arg(QString::fromLatin1(hostileName(kind)));

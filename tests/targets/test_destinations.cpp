@@ -73,38 +73,25 @@ void TestDestinations::classification_data()
     QTest::addColumn<int>("type");     // -1: no record
     QTest::addColumn<QString>("label");
 
-    QTest::newRow("app package") << "Preview.app"
-                                 << "dir" << 1 << "Preview";
-    QTest::newRow("package, any case") << "Viewer.APP"
-                                       << "dir" << 1 << "Viewer";
-    QTest::newRow("executable file") << "bin/convert.sh"
-                                     << "exec" << 1 << "convert";
-    QTest::newRow("plain file") << "photo.jpg"
-                                << "file" << -1 << "";
-    QTest::newRow("missing") << "nothing-here"
-                             << "" << -1 << "";
-    QTest::newRow("folder") << "Desktop"
-                            << "dir" << 0 << "Desktop";
-    QTest::newRow("dotted folder") << "Photos.2009"
-                                   << "dir" << 0 << "Photos";
-    QTest::newRow("two dots") << "a.b.c"
-                              << "dir" << 0 << "a.b";
-    QTest::newRow("hidden folder") << ".hidden"
-                                   << "dir" << 0 << ".hidden";
-    QTest::newRow("desktop entry")
-        << "viewer.desktop"
-        << "[Desktop Entry]\nType=Application\nName=Photo Viewer\nExec=true %f\n"
-        << 1 << "Photo Viewer";
-    QTest::newRow("entry of a link")
-        << "link.desktop"
-        << "[Desktop Entry]\nType=Link\nName=Web\nURL=http://example.com\n"
-        << -1 << "";
-    QTest::newRow("entry whose TryExec is missing")
-        << "gone.desktop"
-        << "[Desktop Entry]\nType=Application\nName=Gone\nTryExec=/nonexistent/gone\nExec=gone\n"
-        << -1 << "";
-    QTest::newRow("executable that is no entry") << "broken.desktop"
-                                                 << "exec" << -1 << "";
+    const auto row = [](const char* name, const char* kind, int type, const char* label) {
+        QTest::newRow(name) << QString(name) << QString(kind) << type << QString(label);
+    };
+    row("Preview.app", "dir", 1, "Preview");
+    row("Viewer.APP", "dir", 1, "Viewer");
+    row("bin/convert.sh", "exec", 1, "convert");
+    row("photo.jpg", "file", -1, "");
+    row("nothing-here", "", -1, "");
+    row("Desktop", "dir", 0, "Desktop");
+    row("Photos.2009", "dir", 0, "Photos");
+    row("a.b.c", "dir", 0, "a.b");
+    row(".hidden", "dir", 0, ".hidden");
+    row("viewer.desktop", "[Desktop Entry]\nType=Application\nName=Photo Viewer\nExec=true %f\n", 1,
+        "Photo Viewer");
+    row("link.desktop", "[Desktop Entry]\nType=Link\nName=Web\nURL=http://example.com\n", -1, "");
+    row("gone.desktop",
+        "[Desktop Entry]\nType=Application\nName=Gone\nTryExec=/nonexistent/gone\nExec=gone\n", -1,
+        "");
+    row("broken.desktop", "exec", -1, ""); // executable, but no entry
 }
 
 void TestDestinations::classification()
@@ -143,33 +130,18 @@ void TestDestinations::labels_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("typeName");
 
-    QTest::newRow("Desktop") << QVariant(0) << "Desktop"
-                             << "Save on Desktop"
-                             << "Folder";
-    QTest::newRow("desktop, lower case") << QVariant(0) << "desktop"
-                                         << "Save in desktop"
-                                         << "Folder";
-    QTest::newRow("folder") << QVariant(0) << "Pictures"
-                            << "Save in Pictures"
-                            << "Folder";
-    QTest::newRow("application") << QVariant(1) << "Desktop"
-                                 << "Open in Desktop"
-                                 << "App";
-    QTest::newRow("other type") << QVariant(7) << "Pictures"
-                                << "Unknown"
-                                << "Unknown";
-    QTest::newRow("negative type") << QVariant(-1) << "Pictures"
-                                   << "Unknown"
-                                   << "Unknown";
-    QTest::newRow("type as text") << QVariant("1") << "Viewer"
-                                  << "Open in Viewer"
-                                  << "App";
-    QTest::newRow("type missing") << QVariant() << "Pictures"
-                                  << "Save in Pictures"
-                                  << "Folder";
-    QTest::newRow("type not a number") << QVariant(QVariantList{1}) << "Pictures"
-                                       << "Save in Pictures"
-                                       << "Folder";
+    const auto row = [](const char* name, const QVariant& type, const char* label,
+                        const char* title, const char* typeName) {
+        QTest::newRow(name) << type << QString(label) << QString(title) << QString(typeName);
+    };
+    row("Desktop", 0, "Desktop", "Save on Desktop", "Folder");
+    row("desktop, lower case", 0, "desktop", "Save in desktop", "Folder");
+    row("application", 1, "Desktop", "Open in Desktop", "App");
+    row("other type", 7, "Pictures", "Unknown", "Unknown");
+    row("negative type", -1, "Pictures", "Unknown", "Unknown");
+    row("type as text", "1", "Viewer", "Open in Viewer", "App");
+    row("type missing", QVariant(), "Pictures", "Save in Pictures", "Folder");
+    row("type not a number", QVariantList{1}, "Pictures", "Save in Pictures", "Folder");
 }
 
 void TestDestinations::labels()
@@ -254,39 +226,26 @@ void TestDestinations::storedData_data()
         all += QString::number(i % 10);
     }
 
-    QTest::newRow("absent") << QVariant() << QVariant() << ""
-                            << "";
-    QTest::newRow("a string") << QVariant("A") << QVariant(0) << ""
-                              << "";
-    QTest::newRow("a dictionary") << QVariant(a) << QVariant(0) << ""
-                                  << "";
+    const auto row = [](const char* name, const QVariant& stored, const QVariant& position,
+                        const QString& expected, const char* defaultLabel) {
+        QTest::newRow(name) << stored << position << expected << QString(defaultLabel);
+    };
+    const auto entry = [](const QVariant& path, const QVariant& label) {
+        return QVariantMap{{"destination", path}, {"label", label}};
+    };
+    row("absent", QVariant(), QVariant(), "", "");
+    row("a string", "A", 0, "", "");
+    row("a dictionary", a, 0, "", "");
     // Entries that send nowhere keep their places, or the default would name another.
-    QTest::newRow("entries not dictionaries")
-        << QVariant(QVariantList{1, "B", QVariantList{a}, a}) << QVariant(3) << "???A"
-        << "A";
-    QTest::newRow("path of the wrong type")
-        << QVariant(QVariantList{QVariantMap{{"destination", 5}, {"label", "X"}}, a}) << QVariant(0)
-        << "?A"
-        << "X";
-    QTest::newRow("empty path") << QVariant(QVariantList{
-                                       QVariantMap{{"destination", ""}, {"label", "X"}}, a})
-                                << QVariant(1) << "?A"
-                                << "A";
-    QTest::newRow("label of the wrong type")
-        << QVariant(QVariantList{QVariantMap{{"destination", "/p/Shots"}, {"label", 3}}})
-        << QVariant(0) << "Shots"
-        << "Shots";
-    QTest::newRow("thousands") << QVariant(many) << QVariant(4203) << all << "3";
-    QTest::newRow("default past the end") << QVariant(QVariantList{a}) << QVariant(1) << "A"
-                                          << "";
-    QTest::newRow("negative default") << QVariant(QVariantList{a}) << QVariant(-1) << "A"
-                                      << "";
-    QTest::newRow("default as text")
-        << QVariant(QVariantList{a, record("B")}) << QVariant("1") << "AB"
-        << "B";
-    QTest::newRow("default not a number")
-        << QVariant(QVariantList{a, record("B")}) << QVariant(QVariantMap{}) << "AB"
-        << "A";
+    row("entries not dictionaries", QVariantList{1, "B", QVariantList{a}, a}, 3, "???A", "A");
+    row("path of the wrong type", QVariantList{entry(5, "X"), a}, 0, "?A", "X");
+    row("empty path", QVariantList{entry("", "X"), a}, 1, "?A", "A");
+    row("label of the wrong type", QVariantList{entry("/p/Shots", 3)}, 0, "Shots", "Shots");
+    row("thousands", many, 4203, all, "3");
+    row("default past the end", QVariantList{a}, 1, "A", "");
+    row("negative default", QVariantList{a}, -1, "A", "");
+    row("default as text", QVariantList{a, record("B")}, "1", "AB", "B");
+    row("default not a number", QVariantList{a, record("B")}, QVariantMap{}, "AB", "A");
 }
 
 void TestDestinations::storedData()
@@ -316,14 +275,8 @@ void TestDestinations::applicationSend_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("path"); // PATH while sending, when not empty
-    QTest::newRow("desktop entry") << "entry"
-                                   << "";
-    QTest::newRow("executable") << "script"
-                                << "";
-    QTest::newRow("app folder") << "package"
-                                << "";
-    QTest::newRow("desktop entry id") << "id"
-                                      << "";
+    for (const char* how : {"entry", "script", "package", "id"})
+        QTest::newRow(how) << QString(how) << QString();
     // A bare name is never looked up in the folder Velluma happens to be started from.
     QTest::newRow("name in the working folder, PATH holds .") << "receive.sh"
                                                               << ".:/usr/bin";

@@ -66,14 +66,12 @@ QStringList layout(const QMenu* menu)
     return items;
 }
 
-QStringList enabledItems(const QMenu* menu)
+int enabledItems(const QMenu* menu)
 {
-    QStringList items;
-    for (const QAction* item : menu->actions()) {
-        if (!item->isSeparator() && item->isEnabled())
-            items << item->text();
-    }
-    return items;
+    int enabled = 0;
+    for (const QAction* item : menu->actions())
+        enabled += !item->isSeparator() && item->isEnabled();
+    return enabled;
 }
 
 // A double-click as the window system delivers it.
@@ -160,40 +158,35 @@ void TestTargetController::makeController(const QVariantList& records, int defau
 void TestTargetController::menuLayout_data()
 {
     QTest::addColumn<QVariantList>("records");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QString>("icon"); // what the first record's desktop entry names as Icon=
+    QTest::addColumn<QStringList>("keys"); // of the destinations' items, which come first
+    QTest::addColumn<QString>("icon");     // what the first record's desktop entry names as Icon=
 
-    const QStringList tail = {"Open in Trimlet Ctrl+Alt+C", "Open in Shuttlebox Ctrl+Alt+F", "-",
-                              "Setup Destinations Ctrl+Alt+,"};
-    QTest::newRow("empty list: no leading separator") << QVariantList() << tail << "";
-    QTest::newRow("two records")
-        << QVariantList{folder("/tmp", "Desktop"),
-                        Destination::configWithDestination("/usr/bin/true", "Viewer", 1)}
-        << QStringList{"Save on Desktop Ctrl+Alt+1", "Open in Viewer Ctrl+Alt+2", "-"} + tail << "";
+    QTest::newRow("empty list: no leading separator") << QVariantList() << QStringList() << "";
+    QTest::newRow("two records") << QVariantList{folder("/tmp", "Desktop"),
+                                                 Destination::configWithDestination("/usr/bin/true",
+                                                                                    "Viewer", 1)}
+                                 << QStringList{"Ctrl+Alt+1", "Ctrl+Alt+2"} << "";
     QVariantList eleven;
-    QStringList elevenItems;
+    QStringList elevenKeys;
     for (int i = 1; i <= 11; ++i) {
         eleven << folder("/tmp", QString::number(i));
         // The tenth takes the digit after 9; there is no key left for the eleventh.
-        elevenItems << QStringLiteral("Save in %1 %2")
-                           .arg(i)
-                           .arg(i <= 10 ? QStringLiteral("Ctrl+Alt+%1").arg(i % 10) : QString())
-                           .trimmed();
+        elevenKeys << (i <= 10 ? QStringLiteral("Ctrl+Alt+%1").arg(i % 10) : QString());
     }
-    QTest::newRow("eleven records") << eleven << elevenItems + QStringList{"-"} + tail << "";
+    QTest::newRow("eleven records") << eleven << elevenKeys << "";
     // The icon is read as the menus are built, as the window comes up: neither may hold it.
     for (const char* icon : {"FIFO", "100 megapixels"}) {
         const QString entry = _tmp.filePath(QStringLiteral("icon %1.desktop").arg(icon));
         QTest::newRow(qPrintable(QStringLiteral("icon of %1").arg(icon)))
             << QVariantList{Destination::configWithDestination(entry, "Viewer", 1)}
-            << QStringList{"Open in Viewer Ctrl+Alt+1", "-"} + tail << icon;
+            << QStringList{"Ctrl+Alt+1"} << icon;
     }
 }
 
 void TestTargetController::menuLayout()
 {
     QFETCH(QVariantList, records);
-    QFETCH(QStringList, expected);
+    QFETCH(QStringList, keys);
     QFETCH(QString, icon);
     std::unique_ptr<FifoWatch> fifo;
     if (!icon.isEmpty()) {
@@ -225,11 +218,17 @@ void TestTargetController::menuLayout()
         QVERIFY(_sendTo->actions().first()->icon().isNull());
         QVERIFY(!fifo || !fifo->wasOpened());
     }
-    QCOMPARE(layout(_controller->contextMenu()), expected);
-    QCOMPARE(layout(_sendTo), expected);
+    QStringList expected;
+    for (int i = 0; i < records.size(); ++i)
+        expected << (Destination::labelForDestination(records.at(i).toMap()) + ' ' + keys.at(i))
+                        .trimmed();
+    const QStringList items = layout(_sendTo);
+    QCOMPARE(items.mid(0, expected.size()), expected);
+    QCOMPARE(items.value(expected.size()) == QStringLiteral("-"), !expected.isEmpty());
+    QCOMPARE(layout(_controller->contextMenu()), items);
     // Rebuilding replaces the items rather than adding to them.
     _controller->destinationsDidChange();
-    QCOMPARE(layout(_sendTo), expected);
+    QCOMPARE(layout(_sendTo), items);
 }
 
 void TestTargetController::itemsNeedAPhoto()
@@ -238,15 +237,14 @@ void TestTargetController::itemsNeedAPhoto()
     tagged.insert("tag", 7);
     makeController({tagged});
     QCOMPARE(_sendTo->actions().first()->property("tag").toInt(), 7);
-    const QStringList setupOnly = {"Setup Destinations"};
-    const QStringList all = {"Save in Pictures", "Open in Trimlet", "Open in Shuttlebox",
-                             "Setup Destinations"};
-    QCOMPARE(enabledItems(_sendTo), setupOnly);
+    // Without a photo, or while busy, only the set-up item.
+    const int all = int(layout(_sendTo).size() - layout(_sendTo).count("-"));
+    QCOMPARE(enabledItems(_sendTo), 1);
     _controller->validateCommands(true, false);
     QCOMPARE(enabledItems(_sendTo), all);
     QCOMPARE(enabledItems(_controller->contextMenu()), all);
     _controller->validateCommands(true, true);
-    QCOMPARE(enabledItems(_sendTo), setupOnly);
+    QCOMPARE(enabledItems(_sendTo), 1);
     // The items come back as they were after the menus are rebuilt.
     _controller->validateCommands(true, false);
     _controller->destinationsDidChange();
@@ -266,12 +264,12 @@ void TestTargetController::setupSheet_data()
     QTest::addColumn<int>("defaultAfter");
     QTest::addColumn<int>("stored"); // records before
 
-    QTest::newRow("cancel after removing all") << "remove all" << 0 << 1 << 2;
-    QTest::newRow("confirm after removing all") << "remove all" << 1 << 1 << 2;
-    QTest::newRow("confirm a new default") << "default 0" << 1 << 0 << 2;
-    QTest::newRow("cancel a new default") << "default 0" << 0 << 1 << 2;
-    QTest::newRow("revert, then confirm") << "revert" << 1 << 1 << 2;
-    QTest::newRow("confirm 205 untouched") << "nothing" << 1 << 1 << 205;
+    for (const char* edit : {"remove all", "default 0"})
+        for (const int answer : {0, 1})
+            QTest::addRow("%s, %s", edit, answer ? "confirmed" : "cancelled")
+                << QString(edit) << answer << (QString(edit) == "default 0" && answer ? 0 : 1) << 2;
+    QTest::newRow("revert, then confirm") << QStringLiteral("revert") << 1 << 1 << 2;
+    QTest::newRow("confirm 205 untouched") << QStringLiteral("nothing") << 1 << 1 << 205;
 }
 
 void TestTargetController::setupSheet()
@@ -488,24 +486,25 @@ void TestTargetController::sending_data()
     QTest::addColumn<bool>("photo");
     QTest::addColumn<QString>("expected"); // "received", "folder", "message", "nothing"
 
-    QTest::newRow("double-click to an application")
-        << "app" << 0 << "double-click" << true << "received";
-    QTest::newRow("menu to an application") << "app" << 5 << "menu" << true << "received";
-    QTest::newRow("menu to a folder") << "folder" << 0 << "menu" << true << "folder";
-    QTest::newRow("double-click to a folder")
-        << "folder" << 0 << "double-click" << true << "folder";
-    QTest::newRow("folder that is gone") << "gone folder" << 0 << "menu" << true << "message";
-    QTest::newRow("application that is gone") << "gone app" << 0 << "menu" << true << "message";
-    QTest::newRow("no photo") << "app" << 0 << "double-click" << false << "nothing";
-    QTest::newRow("default past the end") << "app" << 1 << "double-click" << true << "nothing";
-    QTest::newRow("unknown type") << "unknown" << 0 << "double-click" << true << "nothing";
+    const auto row = [](const char* name, const char* kind, int position, const char* how,
+                        bool photo, const char* expected) {
+        QTest::newRow(name) << QString(kind) << position << QString(how) << photo
+                            << QString(expected);
+    };
+    row("double-click to an application", "app", 0, "double-click", true, "received");
+    row("menu to an application", "app", 5, "menu", true, "received");
+    row("menu to a folder", "folder", 0, "menu", true, "folder");
+    row("double-click to a folder", "folder", 0, "double-click", true, "folder");
+    row("folder that is gone", "gone folder", 0, "menu", true, "message");
+    row("application that is gone", "gone app", 0, "menu", true, "message");
+    row("no photo", "app", 0, "double-click", false, "nothing");
+    row("default past the end", "app", 1, "double-click", true, "nothing");
+    row("unknown type", "unknown", 0, "double-click", true, "nothing");
     // A record without a path keeps its place: the default still means the application.
-    QTest::newRow("double-click past a record without a path")
-        << "app behind a broken record" << 1 << "double-click" << true << "received";
-    QTest::newRow("double-click on a record without a path")
-        << "app behind a broken record" << 0 << "double-click" << true << "message";
-    QTest::newRow("menu to a record without a path")
-        << "app behind a broken record" << 0 << "menu" << true << "message";
+    const char* broken = "app behind a broken record";
+    row("double-click past a record without a path", broken, 1, "double-click", true, "received");
+    row("double-click on a record without a path", broken, 0, "double-click", true, "message");
+    row("menu to a record without a path", broken, 0, "menu", true, "message");
 }
 
 void TestTargetController::sending()

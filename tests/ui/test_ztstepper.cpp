@@ -47,23 +47,20 @@ void TestZTStepper::gestures_data()
     QTest::addColumn<QStringList>("gestures");
     QTest::addColumn<QList<int>>("steps"); // the value each notification carries
 
-    QTest::newRow("click down") << 1 << 100 << 87 << QStringList{"down"} << QList<int>{85};
-    QTest::newRow("wheel then click up")
-        << 1 << 100 << 87 << QStringList{"wheelUp", "wheelDown", "wheelUp", "up"}
-        << QList<int>{88, 87, 88, 90};
-    QTest::newRow("wheel without vertical movement")
-        << 1 << 100 << 87 << QStringList{"wheelNone"} << QList<int>{};
-    QTest::newRow("down at minimum") << 3 << 100 << 3 << QStringList{"down"} << QList<int>{5};
-    QTest::newRow("up at maximum") << 1 << 100 << 100 << QStringList{"up"} << QList<int>{100};
-    QTest::newRow("snap stays inside the range")
-        << 1 << 98 << 98 << QStringList{"up"} << QList<int>{98};
-    QTest::newRow("wheel stops at maximum")
-        << 1 << 100 << 99 << QStringList{"wheelUp", "wheelUp"} << QList<int>{100, 100};
-    QTest::newRow("arrow keys") << 1 << 100 << 87 << QStringList{"keyUp", "keyDown"}
-                                << QList<int>{90, 85};
-    QTest::newRow("disabled") << 1 << 100 << 87
-                              << QStringList{"disable", "up", "down", "wheelUp", "keyUp"}
-                              << QList<int>{};
+    const auto row = [](const char* name, int minimum, int maximum, int start,
+                        const QStringList& gestures, const QList<int>& steps) {
+        QTest::newRow(name) << minimum << maximum << start << gestures << steps;
+    };
+    row("click down", 1, 100, 87, {"down"}, {85});
+    row("wheel then click up", 1, 100, 87, {"wheelUp", "wheelDown", "wheelUp", "up"},
+        {88, 87, 88, 90});
+    row("wheel without vertical movement", 1, 100, 87, {"wheelNone"}, {});
+    row("down at minimum", 3, 100, 3, {"down"}, {5});
+    row("up at maximum", 1, 100, 100, {"up"}, {100});
+    row("snap stays inside the range", 1, 98, 98, {"up"}, {98});
+    row("wheel stops at maximum", 1, 100, 99, {"wheelUp", "wheelUp"}, {100, 100});
+    row("arrow keys", 1, 100, 87, {"keyUp", "keyDown"}, {90, 85});
+    row("disabled", 1, 100, 87, {"disable", "up", "down", "wheelUp", "keyUp"}, {});
 }
 
 void TestZTStepper::gestures()

@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-#include <QToolBar>
 #include <QVBoxLayout>
 
 namespace {
@@ -68,41 +67,10 @@ struct Panel {
 class TestZTWindow : public QObject {
     Q_OBJECT
 private slots:
-    void titleSuffix_data();
-    void titleSuffix();
     void sheetReturnCodes_data();
     void sheetReturnCodes();
     void messageSheetAndAlertAlreadyUp();
-    void zoomKeepsToolbarState();
 };
-
-void TestZTWindow::titleSuffix_data()
-{
-    QTest::addColumn<QString>("title"); // null: never set
-    QTest::addColumn<QString>("suffix");
-    QTest::addColumn<QString>("shown");
-
-    const QString pixels = QStringLiteral("(%1 x %2 pixels)").arg(640).arg(480);
-    QTest::newRow("title and suffix") << "Velluma" << pixels << "Velluma (640 x 480 pixels)";
-    QTest::newRow("no suffix") << "Velluma" << QString() << "Velluma";
-    QTest::newRow("no title") << QString() << pixels << "null (640 x 480 pixels)";
-    QTest::newRow("empty title") << "" << pixels << " (640 x 480 pixels)";
-}
-
-void TestZTWindow::titleSuffix()
-{
-    QFETCH(QString, title);
-    QFETCH(QString, suffix);
-    QFETCH(QString, shown);
-
-    // Suffix first, so that a later title change has to keep it.
-    ZTWindow window;
-    window.setTitleSuffix(suffix);
-    if (!title.isNull())
-        window.setTitle(title);
-    QCOMPARE(window.windowTitle(), shown);
-    QCOMPARE(ZTWindow::composedTitle(title, suffix), shown);
-}
 
 void TestZTWindow::sheetReturnCodes_data()
 {
@@ -112,26 +80,25 @@ void TestZTWindow::sheetReturnCodes_data()
     QTest::addColumn<QStringList>("actions"); // the sheet stays up until the last
     QTest::addColumn<int>("expected");
 
-    const QString alt = "Don't Remove";
-    QTest::newRow("Return") << false << alt << QString() << QStringList{"Return"} << 1;
-    QTest::newRow("Escape") << false << alt << QString() << QStringList{"Escape"} << 0;
-    QTest::newRow("click alternate") << false << alt << QString() << QStringList{alt} << 0;
-    QTest::newRow("Escape with other") << false << alt << "Later" << QStringList{"Escape"} << 0;
-    QTest::newRow("click other") << false << alt << "Later" << QStringList{"Later"} << -1;
-    QTest::newRow("no alternate ignores Escape")
-        << false << QString() << "Later" << QStringList{"Escape", "Later"} << -1;
-
-    const QString none;
-    QTest::newRow("panel: cancel button") << true << none << none << QStringList{"Cancel"} << 0;
-    QTest::newRow("panel: in a group box") << true << none << none << QStringList{"Boxed"} << 3;
-    QTest::newRow("panel: in a button box") << true << none << none << QStringList{"Apply"} << 5;
-    QTest::newRow("panel: check box, toggle and own action do not end it")
-        << true << none << none << QStringList{"Keep", "Toggle", "Revert", "Rename"} << 7;
-    QTest::newRow("panel: Escape") << true << none << none << QStringList{"Escape"} << 0;
-    QTest::newRow("panel: Return presses the default")
-        << true << none << none << QStringList{"Return"} << 7;
-    QTest::newRow("panel: ended from elsewhere")
-        << true << none << none << QStringList{"done42"} << 42;
+    const auto row = [](const char* name, bool panel, const char* alternate, const char* other,
+                        const QStringList& actions, int expected) {
+        QTest::newRow(name) << panel << QString(alternate) << QString(other) << actions << expected;
+    };
+    const char* alt = "Don't Remove";
+    row("Return", false, alt, "", {"Return"}, 1);
+    row("Escape", false, alt, "", {"Escape"}, 0);
+    row("click alternate", false, alt, "", {alt}, 0);
+    row("Escape with other", false, alt, "Later", {"Escape"}, 0);
+    row("click other", false, alt, "Later", {"Later"}, -1);
+    row("no alternate ignores Escape", false, "", "Later", {"Escape", "Later"}, -1);
+    row("panel: cancel button", true, "", "", {"Cancel"}, 0);
+    row("panel: in a group box", true, "", "", {"Boxed"}, 3);
+    row("panel: in a button box", true, "", "", {"Apply"}, 5);
+    row("panel: check box, toggle and own action do not end it", true, "", "",
+        {"Keep", "Toggle", "Revert", "Rename"}, 7);
+    row("panel: Escape", true, "", "", {"Escape"}, 0);
+    row("panel: Return presses the default", true, "", "", {"Return"}, 7);
+    row("panel: ended from elsewhere", true, "", "", {"done42"}, 42);
 }
 
 void TestZTWindow::sheetReturnCodes()
@@ -213,25 +180,6 @@ void TestZTWindow::messageSheetAndAlertAlreadyUp()
     // Once the first sheet is gone, prompts are shown again.
     whenModalShown([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Return); });
     QCOMPARE(window.runPromptSheetWithTitle("Again", "", "Yes", "No"), 1);
-}
-
-void TestZTWindow::zoomKeepsToolbarState()
-{
-    for (bool toolbarShown : {true, false}) {
-        ZTWindow window;
-        QToolBar* toolBar = window.addToolBar("Tools");
-        toolBar->addAction("Save");
-        window.setCentralWidget(new QWidget);
-        window.resize(400, 300);
-        toolBar->setVisible(toolbarShown);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        for (bool maximized : {true, false}) {
-            window.zoom();
-            QCOMPARE(bool(window.windowState() & Qt::WindowMaximized), maximized);
-            QCOMPARE(toolBar->isVisible(), toolbarShown);
-        }
-    }
 }
 
 QTEST_MAIN(TestZTWindow)
