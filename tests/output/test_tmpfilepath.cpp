@@ -69,23 +69,15 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("jpeg") << "Beach" << 101 << "Beach.jpg";
         QTest::newRow("tiff") << "Beach" << 103 << "Beach.tiff";
-        QTest::newRow("png") << "Beach" << 102 << "Beach.png";
         QTest::newRow("gif is no output format") << "Beach" << 104 << "Beach.";
-        QTest::newRow("zero") << "Beach" << 0 << "Beach.";
         QTest::newRow("name with extension") << "Beach.jpg" << 102 << "Beach.jpg.png";
-        QTest::newRow("spaces") << "My Beach" << 101 << "My Beach.jpg";
         QTest::newRow("no climbing out") << "../../etc/x" << 101 << ".._.._etc_x.jpg";
         QTest::newRow("absolute") << "/home/x/Beach.jpg" << 102 << "/home/x/Beach.jpg";
         QTest::newRow("absolute, unknown") << "/home/x/Beach" << 5 << "/home/x/Beach";
         // A document name always stays a bare name.
-        for (const auto& [name, bare] : {std::pair{"/home/x/notes.txt", "_home_x_notes.txt"},
-                                         {"~/Beach", "~_Beach"},
-                                         {".", "_"},
-                                         {"..", "__"},
-                                         {"../x", ".._x"},
-                                         {"Beach", "Beach"}})
+        for (const auto& [name, bare] :
+             {std::pair{"/home/x/notes.txt", "_home_x_notes.txt"}, {"..", "__"}, {"../x", ".._x"}})
             QTest::newRow(qPrintable(QStringLiteral("bare %1").arg(name)))
                 << TmpFilePath::bareName(QString::fromUtf8(name)) << 101
                 << QString::fromUtf8(bare) + ".jpg";
@@ -106,25 +98,18 @@ private slots:
             QCOMPARE(TmpFilePath::fileExtensionForFormat(format), expected.section('.', -1));
     }
 
-    void folderIsPrivateAndStable()
+    void folderIsPrivateStableAndRemoved()
     {
         const mode_t oldMask = ::umask(0);
-        const QString path = beach();
+        const QString path = beach(102);
         ::umask(oldMask);
         QCOMPARE(modeOf(folderOf(path)), mode_t(0700));
-        QVERIFY(TmpFilePath::isPrivateFolder(folderOf(path)));
         // Asked again, the folder is not made anew: the file in it is still there.
-        QVERIFY(writeFile(path, "first"));
-        QCOMPARE(beach(), path);
+        QVERIFY(writeFile(path, "x"));
+        QCOMPARE(beach(102), path);
         QVERIFY(QFileInfo::exists(path));
-    }
-
-    void removeTmpFiles()
-    {
         QTemporaryDir outside;
         QVERIFY(writeFile(outside.path() + "/keep.txt", "keep"));
-        const QString path = beach(102);
-        QVERIFY(writeFile(path, "x"));
         QVERIFY(QDir().mkdir(folderOf(path) + "/sub"));
         QVERIFY(QFile::link(outside.path(), folderOf(path) + "/link"));
         TmpFilePath::removeTmpFiles();
@@ -135,14 +120,6 @@ private slots:
         TmpFilePath::removeTmpFiles();
         QCOMPARE(beach(102), path);
         QVERIFY(TmpFilePath::isPrivateFolder(folderOf(path)));
-    }
-
-    void missingTmpDirFallsBackToTmp()
-    {
-        setTmpDir(_tmp.path() + "/missing");
-        const QString folder = TmpFilePath::processFolderPath();
-        setTmpDir(_tmp.path());
-        QCOMPARE(folder, "/tmp/Velluma" + QString::number(QCoreApplication::applicationPid()));
     }
 
     void noPrivateFolderGivesNoPath()
