@@ -3,7 +3,6 @@
 #include "output/JpegEncoder.h"
 #include "output/TestFiles.h"
 
-#include <QLoggingCategory>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -36,56 +35,12 @@ QImage photoLike(int width, int height, quint32 seed = 7)
 
 using Sizes = QMap<int, qint64>;
 
-QStringList* capturedMessages = nullptr;
-
-void captureMessage(QtMsgType, const QMessageLogContext& context, const QString& message)
-{
-    capturedMessages->append(QString::fromUtf8(context.category) + QStringLiteral(": ") + message);
-}
-
 } // namespace
 
 class TestWriter : public QObject {
     Q_OBJECT
 
 private slots:
-    void nextFactor_data()
-    {
-        QTest::addColumn<double>("quality");
-        QTest::addColumn<double>("ratio");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("90 2.44") << 90.0 << 2.44 << 60;
-        QTest::newRow("100 3.5") << 100.0 << 3.5 << 95;
-        QTest::newRow("97 3.5") << 97.0 << 3.5 << 77;
-        QTest::newRow("96 3.5") << 96.0 << 3.5 << 56;
-        QTest::newRow("95 2.5") << 95.0 << 2.5 << 90;
-        QTest::newRow("60 1.367") << 60.0 << 1.367 << 51;
-        QTest::newRow("51 1.074") << 51.0 << 1.074 << 48;
-        QTest::newRow("80 1.05") << 80.0 << 1.05 << 78;
-        QTest::newRow("80 1.0") << 80.0 << 1.0 << 79;
-        // Bounds met in single precision: exactly 3, 2 and 1.5 belong to the row below.
-        QTest::newRow("80 3 exactly") << 80.0 << 3.0 << 50;
-        QTest::newRow("80 2 exactly") << 80.0 << 2.0 << 60;
-        QTest::newRow("80 1.5 exactly") << 80.0 << 1.5 << 70;
-        // 1.1f and 1.7f widened to double lie above 1.1 and 1.7: the larger step. 1.3f
-        // lies below 1.3: the smaller one.
-        QTest::newRow("80 1.1f") << 80.0 << double(1.1f) << 76;
-        QTest::newRow("80 1.7f") << 80.0 << double(1.7f) << 60;
-        QTest::newRow("80 1.3f") << 80.0 << double(1.3f) << 72;
-        // The same ratio as a sum: 112640 / 102400 in single precision is 1.1f.
-        QTest::newRow("80 112640/102400") << 80.0 << double(float(112640) / float(102400)) << 76;
-        QTest::newRow("96 1.35") << 96.0 << 1.35 << 92;
-        QTest::newRow("95 1.16") << 95.0 << 1.16 << 93;
-        QTest::newRow("20 0.5") << 20.0 << 0.5 << 19;
-    }
-    void nextFactor()
-    {
-        QFETCH(double, quality);
-        QFETCH(double, ratio);
-        QFETCH(int, expected);
-        QCOMPARE(int(ImageWriter::nextFactorForFactor(quality, ratio)), expected);
-    }
-
     // The search driven by a fake encoder: every quality makes a file of the size the
     // table gives (1 byte when not listed, none at all for 0).
     void search_data()
@@ -253,50 +208,6 @@ private slots:
         if (format == 103)
             QCOMPARE(ImageMetadata::metadataForData(data).value("Exif.Image.Compression"),
                      QStringLiteral("5")); // LZW
-    }
-
-    // Failures the program survives leave their reason in the "velluma" category, which
-    // stays silent unless it is turned on.
-    void failuresAreLogged_data()
-    {
-        QTest::addColumn<QString>("failure");
-        // What must be in one of the messages: for the metadata, Exiv2's own words after ours.
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("metadata of a damaged picture") << "metadata"
-                                                       << "metadata of a picture in memory: \\w";
-        QTest::newRow("JPEG wider than libjpeg allows") << "jpeg"
-                                                        << "JPEG encoding failed: .*65500";
-    }
-    void failuresAreLogged()
-    {
-        QFETCH(QString, failure);
-        QFETCH(QString, reason);
-        QImage wide(65536, 1, QImage::Format_RGB32);
-        wide.fill(Qt::gray);
-        auto fail = [&] {
-            if (failure == "metadata")
-                return ImageMetadata::metadataForData("this is not a photo").isEmpty();
-            return JpegEncoder(wide).encode(90).isEmpty();
-        };
-        QStringList messages;
-        capturedMessages = &messages;
-        const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
-        const auto restore = qScopeGuard([previous] {
-            qInstallMessageHandler(previous);
-            QLoggingCategory::setFilterRules(QString());
-        });
-
-        QVERIFY(fail());
-        // Rules from the environment outrank the default ones.
-        if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
-            QCOMPARE(messages, QStringList());
-
-        QLoggingCategory::setFilterRules(QStringLiteral("velluma*=true"));
-        QVERIFY(fail());
-        QVERIFY2(!messages.isEmpty() &&
-                     messages.filter(QRegularExpression("^velluma: ")).size() == messages.size() &&
-                     !messages.filter(QRegularExpression(reason)).isEmpty(),
-                 qPrintable(messages.join('\n')));
     }
 
     // Every write goes through a temporary file: success replaces the old file, failure
