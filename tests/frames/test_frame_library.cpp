@@ -50,26 +50,6 @@ QStringList fileNames(const ThumbnailList& list)
     return names;
 }
 
-// A real PNG whose header claims the given size: readers learn the size without decoding.
-QByteArray pngClaimingSize(quint32 w, quint32 h)
-{
-    QByteArray png = encoded(solid(4, 4, Qt::white), "PNG");
-    auto put = [&png](int at, quint32 v) {
-        for (int k = 0; k < 4; ++k)
-            png[at + k] = char(v >> (24 - 8 * k));
-    };
-    put(16, w); // after signature (8), length (4), "IHDR" (4)
-    put(20, h);
-    quint32 crc = 0xffffffffu;
-    for (const char ch : png.mid(12, 17)) {
-        crc ^= quint8(ch);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    put(29, ~crc);
-    return png;
-}
-
 } // namespace
 
 class TestFrameLibrary : public QObject {
@@ -104,10 +84,7 @@ void TestFrameLibrary::thumbnailSize_data()
     QTest::newRow("landscape 1200x800") << QSize(1200, 800) << QSize(72, 48);
     QTest::newRow("portrait 800x1200") << QSize(800, 1200) << QSize(32, 48);
     QTest::newRow("half rounds up") << QSize(97, 96) << QSize(49, 48);
-    QTest::newRow("below half rounds down") << QSize(1001, 1000) << QSize(48, 48);
     QTest::newRow("thinner than a pixel") << QSize(1, 100) << QSize();
-    QTest::newRow("zero width") << QSize(0, 100) << QSize();
-    QTest::newRow("8 to 1") << QSize(3840, 480) << QSize(384, 48);
     QTest::newRow("wider: capped") << QSize(5000, 100) << QSize(384, 48);
 }
 
@@ -130,10 +107,8 @@ void TestFrameLibrary::cachePath_data()
     auto row = [](const char* tag, const QString& frame, const QString& expected) {
         QTest::newRow(tag) << frame << expected;
     };
-    row("png", "/r/C/Oval.png", "/r/C/tncache/Oval_png.jpg");
     row("jpg apart from png", "/r/C/Oval.jpg", "/r/C/tncache/Oval_jpg.jpg");
     row("no extension", "/r/C/Oval", "/r/C/tncache/Oval_.jpg");
-    row("last extension only", "/r/My Frames/G.Oval.png", "/r/My Frames/tncache/G.Oval_png.jpg");
 }
 
 void TestFrameLibrary::cachePath()
@@ -160,23 +135,6 @@ void TestFrameLibrary::thumbnailPixels()
     QCOMPARE(ThumbnailCache::thumbnailImageForPath(path).pixel(40, 20), qRgb(0, 0, 0));
     const QImage cached(ThumbnailCache::cachePathForPath(path));
     QVERIFY(qRed(cached.pixel(40, 20)) < 16 && qRed(cached.pixel(5, 20)) > 230);
-
-    // Half-transparent white over black is mid grey.
-    QImage half(48, 48, QImage::Format_ARGB32);
-    half.fill(qRgba(255, 255, 255, 128));
-    QVERIFY(qAbs(qRed(ThumbnailCache::thumbnailImageForImage(half).pixel(24, 24)) - 128) <= 1);
-
-    // A thin border of a large grey mask survives the reduction on every side, white as
-    // the frame colour over the grey where the photo shows.
-    QImage mask(1200, 800, QImage::Format_Grayscale8);
-    mask.fill(255);
-    QPainter(&mask).fillRect(30, 30, 1140, 740, Qt::black);
-    const QImage small = ThumbnailCache::thumbnailImageForImage(mask);
-    QCOMPARE(small.size(), QSize(72, 48));
-    for (const QPoint p : {QPoint(0, 24), QPoint(36, 0), QPoint(71, 24), QPoint(36, 47)})
-        QVERIFY2(qGray(small.pixel(p)) > 150, qPrintable(QString("%1,%2").arg(p.x()).arg(p.y())));
-    QCOMPARE(small.pixel(36, 24),
-             qRgb(ThumbnailCache::PhotoGray, ThumbnailCache::PhotoGray, ThumbnailCache::PhotoGray));
 
     // A 5000x100 strip, red at its left end and blue at its right, fits whole into the
     // widest box, 384x48: a band 384 * 100 / 5000 = 7.7 pixels high, rows 20 to 27.
@@ -249,7 +207,6 @@ void TestFrameLibrary::collectionNames_data()
     QTest::newRow("names without folders kept")
         << PropertyList::toData(QVariantList{QString("Ghost"), QString("Alpha")})
         << QStringList{"Ghost", "Alpha"};
-    QTest::newRow("garbage") << QByteArray("\x01\x02garbage\xff", 11) << listing;
     QTest::newRow("dictionary root") << PropertyList::toData(QVariantMap{{"Beta", 1}}) << listing;
     QTest::newRow("other types left out")
         << PropertyList::toData(QVariantList{QString("Gamma"), 5, QVariantMap{{"a", 1}},
@@ -307,12 +264,9 @@ void TestFrameLibrary::badFramesLeftOut_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("special"); // fifo, a link to /dev/zero, a dangling link
-    QTest::newRow("zero-size file") << QByteArray() << "";
     QTest::newRow("text") << QByteArray("not an image\n") << "";
     const QByteArray png = encoded(solid(200, 100, Qt::white), "PNG");
     QTest::newRow("truncated png") << png.left(png.size() / 2) << "";
-    QTest::newRow("huge claimed size") << pngClaimingSize(100000, 100000) << "";
-    QTest::newRow("zero width claimed") << pngClaimingSize(0, 100) << "";
     QTest::newRow("fifo") << QByteArray() << "fifo";
     QTest::newRow("link to /dev/zero") << QByteArray() << "zero";
     QTest::newRow("dangling link") << QByteArray() << "dangling";
