@@ -71,7 +71,6 @@ void TestBuiltinFrames::files_data()
 {
     QTest::addColumn<QString>("path");
     const QStringList collections = FrameLibrary::collectionNamesForFolder(Root);
-    QCOMPARE(collections.size(), 5);
     int rows = 0;
     for (const QString& collection : collections) {
         for (const QString& path : FrameLibrary::frameCandidatesInFolder(Root + "/" + collection)) {
@@ -149,27 +148,6 @@ void TestBuiltinFrames::files()
 
 void TestBuiltinFrames::library()
 {
-    // Both orientations, and both kinds of mask, so every path a frame takes is shipped.
-    int portrait = 0, landscape = 0, grayMasks = 0, rgbMasks = 0, postMasks = 0;
-    for (const QString& collection : FrameLibrary::collectionNamesForFolder(Root)) {
-        for (const QString& path : FrameLibrary::frameCandidatesInFolder(Root + "/" + collection)) {
-            if (path.endsWith(OptionsSuffix))
-                continue;
-            if (ThumbnailCache::isPostMaskPath(path)) {
-                ++postMasks;
-                continue;
-            }
-            const QSizeF size = frameSize(path);
-            portrait += size.height() > size.width();
-            landscape += size.width() > size.height();
-            const QImage::Format format = QImageReader(path).imageFormat();
-            grayMasks += format == QImage::Format_Grayscale8;
-            rgbMasks += format == QImage::Format_RGB32 || format == QImage::Format_RGB888;
-        }
-    }
-    QVERIFY(portrait >= 5 && landscape >= 5);
-    QVERIFY(grayMasks >= 1 && rgbMasks >= 1 && postMasks >= 3);
-
     qint64 total = 0;
     QDirIterator it(Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())

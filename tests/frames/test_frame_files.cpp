@@ -47,12 +47,7 @@ void compareQuadrants(const QImage& actual, const QImage& source, bool turned, b
     for (const int x : {size.width() / 4, size.width() * 3 / 4}) {
         for (const int y : {size.height() / 4, size.height() * 3 / 4}) {
             const QRgb want = expectedAt(source, size.width(), x, y, turned, flip);
-            QVERIFY2(near(argb.pixel(x, y), want),
-                     qPrintable(QString("at %1,%2: %3 instead of %4")
-                                    .arg(x)
-                                    .arg(y)
-                                    .arg(argb.pixel(x, y), 8, 16, QLatin1Char('0'))
-                                    .arg(want, 8, 16, QLatin1Char('0'))));
+            QVERIFY2(near(argb.pixel(x, y), want), qPrintable(QString("at %1,%2").arg(x).arg(y)));
         }
     }
 }
@@ -168,7 +163,7 @@ void TestFrameFiles::removeCollection()
     QString error;
     QCOMPARE(FrameLibrary::removeCollection(kind == "no root" ? QString() : root, "Set", &error),
              ok);
-    QCOMPARE(error, ok ? QString() : QString("The folder of 'Set' could not be removed."));
+    QCOMPARE(error.isEmpty(), ok);
     // Nothing left in hiding, and a link takes only itself.
     const auto all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
     QCOMPARE(QDir(root).entryList(all), QStringList{"Other"});
