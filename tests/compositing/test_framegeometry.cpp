@@ -416,28 +416,24 @@ void TestFrameGeometry::badPropertyLists_data()
     auto in = [](QVariant l, QVariant t, QVariant r, QVariant b) {
         return QVariantMap{{"Left", l}, {"Top", t}, {"Right", r}, {"Bottom", b}};
     };
-    const qint64 i100 = 100;
-    QTest::newRow("good") << map(in(i100, i100, i100, i100), "tile", true) << true << true << true
-                          << 0;
-    QTest::newRow("missing sides are 0") << map({{"Left", i100}}) << true << false << false << 0;
-    QTest::newRow("string inset") << map(in("100", i100, i100, i100)) << false << false << false
-                                  << 1;
-    QTest::newRow("real inset") << map(in(100.5, i100, i100, i100)) << false << false << false << 1;
-    QTest::newRow("negative") << map(in(qint64(-1), i100, i100, i100)) << false << false << false
-                              << 1;
-    QTest::newRow("wider than the frame")
-        << map(in(qint64(600), i100, qint64(600), i100)) << false << false << false << 1;
-    QTest::newRow("taller than the frame")
-        << map(in(i100, qint64(5000), i100, i100)) << false << false << false << 1;
-    QTest::newRow("insets not a dictionary")
-        << QVariant(QVariantMap{{"Insets", QVariantList{1, 2, 3, 4}}}) << false << false << false
-        << 1;
+    const qint64 i = 100;
+    auto row = [](const char* tag, const QVariant& root, bool insets, bool tile, bool keep) {
+        QTest::newRow(tag) << root << insets << tile << keep << (insets || tile || keep ? 0 : 1);
+    };
+    row("good", map(in(i, i, i, i), "tile", true), true, true, true);
+    row("missing sides are 0", map({{"Left", i}}), true, false, false);
+    row("string inset", map(in("100", i, i, i)), false, false, false);
+    row("real inset", map(in(100.5, i, i, i)), false, false, false);
+    row("negative", map(in(qint64(-1), i, i, i)), false, false, false);
+    row("wider than the frame", map(in(qint64(600), i, qint64(600), i)), false, false, false);
+    row("taller than the frame", map(in(i, qint64(5000), i, i)), false, false, false);
+    row("insets not a dictionary", QVariantMap{{"Insets", QVariantList{1, 2, 3, 4}}}, false, false,
+        false);
+    row("keep aspect as a string", map({}, {}, "YES"), false, false, false);
+    row("root is an array", QVariantList{1, 2}, false, false, false);
+    row("nothing", QVariant(), false, false, false);
     QTest::newRow("unknown edges, rest kept")
-        << map(in(i100, i100, i100, i100), "zigzag", true) << true << false << true << 1;
-    QTest::newRow("keep aspect as a string") << map({}, {}, "YES") << false << false << false << 1;
-    QTest::newRow("root is an array")
-        << QVariant(QVariantList{1, 2}) << false << false << false << 1;
-    QTest::newRow("nothing") << QVariant() << false << false << false << 1;
+        << map(in(i, i, i, i), "zigzag", true) << true << false << true << 1;
 }
 
 void TestFrameGeometry::badPropertyLists()
