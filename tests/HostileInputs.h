@@ -4,6 +4,7 @@
 // pictures, pictures that claim to be enormous, things that are not files, and property
 // lists built to crash or exhaust a parser. Shared by the tables of every entry point.
 
+#include "TestSupport.h"
 #include "output/TestFiles.h"
 
 #include <QBuffer>
@@ -202,12 +203,6 @@ inline QByteArray chainedArrays(int levels, int share)
 inline QByteArray sharedArrays(int levels = 40)
 {
     return chainedArrays(levels, 2);
-}
-
-inline bool writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
 // Puts the hostile thing at `path`. False with *skip set when this process cannot make it
