@@ -1,5 +1,6 @@
 #include "frames/FrameLibrary.h"
 #include "frames/ThumbnailCache.h"
+#include "output/TestFiles.h"
 
 #include "foundation/PropertyList.h"
 
@@ -18,16 +19,10 @@
 
 namespace {
 
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
+// With an alpha channel: an alpha frame, shown in its own colours. (The shared helpers need
+// widgets, which this program does without.)
 QImage solid(int w, int h, QColor color)
 {
-    // With an alpha channel: an alpha frame, shown in its own colours.
     QImage image(w, h, QImage::Format_ARGB32);
     image.fill(color);
     return image;
@@ -178,7 +173,7 @@ void TestFrameLibrary::cache()
     QVERIFY(solid(1200, 800, Qt::green).save(path));
     if (!cacheBytes.isNull()) {
         QVERIFY(QDir().mkpath(dir.filePath("tncache")));
-        writeBytes(cache, cacheBytes);
+        QVERIFY(writeFile(cache, cacheBytes));
         QFile file(cache);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.setFileTime(QFileInfo(path).lastModified().addSecs(-cacheAge),
@@ -228,9 +223,9 @@ void TestFrameLibrary::collectionNames()
     // Made out of order so that creation order does not explain the result.
     for (const char* name : {"Gamma", "Beta", ".hidden", "Alpha"})
         QVERIFY(QDir().mkpath(root.filePath(name)));
-    writeBytes(root.filePath("Loose file.png"), "x");
+    QVERIFY(writeFile(root.filePath("Loose file.png"), "x"));
     if (!plist.isEmpty())
-        writeBytes(root.filePath("collections.plist"), plist);
+        QVERIFY(writeFile(root.filePath("collections.plist"), plist));
     QCOMPARE(FrameLibrary::collectionNamesForFolder(root.path()), expected);
 }
 
@@ -243,7 +238,7 @@ void TestFrameLibrary::collectionFiltersFiles()
     QVERIFY(wide.save(dir.filePath("A Frame_postmask.png")));
     QVERIFY(wide.save(dir.filePath("Plain"), "PNG"));
     QVERIFY(wide.save(dir.filePath(".hidden.png")));
-    writeBytes(dir.filePath("notes.txt"), "hello");
+    QVERIFY(writeFile(dir.filePath("notes.txt"), "hello"));
     QVERIFY(PropertyList::toFile(QVariantList{QString("x")}, dir.filePath("collections.plist")));
     QVERIFY(QDir().mkpath(dir.filePath("Sub.png")));
     const ThumbnailList list = FrameLibrary::collectionForFolder(dir.path());
@@ -286,7 +281,7 @@ void TestFrameLibrary::badFramesLeftOut()
     else if (special == "dangling")
         QVERIFY(QFile::link(dir.filePath("nowhere.png"), bad));
     else
-        writeBytes(bad, bytes);
+        QVERIFY(writeFile(bad, bytes));
     QCOMPARE(fileNames(FrameLibrary::collectionForFolder(dir.path())), QStringList{"Good.png"});
     QVERIFY(!QFileInfo::exists(dir.filePath("tncache/Bad_png.jpg")));
     // The header check that decides which dropped files are copied (a cut-off body passes it).
@@ -341,7 +336,7 @@ void TestFrameLibrary::userFrameFolder()
     QCOMPARE(FrameLibrary::userFrameFolderIn(dataFolder), folder);
     QVERIFY(!QFileInfo::exists(folder + "/My Frames"));
     // A file where the folder should be.
-    writeBytes(data.filePath("Velluma User Frames"), "in the way");
+    QVERIFY(writeFile(data.filePath("Velluma User Frames"), "in the way"));
     QVERIFY(FrameLibrary::userFrameFolderIn(data.path()).isEmpty());
     QVERIFY(FrameLibrary::collectionNamesForFolder(QString()).isEmpty());
 }
@@ -366,7 +361,7 @@ void TestFrameLibrary::checkCollectionName()
     QFETCH(QString, name);
     QFETCH(int, expected);
     QTemporaryDir root;
-    writeBytes(root.filePath("AFile"), "x");
+    QVERIFY(writeFile(root.filePath("AFile"), "x"));
     QCOMPARE(int(FrameLibrary::checkCollectionName(name, {"Listed"}, root.path())), expected);
 }
 
@@ -397,12 +392,12 @@ void TestFrameLibrary::safeFileNameForUrl()
     // A taken name gets a number before the extension, and stays in the folder.
     QTemporaryDir dir;
     QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), name), dir.filePath(name));
-    writeBytes(dir.filePath(name), "x");
+    QVERIFY(writeFile(dir.filePath(name), "x"));
     const QFileInfo info(name);
     const QString ext = info.suffix().isEmpty() ? QString() : "." + info.suffix();
     QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), name),
              dir.filePath(info.completeBaseName() + "-1" + ext));
-    writeBytes(dir.filePath(info.completeBaseName() + "-1" + ext), "x");
+    QVERIFY(writeFile(dir.filePath(info.completeBaseName() + "-1" + ext), "x"));
     QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), name),
              dir.filePath(info.completeBaseName() + "-2" + ext));
 }
@@ -438,7 +433,7 @@ void TestFrameLibrary::updateCollectionOrder()
     QTemporaryDir bare;
     QVERIFY(FrameLibrary::updateCollectionOrder(bare.path(), oldName, newName));
     QVERIFY(!QFileInfo::exists(bare.filePath("collections.plist")));
-    writeBytes(bare.filePath("collections.plist"), "garbage");
+    QVERIFY(writeFile(bare.filePath("collections.plist"), "garbage"));
     QVERIFY(FrameLibrary::updateCollectionOrder(bare.path(), oldName, newName));
     QFile garbage(bare.filePath("collections.plist"));
     QVERIFY(garbage.open(QIODevice::ReadOnly));

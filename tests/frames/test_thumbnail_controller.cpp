@@ -1,4 +1,5 @@
 #include "LocalHttpServer.h"
+#include "TestSupport.h"
 #include "frames/FrameDownloader.h"
 #include "frames/ThumbnailController.h"
 #include "frames/ThumbnailTableView.h"
@@ -9,12 +10,9 @@
 #include "foundation/UserDefaults.h"
 #include "ui/ZTWindow.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDockWidget>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -25,62 +23,9 @@
 
 namespace {
 
-QImage solid(int w, int h, QColor color)
-{
-    QImage image(w, h, QImage::Format_ARGB32);
-    image.fill(color);
-    return image;
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-}
-
 bool itemEnabled(QComboBox* pop, int i)
 {
     return qobject_cast<QStandardItemModel*>(pop->model())->item(i)->isEnabled();
-}
-
-QList<QPointer<QTimer>>& pendingAnswers()
-{
-    static QList<QPointer<QTimer>> timers;
-    return timers;
-}
-
-// Answers the next modal window: notes what it showed (a name sheet's name, an alert's
-// message), types `name` into a name sheet, then presses the button with that text or
-// object name.
-void answer(const QString& button, QStringList* shown = nullptr, const QString& name = {})
-{
-    auto* timer = new QTimer;
-    pendingAnswers().append(timer);
-    QObject::connect(timer, &QTimer::timeout, [=] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (auto* field = modal->findChild<QLineEdit*>(QStringLiteral("nameField"))) {
-            if (shown)
-                shown->append(field->text());
-            field->setText(name);
-        } else if (auto* box = qobject_cast<QMessageBox*>(modal); box && shown) {
-            shown->append(box->informativeText());
-        }
-        for (QAbstractButton* b : modal->findChildren<QAbstractButton*>())
-            if (b->text() == button || b->objectName() == button)
-                return b->click();
-        QFAIL(qPrintable("no button " + button));
-    });
-    timer->start(5);
 }
 
 class FrameServer : public LocalHttpServer {
@@ -171,10 +116,6 @@ void TestThumbnailController::init()
 
 void TestThumbnailController::cleanup()
 {
-    // An answer whose sheet never came must not answer the next test's sheet.
-    for (const QPointer<QTimer>& timer : std::as_const(pendingAnswers()))
-        delete timer.data();
-    pendingAnswers().clear();
     _window.reset();
     _defaults.reset();
     Resources::setPathOverride(QString());
@@ -215,7 +156,7 @@ void TestThumbnailController::popUpLayout()
     QFETCH(QStringList, userSets);
     QFETCH(bool, userFolderIsAFile);
     if (userFolderIsAFile)
-        writeBytes(_root, "a file where the folder should be");
+        QVERIFY(writeBytes(_root, "a file where the folder should be"));
     for (const QString& name : userSets)
         makeUserCollection(name, 1);
     auto controller = makeController();
@@ -247,10 +188,9 @@ void TestThumbnailController::popUpLayout()
     }
     if (!userFolderIsAFile)
         return;
-    QStringList alerts;
-    answer("Okay", &alerts);
+    SheetCatcher alert("Okay");
     controller->selectCollection(c); // creating a set where a file is in the way
-    QCOMPARE(alerts.size(), 1);
+    QCOMPARE(alert.seen.size(), 1);
     QCOMPARE(controller->selectedCollection(), 1);
     QVERIFY(QFileInfo(_root).isFile());
 }
@@ -333,7 +273,7 @@ void TestThumbnailController::createRenameRemove()
         auto controller = makeController();
         QComboBox* pop = controller->collectionPopUp();
         controller->selectCollection(1);
-        answer("confirmButton", nullptr, "  Holidays ");
+        std::optional<SheetCatcher> sheet(std::in_place, "confirmButton", nullptr, "  Holidays ");
         controller->selectCollection(pop->findData(101));
         QVERIFY(QFileInfo(_root + "/Holidays").isDir());
         QCOMPARE(pop->itemText(pop->currentIndex()), QString("Holidays"));
@@ -342,10 +282,9 @@ void TestThumbnailController::createRenameRemove()
         QVERIFY(itemEnabled(pop, pop->findData(102)));
 
         controller->selectCollection(pop->findText("Old"));
-        QStringList shown;
-        answer("confirmButton", &shown, "attic");
+        sheet.emplace("confirmButton", nullptr, "attic");
         controller->selectCollection(pop->findData(103));
-        QCOMPARE(shown, QStringList{"Old"});
+        QCOMPARE(sheet->last().field, QString("Old"));
         QVERIFY(QFileInfo::exists(_root + "/attic/tncache/Frame 0_png.jpg"));
         QCOMPARE(controller->currentCollectionName(), QString("attic"));
         QCOMPARE(pop->itemText(pop->currentIndex()), QString("attic"));
@@ -353,9 +292,9 @@ void TestThumbnailController::createRenameRemove()
         QCOMPARE(controller->selectedThumbnails()[1].path, _root + "/attic/Frame 1.png");
 
         controller->selectCollection(pop->findText("Holidays"));
-        answer("Remove", &shown);
+        sheet.emplace("Remove");
         controller->selectCollection(pop->findData(102));
-        QVERIFY(shown.last().contains("'Holidays'"));
+        QVERIFY(sheet->last().informative.contains("'Holidays'"));
         QCOMPARE(pop->findText("Holidays"), -1);
         QCOMPARE(pop->currentIndex(), 0);
         QCOMPARE(controller->selectedCollection(), 0);
@@ -407,13 +346,10 @@ void TestThumbnailController::commandChangesNothing()
     controller->selectCollection(4);
     const QStringList before = entries(_root), parentBefore = entries(_root + "/..");
     QSignalSpy chosen(controller.get(), &ThumbnailController::frameChosen);
-    QStringList alerts;
-    answer(button, nullptr, name);
-    if (refused) // the alert that refuses the name follows the sheet
-        QTimer::singleShot(0, [&alerts] { answer("Okay", &alerts); });
+    SheetCatcher sheets(button, nullptr, name); // the alert that refuses the name: its default
     pop->setCurrentIndex(pop->findData(tag));
     controller->selectCollection(pop->findData(tag));
-    QCOMPARE(alerts.size(), refused ? 1 : 0);
+    QCOMPARE(sheets.seen.size(), refused ? 2 : 1);
     QCOMPARE(entries(_root), before);
     QCOMPARE(entries(_root + "/.."), parentBefore);
     QCOMPARE(entries(_root + "/Old"), (QStringList{"Frame 0.png", "tncache"}));
@@ -451,13 +387,12 @@ void TestThumbnailController::deleteFrame()
     if (row >= 0)
         table->selectRow(row);
     const QString path = controller->selectedFramePath();
-    QStringList alerts;
-    answer(button, &alerts);
+    SheetCatcher alerts(button);
     // The key goes down and comes up on the table: the release is the command.
     QTest::keyPress(table, Qt::Key_Backspace);
-    QVERIFY(alerts.isEmpty());
+    QVERIFY(!alerts.shown());
     QTest::keyRelease(table, Qt::Key_Backspace);
-    QCOMPARE(alerts.size(), asks ? 1 : 0);
+    QCOMPARE(alerts.seen.size(), asks ? 1 : 0);
     QVERIFY(path.isEmpty() || QFileInfo::exists(path) != deleted);
     QCOMPARE(table->rowCount(), deleted ? 1 : 2);
     QCOMPARE(controller->selectedThumbnails().size(), deleted ? 1 : 2);
@@ -500,30 +435,27 @@ void TestThumbnailController::dropFiles()
         QVERIFY(solid(72, 48, Qt::green).save(_root + "/My Frames/tncache/Real Frame_png.jpg"));
     }
     QTemporaryDir outside;
-    writeBytes(outside.filePath("notes.txt"), "text");
-    writeBytes(outside.filePath("fake.png"), "not really a png");
-    writeBytes(outside.filePath("Real Frame_frame.plist"), "<plist><dict/></plist>");
+    QVERIFY(writeBytes(outside.filePath("notes.txt"), "text"));
+    QVERIFY(writeBytes(outside.filePath("fake.png"), "not really a png"));
+    QVERIFY(writeBytes(outside.filePath("Real Frame_frame.plist"), "<plist><dict/></plist>"));
     QVERIFY(solid(300, 200, Qt::blue).save(outside.filePath("Real Frame.png")));
-    QMimeData mime;
-    QList<QUrl> urls;
+    QStringList paths;
     for (const QString& file : files)
-        urls.append(QUrl::fromLocalFile(outside.filePath(file)));
-    files.isEmpty() ? mime.setText("just words") : mime.setUrls(urls);
+        paths.append(outside.filePath(file));
+    std::unique_ptr<QMimeData> drag(fileMime(paths));
+    const QMimeData& mime = *drag;
+    if (files.isEmpty())
+        drag->setText("just words");
     QVERIFY(!controller->validateDrop(&mime, true)); // a drag from inside the program
 
     // Through the table, as a drag from another application arrives.
-    QWidget* viewport = controller->tableView()->viewport();
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &enter);
-    QCOMPARE(enter.isAccepted(), valid);
-    QStringList alerts;
+    SheetCatcher alerts("Okay");
+    const DropResult result = dropOn(controller->tableView()->viewport(), mime);
+    QCOMPARE(result.entered, valid);
+    QCOMPARE(result.dropped, !copied.isEmpty());
     if (collection == 1)
-        answer("Okay", &alerts);
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &drop);
-    QCOMPARE(drop.isAccepted(), !copied.isEmpty());
-    if (collection == 1)
-        QTRY_COMPARE(alerts, QStringList{controller->dropRefusal(&mime)});
+        QTRY_COMPARE(alerts.last().informative, controller->dropRefusal(&mime));
+    QCOMPARE(alerts.seen.size(), collection == 1 ? 1 : 0);
     QVERIFY(collection == 1 || controller->dropRefusal(&mime).isEmpty());
     QCOMPARE(QDir(_root + "/My Frames").entryList(QDir::Files), copied);
     QCOMPARE(QDir(_dir->filePath("resources/borders/Builtin B")).entryList(QDir::Files),
@@ -639,8 +571,7 @@ void TestThumbnailController::keysSelectSetsOnly()
     QComboBox* pop = controller->collectionPopUp();
     pop->setFocus();
     QSignalSpy chosen(controller.get(), &ThumbnailController::frameChosen);
-    QStringList shown;
-    answer("cancelButton", &shown); // were a command to run, its sheet would show
+    SheetCatcher sheets("cancelButton"); // were a command to run, its sheet would show
     QWidget* receiver = pop;
     if (target == "list") {
         pop->showPopup();
@@ -654,7 +585,7 @@ void TestThumbnailController::keysSelectSetsOnly()
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(pop, &wheel);
     }
-    QCOMPARE(shown.size(), runs ? 1 : 0);
+    QCOMPARE(sheets.seen.size(), runs ? 1 : 0);
     QCOMPARE(pop->currentIndex(), expected);
     QCOMPARE(controller->selectedCollection(), expected);
     QCOMPARE(_defaults->integerForKey(DefSelectedCollection), expected);
