@@ -61,99 +61,99 @@ QString ownerOf(const QString& stem)
 
 class TestBuiltinFrames : public QObject {
     Q_OBJECT
+
+private:
 private slots:
-    void files_data();
-    void files();
-    void library();
+    void files_data()
+    {
+        QTest::addColumn<QString>("path");
+        const QStringList collections = FrameLibrary::collectionNamesForFolder(Root);
+        int rows = 0;
+        for (const QString& collection : collections) {
+            for (const QString& path :
+                 FrameLibrary::frameCandidatesInFolder(Root + "/" + collection)) {
+                QTest::newRow(qPrintable(collection + "/" + QFileInfo(path).fileName())) << path;
+                ++rows;
+            }
+        }
+        QVERIFY(rows > 30);
+    }
+
+    void files()
+    {
+        QFETCH(QString, path);
+        const QString name = QFileInfo(path).fileName();
+        if (name.endsWith(OptionsSuffix)) {
+            const QString frame = ownerOf(path.chopped(OptionsSuffix.size()));
+            QVERIFY2(!frame.isEmpty(), "a frame property list without its frame");
+            const QSizeF size = frameSize(frame);
+            const QVariantMap options = PropertyList::fromFile(path).toMap();
+            QVERIFY(!options.isEmpty());
+            for (const QString& key : options.keys())
+                QVERIFY2(QStringList({"Insets", "Edges", "KeepAspect"}).contains(key),
+                         qPrintable(key));
+            if (options.contains("Edges"))
+                QVERIFY(QStringList({"stretch", "tile"}).contains(options["Edges"].toString()));
+            if (options.contains("KeepAspect"))
+                QCOMPARE(options["KeepAspect"].typeId(), QMetaType::Bool);
+            if (options.contains("Insets")) {
+                const QVariantMap insets = options["Insets"].toMap();
+                QCOMPARE(insets.keys(), (QStringList{"Bottom", "Left", "Right", "Top"}));
+                for (const QVariant& v : insets)
+                    QVERIFY(v.typeId() == QMetaType::LongLong && v.toLongLong() >= 0);
+                // Something must be left in the middle to stretch or repeat.
+                QVERIFY(insets["Left"].toLongLong() + insets["Right"].toLongLong() < size.width());
+                QVERIFY(insets["Top"].toLongLong() + insets["Bottom"].toLongLong() < size.height());
+            }
+            return;
+        }
+        const QSizeF size = frameSize(path);
+        QVERIFY2(!size.isEmpty(), "unreadable");
+        if (!name.endsWith(QLatin1String(".svg")))
+            QVERIFY2(std::max(size.width(), size.height()) >= MinBitmapSide,
+                     qPrintable(QString("%1 x %2").arg(size.width()).arg(size.height())));
+        if (ThumbnailCache::isPostMaskPath(path)) {
+            // Pixel for unit the same size as its frame, so both are placed and sliced alike.
+            const QString frame = ownerOf(path.section("_postmask", 0, 0));
+            QVERIFY2(!frame.isEmpty(), "a post mask without its frame");
+            QCOMPARE(size, frameSize(frame));
+            // A bitmap mask as large as its frame costs more memory than the photo it frames.
+            QVERIFY2(name.endsWith(QLatin1String(".svg")), "a bitmap post mask");
+            // The photo is cut somewhere, but not in the middle.
+            const QImage mask = smallFrame(path, size).convertToFormat(QImage::Format_Alpha8);
+            QCOMPARE(int(mask.constScanLine(mask.height() / 2)[mask.width() / 2]), 0);
+            int cut = 0;
+            for (int y = 0; y < mask.height(); ++y)
+                cut = std::max(cut, int(*std::max_element(mask.constScanLine(y),
+                                                          mask.constScanLine(y) + mask.width())));
+            QCOMPARE(cut, 255);
+            return;
+        }
+        QVERIFY2(!ThumbnailCache::readCacheImage(ThumbnailCache::cachePathForPath(path)).isNull(),
+                 "no shipped thumbnail");
+        const QImage frame = smallFrame(path, size);
+        const QPoint centre(frame.width() / 2, frame.height() / 2);
+        if (frame.hasAlphaChannel()) {
+            // The photo shows through the middle, under a light wash at most.
+            QVERIFY2(qAlpha(frame.pixel(centre)) <= 51,
+                     qPrintable(QString::number(qAlpha(frame.pixel(centre)))));
+            return;
+        }
+        // Masks: dark middle (the photo), bright along the edge (the frame).
+        QVERIFY(qGray(frame.pixel(centre)) < 40);
+        QVERIFY(std::max({qGray(frame.pixel(0, centre.y())), qGray(frame.pixel(centre.x(), 0)),
+                          qGray(frame.pixel(0, 0))}) > 150);
+    }
+
+    void library()
+    {
+        qint64 total = 0;
+        QDirIterator it(Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            total += QFileInfo(it.next()).size();
+        QVERIFY2(total < MaxLibraryBytes, qPrintable(QString::number(total)));
+    }
 };
-
-void TestBuiltinFrames::files_data()
-{
-    QTest::addColumn<QString>("path");
-    const QStringList collections = FrameLibrary::collectionNamesForFolder(Root);
-    int rows = 0;
-    for (const QString& collection : collections) {
-        for (const QString& path : FrameLibrary::frameCandidatesInFolder(Root + "/" + collection)) {
-            QTest::newRow(qPrintable(collection + "/" + QFileInfo(path).fileName())) << path;
-            ++rows;
-        }
-    }
-    QVERIFY(rows > 30);
-}
-
-void TestBuiltinFrames::files()
-{
-    QFETCH(QString, path);
-    const QString name = QFileInfo(path).fileName();
-    if (name.endsWith(OptionsSuffix)) {
-        const QString frame = ownerOf(path.chopped(OptionsSuffix.size()));
-        QVERIFY2(!frame.isEmpty(), "a frame property list without its frame");
-        const QSizeF size = frameSize(frame);
-        const QVariantMap options = PropertyList::fromFile(path).toMap();
-        QVERIFY(!options.isEmpty());
-        for (const QString& key : options.keys())
-            QVERIFY2(QStringList({"Insets", "Edges", "KeepAspect"}).contains(key), qPrintable(key));
-        if (options.contains("Edges"))
-            QVERIFY(QStringList({"stretch", "tile"}).contains(options["Edges"].toString()));
-        if (options.contains("KeepAspect"))
-            QCOMPARE(options["KeepAspect"].typeId(), QMetaType::Bool);
-        if (options.contains("Insets")) {
-            const QVariantMap insets = options["Insets"].toMap();
-            QCOMPARE(insets.keys(), (QStringList{"Bottom", "Left", "Right", "Top"}));
-            for (const QVariant& v : insets)
-                QVERIFY(v.typeId() == QMetaType::LongLong && v.toLongLong() >= 0);
-            // Something must be left in the middle to stretch or repeat.
-            QVERIFY(insets["Left"].toLongLong() + insets["Right"].toLongLong() < size.width());
-            QVERIFY(insets["Top"].toLongLong() + insets["Bottom"].toLongLong() < size.height());
-        }
-        return;
-    }
-    const QSizeF size = frameSize(path);
-    QVERIFY2(!size.isEmpty(), "unreadable");
-    if (!name.endsWith(QLatin1String(".svg")))
-        QVERIFY2(std::max(size.width(), size.height()) >= MinBitmapSide,
-                 qPrintable(QString("%1 x %2").arg(size.width()).arg(size.height())));
-    if (ThumbnailCache::isPostMaskPath(path)) {
-        // Pixel for unit the same size as its frame, so both are placed and sliced alike.
-        const QString frame = ownerOf(path.section("_postmask", 0, 0));
-        QVERIFY2(!frame.isEmpty(), "a post mask without its frame");
-        QCOMPARE(size, frameSize(frame));
-        // A bitmap mask as large as its frame costs more memory than the photo it frames.
-        QVERIFY2(name.endsWith(QLatin1String(".svg")), "a bitmap post mask");
-        // The photo is cut somewhere, but not in the middle.
-        const QImage mask = smallFrame(path, size).convertToFormat(QImage::Format_Alpha8);
-        QCOMPARE(int(mask.constScanLine(mask.height() / 2)[mask.width() / 2]), 0);
-        int cut = 0;
-        for (int y = 0; y < mask.height(); ++y)
-            cut = std::max(cut, int(*std::max_element(mask.constScanLine(y),
-                                                      mask.constScanLine(y) + mask.width())));
-        QCOMPARE(cut, 255);
-        return;
-    }
-    QVERIFY2(!ThumbnailCache::readCacheImage(ThumbnailCache::cachePathForPath(path)).isNull(),
-             "no shipped thumbnail");
-    const QImage frame = smallFrame(path, size);
-    const QPoint centre(frame.width() / 2, frame.height() / 2);
-    if (frame.hasAlphaChannel()) {
-        // The photo shows through the middle, under a light wash at most.
-        QVERIFY2(qAlpha(frame.pixel(centre)) <= 51,
-                 qPrintable(QString::number(qAlpha(frame.pixel(centre)))));
-        return;
-    }
-    // Masks: dark middle (the photo), bright along the edge (the frame).
-    QVERIFY(qGray(frame.pixel(centre)) < 40);
-    QVERIFY(std::max({qGray(frame.pixel(0, centre.y())), qGray(frame.pixel(centre.x(), 0)),
-                      qGray(frame.pixel(0, 0))}) > 150);
-}
-
-void TestBuiltinFrames::library()
-{
-    qint64 total = 0;
-    QDirIterator it(Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        total += QFileInfo(it.next()).size();
-    QVERIFY2(total < MaxLibraryBytes, qPrintable(QString::number(total)));
-}
 
 QTEST_GUILESS_MAIN(TestBuiltinFrames)
 #include "test_builtin_frames.moc"
