@@ -118,24 +118,6 @@ private slots:
                      expected);
     }
 
-    void cachePath_data()
-    {
-        QTest::addColumn<QString>("frame");
-        QTest::addColumn<QString>("expected");
-        auto row = [](const char* tag, const QString& frame, const QString& expected) {
-            QTest::newRow(tag) << frame << expected;
-        };
-        row("jpg apart from png", "/r/C/Oval.jpg", "/r/C/tncache/Oval_jpg.jpg");
-        row("no extension", "/r/C/Oval", "/r/C/tncache/Oval_.jpg");
-    }
-
-    void cachePath()
-    {
-        QFETCH(QString, frame);
-        QFETCH(QString, expected);
-        QCOMPARE(ThumbnailCache::cachePathForPath(frame), expected);
-    }
-
     void thumbnailPixels()
     {
         // Left half opaque red, right half transparent: the right half comes out black, in the
@@ -153,22 +135,6 @@ private slots:
         QCOMPARE(ThumbnailCache::thumbnailImageForPath(path).pixel(40, 20), qRgb(0, 0, 0));
         const QImage cached(ThumbnailCache::cachePathForPath(path));
         QVERIFY(qRed(cached.pixel(40, 20)) < 16 && qRed(cached.pixel(5, 20)) > 230);
-
-        // A 5000x100 strip, red at its left end and blue at its right, fits whole into the
-        // widest box, 384x48: a band 384 * 100 / 5000 = 7.7 pixels high, rows 20 to 27.
-        QImage strip = solid(5000, 100, Qt::white);
-        QPainter(&strip).fillRect(0, 0, 200, 100, Qt::red);
-        QPainter(&strip).fillRect(4800, 0, 200, 100, Qt::blue);
-        const QString stripPath = dir.filePath("Strip.png");
-        QVERIFY(strip.save(stripPath));
-        for (int pass = 0; pass < 2; ++pass) { // made, then read from the cache
-            const QImage band = ThumbnailCache::thumbnailImageForPath(stripPath);
-            QCOMPARE(band.size(), QSize(384, 48));
-            QVERIFY(qRed(band.pixel(3, 23)) > 200 && qBlue(band.pixel(3, 23)) < 60);
-            QVERIFY(qBlue(band.pixel(380, 23)) > 200 && qRed(band.pixel(380, 23)) < 60);
-            QVERIFY(qGray(band.pixel(192, 21)) > 200 && qGray(band.pixel(192, 26)) > 200);
-            QVERIFY(qGray(band.pixel(192, 17)) < 30 && qGray(band.pixel(192, 30)) < 30);
-        }
     }
 
     void cache_data()
