@@ -217,32 +217,26 @@ private slots:
         const QString portrait = _dir.path() + "/portrait.png";
         const QImage photo = gradientPhoto(80, 60);
         const QRgb red = qRgb(255, 0, 0);
+        auto row = [](const char* tag, const QStringList& args, QPoint at, QRgb colour) {
+            QTest::newRow(tag) << args << at << colour;
+        };
         // The frame's band is stretched from 4 of 40 columns to 8 of 80.
-        QTest::newRow("white by default")
-            << QStringList{"-f", band} << QPoint(2, 30) << qRgb(255, 255, 255);
-        QTest::newRow("photo inside")
-            << QStringList{"-f", band} << QPoint(40, 30) << photo.pixel(40, 30);
-        QTest::newRow("hex colour")
-            << QStringList{"-f", band, "-c", "#ff0000"} << QPoint(2, 30) << red;
-        QTest::newRow("named colour")
-            << QStringList{"-f", band, "-c", "blue"} << QPoint(2, 30) << qRgb(0, 0, 255);
-        QTest::newRow("transparent")
-            << QStringList{"-f", band, "-t"} << QPoint(2, 30) << qRgba(0, 0, 0, 0);
-        QTest::newRow("flip") << QStringList{"-f", band, "--flip", "-c", "red"} << QPoint(77, 30)
-                              << red;
+        row("white by default", {"-f", band}, {2, 30}, qRgb(255, 255, 255));
+        row("photo inside", {"-f", band}, {40, 30}, photo.pixel(40, 30));
+        row("hex colour", {"-f", band, "-c", "#ff0000"}, {2, 30}, red);
+        row("named colour", {"-f", band, "-c", "blue"}, {2, 30}, qRgb(0, 0, 255));
+        row("transparent", {"-f", band, "-t"}, {2, 30}, qRgba(0, 0, 0, 0));
+        row("flip", {"-f", band, "--flip", "-c", "red"}, {77, 30}, red);
         // A portrait frame turns a quarter counter-clockwise: its left band runs along the
         // bottom, unless told not to turn.
-        QTest::newRow("turned") << QStringList{"-f", portrait, "-c", "red"} << QPoint(40, 58)
-                                << red;
-        QTest::newRow("no-rotate")
-            << QStringList{"-f", portrait, "-c", "red", "--no-rotate"} << QPoint(2, 30) << red;
+        row("turned", {"-f", portrait, "-c", "red"}, {40, 58}, red);
+        row("no-rotate", {"-f", portrait, "-c", "red", "--no-rotate"}, {2, 30}, red);
         // 10 to the right and 5 down: y grows upward.
-        QTest::newRow("offset") << QStringList{"--offset", "10,-5"} << QPoint(30, 30)
-                                << photo.pixel(20, 25);
+        row("offset", {"--offset", "10,-5"}, {30, 30}, photo.pixel(20, 25));
         // Cut out where the post mask is opaque and refilled with the colour.
-        QTest::newRow("post mask")
-            << QStringList{"-f", _dir.path() + "/plain.png", "-c", "red"} << QPoint(40, 30) << red;
+        row("post mask", {"-f", _dir.path() + "/plain.png", "-c", "red"}, {40, 30}, red);
     }
+
     void pixels()
     {
         QFETCH(QStringList, args);
