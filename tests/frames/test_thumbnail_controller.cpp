@@ -292,22 +292,16 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("button");
         QTest::addColumn<bool>("refused"); // an alert says why
-        QTest::newRow("create cancelled") << 101 << "Other"
-                                          << "cancelButton" << false;
-        QTest::newRow("remove cancelled") << 102 << ""
-                                          << "Don't Remove" << false;
-        QTest::newRow("rename cancelled") << 103 << "Other"
-                                          << "cancelButton" << false;
-        QTest::newRow("create blank") << 101 << "   "
-                                      << "confirmButton" << true;
-        QTest::newRow("create outside") << 101 << "../escape"
-                                        << "confirmButton" << true;
-        QTest::newRow("create existing") << 101 << "My Frames"
-                                         << "confirmButton" << true;
-        QTest::newRow("rename existing") << 103 << "My Frames"
-                                         << "confirmButton" << true;
-        QTest::newRow("rename parent") << 103 << ".."
-                                       << "confirmButton" << true;
+        auto row = [](const char* tag, int command, const char* name, const char* button,
+                      bool refused) { QTest::newRow(tag) << command << name << button << refused; };
+        row("create cancelled", 101, "Other", "cancelButton", false);
+        row("remove cancelled", 102, "", "Don't Remove", false);
+        row("rename cancelled", 103, "Other", "cancelButton", false);
+        row("create blank", 101, "   ", "confirmButton", true);
+        row("create outside", 101, "../escape", "confirmButton", true);
+        row("create existing", 101, "My Frames", "confirmButton", true);
+        row("rename existing", 103, "My Frames", "confirmButton", true);
+        row("rename parent", 103, "..", "confirmButton", true);
     }
 
     void commandChangesNothing()
