@@ -332,6 +332,8 @@ private slots:
         QTest::newRow("output folder is a file") << "file" << 1 << "a.png" << true;
         QTest::newRow("below a file") << "below" << 1 << "a.png" << true;
         QTest::newRow("same output twice") << "twice, force" << 1 << "a.png" << false;
+        // Placing the finished file fails: a folder has the output's name.
+        QTest::newRow("a folder in the way, force") << "folder, force" << 1 << "a.png" << true;
     }
     void existingFiles()
     {
@@ -349,6 +351,8 @@ private slots:
         } else if (kind == "file" || kind == "below") {
             out = old + (kind == "below" ? "/sub" : "");
             QVERIFY(writeFile(old, "older output"));
+        } else if (kind.startsWith("folder")) {
+            QVERIFY(QDir().mkpath(old));
         } else if (kind.startsWith("twice")) {
             QVERIFY(QDir().mkpath(folder + "/other"));
             QVERIFY(gradientPhoto(20, 10).save(folder + "/other/a.jpg"));
@@ -368,6 +372,7 @@ private slots:
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY2(r.err.contains(said), qPrintable(r.err));
         QCOMPARE(readAll(old) == before, kept);
+        QCOMPARE(QDir(folder).entryList({".velluma*"}, QDir::Files | QDir::Hidden), QStringList());
         // The first photo's output is the one that stays.
         if (!kept)
             QCOMPARE(QImage(old).size(), QSize(80, 60));
