@@ -374,27 +374,23 @@ private slots:
         // The post mask is not used without a frame; a post mask of another size than the
         // frame is stretched like it (fully opaque, it leaves the colour everywhere); a
         // gray post mask is opaque.
-        QTest::newRow("zero-size frame")
-            << photo << QImage(0, 0, QImage::Format_Grayscale8) << randomImage(5, 5, ARGB, 102)
-            << blue << QPointF() << photo;
-        QTest::newRow("zero-size post mask") << photo << frame << QImage(0, 3, ARGB)
-                                             << std::optional<QColor>() << QPointF() << cutOut;
-        QTest::newRow("post mask of another size")
-            << photo << frame << opaque << blue << QPointF() << flat(qRgb(0, 0, 255));
-        QTest::newRow("1x1 mask") << photo << dot << QImage() << green << QPointF()
-                                  << flat(qRgb(0, 255, 0));
-        QTest::newRow("1x1 post mask")
-            << photo << frame << dot << green << QPointF() << flat(qRgb(0, 255, 0));
-        QTest::newRow("1x1 photo")
-            << randomImage(1, 1, RGB, 103) << frameMask(150, 100)
-            << randomImage(150, 100, ARGB, 104) << blue << QPointF() << QImage();
-        QTest::newRow("invalid colour")
-            << photo << frame << QImage() << std::optional<QColor>(QColor()) << QPointF() << cutOut;
-        QTest::newRow("offset far outside")
-            << photo << QImage() << QImage() << blue << QPointF(1e12, -1e12) << flat(0);
-        QTest::newRow("1200x1 photo") << randomImage(1200, 1, RGB, 106) << frameMask(150, 100)
-                                      << QImage() << blue << QPointF() << QImage();
-        QTest::newRow("no photo") << QImage() << frame << QImage() << blue << QPointF() << QImage();
+        auto row = [](const char* tag, const QImage& p, const QImage& f, const QImage& postMask,
+                      std::optional<QColor> color, QPointF offset, const QImage& expected) {
+            QTest::newRow(tag) << p << f << postMask << color << offset << expected;
+        };
+        const QImage gray0(0, 0, QImage::Format_Grayscale8), none;
+        row("zero-size frame", photo, gray0, randomImage(5, 5, ARGB, 102), blue, {}, photo);
+        row("zero-size post mask", photo, frame, QImage(0, 3, ARGB), {}, {}, cutOut);
+        row("post mask of another size", photo, frame, opaque, blue, {}, flat(qRgb(0, 0, 255)));
+        row("1x1 mask", photo, dot, none, green, {}, flat(qRgb(0, 255, 0)));
+        row("1x1 post mask", photo, frame, dot, green, {}, flat(qRgb(0, 255, 0)));
+        row("1x1 photo", randomImage(1, 1, RGB, 103), frameMask(150, 100),
+            randomImage(150, 100, ARGB, 104), blue, {}, none);
+        row("invalid colour", photo, frame, none, QColor(), {}, cutOut);
+        row("offset far outside", photo, none, none, blue, {1e12, -1e12}, flat(0));
+        row("1200x1 photo", randomImage(1200, 1, RGB, 106), frameMask(150, 100), none, blue, {},
+            none);
+        row("no photo", none, frame, none, blue, {}, none);
     }
 
     void badInput()
