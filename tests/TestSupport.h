@@ -4,21 +4,14 @@
 // delivers them, the desktop's link handler, and a user who answers message sheets.
 // A program that uses LinkCatcher ends with #include "moc_TestSupport.cpp".
 
-#include <QAbstractButton>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDialog>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QImage>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QMimeData>
-#include <QPointer>
-#include <QPushButton>
-#include <QTimer>
 #include <QUrl>
 
 // With an alpha channel by default: an alpha frame, shown in its own colours.
@@ -65,12 +58,12 @@ struct DropResult {
 };
 
 // As the desktop delivers it: the drop goes where the drag entered.
-inline DropResult dropOn(QWidget* target, const QMimeData& mime, QPoint at = QPoint(5, 5))
+inline DropResult dropOn(QObject* target, const QMimeData& mime, QPoint at = QPoint(5, 5))
 {
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
+    QCoreApplication::sendEvent(target, &enter);
     QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
+    QCoreApplication::sendEvent(target, &drop);
     return {enter.isAccepted(), drop.isAccepted()};
 }
 
@@ -97,6 +90,17 @@ public slots:
 private:
     QStringList _schemes;
 };
+
+// Only for programs built with widgets.
+#if __has_include(<QAbstractButton>)
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 
 // A user who answers every message sheet while this lives: the button whose text or object
 // name is `answer`, else the default one. Another modal dialog is answered only when it has
@@ -163,3 +167,4 @@ private:
 
     QTimer _timer;
 };
+#endif
