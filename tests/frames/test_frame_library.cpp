@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "compositing/FrameGeometry.h"
 #include "frames/FrameLibrary.h"
 #include "frames/ThumbnailCache.h"
@@ -21,15 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-// With an alpha channel: an alpha frame, shown in its own colours. (The shared helpers need
-// widgets, which this program does without.)
-QImage solid(int w, int h, QColor color)
-{
-    QImage image(w, h, QImage::Format_ARGB32);
-    image.fill(color);
-    return image;
-}
 
 QByteArray encoded(const QImage& image, const char* format)
 {
