@@ -51,7 +51,14 @@ QImage grayMask(int w, int h)
 }
 
 using Options = ExportRenderer::Options;
-using Change = std::function<void(FramedPhoto&, Options&, ExportRenderer&, const QString&)>;
+// What a change may touch: the document, the options, the renderer and its written file.
+struct Scene {
+    FramedPhoto& d;
+    Options& o;
+    ExportRenderer& r;
+    const QString path;
+};
+using Change = std::function<void(Scene&)>;
 
 Options withFormat(int format, int quality = 90)
 {
@@ -112,7 +119,6 @@ private slots:
         QTest::addColumn<bool>("autoRotate");
         QTest::addColumn<bool>("withPostMask");
         QTest::newRow("no frame") << QImage() << false << true << false;
-        QTest::newRow("alpha frame, white") << alphaFrame(20, 30) << false << true << false;
         QTest::newRow("mask frame, transparent") << grayMask(20, 30) << true << true << false;
         QTest::newRow("mask frame, no turning") << grayMask(20, 30) << false << false << true;
         QTest::newRow("alpha frame, post mask") << alphaFrame(20, 30) << false << true << true;
@@ -127,10 +133,7 @@ private slots:
         framed.photo = gradientPhoto(60, 40);
         framed.frame = border;
         framed.postMask = withPostMask ? alphaFrame(20, 30) : QImage();
-        if (transparent)
-            framed.color = std::nullopt;
-        else
-            framed.color = QColor(200, 30, 40);
+        framed.color = transparent ? std::nullopt : std::optional<QColor>(QColor(200, 30, 40));
         framed.autoRotate = autoRotate;
         framed.offset = QPointF(9, -3);
         ExportRenderer r;
@@ -155,56 +158,38 @@ private slots:
         QTest::addColumn<bool>("progressive");
         QTest::addColumn<QImage::Format>("held");
         QTest::addColumn<int>("format");
-        const QImage portraitAlpha = alphaFrame(20, 30);
+        const QImage alpha = alphaFrame(20, 30), mask = grayMask(20, 30);
+        const QImage flippedMask = mask.mirrored(true, false), turnedAlpha = alphaFrame(30, 20);
         const QImage cuts = PixelReference::randomImage(20, 30, QImage::Format_ARGB32, 7);
-        QTest::newRow("no frame") << QImage() << QImage() << false << false << QPointF(0, 0) << 0
-                                  << false << QImage::Format_RGB32 << int(FormatJPEG);
-        QTest::newRow("mask") << grayMask(20, 30) << QImage() << false << false << QPointF(0, 0)
-                              << 0 << false << QImage::Format_ARGB32 << int(FormatJPEG);
-        QTest::newRow("alpha") << portraitAlpha << QImage() << false << false << QPointF(0, 0) << 0
-                               << false << QImage::Format_RGB32 << int(FormatJPEG);
-        QTest::newRow("post mask") << portraitAlpha << cuts << false << false << QPointF(0, 0) << 0
-                                   << false << QImage::Format_RGB32 << int(FormatJPEG);
-        QTest::newRow("turned") << alphaFrame(30, 20) << cuts.transformed(QTransform().rotate(90))
-                                << false << false << QPointF(0, 0) << 0 << false
-                                << QImage::Format_RGB32 << int(FormatJPEG);
-        QTest::newRow("flipped") << grayMask(20, 30).mirrored(true, false) << QImage() << false
-                                 << true << QPointF(0, 0) << 0 << false << QImage::Format_RGB32
-                                 << int(FormatJPEG);
-        QTest::newRow("offset up") << portraitAlpha << cuts << false << false << QPointF(-7.4, 70.6)
-                                   << 0 << false << QImage::Format_RGB32 << int(FormatJPEG);
-        QTest::newRow("offset down")
-            << grayMask(20, 30) << QImage() << false << false << QPointF(13, -90) << 0 << false
-            << QImage::Format_Indexed8 << int(FormatJPEG);
-        QTest::newRow("off the canvas")
-            << portraitAlpha << QImage() << false << false << QPointF(0, 400) << 0 << false
-            << QImage::Format_RGB32 << int(FormatJPEG);
-        QTest::newRow("transparent")
-            << grayMask(20, 30) << QImage() << true << false << QPointF(5, 5) << 0 << false
-            << QImage::Format_RGB888 << int(FormatJPEG);
-        QTest::newRow("transparent, post mask")
-            << portraitAlpha << cuts << true << false << QPointF(0, 0) << 0 << false
-            << QImage::Format_RGB32 << int(FormatJPEG);
-        QTest::newRow("size search") << portraitAlpha << cuts << false << false << QPointF(3, -20)
-                                     << 6 << false << QImage::Format_RGB888 << int(FormatJPEG);
-        QTest::newRow("progressive file")
-            << grayMask(20, 30) << QImage() << false << false << QPointF(0, -33) << 0 << true
-            << QImage::Format_RGB32 << int(FormatJPEG);
-        QTest::newRow("png, transparent, post mask")
-            << portraitAlpha << cuts << true << false << QPointF(-7.4, 70.6) << 0 << false
-            << QImage::Format_RGB32 << int(FormatPNG);
-        QTest::newRow("png, colour behind post mask")
-            << portraitAlpha << cuts << false << false << QPointF(0, 0) << 0 << false
-            << QImage::Format_RGB32 << int(FormatPNG);
-        QTest::newRow("png, flipped mask")
-            << grayMask(20, 30).mirrored(true, false) << QImage() << false << true
-            << QPointF(13, -90) << 0 << false << QImage::Format_Indexed8 << int(FormatPNG);
-        QTest::newRow("tiff, transparent mask")
-            << grayMask(20, 30) << QImage() << true << false << QPointF(5, 5) << 0 << false
-            << QImage::Format_RGB888 << int(FormatTIFF);
-        QTest::newRow("tiff, turned, post mask")
-            << alphaFrame(30, 20) << cuts.transformed(QTransform().rotate(90)) << false << false
-            << QPointF(3, -20) << 0 << false << QImage::Format_RGB32 << int(FormatTIFF);
+        const QImage turnedCuts = cuts.transformed(QTransform().rotate(90));
+        auto row = [](const char* tag, const QImage& border, const QImage& postMask,
+                      bool transparent, bool flipped, QPointF offset, int format = FormatJPEG,
+                      QImage::Format held = QImage::Format_RGB32, int limitKB = 0,
+                      bool progressive = false) {
+            QTest::newRow(tag) << border << postMask << transparent << flipped << offset << limitKB
+                               << progressive << held << format;
+        };
+        const QPointF up(-7.4, 70.6), down(13, -90);
+        row("no frame", {}, {}, false, false, {});
+        row("mask, held with alpha", mask, {}, false, false, {}, FormatJPEG, QImage::Format_ARGB32);
+        row("post mask, offset up", alpha, cuts, false, false, up);
+        row("turned", turnedAlpha, turnedCuts, false, false, {});
+        row("flipped", flippedMask, {}, false, true, {});
+        row("offset down", mask, {}, false, false, down, FormatJPEG, QImage::Format_Indexed8);
+        row("off the canvas", alpha, {}, false, false, {0, 400});
+        row("transparent", mask, {}, true, false, {5, 5}, FormatJPEG, QImage::Format_RGB888);
+        row("transparent, post mask", alpha, cuts, true, false, {});
+        row("size search", alpha, cuts, false, false, {3, -20}, FormatJPEG, QImage::Format_RGB888,
+            6);
+        row("progressive file", mask, {}, false, false, {0, -33}, FormatJPEG, QImage::Format_RGB32,
+            0, true);
+        row("png, transparent, post mask", alpha, cuts, true, false, up, FormatPNG);
+        row("png, colour behind post mask", alpha, cuts, false, false, {}, FormatPNG);
+        row("png, flipped mask", flippedMask, {}, false, true, down, FormatPNG,
+            QImage::Format_Indexed8);
+        row("tiff, transparent mask", mask, {}, true, false, {5, 5}, FormatTIFF,
+            QImage::Format_RGB888);
+        row("tiff, turned, post mask", turnedAlpha, turnedCuts, false, false, {3, -20}, FormatTIFF);
     }
     void bandsMatchWholePicture()
     {
@@ -240,10 +225,7 @@ private slots:
             std::make_shared<const ImageMetadata>(ImageMetadata::metadataForFile(path));
         const QByteArray profile = framed.metadata->iccProfile();
         QVERIFY(!profile.isEmpty());
-        if (transparent)
-            framed.color = std::nullopt;
-        else
-            framed.color = QColor(200, 30, 40);
+        framed.color = transparent ? std::nullopt : std::optional<QColor>(QColor(200, 30, 40));
         Options options = withFormat(format, 85);
         options.limitKB = limitKB;
         options.preserveMetadata = true;
@@ -372,50 +354,32 @@ private slots:
         auto row = [](const char* name, bool renders, bool writes, Change change) {
             QTest::newRow(name) << change << renders << writes;
         };
-        row("nothing", false, false, [](auto&, auto&, auto&, auto&) {});
-        row("same photo", false, false,
-            [photo](FramedPhoto& d, auto&, auto&, auto&) { d.photo = photo; });
-        row("same colour", false, false,
-            [](FramedPhoto& d, auto&, auto&, auto&) { d.color = QColor(Qt::white); });
-        row("less than half a pixel", false, false,
-            [](FramedPhoto& d, auto&, auto&, auto&) { d.offset += QPointF(0.3, -0.2); });
-        row("frame path", false, false, [](FramedPhoto& d, auto&, auto&, auto&) {
-            d.framePath = QStringLiteral("/elsewhere/Oval.png");
-        });
-        row("hide extension", false, false,
-            [](auto&, Options& o, auto&, auto&) { o.hideExtension = true; });
-        row("same limit", false, false, [](auto&, Options& o, auto&, auto&) { o.limitKB = 0; });
-        row("clearCache", false, true,
-            [](auto&, auto&, ExportRenderer& r, auto&) { r.clearCache(); });
-        row("limit", false, true, [](auto&, Options& o, auto&, auto&) { o.limitKB = 1000; });
-        row("metadata", false, true, [](FramedPhoto& d, auto&, auto&, auto&) {
-            d.metadata = std::make_shared<const ImageMetadata>();
-        });
-        row("preserve metadata", false, true,
-            [](auto&, Options& o, auto&, auto&) { o.preserveMetadata = true; });
+        row("nothing", false, false, [](Scene&) {});
+        row("same photo", false, false, [photo](Scene& c) { c.d.photo = photo; });
+        row("same colour", false, false, [](Scene& c) { c.d.color = QColor(Qt::white); });
+        row("less than half a pixel", false, false, [](Scene& c) { c.d.offset += {0.3, -0.2}; });
+        row("frame path", false, false, [](Scene& c) { c.d.framePath = "/elsewhere/Oval.png"; });
+        row("hide extension", false, false, [](Scene& c) { c.o.hideExtension = true; });
+        row("same limit", false, false, [](Scene& c) { c.o.limitKB = 0; });
+        row("clearCache", false, true, [](Scene& c) { c.r.clearCache(); });
+        row("limit", false, true, [](Scene& c) { c.o.limitKB = 1000; });
+        row("metadata", false, true,
+            [](Scene& c) { c.d.metadata = std::make_shared<const ImageMetadata>(); });
+        row("preserve metadata", false, true, [](Scene& c) { c.o.preserveMetadata = true; });
         row("files removed with their folder", false, true,
-            [](auto&, auto&, auto&, auto&) { TmpFilePath::removeTmpFiles(); });
-        row("file removed", false, true,
-            [](auto&, auto&, auto&, const QString& path) { QFile::remove(path); });
-        row("file replaced by someone else", false, true,
-            [](auto&, auto&, auto&, const QString& path) {
-                writeFile(path + ".new", "not ours");
-                ::rename(QFile::encodeName(path + ".new"), QFile::encodeName(path));
-            });
-        row("photo", true, true,
-            [](FramedPhoto& d, auto&, auto&, auto&) { d.photo = gradientPhoto(64, 48, 200); });
-        row("frame", true, true,
-            [](FramedPhoto& d, auto&, auto&, auto&) { d.frame = grayMask(32, 24); });
-        row("post mask", true, true,
-            [](FramedPhoto& d, auto&, auto&, auto&) { d.postMask = grayMask(32, 24); });
-        row("colour", true, true,
-            [](FramedPhoto& d, auto&, auto&, auto&) { d.color = QColor(Qt::blue); });
-        row("transparent", true, true,
-            [](FramedPhoto& d, auto&, auto&, auto&) { d.color = std::nullopt; });
-        row("auto-rotate", true, true,
-            [](FramedPhoto& d, auto&, auto&, auto&) { d.autoRotate = false; });
-        row("drag", true, true,
-            [](FramedPhoto& d, auto&, auto&, auto&) { d.offset += QPointF(1, 0); });
+            [](Scene&) { TmpFilePath::removeTmpFiles(); });
+        row("file removed", false, true, [](Scene& c) { QFile::remove(c.path); });
+        row("file replaced by someone else", false, true, [](Scene& c) {
+            writeFile(c.path + ".new", "not ours");
+            ::rename(QFile::encodeName(c.path + ".new"), QFile::encodeName(c.path));
+        });
+        row("photo", true, true, [](Scene& c) { c.d.photo = gradientPhoto(64, 48, 200); });
+        row("frame", true, true, [](Scene& c) { c.d.frame = grayMask(32, 24); });
+        row("post mask", true, true, [](Scene& c) { c.d.postMask = grayMask(32, 24); });
+        row("colour", true, true, [](Scene& c) { c.d.color = QColor(Qt::blue); });
+        row("transparent", true, true, [](Scene& c) { c.d.color = std::nullopt; });
+        row("auto-rotate", true, true, [](Scene& c) { c.d.autoRotate = false; });
+        row("drag", true, true, [](Scene& c) { c.d.offset += QPointF(1, 0); });
     }
     void changes()
     {
@@ -433,7 +397,8 @@ private slots:
         QVERIFY(!path.isEmpty());
         const ino_t inode = inodeOf(path);
         QVERIFY(r.isValidCacheAtPath(path, framed, options));
-        change(framed, options, r, path);
+        Scene scene{framed, options, r, path};
+        change(scene);
         QCOMPARE(r.fullResolutionImage(framed).cacheKey() != render, rendersAgain);
         QCOMPARE(r.isValidCacheAtPath(path, framed, options), !writesAgain);
         QCOMPARE(r.writeImageToFile(framed, name, options), path);
@@ -515,52 +480,6 @@ private slots:
         QCOMPARE(readAll(user), old);
         QVERIFY(!r.isValidCacheAtPath(user, framed, options));
         QVERIFY(QFile::remove(user));
-    }
-
-    void limitAndMetadataByFormat_data()
-    {
-        QTest::addColumn<int>("format");
-        QTest::addColumn<bool>("preserve");
-        QTest::addColumn<QByteArray>("decoder");
-        QTest::newRow("jpeg, kept") << 101 << true << QByteArray("jpeg");
-        QTest::newRow("tiff, kept") << 103 << true << QByteArray("tiff");
-        QTest::newRow("png never") << 102 << true << QByteArray("png");
-        QTest::newRow("jpeg, not kept") << 101 << false << QByteArray("jpeg");
-        QTest::newRow("tiff, not kept") << 103 << false << QByteArray("tiff");
-    }
-    void limitAndMetadataByFormat()
-    {
-        QFETCH(int, format);
-        QFETCH(bool, preserve);
-        QFETCH(QByteArray, decoder);
-        const bool jpeg = format == 101;
-        const QString source = _out.path() + "/exif-source.jpg";
-        QVERIFY(gradientPhoto(48, 32).save(source, "JPEG", 95));
-        setTags(source, {{"Exif.Image.Artist", "Test Artist"},
-                         {"Iptc.Application2.Caption", "Test Caption"}});
-        ExportRenderer r;
-        FramedPhoto framed;
-        framed.photo = noisePhoto(200, 200);
-        framed.metadata =
-            std::make_shared<const ImageMetadata>(ImageMetadata::metadataForFile(source));
-        Options options = withFormat(format);
-        options.preserveMetadata = preserve;
-        options.limitKB = 30;
-        const QString path = r.writeImageToFile(framed, QStringLiteral("Meta"), options);
-        QCOMPARE(path, TmpFilePath::tmpPathForFormat(QStringLiteral("Meta"), format));
-        QImageReader reader(path);
-        QCOMPARE(reader.format(), decoder);
-        const QImage written = reader.read().convertToFormat(QImage::Format_ARGB32);
-        QCOMPARE(written.size(), QSize(200, 200));
-        if (format != 101) // lossless formats hold the composite exactly
-            QCOMPARE(written, r.fullResolutionImage(framed).convertToFormat(QImage::Format_ARGB32));
-        // The limit holds for JPEG only.
-        QCOMPARE(QFileInfo(path).size() < 30 * 1024, jpeg);
-        // The metadata goes into JPEG and TIFF when asked for.
-        const bool kept = preserve && format != 102;
-        const ImageMetadata out = ImageMetadata::metadataForFile(path);
-        QCOMPARE(out.value(QStringLiteral("Exif.Image.Artist")) == "Test Artist", kept);
-        QCOMPARE(out.value(QStringLiteral("Iptc.Application2.Caption")) == "Test Caption", kept);
     }
 
     void redrawDuringWriteIsNotRemembered()

@@ -4,25 +4,24 @@
 #include "output/TestFiles.h"
 
 #include <QColorSpace>
+#include <QImageReader>
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentMap>
+#include <QtEndian>
 #include <QtTest>
 
 namespace {
 
-// Left half red, right half blue: which way up it is shows at a glance.
-QImage halves(int width, int height)
+// Four quadrants of different colours: every turn and mirror gives a different picture.
+QImage quadrants(int width, int height)
 {
+    static const QRgb colours[4] = {qRgb(230, 30, 30), qRgb(30, 200, 30), qRgb(30, 30, 230),
+                                    qRgb(240, 240, 240)};
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, x < width / 2 ? qRgb(220, 20, 20) : qRgb(20, 20, 220));
+            image.setPixel(x, y, colours[(y >= height / 2) * 2 + (x >= width / 2)]);
     return image;
-}
-
-bool isRed(QRgb c)
-{
-    return qRed(c) > 150 && qBlue(c) < 100;
 }
 
 QByteArray encode(const QImage& image, int format, const ImageMetadata* metadata = nullptr)
@@ -38,7 +37,7 @@ QByteArray encode(const QImage& image, int format, const ImageMetadata* metadata
 void writeTaggedPhoto(const QString& path, const char* format, int orientation,
                       const std::string& bigDescription = "-")
 {
-    QVERIFY(halves(40, 20).save(path, format, 95));
+    QVERIFY(quadrants(40, 20).save(path, format, 95));
     const std::string o = std::to_string(orientation);
     setTags(path, {{"Exif.Image.Make", "Velluma Test"},
                    {"Exif.Image.Orientation", o},
@@ -51,11 +50,37 @@ void writeTaggedPhoto(const QString& path, const char* format, int orientation,
                    {"Xmp.dc.source", bigDescription}});
     auto photo = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
     photo->readMetadata();
-    const QByteArray thumb = encode(halves(16, 8), 101);
+    const QByteArray thumb = encode(quadrants(16, 8), 101);
     Exiv2::ExifThumb(photo->exifData())
         .setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumb.constData()),
                           long(thumb.size()));
     photo->writeMetadata();
+}
+
+// What EXIF says each orientation means: 5 to 8 swap the axes, then each axis may run
+// backwards.
+QImage upright(const QImage& stored, int orientation)
+{
+    const int w = stored.width();
+    const int h = stored.height();
+    const bool swap = orientation >= 5;
+    const bool backX = orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8;
+    const bool backY = orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7;
+    QImage out(swap ? h : w, swap ? w : h, QImage::Format_RGB32);
+    for (int y = 0; y < out.height(); ++y) {
+        for (int x = 0; x < out.width(); ++x) {
+            const int u = swap ? y : x;
+            const int v = swap ? x : y;
+            out.setPixel(x, y, stored.pixel(backX ? w - 1 - u : u, backY ? h - 1 - v : v));
+        }
+    }
+    return out;
+}
+
+bool close(QRgb a, QRgb b, int tolerance)
+{
+    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance &&
+           qAbs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
 } // namespace
@@ -99,8 +124,9 @@ private slots:
             const QImage image = ImageReader::readImage(path, &error);
             QVERIFY2(!image.isNull(), qPrintable(error));
             QCOMPARE(image.size(), size);
-            QVERIFY(isRed(image.pixel(5, 5)) &&
-                    !isRed(image.pixel(size.width() - 5, size.height() - 5)));
+            const QImage want = upright(quadrants(40, 20), orientation);
+            for (QPoint p : {QPoint(5, 5), QPoint(size.width() - 5, size.height() - 5)})
+                QVERIFY(close(image.pixel(p), want.pixel(p), 40));
             if (path == photo)
                 QVERIFY(ImageWriter::writeImage(image, out, options, &error));
         }
@@ -163,7 +189,7 @@ private slots:
         QCOMPARE(tagged.combineData(QByteArray(), 101, QSize(4, 4)), QByteArray());
 
         // A JPEG whose EXIF block is garbage that claims huge offsets still exports.
-        QByteArray jpeg = encode(halves(16, 16), 101);
+        QByteArray jpeg = encode(quadrants(16, 16), 101);
         QByteArray app1("\xFF\xE1\x00\x40"
                         "Exif\x00\x00"
                         "II*\x00\xFF\xFF\xFF\x7F",
@@ -173,7 +199,7 @@ private slots:
         const ImageMetadata m = ImageMetadata::metadataForData(jpeg);
         ImageWriter::Options options;
         options.metadata = &m;
-        QVERIFY(ImageWriter::writeImage(halves(16, 16), dir.filePath("out.jpg"), options));
+        QVERIFY(ImageWriter::writeImage(quadrants(16, 16), dir.filePath("out.jpg"), options));
         QCOMPARE(QImage(dir.filePath("out.jpg")).size(), QSize(16, 16));
     }
 
@@ -198,8 +224,8 @@ private slots:
         // The metadata sits near the start of every one of these files.
         const int span = int(std::min<qsizetype>(original.size(), 4096));
         QRandomGenerator rng(1234);
-        const QByteArray jpeg = encode(halves(16, 8), 101);
-        const QByteArray tiff = encode(halves(16, 8), 103);
+        const QByteArray jpeg = encode(quadrants(16, 8), 101);
+        const QByteArray tiff = encode(quadrants(16, 8), 103);
         for (int round = 0; round < 150; ++round) {
             QByteArray damaged = original;
             for (int i = 0, hits = 1 + int(rng.bounded(8)); i < hits; ++i)
@@ -238,7 +264,7 @@ private slots:
         }
         image->writeMetadata();
         const ImageMetadata m = ImageMetadata::metadataForFile(photo);
-        const QByteArray written = encode(halves(16, 8), format, &m);
+        const QByteArray written = encode(quadrants(16, 8), format, &m);
         QCOMPARE(QImage::fromData(written).size(), QSize(16, 8));
         auto back = Exiv2::ImageFactory::open(
             reinterpret_cast<const Exiv2::byte*>(written.constData()), long(written.size()));
@@ -255,7 +281,7 @@ private slots:
         QTemporaryDir dir;
         writeTaggedPhoto(dir.filePath("photo.jpg"), "JPEG", 6);
         const ImageMetadata m = ImageMetadata::metadataForFile(dir.filePath("photo.jpg"));
-        const QByteArray jpeg = encode(halves(32, 16), 101);
+        const QByteArray jpeg = encode(quadrants(32, 16), 101);
         const QByteArray expected = m.combineData(jpeg, 101, QSize(32, 16));
         const QList<bool> same = QtConcurrent::blockingMapped(QList<int>(64), [&](int) {
             const ImageMetadata own = ImageMetadata::metadataForData(expected);
@@ -285,7 +311,7 @@ private slots:
         QFETCH(bool, withMetadata);
         QTemporaryDir dir;
         const QString photo = dir.filePath("adobe.jpg");
-        QImage image = halves(20, 10);
+        QImage image = quadrants(20, 10);
         image.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
         QVERIFY(image.save(photo, "JPEG"));
         const ImageMetadata m = ImageMetadata::metadataForFile(photo);
@@ -304,10 +330,162 @@ private slots:
         options.format = format;
         options.iccProfile = profile;
         options.metadata = withMetadata ? &m : nullptr;
-        const QByteArray data = ImageWriter::encode(halves(20, 10), options);
+        const QByteArray data = ImageWriter::encode(quadrants(20, 10), options);
         QCOMPARE(ImageMetadata::metadataForData(data).iccProfile(), profile);
         if (!gray)
             QCOMPARE(QImage::fromData(data).colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
+    }
+
+    void allocationLimitFitsLargePhotos()
+    {
+        ImageReader::installAllocationLimit();
+        // A photo of the largest accepted size in 16-bit RGBA must fit.
+        QVERIFY(qint64(QImageReader::allocationLimit()) * 1024 * 1024 >=
+                ImageReader::MaxPixels * 8);
+        QVERIFY(ImageReader::MaxPixels >= 100'000'000);
+    }
+
+    void readsEveryFormat_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<int>("tolerance");
+        QTest::newRow("png") << QByteArray("png") << 0;
+        QTest::newRow("tiff") << QByteArray("tiff") << 0;
+        QTest::newRow("bmp") << QByteArray("bmp") << 0;
+        QTest::newRow("webp") << QByteArray("webp") << 40;
+        QTest::newRow("jpeg") << QByteArray("jpg") << 40;
+    }
+    void readsEveryFormat()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(int, tolerance);
+        if (!QImageReader::supportedImageFormats().contains(format))
+            QSKIP("no Qt plugin for this format here");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("photo." + format);
+        QImage image = quadrants(48, 32);
+        // The stored resolution plays no part: pixels are pixels.
+        image.setDotsPerMeterX(11811);
+        image.setDotsPerMeterY(11811);
+        QVERIFY(image.save(path, format.constData(), 95));
+        QVERIFY(ImageReader::canRead(path));
+        QString error;
+        const QImage read = ImageReader::readImage(path, &error);
+        QVERIFY2(!read.isNull(), qPrintable(error));
+        QCOMPARE(read.size(), QSize(48, 32));
+        for (QPoint p : {QPoint(5, 5), QPoint(40, 5), QPoint(5, 28), QPoint(40, 28)})
+            QVERIFY(close(read.pixel(p), image.pixel(p), tolerance));
+        const QStringList filters = ImageReader::nameFilters();
+        QVERIFY(filters.contains("*." + format) && filters.contains("*." + format.toUpper()));
+    }
+
+    // A photo cut off opens as far as it goes, but is known to be damaged; a thumbnail's
+    // own end marker early in the file does not hide the cut.
+    void cutOffJpegIsDamaged_data()
+    {
+        QTest::addColumn<double>("kept");
+        QTest::addColumn<bool>("thumbnail");
+        QTest::newRow("whole") << 1.0 << true;
+        QTest::newRow("cut at 30 %") << 0.3 << false;
+        QTest::newRow("cut at 70 %, with a thumbnail") << 0.7 << true;
+    }
+    void cutOffJpegIsDamaged()
+    {
+        QFETCH(double, kept);
+        QFETCH(bool, thumbnail);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("photo.jpg");
+        QVERIFY(noisePhoto(200, 150).save(path, "JPEG", 90));
+        if (thumbnail) {
+            auto image = Exiv2::ImageFactory::open(path.toStdString());
+            image->readMetadata();
+            const QByteArray small = ImageWriter::encode(quadrants(16, 12), {});
+            Exiv2::ExifThumb(image->exifData())
+                .setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(small.constData()),
+                                  small.size());
+            image->writeMetadata();
+        }
+        const QByteArray data = readAll(path);
+        QVERIFY(writeFile(path, data.left(qsizetype(data.size() * kept))));
+        QString error;
+        QString damage;
+        const QImage read = ImageReader::readImage(path, &error, &damage);
+        QVERIFY2(!read.isNull(), qPrintable(error));
+        QCOMPARE(read.size(), QSize(200, 150));
+        QCOMPARE(damage.contains("the data ends early"), kept < 1);
+    }
+
+    void turnedByOrientation_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<int>("orientation");
+        for (const char* format : {"jpg", "tiff", "png"})
+            for (int o = 1; o <= 8; ++o)
+                QTest::addRow("%s %d", format, o) << QByteArray(format) << o;
+    }
+    void turnedByOrientation()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(int, orientation);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("photo." + format);
+        const QImage stored = quadrants(64, 32);
+        QVERIFY(stored.save(path, format.constData(), 98));
+        setTags(path, {{"Exif.Image.Orientation", std::to_string(orientation)}});
+        QString error;
+        const QImage read = ImageReader::readImage(path, &error);
+        QVERIFY2(!read.isNull(), qPrintable(error));
+        const QImage expected = upright(stored, orientation);
+        QCOMPARE(read.size(), expected.size());
+        for (int y = 4; y < expected.height(); y += 8)
+            for (int x = 4; x < expected.width(); x += 8)
+                QVERIFY2(close(read.pixel(x, y), expected.pixel(x, y), 40),
+                         qPrintable(QString("at %1,%2").arg(x).arg(y)));
+    }
+
+    // Nothing here may crash or allocate what the header claims; each gives a message.
+    void badFilesRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QSize>("claimed");
+        QTest::newRow("not an image") << "garbage" << QSize();
+        QTest::newRow("missing") << "missing" << QSize();
+        QTest::newRow("a folder") << "folder" << QSize();
+        QTest::newRow("truncated png") << "truncated" << QSize();
+        QTest::newRow("3.6 gigapixels") << "huge" << QSize(60000, 60000);
+        QTest::newRow("just over the limit") << "huge" << QSize(12000, 10001);
+    }
+    void badFilesRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QSize, claimed);
+        QTemporaryDir dir;
+        // A name that looks like a placeholder is never read as one.
+        QString path = dir.filePath("pct%2.jpg");
+        if (kind == "garbage") {
+            QVERIFY(writeFile(path, QByteArray(5000, 'z')));
+            QVERIFY(!ImageReader::canRead(path));
+        } else if (kind == "folder") {
+            path = dir.path();
+        } else if (kind == "truncated") {
+            ImageWriter::Options png;
+            png.format = 102;
+            QVERIFY(writeFile(path, ImageWriter::encode(quadrants(200, 200), png).left(60)));
+        } else if (kind == "huge") {
+            QByteArray jpeg = ImageWriter::encode(quadrants(16, 16), {});
+            const int sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
+            QVERIFY(sof > 0);
+            qToBigEndian<quint16>(quint16(claimed.height()), jpeg.data() + sof + 5);
+            qToBigEndian<quint16>(quint16(claimed.width()), jpeg.data() + sof + 7);
+            QVERIFY(writeFile(path, jpeg));
+        }
+        QString error;
+        QVERIFY(ImageReader::readImage(path, &error).isNull());
+        QVERIFY(error.contains(QFileInfo(path).fileName()));
+        if (claimed.isValid()) {
+            QVERIFY2(error.contains("megapixels"), qPrintable(error));
+            QVERIFY(error.contains(QString::number(claimed.width())));
+        }
     }
 };
 

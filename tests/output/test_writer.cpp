@@ -1,10 +1,17 @@
+#include "foundation/UserDefaults.h"
+#include "foundation/ZTUtility.h"
 #include "output/ImageMetadata.h"
 #include "output/ImageWriter.h"
 #include "output/JpegEncoder.h"
+#include "output/OutputSettings.h"
 #include "output/TestFiles.h"
+#include "output/TmpFilePath.h"
 
-#include <QLoggingCategory>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -12,6 +19,8 @@
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,11 +45,22 @@ QImage photoLike(int width, int height, quint32 seed = 7)
 
 using Sizes = QMap<int, qint64>;
 
-QStringList* capturedMessages = nullptr;
-
-void captureMessage(QtMsgType, const QMessageLogContext& context, const QString& message)
+mode_t modeOf(const QString& path)
 {
-    capturedMessages->append(QString::fromUtf8(context.category) + QStringLiteral(": ") + message);
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return 0;
+    return st.st_mode & 07777;
+}
+
+QString folderOf(const QString& path)
+{
+    return QFileInfo(path).absolutePath();
+}
+
+QString beach(int format = 101)
+{
+    return TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), format);
 }
 
 } // namespace
@@ -48,44 +68,15 @@ void captureMessage(QtMsgType, const QMessageLogContext& context, const QString&
 class TestWriter : public QObject {
     Q_OBJECT
 
-private slots:
-    void nextFactor_data()
-    {
-        QTest::addColumn<double>("quality");
-        QTest::addColumn<double>("ratio");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("90 2.44") << 90.0 << 2.44 << 60;
-        QTest::newRow("100 3.5") << 100.0 << 3.5 << 95;
-        QTest::newRow("97 3.5") << 97.0 << 3.5 << 77;
-        QTest::newRow("96 3.5") << 96.0 << 3.5 << 56;
-        QTest::newRow("95 2.5") << 95.0 << 2.5 << 90;
-        QTest::newRow("60 1.367") << 60.0 << 1.367 << 51;
-        QTest::newRow("51 1.074") << 51.0 << 1.074 << 48;
-        QTest::newRow("80 1.05") << 80.0 << 1.05 << 78;
-        QTest::newRow("80 1.0") << 80.0 << 1.0 << 79;
-        // Bounds met in single precision: exactly 3, 2 and 1.5 belong to the row below.
-        QTest::newRow("80 3 exactly") << 80.0 << 3.0 << 50;
-        QTest::newRow("80 2 exactly") << 80.0 << 2.0 << 60;
-        QTest::newRow("80 1.5 exactly") << 80.0 << 1.5 << 70;
-        // 1.1f and 1.7f widened to double lie above 1.1 and 1.7: the larger step. 1.3f
-        // lies below 1.3: the smaller one.
-        QTest::newRow("80 1.1f") << 80.0 << double(1.1f) << 76;
-        QTest::newRow("80 1.7f") << 80.0 << double(1.7f) << 60;
-        QTest::newRow("80 1.3f") << 80.0 << double(1.3f) << 72;
-        // The same ratio as a sum: 112640 / 102400 in single precision is 1.1f.
-        QTest::newRow("80 112640/102400") << 80.0 << double(float(112640) / float(102400)) << 76;
-        QTest::newRow("96 1.35") << 96.0 << 1.35 << 92;
-        QTest::newRow("95 1.16") << 95.0 << 1.16 << 93;
-        QTest::newRow("20 0.5") << 20.0 << 0.5 << 19;
-    }
-    void nextFactor()
-    {
-        QFETCH(double, quality);
-        QFETCH(double, ratio);
-        QFETCH(int, expected);
-        QCOMPARE(int(ImageWriter::nextFactorForFactor(quality, ratio)), expected);
-    }
+private:
+    QTemporaryDir _tmp;
 
+    void setTmpDir(const QString& path) { qputenv("TMPDIR", QFile::encodeName(path)); }
+
+    std::unique_ptr<QTemporaryDir> _settingsDir;
+    std::unique_ptr<UserDefaults> _defaults;
+
+private slots:
     // The search driven by a fake encoder: every quality makes a file of the size the
     // table gives (1 byte when not listed, none at all for 0).
     void search_data()
@@ -267,50 +258,6 @@ private slots:
                      QStringLiteral("5")); // LZW
     }
 
-    // Failures the program survives leave their reason in the "velluma" category, which
-    // stays silent unless it is turned on.
-    void failuresAreLogged_data()
-    {
-        QTest::addColumn<QString>("failure");
-        // What must be in one of the messages: for the metadata, Exiv2's own words after ours.
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("metadata of a damaged picture") << "metadata"
-                                                       << "metadata of a picture in memory: \\w";
-        QTest::newRow("JPEG wider than libjpeg allows") << "jpeg"
-                                                        << "JPEG encoding failed: .*65500";
-    }
-    void failuresAreLogged()
-    {
-        QFETCH(QString, failure);
-        QFETCH(QString, reason);
-        QImage wide(65536, 1, QImage::Format_RGB32);
-        wide.fill(Qt::gray);
-        auto fail = [&] {
-            if (failure == "metadata")
-                return ImageMetadata::metadataForData("this is not a photo").isEmpty();
-            return JpegEncoder(wide).encode(90).isEmpty();
-        };
-        QStringList messages;
-        capturedMessages = &messages;
-        const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
-        const auto restore = qScopeGuard([previous] {
-            qInstallMessageHandler(previous);
-            QLoggingCategory::setFilterRules(QString());
-        });
-
-        QVERIFY(fail());
-        // Rules from the environment outrank the default ones.
-        if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
-            QCOMPARE(messages, QStringList());
-
-        QLoggingCategory::setFilterRules(QStringLiteral("velluma*=true"));
-        QVERIFY(fail());
-        QVERIFY2(!messages.isEmpty() &&
-                     messages.filter(QRegularExpression("^velluma: ")).size() == messages.size() &&
-                     !messages.filter(QRegularExpression(reason)).isEmpty(),
-                 qPrintable(messages.join('\n')));
-    }
-
     // Every write goes through a temporary file: success replaces the old file, failure
     // leaves it byte for byte, and neither leaves anything else behind.
     void writeImage_data()
@@ -381,6 +328,271 @@ private slots:
         QVERIFY(!error.isEmpty());
         QVERIFY2(error.contains(reason), qPrintable(error));
         QCOMPARE(readAll(dir.filePath("out.jpg")), before);
+    }
+
+    // Temporary paths.
+    void initTestCase()
+    {
+        QVERIFY(_tmp.isValid());
+        // Every temporary folder of this run goes below a folder of its own.
+        setTmpDir(_tmp.path());
+        QCoreApplication::setApplicationName(QStringLiteral("Velluma"));
+    }
+
+    void cleanup()
+    {
+        TmpFilePath::removeTmpFiles();
+        const QString planted = TmpFilePath::processFolderPath();
+        QFileInfo info(planted);
+        if (info.isSymLink() || info.isFile()) {
+            QFile::remove(planted);
+        } else if (info.isDir()) {
+            ::chmod(QFile::encodeName(planted).constData(), 0700);
+            QDir(planted).removeRecursively();
+        }
+    }
+
+    // Bare names go into the process folder, named after the process and its id;
+    // absolute names stand as they are and need no folder.
+    void paths_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("tiff") << "Beach" << 103 << "Beach.tiff";
+        QTest::newRow("gif is no output format") << "Beach" << 104 << "Beach.";
+        QTest::newRow("name with extension") << "Beach.jpg" << 102 << "Beach.jpg.png";
+        QTest::newRow("no climbing out") << "../../etc/x" << 101 << ".._.._etc_x.jpg";
+        QTest::newRow("absolute") << "/home/x/Beach.jpg" << 102 << "/home/x/Beach.jpg";
+        QTest::newRow("absolute, unknown") << "/home/x/Beach" << 5 << "/home/x/Beach";
+        // A document name always stays a bare name.
+        for (const auto& [name, bare] :
+             {std::pair{"/home/x/notes.txt", "_home_x_notes.txt"}, {"..", "__"}, {"../x", ".._x"}})
+            QTest::newRow(qPrintable(QStringLiteral("bare %1").arg(name)))
+                << TmpFilePath::bareName(QString::fromUtf8(name)) << 101
+                << QString::fromUtf8(bare) + ".jpg";
+    }
+    void paths()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, format);
+        QFETCH(QString, expected);
+        const QString folder =
+            _tmp.path() + "/Velluma" + QString::number(QCoreApplication::applicationPid());
+        QCOMPARE(TmpFilePath::processFolderPath(), folder);
+        const bool absolute = expected.startsWith('/');
+        QCOMPARE(TmpFilePath::tmpPathForFormat(name, format),
+                 absolute ? expected : folder + "/" + expected);
+        QCOMPARE(QFileInfo(folder).isDir(), !absolute);
+        if (!absolute)
+            QCOMPARE(TmpFilePath::fileExtensionForFormat(format), expected.section('.', -1));
+    }
+
+    void folderIsPrivateStableAndRemoved()
+    {
+        const mode_t oldMask = ::umask(0);
+        const QString path = beach(102);
+        ::umask(oldMask);
+        QCOMPARE(modeOf(folderOf(path)), mode_t(0700));
+        // Asked again, the folder is not made anew: the file in it is still there.
+        QVERIFY(writeFile(path, "x"));
+        QCOMPARE(beach(102), path);
+        QVERIFY(QFileInfo::exists(path));
+        QTemporaryDir outside;
+        QVERIFY(writeFile(outside.path() + "/keep.txt", "keep"));
+        QVERIFY(QDir().mkdir(folderOf(path) + "/sub"));
+        QVERIFY(QFile::link(outside.path(), folderOf(path) + "/link"));
+        TmpFilePath::removeTmpFiles();
+        QVERIFY(!QFileInfo::exists(TmpFilePath::processFolderPath()));
+        // A link inside is removed, not followed.
+        QVERIFY(QFileInfo::exists(outside.path() + "/keep.txt"));
+        // Removing again, with nothing there, is harmless; the next path makes it again.
+        TmpFilePath::removeTmpFiles();
+        QCOMPARE(beach(102), path);
+        QVERIFY(TmpFilePath::isPrivateFolder(folderOf(path)));
+    }
+
+    void noPrivateFolderGivesNoPath()
+    {
+        // A temporary "folder" that is a plain file: nothing can be made inside it.
+        QVERIFY(writeFile(_tmp.path() + "/plain", "x"));
+        setTmpDir(_tmp.path() + "/plain");
+        const QString path = beach();
+        const QString absolute = TmpFilePath::tmpPathForFormat(QStringLiteral("/x/Beach"), 101);
+        setTmpDir(_tmp.path());
+        QVERIFY(path.isEmpty());
+        QCOMPARE(absolute, QStringLiteral("/x/Beach"));
+    }
+
+    // Something already sits at the process folder's path that is not a private folder of
+    // ours: it must be neither written into nor removed.
+    void plantedThingIsNeverUsed_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("symlink to a folder") << "symlink";
+        QTest::newRow("dangling symlink") << "dangling";
+        QTest::newRow("plain file") << "file";
+        QTest::newRow("folder others may write into") << "loose";
+        QTest::newRow("another user's folder") << "foreign";
+    }
+    void plantedThingIsNeverUsed()
+    {
+        QFETCH(QString, kind);
+        const QString planted = TmpFilePath::processFolderPath();
+        const QByteArray plantedName = QFile::encodeName(planted);
+        QTemporaryDir target;
+        QVERIFY(target.isValid());
+        if (kind == "symlink") {
+            QVERIFY(QFile::link(target.path(), planted));
+        } else if (kind == "dangling") {
+            QVERIFY(QFile::link(target.path() + "/missing", planted));
+        } else if (kind == "file") {
+            QVERIFY(writeFile(planted, "not a folder"));
+        } else if (kind == "loose") {
+            QVERIFY(QDir().mkdir(planted));
+            QVERIFY(::chmod(plantedName.constData(), 0777) == 0);
+        } else if (kind == "foreign") {
+            if (::geteuid() != 0)
+                QSKIP("only root can make a folder that belongs to someone else");
+            QVERIFY(QDir().mkdir(planted));
+            QVERIFY(::chmod(plantedName.constData(), 0700) == 0);
+            QVERIFY(::chown(plantedName.constData(), 65534, 65534) == 0);
+        }
+        const bool wasLink = QFileInfo(planted).isSymLink();
+
+        const QString path = beach();
+        const QString folder = folderOf(path);
+        QVERIFY(folder.startsWith(planted + "-"));
+        QVERIFY(TmpFilePath::isPrivateFolder(folder));
+        QCOMPARE(modeOf(folder), mode_t(0700));
+        QVERIFY(writeFile(path, "output"));
+        QCOMPARE(beach(), path); // stable for the rest of the run
+
+        // Nothing reached the planted thing or what it points to.
+        const auto entries = QDir::NoDotAndDotDot | QDir::AllEntries;
+        QCOMPARE(QDir(target.path()).entryList(entries), QStringList());
+        if (kind == "loose" || kind == "foreign")
+            QCOMPARE(QDir(planted).entryList(entries), QStringList());
+
+        TmpFilePath::removeTmpFiles();
+        QVERIFY(!QFileInfo::exists(folder));
+        const QFileInfo after(planted);
+        QCOMPARE(after.isSymLink(), wasLink);
+        QVERIFY(after.isSymLink() || after.exists());
+        QVERIFY(QFileInfo(target.path()).isDir());
+    }
+
+    // Output settings.
+    void init()
+    {
+        _defaults.reset();
+        _settingsDir = std::make_unique<QTemporaryDir>();
+        _defaults =
+            std::make_unique<UserDefaults>(_settingsDir->filePath(QStringLiteral("s.plist")));
+    }
+
+    void readingRules_data()
+    {
+        QTest::addColumn<QVariant>("storedFormat");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("lossy"); // and the size limit reads as on
+        QTest::addColumn<bool>("transparent");
+        QTest::addColumn<bool>("metadata");
+        // Every stored boolean is on; the format decides what reads as on.
+        QTest::newRow("missing") << QVariant() << 101 << true << false << true;
+        QTest::newRow("jpeg") << QVariant(101) << 101 << true << false << true;
+        QTest::newRow("png") << QVariant(102) << 102 << false << true << false;
+        QTest::newRow("tiff") << QVariant(103) << 103 << false << true << true;
+        QTest::newRow("gif code") << QVariant(104) << 101 << true << false << true;
+        QTest::newRow("string 102")
+            << QVariant(QStringLiteral("102")) << 102 << false << true << false;
+    }
+
+    void readingRules()
+    {
+        QFETCH(QVariant, storedFormat);
+        if (storedFormat.isValid())
+            _defaults->setObject(storedFormat, DefFileFormat);
+        for (const QString& key : {DefLimitFilesize, DefTransparentBackground, DefPreserveMetadata})
+            _defaults->setBool(true, key);
+        OutputSettings s(*_defaults);
+        QTEST(s.fileFormat(), "format");
+        QTEST(s.lossyFormat(), "lossy");
+        QTEST(s.limitFilesize(), "lossy");
+        QTEST(s.transparentBackgroundSupported(), "transparent");
+        QTEST(s.transparentBackground(), "transparent");
+        QTEST(s.metadataSupported(), "metadata");
+        QTEST(s.preserveMetadata(), "metadata");
+        // Reading never corrects what is stored.
+        QCOMPARE(_defaults->objectForKey(DefFileFormat), storedFormat);
+    }
+
+    void storedBooleansSurviveFormatChanges()
+    {
+        OutputSettings s(*_defaults);
+        s.setFileFormat(FormatPNG);
+        s.setTransparentBackground(true);
+        s.setFileFormat(FormatTIFF);
+        QVERIFY(s.transparentBackground());
+        s.setFileFormat(FormatJPEG);
+        QVERIFY(!s.transparentBackground());
+        QVERIFY(_defaults->boolForKey(DefTransparentBackground));
+        s.setFileFormat(FormatPNG);
+        QVERIFY(s.transparentBackground());
+        QCOMPARE(_defaults->integerForKey(DefFileFormat), int(FormatPNG));
+    }
+
+    void setterReactions()
+    {
+        OutputSettings s(*_defaults);
+        QSignalSpy stale(&s, &OutputSettings::outputStale);
+        QSignalSpy color(&s, &OutputSettings::borderColorNeeded);
+
+        // PNG with transparency, then JPEG: the colour comes back.
+        s.setFileFormat(FormatPNG);
+        QCOMPARE(color.takeLast()[0].toBool(), false);
+        s.setTransparentBackground(true);
+        QCOMPARE(color.takeLast()[0].toBool(), true);
+        s.setFileFormat(FormatTIFF);
+        QCOMPARE(color.takeLast()[0].toBool(), true);
+        s.setFileFormat(FormatJPEG);
+        QCOMPARE(color.takeLast()[0].toBool(), false);
+
+        stale.clear();
+        s.setJpegQuality(70);
+        QCOMPARE(stale.count(), 1);
+        QCOMPARE(_defaults->integerForKey(DefJpegQuality), 70);
+        s.setPreserveMetadata(false);
+        QCOMPARE(stale.count(), 2);
+        // The defaults observation makes the limit's change stale, once.
+        s.setLimitFilesize(true);
+        QCOMPARE(stale.count(), 3);
+        // The size field edits the defaults directly; no setter runs.
+        _defaults->setInteger(800, DefFilesizeLimit);
+        QCOMPARE(stale.count(), 4);
+        QCOMPARE(s.filesizeLimit(), 800);
+        QVERIFY(color.isEmpty());
+    }
+
+    void factoryDefaultsMissingOrBroken()
+    {
+        ZTUtility::setVersionQuery([](uint32_t* v) {
+            *v = 0x1049;
+            return true;
+        });
+        QVERIFY(OutputSettings::factoryDefaults(_settingsDir->filePath("missing.plist")).isEmpty());
+        const QString broken = _settingsDir->filePath(QStringLiteral("broken.plist"));
+        QFile f(broken);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<?xml version=\"1.0\"?><plist><dict><key>FileFormat</key><integ");
+        f.close();
+        const QVariantMap d = OutputSettings::factoryDefaults(broken);
+        ZTUtility::setVersionQuery({});
+        // Registering nothing leaves every key at its value read when absent.
+        _defaults->registerDefaults(d);
+        OutputSettings s(*_defaults);
+        QCOMPARE(s.fileFormat(), 101);
+        QCOMPARE(s.jpegQuality(), 0);
     }
 };
 
