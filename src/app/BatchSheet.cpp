@@ -19,6 +19,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <sys/resource.h>
+
 namespace {
 
 constexpr int kThumbnailSize = 48;
@@ -217,6 +219,9 @@ void BatchSheet::start()
     QPointer<BatchSheet> self(this);
     const int jobs = qMax(1, QThread::idealThreadCount());
     QThread* thread = QThread::create([engine, items, jobs, self] {
+        // The window's thread comes first when it has input to answer: this thread, and the
+        // workers it starts (they inherit it), give way to it.
+        ::setpriority(PRIO_PROCESS, 0, ::getpriority(PRIO_PROCESS, 0) + 5);
         QThread* me = QThread::currentThread();
         engine->run(items, jobs, [me, self](qsizetype i, const BatchEngine::Outcome& outcome) {
             QMetaObject::invokeMethod(
