@@ -2,6 +2,7 @@
 
 #include "app/AppController.h"
 #include "app/BatchSheet.h"
+#include "compositing/PreviewView.h"
 #include "foundation/UserDefaults.h"
 #include "output/TestFiles.h"
 #include "ui/ModalAnswer.h"
@@ -12,12 +13,14 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 class TestBatchSheet : public QObject {
     Q_OBJECT
@@ -38,13 +41,26 @@ class TestBatchSheet : public QObject {
         return names;
     }
 
-    // Several photos handed over at once (a second launch, the desktop) come to the sheet.
-    BatchSheet* sheetFor(const QList<QByteArray>& names, const QString& out, bool handedOver)
+    // Several photos handed over at once (a second launch, the desktop) or dropped on the
+    // window come to the sheet as the menu's do.
+    BatchSheet* sheetFor(const QList<QByteArray>& names, const QString& out,
+                         const QString& via = "menu")
     {
-        if (handedOver)
+        if (via == "hand over") {
             _app->openFiles(names);
-        else
+        } else if (via == "drop") {
+            QMimeData mime;
+            QList<QUrl> urls;
+            for (const QByteArray& name : names)
+                urls << QUrl::fromLocalFile(QFile::decodeName(name));
+            mime.setUrls(urls);
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(_app->previewView(), &enter);
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(_app->previewView(), &drop);
+        } else {
             _app->frameSeveral(names);
+        }
         BatchSheet* sheet = _app->batchSheet();
         if (sheet)
             sheet->setFolder(out);
@@ -72,15 +88,15 @@ private slots:
     {
         QTest::addColumn<QString>("answer");
         QTest::addColumn<bool>("kept");
-        QTest::addColumn<bool>("handedOver");
-        QTest::newRow("skip existing") << "skipExisting" << true << true;
-        QTest::newRow("replace all") << "replaceAll" << false << false;
+        QTest::addColumn<QString>("via");
+        QTest::newRow("skip existing") << "skipExisting" << true << "hand over";
+        QTest::newRow("replace all") << "replaceAll" << false << "drop";
     }
     void framesIntoFolder()
     {
         QFETCH(QString, answer);
         QFETCH(bool, kept);
-        QFETCH(bool, handedOver);
+        QFETCH(QString, via);
         QList<QByteArray> names = photos(3, QSize(40, 30), "small");
         QVERIFY(writeFile(_dir.filePath("broken.png"), "no picture"));
         names << QFile::encodeName(_dir.filePath("broken.png"));
@@ -88,7 +104,7 @@ private slots:
         QVERIFY(QDir().mkpath(out));
         QVERIFY(writeFile(out + "/small1.jpg", "framed before"));
 
-        BatchSheet* sheet = sheetFor(names, out, handedOver);
+        BatchSheet* sheet = sheetFor(names, out, via);
         QVERIFY(sheet && sheet->isVisible());
         QSignalSpy ended(sheet, &BatchSheet::batchEnded);
         whenModalShown(
@@ -121,7 +137,7 @@ private slots:
         const QList<QByteArray> names = photos(12, QSize(1600, 1200), "big");
         QCOMPARE(names.size(), 12);
         const QString out = _dir.filePath("cancelled");
-        BatchSheet* sheet = sheetFor(names, out, false);
+        BatchSheet* sheet = sheetFor(names, out);
         QVERIFY(sheet);
         QSignalSpy ended(sheet, &BatchSheet::batchEnded);
         QSignalSpy workEnded(sheet, &BatchSheet::workEnded);
