@@ -1,6 +1,7 @@
 #include "AppController.h"
 
 #include "app/AboutWindow.h"
+#include "app/BatchSheet.h"
 #include "app/MainInterface.h"
 #include "app/MediaBrowser.h"
 #include "app/OutputPanel.h"
@@ -22,6 +23,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColorDialog>
+#include <QDir>
 #include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
@@ -132,6 +134,12 @@ void AppController::_connectInterface()
             [this](QSize size) { setDimension(size.width(), size.height()); });
     connect(preview, &PreviewView::fileDropped, this,
             [this](const QString& path) { applicationOpenFile(path); });
+    connect(preview, &PreviewView::filesDropped, this, [this](const QStringList& paths) {
+        QList<QByteArray> names;
+        for (const QString& path : paths)
+            names << QFile::encodeName(path);
+        frameSeveral(names);
+    });
     connect(preview, &PreviewView::imageDropped, this,
             [this](const QImage& image) { _openImage(image, ImageMetadata(), QString()); });
     connect(preview, &PreviewView::outputStale, this, [this] { updateFilesizeForFile(QString()); });
@@ -249,8 +257,55 @@ void AppController::openFiles(const QList<QByteArray>& names)
         window->raise();
         window->activateWindow();
     }
+    if (names.size() > 1) {
+        frameSeveral(names);
+        return;
+    }
     for (const QByteArray& name : names)
         applicationOpenNativeFile(name);
+}
+
+BatchSheet* AppController::batchSheet() const
+{
+    return _batchSheet;
+}
+
+void AppController::frameSeveralPhotos()
+{
+    QFileDialog dialog(mainWindow(), tr("Frame Several Photos"));
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(tr("Images (%1)").arg(ImageReader::nameFilters().join(QLatin1Char(' '))));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QList<QByteArray> names;
+    for (const QString& file : dialog.selectedFiles())
+        names << QFile::encodeName(file);
+    frameSeveral(names);
+}
+
+void AppController::frameSeveral(const QList<QByteArray>& names)
+{
+    if (names.isEmpty() || (_batchSheet && _batchSheet->isVisible()))
+        return;
+    outputPanel()->commitEditing();
+    // The folder saved into last; else a folder of its own beside the photos, so that the
+    // framed files never meet the photos themselves.
+    QString folder = _defaults.stringForKey(DefLastSaveFolder);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder =
+            QDir(QFileInfo(QFile::decodeName(names.first())).absolutePath()).filePath(tr("Framed"));
+    delete _batchSheet;
+    _batchSheet =
+        new BatchSheet(names, previewView()->framedPhoto(), exportOptions(), folder, mainWindow());
+    _batchSheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(_batchSheet, &BatchSheet::batchEnded, this, [this] {
+        if (_batchSheet && _batchSheet->framedCount() > 0)
+            _defaults.setString(QFileInfo(_batchSheet->folder()).absoluteFilePath(),
+                                DefLastSaveFolder);
+    });
+    _batchSheet->open();
 }
 
 void AppController::openDocument()

@@ -18,6 +18,7 @@
 
 class AboutWindow;
 class BackgroundRunner;
+class BatchSheet;
 class CompanionPanel;
 class MainInterface;
 class MediaBrowser;
@@ -54,8 +55,12 @@ public:
     // The same for a name as the file system holds it (program arguments, a second
     // launch): bytes that are no UTF-8 still reach the file.
     bool applicationOpenNativeFile(const QByteArray& name);
-    // Several files at once (a second launch, the desktop): opened in turn.
+    // Files from a second launch or the desktop: one is opened, several are framed as a set.
     void openFiles(const QList<QByteArray>& names);
+    // The sheet that frames these photos (names as the file system holds them) with the
+    // document's frame and output choices.
+    void frameSeveral(const QList<QByteArray>& names);
+    BatchSheet* batchSheet() const;
 
     void setFilename(const QString& path); // null: no file
     QString filename() const;              // the name field's text: the output name
@@ -107,6 +112,8 @@ public:
 
 public slots:
     void openDocument();
+    // Asks for the photos, then frames them as a set.
+    void frameSeveralPhotos();
     void closeImage();
     void flipHorizontal();
     // The colour dialog's choice: the frame colour, and the transparent background off.
@@ -183,6 +190,7 @@ private:
     CompanionLauncher _companionLauncher;
     QPointer<CompanionPanel> _trimletPanel;
     QPointer<CompanionPanel> _shuttleboxPanel;
+    QPointer<BatchSheet> _batchSheet;
 
     QString _documentFolder; // where the photo came from: the first save starts there
     QString _documentPath;   // the open photo's file, never replaced without a clear question

@@ -99,8 +99,11 @@ int main(int argc, char* argv[])
     controller.mainWindow()->show();
     QTimer::singleShot(0, &controller, [&controller, files] {
         controller.applicationDidFinishLaunching();
-        for (const QByteArray& name : files)
-            controller.applicationOpenNativeFile(name);
+        if (files.size() > 1)
+            controller.frameSeveral(files);
+        else
+            for (const QByteArray& name : files)
+                controller.applicationOpenNativeFile(name);
     });
     return app.exec();
 }

@@ -102,6 +102,19 @@ QString FramerOptions::usage(int defaultQuality)
                "                         extension\n"
                "      --force            replace existing output files (never a photo given as "
                "input)\n"
+               "      --resume           skip photos whose output exists (a run cut short "
+               "goes on)\n"
+               "      --files-from FILE  also the photos listed in FILE, one a line (\"-\": "
+               "standard\n"
+               "                         input)\n"
+               "  -0, --null             the list's names end with a NUL byte, not a newline\n"
+               "      --shard K/N        frame only the K-th of N parts of the photos (0 <= K "
+               "< N),\n"
+               "                         split by position: N runs frame each photo once\n"
+               "      --json             one JSON object per photo on standard output: input, "
+               "output,\n"
+               "                         status, error, width, height, bytes, quality, "
+               "milliseconds\n"
                "  -j, --jobs N           photos framed at once (default: the number of cores)\n"
                "  -v, --verbose          print every JPEG attempt as \"attempt quality=Q "
                "size=BYTES\"\n"
@@ -144,8 +157,15 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
     const QCommandLineOption help({"h", "help"}, QString());
     const QCommandLineOption version("version", QString());
     const QCommandLineOption listFrames("list-frames", QString());
-    parser.addOptions({frame, color, transparent, format, quality, limit, keepMetadata, noRotate,
-                       flip, offset, output, force, jobs, verbose, help, version, listFrames});
+    const QCommandLineOption filesFrom("files-from", QString(), "FILE");
+    const QCommandLineOption null({"0", "null"}, QString());
+    const QCommandLineOption shard("shard", QString(), "K/N");
+    const QCommandLineOption resume("resume", QString());
+    const QCommandLineOption json("json", QString());
+    parser.addOptions({frame,        color,    transparent, format,  quality,    limit,
+                       keepMetadata, noRotate, flip,        offset,  output,     force,
+                       jobs,         verbose,  help,        version, listFrames, filesFrom,
+                       null,         shard,    resume,      json});
     parser.addPositionalArgument("PHOTO", QString());
 
     if (!parser.parse(arguments))
@@ -235,9 +255,34 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
         options.jobs = *j;
     }
     options.verbose = parser.isSet(verbose);
+    options.filesFrom = parser.value(filesFrom);
+    if (parser.isSet(filesFrom) && options.filesFrom.isEmpty())
+        return usageError(
+            QCoreApplication::translate("FramerOptions", "--files-from needs a file or -"));
+    options.nulSeparated = parser.isSet(null);
+    if (options.nulSeparated && !parser.isSet(filesFrom))
+        parsed.notes << QCoreApplication::translate("FramerOptions",
+                                                    "--null applies to --files-from only");
+    if (parser.isSet(shard)) {
+        const QStringList parts = parser.value(shard).split(QLatin1Char('/'));
+        const std::optional<int> n =
+            parts.size() == 2 ? parseInt(parts[1], 1, 1 << 20) : std::nullopt;
+        const std::optional<int> k = n ? parseInt(parts[0], 0, *n - 1) : std::nullopt;
+        if (!k)
+            return usageError(QCoreApplication::translate(
+                                  "FramerOptions", "shard must be K/N with 0 <= K < N, not '%1'")
+                                  .arg(parser.value(shard)));
+        options.shardIndex = *k;
+        options.shardCount = *n;
+    }
+    options.resume = parser.isSet(resume);
+    if (options.resume && options.force)
+        return usageError(QCoreApplication::translate(
+            "FramerOptions", "--resume keeps existing outputs, --force replaces them: pick one"));
+    options.json = parser.isSet(json);
 
     options.photos = parser.positionalArguments();
-    if (options.photos.isEmpty())
+    if (options.photos.isEmpty() && options.filesFrom.isEmpty())
         return usageError(QCoreApplication::translate("FramerOptions", "no photo given"));
     for (const QString& photo : options.photos) {
         if (photo.isEmpty())

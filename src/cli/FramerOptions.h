@@ -25,6 +25,12 @@ struct FramerOptions {
     bool force = false;
     int jobs = 1;
     bool verbose = false;
+    QString filesFrom; // more photos, listed in this file ("-": standard input)
+    bool nulSeparated = false;
+    int shardIndex = 0; // this run frames the photos at positions shardIndex + k * shardCount
+    int shardCount = 1;
+    bool resume = false; // an existing output counts as done
+    bool json = false;   // one JSON object per photo on standard output
 
     enum class Action { Run, Help, Version, ListFrames, UsageError };
     struct Parsed {

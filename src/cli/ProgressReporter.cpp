@@ -45,12 +45,10 @@ void ProgressReporter::drawLocked()
     _barShown = true;
 }
 
-void ProgressReporter::written(const QString& path)
+void ProgressReporter::printLocked(const QByteArray& line)
 {
-    QMutexLocker lock(&_mutex);
-    wipeLocked();
-    const bool printed = std::fprintf(stdout, "%s\n", path.toLocal8Bit().constData()) >= 0 &&
-                         std::fflush(stdout) == 0;
+    const bool printed =
+        std::fprintf(stdout, "%s\n", line.constData()) >= 0 && std::fflush(stdout) == 0;
     if (!printed && !_stdoutLost) {
         _stdoutLost = true;
         const QString reason = QString::fromLocal8Bit(std::strerror(errno));
@@ -62,6 +60,33 @@ void ProgressReporter::written(const QString& path)
                          .toLocal8Bit()
                          .constData());
         std::fflush(stderr);
+    }
+}
+
+void ProgressReporter::written(const QString& path)
+{
+    QMutexLocker lock(&_mutex);
+    wipeLocked();
+    printLocked(path.toLocal8Bit());
+    finishOneLocked();
+}
+
+void ProgressReporter::skipped()
+{
+    QMutexLocker lock(&_mutex);
+    wipeLocked();
+    finishOneLocked();
+}
+
+void ProgressReporter::record(const QByteArray& line, const QString& failure)
+{
+    QMutexLocker lock(&_mutex);
+    wipeLocked();
+    printLocked(line);
+    if (!failure.isEmpty()) {
+        std::fprintf(stderr, "velluma-frame: %s\n", failure.toLocal8Bit().constData());
+        std::fflush(stderr);
+        ++_failures;
     }
     finishOneLocked();
 }

@@ -13,7 +13,10 @@ public:
 
     void written(const QString& path);   // one photo done
     void failed(const QString& message); // one photo done, with its error
-    void note(const QString& message);   // a line on stderr, nothing done
+    void skipped();                      // one photo done before: nothing printed
+    // One photo done: its line on stdout and, when it failed, the message on stderr.
+    void record(const QByteArray& line, const QString& failure);
+    void note(const QString& message); // a line on stderr, nothing done
 
     int failures() const;
 
@@ -21,6 +24,7 @@ private:
     void wipeLocked();
     void drawLocked();
     void finishOneLocked();
+    void printLocked(const QByteArray& line);
 
     mutable QMutex _mutex;
     int _total;

@@ -1,9 +1,10 @@
 #include "BatchFramer.h"
 #include "FramerOptions.h"
-#include "OutputFile.h"
+#include "PhotoList.h"
 #include "foundation/VellumaVersion.h"
 #include "frames/FrameLibrary.h"
 #include "output/ImageReader.h"
+#include "output/OutputFile.h"
 #include "output/OutputSettings.h"
 
 #include <QFile>
@@ -135,8 +136,14 @@ int main(int argc, char* argv[])
     // Exiv2's XMP parser must be set up once before photos are read on several threads.
     Exiv2::XmpParser::initialize();
 
-    BatchFramer framer(options, photoNames(options.photos, argc, argv));
     QString error;
+    QList<QByteArray> names = photoNames(options.photos, argc, argv);
+    if (!options.filesFrom.isEmpty() &&
+        !PhotoList::read(options.filesFrom, options.nulSeparated, &names, &error)) {
+        std::fprintf(stderr, "velluma-frame: %s\n", error.toLocal8Bit().constData());
+        return 2;
+    }
+    BatchFramer framer(options, PhotoList::shard(names, options.shardIndex, options.shardCount));
     if (!framer.loadFrame(&error, FrameLibrary::builtinFrameFolder(),
                           BatchFramer::existingUserFrameFolder())) {
         std::fprintf(stderr, "velluma-frame: %s\n", error.toLocal8Bit().constData());

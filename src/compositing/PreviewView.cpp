@@ -339,6 +339,15 @@ void PreviewView::dropEvent(QDropEvent* event)
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    if (paths.size() > 1) {
+        emit filesDropped(paths);
+        return;
+    }
     const QString path = droppedFilePath(event->mimeData());
     if (!path.isEmpty()) {
         emit fileDropped(path);

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QImage>
 #include <QPointF>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -83,6 +84,8 @@ signals:
     void dimensionChanged(QSize size);
     // A file from another application was dropped.
     void fileDropped(const QString& path);
+    // Several files were dropped at once: to be framed as a set.
+    void filesDropped(const QStringList& paths);
     // Image data without a file was dropped (a picture dragged from a browser).
     void imageDropped(const QImage& image);
     // The colour changed: the size display no longer describes the output.

@@ -391,8 +391,9 @@ void TestHostile::namesOfBytes()
     QVERIFY(app.applicationOpenNativeFile(jpeg));
     QCOMPARE(app.previewView()->mainImage().size(), QSize(96, 64));
     QCOMPARE(app.filename(), QStringLiteral("\uFFFD\uFFFD"));
-    app.openFiles({png, in + "/\xfc.jpg"});
+    app.openFiles({png});
     QCOMPARE(app.previewView()->mainImage().size(), QSize(48, 32));
+    app.openFiles({in + "/\xfc.jpg"});
     QCOMPARE(sheets.last().text, QStringLiteral("Unable to Open '\uFFFD.jpg'"));
 
     QProcess framer;

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSysInfo>
 #include <QTemporaryFile>
 
 #include <atomic>
@@ -76,6 +77,21 @@ private:
     int _slot = -1;
 };
 
+// This machine in a hidden file's name: letters and digits of its host name only, so the
+// name splits at its dashes.
+QString hostTag()
+{
+    static const QString tag = [] {
+        QString name;
+        for (const QChar c : QSysInfo::machineHostName()) {
+            if (c.isLetterOrNumber() && c.unicode() < 128)
+                name += c;
+        }
+        return name.isEmpty() ? QStringLiteral("host") : name.left(40);
+    }();
+    return tag;
+}
+
 } // namespace
 
 namespace OutputFile {
@@ -96,14 +112,19 @@ void removeStale(const QString& folder)
         QDir(folder).entryInfoList({kHiddenPrefix + QLatin1Char('*')},
                                    QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
     for (const QFileInfo& entry : entries) {
-        if (entry.lastModified() > cutoff)
-            continue;
-        // "<prefix><pid>-XXXXXX"; older names carry no process id and go by age alone.
-        const QString rest = entry.fileName().mid(kHiddenPrefix.size());
+        // "<prefix><pid>-<host>-XXXXXX": a process of this machine that is gone leaves its
+        // files to us at once. Another machine's (a folder shared between hosts) cannot be
+        // asked: its files go after an hour. Names without the host ("<prefix><pid>-XXXXXX")
+        // go after an hour too, and only when no process here has their id.
+        const QStringList parts =
+            entry.fileName().mid(kHiddenPrefix.size()).split(QLatin1Char('-'));
         bool hasPid = false;
-        const qint64 pid =
-            rest.left(qMax(0, int(rest.indexOf(QLatin1Char('-'))))).toLongLong(&hasPid);
-        if (hasPid && pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+        const qint64 pid = parts.size() >= 2 ? parts.first().toLongLong(&hasPid) : 0;
+        const bool alive = hasPid && pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+        const bool fresh = entry.lastModified() > cutoff;
+        if (parts.size() == 3 && parts.at(1) == hostTag() ? alive
+            : parts.size() == 3                           ? fresh
+                                                          : fresh || alive)
             continue;
         // One that cannot be removed stays as it was; the run itself is not affected.
         QFile::remove(entry.absoluteFilePath());
@@ -122,7 +143,7 @@ Result place(const QByteArray& path, const QByteArray& data, bool replace, QStri
     const QString folder = QFile::decodeName(to.left(to.lastIndexOf('/')));
     // The process id in the name tells a later run whether the writer may still be alive.
     QTemporaryFile tmp(folder + QLatin1Char('/') + kHiddenPrefix + QString::number(::getpid()) +
-                       QStringLiteral("-XXXXXX"));
+                       QLatin1Char('-') + hostTag() + QStringLiteral("-XXXXXX"));
     if (!tmp.open()) {
         if (error)
             *error = tmp.errorString();

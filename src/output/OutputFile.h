@@ -18,7 +18,7 @@ Result place(const QByteArray& path, const QByteArray& data, bool replace, QStri
 void installInterruptCleanup();
 
 // Removes the hidden files a run killed outright (SIGKILL, a power cut) left in the folder:
-// those older than an hour whose writing process is gone.
+// those whose writing process on this machine is gone.
 void removeStale(const QString& folder);
 
 // The process's umask, read once at start before any thread runs: files get the
