@@ -206,7 +206,7 @@ void BatchFramer::frameOne(const Task& task, int renderThreads, ProgressReporter
     ExportRenderer::Options output;
     output.format = _options.format;
     output.quality = _options.quality;
-    output.limitKB = _options.format == FormatJPEG ? _options.limitKB : 0;
+    output.limitKB = isLossyFormat(_options.format) ? _options.limitKB : 0;
     output.preserveMetadata = _options.keepMetadata;
 
     QByteArray data;

@@ -4,7 +4,8 @@
 #include <QString>
 #include <QStringList>
 
-// Photos come in through Qt's image plugins, every format they offer, at their pixel size.
+// Photos come in through Qt's image plugins, every format they offer, and HEIF, AVIF and
+// JPEG XL through their own libraries, at their pixel size.
 namespace ImageReader {
 
 // The largest photo we open. Medium-format cameras make a little over 100 megapixels;
