@@ -10,6 +10,7 @@
 #include "output/FileFormat.h"
 #include "output/ImageMetadata.h"
 #include "output/ImageReader.h"
+#include "output/ImageWriter.h"
 #include "output/OutputSettings.h"
 #include "targets/Destination.h"
 #include "targets/DestinationList.h"
@@ -133,8 +134,9 @@ namespace FuzzTargets {
 
 QStringList names()
 {
-    return {QStringLiteral("photo"), QStringLiteral("compositing"), QStringLiteral("propertylist"),
-            QStringLiteral("destinations"), QStringLiteral("appcast")};
+    return {QStringLiteral("photo"),        QStringLiteral("compositing"),
+            QStringLiteral("propertylist"), QStringLiteral("destinations"),
+            QStringLiteral("appcast"),      QStringLiteral("phonephoto")};
 }
 
 bool run(const QString& name, const uint8_t* data, size_t size)
@@ -149,6 +151,8 @@ bool run(const QString& name, const uint8_t* data, size_t size)
         destinationList(data, size);
     else if (name == QLatin1String("appcast"))
         appcast(data, size);
+    else if (name == QLatin1String("phonephoto"))
+        phonePhoto(data, size);
     else
         return false;
     return true;
@@ -178,6 +182,24 @@ void photo(const uint8_t* data, size_t size)
              "a JPEG with the photo's metadata does not read back");
     readBack(metadata.combineData(tiff, FormatTIFF, QSize(5, 3)),
              "a TIFF with the photo's metadata does not read back");
+}
+
+void phonePhoto(const uint8_t* data, size_t size)
+{
+    const QString path = scratch() + QStringLiteral("/phone");
+    writeFile(path, data, size);
+    QString error;
+    const QImage image = ImageReader::readImage(path, &error);
+    if (image.isNull() && error.isEmpty())
+        brokenPromise("a photo refused without a message");
+    const ImageMetadata metadata = ImageMetadata::metadataForFile(path);
+    if (image.isNull() || qint64(image.width()) * image.height() > 4096)
+        return;
+    ImageWriter::Options webp;
+    webp.format = FormatWEBP;
+    webp.metadata = &metadata;
+    readBack(ImageWriter::encode(image, webp),
+             "a WebP with the photo's metadata does not read back");
 }
 
 void compositing(const uint8_t* data, size_t size)
