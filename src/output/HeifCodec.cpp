@@ -16,9 +16,10 @@ namespace HeifCodec {
 
 namespace {
 
-// libheif refuses pictures wider or taller than this before it allocates anything; the
-// pixel count is checked on top of it.
-constexpr int MaxSide = 65535;
+// libheif refuses pictures wider or taller than this before it allocates anything. It is
+// well above what the pixel count allows, so that a file claiming too much hears what it
+// claims from the count checked after.
+constexpr int MaxSide = 1 << 20;
 // aom's speed 0 (slowest) to 9. At 7 a 24-megapixel photo takes seconds rather than minutes,
 // for files a few per cent larger than at the default of 6.
 constexpr int AvifSpeed = 7;

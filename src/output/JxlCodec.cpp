@@ -94,7 +94,8 @@ Decoded decode(const QString& path, qint64 maxPixels, bool pixels)
                 return out;
             }
             if (pixels && qint64(info.xsize) * info.ysize > maxPixels) {
-                out.why = QCoreApplication::translate("JxlCodec", "it is %1 x %2 pixels")
+                out.why = QCoreApplication::translate(
+                              "JxlCodec", "it is %1 x %2 pixels, more than Velluma opens")
                               .arg(info.xsize)
                               .arg(info.ysize);
                 return out;
