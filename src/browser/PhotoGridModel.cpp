@@ -1,5 +1,8 @@
 #include "PhotoGridModel.h"
 
+#include "output/HeifCodec.h"
+#include "output/JxlCodec.h"
+
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -19,6 +22,9 @@ QSet<QString> readableSuffixes()
     // Names the readers do not list under their own format name.
     suffixes.insert(QStringLiteral("jpeg"));
     suffixes.insert(QStringLiteral("tif"));
+    // Phone and web photos Qt has no reader for.
+    for (const char* phone : {"heic", "heif", "hif", "avif", "jxl"})
+        suffixes.insert(QLatin1String(phone));
     // Vector and cursor formats are no photos to frame.
     for (const char* notPhoto : {"svg", "svgz", "ico", "cur", "icns", "xbm", "xpm", "pdf"})
         suffixes.remove(QLatin1String(notPhoto));
@@ -183,6 +189,29 @@ QImage PhotoGridModel::makeThumbnail(const QString& path, QString* error)
     };
     if (!QFileInfo(path).isFile())
         return fail(tr("not a regular file"));
+    QImage image;
+    QString why;
+    if (HeifCodec::isHeifFile(path))
+        image = HeifCodec::read(path, MaxPixels, &why);
+    else if (JxlCodec::isJxlFile(path))
+        image = JxlCodec::read(path, MaxPixels, &why);
+    else
+        return makeQtThumbnail(path, error);
+    if (image.isNull())
+        return fail(why);
+    if (image.width() > ThumbnailSize || image.height() > ThumbnailSize)
+        image = image.scaled(ThumbnailSize, ThumbnailSize, Qt::KeepAspectRatio,
+                             Qt::SmoothTransformation);
+    return image;
+}
+
+QImage PhotoGridModel::makeQtThumbnail(const QString& path, QString* error)
+{
+    auto fail = [error](const QString& reason) {
+        if (error)
+            *error = reason;
+        return QImage();
+    };
     QImageReader reader(path);
     reader.setAutoTransform(true);
     if (!reader.canRead())

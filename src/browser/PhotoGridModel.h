@@ -42,6 +42,8 @@ public:
     // upright; a null image and the reason in *error when the file is no readable picture.
     // Safe on any thread.
     static QImage makeThumbnail(const QString& path, QString* error = nullptr);
+    // Through Qt's image plugins, decoding straight to the small size where they can.
+    static QImage makeQtThumbnail(const QString& path, QString* error);
     static bool isPhotoName(const QString& fileName);
 
 signals:
