@@ -141,7 +141,7 @@ private slots:
               "--jobs", "--verbose", "--list-frames"})
             QVERIFY2(r.out.contains(QLatin1String(option)), option);
         // A file of exactly the limit is too large: the help must not promise it.
-        QVERIFY(r.out.contains("keep every JPEG under KB kilobytes"));
+        QVERIFY(r.out.contains("WebP or AVIF under KB kilobytes"));
         r = run({"--version"});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("velluma-frame "));
@@ -184,6 +184,7 @@ private slots:
         QTest::newRow("default") << QStringList{} << "jpg" << QByteArray("jpeg") << "";
         QTest::newRow("png") << QStringList{"-F", "png"} << "png" << QByteArray("png") << "";
         QTest::newRow("tiff") << QStringList{"-F", "tiff"} << "tiff" << QByteArray("tiff") << "";
+        QTest::newRow("webp") << QStringList{"-F", "webp"} << "webp" << QByteArray("webp") << "";
         QTest::newRow("transparent JPEG")
             << QStringList{"-t"} << "jpg" << QByteArray("jpeg") << "--transparent";
         QTest::newRow("limit on PNG")
@@ -473,6 +474,9 @@ private slots:
         QTest::newRow("jpeg, -m") << QStringList{"-m"} << "jpg" << true;
         QTest::newRow("tiff, -m") << QStringList{"-m", "-F", "tiff"} << "tiff" << true;
         QTest::newRow("png, -m") << QStringList{"-m", "-F", "png"} << "png" << false;
+        QTest::newRow("webp, -m") << QStringList{"-m", "-F", "webp"} << "webp" << true;
+        QTest::newRow("avif, -m") << QStringList{"-m", "-F", "avif"} << "avif" << true;
+        QTest::newRow("avif") << QStringList{"-F", "avif"} << "avif" << false;
         QTest::newRow("jpeg") << QStringList{} << "jpg" << false;
     }
     void metadataOnlyWhenAsked()
