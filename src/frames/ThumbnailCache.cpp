@@ -2,6 +2,8 @@
 
 #include "compositing/ImageProcessor.h"
 #include "compositing/VectorImage.h"
+#include "output/HeifCodec.h"
+#include "output/JxlCodec.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -140,11 +142,24 @@ bool isRegularFile(const QFileInfo& info)
 
 // Reads the frame at a size near what the thumbnail needs. JPEG decodes at a fraction of
 // its size directly; other formats decode whole and are scaled afterwards.
+// HEIF, AVIF and JPEG XL, which Qt has no reader for: decoded whole, within the frame limit.
+QImage readPhoneFormat(const QString& path)
+{
+    QString why;
+    if (HeifCodec::isHeifFile(path))
+        return HeifCodec::read(path, MaxFramePixels, &why);
+    if (JxlCodec::isJxlFile(path))
+        return JxlCodec::read(path, MaxFramePixels, &why);
+    return {};
+}
+
 QImage readFrameForThumbnail(const QString& path)
 {
     const QFileInfo info(path);
     if (!isRegularFile(info) || info.size() <= 0)
         return {};
+    if (HeifCodec::isHeifFile(path) || JxlCodec::isJxlFile(path))
+        return readPhoneFormat(path);
     QImageReader reader(path);
     reader.setAutoTransform(false);
     if (!reader.canRead())
@@ -286,6 +301,8 @@ bool isImageFile(const QString& path)
     // Drawn at whatever size it is used at: its own size says nothing about memory.
     if (VectorImage::isVectorPath(path))
         return VectorImage::fromFile(path) != nullptr;
+    if (HeifCodec::isHeifFile(path) || JxlCodec::isJxlFile(path))
+        return !readPhoneFormat(path).isNull();
     QImageReader reader(path);
     if (!reader.canRead())
         return false;
