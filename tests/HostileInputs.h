@@ -4,6 +4,7 @@
 // pictures, pictures that claim to be enormous, things that are not files, and property
 // lists built to crash or exhaust a parser. Shared by the tables of every entry point.
 
+#include "CodecFiles.h"
 #include "TestSupport.h"
 #include "output/TestFiles.h"
 
@@ -43,6 +44,11 @@ enum class Hostile {
     PackedDrawing,   // a drawing in gzip, which Qt's drawing plugin unpacks whole
     EntityBomb,      // a drawing whose one 4000-character entity is used 2000 times
     CarriedDrawing,  // a drawing carrying, as a data: picture, a drawing that shows a file
+    TruncatedHeic,
+    HugeAvif,      // an AVIF whose picture claims 100000 x 100000 pixels
+    HeifNoPrimary, // a HEIC whose primary item is not in it
+    JxlOnlyBox,    // the JPEG XL container's signature box and nothing else
+    JxlCutHalfway, // a JPEG XL whose header decodes, cut off in its pixels
 };
 
 inline const char* hostileName(Hostile kind)
@@ -84,17 +90,29 @@ inline const char* hostileName(Hostile kind)
         return "entity bomb";
     case Hostile::CarriedDrawing:
         return "drawing inside a drawing";
+    case Hostile::TruncatedHeic:
+        return "truncated HEIC";
+    case Hostile::HugeAvif:
+        return "100000 x 100000 AVIF";
+    case Hostile::HeifNoPrimary:
+        return "HEIC without its primary image";
+    case Hostile::JxlOnlyBox:
+        return "JPEG XL of only a box";
+    case Hostile::JxlCutHalfway:
+        return "JPEG XL cut half way";
     }
     return "?";
 }
 
 inline QList<Hostile> hostilePictures()
 {
-    return {Hostile::TruncatedJpeg, Hostile::TruncatedPng, Hostile::TruncatedTiff,
-            Hostile::TruncatedWebp, Hostile::HugeHeader,   Hostile::ZeroBytes,
-            Hostile::Directory,     Hostile::Fifo,         Hostile::SymlinkLoop,
-            Hostile::Unreadable,    Hostile::BrokenExif,   Hostile::RandomBytes,
-            Hostile::PackedDrawing, Hostile::EntityBomb};
+    return {Hostile::TruncatedJpeg, Hostile::TruncatedPng,  Hostile::TruncatedTiff,
+            Hostile::TruncatedWebp, Hostile::HugeHeader,    Hostile::ZeroBytes,
+            Hostile::Directory,     Hostile::Fifo,          Hostile::SymlinkLoop,
+            Hostile::Unreadable,    Hostile::BrokenExif,    Hostile::RandomBytes,
+            Hostile::PackedDrawing, Hostile::EntityBomb,    Hostile::TruncatedHeic,
+            Hostile::HugeAvif,      Hostile::HeifNoPrimary, Hostile::JxlOnlyBox,
+            Hostile::JxlCutHalfway};
 }
 
 // Frames that are drawings, each under a name that makes it one (hostileDrawingName).
@@ -227,6 +245,19 @@ inline QByteArray sharedArrays(int levels = 40)
     return chainedArrays(levels, 2);
 }
 
+// A HEIF file with a field of one of its boxes (the 4-character type, then after version
+// and flags at `offset`) overwritten by big-endian `values`.
+inline QByteArray patchedHeif(heif_compression_format codec, const char* box, int offset,
+                              const QList<quint32>& values, int bytes = 4)
+{
+    QByteArray data = heifFile(noisePhoto(96, 64), codec);
+    qsizetype at = data.indexOf(box) + 8 + offset;
+    for (quint32 value : values)
+        for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
+            data[at++] = char((value >> shift) & 0xff);
+    return data;
+}
+
 // A small drawing as Qt's image plugin reads it; inner goes inside.
 inline QByteArray drawing(const QByteArray& inner = {})
 {
@@ -281,6 +312,20 @@ inline bool makeHostile(Hostile kind, const QString& path, QString* skip = nullp
         return cut("WEBP");
     case Hostile::HugeHeader:
         return writeBytes(path, hugePngHeader());
+    case Hostile::TruncatedHeic: {
+        const QByteArray whole = heifFile(noisePhoto(96, 64));
+        return writeBytes(path, whole.left(whole.size() * 3 / 10));
+    }
+    case Hostile::HugeAvif:
+        return writeBytes(path, patchedHeif(heif_compression_AV1, "ispe", 0, {100000, 100000}));
+    case Hostile::HeifNoPrimary:
+        return writeBytes(path, patchedHeif(heif_compression_HEVC, "pitm", 0, {0x7777}, 2));
+    case Hostile::JxlOnlyBox:
+        return writeBytes(path, QByteArray("\0\0\0\x0cJXL \r\n\x87\n", 12));
+    case Hostile::JxlCutHalfway: {
+        const QByteArray whole = jxlFile(noisePhoto(96, 64));
+        return writeBytes(path, whole.left(whole.size() / 2));
+    }
     case Hostile::ZeroBytes:
         return writeBytes(path, QByteArray());
     case Hostile::Directory:

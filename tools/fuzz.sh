@@ -2,7 +2,7 @@
 # Builds the libFuzzer harnesses of tests/fuzz with clang in their own build folder and runs
 # each for a fixed time.
 #   tools/fuzz.sh [SECONDS] [HARNESS...]    SECONDS per harness, 60 when not given;
-#                                           harnesses: photo compositing propertylist
+#                                           harnesses: photo phonephoto compositing propertylist
 #                                           destinations appcast
 # Every input that makes a harness fail (crash, sanitizer report, timeout, memory limit) is
 # copied to tests/data/fuzz/<harness>/, where test_fuzzregression replays it in every
@@ -15,7 +15,7 @@ seconds=${1:-60}
 shift || true
 harnesses=("$@")
 if [ ${#harnesses[@]} -eq 0 ]; then
-  harnesses=(photo compositing propertylist destinations appcast)
+  harnesses=(photo compositing propertylist destinations appcast phonephoto)
 fi
 build=${FUZZ_BUILD:-build-fuzz}
 jobs=${JOBS:-2}
@@ -43,6 +43,8 @@ seed() {
       cp resources/FactoryDefaults.plist tests/data/fuzz/destinations/* "$dir/" ;;
     appcast)
       cp tests/data/fuzz/appcast/* "$dir/" ;;
+    phonephoto)
+      cp tests/data/fuzz/phonephoto/* "$dir/" ;;
   esac
 }
 
@@ -54,7 +56,7 @@ for harness in "${harnesses[@]}"; do
   mkdir -p "$corpus" "$artifacts"
   [ -n "$(ls -A "$corpus")" ] || seed "$harness" "$corpus"
   extra=()
-  [ "$harness" = photo ] && extra=(-max_len=65536)
+  [ "$harness" = photo ] || [ "$harness" = phonephoto ] && extra=(-max_len=65536)
   echo "== fuzz_$harness for ${seconds} s"
   "$build/tests/fuzz/fuzz_$harness" "$corpus" -max_total_time="$seconds" -timeout=30 \
     -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$artifacts/" "${extra[@]}" \

@@ -147,8 +147,7 @@ void AppController::paste()
 void AppController::_noteQuality(const ExportRenderer::Options& options, int used)
 {
     QString note;
-    if (fileFormatForCode(options.format) == FormatJPEG && options.limitKB > 0 &&
-        used < options.quality)
+    if (isLossyFormat(options.format) && options.limitKB > 0 && used < options.quality)
         note = tr("Saved at quality %1 to stay under %2 KB").arg(used).arg(options.limitKB);
     outputPanel()->setQualityNote(note);
     if (note.isEmpty())

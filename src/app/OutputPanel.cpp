@@ -49,6 +49,8 @@ void OutputPanel::_build()
     _formatPop->addItem(QStringLiteral("JPEG"), int(FormatJPEG));
     _formatPop->addItem(QStringLiteral("PNG"), int(FormatPNG));
     _formatPop->addItem(QStringLiteral("TIFF"), int(FormatTIFF));
+    _formatPop->addItem(QStringLiteral("WebP"), int(FormatWEBP));
+    _formatPop->addItem(QStringLiteral("AVIF"), int(FormatAVIF));
 
     _qualityTF = new QLineEdit(this);
     _qualityTF->setObjectName(QStringLiteral("qualityTF"));

@@ -20,6 +20,8 @@ SaveAccessory::SaveAccessory(OutputSettings& settings, QWidget* parent)
     _formatPop->addItem(QStringLiteral("JPEG"), int(FormatJPEG));
     _formatPop->addItem(QStringLiteral("PNG"), int(FormatPNG));
     _formatPop->addItem(QStringLiteral("TIFF"), int(FormatTIFF));
+    _formatPop->addItem(QStringLiteral("WebP"), int(FormatWEBP));
+    _formatPop->addItem(QStringLiteral("AVIF"), int(FormatAVIF));
 
     _qualityTF = new QLineEdit(QString::number(_initialQuality), this);
     _qualityTF->setObjectName(QStringLiteral("savePanelQualityTF"));
@@ -57,9 +59,9 @@ SaveAccessory::SaveAccessory(OutputSettings& settings, QWidget* parent)
     auto showFormat = [this](int format) {
         QSignalBlocker block(_formatPop);
         PopUpByTag::selectItemWithTag(_formatPop, format);
-        const bool jpeg = fileFormatForCode(format) == FormatJPEG;
-        _qualityTF->setEnabled(jpeg);
-        _qualityStepper->setEnabled(jpeg);
+        const bool lossy = isLossyFormat(format);
+        _qualityTF->setEnabled(lossy);
+        _qualityStepper->setEnabled(lossy);
     };
     connect(&_settings, &OutputSettings::fileFormatChanged, this, showFormat);
     connect(_formatPop, &QComboBox::currentIndexChanged, this, &SaveAccessory::_selectFormat);

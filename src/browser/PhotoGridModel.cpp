@@ -1,6 +1,8 @@
 #include "PhotoGridModel.h"
 
 #include "foundation/InputGuard.h"
+#include "output/HeifCodec.h"
+#include "output/JxlCodec.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,6 +28,9 @@ QSet<QString> readableSuffixes()
     // Names the readers do not list under their own format name.
     suffixes.insert(QStringLiteral("jpeg"));
     suffixes.insert(QStringLiteral("tif"));
+    // Phone and web photos Qt has no reader for.
+    for (const char* phone : {"heic", "heif", "hif", "avif", "jxl"})
+        suffixes.insert(QLatin1String(phone));
     // Vector and cursor formats are no photos to frame.
     for (const char* notPhoto : {"svg", "svgz", "ico", "cur", "icns", "xbm", "xpm", "pdf"})
         suffixes.remove(QLatin1String(notPhoto));
@@ -234,6 +239,21 @@ QImage PhotoGridModel::makeThumbnail(const QByteArray& nativePath, QString* erro
     QString notPicture;
     if (!InputGuard::checkPicture(file.peek(InputGuard::SniffBytes), &notPicture))
         return fail(notPicture);
+    // HEIF, AVIF and JPEG XL have decoders of their own, which take a name: the open file's,
+    // which holds for names that are no UTF-8 too.
+    const QString opened = QStringLiteral("/proc/self/fd/%1").arg(file.handle());
+    const bool heif = HeifCodec::isHeifFile(opened);
+    if (heif || JxlCodec::isJxlFile(opened)) {
+        QString why;
+        QImage image = heif ? HeifCodec::read(opened, MaxPixels, &why)
+                            : JxlCodec::read(opened, MaxPixels, &why);
+        if (image.isNull())
+            return fail(why);
+        if (image.width() > ThumbnailSize || image.height() > ThumbnailSize)
+            image = image.scaled(ThumbnailSize, ThumbnailSize, Qt::KeepAspectRatio,
+                                 Qt::SmoothTransformation);
+        return image;
+    }
     QImageReader reader(&file);
     reader.setAutoTransform(true);
     if (!reader.canRead())

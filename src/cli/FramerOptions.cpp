@@ -44,6 +44,10 @@ std::optional<int> parseFormat(const QString& text)
         return FormatPNG;
     if (f == QLatin1String("tiff") || f == QLatin1String("tif"))
         return FormatTIFF;
+    if (f == QLatin1String("webp"))
+        return FormatWEBP;
+    if (f == QLatin1String("avif"))
+        return FormatAVIF;
     return std::nullopt;
 }
 
@@ -87,11 +91,13 @@ QString FramerOptions::usage(int defaultQuality)
                "                         when present), or COLLECTION/NAME of an installed frame\n"
                "      --list-frames      list the installed frame collections and their frames\n"
                "  -c, --color COLOR      frame colour, #RRGGBB or a colour name (default white)\n"
-               "  -t, --transparent      no colour: transparent background (PNG and TIFF)\n"
-               "  -F, --format FORMAT    jpg, png or tiff (default jpg)\n"
-               "  -q, --quality N        JPEG quality 1 to 100 (default %1)\n"
-               "  -l, --limit KB         keep every JPEG under KB kilobytes of 1024 bytes\n"
-               "  -m, --keep-metadata    carry the photo's metadata into JPEG and TIFF\n"
+               "  -t, --transparent      no colour: transparent background (not JPEG)\n"
+               "  -F, --format FORMAT    jpg, png, tiff, webp or avif (default jpg)\n"
+               "  -q, --quality N        JPEG, WebP or AVIF quality 1 to 100 (default %1;\n"
+               "                         WebP at 100 is lossless)\n"
+               "  -l, --limit KB         keep every JPEG, WebP or AVIF under KB kilobytes of 1024\n"
+               "                         bytes\n"
+               "  -m, --keep-metadata    carry the photo's metadata into every format but PNG\n"
                "      --no-rotate        never turn the frame to the photo's orientation\n"
                "      --flip             mirror the frame and its post mask\n"
                "      --offset X,Y       shift the photo by X,Y pixels (x to the right, y upward)\n"
@@ -198,9 +204,10 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
     if (parser.isSet(format)) {
         const std::optional<int> f = parseFormat(parser.value(format));
         if (!f)
-            return usageError(QCoreApplication::translate("FramerOptions",
-                                                          "unknown format '%1' (jpg, png or tiff)")
-                                  .arg(parser.value(format)));
+            return usageError(
+                QCoreApplication::translate("FramerOptions",
+                                            "unknown format '%1' (jpg, png, tiff, webp or avif)")
+                    .arg(parser.value(format)));
         options.format = *f;
     }
     Parsed parsed;
@@ -226,9 +233,9 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
                                   "FramerOptions", "limit must be a number of kilobytes, not '%1'")
                                   .arg(parser.value(limit)));
         options.limitKB = *l;
-        if (options.format != FormatJPEG)
-            parsed.notes << QCoreApplication::translate("FramerOptions",
-                                                        "--limit applies to JPEG only");
+        if (!isLossyFormat(options.format))
+            parsed.notes << QCoreApplication::translate(
+                "FramerOptions", "--limit applies to JPEG, WebP and AVIF only");
     }
     options.keepMetadata = parser.isSet(keepMetadata);
     if (parser.isSet(noRotate))

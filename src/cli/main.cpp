@@ -56,6 +56,18 @@ bool givenAsIs(const QString& value, int argc, char* argv[])
     return false;
 }
 
+QtMessageHandler qtHandler = nullptr;
+
+// The offscreen platform asks for a runtime folder that a batch job (cron, ssh, a cluster
+// node) often has not got; Qt makes one of its own, and the notice would only look like
+// a fault in every job's log.
+void quietRuntimeNotice(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    qtHandler(type, context, text);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -65,6 +77,7 @@ int main(int argc, char* argv[])
     // "-reverse", ...) would be taken out of the arguments, so Qt sees none: each argument
     // stays an option of ours or a photo.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qtHandler = qInstallMessageHandler(quietRuntimeNotice);
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QGuiApplication app(qtArgc, qtArgv);

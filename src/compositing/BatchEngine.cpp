@@ -45,7 +45,7 @@ BatchEngine::BatchEngine(const FramedPhoto& framed, const ExportRenderer::Option
     : _framed(framed), _output(output)
 {
     _framed.photo = QImage();
-    if (fileFormatForCode(_output.format) != FormatJPEG)
+    if (!isLossyFormat(_output.format))
         _output.limitKB = 0;
 }
 
@@ -150,6 +150,7 @@ BatchEngine::Outcome BatchEngine::frameOne(const Item& item, int renderThreads) 
     framed.metadata = std::make_shared<const ImageMetadata>(ImageMetadata::metadataForFile(path));
 
     QByteArray data;
+    QSize framedSize;
     int quality = _output.quality;
     {
         ExportRenderer renderer;
@@ -170,6 +171,7 @@ BatchEngine::Outcome BatchEngine::frameOne(const Item& item, int renderThreads) 
             // What a damaged photo lacks would be written as flat gray.
             if (!damage.isEmpty())
                 return finish(Status::Failed, damage);
+            framedSize = photo.size(); // the output's too, for formats Qt cannot read back
             framed.photo = std::exchange(photo, QImage()); // the only copy
             data = renderer.encodeImage(framed, _output, &error, &quality);
         }
@@ -188,11 +190,13 @@ BatchEngine::Outcome BatchEngine::frameOne(const Item& item, int renderThreads) 
     case OutputFile::Result::Written: {
         QBuffer buffer(&data);
         buffer.open(QIODevice::ReadOnly);
-        const QSize size = QImageReader(&buffer).size();
+        QSize size = QImageReader(&buffer).size();
+        if (!size.isValid())
+            size = framedSize;
         outcome.width = size.width();
         outcome.height = size.height();
         outcome.bytes = data.size();
-        outcome.quality = fileFormatForCode(_output.format) == FormatJPEG ? quality : 0;
+        outcome.quality = isLossyFormat(_output.format) ? quality : 0;
         return finish(Status::Written, QString());
     }
     case OutputFile::Result::Exists:

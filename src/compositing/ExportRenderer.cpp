@@ -270,7 +270,7 @@ bool ExportRenderer::writtenMatchesLocked(const QString& path, const FramedPhoto
     const FileFormat format = fileFormatForCode(options.format);
     if (w.format != format || !(w.composite == framed.compositeKey()))
         return false;
-    if (format == FormatJPEG && (w.quality != options.quality || w.limitKB != options.limitKB))
+    if (isLossyFormat(format) && (w.quality != options.quality || w.limitKB != options.limitKB))
         return false;
     if (format != FormatPNG &&
         (w.preserveMetadata != options.preserveMetadata || w.metadata != framed.metadata.get()))
@@ -293,7 +293,7 @@ ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
     ImageWriter::Options writer;
     writer.format = fileFormatForCode(options.format);
     writer.quality = options.quality;
-    writer.limitKB = writer.format == FormatJPEG ? qMax(0, options.limitKB) : 0;
+    writer.limitKB = isLossyFormat(writer.format) ? qMax(0, options.limitKB) : 0;
     std::function<void(int, qint64)> log;
     {
         QMutexLocker lock(&_mutex);

@@ -3,6 +3,8 @@
 #include "compositing/ImageProcessor.h"
 #include "compositing/VectorImage.h"
 #include "foundation/InputGuard.h"
+#include "output/HeifCodec.h"
+#include "output/JxlCodec.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -145,6 +147,17 @@ bool isPictureFile(const QFileInfo& info)
     return isRegularFile(info) && info.size() > 0 && InputGuard::checkPictureFile(info.filePath());
 }
 
+// HEIF, AVIF and JPEG XL, which Qt has no reader for: decoded whole, within the frame limit.
+QImage readPhoneFormat(const QString& path)
+{
+    QString why;
+    if (HeifCodec::isHeifFile(path))
+        return HeifCodec::read(path, MaxFramePixels, &why);
+    if (JxlCodec::isJxlFile(path))
+        return JxlCodec::read(path, MaxFramePixels, &why);
+    return {};
+}
+
 // Reads the frame at a size near what the thumbnail needs. JPEG decodes at a fraction of
 // its size directly; other formats decode whole and are scaled afterwards.
 QImage readFrameForThumbnail(const QString& path)
@@ -152,6 +165,8 @@ QImage readFrameForThumbnail(const QString& path)
     const QFileInfo info(path);
     if (!isPictureFile(info))
         return {};
+    if (HeifCodec::isHeifFile(path) || JxlCodec::isJxlFile(path))
+        return readPhoneFormat(path);
     QImageReader reader(path);
     reader.setAutoTransform(false);
     if (!reader.canRead())
@@ -295,6 +310,8 @@ bool isImageFile(const QString& path)
         return VectorImage::fromFile(path) != nullptr;
     if (!isPictureFile(info))
         return false;
+    if (HeifCodec::isHeifFile(path) || JxlCodec::isJxlFile(path))
+        return !readPhoneFormat(path).isNull();
     QImageReader reader(path);
     if (!reader.canRead())
         return false;

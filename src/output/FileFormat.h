@@ -7,8 +7,13 @@ enum FileFormat : int {
     FormatPNG = 102,
     FormatTIFF = 103,
     FormatGIF = 104, // only the proxy icon's choice of document icon
+    FormatWEBP = 105,
+    FormatAVIF = 106,
 };
 
-// The one reading of a code: PNG and TIFF are themselves, every other code (a stored value
-// from elsewhere, a tag that was never set) is JPEG.
+// The one reading of a code: PNG, TIFF, WebP and AVIF are themselves, every other code (a
+// stored value from elsewhere, a tag that was never set) is JPEG.
 FileFormat fileFormatForCode(int code);
+
+// Written at a quality, so the file-size limit applies: JPEG, WebP, AVIF.
+bool isLossyFormat(int code);

@@ -2,6 +2,8 @@
 
 #include "foundation/Logging.h"
 #include "output/FileFormat.h"
+#include "output/HeifCodec.h"
+#include "output/JxlCodec.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -110,6 +112,41 @@ void setXmpIfPresent(Exiv2::XmpData& xmp, const char* key, const std::string& va
         it->setValue(value);
 }
 
+// The pixels we write are upright and have the picture's size.
+Exiv2::ExifData preparedExif(Exiv2::ExifData exif, QSize pixelSize)
+{
+    removeStructureTags(exif);
+    if (exif.empty())
+        return exif;
+    exif["Exif.Image.Orientation"] = uint16_t(1);
+    if (pixelSize.isValid()) {
+        setExifIfPresent(exif, "Exif.Photo.PixelXDimension",
+                         Exiv2::ULongValue(uint32_t(pixelSize.width())));
+        setExifIfPresent(exif, "Exif.Photo.PixelYDimension",
+                         Exiv2::ULongValue(uint32_t(pixelSize.height())));
+        if (exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension")) == exif.end() &&
+            exif.findKey(Exiv2::ExifKey("Exif.Photo.ExifVersion")) != exif.end()) {
+            exif["Exif.Photo.PixelXDimension"] = uint32_t(pixelSize.width());
+            exif["Exif.Photo.PixelYDimension"] = uint32_t(pixelSize.height());
+        }
+    }
+    return exif;
+}
+
+Exiv2::XmpData preparedXmp(Exiv2::XmpData xmp, QSize pixelSize)
+{
+    setXmpIfPresent(xmp, "Xmp.tiff.Orientation", "1");
+    if (pixelSize.isValid()) {
+        const std::string w = std::to_string(pixelSize.width());
+        const std::string h = std::to_string(pixelSize.height());
+        setXmpIfPresent(xmp, "Xmp.exif.PixelXDimension", w);
+        setXmpIfPresent(xmp, "Xmp.exif.PixelYDimension", h);
+        setXmpIfPresent(xmp, "Xmp.tiff.ImageWidth", w);
+        setXmpIfPresent(xmp, "Xmp.tiff.ImageLength", h);
+    }
+    return xmp;
+}
+
 QByteArray readAll(Exiv2::BasicIo& io)
 {
     io.seek(0, Exiv2::BasicIo::beg);
@@ -174,6 +211,11 @@ ImageMetadata ImageMetadata::metadataForFile(const QString& path)
                       qUtf8Printable(path));
             return {};
         }
+        if (HeifCodec::isHeifFile(path) || JxlCodec::isJxlFile(path)) {
+            const Blocks blocks = HeifCodec::isHeifFile(path) ? HeifCodec::readMetadata(path)
+                                                              : JxlCodec::readMetadata(path);
+            return fromBlocksLocked(blocks);
+        }
         auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
         return image.get() ? fromImage(*image) : ImageMetadata();
     } catch (...) {
@@ -196,6 +238,72 @@ ImageMetadata ImageMetadata::metadataForData(const QByteArray& data)
         Logging::logCaughtException("Reading the metadata of a picture in memory");
         return {};
     }
+}
+
+ImageMetadata ImageMetadata::fromBlocks(const Blocks& blocks)
+{
+    setUpExiv2();
+    const std::lock_guard<std::mutex> oneAtATime(exiv2Mutex);
+    try {
+        return fromBlocksLocked(blocks);
+    } catch (...) {
+        Logging::logCaughtException("Reading the metadata blocks of a picture");
+        return {};
+    }
+}
+
+ImageMetadata ImageMetadata::fromBlocksLocked(const Blocks& blocks)
+{
+    ImageMetadata result;
+    result._d = std::make_unique<Data>();
+    if (!blocks.exif.isEmpty()) {
+        Exiv2::ExifParser::decode(result._d->exif,
+                                  reinterpret_cast<const Exiv2::byte*>(blocks.exif.constData()),
+                                  uint32_t(blocks.exif.size()));
+        // The decoder has turned the pixels already.
+        auto it = result._d->exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (it != result._d->exif.end()) {
+            const Exiv2::UShortValue upright(1);
+            it->setValue(&upright);
+        }
+    }
+    if (!blocks.xmp.isEmpty()) {
+        Exiv2::XmpParser::decode(result._d->xmp, blocks.xmp.toStdString());
+        setXmpIfPresent(result._d->xmp, "Xmp.tiff.Orientation", "1");
+    }
+    result._d->icc = blocks.icc;
+    if (result.isEmpty())
+        return {};
+    return result;
+}
+
+ImageMetadata::Blocks ImageMetadata::blocksForFile(QSize pixelSize) const
+{
+    Blocks blocks;
+    if (!_d)
+        return blocks;
+    blocks.icc = _d->icc;
+    setUpExiv2();
+    const std::lock_guard<std::mutex> oneAtATime(exiv2Mutex);
+    try {
+        const Exiv2::ExifData exif = preparedExif(_d->exif, pixelSize);
+        if (!exif.empty()) {
+            Exiv2::Blob blob;
+            Exiv2::ExifParser::encode(blob, Exiv2::bigEndian, exif);
+            blocks.exif =
+                QByteArray(reinterpret_cast<const char*>(blob.data()), qsizetype(blob.size()));
+        }
+        if (!_d->xmp.empty()) {
+            std::string packet;
+            if (Exiv2::XmpParser::encode(packet, preparedXmp(_d->xmp, pixelSize)) == 0)
+                blocks.xmp = QByteArray::fromStdString(packet);
+        }
+    } catch (...) {
+        Logging::logCaughtException("Preparing the metadata blocks; the file is written without");
+        blocks.exif.clear();
+        blocks.xmp.clear();
+    }
+    return blocks;
 }
 
 bool ImageMetadata::isEmpty() const
@@ -274,23 +382,7 @@ QByteArray ImageMetadata::combineData(const QByteArray& encoded, int format, QSi
         // tags, the colour profile of either.
         image->readMetadata();
 
-        Exiv2::ExifData exif = _d->exif;
-        removeStructureTags(exif);
-        // The pixels we write are upright and have the picture's size.
-        if (!exif.empty()) {
-            exif["Exif.Image.Orientation"] = uint16_t(1);
-            if (pixelSize.isValid()) {
-                setExifIfPresent(exif, "Exif.Photo.PixelXDimension",
-                                 Exiv2::ULongValue(uint32_t(pixelSize.width())));
-                setExifIfPresent(exif, "Exif.Photo.PixelYDimension",
-                                 Exiv2::ULongValue(uint32_t(pixelSize.height())));
-                if (exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension")) == exif.end() &&
-                    exif.findKey(Exiv2::ExifKey("Exif.Photo.ExifVersion")) != exif.end()) {
-                    exif["Exif.Photo.PixelXDimension"] = uint32_t(pixelSize.width());
-                    exif["Exif.Photo.PixelYDimension"] = uint32_t(pixelSize.height());
-                }
-            }
-        }
+        const Exiv2::ExifData exif = preparedExif(_d->exif, pixelSize);
         Exiv2::ExifData& target = image->exifData();
         for (const Exiv2::Exifdatum& datum : exif) {
             // A tag without values (fuzzed or damaged EXIF) makes libtiff refuse the
@@ -300,18 +392,8 @@ QByteArray ImageMetadata::combineData(const QByteArray& encoded, int format, QSi
             target[datum.key()] = datum.value();
         }
 
-        Exiv2::XmpData xmp = _d->xmp;
-        setXmpIfPresent(xmp, "Xmp.tiff.Orientation", "1");
-        if (pixelSize.isValid()) {
-            const std::string w = std::to_string(pixelSize.width());
-            const std::string h = std::to_string(pixelSize.height());
-            setXmpIfPresent(xmp, "Xmp.exif.PixelXDimension", w);
-            setXmpIfPresent(xmp, "Xmp.exif.PixelYDimension", h);
-            setXmpIfPresent(xmp, "Xmp.tiff.ImageWidth", w);
-            setXmpIfPresent(xmp, "Xmp.tiff.ImageLength", h);
-        }
         image->setIptcData(_d->iptc);
-        image->setXmpData(xmp);
+        image->setXmpData(preparedXmp(_d->xmp, pixelSize));
         image->writeMetadata();
         const QByteArray out = readAll(image->io());
         return out.isEmpty() ? encoded : out;

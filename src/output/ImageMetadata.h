@@ -22,6 +22,19 @@ public:
     ImageMetadata& operator=(ImageMetadata&&) noexcept;
     ~ImageMetadata();
 
+    // The raw blocks of formats Exiv2 does not read or write: EXIF as a TIFF structure
+    // (from its byte-order mark), an XMP packet, an ICC profile.
+    struct Blocks {
+        QByteArray exif;
+        QByteArray xmp;
+        QByteArray icc;
+    };
+    // Metadata of pixels the decoder has already turned upright: the orientation is 1.
+    static ImageMetadata fromBlocks(const Blocks& blocks);
+    // The blocks to write beside pixels of pixelSize, prepared as combineData prepares
+    // them (orientation 1, the pixel dimensions, no structure tags or thumbnail).
+    Blocks blocksForFile(QSize pixelSize) const;
+
     // Empty on any failure.
     static ImageMetadata metadataForFile(const QString& path);
     // The same from encoded data in memory.
@@ -50,6 +63,7 @@ public:
 
 private:
     static ImageMetadata fromImage(Exiv2::Image& image);
+    static ImageMetadata fromBlocksLocked(const Blocks& blocks);
 
     struct Data;
     std::unique_ptr<Data> _d;

@@ -3,7 +3,9 @@
 #include "foundation/InputGuard.h"
 #include "foundation/Logging.h"
 #include "foundation/NativeFile.h"
+#include "output/HeifCodec.h"
 #include "output/ImageMetadata.h"
+#include "output/JxlCodec.h"
 
 #include <QByteArrayView>
 #include <QCoreApplication>
@@ -130,6 +132,19 @@ QImage readImage(const QString& path, QString* error, QString* damage, qint64 ma
                             .arg(name, notPicture));
         return {};
     }
+    // HEIF, AVIF and JPEG XL have no Qt plugin here; their decoders turn the picture
+    // themselves and refuse a size over the limit before they allocate it.
+    const bool heif = HeifCodec::isHeifFile(path);
+    if (heif || JxlCodec::isJxlFile(path)) {
+        QString why;
+        QImage image =
+            heif ? HeifCodec::read(path, maxPixels, &why) : JxlCodec::read(path, maxPixels, &why);
+        if (image.isNull())
+            setError(error,
+                     QCoreApplication::translate("ImageReader", "\"%1\" could not be read: %2.")
+                         .arg(name, why));
+        return image;
+    }
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
@@ -178,6 +193,8 @@ bool canRead(const QString& path)
 {
     if (!InputGuard::checkPictureFile(path))
         return false;
+    if (HeifCodec::isHeifFile(path) || JxlCodec::isJxlFile(path))
+        return true;
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     return reader.canRead();
@@ -193,6 +210,9 @@ QStringList nameFilters()
         const QString s = QString::fromLatin1(suffix).toLower();
         filters << QStringLiteral("*.") + s << QStringLiteral("*.") + s.toUpper();
     }
+    for (const char* suffix : {"heic", "heif", "hif", "avif", "jxl"})
+        filters << QStringLiteral("*.") + QLatin1String(suffix)
+                << QStringLiteral("*.") + QLatin1String(suffix).toString().toUpper();
     filters.removeDuplicates();
     return filters;
 }

@@ -4,8 +4,8 @@
 #include <QString>
 #include <QStringList>
 
-// Photos come in through Qt's image plugins, every format they offer but drawings, at their
-// pixel size.
+// Photos come in through Qt's image plugins, every format they offer but drawings, and HEIF,
+// AVIF and JPEG XL through their own libraries, at their pixel size.
 namespace ImageReader {
 
 // The largest photo we open. Medium-format cameras make a little over 100 megapixels;

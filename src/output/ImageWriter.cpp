@@ -3,10 +3,12 @@
 #include "foundation/FileManagerExtras.h"
 #include "foundation/Logging.h"
 #include "output/FileFormat.h"
+#include "output/HeifCodec.h"
 #include "output/ImageMetadata.h"
 #include "output/JpegEncoder.h"
 #include "output/PngBandEncoder.h"
 #include "output/TiffBandEncoder.h"
+#include "output/WebpEncoder.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -305,6 +307,66 @@ QByteArray encodeWithQt(const QImage& image, const Options& options, const char*
     return data;
 }
 
+// WebP and AVIF: the picture is prepared once and each quality of the file-size search
+// encodes it with the metadata blocks.
+QByteArray encodeWebOrAvif(QSize size, const JpegEncoder::BandSource& bands,
+                           const QByteArray& profile, const Options& options, QString* error)
+{
+    const bool avif = fileFormatForCode(options.format) == FormatAVIF;
+    const QString name = avif ? QStringLiteral("AVIF") : QStringLiteral("WebP");
+    ImageMetadata::Blocks blocks;
+    if (options.metadata)
+        blocks = options.metadata->blocksForFile(size);
+    blocks.icc = profile;
+    const int limitKB = std::max(options.limitKB, 0);
+    QString why;
+    QByteArray result;
+    if (avif) {
+        const HeifCodec::AvifPicturePtr picture = HeifCodec::prepareAvif(size, bands, &why);
+        if (picture)
+            result = searchQuality(
+                options.quality, limitKB,
+                [&](int quality) { return HeifCodec::encodeAvif(*picture, quality, blocks, &why); },
+                options.attemptLog);
+    } else {
+        const QImage picture = WebpEncoder::prepare(size, bands, &why);
+        if (!picture.isNull())
+            result = searchQuality(
+                options.quality, limitKB,
+                [&](int quality) { return WebpEncoder::encode(picture, quality, blocks, &why); },
+                options.attemptLog);
+    }
+    if (!result.isEmpty())
+        return result;
+    if (options.quality <= 0)
+        setError(error,
+                 QCoreApplication::translate("ImageWriter", "The %1 quality must be at least 1.")
+                     .arg(name));
+    else if (why.isEmpty() && limitKB > 0)
+        setError(error, QCoreApplication::translate("ImageWriter",
+                                                    "No %1 quality brings the picture under %2 KB.")
+                            .arg(name)
+                            .arg(limitKB));
+    else
+        setError(error, QCoreApplication::translate("ImageWriter",
+                                                    "The picture could not be encoded as %1: %2.")
+                            .arg(name, why));
+    return {};
+}
+
+// The whole picture as one band.
+JpegEncoder::BandSource wholePicture(const QImage& image)
+{
+    auto given = std::make_shared<bool>(false);
+    return [image, given](QImage* band) {
+        if (*given)
+            return false;
+        *given = true;
+        *band = image;
+        return true;
+    };
+}
+
 } // namespace
 
 double nextFactorForFactor(double factor, double ratio)
@@ -392,6 +454,10 @@ QByteArray encode(const QImage& image, const Options& options, QString* error)
             return encodeWithQt(image, options, "png", error);
         case FormatTIFF:
             return encodeWithQt(image, options, "tiff", error);
+        case FormatWEBP:
+        case FormatAVIF:
+            return encodeWebOrAvif(image.size(), wholePicture(image), profileFor(image, options),
+                                   options, error);
         default:
             return encodeJpeg(image, options, error);
         }
@@ -438,6 +504,16 @@ QByteArray encodeBands(QSize size, const BandSourceMaker& make, const Options& o
             return encodeJpegBands(size, make(), options, error);
         try {
             return searchJpeg(size, options.iccProfile, options, error, nullptr, &make);
+        } catch (...) {
+            Logging::logCaughtException("Encoding the picture");
+            setError(error, QCoreApplication::translate(
+                                "ImageWriter", "Not enough memory to encode the picture."));
+            return {};
+        }
+    }
+    if (format == FormatWEBP || format == FormatAVIF) {
+        try {
+            return encodeWebOrAvif(size, make(), options.iccProfile, options, error);
         } catch (...) {
             Logging::logCaughtException("Encoding the picture");
             setError(error, QCoreApplication::translate(

@@ -11,16 +11,16 @@
 
 class ImageMetadata;
 
-// Writes finished pictures as JPEG (with the file-size search), PNG or LZW-compressed
-// TIFF. Encoding happens in memory; only the result that is kept reaches the disk, and it
-// does so atomically.
+// Writes finished pictures as JPEG, WebP or AVIF (with the file-size search), PNG or
+// LZW-compressed TIFF. Encoding happens in memory; only the result that is kept reaches the disk,
+// and it does so atomically.
 namespace ImageWriter {
 
 struct Options {
     int format = 101;                        // read by fileFormatForCode
-    int quality = 90;                        // JPEG quality percent
+    int quality = 90;                        // JPEG, WebP, AVIF quality percent
     int limitKB = 0;                         // 0 = no size limit; else bytes limit = limitKB << 10
-    const ImageMetadata* metadata = nullptr; // attached when non-null (JPEG, TIFF)
+    const ImageMetadata* metadata = nullptr; // attached when non-null (not PNG)
     QByteArray iccProfile;                   // kept in every format when non-empty
     std::function<void(int quality, qint64 bytes)> attemptLog; // each JPEG attempt
     // The file-size search keeps the prepared planes (1.5 bytes a pixel) to encode each

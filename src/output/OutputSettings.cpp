@@ -53,19 +53,19 @@ bool OutputSettings::preserveMetadata() const
 
 bool OutputSettings::lossyFormat() const
 {
-    return fileFormat() == FormatJPEG;
+    return isLossyFormat(fileFormat());
 }
 
 bool OutputSettings::transparentBackgroundSupported() const
 {
     const int f = fileFormat();
-    return f == FormatPNG || f == FormatTIFF;
+    return f != FormatJPEG;
 }
 
 bool OutputSettings::metadataSupported() const
 {
     const int f = fileFormat();
-    return f == FormatJPEG || f == FormatTIFF;
+    return f != FormatPNG;
 }
 
 void OutputSettings::emitDerived()

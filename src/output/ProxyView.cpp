@@ -26,6 +26,10 @@ QString extensionForFormat(int format)
         return QStringLiteral("tiff");
     case FormatGIF:
         return QStringLiteral("gif");
+    case FormatWEBP:
+        return QStringLiteral("webp");
+    case FormatAVIF:
+        return QStringLiteral("avif");
     default:
         return QStringLiteral("jpg");
     }

@@ -79,6 +79,10 @@ QString fileExtensionForFormat(int format)
         return QStringLiteral("png");
     case 103:
         return QStringLiteral("tiff");
+    case 105:
+        return QStringLiteral("webp");
+    case 106:
+        return QStringLiteral("avif");
     default:
         return QString();
     }

@@ -1,4 +1,5 @@
 #include "output/ImageMetadata.h"
+#include "output/ImageReader.h"
 #include "output/TestFiles.h"
 
 #include <QCoreApplication>
@@ -187,6 +188,8 @@ private slots:
         row("jpeg, -m", {"-m"}, "jpg", "jpeg", "", true);
         row("tiff, -m", {"-m", "-F", "tiff"}, "tiff", "tiff", "", true);
         row("png, -m", {"-m", "-F", "png"}, "png", "png");
+        row("webp, -m", {"-m", "-F", "webp"}, "webp", "webp", "", true);
+        row("avif, -m", {"-m", "-F", "avif"}, "avif", "avif", "", true);
         row("transparent JPEG", {"-t"}, "jpg", "jpeg", "--transparent");
         row("limit on PNG", {"-F", "png", "-l", "100"}, "png", "png", "--limit");
     }
@@ -205,9 +208,9 @@ private slots:
         const ImageMetadata written = ImageMetadata::metadataForFile(expected);
         QCOMPARE(written.value("Exif.Image.Artist") == "Frame Tester", metadata);
         QCOMPARE(r.out.trimmed(), expected);
-        QImageReader reader(expected);
-        QCOMPARE(reader.format(), decoder);
-        QCOMPARE(reader.read().size(), QSize(80, 60));
+        QCOMPARE(ImageReader::readImage(expected).size(), QSize(80, 60));
+        // Qt has no AVIF reader; the other formats are what Qt takes them for.
+        QVERIFY(decoder == "avif" || QImageReader(expected).format() == decoder);
         // Nothing but the output is left in the folder.
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"b." + extension});
     }

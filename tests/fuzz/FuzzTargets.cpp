@@ -11,6 +11,7 @@
 #include "output/FileFormat.h"
 #include "output/ImageMetadata.h"
 #include "output/ImageReader.h"
+#include "output/ImageWriter.h"
 #include "output/OutputSettings.h"
 #include "targets/Destination.h"
 #include "targets/DestinationList.h"
@@ -136,7 +137,8 @@ QStringList names()
 {
     return {QStringLiteral("photo"),        QStringLiteral("compositing"),
             QStringLiteral("propertylist"), QStringLiteral("destinations"),
-            QStringLiteral("appcast"),      QStringLiteral("drawing")};
+            QStringLiteral("appcast"),      QStringLiteral("drawing"),
+            QStringLiteral("phonephoto")};
 }
 
 bool run(const QString& name, const uint8_t* data, size_t size)
@@ -153,6 +155,8 @@ bool run(const QString& name, const uint8_t* data, size_t size)
         appcast(data, size);
     else if (name == QLatin1String("drawing"))
         drawing(data, size);
+    else if (name == QLatin1String("phonephoto"))
+        phonePhoto(data, size);
     else
         return false;
     return true;
@@ -182,6 +186,24 @@ void photo(const uint8_t* data, size_t size)
              "a JPEG with the photo's metadata does not read back");
     readBack(metadata.combineData(tiff, FormatTIFF, QSize(5, 3)),
              "a TIFF with the photo's metadata does not read back");
+}
+
+void phonePhoto(const uint8_t* data, size_t size)
+{
+    const QString path = scratch() + QStringLiteral("/phone");
+    writeFile(path, data, size);
+    QString error;
+    const QImage image = ImageReader::readImage(path, &error);
+    if (image.isNull() && error.isEmpty())
+        brokenPromise("a photo refused without a message");
+    const ImageMetadata metadata = ImageMetadata::metadataForFile(path);
+    if (image.isNull() || qint64(image.width()) * image.height() > 4096)
+        return;
+    ImageWriter::Options webp;
+    webp.format = FormatWEBP;
+    webp.metadata = &metadata;
+    readBack(ImageWriter::encode(image, webp),
+             "a WebP with the photo's metadata does not read back");
 }
 
 void compositing(const uint8_t* data, size_t size)

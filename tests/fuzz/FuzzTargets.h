@@ -24,6 +24,11 @@ bool run(const QString& name, const uint8_t* data, size_t size);
 // and that metadata attached to a freshly encoded JPEG and TIFF, which must read back.
 void photo(const uint8_t* data, size_t size);
 
+// A photo file as HEIC, AVIF or JPEG XL is read: ImageReader::readImage and
+// ImageMetadata::metadataForFile on the file, and a picture that decodes written as WebP
+// with that metadata, which must read back.
+void phonePhoto(const uint8_t* data, size_t size);
+
 // Parameters and pixels of a small photo, frame and post mask: the mask overlays and
 // helpers of ImageProcessor, and BorderCompositor's full-resolution composite, its bands
 // and its preview.

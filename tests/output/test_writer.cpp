@@ -1,6 +1,7 @@
 #include "foundation/UserDefaults.h"
 #include "foundation/ZTUtility.h"
 #include "output/ImageMetadata.h"
+#include "output/ImageReader.h"
 #include "output/ImageWriter.h"
 #include "output/JpegEncoder.h"
 #include "output/OutputSettings.h"
@@ -10,8 +11,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPainter>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -256,6 +260,73 @@ private slots:
         if (format == 103)
             QCOMPARE(ImageMetadata::metadataForData(data).value("Exif.Image.Compression"),
                      QStringLiteral("5")); // LZW
+    }
+
+    // The web's formats: the picture and its transparency come back, the metadata of the
+    // photo goes along upright, a size limit is kept, and the reference decoder takes it.
+    void webpAndAvif_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<int>("limitKB");
+        QTest::newRow("webp") << 105 << 90 << 0;
+        QTest::newRow("webp lossless") << 105 << 100 << 0;
+        QTest::newRow("webp under a limit") << 105 << 95 << 8;
+        QTest::newRow("avif") << 106 << 90 << 0;
+        QTest::newRow("avif under a limit") << 106 << 95 << 8;
+    }
+    void webpAndAvif()
+    {
+        QFETCH(int, format);
+        QFETCH(int, quality);
+        QFETCH(int, limitKB);
+        QTemporaryDir dir;
+        const QString jpeg = dir.filePath("photo.jpg");
+        QVERIFY(photoLike(8, 8).save(jpeg));
+        setTags(jpeg, {{"Exif.Image.Orientation", "6"},
+                       {"Exif.Image.Artist", "Ann Lee"},
+                       {"Xmp.dc.title", "Pier"}});
+        const ImageMetadata metadata = ImageMetadata::metadataForFile(jpeg);
+        QImage image = photoLike(160, 96).convertToFormat(QImage::Format_ARGB32);
+        image.fill(Qt::transparent); // the frame's transparent background, around
+        QPainter(&image).drawImage(QRect(8, 8, 144, 80), photoLike(144, 80));
+        ImageWriter::Options options;
+        options.format = format;
+        options.quality = quality;
+        options.limitKB = limitKB;
+        options.metadata = &metadata;
+        QList<int> attempts;
+        options.attemptLog = [&attempts](int q, qint64) { attempts << q; };
+        QString error;
+        const QByteArray data = ImageWriter::encode(image, options, &error);
+        QVERIFY2(!data.isEmpty(), qPrintable(error));
+        if (limitKB > 0)
+            QVERIFY2(data.size() < limitKB * 1024 && attempts.size() > 1,
+                     qPrintable(QString::number(data.size())));
+        const QString file = dir.filePath(format == 105 ? "out.webp" : "out.avif");
+        QVERIFY(writeFile(file, data));
+        const QImage back =
+            ImageReader::readImage(file, &error).convertToFormat(QImage::Format_ARGB32);
+        QVERIFY2(!back.isNull(), qPrintable(error));
+        QCOMPARE(back.size(), image.size());
+        QCOMPARE(qAlpha(back.pixel(2, 2)), 0);
+        const int tolerance = quality == 100 ? 0 : limitKB > 0 ? 60 : 30;
+        for (QPoint p : {QPoint(30, 30), QPoint(120, 60), QPoint(80, 48)})
+            QVERIFY2(qAlpha(back.pixel(p)) == 255 &&
+                         qAbs(qGreen(back.pixel(p)) - qGreen(image.pixel(p))) <= tolerance,
+                     qPrintable(QString("at %1,%2").arg(p.x()).arg(p.y())));
+        const ImageMetadata kept = ImageMetadata::metadataForFile(file);
+        QCOMPARE(kept.value("Exif.Image.Artist"), QStringLiteral("Ann Lee"));
+        QCOMPARE(kept.value("Exif.Image.Orientation"), QStringLiteral("1"));
+        QVERIFY(kept.value("Xmp.dc.title").contains(QStringLiteral("Pier")));
+        const QString tool = QStandardPaths::findExecutable(format == 105 ? "dwebp" : "avifdec");
+        if (!tool.isEmpty()) {
+            QProcess check;
+            check.start(tool, format == 105 ? QStringList{file, "-o", dir.filePath("check.png")}
+                                            : QStringList{file, dir.filePath("check.png")});
+            QVERIFY(check.waitForFinished(60000));
+            QCOMPARE(check.exitCode(), 0);
+        }
     }
 
     // Every write goes through a temporary file: success replaces the old file, failure
