@@ -1,7 +1,7 @@
 # The two commands of the README: `make run` and `make test`. Both install whatever
 # Debian packages are missing first (tools/setup.sh), then build in build/.
 BUILD ?= build
-# The same suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# `make check`: the same suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PHOTO ?=
@@ -11,7 +11,7 @@ PREFIX ?= /usr/local
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all setup configure build test test-asan run install bench clean format
+.PHONY: all setup configure build test check test-asan run install bench clean format
 
 all: build
 
@@ -24,13 +24,16 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# One build and the whole suite; the sanitizer pass is `make check`.
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	@$(MAKE) --no-print-directory test-asan
 
-# The source checks (format, include direction, headers) said their word above; the
-# sanitizer build runs what executes code. The options that make a finding fatal are set
-# per test (tests/CMakeLists.txt).
+check: test-asan
+
+# A second build of its own, so it takes as long again as `make test`. The source checks
+# (format, include direction, headers) say their word in `make test`; the sanitizer build
+# runs what executes code. The options that make a finding fatal are set per test
+# (tests/CMakeLists.txt).
 test-asan: setup
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUMA_WERROR=ON \
 	  -DVELLUMA_SANITIZE=ON >/dev/null

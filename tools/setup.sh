@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config lld
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
   qt6-qpa-plugins libqt6svg6
   libexiv2-dev libplist-dev libglib2.0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev
