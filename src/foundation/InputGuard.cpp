@@ -93,7 +93,7 @@ public:
         for (; _pos < _s.size(); ++_pos) {
             const char c = _s[_pos];
             if (quote) {
-                quote = c == quote ? 0 : quote;
+                quote = c == quote ? char(0) : quote;
             } else if (c == '"' || c == '\'') {
                 quote = c;
             } else if (c == '>') {
@@ -167,7 +167,7 @@ private:
         for (_pos += 2; _pos < _s.size(); ++_pos) {
             const char c = _s[_pos];
             if (quote) {
-                quote = c == quote ? 0 : quote;
+                quote = c == quote ? char(0) : quote;
             } else if (c == '"' || c == '\'') {
                 quote = c;
                 if (quoted)
