@@ -132,6 +132,9 @@ public:
         });
         _timer.start(5);
     }
+    // As an answer: what the Escape key does, the cancelling button or the dialog rejected.
+    static inline const QString Escape = QStringLiteral("Escape");
+
     QList<Sheet> seen;
     bool shown() const { return !seen.isEmpty(); }
     Sheet last() const { return seen.isEmpty() ? Sheet() : seen.last(); }
@@ -152,6 +155,8 @@ private:
             if (!answer.isEmpty() && (b->text() == answer || b->objectName() == answer))
                 chosen = b, found = true;
         }
+        if (answer == Escape)
+            chosen = box ? box->escapeButton() : nullptr, found = true;
         if (!box && !found)
             return;
         if (auto* field = modal->findChild<QLineEdit*>(); field && !box) {

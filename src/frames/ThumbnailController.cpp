@@ -10,30 +10,12 @@
 #include "frames/ThumbnailTableView.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileInfo>
 #include <QIcon>
 #include <QMimeData>
-#include <QPixmap>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
-#include <QStandardItemModel>
-#include <QTableWidgetItem>
-
-namespace {
-
-const ThumbnailList& emptyList()
-{
-    static const ThumbnailList empty;
-    return empty;
-}
-
-} // namespace
-
-static_assert(ThumbnailController::RenameFrameSetTag - ThumbnailController::CreateFrameSetTag ==
-                  CollectionRows::CommandCount - 1,
-              "the command rows follow the tags in order");
 
 ThumbnailController::ThumbnailController(UserDefaults& defaults, SheetHost* sheets, QObject* parent)
     : QObject(parent), _defaults(defaults), _sheetHost(sheets)
@@ -43,22 +25,12 @@ ThumbnailController::ThumbnailController(UserDefaults& defaults, SheetHost* shee
         _sheetHostObject = object;
         _sheetHostIsObject = true;
     }
+    _frames = new FrameListModel(this);
     _downloader = new FrameDownloader(this);
     connect(_downloader, &FrameDownloader::downloadFinished, this,
             &ThumbnailController::_downloadFinished);
 
-    _refreshAction =
-        new QAction(QIcon::fromTheme(QStringLiteral("view-refresh")), tr("Refresh Frames"), this);
-    _refreshAction->setToolTip(tr("Read all frame sets from disk again"));
-    connect(_refreshAction, &QAction::triggered, this, &ThumbnailController::refreshThumbnails);
-    _revealAction = new QAction(QIcon::fromTheme(QStringLiteral("folder-open")),
-                                tr("Show My Frames Folder"), this);
-    _revealAction->setToolTip(tr("Open the folder of your own frame sets"));
-    connect(_revealAction, &QAction::triggered, this, &ThumbnailController::revealUserFolder);
-    _deleteAction =
-        new QAction(QIcon::fromTheme(QStringLiteral("edit-delete")), tr("Delete Frame"), this);
-    connect(_deleteAction, &QAction::triggered, this, &ThumbnailController::deleteSelected);
-
+    _makeActions();
     _buildPanel();
     _addCollectionSheet = new CollectionNameSheet(QStringLiteral("addCollectionSheet"),
                                                   tr("Name of the new frame set:"), tr("Create"));
@@ -76,6 +48,30 @@ ThumbnailController::~ThumbnailController()
     delete _renameCollectionSheet.data();
 }
 
+void ThumbnailController::_makeActions()
+{
+    _refreshAction =
+        new QAction(QIcon::fromTheme(QStringLiteral("view-refresh")), tr("Refresh Frames"), this);
+    _refreshAction->setToolTip(tr("Read all frame sets from disk again"));
+    connect(_refreshAction, &QAction::triggered, this, &ThumbnailController::refreshThumbnails);
+    _revealAction = new QAction(QIcon::fromTheme(QStringLiteral("folder-open")),
+                                tr("Show My Frames Folder"), this);
+    _revealAction->setToolTip(tr("Open the folder of your own frame sets"));
+    connect(_revealAction, &QAction::triggered, this, &ThumbnailController::revealUserFolder);
+    _deleteAction =
+        new QAction(QIcon::fromTheme(QStringLiteral("edit-delete")), tr("Delete Frame"), this);
+    connect(_deleteAction, &QAction::triggered, this, &ThumbnailController::deleteSelected);
+}
+
+void ThumbnailController::_updateCommandStates()
+{
+    // Built-in sets cannot be renamed or removed; a new set can always be asked for.
+    const bool user = _frames->userSelected();
+    _collectionPop->setCommandEnabled(CreateFrameSetTag, true);
+    _collectionPop->setCommandEnabled(RemoveFrameSetTag, user);
+    _collectionPop->setCommandEnabled(RenameFrameSetTag, user);
+}
+
 QWidget* ThumbnailController::panel()
 {
     return _panel;
@@ -87,12 +83,12 @@ void ThumbnailController::_buildPanel()
                                  {_refreshAction, _revealAction});
     _panel = panel;
     _collectionPop = panel->popUp();
-    panel->popUp()->setKeySelectable([this](int row) { return _rows().isCollection(row); });
     _tableView = panel->table();
+    _tableView->setModel(_frames);
     connect(_collectionPop, &QComboBox::activated, this, &ThumbnailController::selectCollection);
     connect(_tableView, &ThumbnailTableView::deleteRequested, this,
             &ThumbnailController::deleteSelected);
-    connect(_tableView, &QTableWidget::itemSelectionChanged, this,
+    connect(_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ThumbnailController::_tableSelectionChanged);
     _tableView->setDropHandlers([this](const QMimeData* mime) { return validateDrop(mime, false); },
                                 [this](const QMimeData* mime) { return acceptDrop(mime); });
@@ -119,168 +115,107 @@ int ThumbnailController::_prompt(const QString& title, const QString& message,
     return host ? host->runPromptSheetWithTitle(title, message, defaultButton, alternateButton) : 0;
 }
 
-int ThumbnailController::_commandForRow(int row) const
-{
-    const int command = _rows().commandAt(row);
-    return command < 0 ? 0 : CreateFrameSetTag + command;
-}
-
 QStringList ThumbnailController::_userNames() const
 {
     QStringList names;
-    for (const Collection& collection : _userCollections)
-        names.append(collection.name);
+    for (int i = 0; i < _frames->collectionCount(); ++i) {
+        if (_frames->collection(i).kind == FrameListModel::Kind::User)
+            names.append(_frames->collection(i).name);
+    }
     return names;
-}
-
-QString ThumbnailController::_userFolderAt(int popUpIndex) const
-{
-    const int u = _rows().userAt(popUpIndex);
-    if (u < 0 || _userFrameFolder.isEmpty())
-        return {};
-    return QDir(_userFrameFolder).filePath(_userCollections[u].name);
-}
-
-void ThumbnailController::_showRow(int row)
-{
-    const QSignalBlocker blocker(_collectionPop);
-    _collectionPop->setCurrentIndex(row);
 }
 
 void ThumbnailController::_initCollections()
 {
     _userFrameFolder = FrameLibrary::userFrameFolder();
     const QString builtinRoot = FrameLibrary::builtinFrameFolder();
-    const QStringList builtinNames = FrameLibrary::collectionNamesForFolder(builtinRoot);
-    const QStringList userNames = FrameLibrary::collectionNamesForFolder(_userFrameFolder);
+    QList<FrameListModel::Collection> collections;
+    for (const QString& name : FrameLibrary::collectionNamesForFolder(builtinRoot))
+        collections.append(
+            {name, QDir(builtinRoot).filePath(name), FrameListModel::Kind::Builtin, {}});
+    for (const QString& name : FrameLibrary::collectionNamesForFolder(_userFrameFolder))
+        collections.append(
+            {name, QDir(_userFrameFolder).filePath(name), FrameListModel::Kind::User, {}});
     QStringList folders;
-    for (const QString& name : builtinNames)
-        folders.append(QDir(builtinRoot).filePath(name));
-    for (const QString& name : userNames)
-        folders.append(QDir(_userFrameFolder).filePath(name));
+    for (const FrameListModel::Collection& collection : std::as_const(collections))
+        folders.append(collection.folder);
     // Every frame of both roots in one batch, so both cores stay busy across collections.
     const QList<ThumbnailList> lists = FrameLibrary::collectionsForFolders(folders);
-
-    _builtinCollections.clear();
-    _userCollections.clear();
-    for (int i = 0; i < builtinNames.size(); ++i)
-        _builtinCollections.append({builtinNames[i], lists.value(i)});
-    for (int i = 0; i < userNames.size(); ++i)
-        _userCollections.append({userNames[i], lists.value(builtinNames.size() + i)});
-
+    for (int i = 0; i < collections.size(); ++i)
+        collections[i].frames = lists.value(i);
     {
-        const QSignalBlocker blocker(_collectionPop);
-        _collectionPop->clear();
-        for (const QString& name : builtinNames)
-            _collectionPop->addItem(name);
-        _collectionPop->insertSeparator(_collectionPop->count());
-        for (const QString& name : userNames)
-            _collectionPop->addItem(name);
-        _collectionPop->insertSeparator(_collectionPop->count());
-        const QString commandTitles[] = {tr("Create Frame Set"), tr("Remove Frame Set"),
-                                         tr("Rename Frame Set")};
-        for (int i = 0; i < CollectionRows::CommandCount; ++i)
-            _collectionPop->addItem(commandTitles[i], CreateFrameSetTag + i);
-        Q_ASSERT(_collectionPop->count() == _rows().count());
+        const QScopedValueRollback refilling(_refilling, true);
+        _frames->setCollections(collections);
     }
-
-    _selectedCollection = -1;
+    _rebuildPopUp();
     _selectCollection(_defaults.integerForKey(DefSelectedCollection));
 }
 
-void ThumbnailController::_updateCommandStates()
+void ThumbnailController::_rebuildPopUp()
 {
-    auto* model = qobject_cast<QStandardItemModel*>(_collectionPop->model());
-    if (!model)
-        return;
-    const CollectionRows rows = _rows();
-    const bool user = selectedUserCollection() >= 0;
-    for (int row = 0; row < _collectionPop->count(); ++row) {
-        QStandardItem* item = model->item(row);
-        if (!item)
-            continue;
-        bool enabled = true;
-        if (rows.kindOfRow(row) == CollectionRows::Kind::Separator)
-            enabled = false;
-        else if (rows.kindOfRow(row) == CollectionRows::Kind::Command)
-            enabled = user || _commandForRow(row) == CreateFrameSetTag;
-        item->setEnabled(enabled);
+    const QSignalBlocker blocker(_collectionPop);
+    _collectionPop->clear();
+    for (const FrameListModel::Kind kind :
+         {FrameListModel::Kind::Builtin, FrameListModel::Kind::User}) {
+        for (int i = 0; i < _frames->collectionCount(); ++i) {
+            if (_frames->collection(i).kind == kind)
+                _collectionPop->addCollection(_frames->collection(i).name, i);
+        }
+        _collectionPop->insertSeparator(_collectionPop->count());
     }
+    _collectionPop->addCommand(tr("Create Frame Set"), CreateFrameSetTag);
+    _collectionPop->addCommand(tr("Remove Frame Set"), RemoveFrameSetTag);
+    _collectionPop->addCommand(tr("Rename Frame Set"), RenameFrameSetTag);
+    _showSelected();
+    _updateCommandStates();
 }
 
-int ThumbnailController::_selectCollection(int index)
+void ThumbnailController::_showSelected()
 {
-    const CollectionRows rows = _rows();
-    if (!rows.isCollection(index))
-        index = rows.fallbackRow();
-    _showRow(index);
-    _selectedCollection = index;
-    _updateCommandStates();
+    const QSignalBlocker blocker(_collectionPop);
+    _collectionPop->setCurrentIndex(selectedCollection());
+}
 
-    _reloadTable();
+int ThumbnailController::selectedCollection() const
+{
+    return _collectionPop->rowOfCollection(_frames->selected());
+}
+
+int ThumbnailController::_selectCollection(int popUpIndex)
+{
+    int row = popUpIndex;
+    if (_collectionPop->collectionAt(row) < 0)
+        row = _collectionPop->firstCollectionRow();
+    {
+        const QScopedValueRollback refilling(_refilling, true);
+        _frames->select(_collectionPop->collectionAt(row));
+    }
+    _showSelected();
+    _updateCommandStates();
+    _tableView->setPlaceholderText(_frames->userSelected() ? tr("Drop image files here")
+                                                           : QString());
     // What the application controller's refresh did: no frame is chosen after a switch.
     emit frameChosen(QString());
 
-    _defaults.setInteger(index < 0 ? 0 : index, DefSelectedCollection);
-    return index;
-}
-
-const ThumbnailList& ThumbnailController::selectedThumbnails() const
-{
-    const CollectionRows rows = _rows();
-    switch (rows.kindOfRow(_selectedCollection)) {
-    case CollectionRows::Kind::Builtin:
-        return _builtinCollections[_selectedCollection].entries;
-    case CollectionRows::Kind::User:
-        return _userCollections[rows.userAt(_selectedCollection)].entries;
-    default:
-        return emptyList();
-    }
-}
-
-void ThumbnailController::_reloadTable()
-{
-    // Refilling the table is no choice of the user's.
-    const QSignalBlocker blocker(_tableView);
-    _tableView->clearSelection();
-    const ThumbnailList& list = selectedThumbnails();
-    _tableView->clearContents();
-    _tableView->setRowCount(int(list.size()));
-    for (int row = 0; row < list.size(); ++row) {
-        auto* item = new QTableWidgetItem;
-        item->setData(Qt::DecorationRole, QPixmap::fromImage(list[row].image));
-        item->setData(Qt::UserRole, list[row].path);
-        const QString name = QFileInfo(list[row].path).completeBaseName();
-        item->setText(name);
-        item->setToolTip(name);
-        item->setData(Qt::AccessibleTextRole, name);
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        item->setTextAlignment(Qt::AlignCenter);
-        _tableView->setItem(row, 0, item);
-    }
-    _tableView->setCurrentItem(nullptr);
-    _tableView->setPlaceholderText(selectedUserCollection() >= 0 ? tr("Drop image files here")
-                                                                 : QString());
+    _defaults.setInteger(row < 0 ? 0 : row, DefSelectedCollection);
+    return row;
 }
 
 void ThumbnailController::_tableSelectionChanged()
 {
-    emit frameChosen(selectedFramePath());
+    if (!_refilling)
+        emit frameChosen(selectedFramePath());
 }
 
 QString ThumbnailController::selectedFramePath() const
 {
-    const int row = _tableView->selectedRow();
-    const ThumbnailList& list = selectedThumbnails();
-    if (row < 0 || row >= list.size())
-        return {};
-    return list[row].path;
+    return _frames->pathAt(_tableView->selectedRow());
 }
 
 void ThumbnailController::deselectAll()
 {
     {
-        const QSignalBlocker blocker(_tableView);
+        const QScopedValueRollback refilling(_refilling, true);
         _tableView->clearSelection();
     }
     emit frameChosen(QString());
@@ -293,7 +228,7 @@ void ThumbnailController::refreshThumbnails()
 
 void ThumbnailController::selectCollection(int popUpIndex)
 {
-    switch (_commandForRow(popUpIndex)) {
+    switch (_collectionPop->commandAt(popUpIndex)) {
     case CreateFrameSetTag:
         _addCollection();
         break;
@@ -311,13 +246,31 @@ void ThumbnailController::selectCollection(int popUpIndex)
 
 QString ThumbnailController::currentCollectionName() const
 {
-    const int u = selectedUserCollection();
-    return u < 0 ? QString() : _userCollections[u].name;
+    return _frames->userSelected() ? _frames->collection(_frames->selected()).name : QString();
 }
 
 QString ThumbnailController::currentCollectionPath() const
 {
-    return _userFolderAt(_selectedCollection);
+    return _frames->userSelected() ? _frames->collection(_frames->selected()).folder : QString();
+}
+
+int ThumbnailController::_userPlace(const QString& name, int skip) const
+{
+    // Where the next start lists the set (by name, or as "collections.plist" orders the
+    // root), so that the stored pop-up index still names it then.
+    const QStringList listing = FrameLibrary::collectionNamesForFolder(_userFrameFolder);
+    const qsizetype rank = listing.indexOf(name);
+    int place = 0;
+    for (int i = 0; i < _frames->collectionCount(); ++i) {
+        const FrameListModel::Collection& other = _frames->collection(i);
+        if (i == skip)
+            continue;
+        const qsizetype otherRank = listing.indexOf(other.name);
+        if (other.kind == FrameListModel::Kind::Builtin || rank < 0 ||
+            (otherRank >= 0 && otherRank < rank))
+            ++place;
+    }
+    return place;
 }
 
 void ThumbnailController::_addCollection()
@@ -325,7 +278,7 @@ void ThumbnailController::_addCollection()
     const QString title = tr("Frame Set Not Created");
     if (_userFrameFolder.isEmpty()) {
         _message(title, tr("The folder for your own frame sets cannot be made."));
-        _showRow(_selectedCollection);
+        _showSelected();
         return;
     }
     const std::optional<QString> name = _addCollectionSheet->ask(_sheets(), QString());
@@ -334,106 +287,78 @@ void ThumbnailController::_addCollection()
         if (name)
             _message(title, error);
         // Nothing was made: the set and the frame on the photo stay as they were.
-        _showRow(_selectedCollection);
+        _showSelected();
         return;
     }
-    _selectCollection(_insertUserCollection({*name, {}}));
-}
-
-int ThumbnailController::_insertUserCollection(const Collection& collection)
-{
-    // Where the next start lists the set (by name, or as "collections.plist" orders the
-    // root), so that the stored pop-up index still names it then.
-    const QStringList listing = FrameLibrary::collectionNamesForFolder(_userFrameFolder);
-    const qsizetype rank = listing.indexOf(collection.name);
-    int place = 0;
-    for (const Collection& other : std::as_const(_userCollections)) {
-        const qsizetype otherRank = listing.indexOf(other.name);
-        if (rank < 0 || (otherRank >= 0 && otherRank < rank))
-            ++place;
-    }
-    _userCollections.insert(place, collection);
-    const int row = _rows().rowForUser(place);
-    const QSignalBlocker blocker(_collectionPop);
-    _collectionPop->insertItem(row, collection.name);
-    return row;
+    const int place = _userPlace(*name, -1);
+    _frames->insertCollection(
+        place, {*name, QDir(_userFrameFolder).filePath(*name), FrameListModel::Kind::User, {}});
+    _rebuildPopUp();
+    _selectCollection(_collectionPop->rowOfCollection(place));
 }
 
 void ThumbnailController::_removeCollection()
 {
-    const int u = selectedUserCollection();
-    if (u < 0) {
-        _showRow(_selectedCollection);
+    const int removed = _frames->selected();
+    if (!_frames->userSelected()) {
+        _showSelected();
         return;
     }
-    const int row = _rows().rowForUser(u);
-    const QString name = _userCollections[u].name;
+    const QString name = _frames->collection(removed).name;
     const int answer =
         _prompt(tr("Remove Collection?"), tr("Are you sure you want to remove '%1'").arg(name),
                 tr("Remove"), tr("Don't Remove"));
     if (answer == 1) {
         QString error;
         if (FrameLibrary::removeCollection(_userFrameFolder, name, &error)) {
-            _userCollections.removeAt(u);
             {
-                const QSignalBlocker blocker(_collectionPop);
-                _collectionPop->removeItem(row);
+                const QScopedValueRollback refilling(_refilling, true);
+                _frames->removeCollection(removed);
             }
+            _rebuildPopUp();
             _selectCollection(0);
             return;
         }
         _message(tr("Frame Set Not Removed"), error);
     }
-    _showRow(row);
+    _showSelected();
 }
 
 void ThumbnailController::_renameCollection()
 {
-    const int u = selectedUserCollection();
-    if (u < 0) {
-        _showRow(_selectedCollection);
+    const int renamed = _frames->selected();
+    if (!_frames->userSelected()) {
+        _showSelected();
         return;
     }
-    int row = _rows().rowForUser(u);
-    const QString oldName = _userCollections[u].name;
+    const QString oldName = _frames->collection(renamed).name;
     const std::optional<QString> newName = _renameCollectionSheet->ask(_sheets(), oldName);
     QString error;
     if (newName && *newName != oldName) {
         if (FrameLibrary::renameCollection(_userFrameFolder, oldName, *newName, _userNames(),
                                            &error)) {
-            Collection collection = _userCollections.takeAt(u);
-            {
-                const QSignalBlocker blocker(_collectionPop);
-                _collectionPop->removeItem(row);
-            }
-            collection.name = *newName;
-            const QString folder = QDir(_userFrameFolder).filePath(*newName);
-            for (ThumbnailEntry& entry : collection.entries)
-                entry.path = folder + QLatin1Char('/') + QFileInfo(entry.path).fileName();
             // The set stays selected under its new name and place; the table keeps its rows
-            // and selection, so its items only need their new paths.
-            row = _insertUserCollection(collection);
-            _selectedCollection = row;
-            _defaults.setInteger(row, DefSelectedCollection);
-            for (int r = 0; r < _tableView->rowCount() && r < collection.entries.size(); ++r) {
-                if (QTableWidgetItem* item = _tableView->item(r, 0))
-                    item->setData(Qt::UserRole, collection.entries[r].path);
-            }
+            // and selection, only their paths change.
+            _frames->renameCollection(renamed, *newName, QDir(_userFrameFolder).filePath(*newName));
+            _frames->moveCollection(renamed, _userPlace(*newName, renamed));
+            _rebuildPopUp();
+            _defaults.setInteger(selectedCollection(), DefSelectedCollection);
         } else {
             _message(tr("Frame Set Not Renamed"), error);
         }
     }
-    _showRow(row);
+    _showSelected();
 }
 
-void ThumbnailController::_refreshCollection(int popUpIndex)
+void ThumbnailController::_reloadCollection(int collection)
 {
-    const QString folder = _userFolderAt(popUpIndex);
-    if (folder.isEmpty())
-        return;
-    _userCollections[_rows().userAt(popUpIndex)].entries =
-        FrameLibrary::collectionForFolder(folder);
-    _selectCollection(popUpIndex);
+    {
+        const QScopedValueRollback refilling(_refilling, true);
+        _frames->setFrames(
+            collection, FrameLibrary::collectionForFolder(_frames->collection(collection).folder));
+    }
+    if (collection == _frames->selected())
+        _selectCollection(_collectionPop->rowOfCollection(collection));
 }
 
 void ThumbnailController::revealUserFolder()
@@ -450,9 +375,9 @@ void ThumbnailController::revealUserFolder()
 void ThumbnailController::deleteSelected()
 {
     const int row = _tableView->selectedRow();
-    if (row < 0 || row >= selectedThumbnails().size())
+    if (row < 0 || row >= _frames->rowCount())
         return;
-    if (selectedUserCollection() < 0) {
+    if (!_frames->userSelected()) {
         _message(tr("Frame Not Deleted"), tr("Built-in frame sets cannot be modified."));
         return;
     }
@@ -460,24 +385,27 @@ void ThumbnailController::deleteSelected()
                 tr("Don't Delete")) != 1)
         return;
     // The question ran an event loop; the set on show may have changed meanwhile.
-    const int u = selectedUserCollection();
-    if (u < 0 || row >= _userCollections[u].entries.size())
+    if (!_frames->userSelected() || row >= _frames->rowCount())
         return;
-    ThumbnailList& entries = _userCollections[u].entries;
+    const int collection = _frames->selected();
+    ThumbnailList frames = _frames->collection(collection).frames;
     QString error;
-    if (!FrameLibrary::deleteFrame(entries[row].path, &error)) {
+    if (!FrameLibrary::deleteFrame(frames[row].path, &error)) {
         _message(tr("Frame Not Deleted"), error);
         return;
     }
-    entries.removeAt(row);
-    _reloadTable();
+    frames.removeAt(row);
+    {
+        const QScopedValueRollback refilling(_refilling, true);
+        _frames->setFrames(collection, frames);
+    }
     // The deleted frame may be the one on the photo; it is gone from disk now.
     emit frameChosen(QString());
 }
 
 bool ThumbnailController::validateDrop(const QMimeData* mime, bool fromThisApplication) const
 {
-    if (fromThisApplication || !mime || selectedUserCollection() < 0)
+    if (fromThisApplication || !mime || !_frames->userSelected())
         return false;
     if (!mime->hasUrls())
         return false;
@@ -492,7 +420,7 @@ bool ThumbnailController::validateDrop(const QMimeData* mime, bool fromThisAppli
 
 QString ThumbnailController::dropRefusal(const QMimeData* mime) const
 {
-    if (!mime || !mime->hasUrls() || selectedUserCollection() >= 0 || _selectedCollection < 0)
+    if (!mime || !mime->hasUrls() || _frames->userSelected() || _frames->selected() < 0)
         return {};
     return tr("Built-in frame sets cannot be changed. Choose one of your own frame sets, or "
               "make one with Create Frame Set, and drop the frames there.");
@@ -500,9 +428,10 @@ QString ThumbnailController::dropRefusal(const QMimeData* mime) const
 
 bool ThumbnailController::acceptDrop(const QMimeData* mime)
 {
-    if (!mime || selectedUserCollection() < 0 || !mime->hasUrls())
+    if (!mime || !_frames->userSelected() || !mime->hasUrls())
         return false;
-    const int row = _selectedCollection;
+    const int collection = _frames->selected();
+    const QString folder = _frames->collection(collection).folder;
     QStringList paths;
     QUrl remote;
     for (const QUrl& url : mime->urls()) {
@@ -513,39 +442,20 @@ bool ThumbnailController::acceptDrop(const QMimeData* mime)
     }
     int count = 0;
     if (!paths.isEmpty())
-        count = copyFiles(paths, row);
+        count = FrameLibrary::copyFramesInto(folder, paths);
     else if (!remote.isEmpty())
-        count = copyURL(remote, row);
+        count = _downloader->download(remote, folder) ? 1 : 0;
     if (count < 1)
         return false;
-    _refreshCollection(row);
+    _reloadCollection(collection);
     return true;
-}
-
-int ThumbnailController::copyFiles(const QStringList& paths, int popUpIndex)
-{
-    const QString folder = _userFolderAt(popUpIndex);
-    return folder.isEmpty() ? 0 : FrameLibrary::copyFramesInto(folder, paths);
-}
-
-int ThumbnailController::copyURL(const QUrl& url, int popUpIndex)
-{
-    const QString folder = _userFolderAt(popUpIndex);
-    return !folder.isEmpty() && _downloader->download(url, folder) ? 1 : 0;
 }
 
 void ThumbnailController::_downloadFinished(const QString& folder, const QString& savedPath)
 {
-    if (savedPath.isEmpty())
+    const int collection = _frames->collectionInFolder(folder);
+    if (savedPath.isEmpty() || collection < 0 ||
+        _frames->collection(collection).kind != FrameListModel::Kind::User)
         return;
-    const CollectionRows rows = _rows();
-    for (int u = 0; u < userCount(); ++u) {
-        if (_userFolderAt(rows.rowForUser(u)) != folder)
-            continue;
-        if (u == selectedUserCollection())
-            _refreshCollection(rows.rowForUser(u));
-        else
-            _userCollections[u].entries = FrameLibrary::collectionForFolder(folder);
-        return;
-    }
+    _reloadCollection(collection);
 }

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "frames/CollectionNameSheet.h"
-#include "frames/CollectionRows.h"
-#include "frames/ThumbnailEntry.h"
+#include "frames/FrameListModel.h"
 
 #include <QDialog>
 #include <QObject>
@@ -12,17 +11,18 @@
 #include <QUrl>
 
 class QAction;
-class QComboBox;
 class QMimeData;
 class QWidget;
+class CollectionPopUp;
 class FrameDownloader;
 class SheetHost;
 class ThumbnailTableView;
 class UserDefaults;
 
-// Owns the frame collections, the collection pop-up and the thumbnail table of the side
-// panel, and runs the collection commands and drops: it asks the user through the sheet
-// host and leaves the files to FrameLibrary.
+// Runs the user's commands on the frame collections: choosing a set or a frame, creating,
+// renaming and removing sets, deleting frames, drops and downloads. It asks the user
+// through the sheet host, leaves the files to FrameLibrary and keeps what is on disk in
+// its FrameListModel, which the side panel's table shows.
 class ThumbnailController : public QObject {
     Q_OBJECT
 public:
@@ -50,21 +50,17 @@ public:
     void revealUserFolder();
     void deleteSelected();
 
-    // The pop-up's action for the item at index: a command row runs its command, a
-    // collection row shows that collection.
+    // The pop-up's action for the item at index: a command's item runs its command, a
+    // set's item shows that set.
     void selectCollection(int popUpIndex);
 
     // State, for the application controller and the tests.
-    QComboBox* collectionPopUp() const { return _collectionPop; }
+    CollectionPopUp* collectionPopUp() const { return _collectionPop; }
     ThumbnailTableView* tableView() const { return _tableView; }
-    int selectedCollection() const { return _selectedCollection; }
-    int selectedUserCollection() const { return _rows().userAt(_selectedCollection); }
-    int builtinCount() const { return int(_builtinCollections.size()); }
-    int userCount() const { return int(_userCollections.size()); }
-    const ThumbnailList& selectedThumbnails() const;
-    QString currentCollectionName() const;
+    const FrameListModel& frames() const { return *_frames; }
+    int selectedCollection() const;        // its pop-up index
+    QString currentCollectionName() const; // the user set on show, else empty
     QString currentCollectionPath() const;
-    QString userFrameFolder() const { return _userFrameFolder; }
     FrameDownloader* downloader() const { return _downloader; }
 
     // Drops (also used by the table's callbacks).
@@ -73,8 +69,6 @@ public:
     // Why a drop of files here is refused when the set cannot take them (a built-in set),
     // for the user; empty otherwise.
     QString dropRefusal(const QMimeData* mime) const;
-    int copyFiles(const QStringList& paths, int popUpIndex);
-    int copyURL(const QUrl& url, int popUpIndex);
 
     // The two naming panels, run through SheetHost::runPromptSheet (tests find them by
     // object name "addCollectionSheet" / "renameCollectionSheet").
@@ -87,40 +81,37 @@ signals:
     void frameChosen(const QString& path);
 
 private:
-    struct Collection {
-        QString name;
-        ThumbnailList entries;
-    };
+    // Actions and their enabling.
+    void _makeActions();
+    void _updateCommandStates();
 
-    CollectionRows _rows() const { return {builtinCount(), userCount()}; }
-    QStringList _userNames() const;
     SheetHost* _sheets() const;
     void _message(const QString& title, const QString& message);
     int _prompt(const QString& title, const QString& message, const QString& defaultButton,
                 const QString& alternateButton);
-    int _commandForRow(int row) const; // its CollectionCommand, or 0
-    void _showRow(int row);
     void _buildPanel();
+    void _rebuildPopUp();
+    void _showSelected();
     void _initCollections();
-    int _selectCollection(int index);
+    int _selectCollection(int popUpIndex);
     void _addCollection();
     void _removeCollection();
     void _renameCollection();
-    int _insertUserCollection(const Collection& collection); // its pop-up row
-    void _refreshCollection(int popUpIndex);
-    void _reloadTable();
+    int _userPlace(const QString& name, int skip) const; // where the listing puts the set
+    QStringList _userNames() const;
+    void _reloadCollection(int collection);
     void _tableSelectionChanged();
     void _downloadFinished(const QString& folder, const QString& savedPath);
-    QString _userFolderAt(int popUpIndex) const;
-    void _updateCommandStates();
 
     UserDefaults& _defaults;
     SheetHost* _sheetHost = nullptr;
     QPointer<QObject> _sheetHostObject; // set when the host is a QObject
     bool _sheetHostIsObject = false;
     QPointer<QWidget> _panel; // usually deleted with the dock that holds it
-    QComboBox* _collectionPop = nullptr;
+    CollectionPopUp* _collectionPop = nullptr;
     ThumbnailTableView* _tableView = nullptr;
+    FrameListModel* _frames = nullptr;
+    bool _refilling = false; // the rows change under the view: no choice of the user's
     QPointer<CollectionNameSheet> _addCollectionSheet;
     QPointer<CollectionNameSheet> _renameCollectionSheet;
     QAction* _refreshAction = nullptr;
@@ -129,7 +120,4 @@ private:
     FrameDownloader* _downloader = nullptr;
 
     QString _userFrameFolder;
-    QList<Collection> _builtinCollections;
-    QList<Collection> _userCollections;
-    int _selectedCollection = -1;
 };

@@ -21,6 +21,15 @@ QRect thumbnailBox(const QRect& row)
     return QRect(row.left() + Margin, row.top() + Margin, width, row.height() - 2 * Margin);
 }
 
+// Models below the widget layer hand out images; a pixmap is taken as it is.
+QPixmap thumbnailOf(const QModelIndex& index)
+{
+    const QVariant thumbnail = index.data(Qt::DecorationRole);
+    if (thumbnail.typeId() == QMetaType::QImage)
+        return QPixmap::fromImage(thumbnail.value<QImage>());
+    return thumbnail.value<QPixmap>();
+}
+
 } // namespace
 
 void ThumbnailItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -36,7 +45,7 @@ void ThumbnailItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
 
     // The thumbnail at the left, the frame's name beside it.
-    const QPixmap pixmap = index.data(Qt::DecorationRole).value<QPixmap>();
+    const QPixmap pixmap = thumbnailOf(index);
     const QRect box = thumbnailBox(option.rect);
     if (!pixmap.isNull()) {
         const QSize own = pixmap.deviceIndependentSize().toSize();
@@ -63,7 +72,7 @@ void ThumbnailItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
 QSize ThumbnailItemDelegate::sizeHint(const QStyleOptionViewItem& option,
                                       const QModelIndex& index) const
 {
-    const QPixmap pixmap = index.data(Qt::DecorationRole).value<QPixmap>();
+    const QPixmap pixmap = thumbnailOf(index);
     if (pixmap.isNull())
         return QStyledItemDelegate::sizeHint(option, index);
     return QSize(ThumbnailBox + NameWidth + Gap + 2 * Margin,

@@ -12,9 +12,8 @@
 #include <QPalette>
 #include <QTimer>
 
-ThumbnailTableView::ThumbnailTableView(QWidget* parent) : QTableWidget(parent)
+ThumbnailTableView::ThumbnailTableView(QWidget* parent) : QTableView(parent)
 {
-    setColumnCount(1);
     horizontalHeader()->hide();
     horizontalHeader()->setStretchLastSection(true);
     verticalHeader()->hide();
@@ -65,8 +64,8 @@ void ThumbnailTableView::setPlaceholderText(const QString& text)
 
 void ThumbnailTableView::paintEvent(QPaintEvent* event)
 {
-    QTableWidget::paintEvent(event);
-    if (rowCount() > 0 || _placeholder.isEmpty())
+    QTableView::paintEvent(event);
+    if ((model() && model()->rowCount() > 0) || _placeholder.isEmpty())
         return;
     QPainter painter(viewport());
     painter.setPen(palette().color(QPalette::Text));
@@ -94,7 +93,7 @@ void ThumbnailTableView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    QTableWidget::keyPressEvent(event);
+    QTableView::keyPressEvent(event);
 }
 
 void ThumbnailTableView::keyReleaseEvent(QKeyEvent* event)
@@ -105,7 +104,7 @@ void ThumbnailTableView::keyReleaseEvent(QKeyEvent* event)
             emit deleteRequested();
         return;
     }
-    QTableWidget::keyReleaseEvent(event);
+    QTableView::keyReleaseEvent(event);
 }
 
 bool ThumbnailTableView::acceptsDrag(QDropEvent* event) const

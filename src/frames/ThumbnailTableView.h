@@ -1,15 +1,15 @@
 #pragma once
 
-#include <QTableWidget>
+#include <QTableView>
 
 #include <functional>
 
 class QMimeData;
 
-// The one-column table of frame thumbnails. The Delete and Backspace keys are swallowed on
-// press and turned into deleteRequested() on release; drops from other applications are
-// handed to the controller's two callbacks.
-class ThumbnailTableView : public QTableWidget {
+// The one-column table of frame thumbnails, one row per frame of its model. The Delete and
+// Backspace keys are swallowed on press and turned into deleteRequested() on release; drops from
+// other applications are handed to the controller's two callbacks.
+class ThumbnailTableView : public QTableView {
     Q_OBJECT
 public:
     explicit ThumbnailTableView(QWidget* parent = nullptr);

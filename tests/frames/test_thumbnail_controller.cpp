@@ -1,5 +1,6 @@
 #include "LocalHttpServer.h"
 #include "TestSupport.h"
+#include "frames/CollectionPopUp.h"
 #include "frames/FrameDownloader.h"
 #include "frames/ThumbnailController.h"
 #include "frames/ThumbnailTableView.h"
@@ -10,11 +11,7 @@
 #include "foundation/UserDefaults.h"
 #include "ui/ZTWindow.h"
 
-#include <QApplication>
-#include <QComboBox>
 #include <QDockWidget>
-#include <QMimeData>
-#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,15 +20,44 @@
 
 namespace {
 
-bool itemEnabled(QComboBox* pop, int i)
-{
-    return qobject_cast<QStandardItemModel*>(pop->model())->item(i)->isEnabled();
-}
+using Controller = ThumbnailController;
+constexpr int Create = Controller::CreateFrameSetTag, Remove = Controller::RemoveFrameSetTag,
+              Rename = Controller::RenameFrameSetTag, DeleteKey = 0;
 
+struct Layout {
+    bool builtins;
+    QStringList userSets;
+    int stored, expected;
+};
+struct Refusal {
+    int set, frame, command; // frame -1: none selected
+    QString name;            // typed into the naming sheet
+    bool confirm;
+    int sheets;
+};
+struct Drop {
+    QStringList files; // none: a text drag
+    int collection;    // 1: "Builtin B", 3: "My Frames"
+    bool entered;
+    QStringList copied;
+    bool existing; // "My Frames" already has a red "Real Frame.png"
+};
+struct Download {
+    QString path, savedName = {}; // savedName empty: nothing saved
+    QString existing = {};        // a frame already in the collection
+    int timeoutMs = 10000;
+};
+struct Keys {
+    bool openList; // on Create; else the closed pop-up
+    int start;
+    QList<int> keys; // 0: a turn of the wheel
+    int expected;
+};
+
+// Serves a small PNG, and on some paths the ways a server can fail a download.
 class FrameServer : public LocalHttpServer {
 public:
     QByteArray png;
-
     FrameServer()
     {
         QBuffer buffer(&png);
@@ -59,12 +85,16 @@ protected:
     }
 };
 
+QImage thumbnailAt(const Controller& controller, int row)
+{
+    return controller.frames().index(row).data(Qt::DecorationRole).value<QImage>();
+}
+
 } // namespace
 
 class TestThumbnailController : public QObject {
     Q_OBJECT
 
-private:
     std::unique_ptr<QTemporaryDir> _dir;
     std::unique_ptr<UserDefaults> _defaults;
     std::unique_ptr<ZTWindow> _window;
@@ -81,11 +111,30 @@ private:
         return folder;
     }
 
-    std::unique_ptr<ThumbnailController> makeController()
+    std::unique_ptr<Controller> makeController()
     {
-        auto controller = std::make_unique<ThumbnailController>(*_defaults, _window.get());
+        auto controller = std::make_unique<Controller>(*_defaults, _window.get());
         controller->panel()->show();
         return controller;
+    }
+
+    static void run(Controller& controller, int command)
+    {
+        controller.selectCollection(controller.collectionPopUp()->rowOfCommand(command));
+    }
+
+    static bool enabled(Controller& controller, int command)
+    {
+        CollectionPopUp* pop = controller.collectionPopUp();
+        return pop->isRowEnabled(pop->rowOfCommand(command));
+    }
+
+    // The pop-up shows it, and the next start selects it again.
+    void expectSelected(Controller& controller, int row)
+    {
+        QCOMPARE(controller.collectionPopUp()->currentIndex(), row);
+        QCOMPARE(controller.selectedCollection(), row);
+        QCOMPARE(_defaults->integerForKey(DefSelectedCollection), row);
     }
 
 private slots:
@@ -100,8 +149,6 @@ private slots:
         Resources::setPathOverride(_dir->filePath("resources"));
         _root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
                 "/Velluma User Frames";
-        QDir(_root).removeRecursively();
-        QFile::remove(_root);
         _defaults = std::make_unique<UserDefaults>(_dir->filePath("defaults.plist"));
         _window = std::make_unique<ZTWindow>();
         _window->show();
@@ -114,115 +161,96 @@ private slots:
         Resources::setPathOverride(QString());
         QDir(_root).removeRecursively();
         QFile::remove(_root);
-        _dir.reset();
     }
 
     void popUpLayout_data()
     {
-        QTest::addColumn<QStringList>("userSets");
-        QTest::addColumn<bool>("userFolderIsAFile");
-        QTest::newRow("first start") << QStringList{} << false;
-        QTest::newRow("three user sets") << QStringList{"Alpha", "Beta", "Gamma"} << false;
-        QTest::newRow("user folder is a file") << QStringList{} << true;
+        // userSets "file": a file where the user folder goes; stored: the selection stored at
+        // the last quit. With Extra the items are 0 1 | 3 4 | commands.
+        QTest::addColumn<Layout>("c");
+        QTest::newRow("first start") << Layout{true, {}, 0, 0};
+        QTest::newRow("last of three user sets") << Layout{true, {"Alpha", "Beta", "Gamma"}, 6, 6};
+        QTest::newRow("user folder is a file") << Layout{true, {"file"}, 3, 0};
+        QTest::newRow("equal to the built-in count") << Layout{true, {"Extra"}, 2, 0};
+        QTest::newRow("past the last user set") << Layout{true, {"Extra"}, 5, 0};
+        QTest::newRow("a command") << Layout{true, {"Extra"}, 7, 0};
+        QTest::newRow("negative") << Layout{true, {"Extra"}, -3, 0};
+        // Without built-in sets item 0 is the separator: the first user set is taken.
+        QTest::newRow("no built-in sets") << Layout{false, {"Extra"}, 0, 1};
     }
 
     void popUpLayout()
     {
-        QFETCH(QStringList, userSets);
-        QFETCH(bool, userFolderIsAFile);
-        if (userFolderIsAFile)
-            QVERIFY(writeBytes(_root, "a file where the folder should be"));
-        for (const QString& name : userSets)
-            makeUserCollection(name, 1);
-        auto controller = makeController();
-        QComboBox* pop = controller->collectionPopUp();
-        QStringList users = userSets;
-        if (!userFolderIsAFile)
-            users.append("My Frames");
-        users.sort(Qt::CaseInsensitive);
-        const int b = 2, u = int(users.size()), c = b + u + 2; // c: the first command
-        QCOMPARE(controller->userCount(), u);
-        QStringList shown;
-        for (int i = 0; i < c; ++i)
-            shown.append(pop->itemText(i));
-        QCOMPARE(shown, QStringList({"Builtin A", "Builtin B", ""}) + users + QStringList{""});
-        for (int tag : {101, 102, 103})
-            QCOMPARE(pop->findData(tag), c + tag - 101);
-
-        // Every selectable collection, built-in and user, in turn.
-        for (int index = 0; index < c - 1; ++index) {
-            if (index == b)
-                continue;
-            controller->selectCollection(index);
-            QCOMPARE(pop->currentIndex(), index);
-            const bool user = index > b;
-            QVERIFY(!itemEnabled(pop, b) && !itemEnabled(pop, c - 1) && itemEnabled(pop, c));
-            QCOMPARE(itemEnabled(pop, c + 1), user);
-            QCOMPARE(itemEnabled(pop, c + 2), user);
-            QCOMPARE(controller->currentCollectionName(), user ? users[index - b - 1] : QString());
-        }
-        if (!userFolderIsAFile)
-            return;
-        SheetCatcher alert("Okay");
-        controller->selectCollection(c); // creating a set where a file is in the way
-        QCOMPARE(alert.seen.size(), 1);
-        QCOMPARE(controller->selectedCollection(), 1);
-        QVERIFY(QFileInfo(_root).isFile());
-    }
-
-    void storedIndexRepair_data()
-    {
-        // Two built-in sets and two user sets (Extra, My Frames): items 0 1 | 3 4 | commands.
-        QTest::addColumn<bool>("builtins");
-        QTest::addColumn<int>("stored");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("equal to the built-in count") << true << 2 << 0;
-        QTest::newRow("past the last user set") << true << 5 << 0;
-        QTest::newRow("a command") << true << 7 << 0;
-        QTest::newRow("negative") << true << -3 << 0;
-        QTest::newRow("last user set") << true << 4 << 4;
-        // Without built-in sets item 0 is the separator: the first user set is taken.
-        QTest::newRow("no built-in sets") << false << 0 << 1;
-    }
-
-    void storedIndexRepair()
-    {
-        QFETCH(bool, builtins);
-        QFETCH(int, stored);
-        QFETCH(int, expected);
+        QFETCH(const Layout, c);
+        const auto& [builtins, userSets, stored, expected] = c;
+        const bool blocked = userSets == QStringList{"file"};
         if (!builtins)
             QVERIFY(QDir(_dir->filePath("resources/borders")).removeRecursively());
-        makeUserCollection("Extra", 1);
+        QVERIFY(!blocked || writeBytes(_root, "a file where the folder should be"));
+        for (const QString& name : blocked ? QStringList() : userSets)
+            makeUserCollection(name, 1);
         _defaults->setInteger(stored, DefSelectedCollection);
         auto controller = makeController();
-        QCOMPARE(controller->builtinCount(), builtins ? 2 : 0);
-        QCOMPARE(controller->selectedCollection(), expected);
-        QCOMPARE(controller->collectionPopUp()->currentIndex(), expected);
-        QCOMPARE(_defaults->integerForKey(DefSelectedCollection), expected);
+        expectSelected(*controller, expected);
+        CollectionPopUp* pop = controller->collectionPopUp();
+        QStringList users = blocked ? QStringList() : userSets + QStringList{"My Frames"};
+        users.sort(Qt::CaseInsensitive);
+        // The stored selection is a place in this list: sets, separator, sets, separator.
+        QStringList sets = builtins ? QStringList{"Builtin A", "Builtin B"} : QStringList();
+        sets += QStringList{""} + users + QStringList{""};
+        const QList<int> commands{Create, Remove, Rename};
+        for (int row = 0; row < sets.size() + 3; ++row) {
+            QCOMPARE(pop->itemText(row).isEmpty(), sets.value(row, "command").isEmpty());
+            QCOMPARE(pop->commandAt(row), commands.value(row - sets.size()));
+            if (row >= sets.size() || sets[row].isEmpty())
+                continue;
+            QCOMPARE(pop->itemText(row), sets[row]);
+            controller->selectCollection(row);
+            const bool user = users.contains(sets[row]);
+            QCOMPARE(controller->currentCollectionName(), user ? sets[row] : QString());
+            QVERIFY(enabled(*controller, Create));
+            QCOMPARE(enabled(*controller, Remove), user);
+            QCOMPARE(enabled(*controller, Rename), user);
+            for (int separator = 0; separator < sets.size(); ++separator)
+                QCOMPARE(pop->isRowEnabled(separator), !sets[separator].isEmpty());
+        }
+        if (!blocked)
+            return;
+        SheetCatcher alert;
+        run(*controller, Create);
+        QCOMPARE(alert.seen.size(), 1);
+        expectSelected(*controller, 1);
+        QVERIFY(QFileInfo(_root).isFile());
     }
 
     void pickingFrame()
     {
         const QString folder = makeUserCollection("Mine", 3);
         auto controller = makeController();
-        QSignalSpy chosen(controller.get(), &ThumbnailController::frameChosen);
-        controller->selectCollection(3); // "Mine" sorts before "My Frames"
+        ThumbnailTableView* table = controller->tableView();
+        QSignalSpy chosen(controller.get(), &Controller::frameChosen);
+        controller->selectCollection(controller->collectionPopUp()->findText("Mine"));
         QCOMPARE(controller->currentCollectionPath(), folder);
-        QCOMPARE(_defaults->integerForKey(DefSelectedCollection), 3);
-        QCOMPARE(controller->tableView()->rowCount(), 3);
-        controller->tableView()->selectRow(1);
+        QCOMPARE(table->model()->rowCount(), 3);
+        table->selectRow(1);
         controller->deselectAll();
         QCOMPARE(chosen.count(), 3);
         QCOMPARE(chosen.at(1).at(0).toString(), folder + "/Frame 1.png");
         QVERIFY(chosen.at(0).at(0).toString().isEmpty() && chosen.at(2).at(0).toString().isEmpty());
-        QCOMPARE(controller->tableView()->selectedRow(), -1);
-        controller->tableView()->selectRow(2);
-        QCOMPARE(controller->selectedFramePath(), folder + "/Frame 2.png");
+        QCOMPARE(table->selectedRow(), -1);
 
+        // A new frame, and one edited after its thumbnail was made, show after a refresh.
         QVERIFY(solid(120, 80, Qt::red).save(folder + "/Later.png"));
+        QFile edited(folder + "/Frame 0.png");
+        QVERIFY(solid(90, 60, Qt::red).save(edited.fileName()) &&
+                edited.open(QIODevice::ReadWrite));
+        QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                                   QFileDevice::FileModificationTime));
         controller->refreshAction()->trigger();
-        QCOMPARE(controller->tableView()->rowCount(), 4);
-        QCOMPARE(controller->selectedCollection(), 3);
+        QCOMPARE(table->model()->rowCount(), 4);
+        expectSelected(*controller, 3);
+        const QImage thumb = thumbnailAt(*controller, 0);
+        QCOMPARE(thumb.pixel(thumb.width() / 2, thumb.height() / 2), qRgb(255, 0, 0));
     }
 
     void createRenameRemove_data()
@@ -246,39 +274,43 @@ private slots:
         const auto nextStartShows = [this] { return makeController()->currentCollectionName(); };
         {
             auto controller = makeController();
-            QComboBox* pop = controller->collectionPopUp();
+            CollectionPopUp* pop = controller->collectionPopUp();
             controller->selectCollection(1);
             std::optional<SheetCatcher> sheet(std::in_place, "confirmButton", nullptr,
                                               "  Holidays ");
-            controller->selectCollection(pop->findData(101));
+            run(*controller, Create);
             QVERIFY(QFileInfo(_root + "/Holidays").isDir());
-            QCOMPARE(pop->itemText(pop->currentIndex()), QString("Holidays"));
-            QCOMPARE(_defaults->integerForKey(DefSelectedCollection), pop->currentIndex());
+            QCOMPARE(pop->currentText(), QString("Holidays"));
+            expectSelected(*controller, pop->currentIndex());
             QCOMPARE(nextStartShows(), QString("Holidays"));
-            QVERIFY(itemEnabled(pop, pop->findData(102)));
+            QVERIFY(enabled(*controller, Remove));
 
+            // Renamed, the set stays on show with its frame selected, now in the new folder.
             controller->selectCollection(pop->findText("Old"));
+            controller->tableView()->selectRow(1);
             sheet.emplace("confirmButton", nullptr, "attic");
-            controller->selectCollection(pop->findData(103));
+            run(*controller, Rename);
             QCOMPARE(sheet->last().field, QString("Old"));
             QVERIFY(QFileInfo::exists(_root + "/attic/tncache/Frame 0_png.jpg"));
             QCOMPARE(controller->currentCollectionName(), QString("attic"));
-            QCOMPARE(pop->itemText(pop->currentIndex()), QString("attic"));
+            QCOMPARE(pop->currentText(), QString("attic"));
+            QCOMPARE(controller->selectedFramePath(), _root + "/attic/Frame 1.png");
             QCOMPARE(nextStartShows(), QString("attic"));
-            QCOMPARE(controller->selectedThumbnails()[1].path, _root + "/attic/Frame 1.png");
+            sheet.emplace();
+            controller->deleteFrameAction()->trigger();
+            QVERIFY(!QFileInfo::exists(_root + "/attic/Frame 1.png"));
+            QCOMPARE(controller->tableView()->model()->rowCount(), 1);
 
             controller->selectCollection(pop->findText("Holidays"));
-            sheet.emplace("Remove");
-            controller->selectCollection(pop->findData(102));
-            QVERIFY(sheet->last().informative.contains("'Holidays'"));
+            sheet.emplace();
+            run(*controller, Remove);
+            QVERIFY(sheet->last().informative.contains("Holidays"));
             QCOMPARE(pop->findText("Holidays"), -1);
-            QCOMPARE(pop->currentIndex(), 0);
-            QCOMPARE(controller->selectedCollection(), 0);
-            QVERIFY(!itemEnabled(pop, pop->findData(102)));
+            expectSelected(*controller, 0);
+            QVERIFY(!enabled(*controller, Remove));
         }
-        QStringList left = nextStart;
-        if (orderFile)
-            left.append("collections.plist");
+        QStringList left =
+            nextStart + (orderFile ? QStringList{"collections.plist"} : QStringList());
         left.sort();
         QCOMPARE(entries(_root), left); // nothing left behind in hiding
         auto controller = makeController();
@@ -288,155 +320,114 @@ private slots:
 
     void commandChangesNothing_data()
     {
-        QTest::addColumn<int>("tag");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<bool>("refused"); // an alert says why
-        auto row = [](const char* tag, int command, const char* name, const char* button,
-                      bool refused) { QTest::newRow(tag) << command << name << button << refused; };
-        row("create cancelled", 101, "Other", "cancelButton", false);
-        row("remove cancelled", 102, "", "Don't Remove", false);
-        row("rename cancelled", 103, "Other", "cancelButton", false);
-        row("create blank", 101, "   ", "confirmButton", true);
-        row("create outside", 101, "../escape", "confirmButton", true);
-        row("create existing", 101, "My Frames", "confirmButton", true);
-        row("rename existing", 103, "My Frames", "confirmButton", true);
-        row("rename parent", 103, "..", "confirmButton", true);
+        // Users: My Frames (3), Old (4), which holds Frame 0 and Frame 1, as Builtin A (0) holds
+        // two. A refusing alert takes its default button.
+        QTest::addColumn<Refusal>("c");
+        QTest::newRow("create cancelled") << Refusal{4, 1, Create, "Other", false, 1};
+        QTest::newRow("remove cancelled") << Refusal{4, 1, Remove, "", false, 1};
+        QTest::newRow("rename cancelled") << Refusal{4, 1, Rename, "Other", false, 1};
+        QTest::newRow("create blank") << Refusal{4, 1, Create, "   ", true, 2};
+        QTest::newRow("create outside") << Refusal{4, 1, Create, "../escape", true, 2};
+        QTest::newRow("create existing") << Refusal{4, 1, Create, "My Frames", true, 2};
+        QTest::newRow("rename existing") << Refusal{4, 1, Rename, "My Frames", true, 2};
+        QTest::newRow("rename parent") << Refusal{4, 1, Rename, "..", true, 2};
+        QTest::newRow("delete built-in") << Refusal{0, 0, DeleteKey, "", true, 1};
+        QTest::newRow("don't delete") << Refusal{4, 1, DeleteKey, "", false, 1};
+        QTest::newRow("delete, none selected") << Refusal{4, -1, DeleteKey, "", true, 0};
     }
 
     void commandChangesNothing()
     {
-        QFETCH(int, tag);
-        QFETCH(QString, name);
-        QFETCH(QString, button);
-        QFETCH(bool, refused);
-        makeUserCollection("Old", 1);
-        auto controller = makeController(); // users: My Frames (3), Old (4)
-        QComboBox* pop = controller->collectionPopUp();
-        controller->selectCollection(4);
-        const QStringList before = entries(_root), parentBefore = entries(_root + "/..");
-        QSignalSpy chosen(controller.get(), &ThumbnailController::frameChosen);
-        SheetCatcher sheets(button, nullptr, name); // the alert that refuses the name: its default
-        pop->setCurrentIndex(pop->findData(tag));
-        controller->selectCollection(pop->findData(tag));
-        QCOMPARE(sheets.seen.size(), refused ? 2 : 1);
-        QCOMPARE(entries(_root), before);
-        QCOMPARE(entries(_root + "/.."), parentBefore);
-        QCOMPARE(entries(_root + "/Old"), (QStringList{"Frame 0.png", "tncache"}));
-        QCOMPARE(pop->itemText(4), QString("Old"));
-        QCOMPARE(pop->currentIndex(), 4);
-        QCOMPARE(_defaults->integerForKey(DefSelectedCollection), 4);
-        QCOMPARE(chosen.count(), 0); // the frame on the photo stays
-    }
-
-    void deleteFrame_data()
-    {
-        // "Mine" (3) holds Frame 0 and Frame 1; "Builtin A" (0) holds Tall and Wide.
-        QTest::addColumn<int>("collection");
-        QTest::addColumn<int>("row"); // -1: none selected
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<bool>("asks");
-        QTest::addColumn<bool>("deleted");
-        QTest::newRow("built-in") << 0 << 0 << "Okay" << true << false;
-        QTest::newRow("delete") << 3 << 1 << "Delete" << true << true;
-        QTest::newRow("don't delete") << 3 << 1 << "Don't Delete" << true << false;
-        QTest::newRow("nothing selected") << 3 << -1 << "Delete" << false << false;
-    }
-
-    void deleteFrame()
-    {
-        QFETCH(int, collection);
-        QFETCH(int, row);
-        QFETCH(QString, button);
-        QFETCH(bool, asks);
-        QFETCH(bool, deleted);
-        makeUserCollection("Mine", 2);
+        QFETCH(const Refusal, c);
+        makeUserCollection("Old", 2);
         auto controller = makeController();
+        CollectionPopUp* pop = controller->collectionPopUp();
         ThumbnailTableView* table = controller->tableView();
-        controller->selectCollection(collection);
-        if (row >= 0)
-            table->selectRow(row);
-        const QString path = controller->selectedFramePath();
-        SheetCatcher alerts(button);
-        // The key goes down and comes up on the table: the release is the command.
-        QTest::keyPress(table, Qt::Key_Backspace);
-        QVERIFY(!alerts.shown());
-        QTest::keyRelease(table, Qt::Key_Backspace);
-        QCOMPARE(alerts.seen.size(), asks ? 1 : 0);
-        QVERIFY(path.isEmpty() || QFileInfo::exists(path) != deleted);
-        QCOMPARE(table->rowCount(), deleted ? 1 : 2);
-        QCOMPARE(controller->selectedThumbnails().size(), deleted ? 1 : 2);
+        controller->selectCollection(c.set);
+        table->selectRow(c.frame);
+        const auto disk = [this] {
+            return QList<QStringList>{entries(_root), entries(_root + "/.."),
+                                      entries(_root + "/Old"),
+                                      entries(_dir->filePath("resources/borders/Builtin A"))};
+        };
+        const QList<QStringList> before = disk();
+        QSignalSpy chosen(controller.get(), &Controller::frameChosen);
+        SheetCatcher sheets(c.confirm ? "confirmButton" : SheetCatcher::Escape, nullptr, c.name);
+        if (c.command == DeleteKey) {
+            // The key goes down and comes up on the table: the release is the command.
+            QTest::keyPress(table, Qt::Key_Backspace);
+            QVERIFY(!sheets.shown());
+            QTest::keyRelease(table, Qt::Key_Backspace);
+        } else {
+            pop->setCurrentIndex(pop->rowOfCommand(c.command)); // as the open list leaves it
+            run(*controller, c.command);
+        }
+        QCOMPARE(sheets.seen.size(), c.sheets);
+        QCOMPARE(disk(), before);
+        QCOMPARE(table->model()->rowCount(), 2);
+        QCOMPARE(pop->itemText(4), QString("Old"));
+        expectSelected(*controller, c.set);
+        QCOMPARE(chosen.count(), 0); // the frame on the photo stays
     }
 
     void dropFiles_data()
     {
-        QTest::addColumn<QStringList>("files"); // empty: a text drag
-        QTest::addColumn<int>("collection");    // 1: "Builtin B", 3: "My Frames"
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QStringList>("copied");
-        QTest::addColumn<bool>("existing"); // "My Frames" already has a red "Real Frame.png"
-        const QStringList image{"Real Frame.png"};
-        QTest::newRow("three files, one image")
-            << QStringList{"notes.txt", "fake.png", "Real Frame.png"} << 3 << true << image
-            << false;
-        QTest::newRow("existing name kept") << image << 3 << true << image << true;
+        QTest::addColumn<Drop>("c");
+        const QStringList image{"Real Frame.png"}, none, notes{"notes.txt"};
         const QStringList withLayout{"Real Frame.png", "Real Frame_frame.plist"};
-        QTest::newRow("layout comes along") << withLayout << 3 << true << withLayout << false;
-        QTest::newRow("text files only")
-            << QStringList{"notes.txt"} << 3 << true << QStringList() << false;
+        QTest::newRow("three files, one image")
+            << Drop{{"notes.txt", "fake.png", "Real Frame.png"}, 3, true, image, false};
+        QTest::newRow("existing name kept") << Drop{image, 3, true, image, true};
+        QTest::newRow("layout comes along") << Drop{withLayout, 3, true, withLayout, false};
+        QTest::newRow("text files only") << Drop{notes, 3, true, none, false};
         // Taken only to say why it is refused.
-        QTest::newRow("built-in refused") << image << 1 << true << QStringList() << false;
-        QTest::newRow("text drag") << QStringList() << 3 << false << QStringList() << false;
+        QTest::newRow("built-in refused") << Drop{image, 1, true, none, false};
+        QTest::newRow("text drag") << Drop{none, 3, false, none, false};
     }
 
     void dropFiles()
     {
-        QFETCH(QStringList, files);
-        QFETCH(int, collection);
-        QFETCH(bool, valid);
-        QFETCH(QStringList, copied);
-        QFETCH(bool, existing);
+        QFETCH(const Drop, c);
+        const auto& [files, collection, entered, copied, existing] = c;
         auto controller = makeController();
         controller->selectCollection(collection);
         const QString kept = _root + "/My Frames/Real Frame.png";
-        if (existing) {
-            QVERIFY(solid(120, 80, Qt::red).save(kept));
-            // A stale cache file: the drop must make the thumbnail afresh from the kept file.
-            QVERIFY(QDir().mkpath(_root + "/My Frames/tncache"));
-            QVERIFY(solid(72, 48, Qt::green).save(_root + "/My Frames/tncache/Real Frame_png.jpg"));
-        }
+        // With a stale cache file: the drop must make the thumbnail afresh from the kept file.
+        QVERIFY(!existing ||
+                (solid(120, 80, Qt::red).save(kept) &&
+                 QDir().mkpath(_root + "/My Frames/tncache") &&
+                 solid(72, 48, Qt::green).save(_root + "/My Frames/tncache/Real Frame_png.jpg")));
         QTemporaryDir outside;
-        QVERIFY(writeBytes(outside.filePath("notes.txt"), "text"));
-        QVERIFY(writeBytes(outside.filePath("fake.png"), "not really a png"));
-        QVERIFY(writeBytes(outside.filePath("Real Frame_frame.plist"), "<plist><dict/></plist>"));
         QVERIFY(solid(300, 200, Qt::blue).save(outside.filePath("Real Frame.png")));
         QStringList paths;
-        for (const QString& file : files)
-            paths.append(outside.filePath(file));
+        for (const QString& file : files) { // none but the PNG is an image
+            paths << outside.filePath(file);
+            QVERIFY(QFile::exists(paths.last()) ||
+                    writeBytes(paths.last(), "<plist><dict/></plist>"));
+        }
         std::unique_ptr<QMimeData> drag(fileMime(paths));
-        const QMimeData& mime = *drag;
         if (files.isEmpty())
             drag->setText("just words");
-        QVERIFY(!controller->validateDrop(&mime, true)); // a drag from inside the program
+        QVERIFY(!controller->validateDrop(drag.get(), true)); // a drag from inside the program
 
         // Through the table, as a drag from another application arrives.
-        SheetCatcher alerts("Okay");
-        const DropResult result = dropOn(controller->tableView()->viewport(), mime);
-        QCOMPARE(result.entered, valid);
+        SheetCatcher alerts;
+        const DropResult result = dropOn(controller->tableView()->viewport(), *drag);
+        QCOMPARE(result.entered, entered);
         QCOMPARE(result.dropped, !copied.isEmpty());
         if (collection == 1)
-            QTRY_COMPARE(alerts.last().informative, controller->dropRefusal(&mime));
+            QTRY_COMPARE(alerts.last().informative, controller->dropRefusal(drag.get()));
         QCOMPARE(alerts.seen.size(), collection == 1 ? 1 : 0);
-        QVERIFY(collection == 1 || controller->dropRefusal(&mime).isEmpty());
+        QVERIFY(collection == 1 || controller->dropRefusal(drag.get()).isEmpty());
         QCOMPARE(QDir(_root + "/My Frames").entryList(QDir::Files), copied);
         QCOMPARE(QDir(_dir->filePath("resources/borders/Builtin B")).entryList(QDir::Files),
                  QStringList{"Square.png"});
-        const QStringList frames = copied.filter(QRegularExpression("\\.png$"));
-        QCOMPARE(controller->tableView()->rowCount(), collection == 1 ? 1 : int(frames.size()));
+        const qsizetype frames = copied.filter(QRegularExpression("\\.png$")).size();
+        QCOMPARE(controller->tableView()->model()->rowCount(), collection == 1 ? 1 : frames);
         if (copied.isEmpty())
             return;
         QCOMPARE(QImage(kept).pixel(10, 10), existing ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
-        const QImage thumb = controller->selectedThumbnails()[0].image;
+        const QImage thumb = thumbnailAt(*controller, 0);
         QCOMPARE(thumb.size(), QSize(72, 48));
         const QRgb centre = thumb.pixel(36, 24);
         QVERIFY(qGreen(centre) < 60 && (existing ? qRed(centre) > 200 : qBlue(centre) > 200));
@@ -444,59 +435,45 @@ private slots:
 
     void download_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("existing"); // a frame already in the collection
-        QTest::addColumn<int>("timeoutMs");
-        QTest::addColumn<QString>("savedName"); // empty: nothing saved
-        auto row = [](const char* tag, const QString& path, const QString& saved,
-                      const QString& existing = QString(), int timeoutMs = 10000) {
-            QTest::newRow(tag) << path << existing << timeoutMs << saved;
-        };
-        row("frame", "/frames/Gold.png", "Gold.png");
-        row("no extension gets one", "/frames/gold", "gold.png");
-        row("parent reference", "/a/%2E%2E", "Downloaded Frame.png");
-        row("never overwrites", "/Gold.png", "Gold-1.png", "Gold.png");
-        row("too big", "/big.png", "");
-        row("too big, no length", "/stream.png", "");
-        row("cut short", "/trunc.png", "");
-        row("not found", "/missing.png", "");
-        row("times out", "/slow.png", "", "", 300);
+        QTest::addColumn<Download>("c");
+        QTest::newRow("frame") << Download{"/frames/Gold.png", "Gold.png"};
+        QTest::newRow("no extension gets one") << Download{"/frames/gold", "gold.png"};
+        QTest::newRow("parent reference") << Download{"/a/%2E%2E", "Downloaded Frame.png"};
+        QTest::newRow("never overwrites") << Download{"/Gold.png", "Gold-1.png", "Gold.png"};
+        QTest::newRow("too big") << Download{"/big.png"};
+        QTest::newRow("too big, no length") << Download{"/stream.png"};
+        QTest::newRow("cut short") << Download{"/trunc.png"};
+        QTest::newRow("not found") << Download{"/missing.png"};
+        QTest::newRow("times out") << Download{"/slow.png", "", "", 300};
     }
 
     void download()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, existing);
-        QFETCH(int, timeoutMs);
-        QFETCH(QString, savedName);
+        QFETCH(const Download, c);
+        const auto& [path, savedName, existing, timeoutMs] = c;
         FrameServer server;
         auto controller = makeController();
         controller->downloader()->setLimits(server.png.size() + 1000, timeoutMs);
         controller->selectCollection(3);
         const QString folder = _root + "/My Frames";
-        QStringList expected{existing, savedName};
-        expected.removeAll(QString());
+        QStringList expected = QStringList{existing, savedName}.filter(QRegularExpression("."));
         expected.sort(Qt::CaseInsensitive);
-        if (!existing.isEmpty())
-            QVERIFY(solid(10, 10, Qt::green).save(folder + "/" + existing));
+        QVERIFY(existing.isEmpty() || solid(10, 10, Qt::green).save(folder + "/" + existing));
         QMimeData mime;
         mime.setUrls({server.url(path)});
-        QVERIFY(controller->validateDrop(&mime, false));
         QSignalSpy finished(controller->downloader(), &FrameDownloader::downloadFinished);
-        QVERIFY(controller->acceptDrop(&mime));
+        QVERIFY(controller->validateDrop(&mime, false) && controller->acceptDrop(&mime));
         QVERIFY(finished.wait(15000));
         QCOMPARE(finished.at(0).at(0).toString(), folder);
         QCOMPARE(finished.at(0).at(1).toString(),
                  savedName.isEmpty() ? "" : folder + "/" + savedName);
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), expected);
-        QCOMPARE(controller->tableView()->rowCount(), int(expected.size()));
+        QCOMPARE(controller->tableView()->model()->rowCount(), expected.size());
         QCOMPARE(controller->downloader()->activeDownloads(), 0);
-        if (!existing.isEmpty())
-            QCOMPARE(QImage(folder + "/" + existing).size(), QSize(10, 10));
+        QVERIFY(existing.isEmpty() || QImage(folder + "/" + existing).size() == QSize(10, 10));
         QCOMPARE(entries(_root), QStringList{"My Frames"}); // nothing written outside
-        // Only http(s) is fetched.
-        QCOMPARE(controller->copyURL(QUrl("ftp://example.org/x.png"), 3), 0);
-        QCOMPARE(controller->copyURL(QUrl("file:///etc/passwd"), 3), 0);
+        mime.setUrls({QUrl("ftp://example.org/x.png")});    // only http(s) is fetched
+        QVERIFY(!controller->validateDrop(&mime, false) && !controller->acceptDrop(&mime));
     }
 
     void windowGoesFirst()
@@ -507,62 +484,44 @@ private slots:
         _window->addDockWidget(Qt::LeftDockWidgetArea, dock);
         _window.reset();
         QVERIFY(!controller->panel());
-        controller.reset();
-        _window = std::make_unique<ZTWindow>();
     }
 
     void keysSelectSetsOnly_data()
     {
-        // Items: 0 Builtin A, 1 Builtin B, 3 My Frames, 5 Create, 6 Remove, 7 Rename.
-        QTest::addColumn<QString>("target"); // the pop-up, its open list (on Create), the wheel
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QList<int>>("keys");
-        QTest::addColumn<int>("expected");
-        QTest::addColumn<bool>("runs"); // the command's sheet comes up
-        auto row = [](const char* tag, const QString& target, int start, const QList<int>& keys,
-                      int expected, bool runs) {
-            QTest::newRow(tag) << target << start << keys << expected << runs;
-        };
-        row("wheel", "wheel", 3, {}, 3, false);
-        row("down past the last set", "pop-up", 3, {Qt::Key_Down}, 3, false);
-        row("end, page down", "pop-up", 3, {Qt::Key_End, Qt::Key_PageDown}, 3, false);
-        row("a command's initial", "pop-up", 3, {Qt::Key_R}, 3, false);
-        row("up over the separator", "pop-up", 3, {Qt::Key_Up}, 1, false);
-        row("down over the separator", "pop-up", 1, {Qt::Key_Down}, 3, false);
-        row("return in the open list", "list", 3, {Qt::Key_Return}, 3, true);
+        // Items: 0 Builtin A, 1 Builtin B, 3 My Frames, then the commands.
+        QTest::addColumn<Keys>("c");
+        QTest::newRow("wheel") << Keys{false, 3, QList<int>(10, 0), 3};
+        QTest::newRow("down past the last set") << Keys{false, 3, {Qt::Key_Down}, 3};
+        QTest::newRow("end, page down") << Keys{false, 3, {Qt::Key_End, Qt::Key_PageDown}, 3};
+        QTest::newRow("a command's initial") << Keys{false, 3, {Qt::Key_R}, 3};
+        QTest::newRow("up over the separator") << Keys{false, 3, {Qt::Key_Up}, 1};
+        QTest::newRow("down over the separator") << Keys{false, 1, {Qt::Key_Down}, 3};
+        QTest::newRow("return in the open list") << Keys{true, 3, {Qt::Key_Return}, 3};
     }
 
     void keysSelectSetsOnly()
     {
-        QFETCH(QString, target);
-        QFETCH(int, start);
-        QFETCH(QList<int>, keys);
-        QFETCH(int, expected);
-        QFETCH(bool, runs);
+        QFETCH(const Keys, c);
+        const auto& [openList, start, keys, expected] = c;
         auto controller = makeController();
         controller->selectCollection(start);
-        QComboBox* pop = controller->collectionPopUp();
+        CollectionPopUp* pop = controller->collectionPopUp();
         pop->setFocus();
-        QSignalSpy chosen(controller.get(), &ThumbnailController::frameChosen);
-        SheetCatcher sheets("cancelButton"); // were a command to run, its sheet would show
+        QSignalSpy chosen(controller.get(), &Controller::frameChosen);
+        SheetCatcher sheets(SheetCatcher::Escape); // were a command to run, its sheet would show
         QWidget* receiver = pop;
-        if (target == "list") {
+        if (openList) {
             pop->showPopup();
-            pop->view()->setCurrentIndex(pop->model()->index(pop->findData(101), 0));
+            pop->view()->setCurrentIndex(pop->model()->index(pop->rowOfCommand(Create), 0));
             receiver = pop->view();
         }
+        QWheelEvent wheel(QPointF(5, 5), pop->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         for (int key : keys)
-            QTest::keyClick(receiver, Qt::Key(key));
-        for (int i = 0; i < 10 && target == "wheel"; ++i) {
-            QWheelEvent wheel(QPointF(5, 5), pop->mapToGlobal(QPointF(5, 5)), QPoint(),
-                              QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                              false);
-            QApplication::sendEvent(pop, &wheel);
-        }
-        QCOMPARE(sheets.seen.size(), runs ? 1 : 0);
-        QCOMPARE(pop->currentIndex(), expected);
-        QCOMPARE(controller->selectedCollection(), expected);
-        QCOMPARE(_defaults->integerForKey(DefSelectedCollection), expected);
+            key ? QTest::keyClick(receiver, Qt::Key(key))
+                : (void)QApplication::sendEvent(pop, &wheel);
+        QCOMPARE(sheets.seen.size(), openList ? 1 : 0);
+        expectSelected(*controller, expected);
         // A new set clears the chosen frame; staying, or a command cancelled, leaves it.
         QCOMPARE(chosen.count(), expected == start ? 0 : 1);
     }
