@@ -219,28 +219,6 @@ private slots:
         QCOMPARE(shouldTurnFrame(photo, frame, autoRotate), turn);
     }
 
-    void previewAndExportTurnAlike()
-    {
-        // A 1001 x 1000 photo whose copy in a 400 x 400 view is square: preview and export
-        // both turn the portrait frame counter-clockwise, its white left half to the bottom.
-        QImage frame(20, 40, QImage::Format_Grayscale8);
-        for (int y = 0; y < 40; ++y)
-            for (int x = 0; x < 20; ++x)
-                frame.scanLine(y)[x] = x < 10 ? 255 : 0;
-        QImage photo(1001, 1000, RGB);
-        photo.fill(qRgb(0, 0, 255));
-        const QImage reduced = ImageProcessor::scaleImageToFit(photo, QSize(400, 400));
-        QCOMPARE(reduced.size(), QSize(400, 400));
-        OverlayCache cache;
-        const FramedPhoto document = framed(photo, frame, QImage(), Qt::red);
-        const QImage preview = compositePreview(document, reduced, {}, cache, QSize(400, 400));
-        const QImage full = compositeFullResolution(document);
-        QCOMPARE(premultipliedAt(preview, 20, 380), qRgb(255, 0, 0));
-        QCOMPARE(premultipliedAt(preview, 20, 20), qRgb(0, 0, 255));
-        QCOMPARE(premultipliedAt(full, 50, 950), qRgb(255, 0, 0));
-        QCOMPARE(premultipliedAt(full, 50, 50), qRgb(0, 0, 255));
-    }
-
     void cacheFollowsInputs()
     {
         // One cache through a drag step, a change of AutoRotateBorder and a change of colour,
