@@ -229,10 +229,8 @@ private slots:
         };
         row("default", {}, "jpg", "jpeg");
         row("png", {"-F", "png"}, "png", "png");
-        row("tiff", {"-F", "tiff"}, "tiff", "tiff");
         row("jpeg, -m", {"-m"}, "jpg", "jpeg", "", true);
         row("tiff, -m", {"-m", "-F", "tiff"}, "tiff", "tiff", "", true);
-        row("png, -m", {"-m", "-F", "png"}, "png", "png");
         row("webp, -m", {"-m", "-F", "webp"}, "webp", "webp", "", true);
         row("avif, -m", {"-m", "-F", "avif"}, "avif", "avif", "", true);
         row("transparent JPEG", {"-t"}, "jpg", "jpeg", "--transparent");

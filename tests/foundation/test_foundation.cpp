@@ -17,7 +17,6 @@ class TestFoundation : public QObject {
 private slots:
     void integerForKey_data();
     void integerForKey();
-    void isDirectory();
     void createDirectory();
     void systemVersion();
     void propertyListRoundTrip_data();
@@ -55,20 +54,6 @@ void TestFoundation::integerForKey()
     if (value.isValid())
         dict.insert(QString("k"), value);
     QCOMPARE(DictionaryAccess::integerForKey(dict, QString("k")), expected);
-}
-
-void TestFoundation::isDirectory()
-{
-    QTemporaryDir tmp;
-    const QString dir = tmp.filePath("Preview.app");
-    QVERIFY(QDir().mkpath(dir + "/Contents"));
-    QVERIFY(writeBytes(tmp.filePath("file.txt"), ""));
-    QVERIFY(QFile::link(dir, tmp.filePath("link")));
-    QVERIFY(FileManagerExtras::isDirectory(dir)); // a bundle is a folder
-    QVERIFY(FileManagerExtras::isDirectory(tmp.filePath("link")));
-    QVERIFY(!FileManagerExtras::isDirectory(tmp.filePath("file.txt")));
-    QVERIFY(!FileManagerExtras::isDirectory(tmp.filePath("missing")));
-    QVERIFY(!FileManagerExtras::isDirectory(QString()));
 }
 
 void TestFoundation::createDirectory()
