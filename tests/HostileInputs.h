@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -53,55 +54,32 @@ enum class Hostile {
 
 inline const char* hostileName(Hostile kind)
 {
-    switch (kind) {
-    case Hostile::TruncatedJpeg:
-        return "truncated JPEG";
-    case Hostile::TruncatedPng:
-        return "truncated PNG";
-    case Hostile::TruncatedTiff:
-        return "truncated TIFF";
-    case Hostile::TruncatedWebp:
-        return "truncated WebP";
-    case Hostile::HugeHeader:
-        return "100000 x 100000 header";
-    case Hostile::ZeroBytes:
-        return "zero bytes";
-    case Hostile::Directory:
-        return "directory";
-    case Hostile::Fifo:
-        return "FIFO";
-    case Hostile::SymlinkLoop:
-        return "symlink loop";
-    case Hostile::Unreadable:
-        return "no read permission";
-    case Hostile::BrokenExif:
-        return "broken EXIF";
-    case Hostile::RandomBytes:
-        return "random bytes";
-    case Hostile::DeepXmlPlist:
-        return "XML plist 100000 deep";
-    case Hostile::DeepBinaryPlist:
-        return "binary plist 60000 deep";
-    case Hostile::SharedArrays:
-        return "binary plist of shared arrays";
-    case Hostile::PackedDrawing:
-        return "packed drawing";
-    case Hostile::EntityBomb:
-        return "entity bomb";
-    case Hostile::CarriedDrawing:
-        return "drawing inside a drawing";
-    case Hostile::TruncatedHeic:
-        return "truncated HEIC";
-    case Hostile::HugeAvif:
-        return "100000 x 100000 AVIF";
-    case Hostile::HeifNoPrimary:
-        return "HEIC without its primary image";
-    case Hostile::JxlOnlyBox:
-        return "JPEG XL of only a box";
-    case Hostile::JxlCutHalfway:
-        return "JPEG XL cut half way";
-    }
-    return "?";
+    static const char* const names[] = {
+        "truncated JPEG",
+        "truncated PNG",
+        "truncated TIFF",
+        "truncated WebP",
+        "100000 x 100000 header",
+        "zero bytes",
+        "directory",
+        "FIFO",
+        "symlink loop",
+        "no read permission",
+        "broken EXIF",
+        "random bytes",
+        "XML plist 100000 deep",
+        "binary plist 60000 deep",
+        "binary plist of shared arrays",
+        "packed drawing",
+        "entity bomb",
+        "drawing inside a drawing",
+        "truncated HEIC",
+        "100000 x 100000 AVIF",
+        "HEIC without its primary image",
+        "JPEG XL of only a box",
+        "JPEG XL cut half way",
+    };
+    return names[int(kind)];
 }
 
 inline QList<Hostile> hostilePictures()
@@ -403,3 +381,9 @@ private:
     std::atomic<bool> _opened{false};
     std::thread _thread;
 };
+
+// A watch on path when the input there is a FIFO, else none.
+inline std::unique_ptr<FifoWatch> watchIfFifo(Hostile kind, const QString& path)
+{
+    return kind == Hostile::Fifo ? std::make_unique<FifoWatch>(path) : nullptr;
+}

@@ -74,10 +74,8 @@ private slots:
     void openPhoto();
     void chooseFrame_data();
     void chooseFrame();
-    void readCollections_data();
-    void readCollections();
-    void loadSettings_data();
-    void loadSettings();
+    void propertyLists_data();
+    void propertyLists();
     void downloadFrame_data();
     void downloadFrame();
     void batchFramer();
@@ -118,9 +116,7 @@ void TestHostile::openPhoto()
     const QString photo = path(QStringLiteral("photo.jpg"));
     MAKE_HOSTILE(kind, photo);
     SheetCatcher sheets(QString(), app.mainWindow());
-    std::optional<FifoWatch> fifo;
-    if (kind == Hostile::Fifo)
-        fifo.emplace(photo);
+    const auto fifo = watchIfFifo(kind, photo);
 
     QCOMPARE(app.applicationOpenFile(photo), outcome != Outcome::Refused);
     QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
@@ -178,9 +174,7 @@ void TestHostile::chooseFrame()
     if (asMask)
         QVERIFY(!writePhoto(frame).isEmpty());
     MAKE_HOSTILE(kind, bad);
-    std::optional<FifoWatch> fifo;
-    if (kind == Hostile::Fifo)
-        fifo.emplace(bad);
+    const auto fifo = watchIfFifo(kind, bad);
 
     FrameLibrary::LoadedFrame loaded;
     QString error;
@@ -199,24 +193,22 @@ void TestHostile::chooseFrame()
     QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
 }
 
-void TestHostile::readCollections_data()
+void TestHostile::propertyLists_data()
 {
     QTest::addColumn<Hostile>("kind");
     for (Hostile kind : hostilePropertyLists())
         QTest::newRow(hostileName(kind)) << kind;
 }
 
-void TestHostile::readCollections()
+void TestHostile::propertyLists()
 {
     QFETCH(Hostile, kind);
-    // The user's order of collections is hostile; so is every other file among the frames.
+    // As the user's order of collections, hostile like every other file among the frames.
     const QString root = path(QStringLiteral("Frames"));
     for (const char* name : {"Beta", "Alpha", "Gamma"})
         QVERIFY(QDir().mkpath(root + QLatin1Char('/') + QLatin1String(name)));
     MAKE_HOSTILE(kind, root + QStringLiteral("/collections.plist"));
-    std::optional<FifoWatch> fifo;
-    if (kind == Hostile::Fifo)
-        fifo.emplace(root + QStringLiteral("/collections.plist"));
+    const auto fifo = watchIfFifo(kind, root + QStringLiteral("/collections.plist"));
     QCOMPARE(FrameLibrary::collectionNamesForFolder(root), (QStringList{"Alpha", "Beta", "Gamma"}));
 
     const QString alpha = root + QStringLiteral("/Alpha");
@@ -244,30 +236,19 @@ void TestHostile::readCollections()
         QVERIFY2(!drawings.contains(entry.path), qPrintable(entry.path));
     }
     QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
-}
 
-void TestHostile::loadSettings_data()
-{
-    QTest::addColumn<Hostile>("kind");
-    for (Hostile kind : hostilePropertyLists())
-        QTest::newRow(hostileName(kind)) << kind;
-}
-
-void TestHostile::loadSettings()
-{
-    QFETCH(Hostile, kind);
+    // The same list as the settings read at start.
     const QString file = path(QStringLiteral("Velluma.plist"));
     MAKE_HOSTILE(kind, file);
-    std::optional<FifoWatch> fifo;
-    if (kind == Hostile::Fifo)
-        fifo.emplace(file);
+    const auto settingsFifo = watchIfFifo(kind, file);
     QElapsedTimer clock;
     clock.start();
     UserDefaults defaults(file);
     defaults.registerDefaults({{QStringLiteral("JpegQuality"), 90}});
     QCOMPARE(defaults.integerForKey(QStringLiteral("JpegQuality")), 90);
     QVERIFY2(clock.elapsed() < 5000, "reading the settings took seconds");
-    QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
+    QVERIFY2(!settingsFifo || !settingsFifo->wasOpened(),
+             "the FIFO was opened and would have hung");
     // Whatever sat there is kept aside for the user (an empty file holds nothing to keep),
     // and the settings are written anew.
     QCOMPARE(QFileInfo(defaults.backupPath()).isSymLink() ||

@@ -193,52 +193,17 @@ private slots:
                        expected);
     }
 
-    void turnDecision_data()
-    {
-        QTest::addColumn<QSize>("photo");
-        QTest::addColumn<QSize>("frame");
-        QTest::addColumn<bool>("autoRotate");
-        QTest::addColumn<bool>("turn");
-        QTest::newRow("landscape, portrait frame")
-            << QSize(30, 20) << QSize(20, 30) << true << true;
-        QTest::newRow("setting off") << QSize(30, 20) << QSize(20, 30) << false << false;
-        QTest::newRow("portrait, landscape frame")
-            << QSize(20, 30) << QSize(30, 20) << true << true;
-        QTest::newRow("same orientation") << QSize(30, 20) << QSize(300, 200) << true << false;
-        QTest::newRow("square photo") << QSize(20, 20) << QSize(20, 30) << true << false;
-        QTest::newRow("square frame") << QSize(30, 20) << QSize(25, 25) << true << false;
-        QTest::newRow("1001x1000") << QSize(1001, 1000) << QSize(20, 30) << true << true;
-    }
-
     void turnDecision()
     {
-        QFETCH(QSize, photo);
-        QFETCH(QSize, frame);
-        QFETCH(bool, autoRotate);
-        QFETCH(bool, turn);
-        QCOMPARE(shouldTurnFrame(photo, frame, autoRotate), turn);
-    }
-
-    void previewAndExportTurnAlike()
-    {
-        // A 1001 x 1000 photo whose copy in a 400 x 400 view is square: preview and export
-        // both turn the portrait frame counter-clockwise, its white left half to the bottom.
-        QImage frame(20, 40, QImage::Format_Grayscale8);
-        for (int y = 0; y < 40; ++y)
-            for (int x = 0; x < 20; ++x)
-                frame.scanLine(y)[x] = x < 10 ? 255 : 0;
-        QImage photo(1001, 1000, RGB);
-        photo.fill(qRgb(0, 0, 255));
-        const QImage reduced = ImageProcessor::scaleImageToFit(photo, QSize(400, 400));
-        QCOMPARE(reduced.size(), QSize(400, 400));
-        OverlayCache cache;
-        const FramedPhoto document = framed(photo, frame, QImage(), Qt::red);
-        const QImage preview = compositePreview(document, reduced, {}, cache, QSize(400, 400));
-        const QImage full = compositeFullResolution(document);
-        QCOMPARE(premultipliedAt(preview, 20, 380), qRgb(255, 0, 0));
-        QCOMPARE(premultipliedAt(preview, 20, 20), qRgb(0, 0, 255));
-        QCOMPARE(premultipliedAt(full, 50, 950), qRgb(255, 0, 0));
-        QCOMPARE(premultipliedAt(full, 50, 50), qRgb(0, 0, 255));
+        // photo, frame, the AutoRotateBorder setting, turned
+        const std::tuple<QSize, QSize, bool, bool> rows[] = {
+            {{30, 20}, {20, 30}, true, true},    {{30, 20}, {20, 30}, false, false},
+            {{20, 30}, {30, 20}, true, true},    {{30, 20}, {300, 200}, true, false},
+            {{20, 20}, {20, 30}, true, false},   {{30, 20}, {25, 25}, true, false},
+            {{1001, 1000}, {20, 30}, true, true}};
+        for (const auto& [photo, frame, autoRotate, turn] : rows)
+            QVERIFY2(shouldTurnFrame(photo, frame, autoRotate) == turn,
+                     qPrintable(QStringLiteral("%1x%2").arg(photo.width()).arg(photo.height())));
     }
 
     void cacheFollowsInputs()

@@ -111,38 +111,6 @@ private slots:
         QVERIFY(r.encodeImage(none, Options()).isEmpty());
     }
 
-    // The render is the compositor's, fed with every part of the document.
-    void compositeUsesEveryInput_data()
-    {
-        QTest::addColumn<QImage>("border");
-        QTest::addColumn<bool>("transparent");
-        QTest::addColumn<bool>("autoRotate");
-        QTest::addColumn<bool>("withPostMask");
-        QTest::newRow("no frame") << QImage() << false << true << false;
-        QTest::newRow("mask frame, transparent") << grayMask(20, 30) << true << true << false;
-        QTest::newRow("mask frame, no turning") << grayMask(20, 30) << false << false << true;
-        QTest::newRow("alpha frame, post mask") << alphaFrame(20, 30) << false << true << true;
-    }
-    void compositeUsesEveryInput()
-    {
-        QFETCH(QImage, border);
-        QFETCH(bool, transparent);
-        QFETCH(bool, autoRotate);
-        QFETCH(bool, withPostMask);
-        FramedPhoto framed;
-        framed.photo = gradientPhoto(60, 40);
-        framed.frame = border;
-        framed.postMask = withPostMask ? alphaFrame(20, 30) : QImage();
-        framed.color = transparent ? std::nullopt : std::optional<QColor>(QColor(200, 30, 40));
-        framed.autoRotate = autoRotate;
-        framed.offset = QPointF(9, -3);
-        ExportRenderer r;
-        const QImage expected = BorderCompositor::compositeFullResolution(framed);
-        QCOMPARE(r.fullResolutionImage(framed), expected);
-        if (border.isNull() && !withPostMask) // 9 to the right, 3 down
-            QCOMPARE(expected.pixel(30, 20) | 0xff000000u, framed.photo.pixel(21, 17));
-    }
-
     // A photo framed band by band, from its JPEG file or from the photo held in memory in
     // any format, gives the very JPEG file of the whole composite, and a PNG or TIFF of the
     // very same pixels, profile and metadata, whatever the frame does to the rows. 150 rows:
@@ -176,19 +144,12 @@ private slots:
         row("turned", turnedAlpha, turnedCuts, false, false, {});
         row("flipped", flippedMask, {}, false, true, {});
         row("offset down", mask, {}, false, false, down, FormatJPEG, QImage::Format_Indexed8);
-        row("off the canvas", alpha, {}, false, false, {0, 400});
         row("transparent", mask, {}, true, false, {5, 5}, FormatJPEG, QImage::Format_RGB888);
-        row("transparent, post mask", alpha, cuts, true, false, {});
         row("size search", alpha, cuts, false, false, {3, -20}, FormatJPEG, QImage::Format_RGB888,
             6);
         row("progressive file", mask, {}, false, false, {0, -33}, FormatJPEG, QImage::Format_RGB32,
             0, true);
         row("png, transparent, post mask", alpha, cuts, true, false, up, FormatPNG);
-        row("png, colour behind post mask", alpha, cuts, false, false, {}, FormatPNG);
-        row("png, flipped mask", flippedMask, {}, false, true, down, FormatPNG,
-            QImage::Format_Indexed8);
-        row("tiff, transparent mask", mask, {}, true, false, {5, 5}, FormatTIFF,
-            QImage::Format_RGB888);
         row("tiff, turned, post mask", turnedAlpha, turnedCuts, false, false, {3, -20}, FormatTIFF);
     }
     void bandsMatchWholePicture()

@@ -342,7 +342,6 @@ private slots:
         QTest::newRow("bitmap, tiled nine parts")
             << 0 << insets(m, FrameGeometry::Edges::Tile) << true << false;
         QTest::newRow("bitmap, kept shape, turned") << 0 << kept << true << true;
-        QTest::newRow("drawing, plain") << 1 << FrameGeometry() << false << false;
         QTest::newRow("drawing, tiled nine parts, turned")
             << 1 << insets(m, FrameGeometry::Edges::Tile) << true << true;
         QTest::newRow("drawing, kept shape") << 1 << kept << true << false;

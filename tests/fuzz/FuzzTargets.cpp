@@ -19,6 +19,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
@@ -143,23 +144,18 @@ QStringList names()
 
 bool run(const QString& name, const uint8_t* data, size_t size)
 {
-    if (name == QLatin1String("photo"))
-        photo(data, size);
-    else if (name == QLatin1String("compositing"))
-        compositing(data, size);
-    else if (name == QLatin1String("propertylist"))
-        propertyList(data, size);
-    else if (name == QLatin1String("destinations"))
-        destinationList(data, size);
-    else if (name == QLatin1String("appcast"))
-        appcast(data, size);
-    else if (name == QLatin1String("drawing"))
-        drawing(data, size);
-    else if (name == QLatin1String("phonephoto"))
-        phonePhoto(data, size);
-    else
-        return false;
-    return true;
+    static const QHash<QString, void (*)(const uint8_t*, size_t)> harnesses{
+        {QStringLiteral("photo"), photo},
+        {QStringLiteral("compositing"), compositing},
+        {QStringLiteral("propertylist"), propertyList},
+        {QStringLiteral("destinations"), destinationList},
+        {QStringLiteral("appcast"), appcast},
+        {QStringLiteral("drawing"), drawing},
+        {QStringLiteral("phonephoto"), phonePhoto}};
+    const auto harness = harnesses.value(name);
+    if (harness)
+        harness(data, size);
+    return harness != nullptr;
 }
 
 void photo(const uint8_t* data, size_t size)

@@ -337,58 +337,6 @@ private slots:
             QCOMPARE(QImage::fromData(data).colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
     }
 
-    void allocationLimitFitsLargePhotos()
-    {
-        ImageReader::installAllocationLimit();
-        // A photo of the largest accepted size in 16-bit RGBA must fit.
-        QVERIFY(qint64(QImageReader::allocationLimit()) * 1024 * 1024 >=
-                ImageReader::MaxPixels * 8);
-        QVERIFY(ImageReader::MaxPixels >= 100'000'000);
-    }
-
-    void readsEveryFormat_data()
-    {
-        QTest::addColumn<QByteArray>("format");
-        QTest::addColumn<int>("tolerance");
-        QTest::newRow("png") << QByteArray("png") << 0;
-        QTest::newRow("tiff") << QByteArray("tiff") << 0;
-        QTest::newRow("bmp") << QByteArray("bmp") << 0;
-        QTest::newRow("webp") << QByteArray("webp") << 40;
-        QTest::newRow("jpeg") << QByteArray("jpg") << 40;
-        QTest::newRow("heic") << QByteArray("heic") << 40;
-        QTest::newRow("avif") << QByteArray("avif") << 40;
-        QTest::newRow("jxl") << QByteArray("jxl") << 0;
-    }
-    void readsEveryFormat()
-    {
-        QFETCH(QByteArray, format);
-        QFETCH(int, tolerance);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("photo." + format);
-        QImage image = quadrants(48, 32);
-        // The stored resolution plays no part: pixels are pixels.
-        image.setDotsPerMeterX(11811);
-        image.setDotsPerMeterY(11811);
-        if (format == "heic" || format == "avif")
-            QVERIFY(writeFile(path, heifFile(image, format == "heic" ? heif_compression_HEVC
-                                                                     : heif_compression_AV1)));
-        else if (format == "jxl")
-            QVERIFY(writeFile(path, jxlFile(image)));
-        else if (!QImageReader::supportedImageFormats().contains(format))
-            QSKIP("no Qt plugin for this format here");
-        else
-            QVERIFY(image.save(path, format.constData(), 95));
-        QVERIFY(ImageReader::canRead(path));
-        QString error;
-        const QImage read = ImageReader::readImage(path, &error);
-        QVERIFY2(!read.isNull(), qPrintable(error));
-        QCOMPARE(read.size(), QSize(48, 32));
-        for (QPoint p : {QPoint(5, 5), QPoint(40, 5), QPoint(5, 28), QPoint(40, 28)})
-            QVERIFY(close(read.pixel(p), image.pixel(p), tolerance));
-        const QStringList filters = ImageReader::nameFilters();
-        QVERIFY(filters.contains("*." + format) && filters.contains("*." + format.toUpper()));
-    }
-
     // A photo cut off opens as far as it goes, but is known to be damaged; a thumbnail's
     // own end marker early in the file does not hide the cut.
     void cutOffJpegIsDamaged_data()
@@ -425,6 +373,7 @@ private slots:
         QCOMPARE(damage.contains("the data ends early"), kept < 1);
     }
 
+    // Every format reads, upright whatever the orientation its metadata gives.
     void turnedByOrientation_data()
     {
         QTest::addColumn<QByteArray>("format");
@@ -432,6 +381,8 @@ private slots:
         for (const char* format : {"jpg", "tiff", "png", "heic"})
             for (int o = 1; o <= 8; ++o)
                 QTest::addRow("%s %d", format, o) << QByteArray(format) << o;
+        for (const char* format : {"bmp", "webp", "avif", "jxl"})
+            QTest::addRow("%s", format) << QByteArray(format) << 1;
     }
     void turnedByOrientation()
     {
@@ -439,8 +390,20 @@ private slots:
         QFETCH(int, orientation);
         QTemporaryDir dir;
         const QString path = dir.filePath("photo." + format);
-        const QImage stored = quadrants(64, 32);
-        if (format == "heic") {
+        QImage stored = quadrants(64, 32);
+        // The stored resolution plays no part: pixels are pixels.
+        stored.setDotsPerMeterX(11811);
+        stored.setDotsPerMeterY(11811);
+        if (format == "avif") {
+            QVERIFY(writeFile(path, heifFile(stored, heif_compression_AV1)));
+        } else if (format == "jxl") {
+            QVERIFY(writeFile(path, jxlFile(stored)));
+        } else if (orientation == 1) {
+            if (!QImageReader::supportedImageFormats().contains(format) && format != "heic")
+                QSKIP("no Qt plugin for this format here");
+            QVERIFY(format == "heic" ? writeFile(path, heifFile(stored))
+                                     : stored.save(path, format.constData(), 98));
+        } else if (format == "heic") {
             // Turned by its own boxes, with an EXIF orientation that must not turn it again.
             Exiv2::ExifData exif;
             exif["Exif.Image.Orientation"] = uint16_t(orientation);
@@ -454,6 +417,7 @@ private slots:
             QVERIFY(stored.save(path, format.constData(), 98));
             setTags(path, {{"Exif.Image.Orientation", std::to_string(orientation)}});
         }
+        QVERIFY(ImageReader::canRead(path));
         QString error;
         const QImage read = ImageReader::readImage(path, &error);
         QVERIFY2(!read.isNull(), qPrintable(error));
@@ -463,6 +427,8 @@ private slots:
             for (int x = 4; x < expected.width(); x += 8)
                 QVERIFY2(close(read.pixel(x, y), expected.pixel(x, y), 40),
                          qPrintable(QString("at %1,%2").arg(x).arg(y)));
+        const QStringList filters = ImageReader::nameFilters();
+        QVERIFY(filters.contains("*." + format) && filters.contains("*." + format.toUpper()));
     }
 
     // Nothing here may crash or allocate what the header claims; each gives a message.
