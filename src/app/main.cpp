@@ -1,5 +1,6 @@
 #include "app/AppController.h"
 #include "app/SingleInstance.h"
+#include "frames/ThumbnailCache.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/VellumaVersion.h"
 #include "output/ImageReader.h"
@@ -8,10 +9,13 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -86,6 +90,11 @@ int main(int argc, char* argv[])
     }
 
     ImageReader::installAllocationLimit();
+    // Frame thumbnails at the density of the sharpest screen, so that none shows them enlarged.
+    qreal sharpest = 1.0;
+    for (const QScreen* screen : QGuiApplication::screens())
+        sharpest = std::max(sharpest, screen->devicePixelRatio());
+    ThumbnailCache::setDeviceScale(int(std::ceil(sharpest)));
     // The window owns itself once shown; the controller lives as long as the program.
     AppController controller(UserDefaults::standard());
     app.installEventFilter(new ToolTipHider(UserDefaults::standard(), &app));
