@@ -134,11 +134,11 @@ void OutputPanel::_build()
     describe(_progressIndicator, tr("Writing"), tr("Shown while the framed photo is written"));
 
     // Each label stays with its control when a narrow window wraps the line.
-    const auto group = [this](std::initializer_list<QWidget*> members, int spacing = 4) {
+    const auto group = [this](std::initializer_list<QWidget*> members) {
         auto* box = new QWidget(this);
         auto* line = new QHBoxLayout(box);
         line->setContentsMargins(0, 0, 0, 0);
-        line->setSpacing(spacing);
+        line->setSpacing(4);
         for (QWidget* member : members)
             line->addWidget(member);
         return box;

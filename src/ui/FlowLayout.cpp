@@ -52,10 +52,12 @@ int FlowLayout::heightForWidth(int width) const
 
 QSize FlowLayout::minimumSize() const
 {
-    // As narrow as the widest item: everything else can go onto lines of its own.
+    // Wide enough for the widest item and for about three lines in all: narrower, the
+    // lines would take the height the window's other views need.
     QSize size;
     for (const QLayoutItem* item : _items)
         size = size.expandedTo(item->minimumSize());
+    size.setWidth(std::max(size.width(), sizeHint().width() / 3));
     const QMargins margins = contentsMargins();
     return size + QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
 }

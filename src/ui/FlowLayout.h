@@ -3,6 +3,8 @@
 #include <QLayout>
 #include <QList>
 
+#include <utility>
+
 // Lays its items out left to right and starts a new line where the next one would not fit,
 // so that a narrow window wraps a row of controls instead of cutting their labels.
 class FlowLayout : public QLayout {

@@ -100,7 +100,8 @@ void ZTWindow::placeCentred(QSize size)
 void ZTWindow::keepOnScreen()
 {
     const QMargins frame = frameOf(this);
-    QRect outer = geometry().marginsAdded(frame);
+    // A window's position is that of its frame.
+    QRect outer(pos(), size().grownBy(frame));
     QScreen* best = nullptr;
     qint64 bestShare = 0;
     for (QScreen* screen : QGuiApplication::screens()) {

@@ -5,6 +5,7 @@
 #include "ui/ZTWindow.h"
 
 #include <QAccessible>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -60,12 +61,15 @@ void TestScreens::windowFitsTheScreen()
     _app = std::make_unique<AppController>(*_defaults);
     ZTWindow* window = _app->mainWindow();
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    QVERIFY2(area.contains(window->geometry().marginsAdded(ZTWindow::assumedFrame())),
-             qPrintable(QStringLiteral("%1,%2 %3x%4")
+    // The position of a window is that of its frame.
+    const QRect outer(window->pos(), window->size().grownBy(ZTWindow::assumedFrame()));
+    QVERIFY2(area.contains(outer),
+             qPrintable(QStringLiteral("%1,%2 %3x%4 (at least %5 high)")
                             .arg(window->x())
                             .arg(window->y())
                             .arg(window->width())
-                            .arg(window->height())));
+                            .arg(window->height())
+                            .arg(window->minimumSizeHint().height())));
 }
 
 void TestScreens::everyControlIsNamedInReadingOrder()
