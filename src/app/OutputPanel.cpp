@@ -171,11 +171,9 @@ void OutputPanel::_build()
     rows->addLayout(flow);
 
     // The tab key follows the lines as they read.
-    QWidget* order[] = {_filenameTF,    _formatPop,
-                        _qualityTF,     _qualityStepper,
-                        _colorBtn,      _transparentBackgroundBtn,
-                        _metadataBtn,   _limitBtn,
-                        _limitTF};
+    QWidget* order[] = {_filenameTF,     _formatPop, _qualityTF,
+                        _qualityStepper, _colorBtn,  _transparentBackgroundBtn,
+                        _metadataBtn,    _limitBtn,  _limitTF};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }

@@ -1,8 +1,8 @@
 #include "app/AppController.h"
 #include "app/SingleInstance.h"
-#include "frames/ThumbnailCache.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/VellumaVersion.h"
+#include "frames/ThumbnailCache.h"
 #include "output/ImageReader.h"
 #include "ui/ToolTipHider.h"
 #include "ui/ZTWindow.h"
@@ -12,10 +12,10 @@
 #include <QScreen>
 #include <QTimer>
 
-#include <cstdio>
-#include <cstring>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 

@@ -128,8 +128,9 @@ void PreviewView::showEvent(QShowEvent* event)
     // remake the reduced photo at the new one.
     disconnect(_screenConnection);
     if (QWindow* handle = window()->windowHandle())
-        _screenConnection = connect(handle, &QWindow::screenChanged, this,
-                                    [this] { QTimer::singleShot(0, this, [this] { followScreen(); }); });
+        _screenConnection = connect(handle, &QWindow::screenChanged, this, [this] {
+            QTimer::singleShot(0, this, [this] { followScreen(); });
+        });
     followScreen();
 }
 

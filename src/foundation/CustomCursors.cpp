@@ -51,8 +51,7 @@ const QCursor& ztOpenHandCursor(qreal devicePixelRatio)
 
 const QCursor& ztClosedHandCursor(qreal devicePixelRatio)
 {
-    return cursorFor(QStringLiteral("cursor_closed_hand"), Qt::ClosedHandCursor,
-                     devicePixelRatio);
+    return cursorFor(QStringLiteral("cursor_closed_hand"), Qt::ClosedHandCursor, devicePixelRatio);
 }
 
 } // namespace CustomCursors

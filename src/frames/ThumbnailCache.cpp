@@ -121,8 +121,8 @@ QImage thumbnailImageForImage(const QImage& image)
         source = source.convertToFormat(
             source.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     const QRect target = thumbnailTarget(QSizeF(image.size()), size);
-    const QImage scaled =
-        source.scaled(target.size() * deviceScale(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage scaled = source.scaled(target.size() * deviceScale(), Qt::IgnoreAspectRatio,
+                                        Qt::SmoothTransformation);
     if (scaled.isNull())
         return {};
     QImage thumbnail = blankThumbnail(size);
