@@ -138,6 +138,7 @@ void PreviewView::followScreen()
 {
     if (qFuzzyCompare(devicePixelRatioF(), _ratio) || _mouseDown)
         return;
+    updateCursor();
     if (hasImage())
         _fitTimer.start();
     else
