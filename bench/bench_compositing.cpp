@@ -1,5 +1,6 @@
-// Medians of the compositing hot paths: a preview drag step with the cached overlay, the
-// view-size overlay built from a large gray mask, and the full-resolution composite.
+// Medians of the compositing hot paths: a preview drag step with the cached overlay (also at
+// scale 2), the view-size overlay built from a large gray mask, and the full-resolution
+// composite.
 #include "compositing/BorderCompositor.h"
 #include "compositing/FramedPhoto.h"
 #include "compositing/ImageProcessor.h"
@@ -160,6 +161,16 @@ int main(int argc, char** argv)
                         [&](int i) {
                             compositePreview(withPostMask, reduced, QPointF(i % 40, -(i % 30)),
                                              cacheWithMask, QSize(1200, 800));
+                        }),
+               3);
+        // The same window on a display at scale 2: the view is drawn at device pixels.
+        const QImage reduced2x = makePhoto(2400, 1600);
+        OverlayCache cache2x;
+        report("preview drag step 1200x800 at scale 2 (2400x1600), cached overlay",
+               medianMs(200,
+                        [&](int i) {
+                            compositePreview(plain, reduced2x, QPointF(2 * (i % 40), -2 * (i % 30)),
+                                             cache2x, QSize(2400, 1600));
                         }),
                3);
     }

@@ -18,11 +18,9 @@
 #include <QColorDialog>
 #include <QCoreApplication>
 #include <QDockWidget>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -83,10 +81,16 @@ void MainInterface::buildWindow(AppController& controller)
     layout->setSpacing(4);
     _previewView = new PreviewView(_defaults, central);
     _previewView->setObjectName(QStringLiteral("previewView"));
+    _previewView->setAccessibleName(tr("Framed photo"));
+    _previewView->setAccessibleDescription(
+        tr("The photo in its frame; the arrow keys move the photo, with Shift ten times as far"));
     _outputPanel = new OutputPanel(_settings, central);
     _outputPanel->setObjectName(QStringLiteral("outputPanel"));
     _proxyView = new ProxyView(central);
     _proxyView->setObjectName(QStringLiteral("proxyView"));
+    _proxyView->setAccessibleName(tr("Framed photo file"));
+    _proxyView->setAccessibleDescription(
+        tr("Drag this icon to a folder or another program to hand over the framed photo"));
     _proxyView->setEnabledToolTip(
         tr("Drag this icon to a folder or another program to hand over the framed photo"));
     _proxyView->setFileFormat(_settings.fileFormat());
@@ -306,14 +310,11 @@ void MainInterface::restoreGeometry()
 {
     const QByteArray stored =
         QByteArray::fromBase64(_defaults.stringForKey(kWindowFrameKey).toLatin1());
-    if (!stored.isEmpty() && _mainWindow->restoreGeometry(stored))
+    if (!stored.isEmpty() && _mainWindow->restoreGeometry(stored)) {
+        _mainWindow->keepOnScreen();
         return;
-    _mainWindow->resize(1120, 780);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), _mainWindow->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        _mainWindow->move(frame.topLeft());
     }
+    _mainWindow->placeCentred(QSize(1120, 780));
 }
 
 void MainInterface::saveGeometry()

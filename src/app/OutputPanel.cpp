@@ -5,6 +5,7 @@
 #include "foundation/UserDefaults.h"
 #include "output/OutputSettings.h"
 #include "ui/ClampingValidator.h"
+#include "ui/FlowLayout.h"
 #include "ui/ZTStepper.h"
 
 #include <QCheckBox>
@@ -17,6 +18,9 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <initializer_list>
+#include <iterator>
 
 namespace {
 constexpr int kMaxLimitKB = 1024 * 1024; // 1 GB; the writer shifts the value by 10 bits
@@ -107,44 +111,71 @@ void OutputPanel::_build()
     _progressIndicator->setSizePolicy(keepPlace);
     _progressIndicator->hide();
 
-    auto* quality = new QHBoxLayout;
-    quality->setSpacing(2);
-    quality->addWidget(_qualityTF);
-    quality->addWidget(_qualityStepper);
+    // What assistive technology reads for each control; a label beside a control names it
+    // only on the screen.
+    const auto describe = [](QWidget* control, const QString& name, const QString& description) {
+        control->setAccessibleName(name);
+        control->setAccessibleDescription(description);
+    };
+    describe(_filenameTF, tr("Name"), tr("The name of the framed photo"));
+    describe(_formatPop, tr("Format"), tr("The file format the framed photo is written in"));
+    describe(_qualityTF, tr("Quality"), tr("The quality of lossy formats, from 1 to 100"));
+    describe(_qualityStepper, tr("Quality stepper"), tr("Raises or lowers the quality"));
+    describe(_filesizeTF, tr("Size"), tr("Size of the file written last"));
+    describe(_colorBtn, tr("Frame color"), tr("Choose the frame color"));
+    describe(_transparentBackgroundBtn, tr("Transparent background"),
+             tr("Leave the background transparent instead of the frame color"));
+    describe(_metadataBtn, tr("Keep metadata"),
+             tr("Copy the photo's EXIF, IPTC and XMP data into the framed photo"));
+    describe(_limitBtn, tr("Limit file size"),
+             tr("Lower the quality until the file fits the size limit"));
+    describe(_limitTF, tr("File size limit in kilobytes"),
+             tr("The largest file size the quality is lowered for"));
+    describe(_progressIndicator, tr("Writing"), tr("Shown while the framed photo is written"));
 
-    // Row 0: what is written and how big it came out. Row 1: how it looks, and the limit.
+    // Each label stays with its control when a narrow window wraps the line.
+    const auto group = [this](std::initializer_list<QWidget*> members) {
+        auto* box = new QWidget(this);
+        auto* line = new QHBoxLayout(box);
+        line->setContentsMargins(0, 0, 0, 0);
+        line->setSpacing(4);
+        for (QWidget* member : members)
+            line->addWidget(member);
+        return box;
+    };
+
+    // First line: what is written and how big it came out; the name field takes the room
+    // left. Then how it looks and the limit, wrapped as the width requires.
     auto* rowName = new QHBoxLayout;
     rowName->setSpacing(8);
     rowName->addWidget(makeLabel(tr("Name:"), _filenameTF, this));
     rowName->addWidget(_filenameTF, 1);
     rowName->addSpacing(8);
-    rowName->addWidget(makeLabel(tr("Format:"), _formatPop, this));
-    rowName->addWidget(_formatPop);
-    rowName->addSpacing(8);
-    rowName->addWidget(makeLabel(tr("Quality:"), _qualityTF, this));
-    rowName->addLayout(quality);
-    rowName->addSpacing(8);
     rowName->addWidget(makeLabel(tr("Size:"), _filesizeTF, this));
     rowName->addWidget(_filesizeTF);
 
-    auto* rowLook = new QHBoxLayout;
-    rowLook->setSpacing(8);
-    rowLook->addWidget(_colorBtn);
-    rowLook->addSpacing(8);
-    rowLook->addWidget(_transparentBackgroundBtn);
-    rowLook->addWidget(_metadataBtn);
-    rowLook->addSpacing(8);
-    rowLook->addWidget(_limitBtn);
-    rowLook->addWidget(_limitTF);
-    rowLook->addWidget(_limitUnit);
-    rowLook->addStretch(1);
-    rowLook->addWidget(_progressIndicator);
+    auto* flow = new FlowLayout(nullptr, 14, 6);
+    flow->addWidget(group({makeLabel(tr("Format:"), _formatPop, this), _formatPop}));
+    flow->addWidget(
+        group({makeLabel(tr("Quality:"), _qualityTF, this), _qualityTF, _qualityStepper}));
+    flow->addWidget(_colorBtn);
+    flow->addWidget(_transparentBackgroundBtn);
+    flow->addWidget(_metadataBtn);
+    flow->addWidget(group({_limitBtn, _limitTF, _limitUnit}));
+    flow->addWidget(_progressIndicator);
 
     auto* rows = new QVBoxLayout(this);
     rows->setContentsMargins(10, 6, 10, 8);
     rows->setSpacing(6);
     rows->addLayout(rowName);
-    rows->addLayout(rowLook);
+    rows->addLayout(flow);
+
+    // The tab key follows the lines as they read.
+    QWidget* order[] = {_filenameTF,     _formatPop, _qualityTF,
+                        _qualityStepper, _colorBtn,  _transparentBackgroundBtn,
+                        _metadataBtn,    _limitBtn,  _limitTF};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 void OutputPanel::_bind()
@@ -251,7 +282,10 @@ void OutputPanel::_updateEnabled()
 
 void OutputPanel::setSwatchColor(const std::optional<QColor>& color)
 {
-    QPixmap swatch(20, 14);
+    // At the screen's own density, so that the swatch's edge stays a thin line.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap swatch(QSize(20, 14) * ratio);
+    swatch.setDevicePixelRatio(ratio);
     swatch.fill(Qt::transparent);
     QPainter painter(&swatch);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -259,11 +293,12 @@ void OutputPanel::setSwatchColor(const std::optional<QColor>& color)
     if (color) {
         painter.fillRect(box, *color);
     } else {
-        painter.fillRect(box, Qt::white);
+        // No colour: the field's own colour struck through.
+        painter.fillRect(box, palette().color(QPalette::Base));
         painter.setPen(QPen(QColor(0xd0, 0x30, 0x30), 1.5));
         painter.drawLine(box.bottomLeft(), box.topRight());
     }
-    painter.setPen(QColor(0x60, 0x60, 0x60));
+    painter.setPen(palette().color(QPalette::Mid));
     painter.drawRect(box);
     painter.end();
     _colorBtn->setIcon(QIcon(swatch));

@@ -2,14 +2,18 @@
 #include "app/SingleInstance.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/VellumaVersion.h"
+#include "frames/ThumbnailCache.h"
 #include "output/ImageReader.h"
 #include "ui/ToolTipHider.h"
 #include "ui/ZTWindow.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -86,6 +90,11 @@ int main(int argc, char* argv[])
     }
 
     ImageReader::installAllocationLimit();
+    // Frame thumbnails at the density of the sharpest screen, so that none shows them enlarged.
+    qreal sharpest = 1.0;
+    for (const QScreen* screen : QGuiApplication::screens())
+        sharpest = std::max(sharpest, screen->devicePixelRatio());
+    ThumbnailCache::setDeviceScale(int(std::ceil(sharpest)));
     // The window owns itself once shown; the controller lives as long as the program.
     AppController controller(UserDefaults::standard());
     app.installEventFilter(new ToolTipHider(UserDefaults::standard(), &app));

@@ -548,8 +548,11 @@ QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, Q
 
     const OverlayOperator op =
         overlayOperator(color.has_value(), !cache.smallPostMask.isNull(), cache.borderType);
+    // A preview drawn for a display at scale 2 has four times the pixels: shared out over
+    // the cores, so that a drag step takes no longer than at scale 1.
+    const int bands = qint64(size.width()) * size.height() > 2'000'000 ? 0 : 1;
     return compositeLayers(reducedPhoto, at, cache.stretchedOverlay, op, cache.stretchedPostMask,
-                           color);
+                           color, bands);
 }
 
 FullResolutionLayers fullResolutionLayers(const FramedPhoto& framed, QSize photoSize)

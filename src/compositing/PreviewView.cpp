@@ -10,11 +10,15 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSvgRenderer>
 #include <QUrl>
+#include <QWindow>
+
+#include <cmath>
 
 namespace {
 
@@ -35,16 +39,27 @@ bool canTakeDrop(const QDropEvent* event)
     return PreviewView::acceptsDrop(event->mimeData(), event->source());
 }
 
-void paintCheckerboard(QPainter& painter, const QRect& rect)
+QColor mixed(const QColor& a, const QColor& b, double share)
+{
+    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * share),
+                            float(a.greenF() + (b.greenF() - a.greenF()) * share),
+                            float(a.blueF() + (b.blueF() - a.blueF()) * share));
+}
+
+// From the palette, so that a dark theme gets a dark pattern rather than a glaring one.
+void paintCheckerboard(QPainter& painter, const QRectF& rect, const QPalette& palette)
 {
     const int cell = 8;
+    const QColor light = palette.color(QPalette::Base);
+    const QColor dark = mixed(light, palette.color(QPalette::Text), 0.12);
     painter.save();
     painter.setClipRect(rect);
-    painter.fillRect(rect, QColor(0xf4, 0xf4, 0xf4));
-    for (int y = rect.top(); y <= rect.bottom(); y += cell) {
-        for (int x = rect.left() + (((y - rect.top()) / cell) % 2) * cell; x <= rect.right();
+    painter.fillRect(rect, light);
+    const QRect cells = rect.toAlignedRect();
+    for (int y = cells.top(); y <= cells.bottom(); y += cell) {
+        for (int x = cells.left() + (((y - cells.top()) / cell) % 2) * cell; x <= cells.right();
              x += 2 * cell)
-            painter.fillRect(QRect(x, y, cell, cell), QColor(0xdc, 0xdc, 0xdc));
+            painter.fillRect(QRect(x, y, cell, cell), dark);
     }
     painter.restore();
 }
@@ -94,12 +109,41 @@ QString PreviewView::photoToolTip()
 
 QSize PreviewView::fitSize() const
 {
-    return contentsRect().size().expandedTo(QSize(1, 1));
+    // Rounded down: the photo never overhangs the area by a device pixel.
+    const qreal ratio = devicePixelRatioF();
+    const QSize area = contentsRect().size();
+    return QSize(int(std::floor(area.width() * ratio)), int(std::floor(area.height() * ratio)))
+        .expandedTo(QSize(1, 1));
 }
 
 QPointF PreviewView::viewPoint(const QPointF& widgetPoint) const
 {
-    return QPointF(widgetPoint.x(), height() - widgetPoint.y());
+    return QPointF(widgetPoint.x(), height() - widgetPoint.y()) * _ratio;
+}
+
+void PreviewView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The window handle exists only once shown; a move to a screen of another density must
+    // remake the reduced photo at the new one.
+    disconnect(_screenConnection);
+    if (QWindow* handle = window()->windowHandle())
+        _screenConnection = connect(handle, &QWindow::screenChanged, this, [this] {
+            QTimer::singleShot(0, this, [this] { followScreen(); });
+        });
+    followScreen();
+}
+
+void PreviewView::followScreen()
+{
+    if (qFuzzyCompare(devicePixelRatioF(), _ratio) || _mouseDown)
+        return;
+    updateCursor();
+    if (hasImage())
+        _fitTimer.start();
+    else
+        _ratio = devicePixelRatioF();
+    update();
 }
 
 void PreviewView::updateCursor()
@@ -107,9 +151,9 @@ void PreviewView::updateCursor()
     if (!hasImage())
         unsetCursor();
     else if (_mouseDown)
-        setCursor(CustomCursors::ztClosedHandCursor());
+        setCursor(CustomCursors::ztClosedHandCursor(devicePixelRatioF()));
     else
-        setCursor(CustomCursors::ztOpenHandCursor());
+        setCursor(CustomCursors::ztOpenHandCursor(devicePixelRatioF()));
 }
 
 QPointF PreviewView::translation() const
@@ -124,6 +168,7 @@ void PreviewView::setImage(const QImage& photo, const ImageMetadata& metadata)
     _document.photo = photo;
     _document.offset = QPointF();
     _document.metadata = std::make_shared<const ImageMetadata>(metadata);
+    _ratio = devicePixelRatioF();
     _mainImageSmall = photo.isNull() ? QImage() : ImageProcessor::scaleImageToFit(photo, fitSize());
     updateCursor();
     emit dimensionChanged(photo.isNull() ? QSize(0, 0) : photo.size());
@@ -187,8 +232,10 @@ void PreviewView::updatePreview()
         const QImage composite = BorderCompositor::compositePreview(
             _document, _mainImageSmall, currentOffset(), _cache, fitSize());
         // A composite that could not be made leaves the previous picture up.
-        if (!composite.isNull())
+        if (!composite.isNull()) {
             _displayed = composite;
+            _displayed.setDevicePixelRatio(_ratio);
+        }
         setToolTip(photoToolTip());
     } else {
         _displayed = QImage();
@@ -204,6 +251,7 @@ void PreviewView::fitImage()
     if (!hasImage())
         return;
     // The document's offset is in full-size pixels, so the photo keeps its place.
+    _ratio = devicePixelRatioF();
     _mainImageSmall = ImageProcessor::scaleImageToFit(_document.photo, fitSize());
     updatePreview();
 }
@@ -223,20 +271,31 @@ void PreviewView::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const QRect area = contentsRect();
     painter.fillRect(rect(), palette().window());
-    // A neutral grey well, so that white and black frames both stand out from it.
+    // A grey well a quarter of the way from the window's colour to its text's, so that
+    // white and black frames both stand out from it, in light and dark themes alike.
+    const QPalette& colors = palette();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(palette().mid().color());
-    painter.setBrush(QColor(0xb4, 0xb4, 0xb4));
+    painter.setPen(hasFocus() ? QPen(colors.color(QPalette::Highlight), 2)
+                              : QPen(colors.color(QPalette::Mid)));
+    painter.setBrush(
+        mixed(colors.color(QPalette::Window), colors.color(QPalette::WindowText), 0.25));
     painter.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
     painter.setRenderHint(QPainter::Antialiasing, false);
 
     if (!_displayed.isNull()) {
-        QRect target(QPoint(0, 0), _displayed.size());
-        target.moveCenter(area.center());
+        // Placed on whole device pixels, so that the composite is copied, never resampled.
+        const qreal ratio = _displayed.devicePixelRatio();
+        const QPointF centre = QRectF(area).center() * ratio;
+        const QPointF corner(std::round(centre.x() - _displayed.width() / 2.0),
+                             std::round(centre.y() - _displayed.height() / 2.0));
+        const QRectF target(corner / ratio, _displayed.deviceIndependentSize());
         if (_displayed.hasAlphaChannel())
-            paintCheckerboard(painter, target.intersected(area));
+            paintCheckerboard(painter, target.intersected(area), colors);
         painter.setClipRect(area);
         painter.drawImage(target.topLeft(), _displayed);
+        // Drawn for another density: the re-fit for this one follows.
+        if (!qFuzzyCompare(ratio, devicePixelRatioF()))
+            followScreen();
         return;
     }
 
@@ -269,6 +328,51 @@ void PreviewView::mousePressEvent(QMouseEvent* event)
     updateCursor();
     if (hasImage())
         _downPoint = _currentPoint = viewPoint(event->position());
+}
+
+void PreviewView::keyPressEvent(QKeyEvent* event)
+{
+    QPointF step;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        step = QPointF(-1, 0);
+        break;
+    case Qt::Key_Right:
+        step = QPointF(1, 0);
+        break;
+    case Qt::Key_Up:
+        step = QPointF(0, 1);
+        break;
+    case Qt::Key_Down:
+        step = QPointF(0, -1);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (!hasImage() || _mouseDown) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (event->modifiers() & Qt::ShiftModifier)
+        step *= 10;
+    // In points, as the mouse moves; the reduced photo is in device pixels.
+    _document.offset += BorderCompositor::scaledOffset(step * _ratio, _mainImageSmall.width(),
+                                                       _document.photo.width());
+    updatePreview();
+}
+
+void PreviewView::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void PreviewView::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void PreviewView::mouseDoubleClickEvent(QMouseEvent* event)

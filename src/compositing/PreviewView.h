@@ -22,6 +22,8 @@ class UserDefaults;
 //
 // View coordinates for the translation have y growing upward, so a drag up moves the
 // photo up; the widget's own y grows downward and is turned around at the mouse events.
+// The reduced photo, the composite and the translation are in device pixels of the screen
+// the window is on, so that a display at scale 2 shows the photo at its own sharpness.
 class PreviewView : public QWidget {
     Q_OBJECT
 public:
@@ -56,13 +58,16 @@ public:
 
     void updatePreview();
 
-    // The photo's offset in the reduced picture (the document's offset scaled down).
+    // The photo's offset in the reduced picture (the document's offset scaled down), in
+    // device pixels.
     QPointF translation() const;
     // The same plus the drag so far.
     QPointF currentOffset() const { return translation() + (_currentPoint - _downPoint); }
     bool isMouseDown() const { return _mouseDown; }
-    // The box the photo is reduced to fit.
+    // The box the photo is reduced to fit, in device pixels.
     QSize fitSize() const;
+    // Device pixels per point of the screen the reduced photo was made for.
+    qreal pixelRatio() const { return _ratio; }
 
     // A re-fit is scheduled (0.1 s after the last resize).
     bool isFitPending() const { return _fitTimer.isActive(); }
@@ -102,12 +107,19 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // Arrows move the photo a point (Shift: ten), as a drag of that length would.
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     QPointF viewPoint(const QPointF& widgetPoint) const;
+    // Re-fits when the window went to a screen of another density.
+    void followScreen();
     void updateCursor();
     void frameChanged();
 
@@ -123,4 +135,6 @@ private:
     QPointF _currentPoint;
     QTimer _fitTimer;
     bool _resizedWhileDown = false;
+    qreal _ratio = 1.0;
+    QMetaObject::Connection _screenConnection;
 };

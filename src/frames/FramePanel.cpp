@@ -19,11 +19,15 @@ FramePanel::FramePanel(const QList<QAction*>& tableActions, const QList<QAction*
     _popUp->setObjectName(QStringLiteral("collectionPopUp"));
     _popUp->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     _popUp->setMinimumContentsLength(12);
+    _popUp->setAccessibleName(tr("Frame collection"));
+    _popUp->setAccessibleDescription(tr("The collection whose frames are listed below"));
     layout->addWidget(_popUp);
 
     _table = new ThumbnailTableView(this);
     _table->setObjectName(QStringLiteral("thumbnailTable"));
     _table->setMinimumWidth(170);
+    _table->setAccessibleName(tr("Frames"));
+    _table->setAccessibleDescription(tr("Choose the frame to put around the photo"));
     _table->setContextMenuPolicy(Qt::ActionsContextMenu);
     _table->addActions(tableActions);
     layout->addWidget(_table, 1);

@@ -18,10 +18,26 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 
 namespace ThumbnailCache {
+
+namespace {
+// Read by the threads that make thumbnails.
+std::atomic<int> g_deviceScale{1};
+} // namespace
+
+void setDeviceScale(int scale)
+{
+    g_deviceScale = std::clamp(scale, 1, 4);
+}
+
+int deviceScale()
+{
+    return g_deviceScale;
+}
 
 QSize thumbnailSizeForImageSize(QSize frameSize)
 {
@@ -46,7 +62,10 @@ QString cachePathForPath(const QString& path)
         base = fileName.left(dot);
         extension = fileName.mid(dot + 1);
     }
-    const QString cacheName = QStringLiteral("%1_%2").arg(base, extension) + QStringLiteral(".jpg");
+    const int scale = deviceScale();
+    const QString cacheName = QStringLiteral("%1_%2").arg(base, extension) +
+                              (scale > 1 ? QStringLiteral("@%1x").arg(scale) : QString()) +
+                              QStringLiteral(".jpg");
     return QStringLiteral("%1/%2/%3").arg(info.path(), ThumbnailCacheDir, cacheName);
 }
 
@@ -68,6 +87,14 @@ QRect thumbnailTarget(QSizeF frame, QSize thumbnail)
         target.moveTop((ThumbnailHeight - target.height()) / 2);
     }
     return target;
+}
+
+// An empty thumbnail of the given size in points, at the device scale.
+QImage blankThumbnail(QSize size)
+{
+    QImage thumbnail(size * deviceScale(), QImage::Format_RGB32);
+    thumbnail.setDevicePixelRatio(deviceScale());
+    return thumbnail;
 }
 
 } // namespace
@@ -94,11 +121,11 @@ QImage thumbnailImageForImage(const QImage& image)
         source = source.convertToFormat(
             source.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     const QRect target = thumbnailTarget(QSizeF(image.size()), size);
-    const QImage scaled =
-        source.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage scaled = source.scaled(target.size() * deviceScale(), Qt::IgnoreAspectRatio,
+                                        Qt::SmoothTransformation);
     if (scaled.isNull())
         return {};
-    QImage thumbnail(size, QImage::Format_RGB32);
+    QImage thumbnail = blankThumbnail(size);
     if (thumbnail.isNull())
         return {};
     thumbnail.fill(mask ? QColor(PhotoGray, PhotoGray, PhotoGray) : QColor(Qt::black));
@@ -120,7 +147,7 @@ QImage thumbnailImageForDrawing(const VectorImage& drawing)
     if (size.isEmpty())
         return {};
     const QRect target = thumbnailTarget(frame, size);
-    QImage thumbnail(size, QImage::Format_RGB32);
+    QImage thumbnail = blankThumbnail(size);
     if (thumbnail.isNull())
         return {};
     thumbnail.fill(Qt::black);
@@ -183,7 +210,7 @@ QImage readFrameForThumbnail(const QString& path)
         if (reader.supportsOption(QImageIOHandler::ScaledSize) &&
             size.height() > 8 * ThumbnailHeight && reader.format() == "jpeg") {
             // Twice the thumbnail's size, so the final smooth step still averages.
-            const QSize reduced = size.scaled(target * 2, Qt::KeepAspectRatio);
+            const QSize reduced = size.scaled(target * 2 * deviceScale(), Qt::KeepAspectRatio);
             if (!reduced.isEmpty())
                 reader.setScaledSize(reduced);
         }
@@ -204,12 +231,14 @@ QImage readCacheImage(const QString& cachePath)
     QImageReader reader(cachePath);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
-    if (size.isValid() &&
-        (size.height() != ThumbnailHeight || size.width() <= 0 || size.width() > MaxThumbnailWidth))
+    const int scale = deviceScale();
+    if (size.isValid() && (size.height() != ThumbnailHeight * scale || size.width() <= 0 ||
+                           size.width() > MaxThumbnailWidth * scale))
         return {};
     QImage image = reader.read();
-    if (image.isNull() || image.height() != ThumbnailHeight)
+    if (image.isNull() || image.height() != ThumbnailHeight * scale)
         return {};
+    image.setDevicePixelRatio(scale);
     return image;
 }
 

@@ -24,11 +24,18 @@ inline constexpr qint64 MaxFramePixels = 100'000'000;
 // A thumbnail is a few kilobytes; anything far larger in the cache is not ours.
 inline constexpr qint64 MaxCacheFileBytes = 4 * 1024 * 1024;
 
+// Thumbnails are made at this many device pixels per point (1 unless set), so that a
+// display at scale 2 shows them at its own sharpness; sizes below are in points. Each
+// scale has cache files of its own. Set it before thumbnails are made.
+void setDeviceScale(int scale);
+int deviceScale();
+
 // Width for a frame of the given size at 48 pixels high, halves rounded away from zero, at
 // most MaxThumbnailWidth; an empty size for a frame without positive width and height.
 QSize thumbnailSizeForImageSize(QSize frameSize);
 
-// "<folder>/tncache/<name>_<ext>.jpg"; a name without extension gives "<name>_.jpg".
+// "<folder>/tncache/<name>_<ext>.jpg"; a name without extension gives "<name>_.jpg"; at a
+// device scale of 2 "<name>_<ext>@2x.jpg".
 QString cachePathForPath(const QString& path);
 
 // True for companion files: any path containing "_postmask".

@@ -53,7 +53,11 @@ void ThumbnailItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
                                        ? own
                                        : own.scaled(box.size(), Qt::KeepAspectRatio));
         target.moveCenter(box.center());
+        // Made for the sharpest screen: reduced smoothly on the others.
+        painter->save();
+        painter->setRenderHint(QPainter::SmoothPixmapTransform);
         painter->drawPixmap(target, pixmap);
+        painter->restore();
     }
     QRect nameArea = option.rect.adjusted(Margin, 0, -Margin, 0);
     nameArea.setLeft(box.right() + 1 + Gap);

@@ -13,6 +13,8 @@
 #include <QPainterPath>
 #include <QUrl>
 
+#include <cmath>
+
 namespace {
 
 constexpr int kIconSize = 32;
@@ -36,13 +38,17 @@ QString extensionForFormat(int format)
 }
 
 // A sheet with a folded corner and the extension on it, for desktops whose icon theme has
-// no document icon of the type.
-QIcon drawnDocumentIcon(const QString& extension)
+// no document icon of the type; drawn for each common screen density, so that none shows
+// an enlarged one.
+QPixmap drawnDocumentPixmap(const QString& extension, qreal ratio)
 {
-    QPixmap pixmap(kIconSize * 2, kIconSize * 2);
+    const int side = int(std::lround(kIconSize * ratio));
+    QPixmap pixmap(side, side);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
+    // Drawn on a 64-unit square.
+    painter.scale(side / 64.0, side / 64.0);
     const qreal fold = 16;
     const QRectF sheet(10, 2, 44, 60);
     QPainterPath outline;
@@ -66,7 +72,17 @@ QIcon drawnDocumentIcon(const QString& extension)
     painter.setPen(QColor(40, 90, 160));
     painter.drawText(sheet.adjusted(0, 24, 0, 0), Qt::AlignHCenter | Qt::AlignTop,
                      extension.toUpper());
-    return QIcon(pixmap);
+    painter.end();
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
+QIcon drawnDocumentIcon(const QString& extension)
+{
+    QIcon icon;
+    for (const qreal ratio : {1.0, 1.5, 2.0, 3.0})
+        icon.addPixmap(drawnDocumentPixmap(extension, ratio));
+    return icon;
 }
 
 } // namespace
@@ -111,8 +127,8 @@ void ProxyView::_updateState()
     if (!enabled)
         unsetCursor();
     else
-        setCursor(_mouseDown ? CustomCursors::ztClosedHandCursor()
-                             : CustomCursors::ztOpenHandCursor());
+        setCursor(_mouseDown ? CustomCursors::ztClosedHandCursor(devicePixelRatioF())
+                             : CustomCursors::ztOpenHandCursor(devicePixelRatioF()));
     update();
 }
 
@@ -183,7 +199,7 @@ void ProxyView::mouseMoveEvent(QMouseEvent* event)
     mime->setUrls({QUrl::fromLocalFile(_tmpPath)});
     auto* drag = new QDrag(this);
     drag->setMimeData(mime);
-    drag->setPixmap(_image.pixmap(kIconSize, kIconSize));
+    drag->setPixmap(_image.pixmap(QSize(kIconSize, kIconSize), devicePixelRatioF()));
     drag->setHotSpot(_pressPos - QPoint((width() - kIconSize) / 2, (height() - kIconSize) / 2));
     drag->exec(Qt::CopyAction, Qt::CopyAction);
     _setMouseDown(false);

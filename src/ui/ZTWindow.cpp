@@ -7,7 +7,12 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
 #include <QToolBar>
+
+#include <algorithm>
 
 namespace {
 
@@ -46,6 +51,93 @@ ZTWindow::ZTWindow(QWidget* parent) : QMainWindow(parent)
 }
 
 ZTWindow::~ZTWindow() = default;
+
+QMargins ZTWindow::assumedFrame()
+{
+    // A title bar of the common desktops and thin borders.
+    return QMargins(4, 36, 4, 4);
+}
+
+namespace {
+
+// The window's decoration as the window manager reports it once shown, else the assumed one.
+QMargins frameOf(const QWidget* window)
+{
+    const QRect inner = window->geometry();
+    const QRect outer = window->frameGeometry();
+    if (window->isVisible() && outer != inner)
+        return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                        outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    return ZTWindow::assumedFrame();
+}
+
+// The frame at the given client size moved within the area (its top-left corner first,
+// so that the title bar stays reachable when it cannot fit whole).
+QPoint placedWithin(QRect outer, const QRect& area)
+{
+    const int x = std::max(area.left(), std::min(outer.left(), area.right() + 1 - outer.width()));
+    const int y = std::max(area.top(), std::min(outer.top(), area.bottom() + 1 - outer.height()));
+    return QPoint(x, y);
+}
+
+} // namespace
+
+void ZTWindow::placeCentred(QSize size)
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        resize(size);
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    const QMargins frame = frameOf(this);
+    resize(size.boundedTo(area.size().shrunkBy(frame)).expandedTo(minimumSizeHint()));
+    QRect outer(QPoint(0, 0), this->size().grownBy(frame));
+    outer.moveCenter(area.center());
+    move(placedWithin(outer, area));
+}
+
+void ZTWindow::keepOnScreen()
+{
+    const QMargins frame = frameOf(this);
+    // A window's position is that of its frame.
+    QRect outer(pos(), size().grownBy(frame));
+    QScreen* best = nullptr;
+    qint64 bestShare = 0;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect common = screen->availableGeometry().intersected(outer);
+        const qint64 share = qint64(common.width()) * common.height();
+        if (share > bestShare) {
+            best = screen;
+            bestShare = share;
+        }
+    }
+    if (!best)
+        best = QGuiApplication::primaryScreen();
+    if (!best)
+        return;
+    const QRect area = best->availableGeometry();
+    const QSize room = area.size().shrunkBy(frame);
+    if (size().width() > room.width() || size().height() > room.height())
+        resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
+    outer = QRect(outer.topLeft(), size().grownBy(frame));
+    const QPoint corner = placedWithin(outer, area);
+    if (corner != outer.topLeft())
+        move(corner);
+}
+
+void ZTWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (_placedOnce || event->spontaneous())
+        return;
+    _placedOnce = true;
+    // The window manager tells the real decoration only after the window is up.
+    QTimer::singleShot(0, this, [this] {
+        if (!isMaximized() && !isFullScreen())
+            keepOnScreen();
+    });
+}
 
 void ZTWindow::setTitle(const QString& title)
 {

@@ -3,6 +3,7 @@
 #include "foundation/SheetHost.h"
 
 #include <QMainWindow>
+#include <QMargins>
 #include <QMetaObject>
 #include <QPointer>
 #include <QString>
@@ -29,6 +30,16 @@ public:
     // Toggles maximised without letting the toolbars count towards the size.
     void zoom();
 
+    // Places the window at the given size (made smaller where the screen is smaller),
+    // centred on the primary screen's free area.
+    void placeCentred(QSize size);
+    // Brings the window, title bar included, within the free area of the screen most of it
+    // is on (the primary one when it is on none), made smaller where it has to be: a place
+    // remembered from a larger or a disconnected screen comes back whole.
+    void keepOnScreen();
+    // Room for the title bar and borders before the window manager has said how much.
+    static QMargins assumedFrame();
+
     // One "Okay" button; returns when it is pressed. Shows nothing while another alert of
     // this window is up.
     void runMessageSheetWithTitle(const QString& title, const QString& message) override;
@@ -52,6 +63,9 @@ public:
     // The shown title for a base title and suffix.
     static QString composedTitle(const QString& title, const QString& suffix);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     int _runAlert(const QString& title, const QString& message, const QString& defaultButton,
                   const QString& alternateButton, const QString& otherButton);
@@ -62,4 +76,5 @@ private:
     QPointer<QMessageBox> _alertPanel;
     QString _title;
     QString _titleSuffix;
+    bool _placedOnce = false;
 };

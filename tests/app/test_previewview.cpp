@@ -48,6 +48,7 @@ private slots:
     void cleanup();
     void dragMovesPhotoUpAndRight();
     void refitScalesTranslation();
+    void arrowKeysMoveLikeTheDrag();
     void dropsOnlyFromOtherApplications_data();
     void dropsOnlyFromOtherApplications();
     void dropAndDoubleClickAreHandedOn();
@@ -157,6 +158,24 @@ void TestPreviewView::refitScalesTranslation()
     QCOMPARE(_view->reducedImage().width(), 400);
     sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(100, 75));
     QVERIFY(_view->isFitPending());
+}
+
+void TestPreviewView::arrowKeysMoveLikeTheDrag()
+{
+    makeView(QSize(200, 100));
+    _view->setImage(coordinatePhoto(800, 400));
+    QTest::keyClick(_view.get(), Qt::Key_Right);
+    QTest::keyClick(_view.get(), Qt::Key_Up, Qt::ShiftModifier);
+    QCOMPARE(_view->translation(), QPointF(1, 10));
+    // A quarter-size view: each point is four pixels of the photo, as for the drag.
+    QCOMPARE(_view->framedPhoto().offset, QPointF(4, 40));
+    QTest::keyClick(_view.get(), Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClick(_view.get(), Qt::Key_Down);
+    QCOMPARE(_view->translation(), QPointF(-9, 9));
+    const QImage shown = _view->image();
+    drag(_view.get(), QPointF(50, 50), QPointF(59, 59));
+    QCOMPARE(_view->translation(), QPointF(0, 0));
+    QVERIFY(shown != _view->image());
 }
 
 void TestPreviewView::dropsOnlyFromOtherApplications_data()
