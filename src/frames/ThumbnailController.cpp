@@ -1,5 +1,6 @@
 #include "ThumbnailController.h"
 
+#include "foundation/CommandActions.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
@@ -58,6 +59,7 @@ ThumbnailController::ThumbnailController(UserDefaults& defaults, SheetHost* shee
     _deleteAction =
         new QAction(QIcon::fromTheme(QStringLiteral("edit-delete")), tr("Delete Frame"), this);
     connect(_deleteAction, &QAction::triggered, this, &ThumbnailController::deleteSelected);
+    _makeCommands();
 
     _buildPanel();
     _addCollectionSheet = new CollectionNameSheet(QStringLiteral("addCollectionSheet"),
@@ -275,6 +277,15 @@ QString ThumbnailController::selectedFramePath() const
     if (row < 0 || row >= list.size())
         return {};
     return list[row].path;
+}
+
+void ThumbnailController::_makeCommands()
+{
+    // The menu's refresh lets go of the chosen frame; the panel's button reads the sets
+    // from disk again.
+    QAction* refresh = CommandActions::make("refreshFrames", this);
+    connect(refresh, &QAction::triggered, this, &ThumbnailController::deselectAll);
+    _commands = {refresh};
 }
 
 void ThumbnailController::deselectAll()

@@ -42,6 +42,8 @@ public:
     void deselectAll();       // deselects every row (emits frameChosen(""))
     QString selectedFramePath() const;
 
+    // The window's commands of the frame library, made from the command table.
+    QList<QAction*> commands() const { return _commands; }
     // Commands for menus; the panel has buttons for refresh and reveal as well.
     QAction* refreshAction() const { return _refreshAction; }
     QAction* revealUserFolderAction() const { return _revealAction; }
@@ -123,6 +125,9 @@ private:
     ThumbnailTableView* _tableView = nullptr;
     QPointer<CollectionNameSheet> _addCollectionSheet;
     QPointer<CollectionNameSheet> _renameCollectionSheet;
+    void _makeCommands();
+
+    QList<QAction*> _commands;
     QAction* _refreshAction = nullptr;
     QAction* _revealAction = nullptr;
     QAction* _deleteAction = nullptr;
