@@ -52,8 +52,6 @@ public:
     ExportRenderer::Options exportOptions(int format = -1, int quality = -1) const;
 
     void updateFilesizeForFile(const QString& path); // null: empty display
-    // "-", "%d bytes", "%0.2f KB" or "%0.2f MB".
-    static QString _stringForFilesize(qint64 size);
 
 signals:
     // A pasted picture to become the document, keeping the photo's name and metadata.
@@ -62,6 +60,8 @@ signals:
 private:
     FramedPhoto _document() const;
     QString _outputName() const;
+    // "-", "%d bytes", "%0.2f KB" or "%0.2f MB".
+    static QString _stringForFilesize(qint64 size);
     // "Saved at quality N to stay under L KB" where the size limit lowered the quality.
     void _noteQuality(const ExportRenderer::Options& options, int used);
 

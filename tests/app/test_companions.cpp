@@ -152,15 +152,16 @@ void TestCompanions::launchOrder()
     // A name is never a way out of the folders.
     for (const char* name : {"../Trimlet", "Applications/trimlet", "", ".."})
         QVERIFY(CompanionLauncher::candidates(QLatin1String(name), environment()).isEmpty());
-    QVERIFY(!_app->companions()->companionLauncher().launchApplication(QStringLiteral("Shuttlebox"), {}));
+    QVERIFY(!_app->companions()->companionLauncher().launchApplication(QStringLiteral("Shuttlebox"),
+                                                                       {}));
 
     // Found only in ~/Applications: the earlier places are tried and passed over.
     for (const char* gone : {"apps/trimlet.desktop", "apps/com.example.Trimlet.desktop",
                              "bin/TRIMLET", "system/Trimlet"})
         QVERIFY(QFile::remove(path(QLatin1String(gone))));
     QString launched;
-    QVERIFY(_app->companions()->companionLauncher().launchApplication(QStringLiteral("Trimlet"),
-                                                        {QStringLiteral("a b.tiff")}, &launched));
+    QVERIFY(_app->companions()->companionLauncher().launchApplication(
+        QStringLiteral("Trimlet"), {QStringLiteral("a b.tiff")}, &launched));
     QCOMPARE(launched, path(QStringLiteral("home/Applications/trimlet")));
     QTRY_COMPARE(readLines(log), QStringList{"a b.tiff"});
 }
@@ -199,7 +200,8 @@ void TestCompanions::companionGetsItsFormat()
     }
     openPhoto();
     _app->outputSettings()->setFileFormat(format);
-    companion == QLatin1String("Trimlet") ? _app->companions()->sendToTrimlet() : _app->companions()->sendToShuttlebox();
+    companion == QLatin1String("Trimlet") ? _app->companions()->sendToTrimlet()
+                                          : _app->companions()->sendToShuttlebox();
     QTRY_COMPARE(readLines(log).size(), 1);
     const QString sent = readLines(log).constFirst();
     QCOMPARE(QFileInfo(sent).suffix(), suffix);
@@ -235,7 +237,8 @@ void TestCompanions::missingCompanionOffersItsPages()
         panelName = modal->objectName();
         modal->findChild<QPushButton*>(button)->click();
     });
-    companion == QLatin1String("Trimlet") ? _app->companions()->sendToTrimlet() : _app->companions()->sendToShuttlebox();
+    companion == QLatin1String("Trimlet") ? _app->companions()->sendToTrimlet()
+                                          : _app->companions()->sendToShuttlebox();
     QCOMPARE(panelName, companion.toLower() + QStringLiteral("Panel"));
     QList<QUrl> expected;
     if (!opened.isEmpty())

@@ -112,7 +112,9 @@ void TestFaults::saveFails()
         const int format = writer == "window" ? 101 : writer == "window, PNG" ? 102 : 103;
         QVERIFY(app.output()->writeImageToFile(old, format, 95, &error).isEmpty());
         // The window still holds the photo; a save elsewhere works.
-        QVERIFY(!app.output()->writeImageToFile(path(QStringLiteral("elsewhere.jpg")), 101, 95).isEmpty());
+        QVERIFY(!app.output()
+                     ->writeImageToFile(path(QStringLiteral("elsewhere.jpg")), 101, 95)
+                     .isEmpty());
     } else {
         QProcess framer;
         framer.start(QStringLiteral(VELLUMA_FRAME_BINARY),

@@ -498,11 +498,8 @@ void TestTargetController::sending()
                    folder(folderPath, "Saved")};
     }
     makeController(records, defaultPosition);
-    if (photo) {
-        QImage image(8, 6, QImage::Format_RGB32);
-        image.fill(Qt::darkGreen);
-        _preview->setImage(image);
-    }
+    if (photo)
+        _preview->setImage(solid(8, 6, Qt::darkGreen, QImage::Format_RGB32));
     _controller->validateCommands({.hasPhoto = photo});
     const QString sent = _tmp.filePath(QStringLiteral("%1.jpg").arg(QTest::currentDataTag()));
     int written = 0;
