@@ -140,13 +140,13 @@ inline void appendBigEndian32(QByteArray& data, quint32 value)
         data.append(char((value >> shift) & 0xff));
 }
 
-// A valid PNG header for 100000 x 100000 RGB pixels followed by a few bytes of image data.
-inline QByteArray hugePngHeader()
+// A valid PNG header for side x side RGB pixels followed by a few bytes of image data.
+inline QByteArray hugePngHeader(quint32 side = 100000)
 {
     QByteArray data("\x89PNG\r\n\x1a\n", 8);
     QByteArray ihdr("IHDR");
-    appendBigEndian32(ihdr, 100000);
-    appendBigEndian32(ihdr, 100000);
+    appendBigEndian32(ihdr, side);
+    appendBigEndian32(ihdr, side);
     ihdr.append(char(8)).append(char(2)).append(char(0)).append(char(0)).append(char(0));
     appendBigEndian32(data, 13);
     data.append(ihdr);

@@ -1,13 +1,15 @@
 #include "AppController.h"
 
-#include "app/AboutWindow.h"
 #include "app/BatchSheet.h"
+#include "app/CompanionController.h"
 #include "app/MainInterface.h"
 #include "app/MediaBrowser.h"
+#include "app/OutputController.h"
 #include "app/OutputPanel.h"
 #include "app/SUUpdater.h"
 #include "compositing/ImageProcessor.h"
 #include "compositing/PreviewView.h"
+#include "foundation/CommandActions.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/Logging.h"
 #include "foundation/NativeFile.h"
@@ -16,10 +18,13 @@
 #include "frames/ThumbnailController.h"
 #include "output/ImageReader.h"
 #include "output/OutputSettings.h"
+#include "output/ProxyView.h"
+#include "targets/TargetController.h"
 #include "ui/BackgroundRunner.h"
 #include "ui/PreferenceController.h"
 #include "ui/ZTWindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColorDialog>
@@ -30,8 +35,9 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QStandardPaths>
 #include <QTimer>
+
+#include <functional>
 
 namespace {
 
@@ -46,12 +52,19 @@ AppController::AppController(UserDefaults& defaults, QObject* parent)
 {
     _registerDefaults();
     _settings = new OutputSettings(_defaults, this);
-    _interface = new MainInterface(_defaults, *_settings, *this);
+    _interface = new MainInterface(_defaults, *_settings, this);
     _runner = new BackgroundRunner(this);
     _runner->setProgressIndicator(outputPanel()->progressIndicator());
+    _output = new OutputController(
+        _defaults, *_settings, *_interface, *_runner, *_exporter,
+        [this] { return _documentFolder; }, [this] { return _documentPath; }, this);
+    _makeCommands();
     _connectInterface();
     _interface->restoreGeometry();
-    _updater = new SUUpdater(_defaults, mainWindow(), this);
+    _companions = new CompanionController(_defaults, *_interface, *_output, this);
+    _interface->addCommands(_output->commands());
+    _interface->addCommands(_companions->commands());
+    _interface->assembleCommands();
 
     // The frame panel comes a moment after the window, as the drawer used to slide out.
     QTimer::singleShot(kDrawerDelayMs, this, [this] {
@@ -60,7 +73,6 @@ AppController::AppController(UserDefaults& defaults, QObject* parent)
     });
 
     connect(qApp, &QCoreApplication::aboutToQuit, this, &AppController::applicationShouldTerminate);
-    connect(this, &AppController::photoBrowserRequested, this, &AppController::openPhotoBrowser);
     _interface->setPhotoBrowserAvailable(!MediaBrowser::resourceBundlePath().isEmpty());
     _validateCommands();
 }
@@ -72,8 +84,8 @@ AppController::~AppController()
     if (ZTWindow* window = mainWindow())
         window->removeEventFilter(this);
     // It tells the user through the window, which goes below.
-    delete _updater;
-    _updater = nullptr;
+    delete _companions;
+    _companions = nullptr;
     delete _preferenceController;
     _preferenceController = nullptr;
     delete _interface;
@@ -94,11 +106,6 @@ OutputPanel* AppController::outputPanel() const
     return _interface->outputPanel();
 }
 
-ThumbnailController* AppController::thumbnailController() const
-{
-    return _interface->thumbnailController();
-}
-
 QDockWidget* AppController::drawer() const
 {
     return _interface->drawer();
@@ -107,11 +114,6 @@ QDockWidget* AppController::drawer() const
 QColorDialog* AppController::colorPanel() const
 {
     return _interface->colorPanel();
-}
-
-QToolBar* AppController::toolBar() const
-{
-    return _interface->toolBar();
 }
 
 void AppController::_registerDefaults()
@@ -123,6 +125,26 @@ void AppController::_registerDefaults()
     if (!_defaults.hasStoredValue(DefCheckForUpdatesAtStartup))
         _defaults.setBool(_defaults.boolForKey(DefSUCheckAtStartup), DefCheckForUpdatesAtStartup);
     _defaults.setBool(false, DefSUCheckAtStartup);
+}
+
+void AppController::_makeCommands()
+{
+    const std::pair<const char*, std::function<void()>> runs[] = {
+        {"open", [this] { openDocument(); }},
+        {"frameSeveral", [this] { frameSeveralPhotos(); }},
+        {"close", [this] { closeImage(); }},
+        {"flipFrame", [this] { flipHorizontal(); }},
+        {"flipH", [this] { flipHorizontal(); }},
+        {"colors", [this] { showColorPanel(); }},
+        {"preferences", [this] { showPreferencePanel(); }},
+    };
+    QList<QAction*> actions;
+    for (const auto& [identifier, run] : runs) {
+        QAction* action = CommandActions::make(identifier, this);
+        connect(action, &QAction::triggered, this, run);
+        actions << action;
+    }
+    _interface->addCommands(actions);
 }
 
 void AppController::_connectInterface()
@@ -147,10 +169,30 @@ void AppController::_connectInterface()
     connect(preview, &PreviewView::redrawn, this, [this] { _exporter->clearCache(); });
     connect(_runner, &BackgroundRunner::busyChanged, this, &AppController::_validateCommands);
 
-    connect(thumbnailController(), &ThumbnailController::frameChosen, this,
+    connect(_interface->thumbnailController(), &ThumbnailController::frameChosen, this,
             [this](const QString& path) { _setFrame(path, false); });
     connect(colorPanel(), &QColorDialog::colorSelected, this, &AppController::setColor);
     connect(outputPanel(), &OutputPanel::colorButtonClicked, this, &AppController::showColorPanel);
+
+    ProxyView* proxy = _interface->proxyView();
+    proxy->setPreparer([this] { return _output->writeTmpFile(); });
+    connect(proxy, &ProxyView::dragStarted, _output, &OutputController::updateFilesizeForFile);
+    connect(_output, &OutputController::pictureToOpen, this, [this](const QImage& picture) {
+        // The open photo's file stays the document's, so saving over it still asks as before.
+        const ImageMetadata metadata = imageMetadata();
+        _exporter->discardRender();
+        previewView()->setImage(picture, metadata);
+        updateFilesizeForFile(QString());
+        _validateCommands();
+    });
+    TargetController* sendTo = _interface->targetController();
+    sendTo->setTmpFileWriter([this](QString* error) { return _output->writeTmpFile(error); });
+    connect(sendTo, &TargetController::saveDocumentInFolderRequested, _output,
+            &OutputController::saveDocumentInFolder);
+    connect(sendTo, &TargetController::sendToTrimletRequested, this,
+            [this] { _companions->sendToTrimlet(); });
+    connect(sendTo, &TargetController::sendToShuttleboxRequested, this,
+            [this] { _companions->sendToShuttlebox(); });
 
     // Every change that makes the file written last stale empties the size display and
     // forgets the file.
@@ -177,9 +219,10 @@ void AppController::applicationDidFinishLaunching()
     const int earlierLaunches = _defaults.integerForKey(DefLaunchCount);
     _defaults.setInteger(earlierLaunches + 1, DefLaunchCount);
     _defaults.synchronize();
-    _checkForUpdatesSilently();
+    _companions->checkForUpdatesSilently();
     if (earlierLaunches > kEarlierLaunchesBeforeSharePrompt)
-        QTimer::singleShot(kSharePromptDelayMs, this, &AppController::runShareOnFacebookSheet);
+        QTimer::singleShot(kSharePromptDelayMs, _companions,
+                           &CompanionController::runShareOnFacebookSheet);
 }
 
 bool AppController::applicationOpenFile(const QString& path)
@@ -297,8 +340,8 @@ void AppController::frameSeveral(const QList<QByteArray>& names)
         folder =
             QDir(QFileInfo(QFile::decodeName(names.first())).absolutePath()).filePath(tr("Framed"));
     delete _batchSheet;
-    _batchSheet =
-        new BatchSheet(names, previewView()->framedPhoto(), exportOptions(), folder, mainWindow());
+    _batchSheet = new BatchSheet(names, previewView()->framedPhoto(), _output->exportOptions(),
+                                 folder, mainWindow());
     _batchSheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(_batchSheet, &BatchSheet::batchEnded, this, [this] {
         if (_batchSheet && _batchSheet->framedCount() > 0)
@@ -359,7 +402,7 @@ void AppController::closeImage()
     mainWindow()->setTitleSuffix(QString());
     _exporter->discardRender();
     previewView()->setImage(QImage());
-    thumbnailController()->deselectAll();
+    _interface->thumbnailController()->deselectAll();
     _setFrame(QString(), false);
     setFilename(QString());
     colorPanel()->close();
@@ -368,25 +411,7 @@ void AppController::closeImage()
 
 void AppController::updateFilesizeForFile(const QString& path)
 {
-    QLabel* field = outputPanel()->filesizeField();
-    if (path.isEmpty()) {
-        field->setText(QString());
-        _noteQuality(ExportRenderer::Options(), 0);
-        return;
-    }
-    field->setText(_stringForFilesize(QFileInfo(path).size()));
-}
-
-QString AppController::_stringForFilesize(qint64 size)
-{
-    constexpr double kPerKB = 0.0009765625; // 1/1024
-    if (size == 0)
-        return QStringLiteral("-");
-    if (size < 1024)
-        return tr("%1 bytes").arg(size);
-    if (size < 1048576)
-        return tr("%1 KB").arg(double(size) * kPerKB, 0, 'f', 2);
-    return tr("%1 MB").arg(double(size) * kPerKB * kPerKB, 0, 'f', 2);
+    _output->updateFilesizeForFile(path);
 }
 
 QString AppController::borderPath() const
@@ -425,12 +450,6 @@ void AppController::flipHorizontal()
     setFlipHorizontal(!shouldFlipHorizontal());
 }
 
-void AppController::refreshThumbnails()
-{
-    thumbnailController()->deselectAll();
-    _setFrame(QString(), false);
-}
-
 void AppController::setColor(const QColor& color)
 {
     const QColor rgb = color.toRgb();
@@ -450,75 +469,16 @@ void AppController::showColorPanel()
     colorPanel()->activateWindow();
 }
 
-void AppController::toggleDrawer()
-{
-    // The panel can only be brought back, never put away.
-    drawer()->show();
-    drawer()->raise();
-}
-
-void AppController::runCustomizationPalette()
-{
-    _interface->runToolbarCustomization();
-}
-
-void AppController::zoom()
-{
-    mainWindow()->zoom();
-}
-
-void AppController::quit()
-{
-    mainWindow()->close();
-}
-
 void AppController::showPreferencePanel()
 {
     if (!_preferenceController) {
         _preferenceController = new PreferenceController(_defaults, this);
         connect(_preferenceController, &PreferenceController::preferenceDidChange, this,
-                &AppController::preferenceDidChange);
-        connect(_preferenceController, &PreferenceController::checkForUpdatesRequested, this,
-                &AppController::checkForUpdates);
+                [this] { previewView()->updatePreview(); });
+        connect(_preferenceController, &PreferenceController::checkForUpdatesRequested, _companions,
+                [this] { _companions->updater()->checkForUpdates(); });
     }
     _preferenceController->showWindow(mainWindow());
-}
-
-void AppController::showAboutWindow()
-{
-    if (!_aboutWindow)
-        _aboutWindow = new AboutWindow(mainWindow());
-    _aboutWindow->showCentred();
-}
-
-void AppController::openPhotoBrowser()
-{
-    QString error;
-    if (!_mediaBrowser) {
-        const QString support =
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-            QStringLiteral("/Velluma/1");
-        _mediaBrowser =
-            MediaBrowser::initWithAppSupportPath(support, tr("Velluma - Photo Browser"), &error);
-        if (!_mediaBrowser) {
-            qCWarning(lcVelluma) << "photo browser not installed:" << error;
-            mainWindow()->runMessageSheetWithTitle(
-                tr("Unable to open Photo Browser"),
-                tr("For the Photo Browser to work, Velluma needs permission to write into the "
-                   "Applications Support folder. Try running Velluma from a different user "
-                   "account."));
-            return;
-        }
-    }
-    if (!_mediaBrowser->open(&error))
-        mainWindow()->runMessageSheetWithTitle(
-            tr("Unable to open Photo Browser"),
-            tr("The Photo Browser could not be started: %1").arg(error));
-}
-
-void AppController::preferenceDidChange()
-{
-    previewView()->updatePreview();
 }
 
 void AppController::_validateCommands()
@@ -553,6 +513,5 @@ void AppController::applicationShouldTerminate()
     _interface->saveGeometry();
     _defaults.synchronize();
     ExportRenderer::removeTmpFiles();
-    // The browser is Velluma's child and leaves with it.
-    _mediaBrowser.reset();
+    _companions->closePhotoBrowser();
 }

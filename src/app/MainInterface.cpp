@@ -1,12 +1,10 @@
 #include "MainInterface.h"
 
-#include "app/AppController.h"
-#include "app/CommandTable.h"
 #include "app/OutputPanel.h"
 #include "compositing/PreviewView.h"
+#include "foundation/CommandActions.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
-#include "foundation/ZTUtility.h"
 #include "frames/ThumbnailController.h"
 #include "output/OutputSettings.h"
 #include "output/ProxyView.h"
@@ -25,6 +23,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <functional>
+
 namespace {
 
 const QString kWindowFrameKey = QStringLiteral("mainWindow");
@@ -35,26 +35,34 @@ QString translated(const char* text)
     return text ? QCoreApplication::translate("CommandTable", text) : QString();
 }
 
-QList<QKeySequence> shortcutsFor(const CommandTable::Command& command)
-{
-    QList<QKeySequence> keys;
-    if (command.standardKey != QKeySequence::UnknownKey)
-        keys = QKeySequence::keyBindings(command.standardKey);
-    if (!command.fallbackKey.isEmpty() && !keys.contains(command.fallbackKey))
-        keys.append(command.fallbackKey);
-    return keys;
-}
-
 } // namespace
 
-MainInterface::MainInterface(UserDefaults& defaults, OutputSettings& settings,
-                             AppController& controller)
-    : QObject(&controller), _defaults(defaults), _settings(settings)
+MainInterface::MainInterface(UserDefaults& defaults, OutputSettings& settings, QObject* parent)
+    : QObject(parent), _defaults(defaults), _settings(settings)
 {
-    buildWindow(controller);
-    buildActions(controller);
-    buildToolbar();
-    buildSendTo(controller);
+    buildWindow();
+    buildMenus();
+    buildSendTo();
+    const std::pair<const char*, std::function<void()>> runs[] = {
+        {"quit", [this] { _mainWindow->close(); }},
+        // The panel can only be brought back, never put away.
+        {"showFrames",
+         [this] {
+             _drawer->show();
+             _drawer->raise();
+         }},
+        {"zoom", [this] { _mainWindow->zoom(); }},
+        {"customizeToolbar", [this] { runToolbarCustomization(); }},
+    };
+    QList<QAction*> own;
+    for (const auto& [identifier, run] : runs) {
+        QAction* action = CommandActions::make(identifier, this);
+        connect(action, &QAction::triggered, this, run);
+        own << action;
+    }
+    addCommands(own);
+    addCommands(_targetController->commands());
+    addCommands(_thumbnailController->commands());
 }
 
 MainInterface::~MainInterface()
@@ -68,7 +76,7 @@ MainInterface::~MainInterface()
     delete _mainWindow;
 }
 
-void MainInterface::buildWindow(AppController& controller)
+void MainInterface::buildWindow()
 {
     _mainWindow = new ZTWindow;
     _mainWindow->setObjectName(QStringLiteral("mainWindow"));
@@ -94,10 +102,7 @@ void MainInterface::buildWindow(AppController& controller)
     _proxyView->setEnabledToolTip(
         tr("Drag this icon to a folder or another program to hand over the framed photo"));
     _proxyView->setFileFormat(_settings.fileFormat());
-    _proxyView->setPreparer([&controller] { return controller.writeTmpFile(); });
     connect(&_settings, &OutputSettings::fileFormatChanged, _proxyView, &ProxyView::setFileFormat);
-    connect(_proxyView, &ProxyView::dragStarted, &controller,
-            &AppController::updateFilesizeForFile);
     auto* outputRow = new QHBoxLayout;
     outputRow->addWidget(_outputPanel, 1);
     outputRow->addWidget(_proxyView, 0, Qt::AlignVCenter);
@@ -108,7 +113,7 @@ void MainInterface::buildWindow(AppController& controller)
     _previewView->setFocusPolicy(Qt::StrongFocus);
     _previewView->setFocus();
 
-    _thumbnailController = new ThumbnailController(_defaults, _mainWindow, &controller);
+    _thumbnailController = new ThumbnailController(_defaults, _mainWindow, this);
     _drawer = new QDockWidget(tr("Frames"), _mainWindow);
     _drawer->setObjectName(QStringLiteral("drawer"));
     // The frame library is always at hand: it can move but never close.
@@ -130,38 +135,41 @@ void MainInterface::buildWindow(AppController& controller)
     _colorPanel->setWindowModality(Qt::NonModal);
 }
 
-void MainInterface::buildActions(AppController& controller)
+void MainInterface::buildMenus()
 {
     for (const CommandTable::Menu& menu : CommandTable::menus()) {
         QMenu* added = _mainWindow->menuBar()->addMenu(translated(menu.title));
         added->setObjectName(QLatin1String(menu.name) + QLatin1String("Menu"));
-        // The photo browser's item says why it is off.
         added->setToolTipsVisible(true);
         _menus.insert(QLatin1String(menu.name), added);
     }
+}
 
+void MainInterface::addCommands(const QList<QAction*>& actions)
+{
+    for (QAction* action : actions) {
+        if (action)
+            _actions.insert(action->objectName(), action);
+    }
+}
+
+void MainInterface::assembleCommands()
+{
     for (const CommandTable::Command& command : CommandTable::commands()) {
-        auto* action = new QAction(translated(command.text), _mainWindow);
-        action->setObjectName(QLatin1String(command.identifier));
-        action->setShortcuts(shortcutsFor(command));
-        if (command.icon)
-            action->setIcon(
-                QIcon(Resources::pathFor(QStringLiteral("toolbar/%1.svg").arg(command.icon))));
-        if (command.iconText)
-            action->setIconText(translated(command.iconText));
-        if (command.toolTip)
-            action->setToolTip(translated(command.toolTip));
-        connect(action, &QAction::triggered, &controller, command.slot);
-        _actions.insert(QLatin1String(command.identifier), action);
+        QAction* a = action(QLatin1String(command.identifier));
+        if (!a)
+            continue;
         if (QMenu* menu = command.menu ? this->menu(QLatin1String(command.menu)) : nullptr) {
             if (command.separatorBefore)
                 menu->addSeparator();
-            menu->addAction(action);
+            menu->addAction(a);
         } else {
             // Shortcuts of commands outside the menus still work while the window is up.
-            _mainWindow->addAction(action);
+            _mainWindow->addAction(a);
         }
     }
+    buildToolbar();
+    validateCommands(_hasPhoto, _busy);
 }
 
 void MainInterface::buildToolbar()
@@ -171,10 +179,6 @@ void MainInterface::buildToolbar()
     _toolBar->setMovable(false);
     _toolBar->setIconSize(QSize(28, 28));
     _toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    for (const CommandTable::ToolbarItem& item : CommandTable::toolbarItems()) {
-        if (QAction* a = item.command ? action(QLatin1String(item.command)) : nullptr)
-            a->setIconText(translated(item.label));
-    }
     _mainWindow->addToolBar(Qt::TopToolBarArea, _toolBar);
     QStringList stored;
     for (const QVariant& identifier : _defaults.arrayForKey(kToolbarIdentifier))
@@ -182,19 +186,11 @@ void MainInterface::buildToolbar()
     setToolbarItems(stored.isEmpty() ? CommandTable::defaultToolbarItems() : stored);
 }
 
-void MainInterface::buildSendTo(AppController& controller)
+void MainInterface::buildSendTo()
 {
     // The preview's context menu and the Send To menu; their items come 0.1 s later.
     _targetController = new TargetController(_defaults, _previewView, _mainWindow, _mainWindow);
     _targetController->setSendToMenu(menu(QStringLiteral("SendTo")));
-    _targetController->setTmpFileWriter(
-        [&controller](QString* error) { return controller.writeTmpFile(error); });
-    connect(_targetController, &TargetController::saveDocumentInFolderRequested, &controller,
-            &AppController::saveDocumentInFolder);
-    connect(_targetController, &TargetController::sendToTrimletRequested, &controller,
-            &AppController::sendToTrimlet);
-    connect(_targetController, &TargetController::sendToShuttleboxRequested, &controller,
-            &AppController::sendToShuttlebox);
     connect(_targetController, &TargetController::menusRebuilt, this,
             [this] { validateCommands(_hasPhoto, _busy); });
 }
@@ -271,31 +267,23 @@ void MainInterface::runToolbarCustomization()
     validateCommands(_hasPhoto, _busy);
 }
 
+CommandTable::State MainInterface::commandState() const
+{
+    return {_hasPhoto, _busy, _photoBrowserAvailable, _customizer != nullptr};
+}
+
 void MainInterface::validateCommands(bool hasPhoto, bool busy)
 {
     _hasPhoto = hasPhoto;
     _busy = busy;
-    // Nothing runs while the toolbar is being edited: its items are not commands then.
-    const bool customizing = _customizer != nullptr;
-    const bool browserSystem =
-        ZTUtility::systemVersion() >= CommandTable::kPhotoBrowserSystemVersion;
+    const CommandTable::State state = commandState();
     for (const CommandTable::Command& command : CommandTable::commands()) {
-        QAction* a = action(QLatin1String(command.identifier));
-        if (!a)
-            continue;
-        bool allowed = command.rule == CommandTable::Rule::Always || hasPhoto;
-        if (command.rule == CommandTable::Rule::PhotoBrowser) {
-            allowed = browserSystem && _photoBrowserAvailable;
-            // Said only where the system is the reason.
-            a->setToolTip(browserSystem ? QString()
-                                        : translated(CommandTable::kPhotoBrowserVersionToolTip));
-        }
-        a->setEnabled(!busy && !customizing && allowed);
+        if (QAction* a = action(QLatin1String(command.identifier)))
+            a->setEnabled(CommandTable::isEnabled(command.rule, state));
     }
     _proxyView->setEnabled(hasPhoto);
-    // While the toolbar is edited, the destinations are as still as every other command.
     if (_targetController)
-        _targetController->validateCommands(hasPhoto, busy || customizing);
+        _targetController->validateCommands(state);
     if (QMenu* sendTo = menu(QStringLiteral("SendTo")))
         sendTo->setEnabled(!sendTo->isEmpty());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/CommandTable.h"
 #include "ui/ZTWindow.h"
 
 #include <QHash>
@@ -7,7 +8,6 @@
 #include <QPointer>
 #include <QString>
 
-class AppController;
 class OutputPanel;
 class OutputSettings;
 class PreviewView;
@@ -23,13 +23,14 @@ class ToolbarCustomizer;
 class UserDefaults;
 
 // The window as the user sees it: the main window with the preview and the output controls,
-// the frame panel, the colour dialog, and the actions, menus and toolbar made from the
-// command table. It lays things out and enables commands; what the commands do is the
-// application controller's.
+// the frame panel, the colour dialog, and the menus and toolbar. The features make the
+// actions of their commands and hand them over; it puts them where the command table says
+// and enables them by its rule. It runs the window's own commands (zoom, the frame panel,
+// the toolbar's customisation, quit).
 class MainInterface : public QObject {
     Q_OBJECT
 public:
-    MainInterface(UserDefaults& defaults, OutputSettings& settings, AppController& controller);
+    MainInterface(UserDefaults& defaults, OutputSettings& settings, QObject* parent = nullptr);
     ~MainInterface() override;
 
     ZTWindow* mainWindow() const { return _mainWindow; }
@@ -41,6 +42,12 @@ public:
     QDockWidget* drawer() const { return _drawer; }
     QColorDialog* colorPanel() const { return _colorPanel; }
     QToolBar* toolBar() const { return _toolBar; }
+    OutputSettings& outputSettings() const { return _settings; }
+
+    // A feature's actions, made from the command table; then, once all are in, the menus
+    // in the table's order and the toolbar.
+    void addCommands(const QList<QAction*>& actions);
+    void assembleCommands();
     // The action of a command of the table, by identifier; null for an unknown one.
     QAction* action(const QString& identifier) const { return _actions.value(identifier); }
 
@@ -55,9 +62,8 @@ public:
     // A menu of the menu bar by its name in the command table ("File", "SendTo", ...).
     QMenu* menu(const QString& name) const { return _menus.value(name); }
 
-    // Each command enabled by its rule: while busy or customising none, without a photo
-    // only those that need none. The drag-out proxy follows the photo alone; the send-to
-    // menu is enabled when it has items.
+    // Each command enabled by the table's rule. The drag-out proxy follows the photo
+    // alone; the send-to menu is enabled when it has items.
     void validateCommands(bool hasPhoto, bool busy);
     // Whether the photo browser is there to answer its menu item (it is not by default).
     void setPhotoBrowserAvailable(bool available);
@@ -67,10 +73,11 @@ public:
     void saveGeometry();
 
 private:
-    void buildWindow(AppController& controller);
-    void buildActions(AppController& controller);
+    void buildWindow();
+    void buildMenus();
     void buildToolbar();
-    void buildSendTo(AppController& controller);
+    void buildSendTo();
+    CommandTable::State commandState() const;
 
     UserDefaults& _defaults;
     OutputSettings& _settings;

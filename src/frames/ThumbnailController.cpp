@@ -1,5 +1,6 @@
 #include "ThumbnailController.h"
 
+#include "foundation/CommandActions.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
@@ -31,6 +32,8 @@ ThumbnailController::ThumbnailController(UserDefaults& defaults, SheetHost* shee
             &ThumbnailController::_downloadFinished);
 
     _makeActions();
+    _makeCommands();
+
     _buildPanel();
     _addCollectionSheet = new CollectionNameSheet(QStringLiteral("addCollectionSheet"),
                                                   tr("Name of the new frame set:"), tr("Create"));
@@ -210,6 +213,15 @@ void ThumbnailController::_tableSelectionChanged()
 QString ThumbnailController::selectedFramePath() const
 {
     return _frames->pathAt(_tableView->selectedRow());
+}
+
+void ThumbnailController::_makeCommands()
+{
+    // The menu's refresh lets go of the chosen frame; the panel's button reads the sets
+    // from disk again.
+    QAction* refresh = CommandActions::make("refreshFrames", this);
+    connect(refresh, &QAction::triggered, this, &ThumbnailController::deselectAll);
+    _commands = {refresh};
 }
 
 void ThumbnailController::deselectAll()

@@ -42,6 +42,8 @@ public:
     void deselectAll();       // deselects every row (emits frameChosen(""))
     QString selectedFramePath() const;
 
+    // The window's commands of the frame library, made from the command table.
+    QList<QAction*> commands() const { return _commands; }
     // Commands for menus; the panel has buttons for refresh and reveal as well.
     QAction* refreshAction() const { return _refreshAction; }
     QAction* revealUserFolderAction() const { return _revealAction; }
@@ -114,6 +116,9 @@ private:
     bool _refilling = false; // the rows change under the view: no choice of the user's
     QPointer<CollectionNameSheet> _addCollectionSheet;
     QPointer<CollectionNameSheet> _renameCollectionSheet;
+    void _makeCommands();
+
+    QList<QAction*> _commands;
     QAction* _refreshAction = nullptr;
     QAction* _revealAction = nullptr;
     QAction* _deleteAction = nullptr;

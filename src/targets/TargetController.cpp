@@ -1,6 +1,7 @@
 #include "TargetController.h"
 
 #include "compositing/PreviewView.h"
+#include "foundation/CommandActions.h"
 #include "foundation/DictionaryAccess.h"
 #include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
@@ -49,6 +50,11 @@ TargetController::TargetController(UserDefaults& defaults, PreviewView* previewV
         connect(previewView, &PreviewView::doubleClicked, this,
                 &TargetController::sendToDefaultDestination);
     }
+    QAction* trimlet = CommandActions::make("sendToTrimlet", this);
+    connect(trimlet, &QAction::triggered, this, &TargetController::sendToTrimletRequested);
+    QAction* shuttlebox = CommandActions::make("sendToShuttlebox", this);
+    connect(shuttlebox, &QAction::triggered, this, &TargetController::sendToShuttleboxRequested);
+    _commands = {trimlet, shuttlebox};
     QTimer::singleShot(kFirstBuildDelayMs, this, &TargetController::destinationsDidChange);
 }
 
@@ -66,7 +72,7 @@ void TargetController::destinationsDidChange()
 {
     setupMenu(_contextMenu);
     setupMenu(_sendToMenu);
-    validateCommands(_hasPhoto, _busy);
+    validateCommands(_state);
     emit menusRebuilt();
 }
 
@@ -105,10 +111,10 @@ void TargetController::setupMenu(QMenu* menu)
     connect(setupItem, &QAction::triggered, this, [this] { setup(); });
 }
 
-void TargetController::validateCommands(bool hasPhoto, bool busy)
+void TargetController::validateCommands(const CommandTable::State& state)
 {
-    _hasPhoto = hasPhoto;
-    _busy = busy;
+    _state = state;
+    const bool enabled = CommandTable::isEnabled(CommandTable::Rule::NeedsPhoto, state);
     for (QMenu* menu : {_contextMenu.data(), _sendToMenu.data()}) {
         if (!menu)
             continue;
@@ -117,7 +123,7 @@ void TargetController::validateCommands(bool hasPhoto, bool busy)
                                     item->objectName() == QLatin1String("openInTrimlet") ||
                                     item->objectName() == QLatin1String("openInShuttlebox");
             if (needsPhoto)
-                item->setEnabled(hasPhoto && !busy);
+                item->setEnabled(enabled);
         }
     }
 }
@@ -133,7 +139,7 @@ void TargetController::_sendTo(QAction* item)
 
 void TargetController::sendToDestinationAtIndex(int index)
 {
-    if (!_previewView || !_previewView->hasImage() || _busy)
+    if (!_previewView || !_previewView->hasImage() || _state.busy || _state.customizing)
         return;
     const QVariantList records = DestinationList::storedRecords(_defaults);
     if (index < 0 || index >= records.size())

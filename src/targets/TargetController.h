@@ -1,9 +1,11 @@
 #pragma once
 
 #include "compositing/PreviewView.h"
+#include "foundation/CommandTable.h"
 #include "targets/DestinationList.h"
 #include "targets/DestinationSetupSheet.h"
 
+#include <QList>
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
@@ -50,8 +52,11 @@ public:
     // Destinations".
     void setupMenu(QMenu* menu);
 
-    // Destination and companion items need a photo and an idle window.
-    void validateCommands(bool hasPhoto, bool busy);
+    // The Send to Trimlet and Send to Shuttlebox commands, made from the command table.
+    QList<QAction*> commands() const { return _commands; }
+
+    // Destination and companion items follow the rule of commands that need a photo.
+    void validateCommands(const CommandTable::State& state);
 
     void sendToDestinationAtIndex(int index);
     // The stored default; never the sheet's working copy.
@@ -82,6 +87,6 @@ private:
     QPointer<DestinationSetupSheet> _setupSheet;
     DestinationList _destinations; // the sheet's working copy
     TmpFileWriter _writeTmpFile;
-    bool _hasPhoto = false;
-    bool _busy = false;
+    QList<QAction*> _commands;
+    CommandTable::State _state;
 };

@@ -1,6 +1,7 @@
 // The program beyond its window: the companion programs, the share prompt and the web links.
 #include "TestSupport.h"
 #include "app/AppController.h"
+#include "app/CompanionController.h"
 #include "app/CompanionLauncher.h"
 #include "app/CompanionPanel.h"
 #include "app/MainInterface.h"
@@ -92,7 +93,7 @@ void TestCompanions::init()
     QFile::remove(path(QStringLiteral("prefs.plist")));
     _defaults = std::make_unique<UserDefaults>(path(QStringLiteral("prefs.plist")));
     _app = std::make_unique<AppController>(*_defaults);
-    _app->companionLauncher().setEnvironment(environment());
+    _app->companions()->companionLauncher().setEnvironment(environment());
 }
 
 void TestCompanions::cleanup()
@@ -151,15 +152,16 @@ void TestCompanions::launchOrder()
     // A name is never a way out of the folders.
     for (const char* name : {"../Trimlet", "Applications/trimlet", "", ".."})
         QVERIFY(CompanionLauncher::candidates(QLatin1String(name), environment()).isEmpty());
-    QVERIFY(!_app->_launchApplication(QStringLiteral("Shuttlebox"), QString()));
+    QVERIFY(!_app->companions()->companionLauncher().launchApplication(QStringLiteral("Shuttlebox"),
+                                                                       {}));
 
     // Found only in ~/Applications: the earlier places are tried and passed over.
     for (const char* gone : {"apps/trimlet.desktop", "apps/com.example.Trimlet.desktop",
                              "bin/TRIMLET", "system/Trimlet"})
         QVERIFY(QFile::remove(path(QLatin1String(gone))));
     QString launched;
-    QVERIFY(_app->companionLauncher().launchApplication(QStringLiteral("Trimlet"),
-                                                        {QStringLiteral("a b.tiff")}, &launched));
+    QVERIFY(_app->companions()->companionLauncher().launchApplication(
+        QStringLiteral("Trimlet"), {QStringLiteral("a b.tiff")}, &launched));
     QCOMPARE(launched, path(QStringLiteral("home/Applications/trimlet")));
     QTRY_COMPARE(readLines(log), QStringList{"a b.tiff"});
 }
@@ -198,7 +200,8 @@ void TestCompanions::companionGetsItsFormat()
     }
     openPhoto();
     _app->outputSettings()->setFileFormat(format);
-    companion == QLatin1String("Trimlet") ? _app->sendToTrimlet() : _app->sendToShuttlebox();
+    companion == QLatin1String("Trimlet") ? _app->companions()->sendToTrimlet()
+                                          : _app->companions()->sendToShuttlebox();
     QTRY_COMPARE(readLines(log).size(), 1);
     const QString sent = readLines(log).constFirst();
     QCOMPARE(QFileInfo(sent).suffix(), suffix);
@@ -225,7 +228,7 @@ void TestCompanions::missingCompanionOffersItsPages()
     QFETCH(QString, opened);
     LinkCatcher desktop(kSchemes);
     // Not sent without a photo, so no panel either.
-    _app->sendToTrimlet();
+    _app->companions()->sendToTrimlet();
     QVERIFY(!_app->mainWindow()->findChild<CompanionPanel*>());
 
     openPhoto();
@@ -234,7 +237,8 @@ void TestCompanions::missingCompanionOffersItsPages()
         panelName = modal->objectName();
         modal->findChild<QPushButton*>(button)->click();
     });
-    companion == QLatin1String("Trimlet") ? _app->sendToTrimlet() : _app->sendToShuttlebox();
+    companion == QLatin1String("Trimlet") ? _app->companions()->sendToTrimlet()
+                                          : _app->companions()->sendToShuttlebox();
     QCOMPARE(panelName, companion.toLower() + QStringLiteral("Panel"));
     QList<QUrl> expected;
     if (!opened.isEmpty())
@@ -306,12 +310,12 @@ void TestCompanions::sharePromptWaitsForNoSheet()
     sheet.show();
     QTRY_COMPARE(_app->mainWindow()->attachedSheet(), &sheet);
     SheetCatcher prompts(QStringLiteral("Don't ask again"), _app->mainWindow());
-    _app->runShareOnFacebookSheet();
+    _app->companions()->runShareOnFacebookSheet();
     QCOMPARE(prompts.seen.size(), 0);
     QVERIFY(_defaults->boolForKey(DefAskToShareOnFacebook)); // asked again next launch
     sheet.close();
     QTRY_VERIFY(!_app->mainWindow()->attachedSheet());
-    _app->runShareOnFacebookSheet();
+    _app->companions()->runShareOnFacebookSheet();
     QCOMPARE(prompts.seen.size(), 1);
     QVERIFY(!_defaults->boolForKey(DefAskToShareOnFacebook));
 }
@@ -346,7 +350,7 @@ void TestCompanions::onlyWebAndMailLeave()
     QCOMPARE(desktop.opened.size(), opens ? 1 : 0);
     // The controller says why nothing opened instead of staying mute.
     SheetCatcher told;
-    QCOMPARE(_app->openURL(address), opens);
+    QCOMPARE(_app->companions()->openURL(address), opens);
     QCOMPARE(told.shown(), !opens);
 
     // Pages stay on the web site.
@@ -369,7 +373,7 @@ void TestCompanions::updateAnswerWaitsForNoSheet()
 {
     QFETCH(QString, from);
     _defaults->setString(QString(), DefSUFeedURL); // the answer is ready at once
-    QSignalSpy finished(_app->updater(), &SUUpdater::checkFinished);
+    QSignalSpy finished(_app->companions()->updater(), &SUUpdater::checkFinished);
     // Another sheet that is up holds the answer back until it goes.
     QDialog sheet(_app->mainWindow());
     sheet.setWindowModality(Qt::WindowModal);
@@ -384,10 +388,10 @@ void TestCompanions::updateAnswerWaitsForNoSheet()
                 preferences->findChild<QPushButton*>(QStringLiteral("checkNowButton"))->click();
             },
             &sheet);
-        _app->showPreferencePanel();
+        _app->interface()->action(QStringLiteral("preferences"))->trigger();
     }
     QCoreApplication::processEvents();
-    QVERIFY(_app->updater()->isChecking());
+    QVERIFY(_app->companions()->updater()->isChecking());
     QCOMPARE(prompts.seen.size(), 0);
     QCOMPARE(finished.size(), 0);
     sheet.close();

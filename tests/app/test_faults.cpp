@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "app/AppController.h"
+#include "app/OutputController.h"
 #include "compositing/PreviewView.h"
 #include "foundation/UserDefaults.h"
 #include "frames/FrameLibrary.h"
@@ -109,9 +110,11 @@ void TestFaults::saveFails()
         AppController app(defaults);
         QVERIFY(app.applicationOpenFile(photo));
         const int format = writer == "window" ? 101 : writer == "window, PNG" ? 102 : 103;
-        QVERIFY(app.writeImageToFile(old, format, 95, &error).isEmpty());
+        QVERIFY(app.output()->writeImageToFile(old, format, 95, &error).isEmpty());
         // The window still holds the photo; a save elsewhere works.
-        QVERIFY(!app.writeImageToFile(path(QStringLiteral("elsewhere.jpg")), 101, 95).isEmpty());
+        QVERIFY(!app.output()
+                     ->writeImageToFile(path(QStringLiteral("elsewhere.jpg")), 101, 95)
+                     .isEmpty());
     } else {
         QProcess framer;
         framer.start(QStringLiteral(VELLUMA_FRAME_BINARY),
@@ -149,7 +152,7 @@ void TestFaults::frameGoneAfterListing()
     QVERIFY(app.applicationOpenFile(photo));
     app.setBorderPath(listed.first().path);
     QVERIFY(app.previewView()->framedPhoto().frame.isNull());
-    QVERIFY(!app.writeImageToFile(path(QStringLiteral("framed.png")), 102, 90).isEmpty());
+    QVERIFY(!app.output()->writeImageToFile(path(QStringLiteral("framed.png")), 102, 90).isEmpty());
 
     // The batch framer says so before it starts.
     QProcess framer;
@@ -198,7 +201,7 @@ void TestFaults::plantedTemporaryFolder()
     UserDefaults defaults(path(QStringLiteral("prefs.plist")));
     AppController app(defaults);
     QVERIFY(app.applicationOpenFile(writePhoto(path(QStringLiteral("Beach.png")))));
-    app.copy();
+    app.output()->copy();
     const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
     QCOMPARE(urls.size(), 1);
     const QString copied = urls.first().toLocalFile();

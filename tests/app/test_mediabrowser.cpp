@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "app/AppController.h"
+#include "app/CompanionController.h"
 #include "app/MediaBrowser.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
@@ -215,13 +216,13 @@ void TestMediaBrowser::photoBrowserCommand()
     AppController app(defaults);
 
     SheetCatcher sheets(QString(), app.mainWindow());
-    emit app.photoBrowserRequested();
-    emit app.photoBrowserRequested();
+    emit app.companions()->photoBrowserRequested();
+    emit app.companions()->photoBrowserRequested();
     QCOMPARE(sheets.seen.size(), 2);
     QVERIFY(!sheets.last().informative.isEmpty());
 
     QVERIFY(QFile::remove(blocker));
-    emit app.photoBrowserRequested();
+    emit app.companions()->photoBrowserRequested();
     QCOMPARE(sheets.seen.size(), 2);
     const QString bundle = data + QStringLiteral("/Velluma/1/MediaBrowser.app");
     QTRY_COMPARE(startedPids(bundle).size(), 1);

@@ -197,15 +197,7 @@ void TestTargetController::menuLayout()
             fifo = std::make_unique<FifoWatch>(iconPath);
         } else {
             // 10000 x 10000 in the header, under the limit of a photo.
-            QByteArray png = hugePngHeader();
-            const QByteArray side("\0\0\x27\x10", 4);
-            png.replace(16, 8, side + side);
-            const QByteArray ihdr = png.mid(12, 17);
-            png.remove(29, 4);
-            QByteArray crc;
-            appendBigEndian32(crc, pngCrc(ihdr));
-            png.insert(29, crc);
-            QVERIFY(writeBytes(iconPath, png));
+            QVERIFY(writeBytes(iconPath, hugePngHeader(10000)));
         }
         QVERIFY(TestReceiver::writeFile(
             records.first().toMap().value("destination").toString(),
@@ -240,21 +232,28 @@ void TestTargetController::itemsNeedAPhoto()
     // Without a photo, or while busy, only the set-up item.
     const int all = int(layout(_sendTo).size() - layout(_sendTo).count("-"));
     QCOMPARE(enabledItems(_sendTo), 1);
-    _controller->validateCommands(true, false);
-    QCOMPARE(enabledItems(_sendTo), all);
-    QCOMPARE(enabledItems(_controller->contextMenu()), all);
-    _controller->validateCommands(true, true);
-    QCOMPARE(enabledItems(_sendTo), 1);
+    for (const CommandTable::State& state :
+         {CommandTable::State{.hasPhoto = true, .busy = true},
+          CommandTable::State{.hasPhoto = true, .customizing = true}}) {
+        _controller->validateCommands({.hasPhoto = true});
+        QCOMPARE(enabledItems(_sendTo), all);
+        QCOMPARE(enabledItems(_controller->contextMenu()), all);
+        _controller->validateCommands(state);
+        QCOMPARE(enabledItems(_sendTo), 1);
+    }
     // The items come back as they were after the menus are rebuilt.
-    _controller->validateCommands(true, false);
+    _controller->validateCommands({.hasPhoto = true});
     _controller->destinationsDidChange();
     QCOMPARE(enabledItems(_sendTo), all);
+    // The companions' items of both menus and the commands ask for the same sends.
     QSignalSpy trimlet(_controller.get(), &TargetController::sendToTrimletRequested);
     QSignalSpy shuttlebox(_controller.get(), &TargetController::sendToShuttleboxRequested);
     _sendTo->actions().at(2)->trigger();
     _controller->contextMenu()->actions().at(3)->trigger();
-    QCOMPARE(trimlet.count(), 1);
-    QCOMPARE(shuttlebox.count(), 1);
+    for (QAction* command : _controller->commands())
+        command->trigger();
+    QCOMPARE(trimlet.count(), 2);
+    QCOMPARE(shuttlebox.count(), 2);
 }
 
 void TestTargetController::setupSheet_data()
@@ -283,49 +282,31 @@ void TestTargetController::setupSheet()
         records << folder("/tmp", QString(QChar('A' + i % 26)));
     makeController(records, 1);
     const QStringList before = layout(_sendTo);
-    QStringList states; // of remove, set default and revert, as the sheet goes
-    const auto buttons = [&states](DestinationSetupSheet* sheet) {
-        states << QStringLiteral("%1%2%3")
-                      .arg(sheet->removeButton()->isEnabled())
-                      .arg(sheet->setDefaultButton()->isEnabled())
-                      .arg(sheet->revertButton()->isEnabled());
-    };
+    int rowsAfterRevert = -1;
+    bool startsIdle = false;
     _host.answer = [&](QDialog* panel) {
         auto* sheet = qobject_cast<DestinationSetupSheet*>(panel);
         if (!sheet)
             return -5;
-        buttons(sheet);
-        if (edit == "nothing")
-            return answer;
-        if (edit == "remove all" || edit == "revert") {
-            while (sheet->model()->rowCount() > 0) {
-                sheet->selectRow(0);
-                sheet->removeTarget();
-            }
-        } else {
+        // Nothing selected, nothing to revert: nothing to remove either.
+        startsIdle = !sheet->removeButton()->isEnabled() && !sheet->revertButton()->isEnabled();
+        while (edit != "nothing" && edit != "default 0" && sheet->model()->rowCount() > 0) {
             sheet->selectRow(0);
-            buttons(sheet);
+            sheet->removeTarget();
+        }
+        if (edit == "default 0") {
+            sheet->selectRow(0);
             sheet->setDefault();
         }
-        buttons(sheet);
         if (edit == "revert") {
             sheet->revert();
-            buttons(sheet);
-            states << QString::number(sheet->model()->rowCount());
+            rowsAfterRevert = sheet->model()->rowCount();
         }
         return answer;
     };
     QCOMPARE(_controller->setup(), answer);
-    if (edit == "revert")
-        QCOMPARE(states.takeLast(), QString("2"));
-    QCOMPARE(states.first(), QString("000")); // nothing selected, nothing to revert
-    if (edit == "remove all")
-        QCOMPARE(states.last(), QString("001"));
-    else if (edit == "revert" || edit == "nothing")
-        QCOMPARE(states.last(), QString("000"));
-    else
-        QCOMPARE(states, (QStringList{"000", "110", "101"}));
-
+    QVERIFY(startsIdle);
+    QCOMPARE(rowsAfterRevert, edit == "revert" ? 2 : -1);
     const bool emptied = edit == "remove all" && answer != 0;
     // Confirmed empty, the menus keep only the companions and the set-up item.
     QCOMPARE(layout(_sendTo), emptied ? before.mid(3) : before);
@@ -343,30 +324,28 @@ void TestTargetController::drops_data()
     QTest::addColumn<QString>("where");     // where the pointer lets go, or "Other…"
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("order");
-    QTest::addColumn<int>("selected");
 
     QTest::newRow("three folders: the first only")
-        << QStringList{"f1", "f2", "f3"} << "top of 1" << true << "A,f1,B,C" << -1;
+        << QStringList{"f1", "f2", "f3"} << "top of 1" << true << "A,f1,B,C";
     QTest::newRow("application above row 2")
-        << QStringList{"Receiver.app"} << "top of 2" << true << "A,B,Receiver,C" << -1;
+        << QStringList{"Receiver.app"} << "top of 2" << true << "A,B,Receiver,C";
     QTest::newRow("application onto row 2")
-        << QStringList{"Receiver.app"} << "middle of 2" << true << "A,B,Receiver,C" << -1;
+        << QStringList{"Receiver.app"} << "middle of 2" << true << "A,B,Receiver,C";
     QTest::newRow("lower half of row 1 goes above it")
-        << QStringList{"f1"} << "lower half of 1" << true << "A,f1,B,C" << -1;
-    QTest::newRow("below the last row") << QStringList{"f1"} << "below" << true << "A,B,C,f1" << -1;
-    QTest::newRow("a plain file") << QStringList{"plain.txt"} << "top of 0" << false << "A,B,C"
-                                  << -1;
-    QTest::newRow("own row to the end") << QStringList{"row"} << "below" << false << "B,C,A" << 2;
-    QTest::newRow("own row to itself") << QStringList{"row"} << "top of 0" << false << "A,B,C" << 0;
+        << QStringList{"f1"} << "lower half of 1" << true << "A,f1,B,C";
+    QTest::newRow("below the last row") << QStringList{"f1"} << "below" << true << "A,B,C,f1";
+    QTest::newRow("a plain file") << QStringList{"plain.txt"} << "top of 0" << false << "A,B,C";
+    QTest::newRow("own row to the end") << QStringList{"row"} << "below" << false << "B,C,A";
+    QTest::newRow("own row to itself") << QStringList{"row"} << "top of 0" << false << "A,B,C";
     QTest::newRow("own row onto the lower half of the last")
-        << QStringList{"row"} << "lower half of 2" << false << "B,A,C" << 1;
+        << QStringList{"row"} << "lower half of 2" << false << "B,A,C";
     // "Other…" of Add Application takes what a drop takes; it adds at the end.
     QTest::newRow("Other…: an app folder")
-        << QStringList{"Receiver.app"} << "Other…" << true << "A,B,C,Receiver" << 3;
+        << QStringList{"Receiver.app"} << "Other…" << true << "A,B,C,Receiver";
     QTest::newRow("Other…: a program")
-        << QStringList{"receive.sh"} << "Other…" << true << "A,B,C,receive" << 3;
+        << QStringList{"receive.sh"} << "Other…" << true << "A,B,C,receive";
     QTest::newRow("Other…: a plain file")
-        << QStringList{"plain.txt"} << "Other…" << false << "A,B,C" << -1;
+        << QStringList{"plain.txt"} << "Other…" << false << "A,B,C";
 }
 
 void TestTargetController::drops()
@@ -375,7 +354,6 @@ void TestTargetController::drops()
     QFETCH(QString, where);
     QFETCH(bool, accepted);
     QFETCH(QString, order);
-    QFETCH(int, selected);
     for (const char* name : {"f1", "f2", "f3"})
         QVERIFY(QDir().mkpath(_tmp.filePath(name)));
     QVERIFY(TestReceiver::writeFile(_tmp.filePath("plain.txt"), "text", false));
@@ -391,11 +369,7 @@ void TestTargetController::drops()
         mime->setUrls(urls);
     }
     QStringList labels;
-    QString addedType;
-    int selectedRow = -2;
-    bool revertable = false;
     bool chosen = false;
-    Qt::DropAction proposed = Qt::IgnoreAction;
     Qt::DropAction asked = Qt::IgnoreAction; // while moving over the table
     Qt::DropAction answered = Qt::IgnoreAction;
     bool canDrop = false;
@@ -430,13 +404,10 @@ void TestTargetController::drops()
                               : where.startsWith("middle") ? cell.center()
                                                            : cell.bottomLeft() + QPoint(20, -6);
             // Shift asks for a move, as a file manager may propose one.
-            QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, mime.get(), Qt::LeftButton,
-                                  Qt::ShiftModifier);
-            QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, mime.get(), Qt::LeftButton,
-                                Qt::ShiftModifier);
-            QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, mime.get(), Qt::LeftButton,
-                            Qt::ShiftModifier);
-            proposed = drop.proposedAction();
+            const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+            QDragEnterEvent enter(at, offered, mime.get(), Qt::LeftButton, Qt::ShiftModifier);
+            QDragMoveEvent move(at, offered, mime.get(), Qt::LeftButton, Qt::ShiftModifier);
+            QDropEvent drop(at, offered, mime.get(), Qt::LeftButton, Qt::ShiftModifier);
             QCoreApplication::sendEvent(view->viewport(), &enter);
             QCoreApplication::sendEvent(view->viewport(), &move);
             QCoreApplication::sendEvent(view->viewport(), &drop);
@@ -447,11 +418,6 @@ void TestTargetController::drops()
         }
         for (int r = 0; r < model->rowCount(); ++r)
             labels << model->index(r, 2).data().toString();
-        selectedRow = sheet->selectedRow();
-        revertable = sheet->revertButton()->isEnabled();
-        const int added = labels.indexOf("Receiver");
-        if (added >= 0)
-            addedType = model->index(added, 1).data().toString();
         sheet->hide();
         return 0;
     };
@@ -459,7 +425,6 @@ void TestTargetController::drops()
     if (where == "Other…") {
         QCOMPARE(chosen, accepted);
     } else {
-        QCOMPARE(proposed, Qt::MoveAction);
         QVERIFY(canDrop);
         // An own row has moved already when the drop answers; accepting would make the
         // view remove it. Files stay where they are: a copy, never a move.
@@ -470,10 +435,6 @@ void TestTargetController::drops()
             QCOMPARE(answered, Qt::CopyAction);
     }
     QCOMPARE(labels.join(','), order);
-    QCOMPARE(selectedRow, selected);
-    // Any drop of a known kind may be reverted, even one that was refused.
-    QCOMPARE(revertable, where != "Other…" || accepted);
-    QCOMPARE(addedType, labels.contains("Receiver") ? QString("App") : QString());
     // Several rows never drag.
     QVERIFY(!DestinationTableModel::mimeDataForRows({0, 1}));
 }
@@ -531,12 +492,9 @@ void TestTargetController::sending()
                    folder(folderPath, "Saved")};
     }
     makeController(records, defaultPosition);
-    if (photo) {
-        QImage image(8, 6, QImage::Format_RGB32);
-        image.fill(Qt::darkGreen);
-        _preview->setImage(image);
-    }
-    _controller->validateCommands(photo, false);
+    if (photo)
+        _preview->setImage(solid(8, 6, Qt::darkGreen, QImage::Format_RGB32));
+    _controller->validateCommands({.hasPhoto = photo});
     const QString sent = _tmp.filePath(QStringLiteral("%1.jpg").arg(QTest::currentDataTag()));
     int written = 0;
     _controller->setTmpFileWriter([&](QString*) {

@@ -3,27 +3,33 @@
 #include <QCoreApplication>
 #include <QKeySequence>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
-class AppController;
-
-// Every command of the window in one table: the menus, the toolbar and the validation all
-// read it, so a command cannot be enabled in one place and missing from another.
+// Every command of the window in one table, as data: the features make their actions from
+// it and run them, the window puts those actions into its menus and toolbar by identifier
+// and enables them by the one rule below, so a command cannot be enabled in one place and
+// missing from another.
 namespace CommandTable {
 
 // When a command can run (and none can while the document is busy).
 enum class Rule {
-    Always,     // no photo needed
-    NeedsPhoto, // a photo is open
-    // The photo browser is installed and the system has what it needs (0x1050 and later).
-    PhotoBrowser,
+    Always,       // no photo needed
+    NeedsPhoto,   // a photo is open
+    PhotoBrowser, // the photo browser is installed
 };
 
-// The system version the photo browser needs at least, and what its item says before.
-inline constexpr int kPhotoBrowserSystemVersion = 0x1050;
-inline constexpr const char* kPhotoBrowserVersionToolTip =
-    QT_TRANSLATE_NOOP("CommandTable", "This feature requires Mac OS X 10.5 or later");
+// What the rule looks at.
+struct State {
+    bool hasPhoto = false;
+    bool busy = false; // an export runs or a photo is being read
+    bool photoBrowserAvailable = false;
+    bool customizing = false; // the toolbar is being edited: its items are no commands then
+};
+
+// Nothing runs while busy or while the toolbar is edited; then the rule decides.
+bool isEnabled(Rule rule, const State& state);
 
 struct Command {
     const char* identifier;                // also the action's object name
@@ -33,7 +39,6 @@ struct Command {
     const char* icon;                      // toolbar image under resources/toolbar, or nullptr
     const char* iconText; // toolbar label when it differs from the text, or nullptr
     const char* toolTip;  // or nullptr
-    void (AppController::*slot)();
     Rule rule;
     const char* menu;     // a name of menus(), or nullptr: toolbar only
     bool separatorBefore; // in its menu

@@ -1,7 +1,5 @@
 #include "CommandTable.h"
 
-#include "app/AppController.h"
-
 #include <QStringList>
 
 namespace CommandTable {
@@ -13,81 +11,86 @@ constexpr auto None = QKeySequence::UnknownKey;
 
 } // namespace
 
+bool isEnabled(Rule rule, const State& state)
+{
+    if (state.busy || state.customizing)
+        return false;
+    switch (rule) {
+    case Rule::Always:
+        return true;
+    case Rule::NeedsPhoto:
+        return state.hasPhoto;
+    case Rule::PhotoBrowser:
+        return state.photoBrowserAvailable;
+    }
+    return false;
+}
+
 const std::vector<Command>& commands()
 {
-    // QT_TRANSLATE_NOOP marks the texts; MainInterface translates them in this context.
+    // QT_TRANSLATE_NOOP marks the texts; CommandActions translates them in this context.
     static const std::vector<Command> table = {
         {"open", QT_TRANSLATE_NOOP("CommandTable", "&Open..."), K::Open, K(), "openToolbarItem",
-         nullptr, QT_TRANSLATE_NOOP("CommandTable", "Open image"), &AppController::openDocument,
-         Rule::Always, "File", false},
+         nullptr, QT_TRANSLATE_NOOP("CommandTable", "Open image"), Rule::Always, "File", false},
         {"frameSeveral", QT_TRANSLATE_NOOP("CommandTable", "Frame Se&veral Photos..."), None, K(),
-         nullptr, nullptr, nullptr, &AppController::frameSeveralPhotos, Rule::Always, "File",
-         false},
+         nullptr, nullptr, nullptr, Rule::Always, "File", false},
         {"photoBrowser", QT_TRANSLATE_NOOP("CommandTable", "&Browse Photos..."), None, K(), nullptr,
-         nullptr, nullptr, &AppController::photoBrowserRequested, Rule::PhotoBrowser, "File",
-         false},
+         nullptr, nullptr, Rule::PhotoBrowser, "File", false},
         {"save", QT_TRANSLATE_NOOP("CommandTable", "&Save As..."), K::Save,
          K(Qt::CTRL | Qt::SHIFT | Qt::Key_S), "saveToolbarItem", nullptr,
-         QT_TRANSLATE_NOOP("CommandTable", "Save image"), &AppController::saveDocumentAs,
-         Rule::NeedsPhoto, "File", false},
+         QT_TRANSLATE_NOOP("CommandTable", "Save image"), Rule::NeedsPhoto, "File", false},
         {"close", QT_TRANSLATE_NOOP("CommandTable", "C&lose Image"), K::Close, K(),
          "clearToolbarItem", nullptr, QT_TRANSLATE_NOOP("CommandTable", "Clear image"),
-         &AppController::closeImage, Rule::NeedsPhoto, "File", false},
+         Rule::NeedsPhoto, "File", false},
         {"sendToTrimlet", QT_TRANSLATE_NOOP("CommandTable", "Send to &Trimlet"), None, K(),
          "trimletToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Trimlet"),
-         QT_TRANSLATE_NOOP("CommandTable", "Send to Trimlet"), &AppController::sendToTrimlet,
-         Rule::NeedsPhoto, "File", true},
+         QT_TRANSLATE_NOOP("CommandTable", "Send to Trimlet"), Rule::NeedsPhoto, "File", true},
         {"sendToShuttlebox", QT_TRANSLATE_NOOP("CommandTable", "Send to S&huttlebox"), None, K(),
          "shuttleboxToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Shuttlebox"),
-         QT_TRANSLATE_NOOP("CommandTable", "Send to Shuttlebox"), &AppController::sendToShuttlebox,
-         Rule::NeedsPhoto, "File", false},
+         QT_TRANSLATE_NOOP("CommandTable", "Send to Shuttlebox"), Rule::NeedsPhoto, "File", false},
         {"quit", QT_TRANSLATE_NOOP("CommandTable", "&Quit"), K::Quit, K(Qt::CTRL | Qt::Key_Q),
-         nullptr, nullptr, nullptr, &AppController::quit, Rule::Always, "File", true},
+         nullptr, nullptr, nullptr, Rule::Always, "File", true},
         {"copy", QT_TRANSLATE_NOOP("CommandTable", "&Copy"), K::Copy, K(), "copyToolbarItem",
-         nullptr, QT_TRANSLATE_NOOP("CommandTable", "Copy image to clipboard"),
-         &AppController::copy, Rule::NeedsPhoto, "Edit", false},
+         nullptr, QT_TRANSLATE_NOOP("CommandTable", "Copy image to clipboard"), Rule::NeedsPhoto,
+         "Edit", false},
         {"paste", QT_TRANSLATE_NOOP("CommandTable", "&Paste"), K::Paste, K(), nullptr, nullptr,
-         nullptr, &AppController::paste, Rule::Always, "Edit", false},
+         nullptr, Rule::Always, "Edit", false},
         // The menu's flip works without a photo too (it flips the chosen frame); the
         // toolbar's waits for one.
         {"flipFrame", QT_TRANSLATE_NOOP("CommandTable", "&Flip Frame Horizontally"), None,
-         K(Qt::CTRL | Qt::Key_F), nullptr, nullptr, nullptr, &AppController::flipHorizontal,
-         Rule::Always, "Frame", false},
+         K(Qt::CTRL | Qt::Key_F), nullptr, nullptr, nullptr, Rule::Always, "Frame", false},
         {"preferences", QT_TRANSLATE_NOOP("CommandTable", "Pr&eferences..."), K::Preferences,
          K(Qt::CTRL | Qt::Key_Comma), "preferencesToolbarItem", nullptr,
-         QT_TRANSLATE_NOOP("CommandTable", "Preferences"), &AppController::showPreferencePanel,
-         Rule::Always, "Edit", false},
+         QT_TRANSLATE_NOOP("CommandTable", "Preferences"), Rule::Always, "Edit", false},
         {"colors", QT_TRANSLATE_NOOP("CommandTable", "Show &Colors"), None,
          K(Qt::CTRL | Qt::SHIFT | Qt::Key_C), "colorsToolbarItem", nullptr,
-         QT_TRANSLATE_NOOP("CommandTable", "Show the color dialog"), &AppController::showColorPanel,
-         Rule::NeedsPhoto, "Window", false},
+         QT_TRANSLATE_NOOP("CommandTable", "Show the color dialog"), Rule::NeedsPhoto, "Window",
+         false},
         {"showFrames", QT_TRANSLATE_NOOP("CommandTable", "&Show Frames"), None, K(), nullptr,
-         nullptr, nullptr, &AppController::toggleDrawer, Rule::Always, "Frame", true},
+         nullptr, nullptr, Rule::Always, "Frame", true},
         {"zoom", QT_TRANSLATE_NOOP("CommandTable", "&Zoom"), None, K(), nullptr, nullptr, nullptr,
-         &AppController::zoom, Rule::Always, "Window", true},
+         Rule::Always, "Window", true},
         {"flipH", QT_TRANSLATE_NOOP("CommandTable", "&Flip Frame Horizontally"), None, K(),
          "flipHToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Flip H"),
-         QT_TRANSLATE_NOOP("CommandTable", "Flip Border Horizontally"),
-         &AppController::flipHorizontal, Rule::NeedsPhoto, nullptr, false},
+         QT_TRANSLATE_NOOP("CommandTable", "Flip Border Horizontally"), Rule::NeedsPhoto, nullptr,
+         false},
         {"customizeToolbar", QT_TRANSLATE_NOOP("CommandTable", "Customize &Toolbar..."), None, K(),
          "customizeToolbarItem", QT_TRANSLATE_NOOP("CommandTable", "Customize"),
-         QT_TRANSLATE_NOOP("CommandTable", "Customize the toolbar"),
-         &AppController::runCustomizationPalette, Rule::Always, "Window", true},
+         QT_TRANSLATE_NOOP("CommandTable", "Customize the toolbar"), Rule::Always, "Window", true},
         {"refreshFrames", QT_TRANSLATE_NOOP("CommandTable", "&Refresh Frames"), None, K(), nullptr,
-         nullptr, nullptr, &AppController::refreshThumbnails, Rule::Always, "Frame", false},
+         nullptr, nullptr, Rule::Always, "Frame", false},
         {"website", QT_TRANSLATE_NOOP("CommandTable", "Velluma &Web Site"), K::HelpContents, K(),
-         nullptr, nullptr, nullptr, &AppController::visitWebsite, Rule::Always, "Help", false},
+         nullptr, nullptr, nullptr, Rule::Always, "Help", false},
         {"feedback", QT_TRANSLATE_NOOP("CommandTable", "Send &Feedback..."), None, K(), nullptr,
-         nullptr, nullptr, &AppController::sendMail, Rule::Always, "Help", false},
+         nullptr, nullptr, Rule::Always, "Help", false},
         {"downloadTrimlet", QT_TRANSLATE_NOOP("CommandTable", "Download T&rimlet..."), None, K(),
-         nullptr, nullptr, nullptr, &AppController::downloadTrimlet, Rule::Always, "Help", true},
+         nullptr, nullptr, nullptr, Rule::Always, "Help", true},
         {"downloadShuttlebox", QT_TRANSLATE_NOOP("CommandTable", "Download S&huttlebox..."), None,
-         K(), nullptr, nullptr, nullptr, &AppController::downloadShuttlebox, Rule::Always, "Help",
-         false},
+         K(), nullptr, nullptr, nullptr, Rule::Always, "Help", false},
         {"checkForUpdates", QT_TRANSLATE_NOOP("CommandTable", "Check for &Updates..."), None, K(),
-         nullptr, nullptr, nullptr, &AppController::checkForUpdates, Rule::Always, "Help", true},
+         nullptr, nullptr, nullptr, Rule::Always, "Help", true},
         {"about", QT_TRANSLATE_NOOP("CommandTable", "&About Velluma"), None, K(), nullptr, nullptr,
-         nullptr, &AppController::showAboutWindow, Rule::Always, "Help", true},
+         nullptr, Rule::Always, "Help", true},
     };
     return table;
 }
