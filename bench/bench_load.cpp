@@ -8,9 +8,11 @@
 
 #include "BenchPhotos.h"
 #include "app/AppController.h"
+#include "app/MainInterface.h"
 #include "compositing/PreviewView.h"
 #include "foundation/UserDefaults.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -137,7 +139,7 @@ int main(int argc, char** argv)
             return 1;
         }
         QCoreApplication::processEvents();
-        controller.closeImage();
+        controller.interface()->action(QStringLiteral("close"))->trigger();
         QCoreApplication::processEvents();
         if (cycle == 50 || cycle == 500) {
             ::malloc_trim(0);
