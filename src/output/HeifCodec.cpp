@@ -6,11 +6,14 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <aom/aom_encoder.h>
+#include <aom/aomcx.h>
 #include <libheif/heif.h>
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace HeifCodec {
 
@@ -193,9 +196,93 @@ ImageMetadata::Blocks readMetadata(const QString& path)
     return blocks;
 }
 
+namespace {
+
+// A photo is encoded as strips of about this many pixels, each its own AV1 picture, put
+// together by the file's grid: aom's working memory grows with the picture it is given
+// (some 330 MB for 24 megapixels, whatever its options), a strip's stays near 60 MB.
+constexpr qint64 StripPixels = qint64(4) << 20;
+// The grid's row count is a byte.
+constexpr int MaxStrips = 256;
+
+// Full-range BT.601 (the matrix the file declares) in 16-bit fixed point.
+inline uchar lumaOf(int r, int g, int b)
+{
+    return uchar((19595 * r + 38470 * g + 7471 * b + 32768) >> 16);
+}
+// From the sums of four pixels' channels.
+inline uchar blueDifferenceOf(int r4, int g4, int b4)
+{
+    return uchar(std::clamp((-11059 * r4 - 21709 * g4 + 32768 * b4 + (131072 << 8)) >> 18, 0, 255));
+}
+inline uchar redDifferenceOf(int r4, int g4, int b4)
+{
+    return uchar(std::clamp((32768 * r4 - 27439 * g4 - 5329 * b4 + (131072 << 8)) >> 18, 0, 255));
+}
+
+// Big-endian ISO media boxes.
+class BoxWriter {
+public:
+    QByteArray data;
+    void u8(int v) { data.append(char(v)); }
+    void u16(int v) { u8(v >> 8), u8(v); }
+    void u32(quint32 v) { u16(int(v >> 16)), u16(int(v & 0xFFFF)); }
+    void text(const char* s, bool terminated = false)
+    {
+        data.append(s, qsizetype(std::strlen(s)) + (terminated ? 1 : 0));
+    }
+    void begin(const char* type, int version = -1, int flags = 0)
+    {
+        _open.push_back(data.size());
+        u32(0);
+        text(type);
+        if (version >= 0)
+            u32((quint32(version) << 24) | quint32(flags));
+    }
+    void end()
+    {
+        const qsizetype at = _open.back();
+        _open.pop_back();
+        patch32(at, quint32(data.size() - at));
+    }
+    void patch32(qsizetype at, quint32 v)
+    {
+        for (int i = 0; i < 4; ++i)
+            data[at + i] = char(v >> (24 - 8 * i));
+    }
+
+private:
+    std::vector<qsizetype> _open;
+};
+
+struct AomDeleter {
+    void operator()(aom_codec_ctx_t* codec) const
+    {
+        aom_codec_destroy(codec);
+        delete codec;
+    }
+};
+
+// One AV1 still picture: its OBUs without the temporal delimiter, and its sequence header.
+struct Av1Picture {
+    QByteArray obus;
+    QByteArray sequenceHeader;
+};
+
+} // namespace
+
 class AvifPicture {
 public:
-    Image image;
+    int width = 0;
+    int height = 0;
+    int strips = 1;
+    int stripHeight = 0;
+    // 4:2:0 planes padded to an even width and to whole strips by repeating the edge.
+    int lumaWidth = 0;
+    std::vector<uchar> luma, blue, red;
+    // Empty while every pixel is opaque.
+    std::vector<uchar> alpha;
+    int chromaWidth() const { return lumaWidth / 2; }
 };
 
 void AvifPictureDeleter::operator()(AvifPicture* picture) const
@@ -206,84 +293,457 @@ void AvifPictureDeleter::operator()(AvifPicture* picture) const
 AvifPicturePtr prepareAvif(QSize size, const JpegEncoder::BandSource& bands, QString* why)
 {
     initialise();
-    const int width = size.width();
-    const int height = size.height();
-    // Planar RGB with the alpha aside until it is known to be needed: an opaque picture
-    // costs 3 bytes a pixel, and only a transparent one gets an alpha plane.
+    auto picture = AvifPicturePtr(new AvifPicture);
+    AvifPicture& p = *picture;
+    p.width = size.width();
+    p.height = size.height();
+    const qint64 pixels = qint64(p.width) * p.height;
+    p.strips = int(std::clamp<qint64>((pixels + StripPixels - 1) / StripPixels, 1, MaxStrips));
+    p.stripHeight = (p.height + p.strips - 1) / p.strips;
+    p.stripHeight += p.stripHeight % 2;
+    p.strips = (p.height + p.stripHeight - 1) / p.stripHeight;
+    p.lumaWidth = p.width + p.width % 2;
+    const qint64 lumaHeight = qint64(p.strips) * p.stripHeight;
+    try {
+        p.luma.resize(size_t(p.lumaWidth * lumaHeight));
+        p.blue.resize(size_t(p.chromaWidth() * lumaHeight / 2));
+        p.red.resize(p.blue.size());
+    } catch (const std::bad_alloc&) {
+        *why = QCoreApplication::translate("HeifCodec", "out of memory");
+        return {};
+    }
+    const qsizetype cw = p.chromaWidth();
+    // Each chroma row sums the four pixels of its square; the second luma row completes it.
+    std::vector<int> sums(size_t(cw) * 3);
+    int row = 0;
+    QImage band;
+    while (row < p.height) {
+        if (!bands(&band) || band.isNull() || band.width() != p.width) {
+            *why = QCoreApplication::translate("HeifCodec", "the picture could not be made");
+            return {};
+        }
+        const QImage rgba = band.convertToFormat(QImage::Format_RGBA8888);
+        const int rows = std::min(rgba.height(), p.height - row);
+        for (int y = 0; y < rows; ++y, ++row) {
+            const uchar* in = rgba.constScanLine(y);
+            uchar* out = p.luma.data() + qsizetype(row) * p.lumaWidth;
+            if (row % 2 == 0)
+                std::fill(sums.begin(), sums.end(), 0);
+            uchar all = 0xFF;
+            for (int x = 0; x < p.lumaWidth; ++x) {
+                const uchar* px = in + 4 * std::min(x, p.width - 1);
+                out[x] = lumaOf(px[0], px[1], px[2]);
+                int* s = sums.data() + 3 * (x / 2);
+                s[0] += px[0], s[1] += px[1], s[2] += px[2];
+                all &= px[3];
+            }
+            if (all != 0xFF && p.alpha.empty())
+                p.alpha.assign(size_t(qint64(p.width) * p.height), 0xFF);
+            if (!p.alpha.empty())
+                for (int x = 0; x < p.width; ++x)
+                    p.alpha[size_t(qint64(row) * p.width + x)] = in[4 * x + 3];
+            if (row % 2 == 1 || row == p.height - 1) {
+                // An odd last row stands for the row under it too.
+                const int twice = row % 2 == 0 ? 2 : 1;
+                uchar* b = p.blue.data() + qsizetype(row / 2) * cw;
+                uchar* r = p.red.data() + qsizetype(row / 2) * cw;
+                for (qsizetype x = 0; x < cw; ++x) {
+                    const int* s = sums.data() + 3 * x;
+                    b[x] = blueDifferenceOf(s[0] * twice, s[1] * twice, s[2] * twice);
+                    r[x] = redDifferenceOf(s[0] * twice, s[1] * twice, s[2] * twice);
+                }
+            }
+        }
+    }
+    // The last strip's rows beyond the picture repeat its last row.
+    const int chromaRows = (p.height + 1) / 2;
+    for (qint64 y = p.height; y < lumaHeight; ++y)
+        std::memcpy(p.luma.data() + y * p.lumaWidth, p.luma.data() + (p.height - 1) * p.lumaWidth,
+                    size_t(p.lumaWidth));
+    for (qint64 y = chromaRows; y < lumaHeight / 2; ++y) {
+        std::memcpy(p.blue.data() + y * cw, p.blue.data() + (chromaRows - 1) * cw, size_t(cw));
+        std::memcpy(p.red.data() + y * cw, p.red.data() + (chromaRows - 1) * cw, size_t(cw));
+    }
+    return picture;
+}
+
+namespace {
+
+// libheif's mapping of quality to aom's quantizer, kept so that a quality means the same
+// whichever way the file is written.
+int quantizerFor(int quality)
+{
+    return ((100 - std::clamp(quality, 0, 100)) * 63 + 50) / 100;
+}
+
+// Where the payload of the OBU starts, or -1.
+qsizetype payloadOf(const QByteArray& obu)
+{
+    if (obu.isEmpty())
+        return -1;
+    qsizetype pos = 1 + ((uchar(obu[0]) & 4) ? 1 : 0);
+    if (uchar(obu[0]) & 2) {
+        while (pos < obu.size() && (uchar(obu[pos]) & 0x80))
+            ++pos;
+        ++pos;
+    }
+    return pos < obu.size() ? pos : -1;
+}
+
+// Encodes rows [top, top + rows) of the picture, `width` wide, as one AV1 still picture.
+bool encodeStrip(const AvifPicture& p, int top, int width, int rows, int quality, Av1Picture* out,
+                 QString* why)
+{
+    aom_codec_iface_t* iface = aom_codec_av1_cx();
+    aom_codec_enc_cfg_t cfg;
+    if (aom_codec_enc_config_default(iface, &cfg, AOM_USAGE_ALL_INTRA) != AOM_CODEC_OK) {
+        *why = QCoreApplication::translate("HeifCodec", "the AV1 encoder could not be set up");
+        return false;
+    }
+    cfg.g_w = unsigned(width);
+    cfg.g_h = unsigned(rows);
+    // One frame makes aom write the still picture's short sequence header.
+    cfg.g_limit = 1;
+    cfg.g_lag_in_frames = 0;
+    cfg.kf_mode = AOM_KF_DISABLED;
+    cfg.kf_max_dist = 0;
+    cfg.g_profile = 0;
+    cfg.g_bit_depth = AOM_BITS_8;
+    cfg.g_input_bit_depth = 8;
+    cfg.rc_end_usage = AOM_Q;
+    cfg.rc_min_quantizer = 0;
+    cfg.rc_max_quantizer = 63;
+    cfg.g_threads = 2;
+    std::unique_ptr<aom_codec_ctx_t, AomDeleter> codec(new aom_codec_ctx_t{});
+    if (aom_codec_enc_init(codec.get(), iface, &cfg, 0) != AOM_CODEC_OK) {
+        delete codec.release();
+        *why = QCoreApplication::translate("HeifCodec", "the AV1 encoder could not be set up");
+        return false;
+    }
+    aom_codec_control(codec.get(), AOME_SET_CPUUSED, AvifSpeed);
+    aom_codec_control(codec.get(), AOME_SET_CQ_LEVEL, quantizerFor(quality));
+    aom_codec_control(codec.get(), AV1E_SET_ROW_MT, 1);
+    aom_codec_control(codec.get(), AV1E_SET_COLOR_RANGE, 1);
+    aom_codec_control(codec.get(), AV1E_SET_CHROMA_SAMPLE_POSITION, AOM_CSP_UNKNOWN);
+    aom_codec_control(codec.get(), AV1E_SET_COLOR_PRIMARIES, AOM_CICP_CP_BT_709);
+    aom_codec_control(codec.get(), AV1E_SET_TRANSFER_CHARACTERISTICS, AOM_CICP_TC_SRGB);
+    aom_codec_control(codec.get(), AV1E_SET_MATRIX_COEFFICIENTS, AOM_CICP_MC_BT_601);
+    aom_codec_control(codec.get(), AOME_SET_TUNING, AOM_TUNE_SSIM);
+    aom_codec_control(codec.get(), AV1E_SET_SKIP_POSTPROC_FILTERING, 1u);
+
+    // aom reads the planes where they are.
+    aom_image_t image;
+    uchar* luma = const_cast<uchar*>(p.luma.data()) + qsizetype(top) * p.lumaWidth;
+    aom_img_wrap(&image, AOM_IMG_FMT_I420, unsigned(width), unsigned(rows), 1, luma);
+    const qsizetype chromaOffset = qsizetype(top / 2) * p.chromaWidth();
+    image.planes[AOM_PLANE_Y] = luma;
+    image.planes[AOM_PLANE_U] = const_cast<uchar*>(p.blue.data()) + chromaOffset;
+    image.planes[AOM_PLANE_V] = const_cast<uchar*>(p.red.data()) + chromaOffset;
+    image.stride[AOM_PLANE_Y] = p.lumaWidth;
+    image.stride[AOM_PLANE_U] = image.stride[AOM_PLANE_V] = p.chromaWidth();
+    image.range = AOM_CR_FULL_RANGE;
+
+    QByteArray stream;
+    for (aom_image_t* frame : {&image, static_cast<aom_image_t*>(nullptr)}) {
+        if (aom_codec_encode(codec.get(), frame, 0, 1, 0) != AOM_CODEC_OK) {
+            *why = QCoreApplication::translate("HeifCodec", "the AV1 encoder failed: %1")
+                       .arg(QString::fromUtf8(aom_codec_error(codec.get())));
+            return false;
+        }
+        aom_codec_iter_t iter = nullptr;
+        while (const aom_codec_cx_pkt_t* packet = aom_codec_get_cx_data(codec.get(), &iter)) {
+            if (packet->kind == AOM_CODEC_CX_FRAME_PKT)
+                stream.append(static_cast<const char*>(packet->data.frame.buf),
+                              qsizetype(packet->data.frame.sz));
+        }
+    }
+    // OBUs: a header byte (type in bits 3-6, extension and size flags), an extension byte,
+    // the size as LEB128, the payload.
+    qsizetype at = 0;
+    while (at < stream.size()) {
+        const uchar header = uchar(stream[at]);
+        const int type = (header >> 3) & 0xF;
+        qsizetype pos = at + 1 + ((header & 4) ? 1 : 0);
+        quint64 payload = 0;
+        if (header & 2) {
+            for (int shift = 0; pos < stream.size() && shift < 56; shift += 7) {
+                const uchar byte = uchar(stream[pos++]);
+                payload |= quint64(byte & 0x7F) << shift;
+                if (!(byte & 0x80))
+                    break;
+            }
+        } else {
+            payload = quint64(stream.size() - pos);
+        }
+        if (payload > quint64(stream.size() - pos))
+            break;
+        const qsizetype next = pos + qsizetype(payload);
+        if (type == 1)
+            out->sequenceHeader = stream.mid(at, next - at);
+        if (type != 2 && type != 15) // temporal delimiters and padding stay out of the item
+            out->obus.append(stream.constData() + at, next - at);
+        at = next;
+    }
+    // The configuration box copies the profile and level of the short sequence header.
+    const qsizetype payload = payloadOf(out->sequenceHeader);
+    if (at != stream.size() || payload < 0 || payload + 2 > out->sequenceHeader.size() ||
+        !(uchar(out->sequenceHeader[payload]) & 0x08)) {
+        *why =
+            QCoreApplication::translate("HeifCodec", "the AV1 encoder wrote an unexpected stream");
+        return false;
+    }
+    return true;
+}
+
+// The 4 bytes of the AV1 configuration box before the sequence header: profile and level
+// from the short sequence header, 8-bit 4:2:0.
+QByteArray av1Config(const QByteArray& sequenceHeader)
+{
+    const qsizetype pos = payloadOf(sequenceHeader);
+    const uchar first = uchar(sequenceHeader[pos]);
+    const uchar second = uchar(sequenceHeader[pos + 1]);
+    const int profile = first >> 5;
+    const int level = ((first & 7) << 2) | (second >> 6);
+    QByteArray config;
+    config.append(char(0x81));
+    config.append(char((profile << 5) | level));
+    config.append(char(0x0C)); // main tier, 8 bits, colour, 4:2:0, chroma position unknown
+    config.append(char(0));
+    return config + sequenceHeader;
+}
+
+// The picture as one AV1 item or a grid of strips, with the metadata items and the colour
+// boxes.
+QByteArray writeAvif(const AvifPicture& p, const std::vector<Av1Picture>& strips,
+                     const ImageMetadata::Blocks& blocks)
+{
+    const int n = int(strips.size());
+    const bool grid = n > 1;
+    const int primary = grid ? n + 1 : 1;
+    int nextId = primary + 1;
+    const int exifId = blocks.exif.isEmpty() ? 0 : nextId++;
+    const int xmpId = blocks.xmp.isEmpty() ? 0 : nextId++;
+    QByteArray gridData;
+    if (grid) {
+        const bool wide = p.width > 0xFFFF || p.height > 0xFFFF;
+        BoxWriter g;
+        g.u8(0);
+        g.u8(wide ? 1 : 0);
+        g.u8(n - 1);
+        g.u8(0);
+        if (wide)
+            g.u32(quint32(p.width)), g.u32(quint32(p.height));
+        else
+            g.u16(p.width), g.u16(p.height);
+        gridData = g.data;
+    }
+    QByteArray exif;
+    if (exifId) {
+        exif = QByteArray(4, '\0') + blocks.exif; // no offset to the TIFF header
+    }
+    // Item payloads in the order they go into the media data box.
+    std::vector<std::pair<int, const QByteArray*>> payloads;
+    for (int i = 0; i < n; ++i)
+        payloads.emplace_back(i + 1, &strips[size_t(i)].obus);
+    if (grid)
+        payloads.emplace_back(primary, &gridData);
+    if (exifId)
+        payloads.emplace_back(exifId, &exif);
+    if (xmpId)
+        payloads.emplace_back(xmpId, &blocks.xmp);
+
+    BoxWriter w;
+    w.begin("ftyp");
+    w.text("avif");
+    w.u32(0);
+    w.text("avifmif1miaf");
+    w.end();
+    w.begin("meta", 0);
+    w.begin("hdlr", 0);
+    w.u32(0);
+    w.text("pict");
+    w.u32(0), w.u32(0), w.u32(0);
+    w.u8(0);
+    w.end();
+    w.begin("pitm", 0);
+    w.u16(primary);
+    w.end();
+    w.begin("iloc", 0);
+    w.u8(0x44); // 4-byte offsets and lengths
+    w.u8(0);
+    w.u16(int(payloads.size()));
+    std::vector<qsizetype> offsetFields;
+    for (const auto& [id, bytes] : payloads) {
+        w.u16(id);
+        w.u16(0);
+        w.u16(1);
+        offsetFields.push_back(w.data.size());
+        w.u32(0);
+        w.u32(quint32(bytes->size()));
+    }
+    w.end();
+    w.begin("iinf", 0);
+    w.u16(nextId - 1);
+    // Strips are hidden: they are not pictures of their own.
+    const auto infe = [&](int id, const char* type, const char* contentType = nullptr) {
+        w.begin("infe", 2, grid && id <= n ? 1 : 0);
+        w.u16(id);
+        w.u16(0);
+        w.text(type);
+        w.u8(0);
+        if (contentType)
+            w.text(contentType, true);
+        w.end();
+    };
+    for (int i = 1; i <= n; ++i)
+        infe(i, "av01");
+    if (grid)
+        infe(primary, "grid");
+    if (exifId)
+        infe(exifId, "Exif");
+    if (xmpId)
+        infe(xmpId, "mime", "application/rdf+xml");
+    w.end();
+    if (grid || exifId || xmpId) {
+        w.begin("iref", 0);
+        if (grid) {
+            w.begin("dimg");
+            w.u16(primary);
+            w.u16(n);
+            for (int i = 1; i <= n; ++i)
+                w.u16(i);
+            w.end();
+        }
+        for (const int id : {exifId, xmpId}) {
+            if (!id)
+                continue;
+            w.begin("cdsc");
+            w.u16(id);
+            w.u16(1);
+            w.u16(primary);
+            w.end();
+        }
+        w.end();
+    }
+    // Properties, numbered from 1: the strips' size, each strip's configuration, the
+    // pixel depths, the picture's size, the colour boxes.
+    w.begin("iprp");
+    w.begin("ipco");
+    w.begin("ispe", 0);
+    w.u32(quint32(grid ? p.lumaWidth : p.width));
+    w.u32(quint32(grid ? p.stripHeight : p.height));
+    w.end();
+    for (const Av1Picture& strip : strips) {
+        w.begin("av1C");
+        w.data.append(av1Config(strip.sequenceHeader));
+        w.end();
+    }
+    const int pixi = n + 2;
+    w.begin("pixi", 0);
+    w.u8(3), w.u8(8), w.u8(8), w.u8(8);
+    w.end();
+    w.begin("ispe", 0);
+    w.u32(quint32(p.width));
+    w.u32(quint32(p.height));
+    w.end();
+    w.begin("colr");
+    w.text("nclx");
+    w.u16(AOM_CICP_CP_BT_709), w.u16(AOM_CICP_TC_SRGB), w.u16(AOM_CICP_MC_BT_601);
+    w.u8(0x80); // full range
+    w.end();
+    if (!blocks.icc.isEmpty()) {
+        w.begin("colr");
+        w.text("prof");
+        w.data.append(blocks.icc);
+        w.end();
+    }
+    w.end();
+    w.begin("ipma", 0);
+    w.u32(quint32(grid ? n + 1 : 1));
+    const int colours = blocks.icc.isEmpty() ? 1 : 2;
+    for (int i = 1; i <= n; ++i) {
+        w.u16(i);
+        if (grid) {
+            w.u8(3);
+            w.u8(1), w.u8(0x80 | (1 + i)), w.u8(pixi);
+        } else {
+            w.u8(3 + colours);
+            w.u8(pixi + 1), w.u8(0x80 | 2), w.u8(pixi);
+        }
+        if (!grid)
+            for (int c = 0; c < colours; ++c)
+                w.u8(0x80 | (pixi + 2 + c));
+    }
+    if (grid) {
+        w.u16(primary);
+        w.u8(2 + colours);
+        w.u8(pixi + 1), w.u8(pixi);
+        for (int c = 0; c < colours; ++c)
+            w.u8(0x80 | (pixi + 2 + c));
+    }
+    w.end();
+    w.end();
+    w.end(); // meta
+    w.begin("mdat");
+    for (size_t i = 0; i < payloads.size(); ++i) {
+        w.patch32(offsetFields[i], quint32(w.data.size()));
+        w.data.append(*payloads[i].second);
+    }
+    w.end();
+    return w.data;
+}
+
+// A picture with transparency goes through libheif as one image with its alpha plane.
+QByteArray encodeWithAlpha(const AvifPicture& p, int quality, const ImageMetadata::Blocks& blocks,
+                           QString* why)
+{
     heif_image* created = nullptr;
     heif_error error =
-        heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_444, &created);
-    auto picture = AvifPicturePtr(new AvifPicture);
-    picture->image.reset(created);
-    for (const heif_channel c : {heif_channel_R, heif_channel_G, heif_channel_B}) {
+        heif_image_create(p.width, p.height, heif_colorspace_YCbCr, heif_chroma_420, &created);
+    const Image image(created);
+    const int cw = (p.width + 1) / 2;
+    const int ch = (p.height + 1) / 2;
+    const struct {
+        heif_channel channel;
+        int width, height, stride;
+        const uchar* from;
+    } planes[] = {{heif_channel_Y, p.width, p.height, p.lumaWidth, p.luma.data()},
+                  {heif_channel_Cb, cw, ch, p.chromaWidth(), p.blue.data()},
+                  {heif_channel_Cr, cw, ch, p.chromaWidth(), p.red.data()},
+                  {heif_channel_Alpha, p.width, p.height, p.width, p.alpha.data()}};
+    for (const auto& plane : planes) {
         if (error.code == heif_error_Ok)
-            error = heif_image_add_plane(created, c, width, height, 8);
+            error = heif_image_add_plane(created, plane.channel, plane.width, plane.height, 8);
+        if (error.code != heif_error_Ok)
+            break;
+        int stride = 0;
+        uint8_t* to = heif_image_get_plane(created, plane.channel, &stride);
+        for (int y = 0; y < plane.height; ++y)
+            std::memcpy(to + qsizetype(y) * stride, plane.from + qsizetype(y) * plane.stride,
+                        size_t(plane.width));
     }
     if (error.code != heif_error_Ok) {
         *why = message(error);
         return {};
     }
-    int strides[3] = {};
-    uint8_t* planes[3] = {heif_image_get_plane(created, heif_channel_R, &strides[0]),
-                          heif_image_get_plane(created, heif_channel_G, &strides[1]),
-                          heif_image_get_plane(created, heif_channel_B, &strides[2])};
-    QByteArray alpha(qsizetype(width) * height, Qt::Uninitialized);
-    bool opaque = true;
-    int row = 0;
-    QImage band;
-    while (row < height) {
-        if (!bands(&band) || band.isNull() || band.width() != width) {
-            *why = QCoreApplication::translate("HeifCodec", "the picture could not be made");
-            return {};
-        }
-        const QImage rgba = band.convertToFormat(QImage::Format_RGBA8888);
-        const int rows = std::min(rgba.height(), height - row);
-        for (int y = 0; y < rows; ++y, ++row) {
-            const uchar* in = rgba.constScanLine(y);
-            uchar* a = reinterpret_cast<uchar*>(alpha.data()) + qsizetype(row) * width;
-            uchar* r = planes[0] + qsizetype(row) * strides[0];
-            uchar* g = planes[1] + qsizetype(row) * strides[1];
-            uchar* b = planes[2] + qsizetype(row) * strides[2];
-            uchar all = 0xFF;
-            for (int x = 0; x < width; ++x, in += 4) {
-                r[x] = in[0];
-                g[x] = in[1];
-                b[x] = in[2];
-                a[x] = in[3];
-                all &= in[3];
-            }
-            opaque = opaque && all == 0xFF;
-        }
+    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+    if (nclx) {
+        nclx->color_primaries = heif_color_primaries_ITU_R_BT_709_5;
+        nclx->transfer_characteristics = heif_transfer_characteristic_IEC_61966_2_1;
+        nclx->matrix_coefficients = heif_matrix_coefficients_ITU_R_BT_601_6;
+        nclx->full_range_flag = 1;
+        heif_image_set_nclx_color_profile(created, nclx);
+        heif_nclx_color_profile_free(nclx);
     }
-    if (!opaque) {
-        error = heif_image_add_plane(created, heif_channel_Alpha, width, height, 8);
-        if (error.code != heif_error_Ok) {
-            *why = message(error);
-            return {};
-        }
-        int stride = 0;
-        uint8_t* plane = heif_image_get_plane(created, heif_channel_Alpha, &stride);
-        for (int y = 0; y < height; ++y)
-            std::memcpy(plane + qsizetype(y) * stride, alpha.constData() + qsizetype(y) * width,
-                        size_t(width));
-    }
-    return picture;
-}
-
-QByteArray encodeAvif(const AvifPicture& picture, int quality, const ImageMetadata::Blocks& blocks,
-                      QString* why)
-{
-    heif_image* image = picture.image.get();
     if (!blocks.icc.isEmpty())
-        heif_image_set_raw_color_profile(image, "prof", blocks.icc.constData(),
+        heif_image_set_raw_color_profile(created, "prof", blocks.icc.constData(),
                                          size_t(blocks.icc.size()));
     Context context(heif_context_alloc());
     heif_encoder* rawEncoder = nullptr;
-    heif_error error =
-        context
-            ? heif_context_get_encoder_for_format(context.get(), heif_compression_AV1, &rawEncoder)
-            : heif_error{heif_error_Memory_allocation_error, heif_suberror_Unspecified,
-                         "out of memory"};
+    error = context ? heif_context_get_encoder_for_format(context.get(), heif_compression_AV1,
+                                                          &rawEncoder)
+                    : heif_error{heif_error_Memory_allocation_error, heif_suberror_Unspecified,
+                                 "out of memory"};
     const Encoder encoder(rawEncoder);
     if (error.code != heif_error_Ok) {
         *why = message(error);
@@ -293,7 +753,7 @@ QByteArray encodeAvif(const AvifPicture& picture, int quality, const ImageMetada
     heif_encoder_set_parameter_integer(encoder.get(), "speed", AvifSpeed);
     heif_encoder_set_parameter_integer(encoder.get(), "threads", 2);
     heif_image_handle* rawHandle = nullptr;
-    error = heif_context_encode_image(context.get(), image, encoder.get(), nullptr, &rawHandle);
+    error = heif_context_encode_image(context.get(), created, encoder.get(), nullptr, &rawHandle);
     const Handle handle(rawHandle);
     if (error.code != heif_error_Ok) {
         *why = message(error);
@@ -321,6 +781,24 @@ QByteArray encodeAvif(const AvifPicture& picture, int quality, const ImageMetada
         return {};
     }
     return out;
+}
+
+} // namespace
+
+QByteArray encodeAvif(const AvifPicture& picture, int quality, const ImageMetadata::Blocks& blocks,
+                      QString* why)
+{
+    if (!picture.alpha.empty())
+        return encodeWithAlpha(picture, quality, blocks, why);
+    const bool grid = picture.strips > 1;
+    std::vector<Av1Picture> strips(size_t(picture.strips));
+    for (int i = 0; i < picture.strips; ++i) {
+        if (!encodeStrip(picture, i * picture.stripHeight, grid ? picture.lumaWidth : picture.width,
+                         grid ? picture.stripHeight : picture.height, quality, &strips[size_t(i)],
+                         why))
+            return {};
+    }
+    return writeAvif(picture, strips, blocks);
 }
 
 } // namespace HeifCodec
