@@ -200,8 +200,9 @@ namespace {
 
 // A photo is encoded as strips of about this many pixels, each its own AV1 picture, put
 // together by the file's grid: aom's working memory grows with the picture it is given
-// (some 330 MB for 24 megapixels, whatever its options), a strip's stays near 60 MB.
-constexpr qint64 StripPixels = qint64(4) << 20;
+// (some 330 MB for 24 megapixels, whatever its options); a strip's is near 30 MB, for files
+// a per cent or two larger.
+constexpr qint64 StripPixels = qint64(2) << 20;
 // The grid's row count is a byte.
 constexpr int MaxStrips = 256;
 
