@@ -214,11 +214,13 @@ inline uchar lumaOf(int r, int g, int b)
 // From the sums of four pixels' channels.
 inline uchar blueDifferenceOf(int r4, int g4, int b4)
 {
-    return uchar(std::clamp((-11059 * r4 - 21709 * g4 + 32768 * b4 + (131072 << 8)) >> 18, 0, 255));
+    return uchar(std::clamp(
+        (-11059 * r4 - 21709 * g4 + 32768 * b4 + (131072 << 8) + (1 << 17)) >> 18, 0, 255));
 }
 inline uchar redDifferenceOf(int r4, int g4, int b4)
 {
-    return uchar(std::clamp((32768 * r4 - 27439 * g4 - 5329 * b4 + (131072 << 8)) >> 18, 0, 255));
+    return uchar(std::clamp((32768 * r4 - 27439 * g4 - 5329 * b4 + (131072 << 8) + (1 << 17)) >> 18,
+                            0, 255));
 }
 
 // Big-endian ISO media boxes.
