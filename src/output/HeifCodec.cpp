@@ -12,7 +12,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <mutex>
+#include <numeric>
 #include <vector>
 
 namespace HeifCodec {
@@ -33,16 +36,8 @@ struct ContextDeleter {
 struct HandleDeleter {
     void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
 };
-struct ImageDeleter {
-    void operator()(heif_image* i) const { heif_image_release(i); }
-};
-struct EncoderDeleter {
-    void operator()(heif_encoder* e) const { heif_encoder_release(e); }
-};
 using Context = std::unique_ptr<heif_context, ContextDeleter>;
 using Handle = std::unique_ptr<heif_image_handle, HandleDeleter>;
-using Image = std::unique_ptr<heif_image, ImageDeleter>;
-using Encoder = std::unique_ptr<heif_encoder, EncoderDeleter>;
 
 void initialise()
 {
@@ -205,6 +200,7 @@ namespace {
 constexpr qint64 StripPixels = qint64(2) << 20;
 // The grid's row count is a byte.
 constexpr int MaxStrips = 256;
+constexpr int MinTileSide = 64;
 
 // Full-range BT.601 (the matrix the file declares) in 16-bit fixed point.
 inline uchar lumaOf(int r, int g, int b)
@@ -295,13 +291,15 @@ void AvifPictureDeleter::operator()(AvifPicture* picture) const
 
 AvifPicturePtr prepareAvif(QSize size, const JpegEncoder::BandSource& bands, QString* why)
 {
-    initialise();
     auto picture = AvifPicturePtr(new AvifPicture);
     AvifPicture& p = *picture;
     p.width = size.width();
     p.height = size.height();
     const qint64 pixels = qint64(p.width) * p.height;
     p.strips = int(std::clamp<qint64>((pixels + StripPixels - 1) / StripPixels, 1, MaxStrips));
+    // Grid tiles are at least 64 pixels each way.
+    p.strips =
+        p.width < MinTileSide ? 1 : std::clamp(p.strips, 1, std::max(1, p.height / MinTileSide));
     p.stripHeight = (p.height + p.strips - 1) / p.strips;
     p.stripHeight += p.stripHeight % 2;
     p.strips = (p.height + p.stripHeight - 1) / p.stripHeight;
@@ -341,10 +339,12 @@ AvifPicturePtr prepareAvif(QSize size, const JpegEncoder::BandSource& bands, QSt
                 all &= px[3];
             }
             if (all != 0xFF && p.alpha.empty())
-                p.alpha.assign(size_t(qint64(p.width) * p.height), 0xFF);
-            if (!p.alpha.empty())
-                for (int x = 0; x < p.width; ++x)
-                    p.alpha[size_t(qint64(row) * p.width + x)] = in[4 * x + 3];
+                p.alpha.assign(p.luma.size(), 0xFF);
+            if (!p.alpha.empty()) {
+                uchar* a = p.alpha.data() + qsizetype(row) * p.lumaWidth;
+                for (int x = 0; x < p.lumaWidth; ++x)
+                    a[x] = in[4 * std::min(x, p.width - 1) + 3];
+            }
             if (row % 2 == 1 || row == p.height - 1) {
                 // An odd last row stands for the row under it too.
                 const int twice = row % 2 == 0 ? 2 : 1;
@@ -360,9 +360,11 @@ AvifPicturePtr prepareAvif(QSize size, const JpegEncoder::BandSource& bands, QSt
     }
     // The last strip's rows beyond the picture repeat its last row.
     const int chromaRows = (p.height + 1) / 2;
-    for (qint64 y = p.height; y < lumaHeight; ++y)
-        std::memcpy(p.luma.data() + y * p.lumaWidth, p.luma.data() + (p.height - 1) * p.lumaWidth,
-                    size_t(p.lumaWidth));
+    for (std::vector<uchar>* plane : {&p.luma, &p.alpha}) {
+        for (qint64 y = p.height; !plane->empty() && y < lumaHeight; ++y)
+            std::memcpy(plane->data() + y * p.lumaWidth,
+                        plane->data() + (p.height - 1) * p.lumaWidth, size_t(p.lumaWidth));
+    }
     for (qint64 y = chromaRows; y < lumaHeight / 2; ++y) {
         std::memcpy(p.blue.data() + y * cw, p.blue.data() + (chromaRows - 1) * cw, size_t(cw));
         std::memcpy(p.red.data() + y * cw, p.red.data() + (chromaRows - 1) * cw, size_t(cw));
@@ -393,9 +395,10 @@ qsizetype payloadOf(const QByteArray& obu)
     return pos < obu.size() ? pos : -1;
 }
 
-// Encodes rows [top, top + rows) of the picture, `width` wide, as one AV1 still picture.
-bool encodeStrip(const AvifPicture& p, int top, int width, int rows, int quality, Av1Picture* out,
-                 QString* why)
+// Encodes rows [top, top + rows) of the picture or of its alpha, `width` wide, as one AV1
+// still picture.
+bool encodeStrip(const AvifPicture& p, bool alpha, int top, int width, int rows, int quality,
+                 Av1Picture* out, QString* why)
 {
     aom_codec_iface_t* iface = aom_codec_av1_cx();
     aom_codec_enc_cfg_t cfg;
@@ -417,6 +420,7 @@ bool encodeStrip(const AvifPicture& p, int top, int width, int rows, int quality
     cfg.rc_min_quantizer = 0;
     cfg.rc_max_quantizer = 63;
     cfg.g_threads = 2;
+    cfg.monochrome = alpha ? 1 : 0;
     std::unique_ptr<aom_codec_ctx_t, AomDeleter> codec(new aom_codec_ctx_t{});
     if (aom_codec_enc_init(codec.get(), iface, &cfg, 0) != AOM_CODEC_OK) {
         delete codec.release();
@@ -434,16 +438,22 @@ bool encodeStrip(const AvifPicture& p, int top, int width, int rows, int quality
     aom_codec_control(codec.get(), AOME_SET_TUNING, AOM_TUNE_SSIM);
     aom_codec_control(codec.get(), AV1E_SET_SKIP_POSTPROC_FILTERING, 1u);
 
-    // aom reads the planes where they are.
+    // aom reads the planes where they are; the alpha's chroma, which it ignores, is one
+    // grey row.
+    const std::vector<uchar> grey(alpha ? size_t(p.chromaWidth()) : 0, 128);
+    const std::vector<uchar>& first = alpha ? p.alpha : p.luma;
+    uchar* luma = const_cast<uchar*>(first.data()) + qsizetype(top) * p.lumaWidth;
     aom_image_t image;
-    uchar* luma = const_cast<uchar*>(p.luma.data()) + qsizetype(top) * p.lumaWidth;
     aom_img_wrap(&image, AOM_IMG_FMT_I420, unsigned(width), unsigned(rows), 1, luma);
     const qsizetype chromaOffset = qsizetype(top / 2) * p.chromaWidth();
     image.planes[AOM_PLANE_Y] = luma;
-    image.planes[AOM_PLANE_U] = const_cast<uchar*>(p.blue.data()) + chromaOffset;
-    image.planes[AOM_PLANE_V] = const_cast<uchar*>(p.red.data()) + chromaOffset;
+    image.planes[AOM_PLANE_U] =
+        const_cast<uchar*>(alpha ? grey.data() : p.blue.data() + chromaOffset);
+    image.planes[AOM_PLANE_V] =
+        const_cast<uchar*>(alpha ? grey.data() : p.red.data() + chromaOffset);
     image.stride[AOM_PLANE_Y] = p.lumaWidth;
-    image.stride[AOM_PLANE_U] = image.stride[AOM_PLANE_V] = p.chromaWidth();
+    image.stride[AOM_PLANE_U] = image.stride[AOM_PLANE_V] = alpha ? 0 : p.chromaWidth();
+    image.monochrome = alpha ? 1 : 0;
     image.range = AOM_CR_FULL_RANGE;
 
     QByteArray stream;
@@ -500,7 +510,7 @@ bool encodeStrip(const AvifPicture& p, int top, int width, int rows, int quality
 
 // The 4 bytes of the AV1 configuration box before the sequence header: profile and level
 // from the short sequence header, 8-bit 4:2:0.
-QByteArray av1Config(const QByteArray& sequenceHeader)
+QByteArray av1Config(const QByteArray& sequenceHeader, bool monochrome)
 {
     const qsizetype pos = payloadOf(sequenceHeader);
     const uchar first = uchar(sequenceHeader[pos]);
@@ -510,20 +520,26 @@ QByteArray av1Config(const QByteArray& sequenceHeader)
     QByteArray config;
     config.append(char(0x81));
     config.append(char((profile << 5) | level));
-    config.append(char(0x0C)); // main tier, 8 bits, colour, 4:2:0, chroma position unknown
+    // Main tier, 8 bits, 4:2:0, chroma position unknown.
+    config.append(char(monochrome ? 0x1C : 0x0C));
     config.append(char(0));
     return config + sequenceHeader;
 }
 
-// The picture as one AV1 item or a grid of strips, with the metadata items and the colour
-// boxes.
-QByteArray writeAvif(const AvifPicture& p, const std::vector<Av1Picture>& strips,
-                     const ImageMetadata::Blocks& blocks)
+// The picture as one AV1 item or a grid of strips, its alpha likewise as an auxiliary
+// picture, with the metadata items and the colour boxes.
+QByteArray writeAvif(const AvifPicture& p, const std::vector<Av1Picture>& colour,
+                     const std::vector<Av1Picture>& alpha, const ImageMetadata::Blocks& blocks)
 {
-    const int n = int(strips.size());
+    const int n = int(colour.size());
     const bool grid = n > 1;
-    const int primary = grid ? n + 1 : 1;
-    int nextId = primary + 1;
+    const bool hasAlpha = !alpha.empty();
+    // Item numbers: the colour strips, the colour grid, the alpha strips, the alpha grid,
+    // then the metadata.
+    const int colourMain = grid ? n + 1 : 1;
+    const int alphaFirst = colourMain + 1;
+    const int alphaMain = !hasAlpha ? 0 : grid ? alphaFirst + n : alphaFirst;
+    int nextId = (hasAlpha ? alphaMain : colourMain) + 1;
     const int exifId = blocks.exif.isEmpty() ? 0 : nextId++;
     const int xmpId = blocks.xmp.isEmpty() ? 0 : nextId++;
     QByteArray gridData;
@@ -540,20 +556,81 @@ QByteArray writeAvif(const AvifPicture& p, const std::vector<Av1Picture>& strips
             g.u16(p.width), g.u16(p.height);
         gridData = g.data;
     }
-    QByteArray exif;
-    if (exifId) {
-        exif = QByteArray(4, '\0') + blocks.exif; // no offset to the TIFF header
-    }
+    const QByteArray exif = exifId ? QByteArray(4, '\0') + blocks.exif : QByteArray();
+
     // Item payloads in the order they go into the media data box.
     std::vector<std::pair<int, const QByteArray*>> payloads;
     for (int i = 0; i < n; ++i)
-        payloads.emplace_back(i + 1, &strips[size_t(i)].obus);
+        payloads.emplace_back(i + 1, &colour[size_t(i)].obus);
     if (grid)
-        payloads.emplace_back(primary, &gridData);
+        payloads.emplace_back(colourMain, &gridData);
+    for (int i = 0; hasAlpha && i < n; ++i)
+        payloads.emplace_back(alphaFirst + i, &alpha[size_t(i)].obus);
+    if (hasAlpha && grid)
+        payloads.emplace_back(alphaMain, &gridData);
     if (exifId)
         payloads.emplace_back(exifId, &exif);
     if (xmpId)
         payloads.emplace_back(xmpId, &blocks.xmp);
+
+    // The properties, numbered from 1, and each item's, the essential ones flagged.
+    BoxWriter props;
+    int propertyCount = 0;
+    const auto property = [&](const char* type, int version,
+                              const std::function<void(BoxWriter&)>& body) {
+        props.begin(type, version);
+        body(props);
+        props.end();
+        return ++propertyCount;
+    };
+    const auto ispe = [&](int width, int height) {
+        return property("ispe", 0,
+                        [&](BoxWriter& b) { b.u32(quint32(width)), b.u32(quint32(height)); });
+    };
+    const auto pixi = [&](int channels) {
+        return property("pixi", 0, [&](BoxWriter& b) {
+            b.u8(channels);
+            for (int c = 0; c < channels; ++c)
+                b.u8(8);
+        });
+    };
+    constexpr int Essential = 1 << 15;
+    std::map<int, std::vector<int>> associations;
+    const int pictureSize = ispe(p.width, p.height);
+    const int stripSize = grid ? ispe(p.lumaWidth, p.stripHeight) : pictureSize;
+    std::vector<int> colours{property("colr", -1, [](BoxWriter& b) {
+        b.text("nclx");
+        b.u16(AOM_CICP_CP_BT_709), b.u16(AOM_CICP_TC_SRGB), b.u16(AOM_CICP_MC_BT_601);
+        b.u8(0x80); // full range
+    })};
+    if (!blocks.icc.isEmpty())
+        colours.push_back(property("colr", -1, [&](BoxWriter& b) {
+            b.text("prof");
+            b.data.append(blocks.icc);
+        }));
+    const int colourDepths = pixi(3);
+    for (int i = 0; i < n; ++i) {
+        const QByteArray config = av1Config(colour[size_t(i)].sequenceHeader, false);
+        const int av1C = property("av1C", -1, [&](BoxWriter& b) { b.data.append(config); });
+        associations[i + 1] = {stripSize, Essential | av1C, colourDepths};
+    }
+    if (grid)
+        associations[colourMain] = {pictureSize, colourDepths};
+    associations[colourMain].insert(associations[colourMain].end(), colours.begin(), colours.end());
+    if (hasAlpha) {
+        const int alphaDepths = pixi(1);
+        const int auxiliary = property("auxC", 0, [](BoxWriter& b) {
+            b.text("urn:mpeg:mpegB:cicp:systems:auxiliary:alpha", true);
+        });
+        for (int i = 0; i < n; ++i) {
+            const QByteArray config = av1Config(alpha[size_t(i)].sequenceHeader, true);
+            const int av1C = property("av1C", -1, [&](BoxWriter& b) { b.data.append(config); });
+            associations[alphaFirst + i] = {stripSize, Essential | av1C, alphaDepths};
+        }
+        if (grid)
+            associations[alphaMain] = {pictureSize, alphaDepths};
+        associations[alphaMain].push_back(auxiliary);
+    }
 
     BoxWriter w;
     w.begin("ftyp");
@@ -569,7 +646,7 @@ QByteArray writeAvif(const AvifPicture& p, const std::vector<Av1Picture>& strips
     w.u8(0);
     w.end();
     w.begin("pitm", 0);
-    w.u16(primary);
+    w.u16(colourMain);
     w.end();
     w.begin("iloc", 0);
     w.u8(0x44); // 4-byte offsets and lengths
@@ -587,102 +664,67 @@ QByteArray writeAvif(const AvifPicture& p, const std::vector<Av1Picture>& strips
     w.end();
     w.begin("iinf", 0);
     w.u16(nextId - 1);
-    // Strips are hidden: they are not pictures of their own.
-    const auto infe = [&](int id, const char* type, const char* contentType = nullptr) {
-        w.begin("infe", 2, grid && id <= n ? 1 : 0);
+    for (int id = 1; id < nextId; ++id) {
+        // Strips are hidden: they are not pictures of their own.
+        const bool strip = grid && (id <= n || (hasAlpha && id >= alphaFirst && id < alphaMain));
+        w.begin("infe", 2, strip ? 1 : 0);
         w.u16(id);
         w.u16(0);
-        w.text(type);
+        w.text(id == exifId                                    ? "Exif"
+               : id == xmpId                                   ? "mime"
+               : grid && (id == colourMain || id == alphaMain) ? "grid"
+                                                               : "av01");
         w.u8(0);
-        if (contentType)
-            w.text(contentType, true);
+        if (id == xmpId)
+            w.text("application/rdf+xml", true);
+        w.end();
+    }
+    w.end();
+    const auto reference = [&](const char* type, int from, const std::vector<int>& to) {
+        w.begin(type);
+        w.u16(from);
+        w.u16(int(to.size()));
+        for (const int id : to)
+            w.u16(id);
         w.end();
     };
-    for (int i = 1; i <= n; ++i)
-        infe(i, "av01");
-    if (grid)
-        infe(primary, "grid");
-    if (exifId)
-        infe(exifId, "Exif");
-    if (xmpId)
-        infe(xmpId, "mime", "application/rdf+xml");
-    w.end();
-    if (grid || exifId || xmpId) {
+    if (grid || hasAlpha || exifId || xmpId) {
         w.begin("iref", 0);
         if (grid) {
-            w.begin("dimg");
-            w.u16(primary);
-            w.u16(n);
-            for (int i = 1; i <= n; ++i)
-                w.u16(i);
-            w.end();
+            std::vector<int> strips(static_cast<size_t>(n));
+            std::iota(strips.begin(), strips.end(), 1);
+            reference("dimg", colourMain, strips);
+            if (hasAlpha) {
+                std::iota(strips.begin(), strips.end(), alphaFirst);
+                reference("dimg", alphaMain, strips);
+            }
         }
+        if (hasAlpha)
+            reference("auxl", alphaMain, {colourMain});
         for (const int id : {exifId, xmpId}) {
-            if (!id)
-                continue;
-            w.begin("cdsc");
-            w.u16(id);
-            w.u16(1);
-            w.u16(primary);
-            w.end();
+            if (id)
+                reference("cdsc", id, {colourMain});
         }
         w.end();
     }
-    // Properties, numbered from 1: the strips' size, each strip's configuration, the
-    // pixel depths, the picture's size, the colour boxes.
     w.begin("iprp");
     w.begin("ipco");
-    w.begin("ispe", 0);
-    w.u32(quint32(grid ? p.lumaWidth : p.width));
-    w.u32(quint32(grid ? p.stripHeight : p.height));
+    w.data.append(props.data);
     w.end();
-    for (const Av1Picture& strip : strips) {
-        w.begin("av1C");
-        w.data.append(av1Config(strip.sequenceHeader));
-        w.end();
-    }
-    const int pixi = n + 2;
-    w.begin("pixi", 0);
-    w.u8(3), w.u8(8), w.u8(8), w.u8(8);
-    w.end();
-    w.begin("ispe", 0);
-    w.u32(quint32(p.width));
-    w.u32(quint32(p.height));
-    w.end();
-    w.begin("colr");
-    w.text("nclx");
-    w.u16(AOM_CICP_CP_BT_709), w.u16(AOM_CICP_TC_SRGB), w.u16(AOM_CICP_MC_BT_601);
-    w.u8(0x80); // full range
-    w.end();
-    if (!blocks.icc.isEmpty()) {
-        w.begin("colr");
-        w.text("prof");
-        w.data.append(blocks.icc);
-        w.end();
-    }
-    w.end();
-    w.begin("ipma", 0);
-    w.u32(quint32(grid ? n + 1 : 1));
-    const int colours = blocks.icc.isEmpty() ? 1 : 2;
-    for (int i = 1; i <= n; ++i) {
-        w.u16(i);
-        if (grid) {
-            w.u8(3);
-            w.u8(1), w.u8(0x80 | (1 + i)), w.u8(pixi);
-        } else {
-            w.u8(3 + colours);
-            w.u8(pixi + 1), w.u8(0x80 | 2), w.u8(pixi);
+    const bool wideIndices = propertyCount > 127;
+    w.begin("ipma", 0, wideIndices ? 1 : 0);
+    w.u32(quint32(associations.size()));
+    for (const auto& [id, list] : associations) {
+        w.u16(id);
+        w.u8(int(list.size()));
+        for (const int a : list) {
+            const bool essential = a & Essential;
+            const int index = a & ~Essential;
+            if (wideIndices)
+                w.u16((essential ? 0x8000 : 0) | index);
+            else
+                w.u8((essential ? 0x80 : 0) | index);
         }
-        if (!grid)
-            for (int c = 0; c < colours; ++c)
-                w.u8(0x80 | (pixi + 2 + c));
-    }
-    if (grid) {
-        w.u16(primary);
-        w.u8(2 + colours);
-        w.u8(pixi + 1), w.u8(pixi);
-        for (int c = 0; c < colours; ++c)
-            w.u8(0x80 | (pixi + 2 + c));
     }
     w.end();
     w.end();
@@ -696,112 +738,24 @@ QByteArray writeAvif(const AvifPicture& p, const std::vector<Av1Picture>& strips
     return w.data;
 }
 
-// A picture with transparency goes through libheif as one image with its alpha plane.
-QByteArray encodeWithAlpha(const AvifPicture& p, int quality, const ImageMetadata::Blocks& blocks,
-                           QString* why)
-{
-    heif_image* created = nullptr;
-    heif_error error =
-        heif_image_create(p.width, p.height, heif_colorspace_YCbCr, heif_chroma_420, &created);
-    const Image image(created);
-    const int cw = (p.width + 1) / 2;
-    const int ch = (p.height + 1) / 2;
-    const struct {
-        heif_channel channel;
-        int width, height, stride;
-        const uchar* from;
-    } planes[] = {{heif_channel_Y, p.width, p.height, p.lumaWidth, p.luma.data()},
-                  {heif_channel_Cb, cw, ch, p.chromaWidth(), p.blue.data()},
-                  {heif_channel_Cr, cw, ch, p.chromaWidth(), p.red.data()},
-                  {heif_channel_Alpha, p.width, p.height, p.width, p.alpha.data()}};
-    for (const auto& plane : planes) {
-        if (error.code == heif_error_Ok)
-            error = heif_image_add_plane(created, plane.channel, plane.width, plane.height, 8);
-        if (error.code != heif_error_Ok)
-            break;
-        int stride = 0;
-        uint8_t* to = heif_image_get_plane(created, plane.channel, &stride);
-        for (int y = 0; y < plane.height; ++y)
-            std::memcpy(to + qsizetype(y) * stride, plane.from + qsizetype(y) * plane.stride,
-                        size_t(plane.width));
-    }
-    if (error.code != heif_error_Ok) {
-        *why = message(error);
-        return {};
-    }
-    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
-    if (nclx) {
-        nclx->color_primaries = heif_color_primaries_ITU_R_BT_709_5;
-        nclx->transfer_characteristics = heif_transfer_characteristic_IEC_61966_2_1;
-        nclx->matrix_coefficients = heif_matrix_coefficients_ITU_R_BT_601_6;
-        nclx->full_range_flag = 1;
-        heif_image_set_nclx_color_profile(created, nclx);
-        heif_nclx_color_profile_free(nclx);
-    }
-    if (!blocks.icc.isEmpty())
-        heif_image_set_raw_color_profile(created, "prof", blocks.icc.constData(),
-                                         size_t(blocks.icc.size()));
-    Context context(heif_context_alloc());
-    heif_encoder* rawEncoder = nullptr;
-    error = context ? heif_context_get_encoder_for_format(context.get(), heif_compression_AV1,
-                                                          &rawEncoder)
-                    : heif_error{heif_error_Memory_allocation_error, heif_suberror_Unspecified,
-                                 "out of memory"};
-    const Encoder encoder(rawEncoder);
-    if (error.code != heif_error_Ok) {
-        *why = message(error);
-        return {};
-    }
-    heif_encoder_set_lossy_quality(encoder.get(), std::clamp(quality, 0, 100));
-    heif_encoder_set_parameter_integer(encoder.get(), "speed", AvifSpeed);
-    heif_encoder_set_parameter_integer(encoder.get(), "threads", 2);
-    heif_image_handle* rawHandle = nullptr;
-    error = heif_context_encode_image(context.get(), created, encoder.get(), nullptr, &rawHandle);
-    const Handle handle(rawHandle);
-    if (error.code != heif_error_Ok) {
-        *why = message(error);
-        return {};
-    }
-    if (!blocks.exif.isEmpty())
-        error = heif_context_add_exif_metadata(context.get(), handle.get(), blocks.exif.constData(),
-                                               int(blocks.exif.size()));
-    if (error.code == heif_error_Ok && !blocks.xmp.isEmpty())
-        error = heif_context_add_XMP_metadata(context.get(), handle.get(), blocks.xmp.constData(),
-                                              int(blocks.xmp.size()));
-    if (error.code != heif_error_Ok)
-        qCWarning(lcVelluma, "Adding the metadata to an AVIF file: %s",
-                  qUtf8Printable(message(error)));
-    QByteArray out;
-    heif_writer writer{};
-    writer.writer_api_version = 1;
-    writer.write = [](heif_context*, const void* data, size_t size, void* userdata) {
-        static_cast<QByteArray*>(userdata)->append(static_cast<const char*>(data), qsizetype(size));
-        return heif_error{heif_error_Ok, heif_suberror_Unspecified, "Success"};
-    };
-    error = heif_context_write(context.get(), &writer, &out);
-    if (error.code != heif_error_Ok) {
-        *why = message(error);
-        return {};
-    }
-    return out;
-}
-
 } // namespace
 
 QByteArray encodeAvif(const AvifPicture& picture, int quality, const ImageMetadata::Blocks& blocks,
                       QString* why)
 {
-    if (!picture.alpha.empty())
-        return encodeWithAlpha(picture, quality, blocks, why);
     const bool grid = picture.strips > 1;
-    std::vector<Av1Picture> strips(size_t(picture.strips));
+    const int width = grid ? picture.lumaWidth : picture.width;
+    const int rows = grid ? picture.stripHeight : picture.height;
+    std::vector<Av1Picture> colour(size_t(picture.strips));
+    std::vector<Av1Picture> alpha(picture.alpha.empty() ? 0 : size_t(picture.strips));
     for (int i = 0; i < picture.strips; ++i) {
-        if (!encodeStrip(picture, i * picture.stripHeight, grid ? picture.lumaWidth : picture.width,
-                         grid ? picture.stripHeight : picture.height, quality, &strips[size_t(i)],
-                         why))
+        const int top = i * picture.stripHeight;
+        if (!encodeStrip(picture, false, top, width, rows, quality, &colour[size_t(i)], why) ||
+            (!alpha.empty() &&
+             !encodeStrip(picture, true, top, width, rows, quality, &alpha[size_t(i)], why)))
             return {};
     }
-    return writeAvif(picture, strips, blocks);
+    return writeAvif(picture, colour, alpha, blocks);
 }
 
 } // namespace HeifCodec
