@@ -196,7 +196,7 @@ namespace {
 // A photo is encoded as strips of about this many pixels, each its own AV1 picture, put
 // together by the file's grid: aom's working memory grows with the picture it is given
 // (some 330 MB for 24 megapixels, whatever its options); a strip's is near 30 MB, for files
-// a per cent or two larger.
+// some 5% larger.
 constexpr qint64 StripPixels = qint64(2) << 20;
 // The grid's row count is a byte.
 constexpr int MaxStrips = 256;
@@ -210,13 +210,13 @@ inline uchar lumaOf(int r, int g, int b)
 // From the sums of four pixels' channels.
 inline uchar blueDifferenceOf(int r4, int g4, int b4)
 {
-    return uchar(std::clamp(
-        (-11059 * r4 - 21709 * g4 + 32768 * b4 + (131072 << 8) + (1 << 17)) >> 18, 0, 255));
+    return uchar(std::clamp((-11059 * r4 - 21709 * g4 + 32768 * b4 + (128 << 18) + (1 << 17)) >> 18,
+                            0, 255));
 }
 inline uchar redDifferenceOf(int r4, int g4, int b4)
 {
-    return uchar(std::clamp((32768 * r4 - 27439 * g4 - 5329 * b4 + (131072 << 8) + (1 << 17)) >> 18,
-                            0, 255));
+    return uchar(
+        std::clamp((32768 * r4 - 27439 * g4 - 5329 * b4 + (128 << 18) + (1 << 17)) >> 18, 0, 255));
 }
 
 // Big-endian ISO media boxes.
