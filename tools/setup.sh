@@ -8,8 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
   qt6-qpa-plugins libqt6svg6
   libexiv2-dev libplist-dev libglib2.0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev
-  # HEIC and AVIF (libheif decodes both and encodes AVIF), JPEG XL, WebP with its chunks
-  libheif-dev libjxl-dev libwebp-dev
+  # HEIC and AVIF (libheif decodes both; aom encodes AVIF), JPEG XL, WebP with its chunks
+  libheif-dev libaom-dev libjxl-dev libwebp-dev
   xvfb xauth ccache
   clang-format clang-tidy
   # the installation test: the desktop's validators and the manual page renderer

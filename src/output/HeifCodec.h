@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QString>
 
-// HEIF pictures through libheif: HEIC and AVIF in, AVIF out.
+// HEIF pictures: HEIC and AVIF read through libheif, AVIF written through aom.
 namespace HeifCodec {
 
 // The file starts with an ISO media file-type box of a HEIF or AVIF brand.
@@ -29,8 +29,8 @@ struct AvifPictureDeleter {
 };
 using AvifPicturePtr = std::unique_ptr<AvifPicture, AvifPictureDeleter>;
 
-// Null with the reason in *why when the bands fail or memory runs out. The alpha channel is
-// kept only when some pixel is not opaque.
+// Null with the reason in *why when the bands fail or memory runs out. The picture is held
+// in 4:2:0, 1.5 bytes a pixel; the alpha channel only when some pixel is not opaque.
 AvifPicturePtr prepareAvif(QSize size, const JpegEncoder::BandSource& bands, QString* why);
 // quality 1 to 100; the blocks go into the file where non-empty.
 QByteArray encodeAvif(const AvifPicture& picture, int quality, const ImageMetadata::Blocks& blocks,

@@ -60,7 +60,9 @@ Decoded decode(const QString& path, qint64 maxPixels, bool pixels)
         out.why = QCoreApplication::translate("JxlCodec", "out of memory");
         return out;
     }
-    JxlDecoderCloseInput(dec);
+    // The input is left open while it can be: libjxl prints a line on the terminal each time
+    // a closed input runs short, and the whole file is given anyway.
+    bool closed = false;
     if (!pixels)
         JxlDecoderSetDecompressBoxes(dec, JXL_TRUE);
 
@@ -77,6 +79,23 @@ Decoded decode(const QString& path, qint64 maxPixels, bool pixels)
         *boxTarget = box;
         boxTarget = nullptr;
     };
+    const auto finish = [&] {
+        if (pixels) {
+            out.why = QCoreApplication::translate("JxlCodec", "it holds no picture");
+            out.image = QImage();
+        }
+        // The EXIF box starts with the offset of the TIFF structure after it.
+        if (out.blocks.exif.size() >= 4) {
+            const QByteArray& e = out.blocks.exif;
+            const quint32 offset = (quint32(uchar(e[0])) << 24) | (quint32(uchar(e[1])) << 16) |
+                                   (quint32(uchar(e[2])) << 8) | quint32(uchar(e[3]));
+            out.blocks.exif =
+                offset < quint32(e.size() - 4) ? e.mid(4 + qsizetype(offset)) : QByteArray();
+        } else {
+            out.blocks.exif.clear();
+        }
+        return out;
+    };
     for (;;) {
         const JxlDecoderStatus status = JxlDecoderProcessInput(dec);
         switch (status) {
@@ -85,6 +104,15 @@ Decoded decode(const QString& path, qint64 maxPixels, bool pixels)
             out.why = damaged();
             return out;
         case JXL_DEC_NEED_MORE_INPUT:
+            // With all of the file given, the picture is cut short. A wanted box may run to
+            // the end of the file: closing the input tells the decoder that it is whole.
+            if (!pixels && !boxTarget)
+                return finish();
+            if (!pixels && !closed) {
+                JxlDecoderCloseInput(dec);
+                closed = true;
+                break;
+            }
             out.image = QImage();
             out.why = QCoreApplication::translate("JxlCodec", "the data ends early");
             return out;
@@ -168,21 +196,7 @@ Decoded decode(const QString& path, qint64 maxPixels, bool pixels)
         }
         case JXL_DEC_SUCCESS:
             finishBox();
-            if (pixels) {
-                out.why = QCoreApplication::translate("JxlCodec", "it holds no picture");
-                out.image = QImage();
-            }
-            // The EXIF box starts with the offset of the TIFF structure after it.
-            if (out.blocks.exif.size() >= 4) {
-                const QByteArray& e = out.blocks.exif;
-                const quint32 offset = (quint32(uchar(e[0])) << 24) | (quint32(uchar(e[1])) << 16) |
-                                       (quint32(uchar(e[2])) << 8) | quint32(uchar(e[3]));
-                out.blocks.exif =
-                    offset < quint32(e.size() - 4) ? e.mid(4 + qsizetype(offset)) : QByteArray();
-            } else {
-                out.blocks.exif.clear();
-            }
-            return out;
+            return finish();
         default:
             break;
         }
