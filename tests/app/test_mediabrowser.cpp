@@ -3,6 +3,7 @@
 #include "app/MediaBrowser.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
+#include "output/TestFiles.h"
 #include "ui/ZTWindow.h"
 
 #include <QDir>
@@ -18,28 +19,18 @@
 
 namespace {
 
-bool writeFile(const QString& path, const QByteArray& data,
-               QFileDevice::Permissions permissions = QFileDevice::ReadOwner |
-                                                      QFileDevice::WriteOwner)
+// With the folders it lies in.
+bool place(const QString& path, const QByteArray& data)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(data) == data.size() && file.setPermissions(permissions);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return QDir().mkpath(QFileInfo(path).path()) && writeBytes(path, data);
 }
 
 // A browser that notes its process id beside itself and waits to be ended.
 bool writeStubBundle(const QString& bundle)
 {
-    return writeFile(bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath,
-                     "#!/bin/sh\necho $$ >> \"$0.pids\"\nexec sleep 60\n",
-                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString program = bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath;
+    return place(program, "#!/bin/sh\necho $$ >> \"$0.pids\"\nexec sleep 60\n") &&
+           QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 QList<qint64> startedPids(const QString& bundle)
@@ -80,8 +71,8 @@ void TestMediaBrowser::initTestCase()
 {
     QVERIFY(_dir.isValid());
     QVERIFY(writeStubBundle(path(QStringLiteral("shipped/MediaBrowser.app"))));
-    QVERIFY(writeFile(path(QStringLiteral("resources/document_wflow_template")),
-                      "Title=ZT_WINDOW_TITLE\nApp=ZT_APPLICATION_PATH\nAgain=ZT_WINDOW_TITLE\n"));
+    QVERIFY(place(path(QStringLiteral("resources/document_wflow_template")),
+                  "Title=ZT_WINDOW_TITLE\nApp=ZT_APPLICATION_PATH\nAgain=ZT_WINDOW_TITLE\n"));
     Resources::setPathOverride(path(QStringLiteral("resources")));
     MediaBrowser::setResourceBundleOverride(path(QStringLiteral("shipped/MediaBrowser.app")));
     MediaBrowser::setApplicationPathOverride(QStringLiteral("/opt/Velluma & Co/velluma"));
@@ -109,8 +100,6 @@ void TestMediaBrowser::installation_data()
     QTest::newRow("copy broken off before")
         << QStringList{"1/.MediaBrowser.app.partial/x=half"} << true << QByteArray();
     QTest::newRow("support folder is a file") << QStringList{"1=file"} << false << QByteArray();
-    QTest::newRow("a file where a parent folder goes")
-        << QStringList{"=file"} << false << QByteArray();
     QTest::newRow("a file where the bundle goes")
         << QStringList{"1/MediaBrowser.app=file"} << false << QByteArray();
     QTest::newRow("template missing") << QStringList{"notemplate"} << false << QByteArray();
@@ -134,8 +123,8 @@ void TestMediaBrowser::installation()
         if (name.endsWith(QLatin1Char('/')))
             QVERIFY(QDir().mkpath(root + QLatin1Char('/') + name));
         else
-            QVERIFY(writeFile(QDir::cleanPath(root + QLatin1Char('/') + name),
-                              entry.section(QLatin1Char('='), 1).toUtf8()));
+            QVERIFY(place(QDir::cleanPath(root + QLatin1Char('/') + name),
+                          entry.section(QLatin1Char('='), 1).toUtf8()));
     }
     const auto restore = qScopeGuard([this] { Resources::setPathOverride(path("resources")); });
 
@@ -210,7 +199,7 @@ void TestMediaBrowser::photoBrowserCommand()
 {
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     const QString blocker = data + QStringLiteral("/Velluma");
-    QVERIFY(writeFile(blocker, "in the way"));
+    QVERIFY(place(blocker, "in the way"));
     UserDefaults defaults(path(QStringLiteral("prefs.plist")));
     AppController app(defaults);
 
