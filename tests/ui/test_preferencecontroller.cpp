@@ -3,12 +3,15 @@
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
 #include "ui/ModalAnswer.h"
+#include "ui/ToolTipHider.h"
 
 #include <QCheckBox>
+#include <QHelpEvent>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 namespace {
 
@@ -24,6 +27,24 @@ QStringList boxes(QWidget* sheet, bool onlyTicked = true)
     return keys;
 }
 
+// Counts the tooltips the widget was asked for that reached it.
+class ToolTipCounter : public QWidget {
+public:
+    int toolTips = 0;
+    void ask()
+    {
+        QHelpEvent event(QEvent::ToolTip, QPoint(5, 5), mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(this, &event);
+    }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        toolTips += event->type() == QEvent::ToolTip;
+        return QWidget::event(event);
+    }
+};
+
 } // namespace
 
 class TestPreferenceController : public QObject {
@@ -31,6 +52,7 @@ class TestPreferenceController : public QObject {
 private slots:
     void endingTheSheet_data();
     void endingTheSheet();
+    void toolTipsFollowTheSetting();
 };
 
 void TestPreferenceController::endingTheSheet_data()
@@ -112,6 +134,33 @@ void TestPreferenceController::endingTheSheet()
                            : QStringList({DefAutoRotateBorder, DefCheckForUpdatesAtStartup}));
     QTest::qWait(0);
     QCOMPARE(events.count("check"), int(checks));
+}
+
+void TestPreferenceController::toolTipsFollowTheSetting()
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath("Velluma.plist"));
+    // Set at launch: hidden from the start.
+    defaults.setBool(true, DefHideToolTips);
+    ToolTipHider hider(defaults);
+    qApp->installEventFilter(&hider);
+    const auto remove = qScopeGuard([&] { qApp->removeEventFilter(&hider); });
+    ToolTipCounter widget;
+    widget.setToolTip("tip");
+    widget.resize(50, 50);
+    widget.show();
+    widget.ask();
+    QCOMPARE(widget.toolTips, 0);
+    defaults.setBool(false, DefHideToolTips);
+    widget.ask();
+    QCOMPARE(widget.toolTips, 1);
+    // Turning it on also takes down a tooltip that is up at that moment.
+    QToolTip::showText(widget.mapToGlobal(QPoint(5, 5)), "tip", &widget);
+    QVERIFY(QToolTip::isVisible());
+    defaults.setBool(true, DefHideToolTips);
+    QTRY_VERIFY(!QToolTip::isVisible());
+    widget.ask();
+    QCOMPARE(widget.toolTips, 1);
 }
 
 QTEST_MAIN(TestPreferenceController)
