@@ -1,5 +1,6 @@
 // Framing several photos from the window: the sheet, its question, its progress and Cancel.
 
+#include "TestSupport.h"
 #include "app/AppController.h"
 #include "app/BatchSheet.h"
 #include "compositing/PreviewView.h"
@@ -7,12 +8,10 @@
 #include "output/TestFiles.h"
 #include "ui/ModalAnswer.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -20,7 +19,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
 
 class TestBatchSheet : public QObject {
     Q_OBJECT
@@ -49,15 +47,11 @@ class TestBatchSheet : public QObject {
         if (via == "hand over") {
             _app->openFiles(names);
         } else if (via == "drop") {
-            QMimeData mime;
-            QList<QUrl> urls;
+            QStringList paths;
             for (const QByteArray& name : names)
-                urls << QUrl::fromLocalFile(QFile::decodeName(name));
-            mime.setUrls(urls);
-            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
-            QCoreApplication::sendEvent(_app->previewView(), &enter);
-            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
-            QCoreApplication::sendEvent(_app->previewView(), &drop);
+                paths << QFile::decodeName(name);
+            const std::unique_ptr<QMimeData> mime(fileMime(paths));
+            dropOn(_app->previewView(), *mime);
         } else {
             _app->frameSeveral(names);
         }

@@ -4,6 +4,7 @@
 #include "app/MediaBrowser.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
+#include "output/TestFiles.h"
 #include "ui/ZTWindow.h"
 
 #include <QDir>
@@ -19,28 +20,18 @@
 
 namespace {
 
-bool writeFile(const QString& path, const QByteArray& data,
-               QFileDevice::Permissions permissions = QFileDevice::ReadOwner |
-                                                      QFileDevice::WriteOwner)
+// With the folders it lies in.
+bool place(const QString& path, const QByteArray& data)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(data) == data.size() && file.setPermissions(permissions);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return QDir().mkpath(QFileInfo(path).path()) && writeBytes(path, data);
 }
 
 // A browser that notes its process id beside itself and waits to be ended.
 bool writeStubBundle(const QString& bundle)
 {
-    return writeFile(bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath,
-                     "#!/bin/sh\necho $$ >> \"$0.pids\"\nexec sleep 60\n",
-                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString program = bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath;
+    return place(program, "#!/bin/sh\necho $$ >> \"$0.pids\"\nexec sleep 60\n") &&
+           QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 QList<qint64> startedPids(const QString& bundle)
@@ -65,174 +56,161 @@ bool alive(qint64 pid)
 class TestMediaBrowser : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void installation_data();
-    void installation();
-    void secondOpenRestartsTheBrowser();
-    void photoBrowserCommand();
+    void initTestCase()
+    {
+        QVERIFY(_dir.isValid());
+        QVERIFY(writeStubBundle(path(QStringLiteral("shipped/MediaBrowser.app"))));
+        QVERIFY(place(path(QStringLiteral("resources/document_wflow_template")),
+                      "Title=ZT_WINDOW_TITLE\nApp=ZT_APPLICATION_PATH\nAgain=ZT_WINDOW_TITLE\n"));
+        Resources::setPathOverride(path(QStringLiteral("resources")));
+        MediaBrowser::setResourceBundleOverride(path(QStringLiteral("shipped/MediaBrowser.app")));
+        MediaBrowser::setApplicationPathOverride(QStringLiteral("/opt/Velluma & Co/velluma"));
+    }
+    void cleanupTestCase()
+    {
+        Resources::setPathOverride(QString());
+        MediaBrowser::setResourceBundleOverride(QString());
+        MediaBrowser::setApplicationPathOverride(QString());
+    }
+    void installation_data()
+    {
+        // What lies in the support folder's place before, as "relative path=content" (a
+        // trailing "/" a folder); whether the installation succeeds; the executable after it.
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QByteArray>("executable"); // empty: the shipped one
+        QTest::newRow("fresh") << QStringList() << true << QByteArray();
+        QTest::newRow("already installed: kept, document rewritten")
+            << QStringList{"1/MediaBrowser.app/Contents/MacOS/vOdavuRevadiz=old browser",
+                           "1/MediaBrowser.app/Contents/document.wflow=Title=Old"}
+            << true << QByteArray("old browser");
+        QTest::newRow("copy broken off before")
+            << QStringList{"1/.MediaBrowser.app.partial/x=half"} << true << QByteArray();
+        QTest::newRow("support folder is a file") << QStringList{"1=file"} << false << QByteArray();
+        QTest::newRow("a file where the bundle goes")
+            << QStringList{"1/MediaBrowser.app=file"} << false << QByteArray();
+        QTest::newRow("template missing") << QStringList{"notemplate"} << false << QByteArray();
+    }
+    void installation()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(bool, installed);
+        QFETCH(QByteArray, executable);
+        static int run = 0;
+        const QString root = path(QStringLiteral("support%1").arg(++run));
+        const QString support = root + QStringLiteral("/1");
+        const QString bundle = support + QStringLiteral("/MediaBrowser.app");
+        for (const QString& entry : before) {
+            if (entry == QLatin1String("notemplate")) {
+                Resources::setPathOverride(path(QStringLiteral("nowhere")));
+                continue;
+            }
+            const QString name = entry.section(QLatin1Char('='), 0, 0);
+            if (name.endsWith(QLatin1Char('/')))
+                QVERIFY(QDir().mkpath(root + QLatin1Char('/') + name));
+            else
+                QVERIFY(place(QDir::cleanPath(root + QLatin1Char('/') + name),
+                              entry.section(QLatin1Char('='), 1).toUtf8()));
+        }
+        const auto restore = qScopeGuard([this] { Resources::setPathOverride(path("resources")); });
+
+        QString error;
+        std::unique_ptr<MediaBrowser> browser = MediaBrowser::initWithAppSupportPath(
+            support, QStringLiteral("Photos & <More>"), &error);
+        QCOMPARE(bool(browser), installed);
+        QCOMPARE(error.isEmpty(), installed);
+        QVERIFY(!QFileInfo::exists(support + QStringLiteral("/.MediaBrowser.app.partial")) ||
+                !installed);
+        if (!installed)
+            return;
+        QCOMPARE(browser->appPath(), bundle);
+        const QString program = bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath;
+        QCOMPARE(readAll(program),
+                 executable.isEmpty()
+                     ? readAll(path("shipped/MediaBrowser.app/") + MediaBrowser::ExecutablePath)
+                     : executable);
+        if (executable.isEmpty())
+            QVERIFY(QFileInfo(program).isExecutable());
+        struct stat status {};
+        QCOMPARE(::stat(QFile::encodeName(support).constData(), &status), 0);
+        if (before.isEmpty())
+            QCOMPARE(status.st_mode & 0777, 0700u);
+        // Every placeholder replaced, as given: the document is no markup to be escaped.
+        QCOMPARE(readAll(bundle + QStringLiteral("/Contents/document.wflow")),
+                 QByteArray("Title=Photos & <More>\nApp=/opt/Velluma & Co/velluma\n"
+                            "Again=Photos & <More>\n"));
+    }
+    void secondOpenRestartsTheBrowser()
+    {
+        const QString support = path(QStringLiteral("running/1"));
+        std::unique_ptr<MediaBrowser> browser =
+            MediaBrowser::initWithAppSupportPath(support, QStringLiteral("Browser"));
+        QVERIFY(browser);
+        QVERIFY(!browser->isOpen());
+        const QString bundle = browser->appPath();
+
+        QVERIFY(browser->open());
+        QTRY_COMPARE(startedPids(bundle).size(), 1);
+        const qint64 first = startedPids(bundle).at(0);
+        QVERIFY(browser->isOpen());
+        QVERIFY(browser->open());
+        QTRY_COMPARE(startedPids(bundle).size(), 2);
+        const qint64 second = startedPids(bundle).at(1);
+        QVERIFY(!alive(first));
+        QVERIFY(alive(second));
+
+        // Ended from outside: the launcher lets go of it and can start another.
+        QVERIFY(::kill(pid_t(second), SIGKILL) == 0);
+        QTRY_VERIFY(!browser->isOpen());
+        QVERIFY(browser->open());
+        QTRY_COMPARE(startedPids(bundle).size(), 3);
+        const qint64 third = startedPids(bundle).at(2);
+        browser.reset();
+        QVERIFY(!alive(third));
+
+        // A bundle whose program cannot run says so.
+        QFile::setPermissions(bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        browser = MediaBrowser::initWithAppSupportPath(support, QStringLiteral("Browser"));
+        QVERIFY(browser);
+        QString error;
+        QVERIFY(!browser->open(&error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!browser->isOpen());
+    }
+    // The File menu's command: the failure sheet while the support folder cannot be had, the
+    // installation tried again at the next use, the browser ended with the program.
+    void photoBrowserCommand()
+    {
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        const QString blocker = data + QStringLiteral("/Velluma");
+        QVERIFY(place(blocker, "in the way"));
+        UserDefaults defaults(path(QStringLiteral("prefs.plist")));
+        AppController app(defaults);
+
+        SheetCatcher sheets(QString(), app.mainWindow());
+        emit app.companions()->photoBrowserRequested();
+        emit app.companions()->photoBrowserRequested();
+        QCOMPARE(sheets.seen.size(), 2);
+        QVERIFY(!sheets.last().informative.isEmpty());
+
+        QVERIFY(QFile::remove(blocker));
+        emit app.companions()->photoBrowserRequested();
+        QCOMPARE(sheets.seen.size(), 2);
+        const QString bundle = data + QStringLiteral("/Velluma/1/MediaBrowser.app");
+        QTRY_COMPARE(startedPids(bundle).size(), 1);
+        QVERIFY(readAll(bundle + QStringLiteral("/Contents/document.wflow"))
+                    .startsWith("Title=Velluma - Photo Browser\n"));
+        const qint64 pid = startedPids(bundle).at(0);
+        QVERIFY(alive(pid));
+        app.applicationShouldTerminate();
+        QVERIFY(!alive(pid));
+    }
 
 private:
     QString path(const QString& name) const { return _dir.filePath(name); }
     QTemporaryDir _dir;
 };
-
-void TestMediaBrowser::initTestCase()
-{
-    QVERIFY(_dir.isValid());
-    QVERIFY(writeStubBundle(path(QStringLiteral("shipped/MediaBrowser.app"))));
-    QVERIFY(writeFile(path(QStringLiteral("resources/document_wflow_template")),
-                      "Title=ZT_WINDOW_TITLE\nApp=ZT_APPLICATION_PATH\nAgain=ZT_WINDOW_TITLE\n"));
-    Resources::setPathOverride(path(QStringLiteral("resources")));
-    MediaBrowser::setResourceBundleOverride(path(QStringLiteral("shipped/MediaBrowser.app")));
-    MediaBrowser::setApplicationPathOverride(QStringLiteral("/opt/Velluma & Co/velluma"));
-}
-
-void TestMediaBrowser::cleanupTestCase()
-{
-    Resources::setPathOverride(QString());
-    MediaBrowser::setResourceBundleOverride(QString());
-    MediaBrowser::setApplicationPathOverride(QString());
-}
-
-void TestMediaBrowser::installation_data()
-{
-    // What lies in the support folder's place before, as "relative path=content" (a
-    // trailing "/" a folder); whether the installation succeeds; the executable after it.
-    QTest::addColumn<QStringList>("before");
-    QTest::addColumn<bool>("installed");
-    QTest::addColumn<QByteArray>("executable"); // empty: the shipped one
-    QTest::newRow("fresh") << QStringList() << true << QByteArray();
-    QTest::newRow("already installed: kept, document rewritten")
-        << QStringList{"1/MediaBrowser.app/Contents/MacOS/vOdavuRevadiz=old browser",
-                       "1/MediaBrowser.app/Contents/document.wflow=Title=Old"}
-        << true << QByteArray("old browser");
-    QTest::newRow("copy broken off before")
-        << QStringList{"1/.MediaBrowser.app.partial/x=half"} << true << QByteArray();
-    QTest::newRow("support folder is a file") << QStringList{"1=file"} << false << QByteArray();
-    QTest::newRow("a file where a parent folder goes")
-        << QStringList{"=file"} << false << QByteArray();
-    QTest::newRow("a file where the bundle goes")
-        << QStringList{"1/MediaBrowser.app=file"} << false << QByteArray();
-    QTest::newRow("template missing") << QStringList{"notemplate"} << false << QByteArray();
-}
-
-void TestMediaBrowser::installation()
-{
-    QFETCH(QStringList, before);
-    QFETCH(bool, installed);
-    QFETCH(QByteArray, executable);
-    static int run = 0;
-    const QString root = path(QStringLiteral("support%1").arg(++run));
-    const QString support = root + QStringLiteral("/1");
-    const QString bundle = support + QStringLiteral("/MediaBrowser.app");
-    for (const QString& entry : before) {
-        if (entry == QLatin1String("notemplate")) {
-            Resources::setPathOverride(path(QStringLiteral("nowhere")));
-            continue;
-        }
-        const QString name = entry.section(QLatin1Char('='), 0, 0);
-        if (name.endsWith(QLatin1Char('/')))
-            QVERIFY(QDir().mkpath(root + QLatin1Char('/') + name));
-        else
-            QVERIFY(writeFile(QDir::cleanPath(root + QLatin1Char('/') + name),
-                              entry.section(QLatin1Char('='), 1).toUtf8()));
-    }
-    const auto restore = qScopeGuard([this] { Resources::setPathOverride(path("resources")); });
-
-    QString error;
-    std::unique_ptr<MediaBrowser> browser =
-        MediaBrowser::initWithAppSupportPath(support, QStringLiteral("Photos & <More>"), &error);
-    QCOMPARE(bool(browser), installed);
-    QCOMPARE(error.isEmpty(), installed);
-    QVERIFY(!QFileInfo::exists(support + QStringLiteral("/.MediaBrowser.app.partial")) ||
-            !installed);
-    if (!installed)
-        return;
-    QCOMPARE(browser->appPath(), bundle);
-    const QString program = bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath;
-    QCOMPARE(readAll(program), executable.isEmpty() ? readAll(path("shipped/MediaBrowser.app/") +
-                                                              MediaBrowser::ExecutablePath)
-                                                    : executable);
-    if (executable.isEmpty())
-        QVERIFY(QFileInfo(program).isExecutable());
-    struct stat status {};
-    QCOMPARE(::stat(QFile::encodeName(support).constData(), &status), 0);
-    if (before.isEmpty())
-        QCOMPARE(status.st_mode & 0777, 0700u);
-    // Every placeholder replaced, as given: the document is no markup to be escaped.
-    QCOMPARE(readAll(bundle + QStringLiteral("/Contents/document.wflow")),
-             QByteArray("Title=Photos & <More>\nApp=/opt/Velluma & Co/velluma\n"
-                        "Again=Photos & <More>\n"));
-}
-
-void TestMediaBrowser::secondOpenRestartsTheBrowser()
-{
-    const QString support = path(QStringLiteral("running/1"));
-    std::unique_ptr<MediaBrowser> browser =
-        MediaBrowser::initWithAppSupportPath(support, QStringLiteral("Browser"));
-    QVERIFY(browser);
-    QVERIFY(!browser->isOpen());
-    const QString bundle = browser->appPath();
-
-    QVERIFY(browser->open());
-    QTRY_COMPARE(startedPids(bundle).size(), 1);
-    const qint64 first = startedPids(bundle).at(0);
-    QVERIFY(browser->isOpen());
-    QVERIFY(browser->open());
-    QTRY_COMPARE(startedPids(bundle).size(), 2);
-    const qint64 second = startedPids(bundle).at(1);
-    QVERIFY(!alive(first));
-    QVERIFY(alive(second));
-
-    // Ended from outside: the launcher lets go of it and can start another.
-    QVERIFY(::kill(pid_t(second), SIGKILL) == 0);
-    QTRY_VERIFY(!browser->isOpen());
-    QVERIFY(browser->open());
-    QTRY_COMPARE(startedPids(bundle).size(), 3);
-    const qint64 third = startedPids(bundle).at(2);
-    browser.reset();
-    QVERIFY(!alive(third));
-
-    // A bundle whose program cannot run says so.
-    QFile::setPermissions(bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    browser = MediaBrowser::initWithAppSupportPath(support, QStringLiteral("Browser"));
-    QVERIFY(browser);
-    QString error;
-    QVERIFY(!browser->open(&error));
-    QVERIFY(!error.isEmpty());
-    QVERIFY(!browser->isOpen());
-}
-
-// The File menu's command: the failure sheet while the support folder cannot be had, the
-// installation tried again at the next use, the browser ended with the program.
-void TestMediaBrowser::photoBrowserCommand()
-{
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    const QString blocker = data + QStringLiteral("/Velluma");
-    QVERIFY(writeFile(blocker, "in the way"));
-    UserDefaults defaults(path(QStringLiteral("prefs.plist")));
-    AppController app(defaults);
-
-    SheetCatcher sheets(QString(), app.mainWindow());
-    emit app.companions()->photoBrowserRequested();
-    emit app.companions()->photoBrowserRequested();
-    QCOMPARE(sheets.seen.size(), 2);
-    QVERIFY(!sheets.last().informative.isEmpty());
-
-    QVERIFY(QFile::remove(blocker));
-    emit app.companions()->photoBrowserRequested();
-    QCOMPARE(sheets.seen.size(), 2);
-    const QString bundle = data + QStringLiteral("/Velluma/1/MediaBrowser.app");
-    QTRY_COMPARE(startedPids(bundle).size(), 1);
-    QVERIFY(readAll(bundle + QStringLiteral("/Contents/document.wflow"))
-                .startsWith("Title=Velluma - Photo Browser\n"));
-    const qint64 pid = startedPids(bundle).at(0);
-    QVERIFY(alive(pid));
-    app.applicationShouldTerminate();
-    QVERIFY(!alive(pid));
-}
 
 QTEST_MAIN(TestMediaBrowser)
 #include "test_mediabrowser.moc"

@@ -1,15 +1,11 @@
 #include "TestSupport.h"
 #include "compositing/FrameGeometry.h"
+#include "foundation/PropertyList.h"
 #include "frames/FrameLibrary.h"
 #include "frames/ThumbnailCache.h"
 #include "output/TestFiles.h"
 
-#include "foundation/PropertyList.h"
-
 #include <QBuffer>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
 #include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -18,7 +14,6 @@
 
 #include <algorithm>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -40,8 +35,8 @@ QStringList fileNames(const ThumbnailList& list)
     return names;
 }
 
-enum class FrameFile { None, Png, TurnedJpeg };
-enum class MaskFile { None, Good, Broken };
+enum class FrameFile { None, Png, TurnedJpeg, Drawing, BrokenDrawing };
+enum class MaskFile { None, Good, Broken, Drawing };
 
 // Four flat quadrants on 16-pixel block edges, so that JPEG keeps their colours.
 QImage quadrants(QRgb topLeft, QRgb topRight, QRgb bottomLeft, QRgb bottomRight)
@@ -54,22 +49,8 @@ QImage quadrants(QRgb topLeft, QRgb topRight, QRgb bottomLeft, QRgb bottomRight)
     return image;
 }
 
-// The source pixel that lands at (x, y) of the result, whose width is resultWidth: turned
-// is a quarter turn clockwise (EXIF orientation 6), flip mirrors the upright picture.
-QRgb expectedAt(const QImage& source, int resultWidth, int x, int y, bool turned, bool flip)
-{
-    const int ux = flip ? resultWidth - 1 - x : x;
-    return turned ? source.pixel(y, source.height() - 1 - ux) : source.pixel(ux, y);
-}
-
-bool near(QRgb a, QRgb b)
-{
-    return qAbs(qRed(a) - qRed(b)) <= 8 && qAbs(qGreen(a) - qGreen(b)) <= 8 &&
-           qAbs(qBlue(a) - qBlue(b)) <= 8 && qAbs(qAlpha(a) - qAlpha(b)) <= 8;
-}
-
-// Compares the centres of the result's quadrants; four distinct colours there tell every
-// turn and mirror apart.
+// Compares the centres of the result's quadrants with the source pixels that must land there:
+// turned is a quarter turn clockwise (EXIF orientation 6), flip mirrors the upright picture.
 void compareQuadrants(const QImage& actual, const QImage& source, bool turned, bool flip)
 {
     const QSize size = turned ? source.size().transposed() : source.size();
@@ -77,19 +58,22 @@ void compareQuadrants(const QImage& actual, const QImage& source, bool turned, b
     const QImage argb = actual.convertToFormat(QImage::Format_ARGB32);
     for (const int x : {size.width() / 4, size.width() * 3 / 4}) {
         for (const int y : {size.height() / 4, size.height() * 3 / 4}) {
-            const QRgb want = expectedAt(source, size.width(), x, y, turned, flip);
-            QVERIFY2(near(argb.pixel(x, y), want), qPrintable(QString("at %1,%2").arg(x).arg(y)));
+            const int ux = flip ? size.width() - 1 - x : x;
+            const QRgb want =
+                turned ? source.pixel(y, source.height() - 1 - ux) : source.pixel(ux, y);
+            const QRgb got = argb.pixel(x, y);
+            QVERIFY2(qAbs(qRed(got) - qRed(want)) <= 8 && qAbs(qGreen(got) - qGreen(want)) <= 8 &&
+                         qAbs(qBlue(got) - qBlue(want)) <= 8 &&
+                         qAbs(qAlpha(got) - qAlpha(want)) <= 8,
+                     qPrintable(QString("at %1,%2").arg(x).arg(y)));
         }
     }
 }
 
 // The shipped frame library: frames that stay sharp on a large photo (vector, or bitmaps big
 // enough not to be enlarged much), frame property lists the program can use, thumbnails
-// shipped with them, and a library small enough to ship.
-
+// shipped with them.
 const QString Root = QStringLiteral(VELLUMA_SOURCE_RESOURCES "/borders");
-constexpr int MinBitmapSide = 4000;
-constexpr qint64 MaxLibraryBytes = 10 * 1024 * 1024;
 const QString OptionsSuffix = QStringLiteral("_frame.plist");
 
 // The size in view-box units for SVG, in pixels for bitmaps; empty when unreadable.
@@ -100,22 +84,6 @@ QSizeF frameSize(const QString& path)
         return svg.isValid() ? svg.viewBoxF().size() : QSizeF();
     }
     return QSizeF(QImageReader(path).size());
-}
-
-// The frame drawn small: SVG rendered, bitmaps decoded at a reduced size.
-QImage smallFrame(const QString& path, QSizeF size)
-{
-    const QSize small = size.scaled(QSizeF(240, 240), Qt::KeepAspectRatio).toSize();
-    if (path.endsWith(QLatin1String(".svg"))) {
-        QImage image(small, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        QSvgRenderer(path).render(&painter);
-        return image;
-    }
-    QImageReader reader(path);
-    reader.setScaledSize(small);
-    return reader.read();
 }
 
 // The frame a property list or post mask belongs to: the image file with the same stem.
@@ -132,48 +100,45 @@ QString ownerOf(const QString& stem)
 class TestFrameLibrary : public QObject {
     Q_OBJECT
 
-private:
 private slots:
-    void thumbnailSize_data()
+    void thumbnail_data()
     {
         QTest::addColumn<QSize>("frame");
         QTest::addColumn<QSize>("expected");
-        QTest::newRow("landscape 1200x800") << QSize(1200, 800) << QSize(72, 48);
         QTest::newRow("portrait 800x1200") << QSize(800, 1200) << QSize(32, 48);
         QTest::newRow("half rounds up") << QSize(97, 96) << QSize(49, 48);
         QTest::newRow("thinner than a pixel") << QSize(1, 100) << QSize();
         QTest::newRow("wider: capped") << QSize(5000, 100) << QSize(384, 48);
     }
 
-    void thumbnailSize()
+    void thumbnail()
     {
         QFETCH(QSize, frame);
         QFETCH(QSize, expected);
         QCOMPARE(ThumbnailCache::thumbnailSizeForImageSize(frame), expected);
-        if (expected.isValid())
-            QCOMPARE(ThumbnailCache::thumbnailImageForImage(
-                         solid(frame.width(), frame.height(), Qt::white))
-                         .size(),
-                     expected);
-    }
-
-    void thumbnailPixels()
-    {
+        if (!expected.isValid())
+            return;
+        QCOMPARE(
+            ThumbnailCache::thumbnailImageForImage(solid(frame.width(), frame.height(), Qt::white))
+                .size(),
+            expected);
+        if (frame.width() > 1000) // capped: the middle of the frame
+            return;
         // Left half opaque red, right half transparent: the right half comes out black, in the
         // image and in the cached JPEG.
-        QImage frame(96, 96, QImage::Format_ARGB32);
-        frame.fill(Qt::transparent);
-        QPainter(&frame).fillRect(0, 0, 48, 96, QColor(255, 0, 0));
-        const QImage thumb = ThumbnailCache::thumbnailImageForImage(frame);
-        QVERIFY(!thumb.hasAlphaChannel());
-        QCOMPARE(thumb.pixel(5, 20), qRgb(255, 0, 0));
-        QCOMPARE(thumb.pixel(40, 20), qRgb(0, 0, 0));
+        QImage image(frame, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        QPainter(&image).fillRect(0, 0, frame.width() / 2, frame.height(), QColor(255, 0, 0));
         QTemporaryDir dir;
         const QString path = dir.filePath("Alpha.png");
-        QVERIFY(frame.save(path));
-        QCOMPARE(ThumbnailCache::thumbnailImageForPath(path).pixel(40, 20), qRgb(0, 0, 0));
+        QVERIFY(image.save(path));
+        const QImage thumb = ThumbnailCache::thumbnailImageForPath(path);
         const QImage cached(ThumbnailCache::cachePathForPath(path));
-        QVERIFY(qRed(cached.pixel(40, 20)) < 16 && qRed(cached.pixel(5, 20)) > 230);
+        for (const QImage& made : {ThumbnailCache::thumbnailImageForImage(image), thumb, cached}) {
+            QVERIFY(!made.hasAlphaChannel());
+            const QRgb left = made.pixel(2, 20), right = made.pixel(expected.width() - 3, 20);
+            QVERIFY(qRed(left) > 230 && qRed(right) < 16 && qGreen(left) < 16);
+        }
     }
 
     void cache_data()
@@ -185,7 +150,6 @@ private slots:
         QTest::newRow("no cache") << QByteArray() << 0 << false;
         QTest::newRow("cache is used") << stale << -60 << true;
         QTest::newRow("frame edited since") << stale << 60 << false;
-        QTest::newRow("empty file") << QByteArray("") << 0 << false;
         QTest::newRow("garbage") << QByteArray("this is not a jpeg at all") << 0 << false;
         QTest::newRow("truncated jpeg") << stale.left(40) << 0 << false;
         QTest::newRow("not thumbnail sized")
@@ -225,13 +189,10 @@ private slots:
         QTest::addColumn<QByteArray>("plist"); // empty: no file
         QTest::addColumn<QStringList>("expected");
         const QStringList listing{"Alpha", "Beta", "Gamma"};
-        const QVariantList order{QString("Beta"), QString("Alpha")};
+        const QVariantList order{QString("Beta"), QString("Ghost"), QString("Alpha")};
         QTest::newRow("no plist: folders in name order") << QByteArray() << listing;
-        QTest::newRow("xml order decides")
-            << PropertyList::toData(order) << QStringList{"Beta", "Alpha"};
-        QTest::newRow("names without folders kept")
-            << PropertyList::toData(QVariantList{QString("Ghost"), QString("Alpha")})
-            << QStringList{"Ghost", "Alpha"};
+        QTest::newRow("order file decides, names without folders kept")
+            << PropertyList::toData(order) << QStringList{"Beta", "Ghost", "Alpha"};
         QTest::newRow("dictionary root")
             << PropertyList::toData(QVariantMap{{"Beta", 1}}) << listing;
         QTest::newRow("other types left out")
@@ -305,91 +266,37 @@ private slots:
         QVERIFY(FrameLibrary::collectionForFolder(postFolder).isEmpty());
     }
 
-    void badFramesLeftOut_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("special"); // fifo, a link to /dev/zero, a dangling link
-        QTest::newRow("text") << QByteArray("not an image\n") << "";
-        const QByteArray png = encoded(solid(200, 100, Qt::white), "PNG");
-        QTest::newRow("truncated png") << png.left(png.size() / 2) << "";
-        QTest::newRow("fifo") << QByteArray() << "fifo";
-        QTest::newRow("link to /dev/zero") << QByteArray() << "zero";
-        QTest::newRow("dangling link") << QByteArray() << "dangling";
-    }
-
-    void badFramesLeftOut()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, special);
-        QTemporaryDir dir;
-        const QString good = dir.filePath("Good.png"), bad = dir.filePath("Bad.png");
-        QVERIFY(solid(60, 40, Qt::white).save(good));
-        if (special == "fifo")
-            QCOMPARE(::mkfifo(QFile::encodeName(bad).constData(), 0600), 0);
-        else if (special == "zero")
-            QVERIFY(QFile::link("/dev/zero", bad));
-        else if (special == "dangling")
-            QVERIFY(QFile::link(dir.filePath("nowhere.png"), bad));
-        else
-            QVERIFY(writeFile(bad, bytes));
-        QCOMPARE(fileNames(FrameLibrary::collectionForFolder(dir.path())), QStringList{"Good.png"});
-        QVERIFY(!QFileInfo::exists(dir.filePath("tncache/Bad_png.jpg")));
-        // The header check that decides which dropped files are copied (a cut-off body passes it).
-        if (QByteArray(QTest::currentDataTag()) != "truncated png")
-            QVERIFY(!ThumbnailCache::isImageFile(bad));
-        QVERIFY(ThumbnailCache::isImageFile(good));
-        QVERIFY(!ThumbnailCache::isImageFile(dir.path()));
-    }
-
     void collectionsForFoldersKeepsOrder()
     {
         // Frames of several collections are made together; each must land in its own list, in
-        // order. A missing folder gives an empty list and is not created; so does an unreadable
-        // one.
+        // order. A missing folder gives an empty list and is not created.
         QTemporaryDir root;
-        QStringList folders;
-        for (int c = 0; c < 3; ++c) {
-            folders.append(root.filePath(QString("C%1").arg(c)));
-            QVERIFY(QDir().mkpath(folders.last()));
+        const QStringList folders{root.filePath("C0"), root.filePath("Ghost"), root.filePath("C2")};
+        for (const int c : {0, 2}) {
+            QVERIFY(QDir().mkpath(folders[c]));
             for (int f = 0; f < 4; ++f)
                 QVERIFY(solid(40 + 10 * f, 40, QColor(40 * c, 30 * f, 0))
-                            .save(folders.last() + QString("/F%1.png").arg(f)));
+                            .save(folders[c] + QString("/F%1.png").arg(f)));
         }
-        folders.insert(1, root.filePath("Ghost"));
-        const bool asRoot = ::geteuid() == 0; // permissions do not bind root
-        if (!asRoot)
-            QVERIFY(QFile::setPermissions(folders[2], QFileDevice::Permissions()));
         const QList<ThumbnailList> all = FrameLibrary::collectionsForFolders(folders);
-        QFile::setPermissions(folders[2], QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ExeOwner);
-        QCOMPARE(all.size(), 4);
+        QCOMPARE(all.size(), 3);
         QVERIFY(all[1].isEmpty());
-        QVERIFY(!QFileInfo::exists(root.filePath("Ghost")));
-        QCOMPARE(all[2].size(), asRoot ? 4 : 0);
-        for (int c : {0, 3}) {
+        QVERIFY(!QFileInfo::exists(folders[1]));
+        for (const int c : {0, 2}) {
             QCOMPARE(all[c].size(), 4);
             for (int f = 0; f < 4; ++f) {
                 QCOMPARE(all[c][f].path, folders[c] + QString("/F%1.png").arg(f));
                 QCOMPARE(all[c][f].image.width(), qRound((40 + 10 * f) * 48 / 40.0));
             }
         }
-    }
-
-    void userFrameFolder()
-    {
-        QTemporaryDir data;
-        const QString dataFolder = data.filePath("share"); // not there yet
-        const QString folder = FrameLibrary::userFrameFolderIn(dataFolder);
-        QCOMPARE(folder, dataFolder + "/Velluma User Frames");
-        QVERIFY(QFileInfo(folder + "/My Frames").isDir());
-        // "My Frames" comes with the first use only.
+        // "My Frames" comes with the first use only; a file where the folder goes gives none.
+        const QString folder = FrameLibrary::userFrameFolderIn(root.filePath("share"));
         QVERIFY(QDir(folder + "/My Frames").removeRecursively());
-        QCOMPARE(FrameLibrary::userFrameFolderIn(dataFolder), folder);
+        QCOMPARE(FrameLibrary::userFrameFolderIn(root.filePath("share")), folder);
         QVERIFY(!QFileInfo::exists(folder + "/My Frames"));
-        // A file where the folder should be.
-        QVERIFY(writeFile(data.filePath("Velluma User Frames"), "in the way"));
-        QVERIFY(FrameLibrary::userFrameFolderIn(data.path()).isEmpty());
-        QVERIFY(FrameLibrary::collectionNamesForFolder(QString()).isEmpty());
+        QVERIFY(QDir().mkpath(root.filePath("in the way")));
+        QVERIFY(writeFile(root.filePath("in the way/" + QFileInfo(folder).fileName()), "x"));
+        QVERIFY(FrameLibrary::userFrameFolderIn(root.filePath("in the way")).isEmpty());
     }
 
     void checkCollectionName_data()
@@ -401,9 +308,7 @@ private slots:
         QTest::newRow("blank") << "   " << int(P::Empty);
         QTest::newRow("backslash") << "a\\b" << int(P::Separator);
         QTest::newRow("dotdot") << ".." << int(P::Hidden);
-        QTest::newRow("hidden") << ".secret" << int(P::Hidden);
         QTest::newRow("too long") << QString(256, 'x') << int(P::TooLong);
-        QTest::newRow("listed") << "Listed" << int(P::Exists);
         QTest::newRow("file on disk") << "AFile" << int(P::Exists);
     }
 
@@ -413,7 +318,7 @@ private slots:
         QFETCH(int, expected);
         QTemporaryDir root;
         QVERIFY(writeFile(root.filePath("AFile"), "x"));
-        QCOMPARE(int(FrameLibrary::checkCollectionName(name, {"Listed"}, root.path())), expected);
+        QCOMPARE(int(FrameLibrary::checkCollectionName(name, {}, root.path())), expected);
     }
 
     void safeFileNameForUrl_data()
@@ -424,10 +329,8 @@ private slots:
             QTest::newRow(tag) << "https://example.org" + url << expected;
         };
         row("plain", "/a/Old%20Film.png?size=2", "Old Film.png");
-        row("empty last component", "/frames/", "Downloaded Frame");
         row("encoded dot dot", "/a/%2E%2E", "Downloaded Frame");
         row("encoded slash", "/x%2F..%2F..%2Fevil.png", "evil.png");
-        row("hidden", "/.bashrc", "Downloaded Frame");
         row("backslash", "/..%5C..%5Cx.png", "Downloaded Frame.png");
         row("control chars", "/a%0Ab.png", "ab.png");
         row("placeholder in the name", "/x%252.png", "x%2.png");
@@ -442,15 +345,11 @@ private slots:
         QCOMPARE(name, expected);
         // A taken name gets a number before the extension, and stays in the folder.
         QTemporaryDir dir;
-        QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), name), dir.filePath(name));
         QVERIFY(writeFile(dir.filePath(name), "x"));
         const QFileInfo info(name);
         const QString ext = info.suffix().isEmpty() ? QString() : "." + info.suffix();
         QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), name),
                  dir.filePath(info.completeBaseName() + "-1" + ext));
-        QVERIFY(writeFile(dir.filePath(info.completeBaseName() + "-1" + ext), "x"));
-        QCOMPARE(FrameLibrary::uniqueDestinationPath(dir.path(), name),
-                 dir.filePath(info.completeBaseName() + "-2" + ext));
     }
 
     void updateCollectionOrder_data()
@@ -493,30 +392,41 @@ private slots:
     void loadFrame_data()
     {
         QTest::addColumn<QString>("frame"); // under the test folder; empty: no frame
-        QTest::addColumn<QString>("mask");  // where its post mask belongs
+        QTest::addColumn<QString>("mask");  // where its post mask lies
         QTest::addColumn<FrameFile>("frameFile");
         QTest::addColumn<MaskFile>("maskFile");
         QTest::addColumn<bool>("flip");
         QTest::addColumn<bool>("ok");
+        QTest::addColumn<QByteArray>("layout"); // the "_frame.plist", none when empty
+        QTest::addColumn<int>("left");          // the layout's left inset after the flip; -1: none
         auto row = [](const char* tag, const QString& frame, const QString& mask,
-                      FrameFile frameFile, MaskFile maskFile, bool flip, bool ok) {
-            QTest::newRow(tag) << frame << mask << frameFile << maskFile << flip << ok;
+                      FrameFile frameFile, MaskFile maskFile, bool flip, bool ok,
+                      const QByteArray& layout = {}, int left = -1) {
+            QTest::newRow(tag) << frame << mask << frameFile << maskFile << flip << ok << layout
+                               << left;
         };
         using F = FrameFile;
         using M = MaskFile;
+        const QByteArray insets = "<plist><dict><key>Insets</key><dict><key>Left</key><integer>10"
+                                  "</integer><key>Right</key><integer>4</integer></dict></dict>"
+                                  "</plist>";
         row("no frame", "", "", F::None, M::None, true, true);
         row("without post mask", "Gold.png", "Gold_postmask.png", F::Png, M::None, false, true);
-        row("two dots, flipped", "Old.Gold.png", "Old.Gold_postmask.png", F::Png, M::Good, true,
-            true);
+        row("two dots, flipped, layout", "Old.Gold.png", "Old.Gold_postmask.png", F::Png, M::Good,
+            true, true, insets, 4);
         row("dot in the folder", "a.b/frame", "a.b/frame_postmask.png", F::Png, M::Good, false,
-            true);
-        row("leading dot", ".frame", ".frame_postmask.png", F::Png, M::Good, true, true);
-        row("turned JPEG", "Turned.jpg", "Turned_postmask.png", F::TurnedJpeg, M::Good, false,
             true);
         row("turned JPEG, flipped", "T.jpeg", "T_postmask.png", F::TurnedJpeg, M::Good, true, true);
         row("unreadable post mask", "Star.png", "Star_postmask.png", F::Png, M::Broken, false,
             false);
         row("missing frame", "Gone.png", "Gone_postmask.png", F::None, M::Good, false, false);
+        row("drawing, layout, flipped", "Film.svg", "Film_postmask.svg", F::Drawing, M::Drawing,
+            true, true, insets, 4);
+        row("layout not a property list", "Mat.png", "", F::Png, M::None, false, true,
+            "\x00\x01garbage");
+        row("insets wider than the frame", "Film.svg", "", F::Drawing, M::None, false, true,
+            QByteArray(insets).replace(">10<", ">1199<"));
+        row("malformed drawing", "Broken.svg", "", F::BrokenDrawing, M::None, false, false, insets);
     }
 
     void loadFrame()
@@ -527,42 +437,69 @@ private slots:
         QFETCH(MaskFile, maskFile);
         QFETCH(bool, flip);
         QFETCH(bool, ok);
+        QFETCH(QByteArray, layout);
+        QFETCH(int, left);
         QTemporaryDir dir;
         QVERIFY(QDir().mkpath(dir.filePath("a.b")));
         const QString framePath = frame.isEmpty() ? QString() : dir.filePath(frame);
         const QString maskPath = mask.isEmpty() ? QString() : dir.filePath(mask);
-        QCOMPARE(FrameLibrary::postMaskPathFor(framePath), maskPath);
+        if (maskFile != MaskFile::Drawing && !mask.isEmpty())
+            QCOMPARE(FrameLibrary::postMaskPathFor(framePath), maskPath);
+        const QString stem =
+            QFileInfo(framePath).path() + "/" + QFileInfo(framePath).completeBaseName();
+        if (!frame.isEmpty())
+            QCOMPARE(FrameLibrary::geometryPathFor(framePath), stem + "_frame.plist");
 
         const QImage frameImage = quadrants(0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff);
         const QImage maskImage = quadrants(0x00000000, 0xff000000, 0x80000000, 0x40000000);
+        const QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 1200 800\">"
+                               "<rect width=\"1200\" height=\"100\"/></svg>";
         if (frameFile == FrameFile::Png)
             QVERIFY(frameImage.save(framePath, "PNG"));
         if (frameFile == FrameFile::TurnedJpeg) {
             QVERIFY(frameImage.convertToFormat(QImage::Format_RGB32).save(framePath, "JPEG", 95));
             setTags(framePath, {{"Exif.Image.Orientation", "6"}});
         }
+        if (frameFile == FrameFile::Drawing || frameFile == FrameFile::BrokenDrawing)
+            QVERIFY(writeFile(framePath, frameFile == FrameFile::Drawing ? svg : svg.left(60)));
         if (maskFile == MaskFile::Good)
             QVERIFY(maskImage.save(maskPath, "PNG"));
         if (maskFile == MaskFile::Broken)
             QVERIFY(writeFile(maskPath, "not a picture"));
+        if (maskFile == MaskFile::Drawing)
+            QVERIFY(writeFile(maskPath, svg));
+        if (!layout.isEmpty())
+            QVERIFY(writeFile(stem + "_frame.plist", layout));
 
         FrameLibrary::LoadedFrame loaded{maskImage, maskImage, {}, {}, {}}; // must be replaced
         QString error;
         QCOMPARE(FrameLibrary::loadFrame(framePath, flip, &loaded, &error), ok);
         if (!ok) {
-            QVERIFY(loaded.frame.isNull() && loaded.postMask.isNull());
+            QVERIFY(loaded.frame.isNull() && loaded.postMask.isNull() && !loaded.frameDrawing);
             const QString culprit = maskFile == MaskFile::Broken ? maskPath : framePath;
             QVERIFY2(error.startsWith(culprit + ": cannot read the"), qPrintable(error));
             return;
         }
-        if (frameFile == FrameFile::None)
+        const bool drawn = frameFile == FrameFile::Drawing;
+        QCOMPARE(loaded.frameDrawing != nullptr, drawn);
+        if (drawn) {
+            QCOMPARE(loaded.frameDrawing->size(), QSizeF(1200, 800));
+            QCOMPARE(loaded.frameDrawing->isFlipped(), flip);
+        }
+        if (frameFile == FrameFile::None || drawn)
             QVERIFY(loaded.frame.isNull());
         else
             compareQuadrants(loaded.frame, frameImage, frameFile == FrameFile::TurnedJpeg, flip);
-        if (maskFile == MaskFile::None)
-            QVERIFY(loaded.postMask.isNull());
-        else
+        QCOMPARE(loaded.postMaskDrawing != nullptr, maskFile == MaskFile::Drawing);
+        if (maskFile == MaskFile::Drawing)
+            QCOMPARE(loaded.postMaskDrawing->isFlipped(), flip);
+        if (maskFile == MaskFile::Good)
             compareQuadrants(loaded.postMask, maskImage, false, flip);
+        else
+            QVERIFY(loaded.postMask.isNull());
+        QCOMPARE(loaded.geometry.hasInsets, left >= 0);
+        if (left >= 0)
+            QCOMPARE(loaded.geometry.left, left);
     }
 
     void removeCollection_data()
@@ -571,7 +508,6 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::newRow("folder of frames") << "folder" << true;
         QTest::newRow("link to a folder elsewhere") << "link" << true;
-        QTest::newRow("nothing") << "" << true;
         QTest::newRow("no user folder") << "no root" << false;
     }
 
@@ -598,78 +534,6 @@ private slots:
         QCOMPARE(QDir(root).entryList(all), QStringList{"Other"});
         if (kind != "folder")
             QCOMPARE(QDir(elsewhere).entryList(all), (QStringList{"Frame.png", "tncache"}));
-    }
-
-    void drawingsAndLayouts_data()
-    {
-        QTest::addColumn<QString>("frame");
-        QTest::addColumn<QByteArray>("layout");   // the "_frame.plist", none when empty
-        QTest::addColumn<bool>("vectorPostMask"); // a "_postmask.svg" beside it
-        QTest::addColumn<bool>("flip");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<int>("left"); // the layout's left inset after the flip; -1: plain
-        const QByteArray insets = "<plist><dict><key>Insets</key><dict><key>Left</key><integer>100"
-                                  "</integer><key>Right</key><integer>40</integer></dict></dict>"
-                                  "</plist>";
-        QTest::newRow("drawing") << "Film.svg" << QByteArray() << false << false << true << -1;
-        QTest::newRow("drawing, layout, flipped")
-            << "Film.svg" << insets << true << true << true << 40;
-        QTest::newRow("bitmap, layout") << "Mat.png" << insets << false << false << true << 100;
-        QTest::newRow("layout not a property list")
-            << "Mat.png" << QByteArray("\x00\x01garbage") << false << false << true << -1;
-        QTest::newRow("insets wider than the frame")
-            << "Film.svg" << QByteArray(insets).replace("100", "1190") << false << false << true
-            << -1;
-        QTest::newRow("malformed drawing")
-            << "Broken.svg" << insets << false << false << false << -1;
-    }
-
-    void drawingsAndLayouts()
-    {
-        QFETCH(QString, frame);
-        QFETCH(QByteArray, layout);
-        QFETCH(bool, vectorPostMask);
-        QFETCH(bool, flip);
-        QFETCH(bool, ok);
-        QFETCH(int, left);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(frame);
-        const QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 1200 800\">"
-                               "<rect width=\"1200\" height=\"100\"/></svg>";
-        if (frame.endsWith(".png"))
-            QVERIFY(quadrants(0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff)
-                        .scaled(1200, 800)
-                        .save(path));
-        else
-            QVERIFY(writeFile(path, frame.startsWith("Broken") ? svg.left(60) : svg));
-        const QString stem = path.left(path.lastIndexOf('.'));
-        if (!layout.isEmpty())
-            QVERIFY(writeFile(stem + "_frame.plist", layout));
-        if (vectorPostMask)
-            QVERIFY(writeFile(stem + "_postmask.svg", svg));
-        QCOMPARE(FrameLibrary::geometryPathFor(path), stem + "_frame.plist");
-
-        FrameLibrary::LoadedFrame loaded;
-        QString error;
-        QCOMPARE(FrameLibrary::loadFrame(path, flip, &loaded, &error), ok);
-        if (!ok) {
-            QVERIFY(!loaded.frameDrawing && loaded.frame.isNull());
-            QVERIFY2(error.startsWith(path + ": cannot read the frame"), qPrintable(error));
-            return;
-        }
-        const bool drawn = frame.endsWith(".svg");
-        QCOMPARE(loaded.frameDrawing != nullptr, drawn);
-        QCOMPARE(loaded.frame.isNull(), drawn);
-        if (drawn) {
-            QCOMPARE(loaded.frameDrawing->size(), QSizeF(1200, 800));
-            QCOMPARE(loaded.frameDrawing->isFlipped(), flip);
-        }
-        QCOMPARE(loaded.postMaskDrawing != nullptr, vectorPostMask);
-        if (vectorPostMask)
-            QCOMPARE(loaded.postMaskDrawing->isFlipped(), flip);
-        QCOMPARE(loaded.geometry.hasInsets, left >= 0);
-        if (left >= 0)
-            QCOMPARE(loaded.geometry.left, left);
     }
 
     // The shipped frames.
@@ -705,49 +569,18 @@ private slots:
         }
         const QSizeF size = frameSize(path);
         QVERIFY2(!size.isEmpty(), "unreadable");
+        // A bitmap mask as large as its frame costs more memory than the photo it frames.
         if (!name.endsWith(QLatin1String(".svg")))
-            QVERIFY2(std::max(size.width(), size.height()) >= MinBitmapSide,
+            QVERIFY2(std::max(size.width(), size.height()) >= 4000 &&
+                         !ThumbnailCache::isPostMaskPath(path),
                      qPrintable(QString("%1 x %2").arg(size.width()).arg(size.height())));
         if (ThumbnailCache::isPostMaskPath(path)) {
             // Pixel for unit the same size as its frame, so both are placed and sliced alike.
-            const QString frame = ownerOf(path.section("_postmask", 0, 0));
-            QVERIFY2(!frame.isEmpty(), "a post mask without its frame");
-            QCOMPARE(size, frameSize(frame));
-            // A bitmap mask as large as its frame costs more memory than the photo it frames.
-            QVERIFY2(name.endsWith(QLatin1String(".svg")), "a bitmap post mask");
-            // The photo is cut somewhere, but not in the middle.
-            const QImage mask = smallFrame(path, size).convertToFormat(QImage::Format_Alpha8);
-            QCOMPARE(int(mask.constScanLine(mask.height() / 2)[mask.width() / 2]), 0);
-            int cut = 0;
-            for (int y = 0; y < mask.height(); ++y)
-                cut = std::max(cut, int(*std::max_element(mask.constScanLine(y),
-                                                          mask.constScanLine(y) + mask.width())));
-            QCOMPARE(cut, 255);
+            QCOMPARE(size, frameSize(ownerOf(path.section("_postmask", 0, 0))));
             return;
         }
         QVERIFY2(!ThumbnailCache::readCacheImage(ThumbnailCache::cachePathForPath(path)).isNull(),
                  "no shipped thumbnail");
-        const QImage frame = smallFrame(path, size);
-        const QPoint centre(frame.width() / 2, frame.height() / 2);
-        if (frame.hasAlphaChannel()) {
-            // The photo shows through the middle, under a light wash at most.
-            QVERIFY2(qAlpha(frame.pixel(centre)) <= 51,
-                     qPrintable(QString::number(qAlpha(frame.pixel(centre)))));
-            return;
-        }
-        // Masks: dark middle (the photo), bright along the edge (the frame).
-        QVERIFY(qGray(frame.pixel(centre)) < 40);
-        QVERIFY(std::max({qGray(frame.pixel(0, centre.y())), qGray(frame.pixel(centre.x(), 0)),
-                          qGray(frame.pixel(0, 0))}) > 150);
-    }
-
-    void shippedLibrarySize()
-    {
-        qint64 total = 0;
-        QDirIterator it(Root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            total += QFileInfo(it.next()).size();
-        QVERIFY2(total < MaxLibraryBytes, qPrintable(QString::number(total)));
     }
 };
 

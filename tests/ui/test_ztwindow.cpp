@@ -67,120 +67,112 @@ struct Panel {
 class TestZTWindow : public QObject {
     Q_OBJECT
 private slots:
-    void sheetReturnCodes_data();
-    void sheetReturnCodes();
-    void messageSheetAndAlertAlreadyUp();
-};
+    void sheetReturnCodes_data()
+    {
+        QTest::addColumn<bool>("panel"); // else a prompt with default, alternate and other
+        QTest::addColumn<QString>("alternate");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<QStringList>("actions"); // the sheet stays up until the last
+        QTest::addColumn<int>("expected");
 
-void TestZTWindow::sheetReturnCodes_data()
-{
-    QTest::addColumn<bool>("panel"); // else a prompt with default, alternate and other
-    QTest::addColumn<QString>("alternate");
-    QTest::addColumn<QString>("other");
-    QTest::addColumn<QStringList>("actions"); // the sheet stays up until the last
-    QTest::addColumn<int>("expected");
-
-    const auto row = [](const char* name, bool panel, const char* alternate, const char* other,
-                        const QStringList& actions, int expected) {
-        QTest::newRow(name) << panel << QString(alternate) << QString(other) << actions << expected;
-    };
-    const char* alt = "Don't Remove";
-    row("Return", false, alt, "", {"Return"}, 1);
-    row("Escape", false, alt, "", {"Escape"}, 0);
-    row("click alternate", false, alt, "", {alt}, 0);
-    row("Escape with other", false, alt, "Later", {"Escape"}, 0);
-    row("click other", false, alt, "Later", {"Later"}, -1);
-    row("no alternate ignores Escape", false, "", "Later", {"Escape", "Later"}, -1);
-    row("panel: cancel button", true, "", "", {"Cancel"}, 0);
-    row("panel: in a group box", true, "", "", {"Boxed"}, 3);
-    row("panel: in a button box", true, "", "", {"Apply"}, 5);
-    row("panel: check box, toggle and own action do not end it", true, "", "",
-        {"Keep", "Toggle", "Revert", "Rename"}, 7);
-    row("panel: Escape", true, "", "", {"Escape"}, 0);
-    row("panel: Return presses the default", true, "", "", {"Return"}, 7);
-    row("panel: ended from elsewhere", true, "", "", {"done42"}, 42);
-}
-
-void TestZTWindow::sheetReturnCodes()
-{
-    QFETCH(bool, panel);
-    QFETCH(QString, alternate);
-    QFETCH(QString, other);
-    QFETCH(QStringList, actions);
-    QFETCH(int, expected);
-
-    ZTWindow window;
-    window.show();
-    Panel custom;
-    // A panel twice: it stays the caller's and is not left with the window's connections.
-    for (int run = 1; run <= (panel ? 2 : 1); ++run) {
-        int acted = 0;
-        whenModalShown([&](QWidget* modal) {
-            QCOMPARE(modal->windowModality(), Qt::WindowModal);
-            QCOMPARE(modal->parentWidget(), &window);
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                QVERIFY(window.isAlertShown());
-                QCOMPARE(box->buttons().size(), 1 + !alternate.isEmpty() + !other.isEmpty());
-            }
-            for (const QString& action : actions) {
-                QVERIFY(modal->isVisible());
-                act(modal, action);
-                ++acted;
-            }
-        });
-        const int code = panel ? window.runPromptSheet(&custom.dialog)
-                               : window.runPromptSheetWithTitle("Remove?", "It goes away.",
-                                                                "Remove", alternate, other);
-        QCOMPARE(acted, actions.size());
-        QCOMPARE(code, expected);
-        QVERIFY(!window.isAlertShown());
-        QVERIFY(!window.findChild<QMessageBox*>());
-        QVERIFY(!custom.dialog.isVisible());
-        QVERIFY(!custom.dialog.parentWidget());
-        QCOMPARE(custom.reverts, actions.contains("Revert") ? run : 0);
+        const auto row = [](const char* name, bool panel, const char* alternate, const char* other,
+                            const QStringList& actions, int expected) {
+            QTest::newRow(name) << panel << QString(alternate) << QString(other) << actions
+                                << expected;
+        };
+        const char* alt = "Don't Remove";
+        row("Return", false, alt, "", {"Return"}, 1);
+        row("click alternate", false, alt, "", {alt}, 0);
+        row("Escape with other", false, alt, "Later", {"Escape"}, 0);
+        row("click other", false, alt, "Later", {"Later"}, -1);
+        row("no alternate ignores Escape", false, "", "Later", {"Escape", "Later"}, -1);
+        row("panel: cancel button", true, "", "", {"Cancel"}, 0);
+        row("panel: in a button box", true, "", "", {"Apply"}, 5);
+        row("panel: check box, toggle and own action do not end it", true, "", "",
+            {"Keep", "Toggle", "Revert", "Rename"}, 7);
+        row("panel: Return presses the default", true, "", "", {"Return"}, 7);
+        row("panel: ended from elsewhere", true, "", "", {"done42"}, 42);
     }
-}
+    void sheetReturnCodes()
+    {
+        QFETCH(bool, panel);
+        QFETCH(QString, alternate);
+        QFETCH(QString, other);
+        QFETCH(QStringList, actions);
+        QFETCH(int, expected);
 
-void TestZTWindow::messageSheetAndAlertAlreadyUp()
-{
-    ZTWindow window;
-    window.show();
-    const QString title = "Unable to Open '<b>%@</b>.jpg'";
-    const QString message = "<i>100%</i> %@ %d";
-    QStringList buttons;
-    bool titlePlain = false, messagePlain = false;
-    int nestedPrompt = 99;
-    int boxesDuringNested = 0;
-    QWidget* modalAfterNested = nullptr;
-    QWidget* firstSheet = nullptr;
-    whenModalShown([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        firstSheet = box;
-        for (QAbstractButton* button : box->buttons())
-            buttons << button->text();
-        titlePlain = box->text() == title && box->textFormat() == Qt::PlainText;
-        for (QLabel* label : box->findChildren<QLabel*>())
-            messagePlain |= label->text() == message && label->textFormat() == Qt::PlainText;
-        // Asked while the sheet is up: -1 at once, nothing shown.
-        nestedPrompt = window.runPromptSheetWithTitle("Second", "Asked meanwhile", "Yes", "No");
-        window.runMessageSheetWithTitle("Third", "Also meanwhile");
-        boxesDuringNested = window.findChildren<QMessageBox*>().size();
-        modalAfterNested = QApplication::activeModalWidget();
-        QTest::keyClick(box, Qt::Key_Return);
-    });
-    window.runMessageSheetWithTitle(title, message);
-    QCOMPARE(buttons, QStringList{"Okay"});
-    QVERIFY(titlePlain);
-    QVERIFY(messagePlain);
-    QCOMPARE(nestedPrompt, -1);
-    QCOMPARE(boxesDuringNested, 1);
-    QCOMPARE(modalAfterNested, firstSheet);
-    QVERIFY(!window.isAlertShown());
+        ZTWindow window;
+        window.show();
+        Panel custom;
+        // A panel twice: it stays the caller's and is not left with the window's connections.
+        for (int run = 1; run <= (panel ? 2 : 1); ++run) {
+            int acted = 0;
+            whenModalShown([&](QWidget* modal) {
+                QCOMPARE(modal->windowModality(), Qt::WindowModal);
+                QCOMPARE(modal->parentWidget(), &window);
+                if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                    QVERIFY(window.isAlertShown());
+                    QCOMPARE(box->buttons().size(), 1 + !alternate.isEmpty() + !other.isEmpty());
+                }
+                for (const QString& action : actions) {
+                    QVERIFY(modal->isVisible());
+                    act(modal, action);
+                    ++acted;
+                }
+            });
+            const int code = panel ? window.runPromptSheet(&custom.dialog)
+                                   : window.runPromptSheetWithTitle("Remove?", "It goes away.",
+                                                                    "Remove", alternate, other);
+            QCOMPARE(acted, actions.size());
+            QCOMPARE(code, expected);
+            QVERIFY(!window.isAlertShown());
+            QVERIFY(!window.findChild<QMessageBox*>());
+            QVERIFY(!custom.dialog.isVisible());
+            QVERIFY(!custom.dialog.parentWidget());
+            QCOMPARE(custom.reverts, actions.contains("Revert") ? run : 0);
+        }
+    }
+    void messageSheetAndAlertAlreadyUp()
+    {
+        ZTWindow window;
+        window.show();
+        const QString title = "Unable to Open '<b>%@</b>.jpg'";
+        const QString message = "<i>100%</i> %@ %d";
+        QStringList buttons;
+        bool titlePlain = false, messagePlain = false;
+        int nestedPrompt = 99;
+        int boxesDuringNested = 0;
+        QWidget* modalAfterNested = nullptr;
+        QWidget* firstSheet = nullptr;
+        whenModalShown([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            firstSheet = box;
+            for (QAbstractButton* button : box->buttons())
+                buttons << button->text();
+            titlePlain = box->text() == title && box->textFormat() == Qt::PlainText;
+            for (QLabel* label : box->findChildren<QLabel*>())
+                messagePlain |= label->text() == message && label->textFormat() == Qt::PlainText;
+            // Asked while the sheet is up: -1 at once, nothing shown.
+            nestedPrompt = window.runPromptSheetWithTitle("Second", "Asked meanwhile", "Yes", "No");
+            window.runMessageSheetWithTitle("Third", "Also meanwhile");
+            boxesDuringNested = window.findChildren<QMessageBox*>().size();
+            modalAfterNested = QApplication::activeModalWidget();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        window.runMessageSheetWithTitle(title, message);
+        QCOMPARE(buttons, QStringList{"Okay"});
+        QVERIFY(titlePlain);
+        QVERIFY(messagePlain);
+        QCOMPARE(nestedPrompt, -1);
+        QCOMPARE(boxesDuringNested, 1);
+        QCOMPARE(modalAfterNested, firstSheet);
+        QVERIFY(!window.isAlertShown());
 
-    // Once the first sheet is gone, prompts are shown again.
-    whenModalShown([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Return); });
-    QCOMPARE(window.runPromptSheetWithTitle("Again", "", "Yes", "No"), 1);
-}
+        // Once the first sheet is gone, prompts are shown again.
+        whenModalShown([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Return); });
+        QCOMPARE(window.runPromptSheetWithTitle("Again", "", "Yes", "No"), 1);
+    }
+};
 
 QTEST_MAIN(TestZTWindow)
 #include "test_ztwindow.moc"
