@@ -20,6 +20,7 @@ class AboutWindow;
 class BackgroundRunner;
 class BatchSheet;
 class CompanionPanel;
+class Document;
 class MainInterface;
 class MediaBrowser;
 class OutputPanel;
@@ -33,9 +34,9 @@ class SUUpdater;
 class ThumbnailController;
 class UserDefaults;
 
-// The one controller of the program: it carries the document (held by the preview as one
-// value, see FramedPhoto) through opening, framing, colouring and writing, and runs the
-// commands of the window that MainInterface builds.
+// The one controller of the program: it carries the document (see Document, drawn by the
+// preview) through opening, framing, colouring and writing, and runs the commands of the
+// window that MainInterface builds.
 class AppController : public QObject {
     Q_OBJECT
 public:
@@ -89,9 +90,7 @@ public:
     ExportRenderer::Options exportOptions(int format = -1, int quality = -1) const;
     bool isBusy() const;
 
-    // The frame colour last chosen in the colour dialog (white until one is chosen).
-    QColor chosenColor() const { return _chosenColor; }
-
+    Document* document() const { return _document; }
     MainInterface* interface() const { return _interface; }
     ZTWindow* mainWindow() const;
     PreviewView* previewView() const;
@@ -179,6 +178,7 @@ private:
     void _noteQuality(const ExportRenderer::Options& options, int used);
 
     UserDefaults& _defaults;
+    Document* _document = nullptr;
     OutputSettings* _settings = nullptr;
     MainInterface* _interface = nullptr;
     BackgroundRunner* _runner = nullptr;
@@ -192,8 +192,5 @@ private:
     QPointer<CompanionPanel> _shuttleboxPanel;
     QPointer<BatchSheet> _batchSheet;
 
-    QString _documentFolder; // where the photo came from: the first save starts there
-    QString _documentPath;   // the open photo's file, never replaced without a clear question
-    QColor _chosenColor = Qt::white;
     bool _terminated = false;
 };

@@ -8,7 +8,7 @@
 #include "app/SUUpdater.h"
 #include "app/SavePanel.h"
 #include "app/WebLinks.h"
-#include "compositing/PreviewView.h"
+#include "compositing/Document.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
 #include "output/FileFormat.h"
@@ -72,7 +72,7 @@ CompanionPanel* AppController::companionPanel(const QString& name)
 void AppController::_sendToCompanion(const QString& name)
 {
     const Companion* companion = companionNamed(name);
-    if (!companion || !previewView()->hasImage() || isBusy())
+    if (!companion || !_document->hasPhoto() || isBusy())
         return;
     QString why;
     QString path;

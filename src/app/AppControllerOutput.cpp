@@ -5,12 +5,13 @@
 #include "app/MainInterface.h"
 #include "app/OutputPanel.h"
 #include "app/SavePanel.h"
-#include "compositing/PreviewView.h"
+#include "compositing/Document.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
 #include "output/OutputSettings.h"
 #include "output/TmpFilePath.h"
 #include "ui/BackgroundRunner.h"
+#include "ui/PreviewView.h"
 #include "ui/ZTWindow.h"
 
 #include <QApplication>
@@ -28,17 +29,17 @@ void AppController::saveDocumentAs()
 
 void AppController::saveDocumentInFolder(const QString& folder)
 {
-    if (!previewView()->hasImage() || isBusy())
+    if (!_document->hasPhoto() || isBusy())
         return;
     outputPanel()->commitEditing();
     // The folder saved into last, across runs; the photo's own folder the first time.
     QString start = folder;
     if (start.isEmpty()) {
         const QString last = _defaults.stringForKey(DefLastSaveFolder);
-        start = !last.isEmpty() && QFileInfo(last).isDir() ? last : _documentFolder;
+        start = !last.isEmpty() && QFileInfo(last).isDir() ? last : _document->sourceFolder();
     }
     const SavePanel::Target target =
-        SavePanel::askTarget(mainWindow(), start, filename(), *_settings, _documentPath);
+        SavePanel::askTarget(mainWindow(), start, filename(), *_settings, _document->sourcePath());
     if (target.path.isEmpty())
         return;
     QString error;
@@ -67,7 +68,7 @@ QString AppController::writeImageToFile(const QString& nameOrPath, int format, i
                                         QString* error)
 {
     // A copy: the user may go on dragging or picking frames while the worker writes it.
-    const FramedPhoto document = previewView()->framedPhoto();
+    const FramedPhoto document = _document->framedPhoto();
     const ExportRenderer::Options options = exportOptions(format, quality);
     QString path;
     QString why;
@@ -100,7 +101,7 @@ QString AppController::writeTmpFile(QString* error)
 
 void AppController::copy()
 {
-    const FramedPhoto document = previewView()->framedPhoto();
+    const FramedPhoto document = _document->framedPhoto();
     if (!document.hasPhoto() || isBusy())
         return;
     outputPanel()->commitEditing();
@@ -139,7 +140,7 @@ void AppController::paste()
     // The open photo's file stays the document's, so saving over it still asks as before.
     const ImageMetadata metadata = imageMetadata();
     _exporter->discardRender();
-    previewView()->setImage(picture, metadata);
+    _document->setPhoto(picture, metadata);
     updateFilesizeForFile(QString());
     _validateCommands();
 }

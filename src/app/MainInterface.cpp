@@ -3,14 +3,15 @@
 #include "app/AppController.h"
 #include "app/CommandTable.h"
 #include "app/OutputPanel.h"
-#include "compositing/PreviewView.h"
+#include "compositing/Document.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/ZTUtility.h"
 #include "frames/ThumbnailController.h"
 #include "output/OutputSettings.h"
-#include "output/ProxyView.h"
 #include "targets/TargetController.h"
+#include "ui/PreviewView.h"
+#include "ui/ProxyView.h"
 #include "ui/ToolbarCustomizer.h"
 #include "ui/ZTWindow.h"
 
@@ -20,6 +21,7 @@
 #include <QDockWidget>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -81,10 +83,19 @@ void MainInterface::buildWindow(AppController& controller)
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(8, 8, 8, 0);
     layout->setSpacing(4);
-    _previewView = new PreviewView(_defaults, central);
+    _previewView = new PreviewView(central);
     _previewView->setObjectName(QStringLiteral("previewView"));
+    _previewView->setDocument(controller.document());
     _outputPanel = new OutputPanel(_settings, central);
     _outputPanel->setObjectName(QStringLiteral("outputPanel"));
+    // The name field shows the document's output name and edits it.
+    QLineEdit* nameField = _outputPanel->filenameField();
+    connect(controller.document(), &Document::outputNameChanged, nameField,
+            [nameField](const QString& name) {
+                if (nameField->text() != name)
+                    nameField->setText(name);
+            });
+    connect(nameField, &QLineEdit::textChanged, controller.document(), &Document::setOutputName);
     _proxyView = new ProxyView(central);
     _proxyView->setObjectName(QStringLiteral("proxyView"));
     _proxyView->setEnabledToolTip(
@@ -183,6 +194,8 @@ void MainInterface::buildSendTo(AppController& controller)
     // The preview's context menu and the Send To menu; their items come 0.1 s later.
     _targetController = new TargetController(_defaults, _previewView, _mainWindow, _mainWindow);
     _targetController->setSendToMenu(menu(QStringLiteral("SendTo")));
+    connect(_previewView, &PreviewView::doubleClicked, _targetController,
+            &TargetController::sendToDefaultDestination);
     _targetController->setTmpFileWriter(
         [&controller](QString* error) { return controller.writeTmpFile(error); });
     connect(_targetController, &TargetController::saveDocumentInFolderRequested, &controller,

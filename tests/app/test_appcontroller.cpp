@@ -6,19 +6,20 @@
 #include "app/OutputPanel.h"
 #include "app/SUUpdater.h"
 #include "app/WebLinks.h"
+#include "compositing/Document.h"
 #include "compositing/ExportRenderer.h"
-#include "compositing/PreviewView.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/VellumaVersion.h"
 #include "foundation/ZTUtility.h"
 #include "output/FileFormat.h"
 #include "output/OutputSettings.h"
-#include "output/ProxyView.h"
 #include "output/TestFiles.h"
 #include "output/TmpFilePath.h"
 #include "ui/BackgroundRunner.h"
 #include "ui/ModalAnswer.h"
+#include "ui/PreviewView.h"
+#include "ui/ProxyView.h"
 #include "ui/ToolbarCustomizer.h"
 #include "ui/ZTStepper.h"
 #include "ui/ZTWindow.h"
@@ -171,7 +172,7 @@ void TestAppController::openThenFailureKeepsPreviousPhoto()
     const QString title = _app->mainWindow()->windowTitle();
     QVERIFY2(title.contains(QStringLiteral("64 x 48")), qPrintable(title));
     QCOMPARE(_app->filename(), QStringLiteral("Beach.day"));
-    QCOMPARE(preview->mainImage().size(), QSize(64, 48));
+    QCOMPARE(_app->document()->framedPhoto().photo.size(), QSize(64, 48));
     QCOMPARE(_app->outputPanel()->filesizeField()->text(), QString());
     const bool hadMetadata = _app->imageMetadata().isEmpty();
 
@@ -182,7 +183,7 @@ void TestAppController::openThenFailureKeepsPreviousPhoto()
     QCOMPARE(sheets.last().informative,
              QStringLiteral("This is probably because it is not an image file."));
     QCOMPARE(_app->filename(), QStringLiteral("Beach.day"));
-    QCOMPARE(preview->mainImage().pixel(3, 3), QColor(Qt::blue).rgb());
+    QCOMPARE(_app->document()->framedPhoto().photo.pixel(3, 3), QColor(Qt::blue).rgb());
     QCOMPARE(_app->mainWindow()->windowTitle(), title);
     QCOMPARE(_app->imageMetadata().isEmpty(), hadMetadata);
 }
@@ -199,14 +200,14 @@ void TestAppController::documentLifecycle()
     open(QStringLiteral("two.png"));
     QCOMPARE(_app->borderPath(), framePath);
     QVERIFY(_app->shouldFlipHorizontal());
-    QCOMPARE(_app->previewView()->borderColor(), std::optional<QColor>(QColor(Qt::darkRed)));
+    QCOMPARE(_app->document()->color(), std::optional<QColor>(QColor(Qt::darkRed)));
     QCOMPARE(_app->filename(), QStringLiteral("two"));
 
     _app->showColorPanel();
     QVERIFY(_app->colorPanel()->isVisible());
     _app->closeImage();
     QCOMPARE(_app->mainWindow()->windowTitle(), QStringLiteral("Velluma"));
-    QVERIFY(!_app->previewView()->hasImage());
+    QVERIFY(!_app->document()->hasPhoto());
     QCOMPARE(_app->filename(), QString());
     QVERIFY(_app->imageMetadata().isEmpty());
     QVERIFY(!_app->colorPanel()->isVisible());
@@ -258,7 +259,7 @@ void TestAppController::exportFollowsThePreview()
     QVERIFY(!QFile::exists(path(QStringLiteral("second.png"))));
     QCOMPARE(QImage(target).pixel(30, 20), QColor(Qt::blue).rgb());
 
-    _app->previewView()->setBorderImage(solid(60, 40, QColor(200, 10, 10)));
+    _app->document()->setFrameImage(solid(60, 40, QColor(200, 10, 10)));
     QCOMPARE(_app->writeImageToFile(target, FormatPNG, 90), target);
     QCOMPARE(QImage(target).pixel(30, 20), qRgb(200, 10, 10));
 
@@ -307,7 +308,7 @@ void TestAppController::saveAsksBeforeReplacingTheOriginal()
     const QString original = writePhoto(path(QStringLiteral("one.png")));
     QVERIFY(_app->applicationOpenFile(original));
     _app->outputSettings()->setFileFormat(FormatPNG);
-    _app->previewView()->setBorderImage(solid(60, 40, Qt::red));
+    _app->document()->setFrameImage(solid(60, 40, Qt::red));
     QString folder;
     // Answers the save dialog with `file` (or as proposed), a question that follows with
     // its default button, and returns the question.
@@ -488,7 +489,7 @@ void TestAppController::pasteTakesOnlyPictures()
         mime->setText(QStringLiteral("shopping list"));
     QGuiApplication::clipboard()->setMimeData(mime);
     _app->paste();
-    QCOMPARE(_app->previewView()->framedPhoto().photo.size(), shown);
+    QCOMPARE(_app->document()->framedPhoto().photo.size(), shown);
     // The name and metadata are those of the photo opened before, or none.
     QCOMPARE(_app->filename(), photoOpen ? QStringLiteral("tagged") : QString());
     QCOMPARE(_app->imageMetadata().value(QStringLiteral("Exif.Image.Artist")),
@@ -508,23 +509,23 @@ void TestAppController::colourTurnsTransparencyOff()
 {
     OutputSettings* settings = _app->outputSettings();
     QCheckBox* transparent = _app->outputPanel()->transparentBackgroundBox();
-    PreviewView* preview = _app->previewView();
+    Document* document = _app->document();
     open(QStringLiteral("one.png"));
     settings->setFileFormat(FormatPNG);
     settings->setTransparentBackground(true);
-    QVERIFY(!preview->borderColor().has_value());
+    QVERIFY(!document->color().has_value());
     QVERIFY(transparent->isChecked());
 
     _app->setColor(QColor(10, 20, 30));
     QVERIFY(!settings->transparentBackground());
     QVERIFY(!transparent->isChecked());
-    QCOMPARE(preview->borderColor(), std::optional<QColor>(QColor(10, 20, 30)));
+    QCOMPARE(document->color(), std::optional<QColor>(QColor(10, 20, 30)));
 
     // Back to transparent and to the colour again: the chosen colour returns.
     transparent->click();
-    QVERIFY(!preview->borderColor().has_value());
+    QVERIFY(!document->color().has_value());
     transparent->click();
-    QCOMPARE(preview->borderColor(), std::optional<QColor>(QColor(10, 20, 30)));
+    QCOMPARE(document->color(), std::optional<QColor>(QColor(10, 20, 30)));
 }
 
 void TestAppController::formatDisablesControls_data()
@@ -576,8 +577,7 @@ void TestAppController::staleChangesEmptySizeDisplay()
 {
     QFETCH(QString, change);
     open(QStringLiteral("one.png"));
-    PreviewView* preview = _app->previewView();
-    const FramedPhoto before = preview->framedPhoto();
+    const FramedPhoto before = _app->document()->framedPhoto();
     const ExportRenderer::Options options = _app->exportOptions();
     const QString written = _app->writeTmpFile();
     QVERIFY(!written.isEmpty());

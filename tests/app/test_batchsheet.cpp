@@ -2,10 +2,10 @@
 
 #include "app/AppController.h"
 #include "app/BatchSheet.h"
-#include "compositing/PreviewView.h"
 #include "foundation/UserDefaults.h"
 #include "output/TestFiles.h"
 #include "ui/ModalAnswer.h"
+#include "ui/PreviewView.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "app/AppController.h"
-#include "compositing/PreviewView.h"
+#include "compositing/Document.h"
 #include "foundation/UserDefaults.h"
 #include "frames/FrameLibrary.h"
 #include "output/TestFiles.h"
@@ -148,7 +148,7 @@ void TestFaults::frameGoneAfterListing()
     const QString photo = writePhoto(path(QStringLiteral("photo.png")));
     QVERIFY(app.applicationOpenFile(photo));
     app.setBorderPath(listed.first().path);
-    QVERIFY(app.previewView()->framedPhoto().frame.isNull());
+    QVERIFY(app.document()->framedPhoto().frame.isNull());
     QVERIFY(!app.writeImageToFile(path(QStringLiteral("framed.png")), 102, 90).isEmpty());
 
     // The batch framer says so before it starts.
