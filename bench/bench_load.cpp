@@ -8,7 +8,6 @@
 
 #include "BenchPhotos.h"
 #include "app/AppController.h"
-#include "compositing/PreviewView.h"
 #include "foundation/UserDefaults.h"
 
 #include <QApplication>
