@@ -9,7 +9,6 @@
 #include "BenchPhotos.h"
 #include "app/AppController.h"
 #include "app/MainInterface.h"
-#include "compositing/PreviewView.h"
 #include "foundation/UserDefaults.h"
 
 #include <QAction>

@@ -7,8 +7,8 @@
 #include "app/OutputController.h"
 #include "app/OutputPanel.h"
 #include "app/SUUpdater.h"
+#include "compositing/Document.h"
 #include "compositing/ImageProcessor.h"
-#include "compositing/PreviewView.h"
 #include "foundation/CommandActions.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/Logging.h"
@@ -18,10 +18,11 @@
 #include "frames/ThumbnailController.h"
 #include "output/ImageReader.h"
 #include "output/OutputSettings.h"
-#include "output/ProxyView.h"
 #include "targets/TargetController.h"
 #include "ui/BackgroundRunner.h"
 #include "ui/PreferenceController.h"
+#include "ui/PreviewView.h"
+#include "ui/ProxyView.h"
 #include "ui/ZTWindow.h"
 
 #include <QAction>
@@ -35,6 +36,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <functional>
@@ -51,13 +53,13 @@ AppController::AppController(UserDefaults& defaults, QObject* parent)
     : QObject(parent), _defaults(defaults), _exporter(std::make_unique<ExportRenderer>())
 {
     _registerDefaults();
+    _document = new Document(this);
     _settings = new OutputSettings(_defaults, this);
     _interface = new MainInterface(_defaults, *_settings, this);
     _runner = new BackgroundRunner(this);
     _runner->setProgressIndicator(outputPanel()->progressIndicator());
-    _output = new OutputController(
-        _defaults, *_settings, *_interface, *_runner, *_exporter,
-        [this] { return _documentFolder; }, [this] { return _documentPath; }, this);
+    _output = new OutputController(_defaults, *_settings, *_interface, *_runner, *_exporter,
+                                   *_document, this);
     _makeCommands();
     _connectInterface();
     _interface->restoreGeometry();
@@ -152,8 +154,10 @@ void AppController::_connectInterface()
     ZTWindow* window = mainWindow();
     PreviewView* preview = previewView();
     window->installEventFilter(this);
-    connect(preview, &PreviewView::dimensionChanged, this,
-            [this](QSize size) { setDimension(size.width(), size.height()); });
+    connect(_document, &Document::photoChanged, this, [this] {
+        const QSize size = _document->framedPhoto().photo.size();
+        setDimension(size.width(), size.height());
+    });
     connect(preview, &PreviewView::fileDropped, this,
             [this](const QString& path) { applicationOpenFile(path); });
     connect(preview, &PreviewView::filesDropped, this, [this](const QStringList& paths) {
@@ -164,8 +168,9 @@ void AppController::_connectInterface()
     });
     connect(preview, &PreviewView::imageDropped, this,
             [this](const QImage& image) { _openImage(image, ImageMetadata(), QString()); });
-    connect(preview, &PreviewView::outputStale, this, [this] { updateFilesizeForFile(QString()); });
-    // Every redraw may change what would be written: the file written last is forgotten.
+    // Every change of the document or redraw may change what would be written: the file
+    // written last is forgotten.
+    connect(_document, &Document::changed, this, [this] { _exporter->clearCache(); });
     connect(preview, &PreviewView::redrawn, this, [this] { _exporter->clearCache(); });
     connect(_runner, &BackgroundRunner::busyChanged, this, &AppController::_validateCommands);
 
@@ -174,6 +179,15 @@ void AppController::_connectInterface()
     connect(colorPanel(), &QColorDialog::colorSelected, this, &AppController::setColor);
     connect(outputPanel(), &OutputPanel::colorButtonClicked, this, &AppController::showColorPanel);
 
+    previewView()->setDocument(_document);
+    // The name field shows the document's output name and edits it.
+    QLineEdit* nameField = outputPanel()->filenameField();
+    connect(_document, &Document::outputNameChanged, nameField, [nameField](const QString& name) {
+        if (nameField->text() != name)
+            nameField->setText(name);
+    });
+    connect(nameField, &QLineEdit::textChanged, _document, &Document::setOutputName);
+
     ProxyView* proxy = _interface->proxyView();
     proxy->setPreparer([this] { return _output->writeTmpFile(); });
     connect(proxy, &ProxyView::dragStarted, _output, &OutputController::updateFilesizeForFile);
@@ -181,7 +195,7 @@ void AppController::_connectInterface()
         // The open photo's file stays the document's, so saving over it still asks as before.
         const ImageMetadata metadata = imageMetadata();
         _exporter->discardRender();
-        previewView()->setImage(picture, metadata);
+        _document->setPhoto(picture, metadata);
         updateFilesizeForFile(QString());
         _validateCommands();
     });
@@ -200,18 +214,18 @@ void AppController::_connectInterface()
         updateFilesizeForFile(QString());
         _exporter->clearCache();
     });
-    connect(_settings, &OutputSettings::borderColorNeeded, this, [this](bool transparent) {
-        std::optional<QColor> color;
-        if (!transparent)
-            color = _chosenColor;
-        previewView()->setBorderColor(color);
-        outputPanel()->setSwatchColor(color);
+    connect(_document, &Document::colorChanged, this, [this] {
+        outputPanel()->setSwatchColor(_document->color());
+        updateFilesizeForFile(QString());
     });
-    std::optional<QColor> color;
-    if (!_settings->transparentBackground())
-        color = _chosenColor;
-    preview->setBorderColor(color);
-    outputPanel()->setSwatchColor(color);
+    connect(_settings, &OutputSettings::borderColorNeeded, _document, &Document::setTransparent);
+    _document->setTransparent(_settings->transparentBackground());
+    // The document takes the setting as a value; no view reads it.
+    _document->setAutoRotate(_defaults.boolForKey(DefAutoRotateBorder));
+    _defaults.addObserver({DefAutoRotateBorder}, _document,
+                          [this](const QString&, const QVariant&) {
+                              _document->setAutoRotate(_defaults.boolForKey(DefAutoRotateBorder));
+                          });
 }
 
 void AppController::applicationDidFinishLaunching()
@@ -277,11 +291,9 @@ void AppController::_openImage(const QImage& photo, const ImageMetadata& metadat
 {
     // The render of the previous photo is of no use any more; let its memory go now.
     _exporter->discardRender();
-    previewView()->setImage(photo, metadata);
+    _document->openPhoto(photo, metadata, path);
     if (!path.isEmpty())
-        setFilename(path);
-    else
-        _documentPath.clear(); // pictures without a file replace no file
+        emit documentFileChanged(path);
     updateFilesizeForFile(QString());
     _validateCommands();
 }
@@ -340,8 +352,8 @@ void AppController::frameSeveral(const QList<QByteArray>& names)
         folder =
             QDir(QFileInfo(QFile::decodeName(names.first())).absolutePath()).filePath(tr("Framed"));
     delete _batchSheet;
-    _batchSheet = new BatchSheet(names, previewView()->framedPhoto(), _output->exportOptions(),
-                                 folder, mainWindow());
+    _batchSheet = new BatchSheet(names, _document->framedPhoto(), _output->exportOptions(), folder,
+                                 mainWindow());
     _batchSheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(_batchSheet, &BatchSheet::batchEnded, this, [this] {
         if (_batchSheet && _batchSheet->framedCount() > 0)
@@ -365,26 +377,18 @@ void AppController::openDocument()
 
 void AppController::setFilename(const QString& path)
 {
-    QLineEdit* field = outputPanel()->filenameField();
-    if (path.isEmpty()) {
-        field->setText(QString());
-        _documentPath.clear();
-    } else {
-        field->setText(QFileInfo(path).completeBaseName());
-        _documentFolder = QFileInfo(path).absolutePath();
-        _documentPath = path;
-    }
+    _document->setSourceFile(path);
     emit documentFileChanged(path);
 }
 
 QString AppController::filename() const
 {
-    return outputPanel()->filenameField()->text();
+    return _document->outputName();
 }
 
 const ImageMetadata& AppController::imageMetadata() const
 {
-    return *previewView()->framedPhoto().metadata;
+    return *_document->framedPhoto().metadata;
 }
 
 void AppController::setDimension(double width, double height)
@@ -401,7 +405,7 @@ void AppController::closeImage()
 {
     mainWindow()->setTitleSuffix(QString());
     _exporter->discardRender();
-    previewView()->setImage(QImage());
+    _document->setPhoto(QImage());
     _interface->thumbnailController()->deselectAll();
     _setFrame(QString(), false);
     setFilename(QString());
@@ -416,12 +420,12 @@ void AppController::updateFilesizeForFile(const QString& path)
 
 QString AppController::borderPath() const
 {
-    return previewView()->framedPhoto().framePath;
+    return _document->framedPhoto().framePath;
 }
 
 bool AppController::shouldFlipHorizontal() const
 {
-    return previewView()->framedPhoto().flipped;
+    return _document->framedPhoto().flipped;
 }
 
 void AppController::_setFrame(const QString& path, bool flip)
@@ -430,7 +434,7 @@ void AppController::_setFrame(const QString& path, bool flip)
     QString error;
     if (!FrameLibrary::loadFrame(path, flip, &loaded, &error))
         qCWarning(lcVelluma) << "frame not shown:" << error;
-    previewView()->setFrame(loaded, path, flip);
+    _document->setFrame(loaded, path, flip);
     updateFilesizeForFile(QString());
 }
 
@@ -452,18 +456,16 @@ void AppController::flipHorizontal()
 
 void AppController::setColor(const QColor& color)
 {
-    const QColor rgb = color.toRgb();
-    if (!rgb.isValid())
+    if (!_document->setChosenColor(color))
         return;
-    _chosenColor = rgb;
-    // Choosing a colour means the background is no longer wanted transparent; the model
-    // and the check box change together, and the model hands the colour to the preview.
+    // The document no longer wants the background transparent; the stored choice and the
+    // check box follow it.
     _settings->setTransparentBackground(false);
 }
 
 void AppController::showColorPanel()
 {
-    colorPanel()->setCurrentColor(_chosenColor);
+    colorPanel()->setCurrentColor(_document->chosenColor());
     colorPanel()->show();
     colorPanel()->raise();
     colorPanel()->activateWindow();
@@ -483,7 +485,7 @@ void AppController::showPreferencePanel()
 
 void AppController::_validateCommands()
 {
-    _interface->validateCommands(previewView()->hasImage(), isBusy());
+    _interface->validateCommands(_document->hasPhoto(), isBusy());
 }
 
 bool AppController::eventFilter(QObject* watched, QEvent* event)

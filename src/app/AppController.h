@@ -18,6 +18,7 @@
 class BackgroundRunner;
 class BatchSheet;
 class CompanionController;
+class Document;
 class MainInterface;
 class OutputController;
 class OutputPanel;
@@ -28,10 +29,9 @@ class QColorDialog;
 class QDockWidget;
 class UserDefaults;
 
-// The program's controller: it carries the document (held by the preview as one value,
-// see FramedPhoto) through opening, framing and colouring, runs the document's commands,
-// and wires the window to the features that run the others (output, companions, send-to,
-// frames).
+// The program's controller: it carries the document (see Document, drawn by the preview)
+// through opening, framing and colouring, runs the document's commands, and wires the
+// window to the features that run the others (output, companions, send-to, frames).
 class AppController : public QObject {
     Q_OBJECT
 public:
@@ -71,6 +71,7 @@ public:
     // The colour dialog's choice: the frame colour, and the transparent background off.
     void setColor(const QColor& color);
 
+    Document* document() const { return _document; }
     MainInterface* interface() const { return _interface; }
     OutputController* output() const { return _output; }
     CompanionController* companions() const { return _companions; }
@@ -111,6 +112,7 @@ private:
     void showPreferencePanel();
 
     UserDefaults& _defaults;
+    Document* _document = nullptr;
     OutputSettings* _settings = nullptr;
     MainInterface* _interface = nullptr;
     BackgroundRunner* _runner = nullptr;
@@ -120,8 +122,5 @@ private:
     PreferenceController* _preferenceController = nullptr;
     QPointer<BatchSheet> _batchSheet;
 
-    QString _documentFolder; // where the photo came from: the first save starts there
-    QString _documentPath;   // the open photo's file, never replaced without a clear question
-    QColor _chosenColor = Qt::white;
     bool _terminated = false;
 };

@@ -8,7 +8,6 @@
 #include "app/SUUpdater.h"
 #include "app/SavePanel.h"
 #include "app/WebLinks.h"
-#include "compositing/PreviewView.h"
 #include "foundation/CommandActions.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/Logging.h"
@@ -16,6 +15,7 @@
 #include "output/FileFormat.h"
 #include "output/OutputSettings.h"
 #include "output/TmpFilePath.h"
+#include "ui/PreviewView.h"
 #include "ui/ZTWindow.h"
 
 #include <QAction>

@@ -1,14 +1,14 @@
 #include "MainInterface.h"
 
 #include "app/OutputPanel.h"
-#include "compositing/PreviewView.h"
 #include "foundation/CommandActions.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
 #include "frames/ThumbnailController.h"
 #include "output/OutputSettings.h"
-#include "output/ProxyView.h"
 #include "targets/TargetController.h"
+#include "ui/PreviewView.h"
+#include "ui/ProxyView.h"
 #include "ui/ToolbarCustomizer.h"
 #include "ui/ZTWindow.h"
 
@@ -87,7 +87,7 @@ void MainInterface::buildWindow()
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(8, 8, 8, 0);
     layout->setSpacing(4);
-    _previewView = new PreviewView(_defaults, central);
+    _previewView = new PreviewView(central);
     _previewView->setObjectName(QStringLiteral("previewView"));
     _previewView->setAccessibleName(tr("Framed photo"));
     _previewView->setAccessibleDescription(
@@ -191,6 +191,8 @@ void MainInterface::buildSendTo()
     // The preview's context menu and the Send To menu; their items come 0.1 s later.
     _targetController = new TargetController(_defaults, _previewView, _mainWindow, _mainWindow);
     _targetController->setSendToMenu(menu(QStringLiteral("SendTo")));
+    connect(_previewView, &PreviewView::doubleClicked, _targetController,
+            &TargetController::sendToDefaultDestination);
     connect(_targetController, &TargetController::menusRebuilt, this,
             [this] { validateCommands(_hasPhoto, _busy); });
 }

@@ -3,13 +3,14 @@
 #include "app/MainInterface.h"
 #include "app/OutputPanel.h"
 #include "app/SavePanel.h"
-#include "compositing/PreviewView.h"
+#include "compositing/Document.h"
 #include "foundation/CommandActions.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
 #include "output/OutputSettings.h"
 #include "output/TmpFilePath.h"
 #include "ui/BackgroundRunner.h"
+#include "ui/PreviewView.h"
 #include "ui/ZTWindow.h"
 
 #include <QAction>
@@ -24,10 +25,9 @@
 
 OutputController::OutputController(UserDefaults& defaults, OutputSettings& settings,
                                    MainInterface& window, BackgroundRunner& runner,
-                                   ExportRenderer& exporter, FileQuery photoFolder,
-                                   FileQuery photoFile, QObject* parent)
+                                   ExportRenderer& exporter, Document& document, QObject* parent)
     : QObject(parent), _defaults(defaults), _settings(settings), _window(window), _runner(runner),
-      _exporter(exporter), _photoFolder(std::move(photoFolder)), _photoFile(std::move(photoFile))
+      _exporter(exporter), _document(document)
 {
     const std::pair<const char*, void (OutputController::*)()> runs[] = {
         {"save", &OutputController::saveDocumentAs},
@@ -46,16 +46,6 @@ bool OutputController::isBusy() const
     return _runner.isBusy();
 }
 
-FramedPhoto OutputController::_document() const
-{
-    return _window.previewView()->framedPhoto();
-}
-
-QString OutputController::_outputName() const
-{
-    return _window.outputPanel()->filenameField()->text();
-}
-
 void OutputController::saveDocumentAs()
 {
     saveDocumentInFolder(QString());
@@ -63,18 +53,18 @@ void OutputController::saveDocumentAs()
 
 void OutputController::saveDocumentInFolder(const QString& folder)
 {
-    if (!_document().hasPhoto() || _runner.isBusy())
+    if (!_document.framedPhoto().hasPhoto() || _runner.isBusy())
         return;
     _window.outputPanel()->commitEditing();
     // The folder saved into last, across runs; the photo's own folder the first time.
     QString start = folder;
     if (start.isEmpty()) {
         const QString last = _defaults.stringForKey(DefLastSaveFolder);
-        start = !last.isEmpty() && QFileInfo(last).isDir() ? last : _photoFolder();
+        start = !last.isEmpty() && QFileInfo(last).isDir() ? last : _document.sourceFolder();
     }
     ZTWindow* window = _window.mainWindow();
-    const SavePanel::Target target =
-        SavePanel::askTarget(window, start, _outputName(), _settings, _photoFile());
+    const SavePanel::Target target = SavePanel::askTarget(window, start, _document.outputName(),
+                                                          _settings, _document.sourcePath());
     if (target.path.isEmpty())
         return;
     QString error;
@@ -103,7 +93,7 @@ QString OutputController::writeImageToFile(const QString& nameOrPath, int format
                                            QString* error)
 {
     // A copy: the user may go on dragging or picking frames while the worker writes it.
-    const FramedPhoto document = _document();
+    const FramedPhoto document = _document.framedPhoto();
     const ExportRenderer::Options options = exportOptions(format, quality);
     QString path;
     QString why;
@@ -124,7 +114,7 @@ QString OutputController::writeImageToFile(const QString& nameOrPath, int format
 QString OutputController::tmpName() const
 {
     // Whatever is typed in the name field, the temporary file stays in our own folder.
-    const QString name = _outputName();
+    const QString name = _document.outputName();
     return TmpFilePath::bareName(name.trimmed().isEmpty() ? tr("Untitled") : name);
 }
 
@@ -136,7 +126,7 @@ QString OutputController::writeTmpFile(QString* error)
 
 void OutputController::copy()
 {
-    const FramedPhoto document = _document();
+    const FramedPhoto document = _document.framedPhoto();
     if (!document.hasPhoto() || _runner.isBusy())
         return;
     _window.outputPanel()->commitEditing();

@@ -6,9 +6,8 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
-
 class BackgroundRunner;
+class Document;
 class MainInterface;
 class OutputSettings;
 class QAction;
@@ -21,13 +20,11 @@ class UserDefaults;
 class OutputController : public QObject {
     Q_OBJECT
 public:
-    // The photo's file and folder as the document knows them: the first save starts in the
-    // folder and asks before it replaces the file.
-    using FileQuery = std::function<QString()>;
-
+    // The document's photo file and folder: the first save starts in the folder and asks
+    // before it replaces the file.
     OutputController(UserDefaults& defaults, OutputSettings& settings, MainInterface& window,
-                     BackgroundRunner& runner, ExportRenderer& exporter, FileQuery photoFolder,
-                     FileQuery photoFile, QObject* parent = nullptr);
+                     BackgroundRunner& runner, ExportRenderer& exporter, Document& document,
+                     QObject* parent = nullptr);
 
     QList<QAction*> commands() const { return _commands; }
 
@@ -58,8 +55,6 @@ signals:
     void pictureToOpen(const QImage& picture);
 
 private:
-    FramedPhoto _document() const;
-    QString _outputName() const;
     // "-", "%d bytes", "%0.2f KB" or "%0.2f MB".
     static QString _stringForFilesize(qint64 size);
     // "Saved at quality N to stay under L KB" where the size limit lowered the quality.
@@ -70,7 +65,6 @@ private:
     MainInterface& _window;
     BackgroundRunner& _runner;
     ExportRenderer& _exporter;
-    FileQuery _photoFolder;
-    FileQuery _photoFile;
+    Document& _document;
     QList<QAction*> _commands;
 };

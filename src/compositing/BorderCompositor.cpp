@@ -627,17 +627,6 @@ bool compositeBand(const FullResolutionLayers& l, const QImage& photoRows, int p
     return !failed.load();
 }
 
-QPoint canvasOffset(QPointF offset)
-{
-    // Far enough out that the photo misses the canvas, near enough to add sizes safely.
-    constexpr double limit = 1 << 30;
-    const double x = std::clamp(offset.x(), -limit, limit);
-    const double y = std::clamp(offset.y(), -limit, limit);
-    if (std::isnan(x) || std::isnan(y))
-        return {};
-    return QPoint(int(std::lround(x)), -int(std::lround(y)));
-}
-
 QPointF scaledOffset(QPointF offset, int fromWidth, int toWidth)
 {
     if (fromWidth <= 0 || toWidth <= 0)

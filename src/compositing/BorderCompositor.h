@@ -119,8 +119,6 @@ QImage compositeLayers(const QImage& photo, QPoint offset, const FrameLayer& ove
                        OverlayOperator op, const FrameLayer& postMask,
                        const std::optional<QColor>& color, int bands = 1);
 
-// The photo's place in canvas pixels: whole pixels, y turned downward.
-QPoint canvasOffset(QPointF offset);
 // k x offset with k = toWidth / fromWidth: between the full photo and its reduced copy,
 // one ratio from the widths for both axes. Unchanged when a width is not positive.
 QPointF scaledOffset(QPointF offset, int fromWidth, int toWidth);

@@ -1,7 +1,5 @@
 #include "FramedPhoto.h"
 
-#include "compositing/BorderCompositor.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -20,7 +18,7 @@ FramedPhoto::CompositeKey FramedPhoto::compositeKey() const
     key.geometry = geometry;
     key.color = rgb;
     key.autoRotate = autoRotate;
-    key.offset = BorderCompositor::canvasOffset(offset);
+    key.offset = canvasOffset(offset);
     return key;
 }
 
@@ -36,4 +34,15 @@ QSize FramedPhoto::frameSize() const
         size.scale(1000, 1000, Qt::KeepAspectRatio);
     return QSize(std::max(1, int(std::lround(size.width()))),
                  std::max(1, int(std::lround(size.height()))));
+}
+
+QPoint canvasOffset(QPointF offset)
+{
+    // Far enough out that the photo misses the canvas, near enough to add sizes safely.
+    constexpr double limit = 1 << 30;
+    const double x = std::clamp(offset.x(), -limit, limit);
+    const double y = std::clamp(offset.y(), -limit, limit);
+    if (std::isnan(x) || std::isnan(y))
+        return {};
+    return QPoint(int(std::lround(x)), -int(std::lround(y)));
 }

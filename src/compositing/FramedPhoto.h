@@ -63,3 +63,6 @@ struct FramedPhoto {
     };
     CompositeKey compositeKey() const;
 };
+
+// The photo's place in canvas pixels: whole pixels, y turned downward.
+QPoint canvasOffset(QPointF offset);

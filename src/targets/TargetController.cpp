@@ -1,6 +1,5 @@
 #include "TargetController.h"
 
-#include "compositing/PreviewView.h"
 #include "foundation/CommandActions.h"
 #include "foundation/DictionaryAccess.h"
 #include "foundation/SheetHost.h"
@@ -34,12 +33,12 @@ QKeySequence keyForPosition(int position)
 
 } // namespace
 
-TargetController::TargetController(UserDefaults& defaults, PreviewView* previewView,
+TargetController::TargetController(UserDefaults& defaults, QWidget* previewView,
                                    QWidget* mainWindow, SheetHost* host, QObject* parent)
     : QObject(parent), _defaults(defaults), _previewView(previewView), _mainWindow(mainWindow),
       _host(host)
 {
-    _contextMenu = new QMenu(previewView ? static_cast<QWidget*>(previewView) : mainWindow);
+    _contextMenu = new QMenu(previewView ? previewView : mainWindow);
     _contextMenu->setObjectName(QStringLiteral("contextMenu"));
     if (previewView) {
         previewView->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -47,8 +46,6 @@ TargetController::TargetController(UserDefaults& defaults, PreviewView* previewV
             if (_contextMenu && _previewView && !_contextMenu->isEmpty())
                 _contextMenu->popup(_previewView->mapToGlobal(at));
         });
-        connect(previewView, &PreviewView::doubleClicked, this,
-                &TargetController::sendToDefaultDestination);
     }
     QAction* trimlet = CommandActions::make("sendToTrimlet", this);
     connect(trimlet, &QAction::triggered, this, &TargetController::sendToTrimletRequested);
@@ -139,7 +136,9 @@ void TargetController::_sendTo(QAction* item)
 
 void TargetController::sendToDestinationAtIndex(int index)
 {
-    if (!_previewView || !_previewView->hasImage() || _state.busy || _state.customizing)
+    // The photo as validateCommands last reported it: the view draws the document, it does
+    // not hold it.
+    if (!_state.hasPhoto || _state.busy || _state.customizing)
         return;
     const QVariantList records = DestinationList::storedRecords(_defaults);
     if (index < 0 || index >= records.size())

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "compositing/PreviewView.h"
 #include "foundation/CommandTable.h"
 #include "targets/DestinationList.h"
 #include "targets/DestinationSetupSheet.h"
@@ -28,9 +27,9 @@ public:
     // The menus are first built 0.1 s later, as the window comes up.
     static constexpr int kFirstBuildDelayMs = 100;
 
-    // The preview gets its context menu and double-click from here; sheets and messages
-    // run through host on the window.
-    TargetController(UserDefaults& defaults, PreviewView* previewView, QWidget* mainWindow,
+    // The preview gets its context menu from here (its double-click is to be connected to
+    // sendToDefaultDestination); sheets and messages run through host on the window.
+    TargetController(UserDefaults& defaults, QWidget* previewView, QWidget* mainWindow,
                      SheetHost* host, QObject* parent = nullptr);
     ~TargetController() override;
 
@@ -79,7 +78,7 @@ private:
     void _tellUser(const QString& title, const QString& message);
 
     UserDefaults& _defaults;
-    QPointer<PreviewView> _previewView;
+    QPointer<QWidget> _previewView;
     QPointer<QWidget> _mainWindow;
     SheetHost* _host = nullptr;
     QPointer<QMenu> _contextMenu;

@@ -6,17 +6,18 @@
 #include "app/OutputPanel.h"
 #include "app/SUUpdater.h"
 #include "app/WebLinks.h"
-#include "compositing/PreviewView.h"
+#include "compositing/Document.h"
 #include "foundation/CommandTable.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
 #include "output/FileFormat.h"
 #include "output/OutputSettings.h"
-#include "output/ProxyView.h"
 #include "output/TestFiles.h"
 #include "output/TmpFilePath.h"
 #include "ui/BackgroundRunner.h"
 #include "ui/ModalAnswer.h"
+#include "ui/PreviewView.h"
+#include "ui/ProxyView.h"
 #include "ui/ToolbarCustomizer.h"
 #include "ui/ZTStepper.h"
 #include "ui/ZTWindow.h"
@@ -58,6 +59,7 @@ private slots:
     void pasteTakesOnlyPictures();
     void staleChangesEmptySizeDisplay_data();
     void staleChangesEmptySizeDisplay();
+    void colourTurnsTransparencyOff();
     void sizeLimitSaysWhatItDid();
     void fieldsShowWhatIsUsed_data();
     void fieldsShowWhatIsUsed();
@@ -150,7 +152,7 @@ void TestAppController::openThenFailureKeepsPreviousPhoto()
     QCOMPARE(sheets.last().informative,
              QStringLiteral("This is probably because it is not an image file."));
     QCOMPARE(_app->filename(), QStringLiteral("Beach.day"));
-    QCOMPARE(preview->mainImage().size(), QSize(64, 48));
+    QCOMPARE(_app->document()->framedPhoto().photo.size(), QSize(64, 48));
     QCOMPARE(_app->mainWindow()->windowTitle(), title);
 }
 
@@ -166,14 +168,14 @@ void TestAppController::documentLifecycle()
     open(QStringLiteral("two.png"));
     QCOMPARE(_app->borderPath(), framePath);
     QVERIFY(_app->shouldFlipHorizontal());
-    QCOMPARE(_app->previewView()->borderColor(), std::optional<QColor>(QColor(Qt::darkRed)));
+    QCOMPARE(_app->document()->color(), std::optional<QColor>(QColor(Qt::darkRed)));
     QCOMPARE(_app->filename(), QStringLiteral("two"));
 
     run("colors");
     QVERIFY(window()->colorPanel()->isVisible());
     run("close");
     QCOMPARE(_app->mainWindow()->windowTitle(), QStringLiteral("Velluma"));
-    QVERIFY(!_app->previewView()->hasImage());
+    QVERIFY(!_app->document()->hasPhoto());
     QCOMPARE(_app->filename(), QString());
     QVERIFY(_app->imageMetadata().isEmpty());
     QVERIFY(!window()->colorPanel()->isVisible());
@@ -224,7 +226,7 @@ void TestAppController::exportFollowsThePreview()
     QVERIFY(!QFile::exists(path(QStringLiteral("second.png"))));
     QCOMPARE(QImage(target).pixel(30, 20), QColor(Qt::blue).rgb());
 
-    _app->previewView()->setBorderImage(solid(60, 40, QColor(200, 10, 10)));
+    _app->document()->setFrameImage(solid(60, 40, QColor(200, 10, 10)));
     QCOMPARE(out()->writeImageToFile(target, FormatPNG, 90), target);
     QCOMPARE(QImage(target).pixel(30, 20), qRgb(200, 10, 10));
 
@@ -429,7 +431,7 @@ void TestAppController::pasteTakesOnlyPictures()
         mime->setText(QStringLiteral("shopping list"));
     QGuiApplication::clipboard()->setMimeData(mime);
     run("paste");
-    QCOMPARE(_app->previewView()->framedPhoto().photo.size(), shown);
+    QCOMPARE(_app->document()->framedPhoto().photo.size(), shown);
     // The name and metadata are those of the photo opened before, or none.
     QCOMPARE(_app->filename(), photoOpen ? QStringLiteral("tagged") : QString());
     QCOMPARE(_app->imageMetadata().value(QStringLiteral("Exif.Image.Artist")),
@@ -445,6 +447,29 @@ void TestAppController::pasteTakesOnlyPictures()
     }
 }
 
+void TestAppController::colourTurnsTransparencyOff()
+{
+    OutputSettings* settings = _app->outputSettings();
+    QCheckBox* transparent = _app->outputPanel()->transparentBackgroundBox();
+    Document* document = _app->document();
+    open(QStringLiteral("one.png"));
+    settings->setFileFormat(FormatPNG);
+    settings->setTransparentBackground(true);
+    QVERIFY(!document->color().has_value());
+    QVERIFY(transparent->isChecked());
+
+    _app->setColor(QColor(10, 20, 30));
+    QVERIFY(!settings->transparentBackground());
+    QVERIFY(!transparent->isChecked());
+    QCOMPARE(document->color(), std::optional<QColor>(QColor(10, 20, 30)));
+
+    // Back to transparent and to the colour again: the chosen colour returns.
+    transparent->click();
+    QVERIFY(!document->color().has_value());
+    transparent->click();
+    QCOMPARE(document->color(), std::optional<QColor>(QColor(10, 20, 30)));
+}
+
 void TestAppController::staleChangesEmptySizeDisplay_data()
 {
     QTest::addColumn<QString>("change");
@@ -457,7 +482,7 @@ void TestAppController::staleChangesEmptySizeDisplay()
 {
     QFETCH(QString, change);
     open(QStringLiteral("one.png"));
-    const FramedPhoto before = _app->previewView()->framedPhoto();
+    const FramedPhoto before = _app->document()->framedPhoto();
     const ExportRenderer::Options options = out()->exportOptions();
     const QString written = out()->writeTmpFile();
     QVERIFY(!written.isEmpty());

@@ -3,10 +3,10 @@
 #include "TestSupport.h"
 #include "app/AppController.h"
 #include "app/BatchSheet.h"
-#include "compositing/PreviewView.h"
 #include "foundation/UserDefaults.h"
 #include "output/TestFiles.h"
 #include "ui/ModalAnswer.h"
+#include "ui/PreviewView.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

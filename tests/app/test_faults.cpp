@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 #include "app/AppController.h"
 #include "app/OutputController.h"
-#include "compositing/PreviewView.h"
+#include "compositing/Document.h"
 #include "foundation/UserDefaults.h"
 #include "frames/FrameLibrary.h"
 #include "output/TestFiles.h"
@@ -136,7 +136,7 @@ private slots:
         const QString photo = writePhoto(path(QStringLiteral("photo.png")));
         QVERIFY(app.applicationOpenFile(photo));
         app.setBorderPath(listed.first().path);
-        QVERIFY(app.previewView()->framedPhoto().frame.isNull());
+        QVERIFY(app.document()->framedPhoto().frame.isNull());
         QVERIFY(
             !app.output()->writeImageToFile(path(QStringLiteral("framed.png")), 102, 90).isEmpty());
 

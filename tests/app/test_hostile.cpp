@@ -3,7 +3,7 @@
 #include "RawArguments.h"
 #include "TestSupport.h"
 #include "app/AppController.h"
-#include "compositing/PreviewView.h"
+#include "compositing/Document.h"
 #include "foundation/NativeFile.h"
 #include "foundation/UserDefaults.h"
 #include "frames/FrameDownloader.h"
@@ -124,12 +124,12 @@ void TestHostile::openPhoto()
     if (outcome == Outcome::Refused) {
         QCOMPARE(sheets.last().text, QStringLiteral("Unable to Open 'photo.jpg'"));
         QCOMPARE(app.filename(), QStringLiteral("before"));
-        QCOMPARE(app.previewView()->mainImage().size(), QSize(60, 40));
+        QCOMPARE(app.document()->framedPhoto().photo.size(), QSize(60, 40));
     } else {
         if (outcome == Outcome::Damaged)
             QCOMPARE(sheets.last().text, QStringLiteral("'photo.jpg' Is Damaged"));
         QCOMPARE(app.filename(), QStringLiteral("photo"));
-        QCOMPARE(app.previewView()->mainImage().size(), QSize(96, 64));
+        QCOMPARE(app.document()->framedPhoto().photo.size(), QSize(96, 64));
     }
     QVERIFY2(!sheets.shown() || sheets.last().informative.size() > 10,
              qPrintable(sheets.last().informative));
@@ -187,9 +187,9 @@ void TestHostile::chooseFrame()
     AppController app(defaults);
     QVERIFY(app.applicationOpenFile(writePhoto(path(QStringLiteral("photo.png")))));
     app.setBorderPath(frame);
-    QVERIFY(app.previewView()->framedPhoto().frame.isNull());
-    QVERIFY(!app.previewView()->framedPhoto().frameDrawing);
-    QCOMPARE(app.previewView()->mainImage().size(), QSize(60, 40));
+    QVERIFY(app.document()->framedPhoto().frame.isNull());
+    QVERIFY(!app.document()->framedPhoto().frameDrawing);
+    QCOMPARE(app.document()->framedPhoto().photo.size(), QSize(60, 40));
     QVERIFY2(!fifo || !fifo->wasOpened(), "the FIFO was opened and would have hung");
 }
 
@@ -370,10 +370,10 @@ void TestHostile::namesOfBytes()
     AppController app(defaults);
     SheetCatcher sheets(QString(), app.mainWindow());
     QVERIFY(app.applicationOpenNativeFile(jpeg));
-    QCOMPARE(app.previewView()->mainImage().size(), QSize(96, 64));
+    QCOMPARE(app.document()->framedPhoto().photo.size(), QSize(96, 64));
     QCOMPARE(app.filename(), QStringLiteral("\uFFFD\uFFFD"));
     app.openFiles({png});
-    QCOMPARE(app.previewView()->mainImage().size(), QSize(48, 32));
+    QCOMPARE(app.document()->framedPhoto().photo.size(), QSize(48, 32));
     app.openFiles({in + "/\xfc.jpg"});
     QCOMPARE(sheets.last().text, QStringLiteral("Unable to Open '\uFFFD.jpg'"));
 

@@ -1,7 +1,7 @@
 #include "HostileInputs.h"
 #include "TestReceiver.h"
 
-#include "compositing/PreviewView.h"
+#include "compositing/Document.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
@@ -10,6 +10,7 @@
 #include "targets/DestinationSetupSheet.h"
 #include "targets/DestinationTableModel.h"
 #include "targets/TargetController.h"
+#include "ui/PreviewView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -112,6 +113,7 @@ private:
     TestReceiver _receiver;
     std::unique_ptr<UserDefaults> _defaults;
     std::unique_ptr<QWidget> _window;
+    Document _document;
     PreviewView* _preview = nullptr;
     QMenu* _sendTo = nullptr;
     FakeHost _host;
@@ -130,7 +132,9 @@ void TestTargetController::init()
     _defaults = std::make_unique<UserDefaults>(
         _tmp.filePath(QStringLiteral("settings-%1.plist").arg(++_settingsFiles)));
     _window = std::make_unique<QWidget>();
-    _preview = new PreviewView(*_defaults, _window.get());
+    _document.setPhoto(QImage());
+    _preview = new PreviewView(_window.get());
+    _preview->setDocument(&_document);
     _preview->resize(300, 200);
     _sendTo = new QMenu(_window.get());
     _host = FakeHost();
@@ -149,6 +153,8 @@ void TestTargetController::makeController(const QVariantList& records, int defau
     _defaults->setInteger(defaultPosition, DefDefaultDestination);
     _controller = std::make_unique<TargetController>(*_defaults, _preview, _window.get(), &_host);
     _controller->setSendToMenu(_sendTo);
+    connect(_preview, &PreviewView::doubleClicked, _controller.get(),
+            &TargetController::sendToDefaultDestination);
     QSignalSpy built(_controller.get(), &TargetController::menusRebuilt);
     // Both menus come a moment after start, not at once.
     QVERIFY(_sendTo->isEmpty());
@@ -493,7 +499,7 @@ void TestTargetController::sending()
     }
     makeController(records, defaultPosition);
     if (photo)
-        _preview->setImage(solid(8, 6, Qt::darkGreen, QImage::Format_RGB32));
+        _document.setPhoto(solid(8, 6, Qt::darkGreen, QImage::Format_RGB32));
     _controller->validateCommands({.hasPhoto = photo});
     const QString sent = _tmp.filePath(QStringLiteral("%1.jpg").arg(QTest::currentDataTag()));
     int written = 0;

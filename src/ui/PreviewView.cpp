@@ -1,10 +1,9 @@
 #include "PreviewView.h"
 
+#include "compositing/Document.h"
 #include "compositing/ImageProcessor.h"
 #include "foundation/CustomCursors.h"
-#include "foundation/DefaultsKeys.h"
 #include "foundation/Resources.h"
-#include "foundation/UserDefaults.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -66,8 +65,7 @@ void paintCheckerboard(QPainter& painter, const QRectF& rect, const QPalette& pa
 
 } // namespace
 
-PreviewView::PreviewView(UserDefaults& defaults, QWidget* parent)
-    : QWidget(parent), _defaults(defaults)
+PreviewView::PreviewView(QWidget* parent) : QWidget(parent)
 {
     setAcceptDrops(true);
     setMinimumSize(240, 180);
@@ -78,15 +76,29 @@ PreviewView::PreviewView(UserDefaults& defaults, QWidget* parent)
     _fitTimer.setInterval(100);
     connect(&_fitTimer, &QTimer::timeout, this, &PreviewView::fitImage);
 
-    _document.autoRotate = _defaults.boolForKey(DefAutoRotateBorder);
-    _defaults.addObserver({DefAutoRotateBorder}, this, [this](const QString&, const QVariant&) {
-        _document.autoRotate = _defaults.boolForKey(DefAutoRotateBorder);
-        updatePreview();
-    });
     updatePreview();
 }
 
 PreviewView::~PreviewView() = default;
+
+void PreviewView::setDocument(Document* document)
+{
+    if (_document)
+        _document->disconnect(this);
+    _document = document;
+    if (document) {
+        connect(document, &Document::photoChanged, this, &PreviewView::photoChanged);
+        connect(document, &Document::frameChanged, this, &PreviewView::dropDrag);
+        connect(document, &Document::changed, this, &PreviewView::updatePreview);
+    }
+    photoChanged();
+    updatePreview();
+}
+
+bool PreviewView::hasImage() const
+{
+    return _document && _document->hasPhoto();
+}
 
 bool PreviewView::acceptsDrop(const QMimeData* mime, const QObject* source)
 {
@@ -158,79 +170,39 @@ void PreviewView::updateCursor()
 
 QPointF PreviewView::translation() const
 {
-    return BorderCompositor::scaledOffset(_document.offset, _document.photo.width(),
+    if (!_document)
+        return {};
+    const FramedPhoto& framed = _document->framedPhoto();
+    return BorderCompositor::scaledOffset(framed.offset, framed.photo.width(),
                                           _mainImageSmall.width());
 }
 
-void PreviewView::setImage(const QImage& photo, const ImageMetadata& metadata)
+void PreviewView::photoChanged()
 {
-    _downPoint = _currentPoint = QPointF();
-    _document.photo = photo;
-    _document.offset = QPointF();
-    _document.metadata = std::make_shared<const ImageMetadata>(metadata);
+    dropDrag();
     _ratio = devicePixelRatioF();
+    const QImage photo = hasImage() ? _document->framedPhoto().photo : QImage();
     _mainImageSmall = photo.isNull() ? QImage() : ImageProcessor::scaleImageToFit(photo, fitSize());
     updateCursor();
-    emit dimensionChanged(photo.isNull() ? QSize(0, 0) : photo.size());
-    if (QWidget* top = window(); top && top->isVisible()) {
-        top->raise();
-        top->activateWindow();
+    if (!photo.isNull()) {
+        if (QWidget* top = window(); top && top->isVisible()) {
+            top->raise();
+            top->activateWindow();
+        }
     }
-    updatePreview();
 }
 
-void PreviewView::frameChanged()
+void PreviewView::dropDrag()
 {
+    // The place the drag started from is gone with the photo or frame it was made for.
     _downPoint = _currentPoint = QPointF();
-    _document.offset = QPointF();
-    updatePreview();
-}
-
-void PreviewView::setFrame(const QImage& frame, const QImage& postMask, const QString& path,
-                           bool flipped)
-{
-    setFrame(LoadedFrame{frame, postMask, nullptr, nullptr, FrameGeometry()}, path, flipped);
-}
-
-void PreviewView::setFrame(const LoadedFrame& loaded, const QString& path, bool flipped)
-{
-    _document.frame = loaded.frame;
-    _document.postMask = loaded.postMask;
-    _document.frameDrawing = loaded.frameDrawing;
-    _document.postMaskDrawing = loaded.postMaskDrawing;
-    _document.geometry = loaded.geometry;
-    _document.framePath = path;
-    _document.flipped = flipped;
-    frameChanged();
-}
-
-void PreviewView::setBorderImage(const QImage& border)
-{
-    _document.frame = border;
-    // A picture handed over alone comes without a drawing or a layout of its own.
-    _document.frameDrawing = nullptr;
-    _document.geometry = FrameGeometry();
-    frameChanged();
-}
-
-void PreviewView::setPostMask(const QImage& postMask)
-{
-    _document.postMask = postMask;
-    frameChanged();
-}
-
-void PreviewView::setBorderColor(const std::optional<QColor>& color)
-{
-    _document.color = color;
-    emit outputStale();
-    updatePreview();
 }
 
 void PreviewView::updatePreview()
 {
     if (hasImage()) {
         const QImage composite = BorderCompositor::compositePreview(
-            _document, _mainImageSmall, currentOffset(), _cache, fitSize());
+            _document->framedPhoto(), _mainImageSmall, currentOffset(), _cache, fitSize());
         // A composite that could not be made leaves the previous picture up.
         if (!composite.isNull()) {
             _displayed = composite;
@@ -252,7 +224,7 @@ void PreviewView::fitImage()
         return;
     // The document's offset is in full-size pixels, so the photo keeps its place.
     _ratio = devicePixelRatioF();
-    _mainImageSmall = ImageProcessor::scaleImageToFit(_document.photo, fitSize());
+    _mainImageSmall = ImageProcessor::scaleImageToFit(_document->framedPhoto().photo, fitSize());
     updatePreview();
 }
 
@@ -358,9 +330,10 @@ void PreviewView::keyPressEvent(QKeyEvent* event)
     if (event->modifiers() & Qt::ShiftModifier)
         step *= 10;
     // In points, as the mouse moves; the reduced photo is in device pixels.
-    _document.offset += BorderCompositor::scaledOffset(step * _ratio, _mainImageSmall.width(),
-                                                       _document.photo.width());
-    updatePreview();
+    const FramedPhoto& framed = _document->framedPhoto();
+    _document->setOffset(framed.offset + BorderCompositor::scaledOffset(step * _ratio,
+                                                                        _mainImageSmall.width(),
+                                                                        framed.photo.width()));
 }
 
 void PreviewView::focusInEvent(QFocusEvent* event)
@@ -398,12 +371,14 @@ void PreviewView::mouseReleaseEvent(QMouseEvent* event)
     }
     _mouseDown = false;
     updateCursor();
-    if (hasImage()) {
-        const QPointF moved = viewPoint(event->position()) - _downPoint;
-        _document.offset +=
-            BorderCompositor::scaledOffset(moved, _mainImageSmall.width(), _document.photo.width());
-    }
+    const QPointF moved = viewPoint(event->position()) - _downPoint;
     _downPoint = _currentPoint = QPointF();
+    if (hasImage()) {
+        const FramedPhoto& framed = _document->framedPhoto();
+        _document->setOffset(framed.offset + BorderCompositor::scaledOffset(moved,
+                                                                            _mainImageSmall.width(),
+                                                                            framed.photo.width()));
+    }
     // A resize during the drag was held back; the view must still fit the photo.
     if (_resizedWhileDown) {
         _resizedWhileDown = false;

@@ -1,14 +1,10 @@
 #include "TestSupport.h"
-#include "compositing/PreviewView.h"
-#include "foundation/DefaultsKeys.h"
-#include "foundation/UserDefaults.h"
-#include "output/OutputSettings.h"
+#include "compositing/Document.h"
+#include "ui/PreviewView.h"
 
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
 
@@ -33,45 +29,29 @@ void sendMouse(QWidget* widget, QEvent::Type type, QPointF pos,
     QCoreApplication::sendEvent(widget, &event);
 }
 
-void drag(QWidget* widget, QPointF from, QPointF to)
-{
-    sendMouse(widget, QEvent::MouseButtonPress, from);
-    sendMouse(widget, QEvent::MouseMove, to);
-    sendMouse(widget, QEvent::MouseButtonRelease, to);
-}
-
 } // namespace
 
 class TestPreviewView : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup();
     void dragMovesPhotoUpAndRight();
     void refitScalesTranslation();
     void arrowKeysMoveLikeTheDrag();
-    void dropsOnlyFromOtherApplications_data();
     void dropsOnlyFromOtherApplications();
     void dropAndDoubleClickAreHandedOn();
-    void autoRotateChangeRebuildsOverlay();
 
 private:
-    QTemporaryDir _dir;
-    std::unique_ptr<UserDefaults> _defaults;
+    std::unique_ptr<Document> _document;
     std::unique_ptr<PreviewView> _view;
     void makeView(QSize fit);
 };
 
-void TestPreviewView::cleanup()
-{
-    _view.reset();
-    _defaults.reset();
-}
-
 void TestPreviewView::makeView(QSize fit)
 {
-    _defaults = std::make_unique<UserDefaults>(_dir.filePath(QStringLiteral("prefs.plist")));
-    _defaults->registerDefaults(OutputSettings::factoryDefaults());
-    _view = std::make_unique<PreviewView>(*_defaults);
+    _view.reset();
+    _document = std::make_unique<Document>();
+    _view = std::make_unique<PreviewView>();
+    _view->setDocument(_document.get());
     _view->setContentsMargins(0, 0, 0, 0);
     _view->setMinimumSize(1, 1);
     _view->resize(fit);
@@ -85,9 +65,9 @@ void TestPreviewView::dragMovesPhotoUpAndRight()
 {
     makeView(QSize(200, 100));
     const QImage photo = coordinatePhoto(200, 100);
-    _view->setImage(photo);
+    _document->setPhoto(photo);
     // Transparent background: what the photo leaves uncovered stays clear.
-    _view->setBorderColor(std::nullopt);
+    _document->setTransparent(true);
     QCOMPARE(_view->reducedImage().size(), QSize(200, 100));
 
     // 30 to the right and 10 up on the screen (the widget's y grows downward).
@@ -98,45 +78,44 @@ void TestPreviewView::dragMovesPhotoUpAndRight()
     QCOMPARE(_view->translation(), QPointF(0, 0));
 
     const QImage shown = _view->image().convertToFormat(QImage::Format_ARGB32);
-    QCOMPARE(shown.size(), QSize(200, 100));
     // Moved right: the left 30 columns are uncovered. Moved up: the bottom 10 rows are.
     QCOMPARE(qAlpha(shown.pixel(10, 50)), 0);
     QCOMPARE(qAlpha(shown.pixel(100, 95)), 0);
     // Photo pixel (x, y) now sits at (x + 30, y - 10).
     QCOMPARE(shown.pixel(30, 0), photo.pixel(0, 10));
-    QCOMPARE(shown.pixel(199, 89), photo.pixel(169, 99));
     QCOMPARE(shown.pixel(100, 40), photo.pixel(70, 50));
 
     sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(80, 40));
     QVERIFY(!_view->isMouseDown());
     QCOMPARE(_view->translation(), QPointF(30, 10));
+    QCOMPARE(_document->framedPhoto().offset, QPointF(30, 10));
     // Moves after the button came up do not drag, nor does a right-button press.
     sendMouse(_view.get(), QEvent::MouseMove, QPointF(90, 90));
     QCOMPARE(_view->currentOffset(), QPointF(30, 10));
     sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton);
     QVERIFY(!_view->isMouseDown());
+    // A change of the document is drawn at once.
+    _document->setOffset(QPointF());
+    QCOMPARE(_view->image().pixel(10, 50), photo.pixel(10, 50));
 
-    // A new colour keeps the place; a new frame or photo starts from the middle again.
-    _view->setBorderColor(QColor(Qt::red));
-    QCOMPARE(_view->translation(), QPointF(30, 10));
-    _view->setBorderImage(QImage());
-    QCOMPARE(_view->translation(), QPointF(0, 0));
-    drag(_view.get(), QPointF(10, 10), QPointF(25, 10));
-    QCOMPARE(_view->translation(), QPointF(15, 0));
-    _view->setImage(coordinatePhoto(200, 100));
-    QCOMPARE(_view->translation(), QPointF(0, 0));
+    // A new frame from elsewhere during a drag: the drag starts again from the new place.
+    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(10, 10));
+    sendMouse(_view.get(), QEvent::MouseMove, QPointF(30, 10));
+    _document->setFrameImage(QImage());
+    QCOMPARE(_view->currentOffset(), QPointF(0, 0));
 }
 
 void TestPreviewView::refitScalesTranslation()
 {
     makeView(QSize(200, 150));
-    _view->setImage(coordinatePhoto(800, 600));
-    _view->setBorderColor(std::nullopt);
+    _document->setPhoto(coordinatePhoto(800, 600));
+    _document->setTransparent(true);
     QCOMPARE(_view->reducedImage().width(), 200);
-    drag(_view.get(), QPointF(100, 75), QPointF(130, 75));
+    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(100, 75));
+    sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(130, 75));
     QCOMPARE(_view->translation(), QPointF(30, 0));
     // 30 points of a 200-wide reduction of an 800-wide photo: 120 pixels at full size.
-    QCOMPARE(_view->framedPhoto().offset, QPointF(120, 0));
+    QCOMPARE(_document->framedPhoto().offset, QPointF(120, 0));
 
     _view->resize(400, 300);
     QVERIFY(_view->isFitPending());
@@ -144,7 +123,7 @@ void TestPreviewView::refitScalesTranslation()
     QCOMPARE(_view->reducedImage().width(), 400);
     QCOMPARE(_view->translation(), QPointF(60, 0));
     // The same place relative to the photo at full size.
-    QCOMPARE(_view->framedPhoto().offset, QPointF(120, 0));
+    QCOMPARE(_document->framedPhoto().offset, QPointF(120, 0));
     // Shown 60 points right of its unshifted place: photo column 0 at view column 60.
     const QImage shown = _view->image().convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(qAlpha(shown.pixel(59, 150)), 0);
@@ -163,52 +142,38 @@ void TestPreviewView::refitScalesTranslation()
 void TestPreviewView::arrowKeysMoveLikeTheDrag()
 {
     makeView(QSize(200, 100));
-    _view->setImage(coordinatePhoto(800, 400));
+    _document->setPhoto(coordinatePhoto(800, 400));
     QTest::keyClick(_view.get(), Qt::Key_Right);
     QTest::keyClick(_view.get(), Qt::Key_Up, Qt::ShiftModifier);
     QCOMPARE(_view->translation(), QPointF(1, 10));
     // A quarter-size view: each point is four pixels of the photo, as for the drag.
-    QCOMPARE(_view->framedPhoto().offset, QPointF(4, 40));
+    QCOMPARE(_document->framedPhoto().offset, QPointF(4, 40));
     QTest::keyClick(_view.get(), Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClick(_view.get(), Qt::Key_Down);
     QCOMPARE(_view->translation(), QPointF(-9, 9));
     const QImage shown = _view->image();
-    drag(_view.get(), QPointF(50, 50), QPointF(59, 59));
+    sendMouse(_view.get(), QEvent::MouseButtonPress, QPointF(50, 50));
+    sendMouse(_view.get(), QEvent::MouseMove, QPointF(59, 59));
+    sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(59, 59));
     QCOMPARE(_view->translation(), QPointF(0, 0));
     QVERIFY(shown != _view->image());
 }
 
-void TestPreviewView::dropsOnlyFromOtherApplications_data()
-{
-    QTest::addColumn<bool>("fromInside");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("accepted");
-    for (const bool inside : {false, true}) {
-        // From inside the program: the document icon's own file.
-        for (const char* kind : {"file", "image"})
-            QTest::addRow("%s from %s", kind, inside ? "inside" : "outside")
-                << inside << QString(kind) << !inside;
-    }
-    QTest::newRow("web address only") << false << QStringLiteral("web") << false;
-    QTest::newRow("text only") << false << QStringLiteral("text") << false;
-}
-
 void TestPreviewView::dropsOnlyFromOtherApplications()
 {
-    QFETCH(bool, fromInside);
-    QFETCH(QString, kind);
-    QFETCH(bool, accepted);
-    QMimeData mime;
-    if (kind == "file")
-        mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/photos/a.jpg"))});
-    else if (kind == "image")
-        mime.setImageData(coordinatePhoto(4, 4));
-    else if (kind == "web")
-        mime.setUrls({QUrl(QStringLiteral("https://example.org/a.jpg"))});
-    else
-        mime.setText(QStringLiteral("/photos/a.jpg"));
-    QObject insideSource;
-    QCOMPARE(PreviewView::acceptsDrop(&mime, fromInside ? &insideSource : nullptr), accepted);
+    // From inside the program (the document icon's own file) nothing is taken.
+    QObject inside;
+    const std::unique_ptr<QMimeData> file(fileMime({QStringLiteral("/photos/a.jpg")}));
+    QMimeData image, web, text;
+    image.setImageData(coordinatePhoto(4, 4));
+    web.setUrls({QUrl(QStringLiteral("https://example.org/a.jpg"))});
+    text.setText(QStringLiteral("/photos/a.jpg"));
+    for (const QMimeData* mime : {file.get(), &image}) {
+        QVERIFY(PreviewView::acceptsDrop(mime, nullptr));
+        QVERIFY(!PreviewView::acceptsDrop(mime, &inside));
+    }
+    QVERIFY(!PreviewView::acceptsDrop(&web, nullptr));
+    QVERIFY(!PreviewView::acceptsDrop(&text, nullptr));
 }
 
 void TestPreviewView::dropAndDoubleClickAreHandedOn()
@@ -230,28 +195,6 @@ void TestPreviewView::dropAndDoubleClickAreHandedOn()
     sendMouse(_view.get(), QEvent::MouseButtonDblClick, QPointF(10, 10));
     sendMouse(_view.get(), QEvent::MouseButtonRelease, QPointF(10, 10));
     QCOMPARE(doubled.count(), 1);
-}
-
-void TestPreviewView::autoRotateChangeRebuildsOverlay()
-{
-    makeView(QSize(80, 40));
-    const QImage photo = solid(80, 40, Qt::green, QImage::Format_RGB32);
-    // A portrait alpha frame: left half opaque red, right half clear.
-    QImage frame = solid(20, 40, Qt::transparent);
-    QPainter(&frame).fillRect(0, 0, 10, 40, QColor(255, 0, 0));
-    _defaults->setBool(true, DefAutoRotateBorder);
-    _view->setImage(photo);
-    _view->setBorderImage(frame);
-    // Turned clockwise, the frame's left edge is the top edge.
-    QImage shown = _view->image().convertToFormat(QImage::Format_ARGB32);
-    QCOMPARE(shown.pixel(70, 5), qRgb(255, 0, 0));
-    QCOMPARE(shown.pixel(5, 35), qRgb(0, 255, 0));
-
-    _defaults->setBool(false, DefAutoRotateBorder);
-    shown = _view->image().convertToFormat(QImage::Format_ARGB32);
-    // Stretched as it is: the left half is red.
-    QCOMPARE(shown.pixel(5, 35), qRgb(255, 0, 0));
-    QCOMPARE(shown.pixel(70, 5), qRgb(0, 255, 0));
 }
 
 QTEST_MAIN(TestPreviewView)

@@ -1,24 +1,20 @@
 #pragma once
 
 #include "compositing/BorderCompositor.h"
-#include "compositing/FramedPhoto.h"
-#include "compositing/LoadedFrame.h"
+#include "compositing/Document.h"
 
-#include <QColor>
 #include <QImage>
 #include <QPointF>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
-#include <optional>
-
 class QMimeData;
-class UserDefaults;
 
 // The large view of the main window: the document's photo reduced to fit, composited with
-// the chosen frame, slid inside the frame by dragging. It holds the open document; the
-// export renders a copy of it (framedPhoto()), so what is shown is what is written.
+// its frame, slid inside the frame by dragging. It draws the document it is given and
+// changes only the photo's place in it, at the end of a drag.
 //
 // View coordinates for the translation have y growing upward, so a drag up moves the
 // photo up; the widget's own y grows downward and is turned around at the mouse events.
@@ -27,34 +23,17 @@ class UserDefaults;
 class PreviewView : public QWidget {
     Q_OBJECT
 public:
-    explicit PreviewView(UserDefaults& defaults, QWidget* parent = nullptr);
+    explicit PreviewView(QWidget* parent = nullptr);
     ~PreviewView() override;
 
-    // The open document as it stands (the drag under way not counted).
-    const FramedPhoto& framedPhoto() const { return _document; }
+    // The document drawn (null: none, an empty view).
+    void setDocument(Document* document);
+    Document* document() const { return _document; }
 
-    // The photo at full size (null: none) with its metadata. Puts the photo back at its
-    // unshifted place and reports its size through dimensionChanged.
-    void setImage(const QImage& photo, const ImageMetadata& metadata = ImageMetadata());
     // The displayed composite (or the reduced photo without a frame); null when empty.
     QImage image() const { return _displayed; }
-    bool hasImage() const { return _document.hasPhoto(); }
-    QImage mainImage() const { return _document.photo; }
+    bool hasImage() const;
     QImage reducedImage() const { return _mainImageSmall; }
-
-    // The frame as the user wants it, already mirrored when flipped (null: no frame), with
-    // its post mask, where it was read from and whether it is mirrored. Puts the photo back
-    // at its unshifted place.
-    void setFrame(const QImage& frame, const QImage& postMask, const QString& path = QString(),
-                  bool flipped = false);
-    // The same for a frame as read from its files: bitmaps or drawings, and its layout.
-    void setFrame(const LoadedFrame& loaded, const QString& path, bool flipped);
-    // The frame alone, the post mask kept.
-    void setBorderImage(const QImage& border);
-    void setPostMask(const QImage& postMask);
-    // None: transparent background.
-    void setBorderColor(const std::optional<QColor>& color);
-    std::optional<QColor> borderColor() const { return _document.color; }
 
     void updatePreview();
 
@@ -85,16 +64,12 @@ public slots:
     void fitImage();
 
 signals:
-    // The photo's pixel size after each setImage (0 x 0 when the photo was removed).
-    void dimensionChanged(QSize size);
     // A file from another application was dropped.
     void fileDropped(const QString& path);
     // Several files were dropped at once: to be framed as a set.
     void filesDropped(const QStringList& paths);
     // Image data without a file was dropped (a picture dragged from a browser).
     void imageDropped(const QImage& image);
-    // The colour changed: the size display no longer describes the output.
-    void outputStale();
     // Every redraw, each drag step included: the file written last may no longer match.
     void redrawn();
     // Double-click: the send-to controller sends the photo to its default destination.
@@ -121,10 +96,10 @@ private:
     // Re-fits when the window went to a screen of another density.
     void followScreen();
     void updateCursor();
-    void frameChanged();
+    void photoChanged();
+    void dropDrag();
 
-    UserDefaults& _defaults;
-    FramedPhoto _document;
+    QPointer<Document> _document;
     QImage _mainImageSmall;
     BorderCompositor::OverlayCache _cache;
     QImage _displayed;
