@@ -15,6 +15,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class AboutWindow;
 class BackgroundRunner;
@@ -80,13 +81,14 @@ public:
     // Full-resolution output of the document on the worker thread, the window painting
     // meanwhile. The path written (a bare name goes to the temporary folder), or empty with
     // the reason in *error.
-    QString writeImageToFile(const QString& nameOrPath, int format, int quality,
+    QString writeImageToFile(const QString& nameOrPath, FileFormat format, int quality,
                              QString* error = nullptr);
     // The document under its output name in the current format, in the temporary folder.
     QString writeTmpFile(QString* error = nullptr);
     ExportRenderer& exportRenderer() const { return *_exporter; }
     // How the output settings say to write (the current format and quality by default).
-    ExportRenderer::Options exportOptions(int format = -1, int quality = -1) const;
+    ExportRenderer::Options exportOptions(std::optional<FileFormat> format = std::nullopt,
+                                          int quality = -1) const;
     bool isBusy() const;
 
     // The frame colour last chosen in the colour dialog (white until one is chosen).

@@ -78,12 +78,14 @@ void AppController::_sendToCompanion(const QString& name)
     QString path;
     if (companion->alwaysTiff) {
         outputPanel()->commitEditing();
-        path = writeImageToFile(_tmpName(), FormatTIFF, outputSettings()->jpegQuality(), &why);
+        path =
+            writeImageToFile(_tmpName(), FileFormat::Tiff, outputSettings()->jpegQuality(), &why);
     } else {
         path = writeTmpFile(&why);
     }
     if (path.isEmpty()) {
-        const int format = companion->alwaysTiff ? int(FormatTIFF) : outputSettings()->fileFormat();
+        const FileFormat format =
+            companion->alwaysTiff ? FileFormat::Tiff : outputSettings()->fileFormat();
         SavePanel::reportFailure(mainWindow(), TmpFilePath::tmpPathForFormat(_tmpName(), format),
                                  why);
         return;

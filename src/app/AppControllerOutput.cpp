@@ -52,18 +52,18 @@ void AppController::saveDocumentInFolder(const QString& folder)
     updateFilesizeForFile(written);
 }
 
-ExportRenderer::Options AppController::exportOptions(int format, int quality) const
+ExportRenderer::Options AppController::exportOptions(std::optional<FileFormat> format,
+                                                     int quality) const
 {
     ExportRenderer::Options options;
-    options.format = format < 0 ? _settings->fileFormat() : format;
+    options.format = format.value_or(_settings->fileFormat());
     options.quality = quality < 0 ? _settings->jpegQuality() : quality;
     options.limitKB = _settings->limitFilesize() ? _settings->filesizeLimit() : 0;
     options.preserveMetadata = _settings->preserveMetadata();
-    options.hideExtension = _defaults.boolForKey(DefHideExtension);
     return options;
 }
 
-QString AppController::writeImageToFile(const QString& nameOrPath, int format, int quality,
+QString AppController::writeImageToFile(const QString& nameOrPath, FileFormat format, int quality,
                                         QString* error)
 {
     // A copy: the user may go on dragging or picking frames while the worker writes it.

@@ -247,11 +247,12 @@ void TestAppController::exportFollowsThePreview()
         busyStates << isBusy;
         // A second export asked for meanwhile is refused, and nothing invites one.
         if (isBusy) {
-            nested = _app->writeImageToFile(path(QStringLiteral("second.png")), FormatPNG, 90);
+            nested =
+                _app->writeImageToFile(path(QStringLiteral("second.png")), FileFormat::Png, 90);
             commandsOn = enabled("save") || enabled("copy") || enabled("open");
         }
     });
-    QCOMPARE(_app->writeImageToFile(target, FormatPNG, 90), target);
+    QCOMPARE(_app->writeImageToFile(target, FileFormat::Png, 90), target);
     QCOMPARE(busyStates, (QList<bool>{true, false}));
     QVERIFY(nested.isEmpty());
     QVERIFY(!commandsOn);
@@ -259,7 +260,7 @@ void TestAppController::exportFollowsThePreview()
     QCOMPARE(QImage(target).pixel(30, 20), QColor(Qt::blue).rgb());
 
     _app->previewView()->setBorderImage(solid(60, 40, QColor(200, 10, 10)));
-    QCOMPARE(_app->writeImageToFile(target, FormatPNG, 90), target);
+    QCOMPARE(_app->writeImageToFile(target, FileFormat::Png, 90), target);
     QCOMPARE(QImage(target).pixel(30, 20), qRgb(200, 10, 10));
 
     // Without a photo nothing is written.
@@ -285,7 +286,7 @@ void TestAppController::windowAndBatchFramerFrameAlike()
     QVERIFY(_app->applicationOpenFile(photoPath));
     _app->setBorderPath(framePath);
     const QString fromWindow = path(QStringLiteral("window.png"));
-    QCOMPARE(_app->writeImageToFile(fromWindow, FormatPNG, 90), fromWindow);
+    QCOMPARE(_app->writeImageToFile(fromWindow, FileFormat::Png, 90), fromWindow);
 
     const QString outFolder = path(QStringLiteral("batch"));
     QProcess batch;
@@ -306,7 +307,7 @@ void TestAppController::saveAsksBeforeReplacingTheOriginal()
     // question that follows must not replace the photo by default. The export is red.
     const QString original = writePhoto(path(QStringLiteral("one.png")));
     QVERIFY(_app->applicationOpenFile(original));
-    _app->outputSettings()->setFileFormat(FormatPNG);
+    _app->outputSettings()->setFileFormat(FileFormat::Png);
     _app->previewView()->setBorderImage(solid(60, 40, Qt::red));
     QString folder;
     // Answers the save dialog with `file` (or as proposed), a question that follows with
@@ -363,8 +364,8 @@ void TestAppController::saveDialogNamesAndWrites_data()
     row("image extension dropped", "Beach.JPG", 0, "", "Beach.jpg", 80);
     row("other type's extension too", "Beach.png", 0, "", "Beach.jpg", 80);
     row("other extension kept", "Beach.final", 0, "", "Beach.final.jpg", 80);
-    row("TIFF in the pop-up", "Beach", FormatTIFF, "", "Beach.tiff", 80);
-    row("PNG in the pop-up", "Beach.jpg", FormatPNG, "", "Beach.png", 80);
+    row("TIFF in the pop-up", "Beach", codeForFileFormat(FileFormat::Tiff), "", "Beach.tiff", 80);
+    row("PNG in the pop-up", "Beach.jpg", codeForFileFormat(FileFormat::Png), "", "Beach.png", 80);
     row("quality of the dialog", "Beach", 0, "55", "Beach.jpg", 55);
 }
 
@@ -381,9 +382,10 @@ void TestAppController::saveDialogNamesAndWrites()
     QVERIFY(noisePhoto(64, 48).save(path(QStringLiteral("noise.png"))));
     QVERIFY(_app->applicationOpenFile(path(QStringLiteral("noise.png"))));
     OutputSettings* settings = _app->outputSettings();
-    settings->setFileFormat(FormatJPEG);
+    settings->setFileFormat(FileFormat::Jpeg);
     settings->setJpegQuality(80);
-    const int format = chosenFormat ? chosenFormat : int(FormatJPEG);
+    const int code = chosenFormat ? chosenFormat : codeForFileFormat(FileFormat::Jpeg);
+    const FileFormat format = fileFormatForCode(code);
     int tag = 0, mainTag = 0, formatControls = 0;
     QString shownQuality;
     bool qualityEnabled = false;
@@ -408,11 +410,11 @@ void TestAppController::saveDialogNamesAndWrites()
         QTest::keyClick(modal, Qt::Key_Return);
     });
     _app->saveDocumentAs();
-    QCOMPARE(tag, int(FormatJPEG));
+    QCOMPARE(tag, codeForFileFormat(FileFormat::Jpeg));
     QCOMPARE(formatControls, 1);
     QCOMPARE(shownQuality, QStringLiteral("80"));
-    QCOMPARE(mainTag, format);
-    QCOMPARE(qualityEnabled, format == FormatJPEG);
+    QCOMPARE(mainTag, code);
+    QCOMPARE(qualityEnabled, format == FileFormat::Jpeg);
     QCOMPARE(settings->fileFormat(), format);
     QCOMPARE(settings->jpegQuality(), 80);
     QCOMPARE(folder.entryList({QStringLiteral("Beach*")}), QStringList{saved});
@@ -420,7 +422,7 @@ void TestAppController::saveDialogNamesAndWrites()
     const QString expected =
         _app->writeImageToFile(path(QStringLiteral("expected")), format, quality);
     QCOMPARE(readAll(path(saved)), readAll(expected));
-    if (format == FormatJPEG)
+    if (format == FileFormat::Jpeg)
         QVERIFY(readAll(expected) != readAll(_app->writeImageToFile(path(QStringLiteral("other")),
                                                                     format, 135 - quality)));
 }
@@ -510,7 +512,7 @@ void TestAppController::colourTurnsTransparencyOff()
     QCheckBox* transparent = _app->outputPanel()->transparentBackgroundBox();
     PreviewView* preview = _app->previewView();
     open(QStringLiteral("one.png"));
-    settings->setFileFormat(FormatPNG);
+    settings->setFileFormat(FileFormat::Png);
     settings->setTransparentBackground(true);
     QVERIFY(!preview->borderColor().has_value());
     QVERIFY(transparent->isChecked());
@@ -529,26 +531,27 @@ void TestAppController::colourTurnsTransparencyOff()
 
 void TestAppController::formatDisablesControls_data()
 {
-    QTest::addColumn<int>("format");
+    QTest::addColumn<FileFormat>("format");
     QTest::addColumn<bool>("quality");
     QTest::addColumn<bool>("transparent");
     QTest::addColumn<bool>("metadata");
-    QTest::newRow("JPEG") << int(FormatJPEG) << true << false << true;
-    QTest::newRow("PNG") << int(FormatPNG) << false << true << false;
-    QTest::newRow("TIFF") << int(FormatTIFF) << false << true << true;
+    QTest::newRow("JPEG") << FileFormat::Jpeg << true << false << true;
+    QTest::newRow("PNG") << FileFormat::Png << false << true << false;
+    QTest::newRow("TIFF") << FileFormat::Tiff << false << true << true;
 }
 
 void TestAppController::formatDisablesControls()
 {
-    QFETCH(int, format);
+    QFETCH(FileFormat, format);
     QFETCH(bool, quality);
     QFETCH(bool, transparent);
     QFETCH(bool, metadata);
     OutputPanel* panel = _app->outputPanel();
     // Chosen in the pop-up, as the user would.
-    panel->formatPopUp()->setCurrentIndex(panel->formatPopUp()->findData(format));
+    panel->formatPopUp()->setCurrentIndex(
+        panel->formatPopUp()->findData(codeForFileFormat(format)));
     QCOMPARE(_app->outputSettings()->fileFormat(), format);
-    QCOMPARE(_defaults->integerForKey(DefFileFormat), format);
+    QCOMPARE(_defaults->integerForKey(DefFileFormat), codeForFileFormat(format));
     QCOMPARE(panel->qualityField()->isEnabled(), quality);
     QCOMPARE(panel->qualityStepper()->isEnabled(), quality);
     QCOMPARE(panel->limitFilesizeBox()->isEnabled(), quality);
@@ -558,8 +561,10 @@ void TestAppController::formatDisablesControls()
     // And the other way: the model moves the pop-up, and the document icon follows.
     ProxyView* proxy = _app->interface()->proxyView();
     const qint64 icon = proxy->image().cacheKey();
-    _app->outputSettings()->setFileFormat(format == FormatJPEG ? FormatPNG : FormatJPEG);
-    QCOMPARE(panel->formatPopUp()->currentData().toInt(), _app->outputSettings()->fileFormat());
+    _app->outputSettings()->setFileFormat(format == FileFormat::Jpeg ? FileFormat::Png
+                                                                     : FileFormat::Jpeg);
+    QCOMPARE(panel->formatPopUp()->currentData().toInt(),
+             codeForFileFormat(_app->outputSettings()->fileFormat()));
     QVERIFY(!proxy->image().isNull());
     QVERIFY(proxy->image().cacheKey() != icon);
 }
@@ -588,7 +593,7 @@ void TestAppController::staleChangesEmptySizeDisplay()
     OutputSettings* settings = _app->outputSettings();
     OutputPanel* panel = _app->outputPanel();
     if (change == "format")
-        settings->setFileFormat(FormatTIFF);
+        settings->setFileFormat(FileFormat::Tiff);
     else if (change == "quality")
         settings->setJpegQuality(55);
     else if (change == "limit")
@@ -844,11 +849,11 @@ void TestAppController::proxyPreparesFileOnEntry()
 
     open(QStringLiteral("Beach.png"));
     QVERIFY(proxy->isEnabled());
-    _app->outputSettings()->setFileFormat(FormatJPEG);
+    _app->outputSettings()->setFileFormat(FileFormat::Jpeg);
     const QString jpeg = enter();
     QVERIFY(jpeg.endsWith(QLatin1String("Beach.jpg")));
     QCOMPARE(enter(), jpeg);
-    _app->outputSettings()->setFileFormat(FormatPNG);
+    _app->outputSettings()->setFileFormat(FileFormat::Png);
     const QString png = enter();
     QVERIFY(png.endsWith(QLatin1String("Beach.png")));
     QCOMPARE(QImage(png).size(), QSize(60, 40));

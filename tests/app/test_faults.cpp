@@ -108,10 +108,13 @@ void TestFaults::saveFails()
         UserDefaults defaults(path(QStringLiteral("prefs.plist")));
         AppController app(defaults);
         QVERIFY(app.applicationOpenFile(photo));
-        const int format = writer == "window" ? 101 : writer == "window, PNG" ? 102 : 103;
+        const FileFormat format = writer == "window"        ? FileFormat::Jpeg
+                                  : writer == "window, PNG" ? FileFormat::Png
+                                                            : FileFormat::Tiff;
         QVERIFY(app.writeImageToFile(old, format, 95, &error).isEmpty());
         // The window still holds the photo; a save elsewhere works.
-        QVERIFY(!app.writeImageToFile(path(QStringLiteral("elsewhere.jpg")), 101, 95).isEmpty());
+        QVERIFY(!app.writeImageToFile(path(QStringLiteral("elsewhere.jpg")), FileFormat::Jpeg, 95)
+                     .isEmpty());
     } else {
         QProcess framer;
         framer.start(QStringLiteral(VELLUMA_FRAME_BINARY),
@@ -149,7 +152,8 @@ void TestFaults::frameGoneAfterListing()
     QVERIFY(app.applicationOpenFile(photo));
     app.setBorderPath(listed.first().path);
     QVERIFY(app.previewView()->framedPhoto().frame.isNull());
-    QVERIFY(!app.writeImageToFile(path(QStringLiteral("framed.png")), 102, 90).isEmpty());
+    QVERIFY(
+        !app.writeImageToFile(path(QStringLiteral("framed.png")), FileFormat::Png, 90).isEmpty());
 
     // The batch framer says so before it starts.
     QProcess framer;
