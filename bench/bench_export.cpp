@@ -156,7 +156,7 @@ int main(int argc, char** argv)
     std::printf("photo %dx%d (%.0f MP): the process holds %lld MB with it open\n", width, height,
                 width * double(height) / 1e6, holding / 1024);
 
-    auto run = [&](const char* name, int format, int limitKB, bool copy,
+    auto run = [&](const char* name, FileFormat format, int limitKB, bool copy,
                    const std::function<void(qint64 addedMB)>& verdict) {
         ExportRenderer renderer;
         ExportRenderer::Options options;
@@ -184,14 +184,14 @@ int main(int argc, char** argv)
         if (verdict)
             verdict(added);
     };
-    run("JPEG q90", FormatJPEG, 0, false, [](qint64 added) {
+    run("JPEG q90", FileFormat::Jpeg, 0, false, [](qint64 added) {
         std::printf("  window export adds %lld MB to the open photo (<= 150: %s)\n", added,
                     added <= 150 ? "ok" : "OVER");
     });
-    run("JPEG q90, under 8000 KB", FormatJPEG, 8000, false, {});
-    run("copy (JPEG and full picture)", FormatJPEG, 0, true, {});
-    run("PNG", FormatPNG, 0, false, {});
-    run("TIFF", FormatTIFF, 0, false, {});
+    run("JPEG q90, under 8000 KB", FileFormat::Jpeg, 8000, false, {});
+    run("copy (JPEG and full picture)", FileFormat::Jpeg, 0, true, {});
+    run("PNG", FileFormat::Png, 0, false, {});
+    run("TIFF", FileFormat::Tiff, 0, false, {});
     framed = FramedPhoto();
     drawingSection(dir.path());
     return 0;

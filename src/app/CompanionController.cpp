@@ -113,12 +113,12 @@ void CompanionController::_sendToCompanion(const QString& name)
     QString why;
     QString path;
     if (companion->alwaysTiff)
-        path =
-            _output.writeImageToFile(_output.tmpName(), FormatTIFF, settings.jpegQuality(), &why);
+        path = _output.writeImageToFile(_output.tmpName(), FileFormat::Tiff, settings.jpegQuality(),
+                                        &why);
     else
         path = _output.writeTmpFile(&why);
     if (path.isEmpty()) {
-        const int format = companion->alwaysTiff ? int(FormatTIFF) : settings.fileFormat();
+        const FileFormat format = companion->alwaysTiff ? FileFormat::Tiff : settings.fileFormat();
         SavePanel::reportFailure(_window.mainWindow(),
                                  TmpFilePath::tmpPathForFormat(_output.tmpName(), format), why);
         return;

@@ -78,19 +78,19 @@ void OutputController::saveDocumentInFolder(const QString& folder)
     updateFilesizeForFile(written);
 }
 
-ExportRenderer::Options OutputController::exportOptions(int format, int quality) const
+ExportRenderer::Options OutputController::exportOptions(std::optional<FileFormat> format,
+                                                        int quality) const
 {
     ExportRenderer::Options options;
-    options.format = format < 0 ? _settings.fileFormat() : format;
+    options.format = format.value_or(_settings.fileFormat());
     options.quality = quality < 0 ? _settings.jpegQuality() : quality;
     options.limitKB = _settings.limitFilesize() ? _settings.filesizeLimit() : 0;
     options.preserveMetadata = _settings.preserveMetadata();
-    options.hideExtension = _defaults.boolForKey(DefHideExtension);
     return options;
 }
 
-QString OutputController::writeImageToFile(const QString& nameOrPath, int format, int quality,
-                                           QString* error)
+QString OutputController::writeImageToFile(const QString& nameOrPath, FileFormat format,
+                                           int quality, QString* error)
 {
     // A copy: the user may go on dragging or picking frames while the worker writes it.
     const FramedPhoto document = _document.framedPhoto();

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class BackgroundRunner;
 class Document;
 class MainInterface;
@@ -37,7 +39,7 @@ public:
     // Full-resolution output of the document on the worker thread, the window painting
     // meanwhile. The path written (a bare name goes to the temporary folder), or empty with
     // the reason in *error.
-    QString writeImageToFile(const QString& nameOrPath, int format, int quality,
+    QString writeImageToFile(const QString& nameOrPath, FileFormat format, int quality,
                              QString* error = nullptr);
     // The document under its output name in the current format, in the temporary folder.
     QString writeTmpFile(QString* error = nullptr);
@@ -46,7 +48,8 @@ public:
     ExportRenderer& exportRenderer() const { return _exporter; }
     bool isBusy() const;
     // How the output settings say to write (the current format and quality by default).
-    ExportRenderer::Options exportOptions(int format = -1, int quality = -1) const;
+    ExportRenderer::Options exportOptions(std::optional<FileFormat> format = std::nullopt,
+                                          int quality = -1) const;
 
     void updateFilesizeForFile(const QString& path); // null: empty display
 

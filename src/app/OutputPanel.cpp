@@ -50,11 +50,11 @@ void OutputPanel::_build()
 
     _formatPop = new QComboBox(this);
     _formatPop->setObjectName(QStringLiteral("fileFormatPop"));
-    _formatPop->addItem(QStringLiteral("JPEG"), int(FormatJPEG));
-    _formatPop->addItem(QStringLiteral("PNG"), int(FormatPNG));
-    _formatPop->addItem(QStringLiteral("TIFF"), int(FormatTIFF));
-    _formatPop->addItem(QStringLiteral("WebP"), int(FormatWEBP));
-    _formatPop->addItem(QStringLiteral("AVIF"), int(FormatAVIF));
+    _formatPop->addItem(QStringLiteral("JPEG"), codeForFileFormat(FileFormat::Jpeg));
+    _formatPop->addItem(QStringLiteral("PNG"), codeForFileFormat(FileFormat::Png));
+    _formatPop->addItem(QStringLiteral("TIFF"), codeForFileFormat(FileFormat::Tiff));
+    _formatPop->addItem(QStringLiteral("WebP"), codeForFileFormat(FileFormat::WebP));
+    _formatPop->addItem(QStringLiteral("AVIF"), codeForFileFormat(FileFormat::Avif));
 
     _qualityTF = new QLineEdit(this);
     _qualityTF->setObjectName(QStringLiteral("qualityTF"));
@@ -181,9 +181,9 @@ void OutputPanel::_build()
 void OutputPanel::_bind()
 {
     // From the model to the controls.
-    auto showFormat = [this](int format) {
+    auto showFormat = [this](FileFormat format) {
         QSignalBlocker block(_formatPop);
-        PopUpByTag::selectItemWithTag(_formatPop, format);
+        PopUpByTag::selectItemWithTag(_formatPop, codeForFileFormat(format));
         _updateEnabled();
     };
     auto showQuality = [this](int quality) {
@@ -217,8 +217,10 @@ void OutputPanel::_bind()
                           });
 
     // From the controls to the model.
-    connect(_formatPop, &QComboBox::currentIndexChanged, this,
-            [this] { _settings.setFileFormat(PopUpByTag::selectedTag(_formatPop, FormatJPEG)); });
+    connect(_formatPop, &QComboBox::currentIndexChanged, this, [this] {
+        _settings.setFileFormat(fileFormatForCode(
+            PopUpByTag::selectedTag(_formatPop, codeForFileFormat(FileFormat::Jpeg))));
+    });
     connect(_qualityTF, &QLineEdit::editingFinished, this, &OutputPanel::_commitQuality);
     // Every step shows at once, also while an arrow is held down.
     connect(_qualityStepper, &ZTStepper::valueChanged, this,

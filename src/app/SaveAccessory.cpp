@@ -17,11 +17,11 @@ SaveAccessory::SaveAccessory(OutputSettings& settings, QWidget* parent)
     setObjectName(QStringLiteral("saveAccessoryView"));
     _formatPop = new QComboBox(this);
     _formatPop->setObjectName(QStringLiteral("savePanelFileFormatPop"));
-    _formatPop->addItem(QStringLiteral("JPEG"), int(FormatJPEG));
-    _formatPop->addItem(QStringLiteral("PNG"), int(FormatPNG));
-    _formatPop->addItem(QStringLiteral("TIFF"), int(FormatTIFF));
-    _formatPop->addItem(QStringLiteral("WebP"), int(FormatWEBP));
-    _formatPop->addItem(QStringLiteral("AVIF"), int(FormatAVIF));
+    _formatPop->addItem(QStringLiteral("JPEG"), codeForFileFormat(FileFormat::Jpeg));
+    _formatPop->addItem(QStringLiteral("PNG"), codeForFileFormat(FileFormat::Png));
+    _formatPop->addItem(QStringLiteral("TIFF"), codeForFileFormat(FileFormat::Tiff));
+    _formatPop->addItem(QStringLiteral("WebP"), codeForFileFormat(FileFormat::WebP));
+    _formatPop->addItem(QStringLiteral("AVIF"), codeForFileFormat(FileFormat::Avif));
 
     _qualityTF = new QLineEdit(QString::number(_initialQuality), this);
     _qualityTF->setObjectName(QStringLiteral("savePanelQualityTF"));
@@ -56,9 +56,9 @@ SaveAccessory::SaveAccessory(OutputSettings& settings, QWidget* parent)
     row->addStretch(1);
 
     // The pop-up is the output format both ways, also while the dialog is up.
-    auto showFormat = [this](int format) {
+    auto showFormat = [this](FileFormat format) {
         QSignalBlocker block(_formatPop);
-        PopUpByTag::selectItemWithTag(_formatPop, format);
+        PopUpByTag::selectItemWithTag(_formatPop, codeForFileFormat(format));
         const bool lossy = isLossyFormat(format);
         _qualityTF->setEnabled(lossy);
         _qualityStepper->setEnabled(lossy);
@@ -73,7 +73,8 @@ SaveAccessory::SaveAccessory(OutputSettings& settings, QWidget* parent)
 
 void SaveAccessory::_selectFormat()
 {
-    _settings.setFileFormat(PopUpByTag::selectedTag(_formatPop, FormatJPEG));
+    _settings.setFileFormat(fileFormatForCode(
+        PopUpByTag::selectedTag(_formatPop, codeForFileFormat(FileFormat::Jpeg))));
 }
 
 void SaveAccessory::_commitQuality()

@@ -206,8 +206,6 @@ void PhotoGridModel::_thumbnailMade(quint64 generation, const QByteArray& path, 
             emit dataChanged(changed, changed, {Qt::DecorationRole});
         }
     }
-    if (_pending == 0)
-        emit thumbnailsSettled();
 }
 
 QImage PhotoGridModel::makeThumbnail(const QString& path, QString* error)

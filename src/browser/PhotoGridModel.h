@@ -54,7 +54,6 @@ public:
 signals:
     // A photo of the current folder could not be shown and left the grid.
     void photoSkipped(const QString& path, const QString& reason);
-    void thumbnailsSettled();
 
 private:
     struct Entry {

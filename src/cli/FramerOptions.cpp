@@ -35,19 +35,19 @@ std::optional<QPointF> parseOffset(const QString& text)
     return QPointF(x, y);
 }
 
-std::optional<int> parseFormat(const QString& text)
+std::optional<FileFormat> parseFormat(const QString& text)
 {
     const QString f = text.trimmed().toLower();
     if (f == QLatin1String("jpg") || f == QLatin1String("jpeg"))
-        return FormatJPEG;
+        return FileFormat::Jpeg;
     if (f == QLatin1String("png"))
-        return FormatPNG;
+        return FileFormat::Png;
     if (f == QLatin1String("tiff") || f == QLatin1String("tif"))
-        return FormatTIFF;
+        return FileFormat::Tiff;
     if (f == QLatin1String("webp"))
-        return FormatWEBP;
+        return FileFormat::WebP;
     if (f == QLatin1String("avif"))
-        return FormatAVIF;
+        return FileFormat::Avif;
     return std::nullopt;
 }
 
@@ -137,7 +137,7 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
                                            const QVariantMap& factoryDefaults,
                                            FramerOptions& options)
 {
-    options.format = FormatJPEG;
+    options.format = FileFormat::Jpeg;
     options.quality = factoryDefaults.value(DefJpegQuality, 90).toInt();
     if (options.quality < 1 || options.quality > 100)
         options.quality = 90;
@@ -202,7 +202,7 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
         options.color = c;
     }
     if (parser.isSet(format)) {
-        const std::optional<int> f = parseFormat(parser.value(format));
+        const std::optional<FileFormat> f = parseFormat(parser.value(format));
         if (!f)
             return usageError(
                 QCoreApplication::translate("FramerOptions",
@@ -212,7 +212,7 @@ FramerOptions::Parsed FramerOptions::parse(const QStringList& arguments,
     }
     Parsed parsed;
     // Like the window's setting: JPEG has no transparency, so it keeps its colour.
-    if (parser.isSet(transparent) && options.format != FormatJPEG)
+    if (parser.isSet(transparent) && options.format != FileFormat::Jpeg)
         options.color = std::nullopt;
     else if (parser.isSet(transparent))
         parsed.notes << QCoreApplication::translate(

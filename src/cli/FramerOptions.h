@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/FileFormat.h"
+
 #include <QColor>
 #include <QPointF>
 #include <QString>
@@ -14,7 +16,7 @@ struct FramerOptions {
     QStringList photos;
     QString framePath; // empty: no frame; a file, or "Collection/Name" of an installed frame
     std::optional<QColor> color = QColor(Qt::white); // nullopt: transparent background
-    int format = 101;
+    FileFormat format = FileFormat::Jpeg;
     int quality = 90;
     int limitKB = 0; // 0: no limit
     bool keepMetadata = false;

@@ -54,7 +54,8 @@ void BatchEngine::setAttemptLog(std::function<void(const Item&, int, qint64)> lo
     _attemptLog = std::move(log);
 }
 
-QByteArray BatchEngine::outputNameFor(const QByteArray& photo, const QString& folder, int format)
+QByteArray BatchEngine::outputNameFor(const QByteArray& photo, const QString& folder,
+                                      FileFormat format)
 {
     const QString base = QFileInfo(carried(photo)).completeBaseName();
     return QDir(carried(QFile::encodeName(folder)))
@@ -161,7 +162,7 @@ BatchEngine::Outcome BatchEngine::frameOne(const Item& item, int renderThreads) 
         // A JPEG photo going out as JPEG is framed band by band straight from its file;
         // everything else is read whole first.
         bool streamed = false;
-        if (fileFormatForCode(_output.format) == FormatJPEG)
+        if (_output.format == FileFormat::Jpeg)
             data = renderer.encodeJpegFromFile(framed, path, _output, &error, &streamed, &quality);
         if (!streamed) {
             QString damage;

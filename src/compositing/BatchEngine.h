@@ -60,7 +60,8 @@ public:
     bool isCancelled() const { return _cancelled.load(); }
 
     // "<folder>/<photo's base name>.<format's extension>", the base name's bytes as they are.
-    static QByteArray outputNameFor(const QByteArray& photo, const QString& folder, int format);
+    static QByteArray outputNameFor(const QByteArray& photo, const QString& folder,
+                                    FileFormat format);
 
 private:
     bool isInputPhoto(const QByteArray& name) const;

@@ -1,5 +1,6 @@
 #include "compositing/BorderCompositor.h"
 
+#include "compositing/BlendKernels.h"
 #include "compositing/FramedPhoto.h"
 #include "compositing/ImageProcessor.h"
 #include "compositing/ImageStretcher.h"
@@ -11,15 +12,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace BorderCompositor {
 
@@ -97,150 +93,6 @@ QImage alphaOnly(const QImage& image)
     return image.convertToFormat(QImage::Format_Alpha8);
 }
 
-// round(v x a / 255) in each of the four 8-bit lanes of p, exactly.
-inline uint32_t byteMul(uint32_t p, uint32_t a)
-{
-    uint32_t rb = (p & 0x00ff00ffu) * a + 0x00800080u;
-    rb = ((rb + ((rb >> 8) & 0x00ff00ffu)) >> 8) & 0x00ff00ffu;
-    uint32_t ag = ((p >> 8) & 0x00ff00ffu) * a + 0x00800080u;
-    ag = (ag + ((ag >> 8) & 0x00ff00ffu)) & 0xff00ff00u;
-    return ag | rb;
-}
-
-// Lane-wise sum, each lane held at 255: interpolated premultiplied pixels may carry a
-// colour one above their alpha.
-inline uint32_t addSaturated(uint32_t a, uint32_t b)
-{
-    uint32_t rb = (a & 0x00ff00ffu) + (b & 0x00ff00ffu);
-    uint32_t ag = ((a >> 8) & 0x00ff00ffu) + ((b >> 8) & 0x00ff00ffu);
-    rb |= 0x01000100u - ((rb >> 8) & 0x00010001u);
-    ag |= 0x01000100u - ((ag >> 8) & 0x00010001u);
-    return (rb & 0x00ff00ffu) | ((ag & 0x00ff00ffu) << 8);
-}
-
-// Scalar forms of the three blends; the SSE2 forms below give the same values.
-inline uint32_t overlayPixel(uint32_t d, uint32_t o, bool destinationOut)
-{
-    const uint32_t a = o >> 24;
-    if (destinationOut)
-        return byteMul(d, 255 - a);
-    return addSaturated(o, byteMul(d, 255 - a));
-}
-
-inline uint32_t colorBehindPixel(uint32_t d, uint32_t color)
-{
-    return addSaturated(d, byteMul(color, 255 - (d >> 24)));
-}
-
-#if defined(__SSE2__)
-// round(v x a / 255) for eight 16-bit lanes.
-inline __m128i mulRound(__m128i v, __m128i a)
-{
-    __m128i t = _mm_add_epi16(_mm_mullo_epi16(v, a), _mm_set1_epi16(128));
-    return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
-}
-
-// Four pixels each times their own factor (0..255 in the low byte of each 32-bit lane).
-inline __m128i mulPixels(__m128i px, __m128i factor)
-{
-    const __m128i zero = _mm_setzero_si128();
-    factor = _mm_or_si128(factor, _mm_slli_epi32(factor, 16));
-    const __m128i lo = mulRound(_mm_unpacklo_epi8(px, zero), _mm_unpacklo_epi32(factor, factor));
-    const __m128i hi = mulRound(_mm_unpackhi_epi8(px, zero), _mm_unpackhi_epi32(factor, factor));
-    return _mm_packus_epi16(lo, hi);
-}
-
-inline __m128i inverseAlpha(__m128i px)
-{
-    return _mm_sub_epi32(_mm_set1_epi32(255), _mm_srli_epi32(px, 24));
-}
-#endif
-
-void overlayRow(uint32_t* out, const uint32_t* o, int w, bool destinationOut)
-{
-    int x = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; x + 4 <= w; x += 4) {
-        // Skipped groups are those the formulas would leave as they are (factor 255, sum
-        // with zero) or replace outright (factor 0).
-        const __m128i ov = _mm_loadu_si128(reinterpret_cast<const __m128i*>(o + x));
-        const __m128i alpha = _mm_srli_epi32(ov, 24);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(destinationOut ? alpha : ov, zero)) == 0xffff)
-            continue;
-        if (!destinationOut &&
-            _mm_movemask_epi8(_mm_cmpeq_epi32(alpha, _mm_set1_epi32(255))) == 0xffff) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), ov);
-            continue;
-        }
-        __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + x));
-        d = mulPixels(d, inverseAlpha(ov));
-        if (!destinationOut)
-            d = _mm_adds_epu8(d, ov);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), d);
-    }
-#endif
-    for (; x < w; ++x)
-        out[x] = overlayPixel(out[x], o[x], destinationOut);
-}
-
-void cutRow(uint32_t* out, const uchar* m, int w)
-{
-    int x = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; x + 4 <= w; x += 4) {
-        uint32_t four;
-        std::memcpy(&four, m + x, 4);
-        if (four == 0)
-            continue;
-        if (four == 0xffffffffu) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), zero);
-            continue;
-        }
-        const __m128i bytes = _mm_cvtsi32_si128(int(four));
-        const __m128i alpha = _mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero);
-        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
-                         mulPixels(d, _mm_sub_epi32(_mm_set1_epi32(255), alpha)));
-    }
-#endif
-    for (; x < w; ++x)
-        out[x] = byteMul(out[x], 255u - m[x]);
-}
-
-void colorBehindRow(uint32_t* out, uint32_t color, int w)
-{
-    int x = 0;
-#if defined(__SSE2__)
-    const __m128i c = _mm_set1_epi32(int(color));
-    for (; x + 4 <= w; x += 4) {
-        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + x));
-        const __m128i inverse = inverseAlpha(d);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(inverse, _mm_setzero_si128())) == 0xffff)
-            continue; // opaque already
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
-                         _mm_adds_epu8(d, mulPixels(c, inverse)));
-    }
-#endif
-    for (; x < w; ++x)
-        out[x] = colorBehindPixel(out[x], color);
-}
-
-void copyPhotoRow(uint32_t* out, const uint32_t* in, int n, uint32_t opaque)
-{
-    int x = 0;
-#if defined(__SSE2__)
-    const __m128i alpha = _mm_set1_epi32(int(opaque));
-    for (; x + 4 <= n; x += 4)
-        _mm_storeu_si128(
-            reinterpret_cast<__m128i*>(out + x),
-            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x)), alpha));
-#endif
-    for (; x < n; ++x)
-        out[x] = in[x] | opaque;
-}
-
 // Raw rows, taken once before the bands start: QImage's non-const accessors are not
 // safe to call from several threads.
 struct Layers {
@@ -287,18 +139,19 @@ void compositeRowsUnguarded(const Layers& l, int firstRow, int endRow)
             const auto* in =
                 reinterpret_cast<const uint32_t*>(l.photo + (py - l.photoFirstRow) * l.photoStride);
             std::fill(out, out + photoX0, 0u);
-            copyPhotoRow(out + photoX0, in + (photoX0 - l.offset.x()), photoX1 - photoX0, opaque);
+            BlendKernels::copyPhotoRow(out + photoX0, in + (photoX0 - l.offset.x()),
+                                       photoX1 - photoX0, opaque);
             std::fill(out + photoX1, out + w, 0u);
         } else {
             std::fill(out, out + w, 0u);
         }
         if (overlay)
-            overlayRow(out, reinterpret_cast<const uint32_t*>(rowOf(overlay, y)), w,
-                       destinationOut);
+            BlendKernels::overlayRow(out, reinterpret_cast<const uint32_t*>(rowOf(overlay, y)), w,
+                                     destinationOut);
         if (postMask) {
-            cutRow(out, rowOf(postMask, y), w);
+            BlendKernels::cutRow(out, rowOf(postMask, y), w);
             if (l.hasColor)
-                colorBehindRow(out, l.color, w);
+                BlendKernels::colorBehindRow(out, l.color, w);
         }
     }
 }
@@ -411,6 +264,18 @@ QImage reducedTurned(const QImage& image, QSize box, bool turn, bool clockwise)
     return clockwise ? ImageProcessor::rotateCW(small) : ImageProcessor::rotateCCW(small);
 }
 
+OverlayCache::Key previewKey(const FramedPhoto& framed, bool turn, QSize box)
+{
+    OverlayCache::Key key;
+    key.frame = framed.compositeKey();
+    key.frame.photo = 0;
+    key.frame.offset = QPoint();
+    key.frame.autoRotate = false; // the turn it decided is what counts
+    key.turned = turn;
+    key.box = box;
+    return key;
+}
+
 } // namespace
 
 void buildOverlayCache(OverlayCache& cache, const QImage& border, const QImage& postMask,
@@ -426,12 +291,12 @@ void buildOverlayCache(OverlayCache& cache, const QImage& border, const QImage& 
     cache.overlay = reducedTurned(overlay, box, turn, clockwise);
     cache.smallPostMask = reducedTurned(postMask, box, turn, clockwise);
     cache.borderType = type;
-    cache.built = true;
     cache.turned = turn;
-    cache.box = box;
-    cache.borderKey = border.cacheKey();
-    cache.postMaskKey = postMask.cacheKey();
-    cache.color = color;
+    FramedPhoto inputs;
+    inputs.frame = border;
+    inputs.postMask = postMask;
+    inputs.color = color;
+    cache.built = previewKey(inputs, turn, box);
 }
 
 namespace {
@@ -494,8 +359,6 @@ QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, Q
 {
     if (reducedPhoto.isNull())
         return {};
-    const QImage& border = framed.frame;
-    const QImage& postMask = framed.postMask;
     const std::optional<QColor> color = validColor(framed.color);
     const QPoint at = canvasOffset(offset);
     if (!framed.hasFrame())
@@ -506,18 +369,11 @@ QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, Q
     const QSize photoSize = framed.photo.isNull() ? reducedPhoto.size() : framed.photo.size();
     const bool turn = shouldTurnFrame(photoSize, framed.frameSize(), framed.autoRotate);
     const QSize size = reducedPhoto.size();
-    const quint64 drawing = framed.frameDrawing ? framed.frameDrawing->serial() : 0;
-    const quint64 maskDrawing = framed.postMaskDrawing ? framed.postMaskDrawing->serial() : 0;
-    auto stale = [&](QSize box) {
-        return !cache.built || cache.turned != turn || cache.box != box ||
-               cache.borderKey != border.cacheKey() || cache.postMaskKey != postMask.cacheKey() ||
-               cache.drawingKey != drawing || cache.postMaskDrawingKey != maskDrawing ||
-               !(cache.geometry == framed.geometry) || cache.color != color;
-    };
     if (!framed.isPlainFrame()) {
         // Drawn at the preview's own size, like the export at the photo's: never a small
         // copy enlarged.
-        if (stale(size)) {
+        const OverlayCache::Key key = previewKey(framed, turn, size);
+        if (cache.built != key) {
             cache.clear();
             const CanvasLayers layers = canvasLayers(framed, size, color, turn);
             cache.stretchedOverlay = layers.overlay.rendered();
@@ -525,20 +381,16 @@ QImage compositePreview(const FramedPhoto& framed, const QImage& reducedPhoto, Q
             cache.overlay = cache.stretchedOverlay;
             cache.smallPostMask = cache.stretchedPostMask;
             cache.borderType = layers.borderType;
-            cache.built = true;
             cache.turned = turn;
-            cache.box = size;
-            cache.borderKey = border.cacheKey();
-            cache.postMaskKey = postMask.cacheKey();
-            cache.drawingKey = drawing;
-            cache.postMaskDrawingKey = maskDrawing;
-            cache.geometry = framed.geometry;
-            cache.color = color;
+            cache.built = key;
         }
     } else {
         const QSize box = viewSize.isEmpty() ? reducedPhoto.size() : viewSize;
-        if (stale(box))
-            buildOverlayCache(cache, border, postMask, color, turn, box);
+        const OverlayCache::Key key = previewKey(framed, turn, box);
+        if (cache.built != key) {
+            buildOverlayCache(cache, framed.frame, framed.postMask, color, turn, box);
+            cache.built = key;
+        }
         if (!cache.overlay.isNull() && cache.stretchedOverlay.size() != size)
             cache.stretchedOverlay = ImageStretcher(premultiplied(cache.overlay), size).stretched();
         if (!cache.smallPostMask.isNull() && cache.stretchedPostMask.size() != size)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "compositing/FrameLayer.h"
+#include "compositing/FramedPhoto.h"
 
 #include <QColor>
 #include <QImage>
@@ -10,8 +11,6 @@
 
 #include <optional>
 #include <utility>
-
-struct FramedPhoto;
 
 // The framed photo: the photo at its offset on a canvas of its own size, the frame overlay
 // stretched over it, the post mask cut out and the colour filled in behind. The preview
@@ -23,17 +22,18 @@ struct OverlayCache {
     QImage overlay;       // view-size overlay: tinted mask or alpha frame, turned as needed
     QImage smallPostMask; // the post mask turned like the frame and reduced the same way
     int borderType = -1;
-    // What the two above were built from; a redraw with other inputs rebuilds them, so a
-    // change of AutoRotateBorder shows at the next redraw even if nobody calls clear().
-    bool built = false;
     bool turned = false;
-    QSize box;
-    qint64 borderKey = 0;
-    qint64 postMaskKey = 0;
-    quint64 drawingKey = 0;
-    quint64 postMaskDrawingKey = 0;
-    FrameGeometry geometry;
-    std::optional<QColor> color;
+    // What the images above were built from: the document's composite key without the
+    // photo and its offset, which the overlay does not depend on, plus the turn and the box.
+    struct Key {
+        FramedPhoto::CompositeKey frame;
+        bool turned = false;
+        QSize box;
+        bool operator==(const Key&) const = default;
+    };
+    // None: not built. A redraw with another key rebuilds, so a change of AutoRotateBorder
+    // shows at the next redraw even if nobody calls clear().
+    std::optional<Key> built;
     // overlay and smallPostMask stretched to the last canvas, so drag steps only blend.
     QImage stretchedOverlay;
     QImage stretchedPostMask;

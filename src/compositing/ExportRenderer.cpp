@@ -190,7 +190,7 @@ struct ExportRenderer::Written {
     QString path;
     FramedPhoto::CompositeKey composite;
     const ImageMetadata* metadata = nullptr; // identity only, never read
-    FileFormat format = FormatJPEG;
+    FileFormat format = FileFormat::Jpeg;
     int quality = 0;
     int qualityUsed = 0;
     int limitKB = 0;
@@ -267,12 +267,12 @@ bool ExportRenderer::writtenMatchesLocked(const QString& path, const FramedPhoto
     if (!_written || _written->writeEpoch != _writeEpoch || _written->path != path)
         return false;
     const Written& w = *_written;
-    const FileFormat format = fileFormatForCode(options.format);
+    const FileFormat format = options.format;
     if (w.format != format || !(w.composite == framed.compositeKey()))
         return false;
     if (isLossyFormat(format) && (w.quality != options.quality || w.limitKB != options.limitKB))
         return false;
-    if (format != FormatPNG &&
+    if (format != FileFormat::Png &&
         (w.preserveMetadata != options.preserveMetadata || w.metadata != framed.metadata.get()))
         return false;
     // The file must still be the one we wrote: not removed, replaced or rewritten since.
@@ -291,7 +291,7 @@ ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
                                                    const Options& options, int* lastQuality) const
 {
     ImageWriter::Options writer;
-    writer.format = fileFormatForCode(options.format);
+    writer.format = options.format;
     writer.quality = options.quality;
     writer.limitKB = isLossyFormat(writer.format) ? qMax(0, options.limitKB) : 0;
     std::function<void(int, qint64)> log;
@@ -309,7 +309,7 @@ ImageWriter::Options ExportRenderer::writerOptions(const FramedPhoto& framed,
     if (const ImageMetadata* metadata = framed.metadata.get()) {
         // The colour profile belongs to the pixels, so it goes along whatever the choice.
         writer.iccProfile = metadata->iccProfile();
-        if (options.preserveMetadata && writer.format != FormatPNG && !metadata->isEmpty())
+        if (options.preserveMetadata && writer.format != FileFormat::Png && !metadata->isEmpty())
             writer.metadata = metadata;
     }
     return writer;
@@ -404,7 +404,7 @@ QByteArray ExportRenderer::encodeJpegFromFile(const FramedPhoto& framed, const Q
                                               bool* streamable, int* qualityUsed)
 {
     *streamable = false;
-    if (fileFormatForCode(options.format) != FormatJPEG ||
+    if (options.format != FileFormat::Jpeg ||
         (framed.metadata && framed.metadata->orientation() != 1))
         return {};
     JpegBandReader reader(photoPath);
@@ -497,10 +497,9 @@ QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QStrin
     QMutexLocker lock(&_mutex);
     // A clearCache() while we were writing makes this file stale at once.
     if (stamp && epoch == _writeEpoch) {
-        _written = std::make_unique<Written>(
-            Written{path, framed.compositeKey(), framed.metadata.get(),
-                    fileFormatForCode(options.format), options.quality, quality,
-                    qMax(0, options.limitKB), options.preserveMetadata, epoch, *stamp});
+        _written = std::make_unique<Written>(Written{
+            path, framed.compositeKey(), framed.metadata.get(), options.format, options.quality,
+            quality, qMax(0, options.limitKB), options.preserveMetadata, epoch, *stamp});
     } else {
         _written.reset();
     }
@@ -510,8 +509,7 @@ QString ExportRenderer::writeImageToFile(const FramedPhoto& framed, const QStrin
 void ExportRenderer::explainEmptyResult(const Options& options, QString* error)
 {
     // The file-size search ends without a word when even its lowest quality is too large.
-    if (error && error->isEmpty() && fileFormatForCode(options.format) == FormatJPEG &&
-        options.limitKB > 0)
+    if (error && error->isEmpty() && options.format == FileFormat::Jpeg && options.limitKB > 0)
         *error = QCoreApplication::translate("ExportRenderer",
                                              "No JPEG quality brings the picture under %1 KB.")
                      .arg(options.limitKB);

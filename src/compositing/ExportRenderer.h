@@ -30,12 +30,11 @@ class ExportRenderer {
 public:
     // How the file is written.
     struct Options {
-        int format = FormatJPEG;       // read by fileFormatForCode
+        FileFormat format = FileFormat::Jpeg;
         int quality = 90;              // JPEG only
         int limitKB = 0;               // JPEG only; 0: no limit
         bool preserveMetadata = false; // EXIF/IPTC/XMP into JPEG and TIFF; the colour
                                        // profile is kept in every format
-        bool hideExtension = false;    // no Linux equivalent: kept, changes nothing
     };
 
     ExportRenderer();

@@ -34,9 +34,6 @@ public:
 
     bool isNull() const { return _canvas.isEmpty() || (_image.isNull() && !_drawing); }
     Kind kind() const { return _kind; }
-    QSize canvasSize() const { return _canvas; }
-    // A bitmap stretched whole: the plain case, made the way it always was.
-    bool isPlainBitmap() const { return !_drawing && _geometry.isPlain(); }
 
     // The whole layer at the canvas's size (Alpha8 or ARGB32_Premultiplied); null when
     // empty or out of memory.

@@ -54,11 +54,6 @@ int32_t integerValue(const QVariant& v)
     }
 }
 
-void setIntegerForKey(QVariantMap& dict, int32_t value, const QString& key)
-{
-    dict.insert(key, QVariant(static_cast<int>(value)));
-}
-
 void setBoolForKey(QVariantMap& dict, bool value, const QString& key)
 {
     dict.insert(key, QVariant(value));

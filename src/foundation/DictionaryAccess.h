@@ -15,7 +15,6 @@ int32_t integerForKey(const QVariantMap& dict, const QString& key);
 // The same rule for a single value (an invalid QVariant gives 0).
 int32_t integerValue(const QVariant& value);
 
-void setIntegerForKey(QVariantMap& dict, int32_t value, const QString& key);
 void setBoolForKey(QVariantMap& dict, bool value, const QString& key);
 
 } // namespace DictionaryAccess

@@ -32,7 +32,6 @@ public:
 
     // Adds to the registration domain; later registrations replace equal keys.
     void registerDefaults(const QVariantMap& defaults);
-    QVariantMap registeredDefaults() const { return _registered; }
 
     QVariant objectForKey(const QString& key) const;
     bool hasStoredValue(const QString& key) const;

@@ -2,19 +2,18 @@
 
 FileFormat fileFormatForCode(int code)
 {
-    switch (code) {
-    case FormatPNG:
-    case FormatTIFF:
-    case FormatWEBP:
-    case FormatAVIF:
+    switch (FileFormat(code)) {
+    case FileFormat::Png:
+    case FileFormat::Tiff:
+    case FileFormat::WebP:
+    case FileFormat::Avif:
         return FileFormat(code);
     default:
-        return FormatJPEG;
+        return FileFormat::Jpeg;
     }
 }
 
-bool isLossyFormat(int code)
+bool isLossyFormat(FileFormat format)
 {
-    const FileFormat format = fileFormatForCode(code);
-    return format == FormatJPEG || format == FormatWEBP || format == FormatAVIF;
+    return format == FileFormat::Jpeg || format == FileFormat::WebP || format == FileFormat::Avif;
 }

@@ -240,18 +240,6 @@ ImageMetadata ImageMetadata::metadataForData(const QByteArray& data)
     }
 }
 
-ImageMetadata ImageMetadata::fromBlocks(const Blocks& blocks)
-{
-    setUpExiv2();
-    const std::lock_guard<std::mutex> oneAtATime(exiv2Mutex);
-    try {
-        return fromBlocksLocked(blocks);
-    } catch (...) {
-        Logging::logCaughtException("Reading the metadata blocks of a picture");
-        return {};
-    }
-}
-
 ImageMetadata ImageMetadata::fromBlocksLocked(const Blocks& blocks)
 {
     ImageMetadata result;
@@ -363,9 +351,10 @@ int ImageMetadata::orientation() const
     return ok && o >= 1 && o <= 8 ? o : 1;
 }
 
-QByteArray ImageMetadata::combineData(const QByteArray& encoded, int format, QSize pixelSize) const
+QByteArray ImageMetadata::combineData(const QByteArray& encoded, FileFormat format,
+                                      QSize pixelSize) const
 {
-    if (fileFormatForCode(format) == FormatPNG || encoded.isEmpty() || !_d ||
+    if (format == FileFormat::Png || encoded.isEmpty() || !_d ||
         (_d->exif.empty() && _d->iptc.empty() && _d->xmp.empty()))
         return encoded;
     setUpExiv2();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/FileFormat.h"
+
 #include <QByteArray>
 #include <QSize>
 #include <QString>
@@ -29,8 +31,6 @@ public:
         QByteArray xmp;
         QByteArray icc;
     };
-    // Metadata of pixels the decoder has already turned upright: the orientation is 1.
-    static ImageMetadata fromBlocks(const Blocks& blocks);
     // The blocks to write beside pixels of pixelSize, prepared as combineData prepares
     // them (orientation 1, the pixel dimensions, no structure tags or thumbnail).
     Blocks blocksForFile(QSize pixelSize) const;
@@ -55,7 +55,7 @@ public:
     // Attaches to encoded JPEG or TIFF data in memory: Orientation becomes 1 (the pixels
     // are upright), the pixel dimensions become pixelSize, a stale thumbnail is dropped.
     // PNG (102), empty metadata and any failure give the data unchanged.
-    QByteArray combineData(const QByteArray& encoded, int format, QSize pixelSize) const;
+    QByteArray combineData(const QByteArray& encoded, FileFormat format, QSize pixelSize) const;
 
     // Puts a colour profile into encoded JPEG, PNG or TIFF data through Exiv2, for the
     // profiles Qt cannot parse (and so would not write). The data unchanged on failure.

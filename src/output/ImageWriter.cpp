@@ -7,6 +7,7 @@
 #include "output/ImageMetadata.h"
 #include "output/JpegEncoder.h"
 #include "output/PngBandEncoder.h"
+#include "output/SpeculativeAttempts.h"
 #include "output/TiffBandEncoder.h"
 #include "output/WebpEncoder.h"
 
@@ -15,12 +16,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageWriter>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <map>
-#include <memory>
 
 namespace ImageWriter {
 
@@ -36,119 +33,6 @@ void setError(QString* error, const QString& message)
 // Pictures smaller than this encode in a few milliseconds; guessing ahead would cost more
 // than it saves.
 constexpr qint64 SpeculationMinimumPixels = 1'500'000;
-// The size estimate encodes one band of 16 rows in this many; it comes within a few per
-// cent of the real size on photos.
-constexpr int SampleStep = 16;
-constexpr float LikelyFit = 0.9f;
-
-// Encodes the qualities the search is likely to ask for next on the other core while the
-// current one is encoded, so that a search of several attempts takes about half as long.
-// The search itself is unchanged: an attempt is only ever taken from an encode of exactly
-// the quality asked for, and guesses that turn out wrong are cancelled.
-class SpeculativeAttempts {
-public:
-    SpeculativeAttempts(const JpegEncoder& encoder, qint64 limit,
-                        std::function<QByteArray(const QByteArray&)> finish)
-        : _encoder(encoder), _limit(limit), _finish(std::move(finish)),
-          _sample(encoder.sample(SampleStep))
-    {
-        _pool.setMaxThreadCount(2);
-        _scale = double(encoder.bandCount()) / double(std::max(1, _sample.bandCount()));
-    }
-
-    ~SpeculativeAttempts()
-    {
-        for (auto& [quality, job] : _jobs)
-            job.cancel->store(true);
-        _pool.waitForDone();
-    }
-
-    QByteArray operator()(int quality)
-    {
-        // Guesses above the quality asked for can no longer be wanted: qualities only fall.
-        for (auto it = _jobs.begin(); it != _jobs.end();) {
-            if (it->first > quality) {
-                it->second.cancel->store(true);
-                it = _jobs.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        start(quality);
-        const int guess = guessNext(quality);
-        for (auto it = _jobs.begin(); it != _jobs.end();) {
-            if (it->first != quality && it->first != guess) {
-                it->second.cancel->store(true);
-                it = _jobs.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        if (guess > 0)
-            start(guess);
-
-        QFuture<QByteArray> future = _jobs[quality].future;
-        const QByteArray data = future.result();
-        _jobs.erase(quality);
-        if (data.isEmpty())
-            return {};
-        QByteArray full = _finish(data);
-        const qint64 estimate = rawEstimate(quality);
-        if (estimate > 0)
-            _correction = double(full.size()) / double(estimate);
-        return full;
-    }
-
-private:
-    struct Job {
-        std::shared_ptr<std::atomic_bool> cancel;
-        QFuture<QByteArray> future;
-    };
-
-    void start(int quality)
-    {
-        if (quality <= 0 || _jobs.count(quality))
-            return;
-        auto cancel = std::make_shared<std::atomic_bool>(false);
-        const JpegEncoder* encoder = &_encoder;
-        QFuture<QByteArray> future = QtConcurrent::run(
-            &_pool, [encoder, quality, cancel] { return encoder->encode(quality, cancel.get()); });
-        _jobs[quality] = Job{cancel, future};
-    }
-
-    qint64 rawEstimate(int quality)
-    {
-        auto it = _sampleSizes.find(quality);
-        if (it == _sampleSizes.end())
-            it = _sampleSizes.emplace(quality, _sample.encode(quality).size()).first;
-        return qint64(double(it->second) * _scale);
-    }
-
-    int guessNext(int quality)
-    {
-        const double estimate = double(rawEstimate(quality)) * _correction;
-        if (estimate <= 0)
-            return 0;
-        // A clear fit needs no next step; near the limit the estimate may be off either
-        // way, so the next step is prepared all the same. Wasted encodes would slow the
-        // batch framer, which keeps every core busy with photos of its own.
-        const float ratio = float(estimate) / float(_limit);
-        if (ratio < LikelyFit)
-            return 0;
-        return int(nextFactorForFactor(float(quality), std::max(ratio, 1.0f)));
-    }
-
-    const JpegEncoder& _encoder;
-    const qint64 _limit;
-    std::function<QByteArray(const QByteArray&)> _finish;
-    JpegEncoder _sample;
-    double _scale = 1;
-    double _correction = 1;
-    std::map<int, qint64> _sampleSizes;
-    std::map<int, Job> _jobs;
-    QThreadPool _pool;
-};
-
 QByteArray profileFor(const QImage& image, const Options& options)
 {
     if (!options.iccProfile.isEmpty())
@@ -165,7 +49,7 @@ QByteArray searchJpeg(QSize size, const QByteArray& profile, const Options& opti
 {
     const ImageMetadata* metadata = options.metadata;
     auto finish = [metadata, size](const QByteArray& data) {
-        return metadata ? metadata->combineData(data, FormatJPEG, size) : data;
+        return metadata ? metadata->combineData(data, FileFormat::Jpeg, size) : data;
     };
     const int limitKB = std::max(options.limitKB, 0);
     QByteArray result;
@@ -301,7 +185,7 @@ QByteArray encodeWithQt(const QImage& image, const Options& options, const char*
     }
     buffer.close();
     if (qstrcmp(format, "tiff") == 0 && options.metadata)
-        data = options.metadata->combineData(data, FormatTIFF, image.size());
+        data = options.metadata->combineData(data, FileFormat::Tiff, image.size());
     if (profileByExiv2)
         data = ImageMetadata::attachIccProfile(data, profile);
     return data;
@@ -312,7 +196,7 @@ QByteArray encodeWithQt(const QImage& image, const Options& options, const char*
 QByteArray encodeWebOrAvif(QSize size, const JpegEncoder::BandSource& bands,
                            const QByteArray& profile, const Options& options, QString* error)
 {
-    const bool avif = fileFormatForCode(options.format) == FormatAVIF;
+    const bool avif = options.format == FileFormat::Avif;
     const QString name = avif ? QStringLiteral("AVIF") : QStringLiteral("WebP");
     ImageMetadata::Blocks blocks;
     if (options.metadata)
@@ -369,78 +253,6 @@ JpegEncoder::BandSource wholePicture(const QImage& image)
 
 } // namespace
 
-double nextFactorForFactor(double factor, double ratio)
-{
-    // The quality and ratio arrive in single precision; r meets 3, 2 and 1.5 in single
-    // precision and every other bound widened to double, which decides the cases that
-    // land exactly on a bound (1.1f is a little above 1.1).
-    const float q = float(factor);
-    const float r = float(ratio);
-    const double rd = double(r);
-    const bool high = q >= 95.0f;
-    float next;
-    if (r > 3.0f) {
-        if (q == 100.0f)
-            next = 95.0f;
-        else if (q >= 97.0f && q < 100.0f)
-            next = q - 20.0f;
-        else
-            next = q - 40.0f;
-    } else if (r > 2.0f) {
-        next = high ? q - 5.0f : q - 30.0f;
-    } else if (rd > 1.7) {
-        next = high ? q - 5.0f : q - 20.0f;
-    } else if (rd > 1.6) {
-        next = high ? q - 5.0f : q - 16.0f;
-    } else if (r > 1.5f) {
-        next = high ? q - 5.0f : q - 13.0f;
-    } else if (rd > 1.4) {
-        next = high ? q - 5.0f : q - 10.0f;
-    } else if (rd > 1.3) {
-        next = high ? q - 4.0f : q - 9.0f;
-    } else if (rd > 1.2) {
-        next = high ? q - 4.0f : q - 8.0f;
-    } else if (rd > 1.17) {
-        next = high ? q - 3.0f : q - 7.0f;
-    } else if (rd > 1.15) {
-        next = high ? q - 2.0f : q - 6.0f;
-    } else if (rd > 1.13) {
-        next = high ? q - 2.0f : q - 5.0f;
-    } else if (rd > 1.1) {
-        next = high ? q - 2.0f : q - 4.0f;
-    } else if (rd > 1.07) {
-        next = high ? q - 2.0f : q - 3.0f;
-    } else if (rd > 1.03) {
-        next = q - 2.0f;
-    } else {
-        next = q - 1.0f;
-    }
-    return double(next);
-}
-
-QByteArray searchQuality(int quality, int limitKB, const AttemptFunction& attempt,
-                         const std::function<void(int, qint64)>& attemptLog)
-{
-    const qint64 limit = limitKB > 0 ? qint64(limitKB) << 10 : 0;
-    const float limitF = float(limit);
-    int q = quality;
-    while (q > 0) {
-        QByteArray data = attempt(q);
-        // An encoder that fails once fails at every quality; trying on would only waste
-        // time before giving the same answer.
-        if (data.isEmpty())
-            return {};
-        if (attemptLog)
-            attemptLog(q, data.size());
-        // Exactly the limit is too large.
-        if (limit == 0 || data.size() < limit)
-            return data;
-        const float ratio = float(data.size()) / limitF;
-        q = int(nextFactorForFactor(float(q), ratio));
-    }
-    return {};
-}
-
 QByteArray encode(const QImage& image, const Options& options, QString* error)
 {
     if (image.isNull()) {
@@ -449,13 +261,13 @@ QByteArray encode(const QImage& image, const Options& options, QString* error)
         return {};
     }
     try {
-        switch (fileFormatForCode(options.format)) {
-        case FormatPNG:
+        switch (options.format) {
+        case FileFormat::Png:
             return encodeWithQt(image, options, "png", error);
-        case FormatTIFF:
+        case FileFormat::Tiff:
             return encodeWithQt(image, options, "tiff", error);
-        case FormatWEBP:
-        case FormatAVIF:
+        case FileFormat::WebP:
+        case FileFormat::Avif:
             return encodeWebOrAvif(image.size(), wholePicture(image), profileFor(image, options),
                                    options, error);
         default:
@@ -496,8 +308,8 @@ QByteArray encodeJpegBands(QSize size, const JpegEncoder::BandSource& bands, con
 QByteArray encodeBands(QSize size, const BandSourceMaker& make, const Options& options,
                        QString* error)
 {
-    const FileFormat format = fileFormatForCode(options.format);
-    if (format == FormatJPEG) {
+    const FileFormat format = options.format;
+    if (format == FileFormat::Jpeg) {
         // Planes of 4:2:0: a byte a pixel of luma and a quarter each of the two chroma.
         const qint64 planes = qint64(size.width()) * size.height() * 3 / 2;
         if (options.limitKB <= 0 || options.quality <= 0 || planes <= options.planeBudget)
@@ -511,7 +323,7 @@ QByteArray encodeBands(QSize size, const BandSourceMaker& make, const Options& o
             return {};
         }
     }
-    if (format == FormatWEBP || format == FormatAVIF) {
+    if (format == FileFormat::WebP || format == FileFormat::Avif) {
         try {
             return encodeWebOrAvif(size, make(), options.iccProfile, options, error);
         } catch (...) {
@@ -529,15 +341,15 @@ QByteArray encodeBands(QSize size, const BandSourceMaker& make, const Options& o
         if (!options.iccProfile.isEmpty())
             space = QColorSpace::fromIccProfile(options.iccProfile);
         QString why;
-        QByteArray data = format == FormatPNG
+        QByteArray data = format == FileFormat::Png
                               ? PngBandEncoder::encode(size, bands, space, alpha, &why)
                               : TiffBandEncoder::encode(size, bands, space, alpha, &why);
         if (data.isEmpty()) {
             setError(error, why);
             return {};
         }
-        if (format == FormatTIFF && options.metadata)
-            data = options.metadata->combineData(data, FormatTIFF, size);
+        if (format == FileFormat::Tiff && options.metadata)
+            data = options.metadata->combineData(data, FileFormat::Tiff, size);
         if (!options.iccProfile.isEmpty() && !space.isValid())
             data = ImageMetadata::attachIccProfile(data, options.iccProfile);
         return data;
@@ -552,14 +364,15 @@ QByteArray encodeBands(QSize size, const BandSourceMaker& make, const Options& o
 bool writeBands(QSize size, const BandSourceMaker& make, const Options& options,
                 const QString& path, QString* error)
 {
-    const FileFormat format = fileFormatForCode(options.format);
+    const FileFormat format = options.format;
     QColorSpace space;
     if (!options.iccProfile.isEmpty())
         space = QColorSpace::fromIccProfile(options.iccProfile);
     // Metadata, and a profile Qt cannot parse, go in through Exiv2, which needs the whole
     // file; a JPEG is small enough to be finished in memory.
-    const bool streamed = (format == FormatPNG || (format == FormatTIFF && !options.metadata)) &&
-                          (options.iccProfile.isEmpty() || space.isValid());
+    const bool streamed =
+        (format == FileFormat::Png || (format == FileFormat::Tiff && !options.metadata)) &&
+        (options.iccProfile.isEmpty() || space.isValid());
     if (!streamed) {
         const QByteArray data = encodeBands(size, make, options, error);
         return !data.isEmpty() && writeData(data, path, error);
@@ -595,7 +408,7 @@ bool writeBands(QSize size, const BandSourceMaker& make, const Options& options,
         QString reason;
         try {
             alpha = bandsHaveTransparency(size, make);
-            reason = format == FormatPNG ? writePng(file) : writeTiff(file);
+            reason = format == FileFormat::Png ? writePng(file) : writeTiff(file);
         } catch (...) {
             Logging::logCaughtException("Encoding the picture");
             encodingFailure = QCoreApplication::translate(

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "output/FileFormat.h"
 #include "output/JpegEncoder.h"
+#include "output/QualitySearch.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -17,7 +19,7 @@ class ImageMetadata;
 namespace ImageWriter {
 
 struct Options {
-    int format = 101;                        // read by fileFormatForCode
+    FileFormat format = FileFormat::Jpeg;
     int quality = 90;                        // JPEG, WebP, AVIF quality percent
     int limitKB = 0;                         // 0 = no size limit; else bytes limit = limitKB << 10
     const ImageMetadata* metadata = nullptr; // attached when non-null (not PNG)
@@ -62,18 +64,5 @@ bool writeImage(const QImage& image, const QString& path, const Options& options
                 QString* error = nullptr);
 // Writes encoded data atomically, as writeImage does.
 bool writeData(const QByteArray& data, const QString& path, QString* error = nullptr);
-
-// The next quality to try after an attempt at quality `factor` came out `ratio` times the
-// limit.
-double nextFactorForFactor(double factor, double ratio);
-
-// The file-size search on its own. `attempt` makes the complete file data for a quality
-// (metadata attached), or an empty array when encoding failed, which ends the search.
-// Gives the data of the first attempt under the limit, or an empty array when none fits
-// (or the quality is 0 or less). With limitKB 0 the first attempt is taken whatever its
-// size. attemptLog hears of every attempt.
-using AttemptFunction = std::function<QByteArray(int quality)>;
-QByteArray searchQuality(int quality, int limitKB, const AttemptFunction& attempt,
-                         const std::function<void(int quality, qint64 bytes)>& attemptLog = {});
 
 } // namespace ImageWriter

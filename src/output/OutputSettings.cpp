@@ -21,7 +21,7 @@ OutputSettings::OutputSettings(UserDefaults& defaults, QObject* parent)
                           [this](const QString&, const QVariant&) { emit outputStale(); });
 }
 
-int OutputSettings::fileFormat() const
+FileFormat OutputSettings::fileFormat() const
 {
     return fileFormatForCode(_defaults.integerForKey(DefFileFormat));
 }
@@ -58,29 +58,24 @@ bool OutputSettings::lossyFormat() const
 
 bool OutputSettings::transparentBackgroundSupported() const
 {
-    const int f = fileFormat();
-    return f != FormatJPEG;
+    return fileFormat() != FileFormat::Jpeg;
 }
 
 bool OutputSettings::metadataSupported() const
 {
-    const int f = fileFormat();
-    return f != FormatPNG;
+    return fileFormat() != FileFormat::Png;
 }
 
 void OutputSettings::emitDerived()
 {
-    emit transparentBackgroundSupportedChanged(transparentBackgroundSupported());
     emit transparentBackgroundChanged(transparentBackground());
-    emit lossyFormatChanged(lossyFormat());
     emit limitFilesizeChanged(limitFilesize());
-    emit metadataSupportedChanged(metadataSupported());
     emit preserveMetadataChanged(preserveMetadata());
 }
 
-void OutputSettings::setFileFormat(int format)
+void OutputSettings::setFileFormat(FileFormat format)
 {
-    _defaults.setInteger(format, DefFileFormat);
+    _defaults.setInteger(codeForFileFormat(format), DefFileFormat);
     emit fileFormatChanged(fileFormat());
     emitDerived();
     emit borderColorNeeded(transparentBackground());
@@ -116,11 +111,6 @@ void OutputSettings::setPreserveMetadata(bool preserve)
     emit outputStale();
 }
 
-QString OutputSettings::updateFeedURL()
-{
-    return kUpdateHost + kFeedPath;
-}
-
 QVariantMap OutputSettings::factoryDefaults()
 {
     return factoryDefaults(Resources::pathFor(QStringLiteral("FactoryDefaults.plist")));
@@ -142,6 +132,6 @@ QVariantMap OutputSettings::factoryDefaults(const QString& plistPath)
     if (dict.contains(DefDestinations))
         dict.insert(DefDestinations, destinations);
     if (ZTUtility::systemVersion() >= 0x1050)
-        dict.insert(DefSUFeedURL, updateFeedURL());
+        dict.insert(DefSUFeedURL, kUpdateHost + kFeedPath);
     return dict;
 }

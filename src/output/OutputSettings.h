@@ -17,7 +17,7 @@ class UserDefaults;
 // it as false.
 class OutputSettings : public QObject {
     Q_OBJECT
-    Q_PROPERTY(int fileFormat READ fileFormat WRITE setFileFormat NOTIFY fileFormatChanged)
+    Q_PROPERTY(FileFormat fileFormat READ fileFormat WRITE setFileFormat NOTIFY fileFormatChanged)
     Q_PROPERTY(int jpegQuality READ jpegQuality WRITE setJpegQuality NOTIFY jpegQualityChanged)
     Q_PROPERTY(
         bool limitFilesize READ limitFilesize WRITE setLimitFilesize NOTIFY limitFilesizeChanged)
@@ -25,10 +25,6 @@ class OutputSettings : public QObject {
                    NOTIFY transparentBackgroundChanged)
     Q_PROPERTY(bool preserveMetadata READ preserveMetadata WRITE setPreserveMetadata NOTIFY
                    preserveMetadataChanged)
-    Q_PROPERTY(bool lossyFormat READ lossyFormat NOTIFY lossyFormatChanged)
-    Q_PROPERTY(bool transparentBackgroundSupported READ transparentBackgroundSupported NOTIFY
-                   transparentBackgroundSupportedChanged)
-    Q_PROPERTY(bool metadataSupported READ metadataSupported NOTIFY metadataSupportedChanged)
 
 public:
     // The JPEG quality fields: their range and the stepper's increment.
@@ -38,7 +34,7 @@ public:
 
     explicit OutputSettings(UserDefaults& defaults, QObject* parent = nullptr);
 
-    int fileFormat() const;
+    FileFormat fileFormat() const;
     int jpegQuality() const;
     bool limitFilesize() const;
     int filesizeLimit() const; // kilobytes of 1024 bytes
@@ -48,7 +44,7 @@ public:
     bool transparentBackgroundSupported() const;
     bool metadataSupported() const;
 
-    void setFileFormat(int format);
+    void setFileFormat(FileFormat format);
     void setJpegQuality(int quality);
     void setLimitFilesize(bool limit);
     void setTransparentBackground(bool transparent);
@@ -58,21 +54,15 @@ public:
     // feed's address where the system offers what the feed needs (0x1050 and later).
     static QVariantMap factoryDefaults();
     static QVariantMap factoryDefaults(const QString& plistPath);
-    static QString updateFeedURL();
 
     UserDefaults& userDefaults() const { return _defaults; }
 
 signals:
-    void fileFormatChanged(int format);
+    void fileFormatChanged(FileFormat format);
     void jpegQualityChanged(int quality);
-    // The derived values; a format change emits all six, in this order:
-    // transparentBackgroundSupported, transparentBackground, lossyFormat, limitFilesize,
-    // metadataSupported, preserveMetadata.
-    void transparentBackgroundSupportedChanged(bool supported);
+    // The values the format decides; a format change emits all three, in this order.
     void transparentBackgroundChanged(bool transparent);
-    void lossyFormatChanged(bool lossy);
     void limitFilesizeChanged(bool limit);
-    void metadataSupportedChanged(bool supported);
     void preserveMetadataChanged(bool preserve);
 
     // The preview's frame colour must change: none (transparent background) or the colour

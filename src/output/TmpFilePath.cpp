@@ -70,18 +70,18 @@ QString makeFolderLocked()
 
 namespace TmpFilePath {
 
-QString fileExtensionForFormat(int format)
+QString fileExtensionForFormat(FileFormat format)
 {
     switch (format) {
-    case 101:
+    case FileFormat::Jpeg:
         return QStringLiteral("jpg");
-    case 102:
+    case FileFormat::Png:
         return QStringLiteral("png");
-    case 103:
+    case FileFormat::Tiff:
         return QStringLiteral("tiff");
-    case 105:
+    case FileFormat::WebP:
         return QStringLiteral("webp");
-    case 106:
+    case FileFormat::Avif:
         return QStringLiteral("avif");
     default:
         return QString();
@@ -123,7 +123,7 @@ QString bareName(const QString& name)
     return bare;
 }
 
-QString tmpPathForFormat(const QString& name, int format)
+QString tmpPathForFormat(const QString& name, FileFormat format)
 {
     if (QDir::isAbsolutePath(name))
         return name;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/FileFormat.h"
+
 #include <QString>
 
 // Where the temporary output files live: one private folder per running process, named
@@ -12,14 +14,14 @@
 // made by mkdtemp is used instead. All functions may be called from any thread.
 namespace TmpFilePath {
 
-// "jpg" for 101, "png" for 102, "tiff" for 103, empty for any other code.
-QString fileExtensionForFormat(int format);
+// "jpg", "png", "tiff", "webp" or "avif"; empty for GIF, which is never written.
+QString fileExtensionForFormat(FileFormat format);
 
 // An absolute name is given back unchanged. A bare name becomes "<folder>/<name>.<ext>" in
 // the process folder, which is created on demand; a slash inside a bare name is replaced
 // so that the file always stays inside that folder. Empty when no private folder can be
 // had (the caller's write then fails).
-QString tmpPathForFormat(const QString& name, int format);
+QString tmpPathForFormat(const QString& name, FileFormat format);
 
 // The document's name as a bare file name: it never names a place outside the process
 // folder, however it was typed. Every "/" (and NUL) becomes "_", so a leading "/" or "~/"

@@ -13,9 +13,8 @@ class UserDefaults;
 // only on OK (or Check Now); Cancel drops them. The controller and its dialog are made
 // once and reused for every opening.
 //
-// "HideExtension" stays in the settings and the export still reads it, but the sheet does
-// not offer it: files here have no hidden-extension attribute, so the box would change
-// nothing.
+// "HideExtension" stays in the settings, but the sheet does not offer it: files here have
+// no hidden-extension attribute, so the box would change nothing.
 class PreferenceController : public QObject {
     Q_OBJECT
 public:

@@ -19,18 +19,18 @@ namespace {
 
 constexpr int kIconSize = 32;
 
-QString extensionForFormat(int format)
+QString extensionForFormat(FileFormat format)
 {
     switch (format) {
-    case FormatPNG:
+    case FileFormat::Png:
         return QStringLiteral("png");
-    case FormatTIFF:
+    case FileFormat::Tiff:
         return QStringLiteral("tiff");
-    case FormatGIF:
+    case FileFormat::Gif:
         return QStringLiteral("gif");
-    case FormatWEBP:
+    case FileFormat::WebP:
         return QStringLiteral("webp");
-    case FormatAVIF:
+    case FileFormat::Avif:
         return QStringLiteral("avif");
     default:
         return QStringLiteral("jpg");
@@ -95,14 +95,14 @@ ProxyView::ProxyView(QWidget* parent) : QWidget(parent)
     _updateState();
 }
 
-QString ProxyView::iconNameForFormat(int format)
+QString ProxyView::iconNameForFormat(FileFormat format)
 {
     const QString extension = extensionForFormat(format);
     return QStringLiteral("image-") +
            (extension == QLatin1String("jpg") ? QStringLiteral("jpeg") : extension);
 }
 
-void ProxyView::setFileFormat(int format)
+void ProxyView::setFileFormat(FileFormat format)
 {
     const QIcon themed = QIcon::fromTheme(iconNameForFormat(format));
     setImage(themed.isNull() ? drawnDocumentIcon(extensionForFormat(format)) : themed);

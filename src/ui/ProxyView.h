@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/FileFormat.h"
+
 #include <QIcon>
 #include <QPoint>
 #include <QString>
@@ -25,8 +27,8 @@ public:
 
     void setPreparer(Preparer preparer) { _preparer = std::move(preparer); }
     // The document icon of the format's file type.
-    void setFileFormat(int format);
-    static QString iconNameForFormat(int format);
+    void setFileFormat(FileFormat format);
+    static QString iconNameForFormat(FileFormat format);
     QIcon image() const { return _image; }
     void setImage(const QIcon& image);
     // The tooltip while enabled; a disabled proxy has none.

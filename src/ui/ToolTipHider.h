@@ -12,8 +12,6 @@ class ToolTipHider : public QObject {
 public:
     explicit ToolTipHider(UserDefaults& defaults, QObject* parent = nullptr);
 
-    bool isHiding() const { return _hiding; }
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -19,8 +19,6 @@ public:
     int minimum() const { return _minimum; }
     int maximum() const { return _maximum; }
     void setRange(int minimum, int maximum);
-    void setMinimum(int minimum) { setRange(minimum, qMax(minimum, _maximum)); }
-    void setMaximum(int maximum) { setRange(qMin(_minimum, maximum), maximum); }
     int increment() const { return _increment; }
     void setIncrement(int increment); // at least 1
 

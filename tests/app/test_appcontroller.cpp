@@ -215,11 +215,12 @@ void TestAppController::exportFollowsThePreview()
         busyStates << isBusy;
         // A second export asked for meanwhile is refused, and nothing invites one.
         if (isBusy) {
-            nested = out()->writeImageToFile(path(QStringLiteral("second.png")), FormatPNG, 90);
+            nested =
+                out()->writeImageToFile(path(QStringLiteral("second.png")), FileFormat::Png, 90);
             commandsOn = enabledCommands();
         }
     });
-    QCOMPARE(out()->writeImageToFile(target, FormatPNG, 90), target);
+    QCOMPARE(out()->writeImageToFile(target, FileFormat::Png, 90), target);
     QCOMPARE(busyStates, (QList<bool>{true, false}));
     QVERIFY(nested.isEmpty());
     QCOMPARE(commandsOn, QStringList());
@@ -227,7 +228,7 @@ void TestAppController::exportFollowsThePreview()
     QCOMPARE(QImage(target).pixel(30, 20), QColor(Qt::blue).rgb());
 
     _app->document()->setFrameImage(solid(60, 40, QColor(200, 10, 10)));
-    QCOMPARE(out()->writeImageToFile(target, FormatPNG, 90), target);
+    QCOMPARE(out()->writeImageToFile(target, FileFormat::Png, 90), target);
     QCOMPARE(QImage(target).pixel(30, 20), qRgb(200, 10, 10));
 
     // Without a photo nothing is written.
@@ -253,7 +254,7 @@ void TestAppController::windowAndBatchFramerFrameAlike()
     QVERIFY(_app->applicationOpenFile(photoPath));
     _app->setBorderPath(framePath);
     const QString fromWindow = path(QStringLiteral("window.png"));
-    QCOMPARE(out()->writeImageToFile(fromWindow, FormatPNG, 90), fromWindow);
+    QCOMPARE(out()->writeImageToFile(fromWindow, FileFormat::Png, 90), fromWindow);
 
     const QString outFolder = path(QStringLiteral("batch"));
     QProcess batch;
@@ -307,13 +308,14 @@ void TestAppController::saveDialogNamesAndWrites_data()
     row("image extension dropped", "Beach.JPG", 0, "", "Beach.jpg", 80);
     row("other type's extension too", "Beach.png", 0, "", "Beach.jpg", 80);
     row("other extension kept", "Beach.final", 0, "", "Beach.final.jpg", 80);
-    row("TIFF in the pop-up", "Beach", FormatTIFF, "", "Beach.tiff", 80);
-    row("PNG in the pop-up", "Beach.jpg", FormatPNG, "", "Beach.png", 80);
+    row("TIFF in the pop-up", "Beach", codeForFileFormat(FileFormat::Tiff), "", "Beach.tiff", 80);
+    row("PNG in the pop-up", "Beach.jpg", codeForFileFormat(FileFormat::Png), "", "Beach.png", 80);
     row("quality of the dialog", "Beach", 0, "55", "Beach.jpg", 55);
     row("an existing file", "Beach.jpg", 0, "", "Beach.jpg", 80, true);
     row("an existing file, named bare", "Beach", 0, "", "Beach.jpg", 80, true);
     // Save, Return, Return must not replace the photo: it is asked about, kept by default.
-    row("the photo itself", "noise.png", FormatPNG, "", "noise.png", 80, true);
+    row("the photo itself", "noise.png", codeForFileFormat(FileFormat::Png), "", "noise.png", 80,
+        true);
 }
 
 void TestAppController::saveDialogNamesAndWrites()
@@ -333,9 +335,9 @@ void TestAppController::saveDialogNamesAndWrites()
         QVERIFY(writeBytes(path(saved), "older"));
     QVERIFY(_app->applicationOpenFile(path(QStringLiteral("noise.png"))));
     OutputSettings* settings = _app->outputSettings();
-    settings->setFileFormat(FormatJPEG);
+    settings->setFileFormat(FileFormat::Jpeg);
     settings->setJpegQuality(80);
-    const int format = chosenFormat ? chosenFormat : int(FormatJPEG);
+    const FileFormat format = chosenFormat ? fileFormatForCode(chosenFormat) : FileFormat::Jpeg;
     whenModalShown([&](QWidget* modal) {
         auto* pop = modal->findChild<QComboBox*>(QStringLiteral("savePanelFileFormatPop"));
         auto* field = modal->findChild<QLineEdit*>(QStringLiteral("savePanelQualityTF"));
@@ -363,7 +365,7 @@ void TestAppController::saveDialogNamesAndWrites()
     const QString expected =
         out()->writeImageToFile(path(QStringLiteral("expected")), format, quality);
     QCOMPARE(readAll(path(saved)), readAll(expected));
-    if (format == FormatJPEG)
+    if (format == FileFormat::Jpeg)
         QVERIFY(readAll(expected) != readAll(out()->writeImageToFile(path(QStringLiteral("other")),
                                                                      format, 135 - quality)));
 }
@@ -453,7 +455,7 @@ void TestAppController::colourTurnsTransparencyOff()
     QCheckBox* transparent = _app->outputPanel()->transparentBackgroundBox();
     Document* document = _app->document();
     open(QStringLiteral("one.png"));
-    settings->setFileFormat(FormatPNG);
+    settings->setFileFormat(FileFormat::Png);
     settings->setTransparentBackground(true);
     QVERIFY(!document->color().has_value());
     QVERIFY(transparent->isChecked());
@@ -493,7 +495,7 @@ void TestAppController::staleChangesEmptySizeDisplay()
 
     OutputSettings* settings = _app->outputSettings();
     const std::map<QString, std::function<void()>> changes = {
-        {"format", [&] { settings->setFileFormat(FormatTIFF); }},
+        {"format", [&] { settings->setFileFormat(FileFormat::Tiff); }},
         {"quality", [&] { settings->setJpegQuality(55); }},
         {"limit", [&] { panel->limitFilesizeBox()->click(); }},
         {"limitKB", [&] { _defaults->setInteger(321, DefFilesizeLimit); }},
@@ -697,11 +699,11 @@ void TestAppController::proxyPreparesFileOnEntry()
 
     open(QStringLiteral("Beach.png"));
     QVERIFY(proxy->isEnabled());
-    _app->outputSettings()->setFileFormat(FormatJPEG);
+    _app->outputSettings()->setFileFormat(FileFormat::Jpeg);
     const QString jpeg = enter();
     QVERIFY(jpeg.endsWith(QLatin1String("Beach.jpg")));
     QCOMPARE(enter(), jpeg);
-    _app->outputSettings()->setFileFormat(FormatPNG);
+    _app->outputSettings()->setFileFormat(FileFormat::Png);
     const QString png = enter();
     QVERIFY(png.endsWith(QLatin1String("Beach.png")));
     QCOMPARE(QImage(png).size(), QSize(60, 40));

@@ -126,23 +126,23 @@ private slots:
     {
         QTest::addColumn<QString>("companion");
         QTest::addColumn<QString>("where"); // the one place it is found
-        QTest::addColumn<int>("format");
+        QTest::addColumn<FileFormat>("format");
         QTest::addColumn<QString>("suffix");
-        const auto row = [](const char* companion, const char* where, int format,
+        const auto row = [](const char* companion, const char* where, FileFormat format,
                             const char* suffix) {
             QTest::newRow(where) << QString(companion) << QString(where) << format
                                  << QString(suffix);
         };
         // Trimlet always gets a TIFF; the places themselves are the launch order's business.
-        row("Trimlet", "apps/Trimlet.desktop", FormatJPEG, "tiff");
-        row("Shuttlebox", "bin/shuttlebox", FormatPNG, "png");
-        row("Shuttlebox", "system/Shuttlebox", FormatJPEG, "jpg");
+        row("Trimlet", "apps/Trimlet.desktop", FileFormat::Jpeg, "tiff");
+        row("Shuttlebox", "bin/shuttlebox", FileFormat::Png, "png");
+        row("Shuttlebox", "system/Shuttlebox", FileFormat::Jpeg, "jpg");
     }
     void companionGetsItsFormat()
     {
         QFETCH(QString, companion);
         QFETCH(QString, where);
-        QFETCH(int, format);
+        QFETCH(FileFormat, format);
         QFETCH(QString, suffix);
         const QString log = path(QStringLiteral("log"));
         QFile::remove(log);

@@ -4,6 +4,7 @@
 #include "compositing/Document.h"
 #include "foundation/UserDefaults.h"
 #include "frames/FrameLibrary.h"
+#include "output/FileFormat.h"
 #include "output/TestFiles.h"
 #include "output/TmpFilePath.h"
 
@@ -95,12 +96,15 @@ private slots:
             UserDefaults defaults(path(QStringLiteral("prefs.plist")));
             AppController app(defaults);
             QVERIFY(app.applicationOpenFile(photo));
-            const int format = writer == "window" ? 101 : writer == "window, PNG" ? 102 : 103;
+            const FileFormat format = writer == "window"        ? FileFormat::Jpeg
+                                      : writer == "window, PNG" ? FileFormat::Png
+                                                                : FileFormat::Tiff;
             QVERIFY(app.output()->writeImageToFile(old, format, 95, &error).isEmpty());
             // The window still holds the photo; a save elsewhere works.
-            QVERIFY(!app.output()
-                         ->writeImageToFile(path(QStringLiteral("elsewhere.jpg")), 101, 95)
-                         .isEmpty());
+            QVERIFY(
+                !app.output()
+                     ->writeImageToFile(path(QStringLiteral("elsewhere.jpg")), FileFormat::Jpeg, 95)
+                     .isEmpty());
         } else {
             QProcess framer;
             framer.start(QStringLiteral(VELLUMA_FRAME_BINARY),
@@ -137,8 +141,9 @@ private slots:
         QVERIFY(app.applicationOpenFile(photo));
         app.setBorderPath(listed.first().path);
         QVERIFY(app.document()->framedPhoto().frame.isNull());
-        QVERIFY(
-            !app.output()->writeImageToFile(path(QStringLiteral("framed.png")), 102, 90).isEmpty());
+        QVERIFY(!app.output()
+                     ->writeImageToFile(path(QStringLiteral("framed.png")), FileFormat::Png, 90)
+                     .isEmpty());
 
         // The batch framer says so before it starts.
         QProcess framer;

@@ -92,7 +92,7 @@ void TestDocument::changesReachTheExport()
             document.setTransparent(step == "transparent");
     }
     ExportRenderer::Options options;
-    options.format = FormatPNG;
+    options.format = FileFormat::Png;
     // A bare name goes to the temporary folder.
     const QString path = ExportRenderer().writeImageToFile(document.framedPhoto(), "out", options);
     const QImage out = QImage(path).convertToFormat(QImage::Format_ARGB32);

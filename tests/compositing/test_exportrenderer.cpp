@@ -60,7 +60,7 @@ struct Scene {
 };
 using Change = std::function<void(Scene&)>;
 
-Options withFormat(int format, int quality = 90)
+Options withFormat(FileFormat format, int quality = 90)
 {
     Options options;
     options.format = format;
@@ -125,13 +125,14 @@ private slots:
         QTest::addColumn<int>("limitKB");
         QTest::addColumn<bool>("progressive");
         QTest::addColumn<QImage::Format>("held");
-        QTest::addColumn<int>("format");
+        QTest::addColumn<FileFormat>("format");
         const QImage alpha = alphaFrame(20, 30), mask = grayMask(20, 30);
         const QImage flippedMask = mask.mirrored(true, false), turnedAlpha = alphaFrame(30, 20);
         const QImage cuts = PixelReference::randomImage(20, 30, QImage::Format_ARGB32, 7);
         const QImage turnedCuts = cuts.transformed(QTransform().rotate(90));
         auto row = [](const char* tag, const QImage& border, const QImage& postMask,
-                      bool transparent, bool flipped, QPointF offset, int format = FormatJPEG,
+                      bool transparent, bool flipped, QPointF offset,
+                      FileFormat format = FileFormat::Jpeg,
                       QImage::Format held = QImage::Format_RGB32, int limitKB = 0,
                       bool progressive = false) {
             QTest::newRow(tag) << border << postMask << transparent << flipped << offset << limitKB
@@ -139,18 +140,20 @@ private slots:
         };
         const QPointF up(-7.4, 70.6), down(13, -90);
         row("no frame", {}, {}, false, false, {});
-        row("mask, held with alpha", mask, {}, false, false, {}, FormatJPEG, QImage::Format_ARGB32);
+        row("mask, held with alpha", mask, {}, false, false, {}, FileFormat::Jpeg,
+            QImage::Format_ARGB32);
         row("post mask, offset up", alpha, cuts, false, false, up);
         row("turned", turnedAlpha, turnedCuts, false, false, {});
         row("flipped", flippedMask, {}, false, true, {});
-        row("offset down", mask, {}, false, false, down, FormatJPEG, QImage::Format_Indexed8);
-        row("transparent", mask, {}, true, false, {5, 5}, FormatJPEG, QImage::Format_RGB888);
-        row("size search", alpha, cuts, false, false, {3, -20}, FormatJPEG, QImage::Format_RGB888,
-            6);
-        row("progressive file", mask, {}, false, false, {0, -33}, FormatJPEG, QImage::Format_RGB32,
-            0, true);
-        row("png, transparent, post mask", alpha, cuts, true, false, up, FormatPNG);
-        row("tiff, turned, post mask", turnedAlpha, turnedCuts, false, false, {3, -20}, FormatTIFF);
+        row("offset down", mask, {}, false, false, down, FileFormat::Jpeg, QImage::Format_Indexed8);
+        row("transparent", mask, {}, true, false, {5, 5}, FileFormat::Jpeg, QImage::Format_RGB888);
+        row("size search", alpha, cuts, false, false, {3, -20}, FileFormat::Jpeg,
+            QImage::Format_RGB888, 6);
+        row("progressive file", mask, {}, false, false, {0, -33}, FileFormat::Jpeg,
+            QImage::Format_RGB32, 0, true);
+        row("png, transparent, post mask", alpha, cuts, true, false, up, FileFormat::Png);
+        row("tiff, turned, post mask", turnedAlpha, turnedCuts, false, false, {3, -20},
+            FileFormat::Tiff);
     }
     void bandsMatchWholePicture()
     {
@@ -162,7 +165,7 @@ private slots:
         QFETCH(int, limitKB);
         QFETCH(bool, progressive);
         QFETCH(QImage::Format, held);
-        QFETCH(int, format);
+        QFETCH(FileFormat, format);
         const QString path = _out.path() + QStringLiteral("/photo.jpg");
         {
             QImageWriter writer(path, "jpeg");
@@ -200,7 +203,7 @@ private slots:
             writer.quality = 85;
             writer.limitKB = limitKB;
             writer.iccProfile = profile;
-            if (format != FormatPNG)
+            if (format != FileFormat::Png)
                 writer.metadata = framed.metadata.get();
             writer.attemptLog = [quality](int q, qint64) { *quality = q; };
             return ImageWriter::encode(BorderCompositor::compositeFullResolution(document), writer);
@@ -208,7 +211,7 @@ private slots:
         const QImage decoded = ImageReader::readImage(path);
         QCOMPARE(decoded.height(), 150);
         ExportRenderer r;
-        if (format == FormatJPEG) {
+        if (format == FileFormat::Jpeg) {
             int fileQuality = 0;
             const QByteArray fromFile = wholePicture(decoded, &fileQuality);
             QVERIFY(!fromFile.isEmpty());
@@ -233,13 +236,13 @@ private slots:
                 clear = clear || qAlpha(composite.pixel(x, y)) < 255;
         // JPEG byte for byte; the lossless formats by their pixels, profile and metadata.
         auto same = [format, profile, clear](const QByteArray& data, const QByteArray& expected) {
-            if (format == FormatJPEG)
+            if (format == FileFormat::Jpeg)
                 return data == expected;
             const ImageMetadata written = ImageMetadata::metadataForData(data);
             const bool artist = written.value(QStringLiteral("Exif.Image.Artist")) == "Test Artist";
             return !data.isEmpty() && QImage::fromData(data) == QImage::fromData(expected) &&
                    QImage::fromData(data).hasAlphaChannel() == clear &&
-                   written.iccProfile() == profile && artist == (format == FormatTIFF);
+                   written.iccProfile() == profile && artist == (format == FileFormat::Tiff);
         };
         int wholeQuality = 85; // what the lossless formats report
         const QByteArray whole = wholePicture(framed.photo, &wholeQuality);
@@ -254,14 +257,14 @@ private slots:
         QVERIFY(same(lean.encodeImage(framed, options, nullptr, &qualityUsed), whole));
         QCOMPARE(qualityUsed, wholeQuality);
         const QString written = _out.path() + QStringLiteral("/framed.") +
-                                (format == FormatJPEG  ? "jpg"
-                                 : format == FormatPNG ? "png"
-                                                       : "tif");
+                                (format == FileFormat::Jpeg  ? "jpg"
+                                 : format == FileFormat::Png ? "png"
+                                                             : "tif");
         qualityUsed = 0;
         QCOMPARE(r.writeImageToFile(framed, written, options, nullptr, &qualityUsed), written);
         QVERIFY(same(readAll(written), whole));
         QCOMPARE(qualityUsed, wholeQuality);
-        if (format == FormatTIFF) {
+        if (format == FileFormat::Tiff) {
             // Without metadata the TIFF goes to the disk as libtiff makes it.
             Options bare = options;
             bare.preserveMetadata = false;
@@ -294,13 +297,14 @@ private slots:
         for (const QString& path : {png, jpeg, cut, _out.path() + QStringLiteral("/missing.jpg")}) {
             bool streamable = true;
             QString error;
-            QVERIFY(r.encodeJpegFromFile(framed, path, withFormat(FormatJPEG), &error, &streamable)
+            QVERIFY(r.encodeJpegFromFile(framed, path, withFormat(FileFormat::Jpeg), &error,
+                                         &streamable)
                         .isEmpty());
             QVERIFY(!streamable);
             QVERIFY(error.isEmpty());
         }
         bool streamable = true;
-        r.encodeJpegFromFile(framed, png, withFormat(FormatPNG), nullptr, &streamable);
+        r.encodeJpegFromFile(framed, png, withFormat(FileFormat::Png), nullptr, &streamable);
         QVERIFY(!streamable);
     }
 
@@ -320,7 +324,6 @@ private slots:
         row("same colour", false, false, [](Scene& c) { c.d.color = QColor(Qt::white); });
         row("less than half a pixel", false, false, [](Scene& c) { c.d.offset += {0.3, -0.2}; });
         row("frame path", false, false, [](Scene& c) { c.d.framePath = "/elsewhere/Oval.png"; });
-        row("hide extension", false, false, [](Scene& c) { c.o.hideExtension = true; });
         row("same limit", false, false, [](Scene& c) { c.o.limitKB = 0; });
         row("clearCache", false, true, [](Scene& c) { c.r.clearCache(); });
         row("limit", false, true, [](Scene& c) { c.o.limitKB = 1000; });
@@ -351,7 +354,7 @@ private slots:
         int attempts = 0;
         r.setAttemptLog([&attempts](int, qint64) { ++attempts; });
         FramedPhoto framed = document();
-        Options options = withFormat(FormatJPEG);
+        Options options = withFormat(FileFormat::Jpeg);
         const QString name = QStringLiteral("Beach");
         const qint64 render = r.fullResolutionImage(framed).cacheKey();
         const QString path = r.writeImageToFile(framed, name, options);
@@ -380,9 +383,9 @@ private slots:
         r.setAttemptLog([&attempts](int, qint64) { ++attempts; });
         const FramedPhoto framed = document();
         const QString name = QStringLiteral("Beach");
-        const Options jpeg = withFormat(FormatJPEG);
+        const Options jpeg = withFormat(FileFormat::Jpeg);
         const QString jpegPath = r.writeImageToFile(framed, name, jpeg);
-        QVERIFY(!r.writeImageToFile(framed, name, withFormat(FormatTIFF)).isEmpty());
+        QVERIFY(!r.writeImageToFile(framed, name, withFormat(FileFormat::Tiff)).isEmpty());
         // The record covers only the file written last: the JPEG is written anew.
         QVERIFY(!r.isValidCacheAtPath(jpegPath, framed, jpeg));
         const ino_t inode = inodeOf(jpegPath);
@@ -400,11 +403,11 @@ private slots:
         QCOMPARE(QImage(user).size(), QSize(64, 48));
         QVERIFY(r.isValidCacheAtPath(user, framed, jpeg) &&
                 !r.isValidCacheAtPath(jpegPath, framed, jpeg));
-        QCOMPARE(r.writeImageToFile(framed, user, withFormat(FormatPNG)), user);
+        QCOMPARE(r.writeImageToFile(framed, user, withFormat(FileFormat::Png)), user);
         QCOMPARE(QImageReader(user).format(), QByteArray("png"));
         QCOMPARE(r.writeImageToFile(framed, user, jpeg), user);
         const int before = attempts;
-        QCOMPARE(r.writeImageToFile(framed, user, withFormat(FormatJPEG, 50)), user);
+        QCOMPARE(r.writeImageToFile(framed, user, withFormat(FileFormat::Jpeg, 50)), user);
         QCOMPARE(attempts, before + 1);
     }
 
@@ -422,8 +425,8 @@ private slots:
 
         // A folder that does not exist: the failure leaves the remembered file current.
         QString error;
-        QVERIFY(r.writeImageToFile(framed, _out.path() + "/missing/x.png", withFormat(FormatPNG),
-                                   &error)
+        QVERIFY(r.writeImageToFile(framed, _out.path() + "/missing/x.png",
+                                   withFormat(FileFormat::Png), &error)
                     .isEmpty());
         QVERIFY(!error.isEmpty());
         const int before = attempts;

@@ -178,9 +178,9 @@ void photo(const uint8_t* data, size_t size)
     // Kept metadata goes into every JPEG and TIFF written; what comes out must still open.
     static const QByteArray jpeg = encoded("jpeg");
     static const QByteArray tiff = encoded("tiff");
-    readBack(metadata.combineData(jpeg, FormatJPEG, QSize(5, 3)),
+    readBack(metadata.combineData(jpeg, FileFormat::Jpeg, QSize(5, 3)),
              "a JPEG with the photo's metadata does not read back");
-    readBack(metadata.combineData(tiff, FormatTIFF, QSize(5, 3)),
+    readBack(metadata.combineData(tiff, FileFormat::Tiff, QSize(5, 3)),
              "a TIFF with the photo's metadata does not read back");
 }
 
@@ -196,7 +196,7 @@ void phonePhoto(const uint8_t* data, size_t size)
     if (image.isNull() || qint64(image.width()) * image.height() > 4096)
         return;
     ImageWriter::Options webp;
-    webp.format = FormatWEBP;
+    webp.format = FileFormat::WebP;
     webp.metadata = &metadata;
     readBack(ImageWriter::encode(image, webp),
              "a WebP with the photo's metadata does not read back");

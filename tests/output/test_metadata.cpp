@@ -28,7 +28,7 @@ QImage quadrants(int width, int height)
 QByteArray encode(const QImage& image, int format, const ImageMetadata* metadata = nullptr)
 {
     ImageWriter::Options options;
-    options.format = format;
+    options.format = fileFormatForCode(format);
     options.metadata = metadata;
     return ImageWriter::encode(image, options);
 }
@@ -114,7 +114,7 @@ private slots:
         const ImageMetadata m = ImageMetadata::metadataForFile(photo);
         QVERIFY(m.hasExif());
         ImageWriter::Options options;
-        options.format = format;
+        options.format = fileFormatForCode(format);
         options.metadata = &m;
         const QString out = dir.filePath("out");
         QString error;
@@ -186,8 +186,9 @@ private slots:
         // Data that is no JPEG or TIFF passes unchanged.
         writeTaggedPhoto(dir.filePath("photo.jpg"), "JPEG", 1);
         const ImageMetadata tagged = ImageMetadata::metadataForFile(dir.filePath("photo.jpg"));
-        QCOMPARE(tagged.combineData("not an image", 101, QSize(4, 4)), QByteArray("not an image"));
-        QCOMPARE(tagged.combineData(QByteArray(), 101, QSize(4, 4)), QByteArray());
+        QCOMPARE(tagged.combineData("not an image", FileFormat::Jpeg, QSize(4, 4)),
+                 QByteArray("not an image"));
+        QCOMPARE(tagged.combineData(QByteArray(), FileFormat::Jpeg, QSize(4, 4)), QByteArray());
 
         // A JPEG whose EXIF block is garbage that claims huge offsets still exports.
         QByteArray jpeg = encode(quadrants(16, 16), 101);
@@ -235,8 +236,10 @@ private slots:
                 damaged.truncate(int(rng.bounded(span)));
             const ImageMetadata m = ImageMetadata::metadataForData(damaged);
             // What is written must always read back.
-            QCOMPARE(QImage::fromData(m.combineData(jpeg, 101, QSize(16, 8))).size(), QSize(16, 8));
-            QCOMPARE(QImage::fromData(m.combineData(tiff, 103, QSize(16, 8))).size(), QSize(16, 8));
+            QCOMPARE(QImage::fromData(m.combineData(jpeg, FileFormat::Jpeg, QSize(16, 8))).size(),
+                     QSize(16, 8));
+            QCOMPARE(QImage::fromData(m.combineData(tiff, FileFormat::Tiff, QSize(16, 8))).size(),
+                     QSize(16, 8));
         }
     }
 
@@ -283,10 +286,10 @@ private slots:
         writeTaggedPhoto(dir.filePath("photo.jpg"), "JPEG", 6);
         const ImageMetadata m = ImageMetadata::metadataForFile(dir.filePath("photo.jpg"));
         const QByteArray jpeg = encode(quadrants(32, 16), 101);
-        const QByteArray expected = m.combineData(jpeg, 101, QSize(32, 16));
+        const QByteArray expected = m.combineData(jpeg, FileFormat::Jpeg, QSize(32, 16));
         const QList<bool> same = QtConcurrent::blockingMapped(QList<int>(64), [&](int) {
             const ImageMetadata own = ImageMetadata::metadataForData(expected);
-            return m.combineData(jpeg, 101, QSize(32, 16)) == expected &&
+            return m.combineData(jpeg, FileFormat::Jpeg, QSize(32, 16)) == expected &&
                    own.value("Xmp.dc.creator") == QStringLiteral("A. Photographer");
         });
         QVERIFY(!same.contains(false));
@@ -328,7 +331,7 @@ private slots:
             QVERIFY(!QColorSpace::fromIccProfile(profile).isValid());
         }
         ImageWriter::Options options;
-        options.format = format;
+        options.format = fileFormatForCode(format);
         options.iccProfile = profile;
         options.metadata = withMetadata ? &m : nullptr;
         const QByteArray data = ImageWriter::encode(quadrants(20, 10), options);
@@ -457,7 +460,7 @@ private slots:
             path = dir.path();
         } else if (kind == "truncated") {
             ImageWriter::Options png;
-            png.format = 102;
+            png.format = FileFormat::Png;
             QVERIFY(writeFile(path, ImageWriter::encode(quadrants(200, 200), png).left(60)));
         } else if (kind == "huge") {
             QByteArray jpeg = ImageWriter::encode(quadrants(16, 16), {});

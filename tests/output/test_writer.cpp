@@ -61,7 +61,7 @@ QString folderOf(const QString& path)
     return QFileInfo(path).absolutePath();
 }
 
-QString beach(int format = 101)
+QString beach(FileFormat format = FileFormat::Jpeg)
 {
     return TmpFilePath::tmpPathForFormat(QStringLiteral("Beach"), format);
 }
@@ -214,17 +214,17 @@ private slots:
 
     void pngAndTiffKeepPixels_data()
     {
-        QTest::addColumn<int>("format");
+        QTest::addColumn<FileFormat>("format");
         QTest::addColumn<QByteArray>("signature");
         QTest::addColumn<bool>("clear"); // some pixels transparent
-        QTest::newRow("png") << 102 << QByteArray("\x89PNG", 4) << true;
-        QTest::newRow("tiff") << 103 << QByteArray("II*\0", 4) << true;
-        QTest::newRow("png, opaque") << 102 << QByteArray("\x89PNG", 4) << false;
-        QTest::newRow("tiff, opaque") << 103 << QByteArray("II*\0", 4) << false;
+        QTest::newRow("png") << FileFormat::Png << QByteArray("\x89PNG", 4) << true;
+        QTest::newRow("tiff") << FileFormat::Tiff << QByteArray("II*\0", 4) << true;
+        QTest::newRow("png, opaque") << FileFormat::Png << QByteArray("\x89PNG", 4) << false;
+        QTest::newRow("tiff, opaque") << FileFormat::Tiff << QByteArray("II*\0", 4) << false;
     }
     void pngAndTiffKeepPixels()
     {
-        QFETCH(int, format);
+        QFETCH(FileFormat, format);
         QFETCH(QByteArray, signature);
         QFETCH(bool, clear);
         QImage image = photoLike(41, 23).convertToFormat(QImage::Format_ARGB32);
@@ -252,7 +252,7 @@ private slots:
         QCOMPARE(semi.alpha(), 77);
         QVERIFY(qAbs(semi.red() - 200) <= 2 && qAbs(semi.green() - 100) <= 2 &&
                 qAbs(semi.blue() - 50) <= 2);
-        if (format == 103)
+        if (format == FileFormat::Tiff)
             QCOMPARE(ImageMetadata::metadataForData(data).value("Exif.Image.Compression"),
                      QStringLiteral("5")); // LZW
     }
@@ -261,18 +261,18 @@ private slots:
     // photo goes along upright, a size limit is kept, and the reference decoder takes it.
     void webpAndAvif_data()
     {
-        QTest::addColumn<int>("format");
+        QTest::addColumn<FileFormat>("format");
         QTest::addColumn<int>("quality");
         QTest::addColumn<int>("limitKB");
-        QTest::newRow("webp") << 105 << 90 << 0;
-        QTest::newRow("webp lossless") << 105 << 100 << 0;
-        QTest::newRow("webp under a limit") << 105 << 95 << 8;
-        QTest::newRow("avif") << 106 << 90 << 0;
-        QTest::newRow("avif under a limit") << 106 << 95 << 8;
+        QTest::newRow("webp") << FileFormat::WebP << 90 << 0;
+        QTest::newRow("webp lossless") << FileFormat::WebP << 100 << 0;
+        QTest::newRow("webp under a limit") << FileFormat::WebP << 95 << 8;
+        QTest::newRow("avif") << FileFormat::Avif << 90 << 0;
+        QTest::newRow("avif under a limit") << FileFormat::Avif << 95 << 8;
     }
     void webpAndAvif()
     {
-        QFETCH(int, format);
+        QFETCH(FileFormat, format);
         QFETCH(int, quality);
         QFETCH(int, limitKB);
         QTemporaryDir dir;
@@ -298,7 +298,7 @@ private slots:
         if (limitKB > 0)
             QVERIFY2(data.size() < limitKB * 1024 && attempts.size() > 1,
                      qPrintable(QString::number(data.size())));
-        const QString file = dir.filePath(format == 105 ? "out.webp" : "out.avif");
+        const QString file = dir.filePath(format == FileFormat::WebP ? "out.webp" : "out.avif");
         QVERIFY(writeFile(file, data));
         const QImage back =
             ImageReader::readImage(file, &error).convertToFormat(QImage::Format_ARGB32);
@@ -314,11 +314,13 @@ private slots:
         QCOMPARE(kept.value("Exif.Image.Artist"), QStringLiteral("Ann Lee"));
         QCOMPARE(kept.value("Exif.Image.Orientation"), QStringLiteral("1"));
         QVERIFY(kept.value("Xmp.dc.title").contains(QStringLiteral("Pier")));
-        const QString tool = QStandardPaths::findExecutable(format == 105 ? "dwebp" : "avifdec");
+        const QString tool =
+            QStandardPaths::findExecutable(format == FileFormat::WebP ? "dwebp" : "avifdec");
         if (!tool.isEmpty()) {
             QProcess check;
-            check.start(tool, format == 105 ? QStringList{file, "-o", dir.filePath("check.png")}
-                                            : QStringList{file, dir.filePath("check.png")});
+            check.start(tool, format == FileFormat::WebP
+                                  ? QStringList{file, "-o", dir.filePath("check.png")}
+                                  : QStringList{file, dir.filePath("check.png")});
             QVERIFY(check.waitForFinished(60000));
             QCOMPARE(check.exitCode(), 0);
         }
@@ -423,25 +425,24 @@ private slots:
     void paths_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("format");
+        QTest::addColumn<FileFormat>("format");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("tiff") << "Beach" << 103 << "Beach.tiff";
-        QTest::newRow("gif is no output format") << "Beach" << 104 << "Beach.";
-        QTest::newRow("name with extension") << "Beach.jpg" << 102 << "Beach.jpg.png";
-        QTest::newRow("no climbing out") << "../../etc/x" << 101 << ".._.._etc_x.jpg";
-        QTest::newRow("absolute") << "/home/x/Beach.jpg" << 102 << "/home/x/Beach.jpg";
-        QTest::newRow("absolute, unknown") << "/home/x/Beach" << 5 << "/home/x/Beach";
+        QTest::newRow("tiff") << "Beach" << FileFormat::Tiff << "Beach.tiff";
+        QTest::newRow("gif is no output format") << "Beach" << FileFormat::Gif << "Beach.";
+        QTest::newRow("name with extension") << "Beach.jpg" << FileFormat::Png << "Beach.jpg.png";
+        QTest::newRow("no climbing out") << "../../etc/x" << FileFormat::Jpeg << ".._.._etc_x.jpg";
+        QTest::newRow("absolute") << "/home/x/Beach.jpg" << FileFormat::Png << "/home/x/Beach.jpg";
         // A document name always stays a bare name.
         for (const auto& [name, bare] :
              {std::pair{"/home/x/notes.txt", "_home_x_notes.txt"}, {"..", "__"}, {"../x", ".._x"}})
             QTest::newRow(qPrintable(QStringLiteral("bare %1").arg(name)))
-                << TmpFilePath::bareName(QString::fromUtf8(name)) << 101
+                << TmpFilePath::bareName(QString::fromUtf8(name)) << FileFormat::Jpeg
                 << QString::fromUtf8(bare) + ".jpg";
     }
     void paths()
     {
         QFETCH(QString, name);
-        QFETCH(int, format);
+        QFETCH(FileFormat, format);
         QFETCH(QString, expected);
         const QString folder =
             _tmp.path() + "/Velluma" + QString::number(QCoreApplication::applicationPid());
@@ -457,12 +458,12 @@ private slots:
     void folderIsPrivateStableAndRemoved()
     {
         const mode_t oldMask = ::umask(0);
-        const QString path = beach(102);
+        const QString path = beach(FileFormat::Png);
         ::umask(oldMask);
         QCOMPARE(modeOf(folderOf(path)), mode_t(0700));
         // Asked again, the folder is not made anew: the file in it is still there.
         QVERIFY(writeFile(path, "x"));
-        QCOMPARE(beach(102), path);
+        QCOMPARE(beach(FileFormat::Png), path);
         QVERIFY(QFileInfo::exists(path));
         QTemporaryDir outside;
         QVERIFY(writeFile(outside.path() + "/keep.txt", "keep"));
@@ -474,7 +475,7 @@ private slots:
         QVERIFY(QFileInfo::exists(outside.path() + "/keep.txt"));
         // Removing again, with nothing there, is harmless; the next path makes it again.
         TmpFilePath::removeTmpFiles();
-        QCOMPARE(beach(102), path);
+        QCOMPARE(beach(FileFormat::Png), path);
         QVERIFY(TmpFilePath::isPrivateFolder(folderOf(path)));
     }
 
@@ -484,7 +485,8 @@ private slots:
         QVERIFY(writeFile(_tmp.path() + "/plain", "x"));
         setTmpDir(_tmp.path() + "/plain");
         const QString path = beach();
-        const QString absolute = TmpFilePath::tmpPathForFormat(QStringLiteral("/x/Beach"), 101);
+        const QString absolute =
+            TmpFilePath::tmpPathForFormat(QStringLiteral("/x/Beach"), FileFormat::Jpeg);
         setTmpDir(_tmp.path());
         QVERIFY(path.isEmpty());
         QCOMPARE(absolute, QStringLiteral("/x/Beach"));
@@ -582,7 +584,7 @@ private slots:
         for (const QString& key : {DefLimitFilesize, DefTransparentBackground, DefPreserveMetadata})
             _defaults->setBool(true, key);
         OutputSettings s(*_defaults);
-        QTEST(s.fileFormat(), "format");
+        QTEST(codeForFileFormat(s.fileFormat()), "format");
         QTEST(s.lossyFormat(), "lossy");
         QTEST(s.limitFilesize(), "lossy");
         QTEST(s.transparentBackgroundSupported(), "transparent");
@@ -600,19 +602,19 @@ private slots:
         QSignalSpy color(&s, &OutputSettings::borderColorNeeded);
 
         // PNG with transparency, then JPEG: the colour comes back.
-        s.setFileFormat(FormatPNG);
+        s.setFileFormat(FileFormat::Png);
         QCOMPARE(color.takeLast()[0].toBool(), false);
         s.setTransparentBackground(true);
         QCOMPARE(color.takeLast()[0].toBool(), true);
-        s.setFileFormat(FormatTIFF);
+        s.setFileFormat(FileFormat::Tiff);
         QCOMPARE(color.takeLast()[0].toBool(), true);
-        s.setFileFormat(FormatJPEG);
+        s.setFileFormat(FileFormat::Jpeg);
         QCOMPARE(color.takeLast()[0].toBool(), false);
         // The stored choice outlives a format that cannot show it.
         QVERIFY(!s.transparentBackground() && _defaults->boolForKey(DefTransparentBackground));
-        s.setFileFormat(FormatPNG);
+        s.setFileFormat(FileFormat::Png);
         QVERIFY(s.transparentBackground());
-        s.setFileFormat(FormatJPEG);
+        s.setFileFormat(FileFormat::Jpeg);
         color.clear();
 
         stale.clear();
