@@ -2,9 +2,11 @@
 # targets, ui, app. A file may include headers of its own folder and of the folders below
 # it, never of one above. cli/ is the batch framer and may use only the core layers
 # (foundation to targets); browser/ may use everything but app/ and cli/. Nothing outside
-# cli/ includes cli/, and only app/ includes browser/.
+# cli/ includes cli/, and only app/ includes browser/. The core folders (foundation to
+# targets) hold core code only: no source of the widget library lies in one.
 #
-#   cmake -DSOURCE_DIR=<repo>/src -P CheckIncludeDirection.cmake
+#   cmake -DSOURCE_DIR=<repo>/src [-DGUI_SOURCES=<file, one source a line>]
+#         -P CheckIncludeDirection.cmake
 cmake_minimum_required(VERSION 3.25)
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "usage: cmake -DSOURCE_DIR=<src folder> -P CheckIncludeDirection.cmake")
@@ -49,10 +51,24 @@ foreach(folder IN LISTS folders)
   endforeach()
 endforeach()
 
+set(core_folders foundation output compositing frames targets)
+if(GUI_SOURCES)
+  file(STRINGS "${GUI_SOURCES}" gui_files)
+  foreach(file IN LISTS gui_files)
+    if(IS_ABSOLUTE "${file}")
+      file(RELATIVE_PATH file "${SOURCE_DIR}" "${file}")
+    endif()
+    string(REGEX MATCH "^[A-Za-z_]+" folder "${file}")
+    if(folder IN_LIST core_folders)
+      list(APPEND violations "  src/${file}: widget-library source in a core folder")
+    endif()
+  endforeach()
+endif()
+
 if(violations)
   list(LENGTH violations failed)
   list(JOIN violations "\n" report)
   message(FATAL_ERROR
-          "${failed} include(s) of a folder above the including file's own:\n${report}")
+          "${failed} file(s) out of their layer (an include of a folder above the including file's own, or widget code in a core folder):\n${report}")
 endif()
 message(STATUS "${checked} files checked, no include points upwards")

@@ -15,15 +15,15 @@
 #include "foundation/NativeFile.h"
 #include "foundation/UserDefaults.h"
 #include "frames/FrameLibrary.h"
-#include "frames/ThumbnailController.h"
 #include "output/ImageReader.h"
 #include "output/OutputSettings.h"
-#include "targets/TargetController.h"
 #include "ui/BackgroundRunner.h"
 #include "ui/PreferenceController.h"
 #include "ui/PreviewView.h"
 #include "ui/ProxyView.h"
 #include "ui/ZTWindow.h"
+#include "ui/frames/ThumbnailController.h"
+#include "ui/targets/TargetController.h"
 
 #include <QAction>
 #include <QApplication>

@@ -4,13 +4,13 @@
 #include "foundation/CommandActions.h"
 #include "foundation/Resources.h"
 #include "foundation/UserDefaults.h"
-#include "frames/ThumbnailController.h"
 #include "output/OutputSettings.h"
-#include "targets/TargetController.h"
 #include "ui/PreviewView.h"
 #include "ui/ProxyView.h"
 #include "ui/ToolbarCustomizer.h"
 #include "ui/ZTWindow.h"
+#include "ui/frames/ThumbnailController.h"
+#include "ui/targets/TargetController.h"
 
 #include <QAction>
 #include <QColorDialog>

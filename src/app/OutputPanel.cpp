@@ -1,11 +1,11 @@
 #include "OutputPanel.h"
 
 #include "foundation/DefaultsKeys.h"
-#include "foundation/PopUpByTag.h"
 #include "foundation/UserDefaults.h"
 #include "output/OutputSettings.h"
 #include "ui/ClampingValidator.h"
 #include "ui/FlowLayout.h"
+#include "ui/PopUpByTag.h"
 #include "ui/ZTStepper.h"
 
 #include <QCheckBox>

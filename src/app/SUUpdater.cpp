@@ -1,11 +1,11 @@
 #include "SUUpdater.h"
 
 #include "app/WebLinks.h"
-#include "foundation/BoundedGet.h"
 #include "foundation/DefaultsKeys.h"
-#include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
 #include "foundation/VellumaVersion.h"
+#include "ui/BoundedGet.h"
+#include "ui/SheetHost.h"
 
 #include <QGuiApplication>
 #include <QNetworkAccessManager>

@@ -1,8 +1,8 @@
 #include "SaveAccessory.h"
 
-#include "foundation/PopUpByTag.h"
 #include "output/OutputSettings.h"
 #include "ui/ClampingValidator.h"
+#include "ui/PopUpByTag.h"
 #include "ui/ZTStepper.h"
 
 #include <QComboBox>

@@ -2,8 +2,8 @@
 
 #include "compositing/Document.h"
 #include "compositing/ImageProcessor.h"
-#include "foundation/CustomCursors.h"
 #include "foundation/Resources.h"
+#include "ui/CustomCursors.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>

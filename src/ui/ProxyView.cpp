@@ -1,7 +1,7 @@
 #include "ProxyView.h"
 
-#include "foundation/CustomCursors.h"
 #include "output/FileFormat.h"
+#include "ui/CustomCursors.h"
 
 #include <QApplication>
 #include <QDrag>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "foundation/SheetHost.h"
+#include "ui/SheetHost.h"
 
 #include <QMainWindow>
 #include <QMargins>

@@ -6,9 +6,9 @@
 #include "compositing/Document.h"
 #include "foundation/NativeFile.h"
 #include "foundation/UserDefaults.h"
-#include "frames/FrameDownloader.h"
 #include "frames/FrameLibrary.h"
 #include "ui/ZTWindow.h"
+#include "ui/frames/FrameDownloader.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -4,8 +4,8 @@
 #include "app/SUUpdater.h"
 #include "foundation/Appcast.h"
 #include "foundation/DefaultsKeys.h"
-#include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
+#include "ui/SheetHost.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>

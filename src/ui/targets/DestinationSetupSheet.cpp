@@ -1,10 +1,10 @@
 #include "DestinationSetupSheet.h"
 
-#include "targets/ApplicationChooser.h"
 #include "targets/Destination.h"
 #include "targets/DestinationList.h"
-#include "targets/DestinationTableModel.h"
-#include "targets/DestinationTableView.h"
+#include "ui/targets/ApplicationChooser.h"
+#include "ui/targets/DestinationTableModel.h"
+#include "ui/targets/DestinationTableView.h"
 
 #include <QApplication>
 #include <QDir>

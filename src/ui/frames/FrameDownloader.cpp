@@ -1,11 +1,11 @@
 #include "FrameDownloader.h"
 
 #include "compositing/VectorImage.h"
-#include "foundation/BoundedGet.h"
 #include "foundation/InputGuard.h"
 #include "frames/FrameLibrary.h"
 #include "frames/ThumbnailCache.h"
 #include "output/ImageReader.h"
+#include "ui/BoundedGet.h"
 
 #include <QDateTime>
 #include <QDir>

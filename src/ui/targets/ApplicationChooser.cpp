@@ -1,7 +1,7 @@
 #include "ApplicationChooser.h"
 
 #include "targets/Destination.h"
-#include "targets/DestinationTableModel.h"
+#include "ui/targets/DestinationTableModel.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>

@@ -1,16 +1,16 @@
 #include "HostileInputs.h"
-#include "TestReceiver.h"
+#include "targets/TestReceiver.h"
 
 #include "compositing/Document.h"
 #include "foundation/DefaultsKeys.h"
-#include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
-#include "targets/ApplicationChooser.h"
 #include "targets/Destination.h"
-#include "targets/DestinationSetupSheet.h"
-#include "targets/DestinationTableModel.h"
-#include "targets/TargetController.h"
 #include "ui/PreviewView.h"
+#include "ui/SheetHost.h"
+#include "ui/targets/ApplicationChooser.h"
+#include "ui/targets/DestinationSetupSheet.h"
+#include "ui/targets/DestinationTableModel.h"
+#include "ui/targets/TargetController.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "FramePanel.h"
 
-#include "frames/CollectionPopUp.h"
-#include "frames/ThumbnailTableView.h"
+#include "ui/frames/CollectionPopUp.h"
+#include "ui/frames/ThumbnailTableView.h"
 
 #include <QAction>
 #include <QHBoxLayout>

@@ -2,7 +2,7 @@
 
 #include "foundation/CommandTable.h"
 #include "targets/DestinationList.h"
-#include "targets/DestinationSetupSheet.h"
+#include "ui/targets/DestinationSetupSheet.h"
 
 #include <QList>
 #include <QMenu>

@@ -2,13 +2,13 @@
 
 #include "foundation/CommandActions.h"
 #include "foundation/DefaultsKeys.h"
-#include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
-#include "frames/CollectionPopUp.h"
-#include "frames/FrameDownloader.h"
 #include "frames/FrameLibrary.h"
-#include "frames/FramePanel.h"
-#include "frames/ThumbnailTableView.h"
+#include "ui/SheetHost.h"
+#include "ui/frames/CollectionPopUp.h"
+#include "ui/frames/FrameDownloader.h"
+#include "ui/frames/FramePanel.h"
+#include "ui/frames/ThumbnailTableView.h"
 
 #include <QAction>
 #include <QDesktopServices>

@@ -1,6 +1,6 @@
 #include "ThumbnailTableView.h"
 
-#include "frames/ThumbnailItemDelegate.h"
+#include "ui/frames/ThumbnailItemDelegate.h"
 
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>

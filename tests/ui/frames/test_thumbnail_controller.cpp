@@ -1,9 +1,9 @@
 #include "LocalHttpServer.h"
 #include "TestSupport.h"
-#include "frames/CollectionPopUp.h"
-#include "frames/FrameDownloader.h"
-#include "frames/ThumbnailController.h"
-#include "frames/ThumbnailTableView.h"
+#include "ui/frames/CollectionPopUp.h"
+#include "ui/frames/FrameDownloader.h"
+#include "ui/frames/ThumbnailController.h"
+#include "ui/frames/ThumbnailTableView.h"
 
 #include "foundation/DefaultsKeys.h"
 #include "foundation/PropertyList.h"

@@ -1,6 +1,6 @@
 #include "CustomCursors.h"
 
-#include "Resources.h"
+#include "foundation/Resources.h"
 
 #include <QHash>
 #include <QPainter>

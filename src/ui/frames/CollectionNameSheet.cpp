@@ -1,6 +1,6 @@
 #include "CollectionNameSheet.h"
 
-#include "foundation/SheetHost.h"
+#include "ui/SheetHost.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frames/CollectionNameSheet.h"
 #include "frames/FrameListModel.h"
+#include "ui/frames/CollectionNameSheet.h"
 
 #include <QDialog>
 #include <QObject>

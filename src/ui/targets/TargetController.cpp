@@ -2,12 +2,12 @@
 
 #include "foundation/CommandActions.h"
 #include "foundation/DictionaryAccess.h"
-#include "foundation/SheetHost.h"
 #include "foundation/UserDefaults.h"
 #include "targets/ApplicationLauncher.h"
 #include "targets/Destination.h"
-#include "targets/DestinationSetupSheet.h"
-#include "targets/DestinationTableModel.h"
+#include "ui/SheetHost.h"
+#include "ui/targets/DestinationSetupSheet.h"
+#include "ui/targets/DestinationTableModel.h"
 
 #include <QAction>
 #include <QFileInfo>
