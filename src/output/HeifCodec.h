@@ -1,13 +1,12 @@
 #pragma once
 
 #include "output/ImageMetadata.h"
-#include "output/JpegEncoder.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QString>
 
-// HEIF pictures: HEIC and AVIF read through libheif, AVIF written through aom.
+// HEIF pictures: HEIC and AVIF read through libheif (AvifEncoder writes AVIF).
 namespace HeifCodec {
 
 // The file starts with an ISO media file-type box of a HEIF or AVIF brand.
@@ -20,20 +19,5 @@ QImage read(const QString& path, qint64 maxPixels, QString* why);
 
 // EXIF, XMP and the ICC profile of the primary image; empty blocks on failure.
 ImageMetadata::Blocks readMetadata(const QString& path);
-
-// An AVIF picture made once from bands, then encoded at any quality: the quality search
-// tries several.
-class AvifPicture;
-struct AvifPictureDeleter {
-    void operator()(AvifPicture* picture) const;
-};
-using AvifPicturePtr = std::unique_ptr<AvifPicture, AvifPictureDeleter>;
-
-// Null with the reason in *why when the bands fail or memory runs out. The picture is held
-// in 4:2:0, 1.5 bytes a pixel; the alpha channel only when some pixel is not opaque.
-AvifPicturePtr prepareAvif(QSize size, const JpegEncoder::BandSource& bands, QString* why);
-// quality 1 to 100; the blocks go into the file where non-empty.
-QByteArray encodeAvif(const AvifPicture& picture, int quality, const ImageMetadata::Blocks& blocks,
-                      QString* why);
 
 } // namespace HeifCodec

@@ -2,8 +2,8 @@
 
 #include "foundation/FileManagerExtras.h"
 #include "foundation/Logging.h"
+#include "output/AvifEncoder.h"
 #include "output/FileFormat.h"
-#include "output/HeifCodec.h"
 #include "output/ImageMetadata.h"
 #include "output/JpegEncoder.h"
 #include "output/PngBandEncoder.h"
@@ -206,11 +206,11 @@ QByteArray encodeWebOrAvif(QSize size, const JpegEncoder::BandSource& bands,
     QString why;
     QByteArray result;
     if (avif) {
-        const HeifCodec::AvifPicturePtr picture = HeifCodec::prepareAvif(size, bands, &why);
+        const AvifEncoder::AvifPicturePtr picture = AvifEncoder::prepare(size, bands, &why);
         if (picture)
             result = searchQuality(
                 options.quality, limitKB,
-                [&](int quality) { return HeifCodec::encodeAvif(*picture, quality, blocks, &why); },
+                [&](int quality) { return AvifEncoder::encode(*picture, quality, blocks, &why); },
                 options.attemptLog);
     } else {
         const QImage picture = WebpEncoder::prepare(size, bands, &why);
