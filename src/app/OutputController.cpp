@@ -63,8 +63,10 @@ void OutputController::saveDocumentInFolder(const QString& folder)
         start = !last.isEmpty() && QFileInfo(last).isDir() ? last : _document.sourceFolder();
     }
     ZTWindow* window = _window.mainWindow();
-    const SavePanel::Target target = SavePanel::askTarget(window, start, _document.outputName(),
-                                                          _settings, _document.sourcePath());
+    // The dialog suggests the name a copy would take: a slash or a blank field would
+    // otherwise become a folder that is not there or a file named by spaces.
+    const SavePanel::Target target =
+        SavePanel::askTarget(window, start, tmpName(), _settings, _document.sourcePath());
     if (target.path.isEmpty())
         return;
     QString error;

@@ -120,6 +120,11 @@ QString bareName(const QString& name)
     bare.replace(QChar(0), QLatin1Char('_'));
     if (bare == QLatin1String(".") || bare == QLatin1String(".."))
         bare.fill(QLatin1Char('_'));
+    constexpr qsizetype maxBytes = 200;
+    // Every character takes at least one byte, so the first cut only makes the loop short.
+    bare.truncate(maxBytes);
+    while (bare.toUtf8().size() > maxBytes)
+        bare.chop(bare.back().isLowSurrogate() ? 2 : 1);
     return bare;
 }
 

@@ -25,7 +25,8 @@ QString tmpPathForFormat(const QString& name, FileFormat format);
 
 // The document's name as a bare file name: it never names a place outside the process
 // folder, however it was typed. Every "/" (and NUL) becomes "_", so a leading "/" or "~/"
-// stays part of the name; "." and ".." become "_" and "__".
+// stays part of the name; "." and ".." become "_" and "__". A name longer than 200 bytes
+// in UTF-8 is cut there, which leaves room for the extension within a file name's 255.
 QString bareName(const QString& name);
 
 // The path the process folder should have: QDir::tempPath() + "/" + process name + pid.

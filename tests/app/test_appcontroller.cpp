@@ -376,8 +376,8 @@ void TestAppController::nameStaysInsideTemporaryFolder_data()
     QTest::addColumn<QString>("fileName");
     QTest::newRow("an existing file's path")
         << path(QStringLiteral("notes.txt")) << path(QStringLiteral("notes.txt")).replace('/', '_');
-    for (const auto& [name, file] :
-         {std::pair{"~/notes", "~_notes"}, std::pair{"..", "__"}, std::pair{"", "Untitled"}})
+    for (const auto& [name, file] : {std::pair{"~/notes", "~_notes"}, std::pair{"..", "__"},
+                                     std::pair{"", "Untitled"}, std::pair{"   ", "Untitled"}})
         QTest::newRow(name) << QString(name) << QString(file);
 }
 
@@ -402,6 +402,14 @@ void TestAppController::nameStaysInsideTemporaryFolder()
     QCOMPARE(qvariant_cast<QImage>(copied->imageData()), _app->previewView()->image());
     QVERIFY(_app->previewView()->image().width() < 2400);
     QCOMPARE(QImage(copied->text()).size(), QSize(2400, 1600));
+    // The save dialog suggests the same name.
+    QString suggested;
+    whenModalShown([&suggested](QWidget* modal) {
+        suggested = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    out()->saveDocumentAs();
+    QCOMPARE(suggested, fileName);
 }
 
 void TestAppController::pasteTakesOnlyPictures_data()

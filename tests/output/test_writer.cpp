@@ -438,6 +438,9 @@ private slots:
             QTest::newRow(qPrintable(QStringLiteral("bare %1").arg(name)))
                 << TmpFilePath::bareName(QString::fromUtf8(name)) << FileFormat::Jpeg
                 << QString::fromUtf8(bare) + ".jpg";
+        QTest::newRow("bare, too long for a file name")
+            << TmpFilePath::bareName(QString(150, QChar(0xe9))) << FileFormat::Jpeg
+            << QString(100, QChar(0xe9)) + ".jpg";
     }
     void paths()
     {
