@@ -119,6 +119,25 @@ QString PreviewView::photoToolTip()
     return tr("Drag to re-position image or Ctrl-Click for options.");
 }
 
+QImage PreviewView::shownPhoto(const QImage& photo) const
+{
+    if (photo.isNull())
+        return {};
+    // Fitted in the window's own units, where a photo is never shown larger than its
+    // pixels, then made at device pixels: a small photo takes the same share of the window
+    // at every scale, and a large one is as sharp as the screen.
+    const qreal ratio = devicePixelRatioF();
+    const QSize shown =
+        ImageProcessor::scaledSizeToFit(photo.size(), contentsRect().size().expandedTo({1, 1}));
+    const QSize device =
+        QSize(int(std::floor(shown.width() * ratio)), int(std::floor(shown.height() * ratio)))
+            .expandedTo(QSize(1, 1))
+            .boundedTo(fitSize());
+    if (device == photo.size())
+        return photo;
+    return photo.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 QSize PreviewView::fitSize() const
 {
     // Rounded down: the photo never overhangs the area by a device pixel.
@@ -182,7 +201,7 @@ void PreviewView::photoChanged()
     dropDrag();
     _ratio = devicePixelRatioF();
     const QImage photo = hasImage() ? _document->framedPhoto().photo : QImage();
-    _mainImageSmall = photo.isNull() ? QImage() : ImageProcessor::scaleImageToFit(photo, fitSize());
+    _mainImageSmall = shownPhoto(photo);
     updateCursor();
     if (!photo.isNull()) {
         if (QWidget* top = window(); top && top->isVisible()) {
@@ -224,7 +243,7 @@ void PreviewView::fitImage()
         return;
     // The document's offset is in full-size pixels, so the photo keeps its place.
     _ratio = devicePixelRatioF();
-    _mainImageSmall = ImageProcessor::scaleImageToFit(_document->framedPhoto().photo, fitSize());
+    _mainImageSmall = shownPhoto(_document->framedPhoto().photo);
     updatePreview();
 }
 

@@ -45,6 +45,8 @@ public:
     bool isMouseDown() const { return _mouseDown; }
     // The box the photo is reduced to fit, in device pixels.
     QSize fitSize() const;
+    // The photo as the view shows it: fitted, at device pixels.
+    QImage shownPhoto(const QImage& photo) const;
     // Device pixels per point of the screen the reduced photo was made for.
     qreal pixelRatio() const { return _ratio; }
 
