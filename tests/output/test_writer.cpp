@@ -448,30 +448,6 @@ private slots:
             QCOMPARE(TmpFilePath::fileExtensionForFormat(format), expected.section('.', -1));
     }
 
-    void folderIsPrivateStableAndRemoved()
-    {
-        const mode_t oldMask = ::umask(0);
-        const QString path = beach(FileFormat::Png);
-        ::umask(oldMask);
-        QCOMPARE(modeOf(folderOf(path)), mode_t(0700));
-        // Asked again, the folder is not made anew: the file in it is still there.
-        QVERIFY(writeFile(path, "x"));
-        QCOMPARE(beach(FileFormat::Png), path);
-        QVERIFY(QFileInfo::exists(path));
-        QTemporaryDir outside;
-        QVERIFY(writeFile(outside.path() + "/keep.txt", "keep"));
-        QVERIFY(QDir().mkdir(folderOf(path) + "/sub"));
-        QVERIFY(QFile::link(outside.path(), folderOf(path) + "/link"));
-        TmpFilePath::removeTmpFiles();
-        QVERIFY(!QFileInfo::exists(TmpFilePath::processFolderPath()));
-        // A link inside is removed, not followed.
-        QVERIFY(QFileInfo::exists(outside.path() + "/keep.txt"));
-        // Removing again, with nothing there, is harmless; the next path makes it again.
-        TmpFilePath::removeTmpFiles();
-        QCOMPARE(beach(FileFormat::Png), path);
-        QVERIFY(TmpFilePath::isPrivateFolder(folderOf(path)));
-    }
-
     void noPrivateFolderGivesNoPath()
     {
         // A temporary "folder" that is a plain file: nothing can be made inside it.
@@ -485,11 +461,13 @@ private slots:
         QCOMPARE(absolute, QStringLiteral("/x/Beach"));
     }
 
-    // Something already sits at the process folder's path that is not a private folder of
-    // ours: it must be neither written into nor removed.
+    // The process folder is private whatever the umask, stable for the run, and removed
+    // with all inside; something already at its path that is not a private folder of ours
+    // is neither written into nor removed.
     void plantedThingIsNeverUsed_data()
     {
         QTest::addColumn<QString>("kind");
+        QTest::newRow("nothing there") << "none";
         QTest::newRow("symlink to a folder") << "symlink";
         QTest::newRow("dangling symlink") << "dangling";
         QTest::newRow("plain file") << "file";
@@ -521,13 +499,19 @@ private slots:
         }
         const bool wasLink = QFileInfo(planted).isSymLink();
 
+        const mode_t oldMask = ::umask(0);
         const QString path = beach();
+        ::umask(oldMask);
         const QString folder = folderOf(path);
-        QVERIFY(folder.startsWith(planted + "-"));
+        QVERIFY(kind == "none" ? folder == planted : folder.startsWith(planted + "-"));
         QVERIFY(TmpFilePath::isPrivateFolder(folder));
         QCOMPARE(modeOf(folder), mode_t(0700));
         QVERIFY(writeFile(path, "output"));
         QCOMPARE(beach(), path); // stable for the rest of the run
+        QVERIFY(QFileInfo::exists(path));
+        // A folder inside is removed too, a link inside is removed, not followed.
+        QVERIFY(QDir().mkdir(folder + "/sub"));
+        QVERIFY(QFile::link(target.path(), folder + "/link"));
 
         // Nothing reached the planted thing or what it points to.
         const auto entries = QDir::NoDotAndDotDot | QDir::AllEntries;
@@ -535,12 +519,19 @@ private slots:
         if (kind == "loose" || kind == "foreign")
             QCOMPARE(QDir(planted).entryList(entries), QStringList());
 
+        QVERIFY(writeFile(target.path() + "/keep.txt", "keep"));
         TmpFilePath::removeTmpFiles();
         QVERIFY(!QFileInfo::exists(folder));
+        QVERIFY(QFileInfo::exists(target.path() + "/keep.txt"));
+        if (kind == "none") {
+            // Removing again, with nothing there, is harmless; the next path makes it again.
+            TmpFilePath::removeTmpFiles();
+            QCOMPARE(beach(), path);
+            return;
+        }
         const QFileInfo after(planted);
         QCOMPARE(after.isSymLink(), wasLink);
         QVERIFY(after.isSymLink() || after.exists());
-        QVERIFY(QFileInfo(target.path()).isDir());
     }
 
     // Output settings.
