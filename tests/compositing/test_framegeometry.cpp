@@ -334,24 +334,20 @@ private slots:
     {
         QTest::addColumn<int>("frameKind"); // 0 bitmap, 1 drawing
         QTest::addColumn<FrameGeometry>("geometry");
-        QTest::addColumn<bool>("postMask");
         QTest::addColumn<bool>("turn");
         FrameGeometry kept;
         kept.keepAspect = true;
-        const QMargins m(100, 60, 140, 80);
-        QTest::newRow("bitmap, tiled nine parts")
-            << 0 << insets(m, FrameGeometry::Edges::Tile) << true << false;
-        QTest::newRow("bitmap, kept shape, turned") << 0 << kept << true << true;
-        QTest::newRow("drawing, tiled nine parts, turned")
-            << 1 << insets(m, FrameGeometry::Edges::Tile) << true << true;
-        QTest::newRow("drawing, kept shape") << 1 << kept << true << false;
+        const FrameGeometry tiled = insets(QMargins(100, 60, 140, 80), FrameGeometry::Edges::Tile);
+        QTest::newRow("bitmap, tiled nine parts") << 0 << tiled << false;
+        QTest::newRow("bitmap, kept shape, turned") << 0 << kept << true;
+        QTest::newRow("drawing, tiled nine parts, turned") << 1 << tiled << true;
+        QTest::newRow("drawing, kept shape") << 1 << kept << false;
     }
 
     void bandsEqualWhole()
     {
         QFETCH(int, frameKind);
         QFETCH(FrameGeometry, geometry);
-        QFETCH(bool, postMask);
         QFETCH(bool, turn);
         FramedPhoto framed;
         // Portrait frames are turned on the landscape photo.
@@ -363,10 +359,9 @@ private slots:
             framed.frameDrawing = drawing(QByteArray(FilmSvg).replace("1200 800", "800 1200"));
         else
             framed.frame = PixelReference::randomImage(300, 480, QImage::Format_ARGB32, 3);
-        if (postMask)
-            framed.postMaskDrawing =
-                drawing("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 800 1200\"> "
-                        "<circle cx=\"400\" cy=\"100\" r=\"50\"/></svg>");
+        framed.postMaskDrawing =
+            drawing("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 800 1200\"> "
+                    "<circle cx=\"400\" cy=\"100\" r=\"50\"/></svg>");
         framed.geometry = geometry;
         const QImage whole = compositeFullResolution(framed, 3);
         QVERIFY(!whole.isNull());

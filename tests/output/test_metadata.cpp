@@ -118,19 +118,14 @@ private slots:
         options.metadata = &m;
         const QString out = dir.filePath("out");
         QString error;
-        // Turned a quarter clockwise the stored left half is on top; a file written
-        // upright is not turned a second time.
-        const QSize size = orientation == 6 ? QSize(20, 40) : QSize(40, 20);
-        for (const QString& path : {photo, out}) {
-            const QImage image = ImageReader::readImage(path, &error);
-            QVERIFY2(!image.isNull(), qPrintable(error));
-            QCOMPARE(image.size(), size);
-            const QImage want = upright(quadrants(40, 20), orientation);
-            for (QPoint p : {QPoint(5, 5), QPoint(size.width() - 5, size.height() - 5)})
-                QVERIFY(close(image.pixel(p), want.pixel(p), 40));
-            if (path == photo)
-                QVERIFY(ImageWriter::writeImage(image, out, options, &error));
-        }
+        QVERIFY(ImageWriter::writeImage(ImageReader::readImage(photo), out, options, &error));
+        // A file written upright is not turned a second time.
+        const QImage image = ImageReader::readImage(out, &error);
+        const QImage want = upright(quadrants(40, 20), orientation);
+        const QSize size = want.size();
+        QCOMPARE(image.size(), size);
+        for (QPoint p : {QPoint(5, 5), QPoint(size.width() - 5, size.height() - 5)})
+            QVERIFY(close(image.pixel(p), want.pixel(p), 40));
         const ImageMetadata written = ImageMetadata::metadataForFile(out);
         if (format == 102) {
             QVERIFY(!written.hasExif() && !written.hasIptc() && !written.hasXmp());

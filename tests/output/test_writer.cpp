@@ -100,7 +100,6 @@ private slots:
             << 90 << 0 << Sizes{{90, 50'000'000}} << QList<int>{90} << 50'000'000;
         QTest::newRow("nothing fits") << 90 << 10 << Sizes{{90, 200000}, {50, 200000}, {10, 200000}}
                                       << QList<int>{90, 50, 10} << 0;
-        QTest::newRow("quality 0") << 0 << 0 << Sizes{} << QList<int>{} << 0;
         QTest::newRow("negative quality") << -5 << 100 << Sizes{} << QList<int>{} << 0;
         QTest::newRow("failed encode ends it")
             << 90 << 100 << Sizes{{90, 0}} << QList<int>{90} << 0;
@@ -212,39 +211,30 @@ private slots:
         QVERIFY(fast.size() < (qint64(options.limitKB) << 10));
     }
 
+    // A picture with some transparency keeps it; an opaque one gets no alpha channel.
     void pngAndTiffKeepPixels_data()
     {
         QTest::addColumn<FileFormat>("format");
         QTest::addColumn<QByteArray>("signature");
-        QTest::addColumn<bool>("clear"); // some pixels transparent
-        QTest::newRow("png") << FileFormat::Png << QByteArray("\x89PNG", 4) << true;
-        QTest::newRow("tiff") << FileFormat::Tiff << QByteArray("II*\0", 4) << true;
-        QTest::newRow("png, opaque") << FileFormat::Png << QByteArray("\x89PNG", 4) << false;
-        QTest::newRow("tiff, opaque") << FileFormat::Tiff << QByteArray("II*\0", 4) << false;
+        QTest::newRow("png") << FileFormat::Png << QByteArray("\x89PNG", 4);
+        QTest::newRow("tiff") << FileFormat::Tiff << QByteArray("II*\0", 4);
     }
     void pngAndTiffKeepPixels()
     {
         QFETCH(FileFormat, format);
         QFETCH(QByteArray, signature);
-        QFETCH(bool, clear);
         QImage image = photoLike(41, 23).convertToFormat(QImage::Format_ARGB32);
         ImageWriter::Options options;
         options.format = format;
-        if (!clear) {
-            // No alpha channel for a picture that has no use for one.
-            const QByteArray opaque = ImageWriter::encode(image, options);
-            QVERIFY(opaque.startsWith(signature));
-            QVERIFY(!QImage::fromData(opaque).hasAlphaChannel());
-            QCOMPARE(QImage::fromData(opaque).convertToFormat(QImage::Format_ARGB32), image);
-            return;
-        }
+        const QByteArray opaque = ImageWriter::encode(image, options);
+        QVERIFY(opaque.startsWith(signature));
+        QVERIFY(!QImage::fromData(opaque).hasAlphaChannel());
+        QCOMPARE(QImage::fromData(opaque).convertToFormat(QImage::Format_ARGB32), image);
         image.setPixelColor(3, 4, QColor(10, 20, 30, 0));
         image.setPixelColor(5, 6, QColor(200, 100, 50, 77));
         const QByteArray data = ImageWriter::encode(image, options);
         QVERIFY(data.startsWith(signature));
         const QImage back = QImage::fromData(data).convertToFormat(QImage::Format_ARGB32);
-        QCOMPARE(back.size(), image.size());
-        QCOMPARE(back.pixel(0, 0), image.pixel(0, 0));
         QCOMPARE(back.pixel(40, 22), image.pixel(40, 22));
         QCOMPARE(qAlpha(back.pixel(3, 4)), 0);
         // TIFF stores associated alpha: a semi-transparent colour may move by a step.
@@ -458,30 +448,6 @@ private slots:
             QCOMPARE(TmpFilePath::fileExtensionForFormat(format), expected.section('.', -1));
     }
 
-    void folderIsPrivateStableAndRemoved()
-    {
-        const mode_t oldMask = ::umask(0);
-        const QString path = beach(FileFormat::Png);
-        ::umask(oldMask);
-        QCOMPARE(modeOf(folderOf(path)), mode_t(0700));
-        // Asked again, the folder is not made anew: the file in it is still there.
-        QVERIFY(writeFile(path, "x"));
-        QCOMPARE(beach(FileFormat::Png), path);
-        QVERIFY(QFileInfo::exists(path));
-        QTemporaryDir outside;
-        QVERIFY(writeFile(outside.path() + "/keep.txt", "keep"));
-        QVERIFY(QDir().mkdir(folderOf(path) + "/sub"));
-        QVERIFY(QFile::link(outside.path(), folderOf(path) + "/link"));
-        TmpFilePath::removeTmpFiles();
-        QVERIFY(!QFileInfo::exists(TmpFilePath::processFolderPath()));
-        // A link inside is removed, not followed.
-        QVERIFY(QFileInfo::exists(outside.path() + "/keep.txt"));
-        // Removing again, with nothing there, is harmless; the next path makes it again.
-        TmpFilePath::removeTmpFiles();
-        QCOMPARE(beach(FileFormat::Png), path);
-        QVERIFY(TmpFilePath::isPrivateFolder(folderOf(path)));
-    }
-
     void noPrivateFolderGivesNoPath()
     {
         // A temporary "folder" that is a plain file: nothing can be made inside it.
@@ -495,11 +461,13 @@ private slots:
         QCOMPARE(absolute, QStringLiteral("/x/Beach"));
     }
 
-    // Something already sits at the process folder's path that is not a private folder of
-    // ours: it must be neither written into nor removed.
+    // The process folder is private whatever the umask, stable for the run, and removed
+    // with all inside; something already at its path that is not a private folder of ours
+    // is neither written into nor removed.
     void plantedThingIsNeverUsed_data()
     {
         QTest::addColumn<QString>("kind");
+        QTest::newRow("nothing there") << "none";
         QTest::newRow("symlink to a folder") << "symlink";
         QTest::newRow("dangling symlink") << "dangling";
         QTest::newRow("plain file") << "file";
@@ -531,13 +499,19 @@ private slots:
         }
         const bool wasLink = QFileInfo(planted).isSymLink();
 
+        const mode_t oldMask = ::umask(0);
         const QString path = beach();
+        ::umask(oldMask);
         const QString folder = folderOf(path);
-        QVERIFY(folder.startsWith(planted + "-"));
+        QVERIFY(kind == "none" ? folder == planted : folder.startsWith(planted + "-"));
         QVERIFY(TmpFilePath::isPrivateFolder(folder));
         QCOMPARE(modeOf(folder), mode_t(0700));
         QVERIFY(writeFile(path, "output"));
         QCOMPARE(beach(), path); // stable for the rest of the run
+        QVERIFY(QFileInfo::exists(path));
+        // A folder inside is removed too, a link inside is removed, not followed.
+        QVERIFY(QDir().mkdir(folder + "/sub"));
+        QVERIFY(QFile::link(target.path(), folder + "/link"));
 
         // Nothing reached the planted thing or what it points to.
         const auto entries = QDir::NoDotAndDotDot | QDir::AllEntries;
@@ -545,12 +519,19 @@ private slots:
         if (kind == "loose" || kind == "foreign")
             QCOMPARE(QDir(planted).entryList(entries), QStringList());
 
+        QVERIFY(writeFile(target.path() + "/keep.txt", "keep"));
         TmpFilePath::removeTmpFiles();
         QVERIFY(!QFileInfo::exists(folder));
+        QVERIFY(QFileInfo::exists(target.path() + "/keep.txt"));
+        if (kind == "none") {
+            // Removing again, with nothing there, is harmless; the next path makes it again.
+            TmpFilePath::removeTmpFiles();
+            QCOMPARE(beach(), path);
+            return;
+        }
         const QFileInfo after(planted);
         QCOMPARE(after.isSymLink(), wasLink);
         QVERIFY(after.isSymLink() || after.exists());
-        QVERIFY(QFileInfo(target.path()).isDir());
     }
 
     // Output settings.
