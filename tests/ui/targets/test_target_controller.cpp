@@ -168,10 +168,6 @@ void TestTargetController::menuLayout_data()
     QTest::addColumn<QString>("icon");     // what the first record's desktop entry names as Icon=
 
     QTest::newRow("empty list: no leading separator") << QVariantList() << QStringList() << "";
-    QTest::newRow("two records") << QVariantList{folder("/tmp", "Desktop"),
-                                                 Destination::configWithDestination("/usr/bin/true",
-                                                                                    "Viewer", 1)}
-                                 << QStringList{"Ctrl+Alt+1", "Ctrl+Alt+2"} << "";
     QVariantList eleven;
     QStringList elevenKeys;
     for (int i = 1; i <= 11; ++i) {
@@ -333,8 +329,6 @@ void TestTargetController::drops_data()
 
     QTest::newRow("three folders: the first only")
         << QStringList{"f1", "f2", "f3"} << "top of 1" << true << "A,f1,B,C";
-    QTest::newRow("application above row 2")
-        << QStringList{"Receiver.app"} << "top of 2" << true << "A,B,Receiver,C";
     QTest::newRow("application onto row 2")
         << QStringList{"Receiver.app"} << "middle of 2" << true << "A,B,Receiver,C";
     QTest::newRow("lower half of row 1 goes above it")
@@ -342,7 +336,6 @@ void TestTargetController::drops_data()
     QTest::newRow("below the last row") << QStringList{"f1"} << "below" << true << "A,B,C,f1";
     QTest::newRow("a plain file") << QStringList{"plain.txt"} << "top of 0" << false << "A,B,C";
     QTest::newRow("own row to the end") << QStringList{"row"} << "below" << false << "B,C,A";
-    QTest::newRow("own row to itself") << QStringList{"row"} << "top of 0" << false << "A,B,C";
     QTest::newRow("own row onto the lower half of the last")
         << QStringList{"row"} << "lower half of 2" << false << "B,A,C";
     // "Other…" of Add Application takes what a drop takes; it adds at the end.
@@ -461,7 +454,6 @@ void TestTargetController::sending_data()
     row("double-click to an application", "app", 0, "double-click", true, "received");
     row("menu to an application", "app", 5, "menu", true, "received");
     row("menu to a folder", "folder", 0, "menu", true, "folder");
-    row("double-click to a folder", "folder", 0, "double-click", true, "folder");
     row("folder that is gone", "gone folder", 0, "menu", true, "message");
     row("application that is gone", "gone app", 0, "menu", true, "message");
     row("no photo", "app", 0, "double-click", false, "nothing");
@@ -471,7 +463,6 @@ void TestTargetController::sending_data()
     const char* broken = "app behind a broken record";
     row("double-click past a record without a path", broken, 1, "double-click", true, "received");
     row("double-click on a record without a path", broken, 0, "double-click", true, "message");
-    row("menu to a record without a path", broken, 0, "menu", true, "message");
 }
 
 void TestTargetController::sending()
