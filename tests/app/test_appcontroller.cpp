@@ -466,6 +466,12 @@ void TestAppController::colourTurnsTransparencyOff()
     QVERIFY(!settings->transparentBackground());
     QVERIFY(!transparent->isChecked());
     QCOMPARE(document->color(), std::optional<QColor>(QColor(10, 20, 30)));
+
+    // Back to transparent and to the colour again: the chosen colour returns.
+    transparent->click();
+    QVERIFY(!document->color().has_value());
+    transparent->click();
+    QCOMPARE(document->color(), std::optional<QColor>(QColor(10, 20, 30)));
 }
 
 void TestAppController::staleChangesEmptySizeDisplay_data()
