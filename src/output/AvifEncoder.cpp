@@ -355,7 +355,7 @@ QByteArray writeAvif(const AvifPicture& p, const std::vector<Av1Picture>& colour
 
     // Item payloads in the order they go into the media data box.
     std::vector<std::pair<int, const QByteArray*>> payloads;
-    payloads.reserve(size_t(2 * n + 2));
+    payloads.reserve(2 * size_t(n) + 2);
     for (int i = 0; i < n; ++i)
         payloads.emplace_back(i + 1, &colour[size_t(i)].obus);
     if (grid)
