@@ -1,5 +1,8 @@
+// The program's window: opening, saving, copying and pasting photos, its commands and fields,
+// and framing several photos from it.
 #include "TestSupport.h"
 #include "app/AppController.h"
+#include "app/BatchSheet.h"
 #include "app/CompanionController.h"
 #include "app/MainInterface.h"
 #include "app/OutputController.h"
@@ -23,14 +26,14 @@
 
 #include <QCheckBox>
 #include <QClipboard>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QLabel>
+#include <QImageReader>
 #include <QMenu>
-#include <QProcess>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
 
@@ -39,717 +42,682 @@
 
 using Rule = CommandTable::Rule;
 
+namespace {
+
+DropResult dropFiles(QObject* target, const QStringList& files)
+{
+    return dropOn(target, *std::unique_ptr<QMimeData>(fileMime(files)));
+}
+
+} // namespace
+
 class TestAppController : public QObject {
     Q_OBJECT
-private slots:
-    void init();
-    void cleanup();
-    void openThenFailureKeepsPreviousPhoto_data();
-    void openThenFailureKeepsPreviousPhoto();
-    void documentLifecycle();
-    void exportFollowsThePreview();
-    void windowAndBatchFramerFrameAlike();
-    void saveStartsInTheRightFolder();
-    void saveDialogNamesAndWrites_data();
-    void saveDialogNamesAndWrites();
-    void nameStaysInsideTemporaryFolder_data();
-    void nameStaysInsideTemporaryFolder();
-    void pasteTakesOnlyPictures_data();
-    void pasteTakesOnlyPictures();
-    void staleChangesEmptySizeDisplay_data();
-    void staleChangesEmptySizeDisplay();
-    void colourTurnsTransparencyOff();
-    void sizeLimitSaysWhatItDid();
-    void fieldsShowWhatIsUsed_data();
-    void fieldsShowWhatIsUsed();
-    void commandsFollowTheirRules_data();
-    void commandsFollowTheirRules();
-    void startUp_data();
-    void startUp();
-    void proxyPreparesFileOnEntry();
-    void toolbarCustomizationComesBack();
-
-private:
     QTemporaryDir _dir;
     std::unique_ptr<UserDefaults> _defaults;
     std::unique_ptr<AppController> _app;
     QString path(const QString& name) const { return _dir.filePath(name); }
     void open(const QString& name) { QVERIFY(_app->applicationOpenFile(writePhoto(path(name)))); }
+    void restart()
+    {
+        _app.reset();
+        _app = std::make_unique<AppController>(*_defaults);
+    }
     OutputController* out() const { return _app->output(); }
     MainInterface* window() const { return _app->interface(); }
     QAction* action(const char* command) const { return window()->action(QLatin1String(command)); }
-    bool enabled(const char* command) const { return action(command)->isEnabled(); }
     void run(const char* command) const { action(command)->trigger(); }
-    // The commands of the table that follow that rule, by identifier.
-    static QStringList commandsFollowing(const QList<Rule>& rules)
+    // The commands of the table that follow one of the rules; without rules, those enabled.
+    QStringList commands(const std::optional<QList<Rule>>& rules = {}) const
     {
         QStringList found;
-        for (const CommandTable::Command& command : CommandTable::commands())
-            if (rules.contains(command.rule))
-                found << QLatin1String(command.identifier);
+        for (const CommandTable::Command& c : CommandTable::commands())
+            if (rules ? rules->contains(c.rule) : action(c.identifier)->isEnabled())
+                found << QLatin1String(c.identifier);
         return found;
     }
-    QStringList enabledCommands() const
+    // Noise photos 40+i x 30 and so on, for the batch sheet.
+    QList<QByteArray> photos(int count, QSize size, const QString& prefix)
     {
-        QStringList on;
-        for (const CommandTable::Command& command : CommandTable::commands())
-            if (enabled(command.identifier))
-                on << QLatin1String(command.identifier);
-        return on;
+        QList<QByteArray> names;
+        for (int i = 0; i < count; ++i) {
+            const QString name = path(QStringLiteral("%1%2.png").arg(prefix).arg(i));
+            if (!noisePhoto(size.width() + i, size.height()).save(name))
+                return {};
+            names << QFile::encodeName(name);
+        }
+        return names;
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(_dir.isValid());
+        QFile::remove(path("prefs.plist"));
+        _defaults = std::make_unique<UserDefaults>(path("prefs.plist"));
+        _app = std::make_unique<AppController>(*_defaults);
+    }
+    void cleanup()
+    {
+        _app.reset();
+        _defaults.reset();
+    }
+    void failedOpenKeepsThePhoto_data()
+    {
+        QTest::addColumn<QString>("via");
+        QTest::addColumn<QString>("bad");
+        for (const char* via : {"open", "drop", "hand over"})
+            QTest::newRow(via) << QString(via) << QStringLiteral("notes.txt");
+        QTest::newRow("opened, missing") << QStringLiteral("open") << QStringLiteral("gone.jpg");
+    }
+    void failedOpenKeepsThePhoto()
+    {
+        QFETCH(QString, via);
+        QFETCH(QString, bad);
+        auto openFile = [&](const QString& file) {
+            if (via == "drop")
+                return dropFiles(_app->previewView(), {file}).entered;
+            if (via == "open")
+                return _app->applicationOpenFile(file);
+            _app->openFiles({QFile::encodeName(file)});
+            return true;
+        };
+        QVERIFY(openFile(writePhoto(path("Beach.day.png"), QSize(64, 48))));
+        const QString title = _app->mainWindow()->windowTitle();
+        SheetCatcher sheets(QString(), _app->mainWindow());
+        QVERIFY(writeBytes(path("notes.txt"), "shopping list\n"));
+        QCOMPARE(openFile(path(bad)), via != "open");
+        QVERIFY(sheets.shown());
+        QCOMPARE(_app->filename(), QStringLiteral("Beach.day"));
+        QCOMPARE(_app->document()->framedPhoto().photo.size(), QSize(64, 48));
+        QCOMPARE(_app->mainWindow()->windowTitle(), title);
+    }
+    void documentLifecycle()
+    {
+        // A second photo keeps the frame, its colour and the flip.
+        const QString framePath = path("Oval.png");
+        QVERIFY(solid(30, 20, Qt::transparent).save(framePath));
+        open("one.png");
+        _app->setBorderPath(framePath);
+        _app->setColor(QColor(Qt::darkRed));
+        run("flipH");
+        open("two.png");
+        QCOMPARE(std::tuple(_app->borderPath(), _app->shouldFlipHorizontal(),
+                            _app->document()->color(), _app->filename()),
+                 std::tuple(framePath, true, std::optional<QColor>(Qt::darkRed), QString("two")));
+        run("close");
+        QVERIFY(!_app->document()->hasPhoto() && _app->imageMetadata().isEmpty() &&
+                _app->filename().isEmpty());
+
+        // The sanitizer build runs this under LeakSanitizer: memory lost by any one cycle of
+        // what a session does with photos (open, frame, write, close) is reported at the end.
+        const QString photos[] = {writePhoto(path("a.jpg"), QSize(300, 200)),
+                                  writePhoto(path("b.png"), QSize(200, 300))};
+        for (int cycle = 0; cycle < 50; ++cycle) {
+            QVERIFY(_app->applicationOpenFile(photos[cycle % 2]));
+            QVERIFY(!out()->writeTmpFile().isEmpty());
+            run("close");
+        }
+
+        // Quitting removes the temporary files and keeps the window's place.
+        open("one.png");
+        const QString folder = QFileInfo(out()->writeTmpFile()).absolutePath();
+        QVERIFY(QFileInfo(folder).isDir() && !folder.startsWith(_dir.path()));
+        _app->applicationShouldTerminate();
+        QVERIFY(!QFileInfo::exists(folder));
+        QVERIFY(!_defaults->stringForKey(QStringLiteral("mainWindow")).isEmpty());
+    }
+    void exportFollowsThePreview()
+    {
+        // What the preview holds is what the export writes: a frame set on the preview alone,
+        // with no word to the renderer, shows in the next file.
+        open("one.png");
+        const QString target = path("out.png");
+        QList<bool> busyStates;
+        QString nested = QStringLiteral("not asked");
+        QStringList commandsOn;
+        auto* runner = _app->findChild<BackgroundRunner*>();
+        QVERIFY(runner);
+        connect(runner, &BackgroundRunner::busyChanged, this, [&](bool isBusy) {
+            busyStates << isBusy;
+            // A second export asked for meanwhile is refused, and nothing invites one.
+            if (isBusy) {
+                nested = out()->writeImageToFile(path("second.png"), FileFormat::Png, 90);
+                commandsOn = commands();
+            }
+        });
+        QCOMPARE(out()->writeImageToFile(target, FileFormat::Png, 90), target);
+        QCOMPARE(busyStates, (QList<bool>{true, false}));
+        QCOMPARE(std::tuple(nested, commandsOn), std::tuple(QString(), QStringList()));
+        QVERIFY(!QFile::exists(path("second.png")));
+        QCOMPARE(QImage(target).pixel(30, 20), QColor(Qt::blue).rgb());
+
+        _app->document()->setFrameImage(solid(60, 40, QColor(200, 10, 10)));
+        QCOMPARE(out()->writeImageToFile(target, FileFormat::Png, 90), target);
+        QCOMPARE(QImage(target).pixel(30, 20), qRgb(200, 10, 10));
+        // Without a photo nothing is written.
+        run("close");
+        QVERIFY(out()->writeTmpFile().isEmpty());
+    }
+    void windowAndBatchFramerFrameAlike()
+    {
+        // A JPEG frame stored 40 x 20, its top half white, whose EXIF turns it upright to
+        // 20 x 40 with the white half on the right. Without turning to fit the photo, both read
+        // it upright; read as stored, the white half would be on top.
+        QImage stored = solid(40, 20, Qt::black, QImage::Format_RGB32);
+        QPainter(&stored).fillRect(0, 0, 40, 10, Qt::white);
+        const QString framePath = path("Turned.jpg");
+        QVERIFY(stored.save(framePath, "JPEG", 100));
+        setTags(framePath, {{"Exif.Image.Orientation", "6"}});
+        _defaults->setBool(false, DefAutoRotateBorder);
+        const QString photoPath = writePhoto(path("wide.png"), QSize(90, 50));
+        QVERIFY(_app->applicationOpenFile(photoPath));
+        _app->setBorderPath(framePath);
+        const QString fromWindow = path("window.png");
+        QCOMPARE(out()->writeImageToFile(fromWindow, FileFormat::Png, 90), fromWindow);
+
+        QProcess batch;
+        batch.start(QStringLiteral(VELLUMA_FRAME_BINARY),
+                    {"-f", framePath, "-F", "png", "--no-rotate", "-o", path("batch"), photoPath});
+        QVERIFY(batch.waitForFinished(30000));
+        QCOMPARE(batch.exitCode(), 0);
+        const QImage window = QImage(fromWindow).convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(window, QImage(path("batch/wide.png")).convertToFormat(QImage::Format_ARGB32));
+        QCOMPARE(window.pixel(85, 25), qRgb(255, 255, 255));
+        QCOMPARE(window.pixel(5, 5), QColor(Qt::blue).rgb());
+    }
+    void saveStartsInTheRightFolder()
+    {
+        // The photo's folder the first time; after a save elsewhere, there, in the next run too.
+        const QString original = writePhoto(path("one.png"));
+        const auto dialogFolder = [&](const QString& file) {
+            _app->applicationOpenFile(original);
+            QString folder;
+            whenModalShown([&folder, file](QWidget* modal) {
+                folder = qobject_cast<QFileDialog*>(modal)->directory().absolutePath();
+                modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
+                QTest::keyClick(modal, file.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
+            });
+            out()->saveDocumentAs();
+            return folder;
+        };
+        QVERIFY(QDir(_dir.path()).mkdir(QStringLiteral("saved")));
+        QCOMPARE(dialogFolder(path("saved/framed")), _dir.path());
+        QCOMPARE(QDir(path("saved")).entryList(QDir::Files).size(), 1);
+        restart();
+        QCOMPARE(dialogFolder(QString()), path("saved"));
+    }
+    void saveDialogNamesAndWrites_data()
+    {
+        // The photo is noise.png; the settings say JPEG at quality 80. A quality other than 80
+        // is typed in the dialog.
+        QTest::addColumn<QString>("entered");
+        QTest::addColumn<int>("chosenFormat"); // picked in the dialog's pop-up; 0: left alone
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<bool>("existed"); // `saved` was there before: asked, and replaced
+        const auto row = [](const char* name, const char* entered, int format, const char* saved,
+                            int quality, bool existed = false) {
+            QTest::newRow(name) << QString(entered) << format << QString(saved) << quality
+                                << existed;
+        };
+        const int png = codeForFileFormat(FileFormat::Png);
+        row("image extension dropped", "Beach.JPG", 0, "Beach.jpg", 80);
+        row("other type's extension too", "Beach.png", 0, "Beach.jpg", 80);
+        row("other extension kept", "Beach.final", 0, "Beach.final.jpg", 80);
+        row("PNG in the pop-up", "Beach.jpg", png, "Beach.png", 80);
+        row("quality of the dialog", "Beach", 0, "Beach.jpg", 55);
+        row("an existing file, named bare", "Beach", 0, "Beach.jpg", 80, true);
+        // Save, Return, Return must not replace the photo: it is asked about, kept by default.
+        row("the photo itself", "noise.png", png, "noise.png", 80, true);
+    }
+    void saveDialogNamesAndWrites()
+    {
+        QFETCH(QString, entered);
+        QFETCH(int, chosenFormat);
+        QFETCH(QString, saved);
+        QFETCH(int, quality);
+        QFETCH(bool, existed);
+        QDir folder(_dir.path());
+        for (const QString& earlier : folder.entryList({QStringLiteral("Beach*")}))
+            QVERIFY(folder.remove(earlier));
+        QVERIFY(noisePhoto(64, 48).save(path("noise.png")));
+        const QByteArray photo = readAll(path("noise.png"));
+        if (existed && !saved.startsWith("noise"))
+            QVERIFY(writeBytes(path(saved), "older"));
+        QVERIFY(_app->applicationOpenFile(path("noise.png")));
+        OutputSettings* settings = _app->outputSettings();
+        settings->setFileFormat(FileFormat::Jpeg);
+        settings->setJpegQuality(80);
+        const FileFormat format = chosenFormat ? fileFormatForCode(chosenFormat) : FileFormat::Jpeg;
+        whenModalShown([&](QWidget* modal) {
+            auto* pop = modal->findChild<QComboBox*>(QStringLiteral("savePanelFileFormatPop"));
+            auto* field = modal->findChild<QLineEdit*>(QStringLiteral("savePanelQualityTF"));
+            if (chosenFormat)
+                pop->setCurrentIndex(pop->findData(chosenFormat));
+            if (quality != 80)
+                field->setText(QString::number(quality));
+            modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path(entered));
+            QTest::keyClick(modal, Qt::Key_Return);
+        });
+        SheetCatcher questions;
+        out()->saveDocumentAs();
+        QCOMPARE(questions.shown(), existed);
+        // The format chosen in the dialog is the window's from now on; the quality is not.
+        QCOMPARE(std::tuple(settings->fileFormat(), settings->jpegQuality()),
+                 std::tuple(format, 80));
+        if (saved.startsWith("noise")) {
+            QVERIFY(questions.last().informative.contains(QStringLiteral("original photo")));
+            QCOMPARE(readAll(path(saved)), photo);
+            return;
+        }
+        QCOMPARE(folder.entryList({QStringLiteral("Beach*")}), QStringList{saved});
+        // The file is what writing at that quality gives, and not what the setting would give.
+        const QString expected = out()->writeImageToFile(path("expected"), format, quality);
+        QCOMPARE(readAll(path(saved)), readAll(expected));
+        if (format == FileFormat::Jpeg)
+            QVERIFY(readAll(expected) !=
+                    readAll(out()->writeImageToFile(path("other"), format, 135 - quality)));
+    }
+    void nameStaysInsideTemporaryFolder_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("an existing file's path")
+            << path("notes.txt") << path("notes.txt").replace('/', '_');
+        for (const auto& [name, file] : {std::pair{"~/notes", "~_notes"}, std::pair{"..", "__"},
+                                         std::pair{"", "Untitled"}, std::pair{"   ", "Untitled"}})
+            QTest::newRow(name) << QString(name) << QString(file);
+    }
+    void nameStaysInsideTemporaryFolder()
+    {
+        // Whatever the name field holds, copy writes inside our temporary folder and leaves
+        // the user's files alone.
+        QFETCH(QString, name);
+        QFETCH(QString, fileName);
+        QVERIFY(writeBytes(path("notes.txt"), "shopping list\n"));
+        QVERIFY(_app->applicationOpenFile(writePhoto(path("one.png"), QSize(2400, 1600))));
+        _app->outputPanel()->filenameField()->setText(name);
+        run("copy");
+        QCOMPARE(readAll(path("notes.txt")), QByteArray("shopping list\n"));
+        const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
+        const QString file = TmpFilePath::tmpFolder() + "/" + fileName + ".jpg";
+        QCOMPARE(std::tuple(copied->urls(), copied->text()),
+                 std::tuple(QList<QUrl>{QUrl::fromLocalFile(file)}, file));
+        // The picture as shown goes as image data, quick to paste; the full size is the file.
+        QCOMPARE(qvariant_cast<QImage>(copied->imageData()), _app->previewView()->image());
+        QVERIFY(_app->previewView()->image().width() < 2400);
+        QCOMPARE(QImage(file).size(), QSize(2400, 1600));
+    }
+    void pasteAndCommands_data()
+    {
+        QTest::addColumn<bool>("photoOpen"); // 60 x 40, named "tagged", with an artist tag
+        QTest::addColumn<bool>("picture");   // else text only on the clipboard
+        QTest::addColumn<bool>("browser");   // the photo browser is installed
+        QTest::addColumn<QSize>("shown");
+        QTest::newRow("picture over a photo") << true << true << true << QSize(30, 20);
+        QTest::newRow("text over a photo, no browser") << true << false << false << QSize(60, 40);
+        QTest::newRow("picture, no photo") << false << true << false << QSize(30, 20);
+        QTest::newRow("text, no photo") << false << false << true << QSize(0, 0);
+    }
+    // Only a picture is pasted, and the commands follow what is there.
+    void pasteAndCommands()
+    {
+        QFETCH(bool, photoOpen);
+        QFETCH(bool, picture);
+        QFETCH(bool, browser);
+        QFETCH(QSize, shown);
+        window()->setPhotoBrowserAvailable(browser);
+        if (photoOpen) {
+            QVERIFY(gradientPhoto(60, 40).save(path("tagged.jpg")));
+            setTags(path("tagged.jpg"), {{"Exif.Image.Artist", "Ann"}});
+            QVERIFY(_app->applicationOpenFile(path("tagged.jpg")));
+        }
+        auto* mime = new QMimeData;
+        if (picture)
+            mime->setImageData(solid(30, 20, Qt::red, QImage::Format_RGB32));
+        else
+            mime->setText(QStringLiteral("shopping list"));
+        QGuiApplication::clipboard()->setMimeData(mime);
+        run("paste");
+        QCOMPARE(_app->document()->framedPhoto().photo.size(), shown);
+        // The name and metadata are those of the photo opened before, or none.
+        QCOMPARE(std::tuple(_app->filename(),
+                            _app->imageMetadata().value(QStringLiteral("Exif.Image.Artist"))),
+                 photoOpen ? std::tuple(QStringLiteral("tagged"), QStringLiteral("Ann"))
+                           : std::tuple(QString(), QString()));
+        QList<Rule> on = {Rule::Always};
+        if (!shown.isEmpty())
+            on << Rule::NeedsPhoto;
+        if (browser)
+            on << Rule::PhotoBrowser;
+        QCOMPARE(commands(), commands(on));
+        // Nothing to send to until destinations are set up.
+        QVERIFY(!window()->menu(QStringLiteral("SendTo"))->isEnabled());
+        // A picture pasted is a document: copy hands it on as a file.
+        if (!shown.isEmpty()) {
+            run("copy");
+            const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
+            QCOMPARE(urls.size(), 1);
+            QCOMPARE(QImage(urls.first().toLocalFile()).size(), shown);
+        }
+    }
+    void staleChangesEmptySizeDisplay_data()
+    {
+        QTest::addColumn<QString>("change");
+        for (const char* change : {"format", "quality", "limit", "limitKB", "transparent",
+                                   "metadata", "colour", "frame", "flip", "photo", "rewritten"})
+            QTest::newRow(change) << QString(change);
+    }
+    void staleChangesEmptySizeDisplay()
+    {
+        QFETCH(QString, change);
+        open("one.png");
+        const FramedPhoto before = _app->document()->framedPhoto();
+        const ExportRenderer::Options options = out()->exportOptions();
+        const QString written = out()->writeTmpFile();
+        QVERIFY(out()->exportRenderer().isValidCacheAtPath(written, before, options));
+        out()->updateFilesizeForFile(written);
+        OutputPanel* panel = _app->outputPanel();
+        QVERIFY(!panel->filesizeField()->text().isEmpty());
+        OutputSettings* settings = _app->outputSettings();
+        const std::map<QString, std::function<void()>> changes = {
+            {"format", [&] { settings->setFileFormat(FileFormat::Tiff); }},
+            {"quality", [&] { settings->setJpegQuality(55); }},
+            {"limit", [&] { panel->limitFilesizeBox()->click(); }},
+            {"limitKB", [&] { _defaults->setInteger(321, DefFilesizeLimit); }},
+            {"transparent", [&] { settings->setTransparentBackground(true); }},
+            {"metadata", [&] { panel->preserveMetadataBox()->click(); }},
+            {"colour", [&] { _app->setColor(QColor(Qt::yellow)); }},
+            {"frame", [&] { _app->setBorderPath(QString()); }},
+            {"flip", [&] { run("flipH"); }},
+            {"photo", [&] { open("two.png"); }},
+            // By someone else, under the same name.
+            {"rewritten", [&] { QVERIFY(writeBytes(written, "not ours")); }},
+        };
+        changes.at(change)();
+        if (change != "rewritten")
+            QCOMPARE(panel->filesizeField()->text(), QString());
+        // The written-file flag went down, even for the document and options it was written from.
+        QVERIFY(!out()->exportRenderer().isValidCacheAtPath(written, before, options));
+    }
+    void colourTurnsTransparencyOff()
+    {
+        OutputSettings* settings = _app->outputSettings();
+        QCheckBox* transparent = _app->outputPanel()->transparentBackgroundBox();
+        const auto state = [&] {
+            return std::tuple(settings->transparentBackground(), transparent->isChecked(),
+                              _app->document()->color());
+        };
+        open("one.png");
+        settings->setFileFormat(FileFormat::Png);
+        settings->setTransparentBackground(true);
+        QCOMPARE(state(), std::tuple(true, true, std::optional<QColor>()));
+        const std::optional<QColor> chosen = QColor(10, 20, 30);
+        _app->setColor(*chosen);
+        QCOMPARE(state(), std::tuple(false, false, chosen));
+        // Back to transparent and to the colour again: the chosen colour returns.
+        transparent->click();
+        QVERIFY(!_app->document()->color().has_value());
+        transparent->click();
+        QCOMPARE(_app->document()->color(), chosen);
+    }
+    void sizeLimitSaysWhatItDid()
+    {
+        // Noise does not fit 20 KB at quality 90: the panel still says 90, so the size display
+        // and the status line say what was used.
+        QVERIFY(noisePhoto(200, 200).save(path("noise.png")));
+        QVERIFY(_app->applicationOpenFile(path("noise.png")));
+        _app->outputSettings()->setJpegQuality(90);
+        _defaults->setInteger(20, DefFilesizeLimit);
+        _app->outputSettings()->setLimitFilesize(true);
+        run("copy");
+        const QString note = _app->mainWindow()->statusBar()->currentMessage();
+        QVERIFY2(note.contains(QStringLiteral("20 KB")), qPrintable(note));
+        QCOMPARE(_app->outputPanel()->filesizeField()->toolTip(), note);
+        QCOMPARE(_app->outputSettings()->jpegQuality(), 90);
+        // No quality fits 1 KB: copy says so as save does.
+        _defaults->setInteger(1, DefFilesizeLimit);
+        SheetCatcher sheets(QString(), _app->mainWindow());
+        run("copy");
+        QVERIFY(sheets.last().informative.contains(QStringLiteral("1 KB")));
+        QVERIFY(_app->mainWindow()->statusBar()->currentMessage().isEmpty());
+    }
+    void fieldsShowWhatIsUsed_data()
+    {
+        QTest::addColumn<bool>("quality"); // else the size limit field
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<int>("used");
+        // Quality in use 85, limit 400 KB.
+        const auto row = [](bool quality, const char* typed, const char* then, int used) {
+            QTest::addRow("%s '%s', %s", quality ? "quality" : "limit", typed, then)
+                << quality << QString(typed) << QString(then) << used;
+        };
+        row(true, "0", "tab", 85);
+        row(true, "150", "return", 100);
+        row(true, "10", "copy", 10); // without Return
+        row(false, "0", "tab", 400);
+        row(false, "9999999", "return", 1048576);
+    }
+    void fieldsShowWhatIsUsed()
+    {
+        QFETCH(bool, quality);
+        QFETCH(QString, typed);
+        QFETCH(QString, then);
+        QFETCH(int, used);
+        OutputSettings* settings = _app->outputSettings();
+        settings->setJpegQuality(85);
+        _defaults->setInteger(400, DefFilesizeLimit);
+        settings->setLimitFilesize(true);
+        open("one.png");
+        _app->mainWindow()->show();
+        QApplication::setActiveWindow(_app->mainWindow());
+        QVERIFY(QTest::qWaitForWindowActive(_app->mainWindow()));
+        OutputPanel* panel = _app->outputPanel();
+        QLineEdit* field = quality ? panel->qualityField() : panel->filesizeLimitField();
+        field->setFocus();
+        QTRY_VERIFY(field->hasFocus());
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClicks(field, typed);
+        if (then == "copy")
+            run("copy");
+        else
+            QTest::keyClick(field, then == "tab" ? Qt::Key_Tab : Qt::Key_Return);
+        QCOMPARE(quality ? settings->jpegQuality() : settings->filesizeLimit(), used);
+        QCOMPARE(field->text(), QString::number(used));
+        QCOMPARE(quality ? panel->qualityStepper()->value()
+                         : _defaults->integerForKey(DefFilesizeLimit),
+                 used);
+    }
+    void startUp_data()
+    {
+        // What the user stored before this launch: 1 yes, 0 no, -1 never stored. The updater's
+        // own setting is taken over although the factory defaults carry ours.
+        QTest::addColumn<int>("updaterCheck");
+        QTest::addColumn<int>("ownCheck");
+        QTest::addColumn<bool>("checks");
+        QTest::newRow("updater's taken over") << 1 << -1 << true;
+        QTest::newRow("never stored") << -1 << -1 << false;
+        QTest::newRow("ours stored") << 1 << 0 << false;
+    }
+    void startUp()
+    {
+        QFETCH(int, updaterCheck);
+        QFETCH(int, ownCheck);
+        QFETCH(bool, checks);
+        for (const auto& [key, value] : {std::pair{DefSUCheckAtStartup, updaterCheck},
+                                         std::pair{DefCheckForUpdatesAtStartup, ownCheck}}) {
+            if (value < 0)
+                _defaults->removeObjectForKey(key);
+            else
+                _defaults->setBool(value == 1, key);
+        }
+        restart();
+        QCOMPARE(std::tuple(_defaults->boolForKey(DefSUCheckAtStartup),
+                            _defaults->boolForKey(DefCheckForUpdatesAtStartup)),
+                 std::tuple(false, checks));
+        // No feed: each check ends at once, so the second launch can start its own.
+        _defaults->setString(QString(), DefSUFeedURL);
+        QSignalSpy check(_app->companions()->updater(), &SUUpdater::checkStarted);
+        _app->applicationDidFinishLaunching();
+        _app->applicationDidFinishLaunching();
+        QCOMPARE(_defaults->integerForKey(DefLaunchCount), 2);
+        QCOMPARE(check.count(), checks ? 2 : 0);
+    }
+    void proxyPreparesFileOnEntry()
+    {
+        ProxyView* proxy = window()->proxyView();
+        auto enter = [proxy] {
+            QEnterEvent event(QPointF(4, 4), QPointF(4, 4), QPointF(4, 4));
+            QCoreApplication::sendEvent(proxy, &event);
+            return proxy->tmpPath();
+        };
+        QVERIFY(!proxy->isEnabled());
+        QCOMPARE(enter(), QString());
+        open("Beach.png");
+        QVERIFY(proxy->isEnabled());
+        _app->outputSettings()->setFileFormat(FileFormat::Jpeg);
+        const QString jpeg = enter();
+        _app->outputSettings()->setFileFormat(FileFormat::Png);
+        const QString png = enter();
+        QCOMPARE(std::tuple(QFileInfo(jpeg).fileName(), QFileInfo(png).fileName()),
+                 std::tuple(QStringLiteral("Beach.jpg"), QStringLiteral("Beach.png")));
+        QCOMPARE(QImage(png).size(), QSize(60, 40));
+        QVERIFY(!QFile::exists(jpeg));
+        // The document icon is a source of files, never a target.
+        QVERIFY(!dropFiles(proxy, {png}).entered);
+        run("close");
+        QCOMPARE(enter(), QString());
+        QVERIFY(!QFile::exists(png));
+    }
+    void toolbarCustomizationComesBack()
+    {
+        const QStringList defaults = window()->toolbarItems();
+        run("customizeToolbar");
+        ToolbarCustomizer* customizer = window()->toolbarCustomizer();
+        QVERIFY(customizer && customizer->isVisible());
+        // Nothing runs while the toolbar is edited.
+        QCOMPARE(commands(), QStringList());
+        const QString removed = defaults.at(2);
+        customizer->removeRow(2);
+        QVERIFY(!customizer->addItem(defaults.at(0))); // already there
+        QVERIFY(customizer->addItem(removed));
+        QVERIFY(customizer->addItem(CommandTable::kSeparator));
+        customizer->moveRow(9, 0);
+        customizer->accept();
+        QStringList chosen = defaults;
+        chosen.removeAt(2);
+        chosen << removed << CommandTable::kSeparator;
+        chosen.move(9, 0);
+        QCOMPARE(window()->toolbarItems(), chosen);
+        QCOMPARE(window()->toolBar()->actions().size(), chosen.size());
+        QVERIFY(action("open")->isEnabled());
+
+        // The next start shows the user's toolbar; back to the default set, nothing is kept.
+        _app.reset();
+        _defaults->synchronize();
+        _defaults = std::make_unique<UserDefaults>(path("prefs.plist"));
+        restart();
+        QCOMPARE(window()->toolbarItems(), chosen);
+        run("customizeToolbar");
+        window()->toolbarCustomizer()->useDefaultSet();
+        window()->toolbarCustomizer()->accept();
+        QCOMPARE(window()->toolbarItems(), defaults);
+        QVERIFY(!_defaults->hasStoredValue(QLatin1String(CommandTable::kToolbarIdentifier)));
+
+        // An item of another version keeps its place, on the toolbar and through the dialog.
+        const QStringList later = {defaults.at(0), QStringLiteral("ZTLater"), defaults.at(1)};
+        _defaults->setObject(later, QLatin1String(CommandTable::kToolbarIdentifier));
+        restart();
+        QCOMPARE(window()->toolBar()->actions().size(), 3);
+        run("customizeToolbar");
+        window()->toolbarCustomizer()->accept();
+        QCOMPARE(window()->toolbarItems(), later);
+    }
+    void batchFramesIntoFolder_data()
+    {
+        // Several photos handed over at once (a second launch, the desktop) or dropped on the
+        // window come to the sheet as the menu's do. An existing output is kept byte for byte
+        // when the user skips existing ones, and replaced when they replace all.
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("via");
+        QTest::newRow("skip existing") << QStringLiteral("skipExisting") << QStringLiteral("hand");
+        QTest::newRow("replace all") << QStringLiteral("replaceAll") << QStringLiteral("drop");
+    }
+    void batchFramesIntoFolder()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, via);
+        _app->mainWindow()->show();
+        QList<QByteArray> names = photos(3, QSize(40, 30), "small");
+        QVERIFY(writeBytes(path("broken.png"), "no picture"));
+        names << QFile::encodeName(path("broken.png"));
+        QStringList files;
+        for (const QByteArray& name : names)
+            files << QFile::decodeName(name);
+        const QString out = path("out-" + answer);
+        QVERIFY(QDir().mkpath(out));
+        QVERIFY(writeBytes(out + "/small1.jpg", "framed before"));
+        if (via == "drop")
+            dropFiles(_app->previewView(), files);
+        else
+            _app->openFiles(names);
+        BatchSheet* sheet = _app->batchSheet();
+        QVERIFY(sheet && sheet->isVisible());
+        sheet->setFolder(out);
+        QSignalSpy ended(sheet, &BatchSheet::batchEnded);
+        whenModalShown(
+            [answer](QWidget* modal) {
+                if (auto* button = modal->findChild<QPushButton*>(answer))
+                    button->click();
+            },
+            sheet);
+        sheet->start();
+        QVERIFY(ended.count() == 1 || ended.wait(30000));
+        QCOMPARE(sheet->findChild<QProgressBar*>("progressBar")->value(), names.size());
+        // The one that is no picture is named in the summary.
+        const QString summary = sheet->findChild<QPlainTextEdit*>("summary")->toPlainText();
+        QVERIFY(summary.contains("broken.png") && !summary.contains("small"));
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"small0.jpg", "small1.jpg", "small2.jpg"}));
+        for (const int i : {0, 1, 2}) {
+            const QString name = out + QStringLiteral("/small%1.jpg").arg(i);
+            if (i == 1 && answer == "skipExisting")
+                QCOMPARE(readAll(name), QByteArray("framed before"));
+            else
+                QCOMPARE(QImageReader(name).size(), QSize(40 + i, 30));
+        }
+    }
+    void batchCancelLeavesNoPartialFile()
+    {
+        // Cancel frees the sheet at once; the photos being framed then are never written, and
+        // no hidden file stays.
+        _app->mainWindow()->show();
+        const QList<QByteArray> names = photos(12, QSize(1600, 1200), "big");
+        const QString out = path("cancelled");
+        _app->frameSeveral(names);
+        BatchSheet* sheet = _app->batchSheet();
+        QVERIFY(sheet);
+        sheet->setFolder(out);
+        QSignalSpy ended(sheet, &BatchSheet::batchEnded);
+        QSignalSpy workEnded(sheet, &BatchSheet::workEnded);
+        sheet->start();
+        QTRY_VERIFY_WITH_TIMEOUT(sheet->framedCount() >= 1, 60000);
+        QElapsedTimer clock;
+        clock.start();
+        sheet->findChild<QPushButton*>("cancelButton")->click();
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(!sheet->isRunning() && clock.elapsed() < 1000);
+        const QStringList atCancel = QDir(out).entryList(QDir::Files);
+        QVERIFY(workEnded.count() == 1 || workEnded.wait(60000));
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), atCancel);
+        QVERIFY(atCancel.size() < names.size());
+        for (const QString& name : atCancel)
+            QVERIFY(QImageReader(out + "/" + name).canRead());
     }
 };
-
-void TestAppController::init()
-{
-    QVERIFY(_dir.isValid());
-    QFile::remove(path(QStringLiteral("prefs.plist")));
-    _defaults = std::make_unique<UserDefaults>(path(QStringLiteral("prefs.plist")));
-    _app = std::make_unique<AppController>(*_defaults);
-}
-
-void TestAppController::cleanup()
-{
-    _app.reset();
-    _defaults.reset();
-}
-
-void TestAppController::openThenFailureKeepsPreviousPhoto_data()
-{
-    QTest::addColumn<QString>("via");
-    QTest::addColumn<QString>("bad");
-    for (const char* via : {"open", "drop", "hand over"})
-        QTest::newRow(via) << QString(via) << QStringLiteral("notes.txt");
-    QTest::newRow("opened, missing") << QStringLiteral("open") << QStringLiteral("gone.jpg");
-}
-
-void TestAppController::openThenFailureKeepsPreviousPhoto()
-{
-    QFETCH(QString, via);
-    QFETCH(QString, bad);
-    _app->mainWindow()->show();
-    QVERIFY(QTest::qWaitForWindowExposed(_app->mainWindow()));
-    PreviewView* preview = _app->previewView();
-    auto openFile = [&](const QString& file) {
-        if (via == "drop")
-            return dropOn(preview, *std::unique_ptr<QMimeData>(fileMime({file}))).entered;
-        if (via == "open")
-            return _app->applicationOpenFile(file);
-        _app->openFiles({QFile::encodeName(file)});
-        return true;
-    };
-
-    QVERIFY(openFile(writePhoto(path("Beach.day.png"), QSize(64, 48))));
-    const QString title = _app->mainWindow()->windowTitle();
-    QVERIFY2(title.contains(QStringLiteral("64 x 48")), qPrintable(title));
-    QCOMPARE(_app->filename(), QStringLiteral("Beach.day"));
-
-    SheetCatcher sheets(QString(), _app->mainWindow());
-    QVERIFY(writeBytes(path(QStringLiteral("notes.txt")), "shopping list\n"));
-    QCOMPARE(openFile(path(bad)), via != "open");
-    QVERIFY(sheets.shown());
-    // Not an image, rather than too large or damaged.
-    QCOMPARE(sheets.last().informative,
-             QStringLiteral("This is probably because it is not an image file."));
-    QCOMPARE(_app->filename(), QStringLiteral("Beach.day"));
-    QCOMPARE(_app->document()->framedPhoto().photo.size(), QSize(64, 48));
-    QCOMPARE(_app->mainWindow()->windowTitle(), title);
-}
-
-void TestAppController::documentLifecycle()
-{
-    // A second photo keeps the frame, its colour and the flip.
-    const QString framePath = path(QStringLiteral("Oval.png"));
-    QVERIFY(solid(30, 20, Qt::transparent).save(framePath));
-    open(QStringLiteral("one.png"));
-    _app->setBorderPath(framePath);
-    _app->setColor(QColor(Qt::darkRed));
-    run("flipH");
-    open(QStringLiteral("two.png"));
-    QCOMPARE(_app->borderPath(), framePath);
-    QVERIFY(_app->shouldFlipHorizontal());
-    QCOMPARE(_app->document()->color(), std::optional<QColor>(QColor(Qt::darkRed)));
-    QCOMPARE(_app->filename(), QStringLiteral("two"));
-
-    run("close");
-    QCOMPARE(_app->mainWindow()->windowTitle(), QStringLiteral("Velluma"));
-    QVERIFY(!_app->document()->hasPhoto());
-    QCOMPARE(_app->filename(), QString());
-    QVERIFY(_app->imageMetadata().isEmpty());
-
-    // The sanitizer build runs this under LeakSanitizer: memory lost by any one cycle of
-    // what a session does with photos (open, frame, write, close) is reported at the end.
-    const QString photos[] = {writePhoto(path(QStringLiteral("a.jpg")), QSize(300, 200)),
-                              writePhoto(path(QStringLiteral("b.png")), QSize(200, 300))};
-    for (int cycle = 0; cycle < 50; ++cycle) {
-        QVERIFY(_app->applicationOpenFile(photos[cycle % 2]));
-        QString error;
-        QVERIFY2(!out()->writeTmpFile(&error).isEmpty(), qPrintable(error));
-        run("close");
-    }
-
-    // Quitting removes the temporary files and keeps the window's place.
-    open(QStringLiteral("one.png"));
-    const QString folder = QFileInfo(out()->writeTmpFile()).absolutePath();
-    QVERIFY(QFileInfo(folder).isDir() && !folder.startsWith(_dir.path()));
-    _app->applicationShouldTerminate();
-    QVERIFY(!QFileInfo::exists(folder));
-    QVERIFY(!_defaults->stringForKey(QStringLiteral("mainWindow")).isEmpty());
-}
-
-void TestAppController::exportFollowsThePreview()
-{
-    // What the preview holds is what the export writes: a frame set on the preview alone,
-    // with no word to the renderer, shows in the next file.
-    open(QStringLiteral("one.png"));
-    const QString target = path(QStringLiteral("out.png"));
-    QList<bool> busyStates;
-    QString nested = QStringLiteral("not asked");
-    QStringList commandsOn;
-    auto* runner = _app->findChild<BackgroundRunner*>();
-    QVERIFY(runner);
-    connect(runner, &BackgroundRunner::busyChanged, this, [&](bool isBusy) {
-        busyStates << isBusy;
-        // A second export asked for meanwhile is refused, and nothing invites one.
-        if (isBusy) {
-            nested =
-                out()->writeImageToFile(path(QStringLiteral("second.png")), FileFormat::Png, 90);
-            commandsOn = enabledCommands();
-        }
-    });
-    QCOMPARE(out()->writeImageToFile(target, FileFormat::Png, 90), target);
-    QCOMPARE(busyStates, (QList<bool>{true, false}));
-    QVERIFY(nested.isEmpty());
-    QCOMPARE(commandsOn, QStringList());
-    QVERIFY(!QFile::exists(path(QStringLiteral("second.png"))));
-    QCOMPARE(QImage(target).pixel(30, 20), QColor(Qt::blue).rgb());
-
-    _app->document()->setFrameImage(solid(60, 40, QColor(200, 10, 10)));
-    QCOMPARE(out()->writeImageToFile(target, FileFormat::Png, 90), target);
-    QCOMPARE(QImage(target).pixel(30, 20), qRgb(200, 10, 10));
-
-    // Without a photo nothing is written.
-    run("close");
-    QVERIFY(out()->writeTmpFile().isEmpty());
-}
-
-void TestAppController::windowAndBatchFramerFrameAlike()
-{
-    // A JPEG frame stored 40 x 20, its top half white, whose EXIF turns it upright to
-    // 20 x 40 with the white half on the right. Without turning to fit the photo, both read
-    // it upright; read as stored, the white half would be on top.
-    QImage stored = solid(40, 20, Qt::black, QImage::Format_RGB32);
-    for (int y = 0; y < 10; ++y)
-        for (int x = 0; x < 40; ++x)
-            stored.setPixel(x, y, qRgb(255, 255, 255));
-    const QString framePath = path(QStringLiteral("Turned.jpg"));
-    QVERIFY(stored.save(framePath, "JPEG", 100));
-    setTags(framePath, {{"Exif.Image.Orientation", "6"}});
-    _defaults->setBool(false, DefAutoRotateBorder);
-    const QString photoPath = writePhoto(path(QStringLiteral("wide.png")), QSize(90, 50));
-
-    QVERIFY(_app->applicationOpenFile(photoPath));
-    _app->setBorderPath(framePath);
-    const QString fromWindow = path(QStringLiteral("window.png"));
-    QCOMPARE(out()->writeImageToFile(fromWindow, FileFormat::Png, 90), fromWindow);
-
-    const QString outFolder = path(QStringLiteral("batch"));
-    QProcess batch;
-    batch.start(QStringLiteral(VELLUMA_FRAME_BINARY),
-                {"-f", framePath, "-F", "png", "--no-rotate", "-o", outFolder, photoPath});
-    QVERIFY(batch.waitForFinished(30000));
-    QCOMPARE(batch.exitCode(), 0);
-    const QImage window = QImage(fromWindow).convertToFormat(QImage::Format_ARGB32);
-    QCOMPARE(window.size(), QSize(90, 50));
-    QVERIFY(window == QImage(outFolder + "/wide.png").convertToFormat(QImage::Format_ARGB32));
-    QCOMPARE(window.pixel(85, 25), qRgb(255, 255, 255));
-    QCOMPARE(window.pixel(5, 5), QColor(Qt::blue).rgb());
-}
-
-void TestAppController::saveStartsInTheRightFolder()
-{
-    // The photo's folder the first time; after a save elsewhere, there, in the next run too.
-    const QString original = writePhoto(path(QStringLiteral("one.png")));
-    const auto dialogFolder = [&](const QString& file) {
-        _app->applicationOpenFile(original);
-        QString folder;
-        whenModalShown([&folder, file](QWidget* modal) {
-            folder = qobject_cast<QFileDialog*>(modal)->directory().absolutePath();
-            modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
-            QTest::keyClick(modal, file.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
-        });
-        out()->saveDocumentAs();
-        return folder;
-    };
-    QVERIFY(QDir(_dir.path()).mkdir(QStringLiteral("saved")));
-    QCOMPARE(dialogFolder(path(QStringLiteral("saved/framed"))), _dir.path());
-    QCOMPARE(QDir(path(QStringLiteral("saved"))).entryList(QDir::Files).size(), 1);
-    _app = std::make_unique<AppController>(*_defaults);
-    QCOMPARE(dialogFolder(QString()), path(QStringLiteral("saved")));
-}
-
-void TestAppController::saveDialogNamesAndWrites_data()
-{
-    // The photo is noise.png; the settings say JPEG at quality 80.
-    QTest::addColumn<QString>("entered");
-    QTest::addColumn<int>("chosenFormat"); // picked in the dialog's pop-up; 0: left alone
-    QTest::addColumn<QString>("typedQuality");
-    QTest::addColumn<QString>("saved");
-    QTest::addColumn<int>("quality");
-    QTest::addColumn<bool>("existed"); // `saved` was there before: asked, and replaced
-    const auto row = [](const char* name, const char* entered, int format, const char* typed,
-                        const char* saved, int quality, bool existed = false) {
-        QTest::newRow(name) << QString(entered) << format << QString(typed) << QString(saved)
-                            << quality << existed;
-    };
-    row("image extension dropped", "Beach.JPG", 0, "", "Beach.jpg", 80);
-    row("other type's extension too", "Beach.png", 0, "", "Beach.jpg", 80);
-    row("other extension kept", "Beach.final", 0, "", "Beach.final.jpg", 80);
-    row("PNG in the pop-up", "Beach.jpg", codeForFileFormat(FileFormat::Png), "", "Beach.png", 80);
-    row("quality of the dialog", "Beach", 0, "55", "Beach.jpg", 55);
-    row("an existing file, named bare", "Beach", 0, "", "Beach.jpg", 80, true);
-    // Save, Return, Return must not replace the photo: it is asked about, kept by default.
-    row("the photo itself", "noise.png", codeForFileFormat(FileFormat::Png), "", "noise.png", 80,
-        true);
-}
-
-void TestAppController::saveDialogNamesAndWrites()
-{
-    QFETCH(QString, entered);
-    QFETCH(int, chosenFormat);
-    QFETCH(QString, typedQuality);
-    QFETCH(QString, saved);
-    QFETCH(int, quality);
-    QFETCH(bool, existed);
-    QDir folder(_dir.path());
-    for (const QString& earlier : folder.entryList({QStringLiteral("Beach*")}))
-        QVERIFY(folder.remove(earlier));
-    QVERIFY(noisePhoto(64, 48).save(path(QStringLiteral("noise.png"))));
-    const QByteArray photo = readAll(path(QStringLiteral("noise.png")));
-    if (existed && !saved.startsWith("noise"))
-        QVERIFY(writeBytes(path(saved), "older"));
-    QVERIFY(_app->applicationOpenFile(path(QStringLiteral("noise.png"))));
-    OutputSettings* settings = _app->outputSettings();
-    settings->setFileFormat(FileFormat::Jpeg);
-    settings->setJpegQuality(80);
-    const FileFormat format = chosenFormat ? fileFormatForCode(chosenFormat) : FileFormat::Jpeg;
-    whenModalShown([&](QWidget* modal) {
-        auto* pop = modal->findChild<QComboBox*>(QStringLiteral("savePanelFileFormatPop"));
-        auto* field = modal->findChild<QLineEdit*>(QStringLiteral("savePanelQualityTF"));
-        QVERIFY(pop && field);
-        if (chosenFormat)
-            pop->setCurrentIndex(pop->findData(chosenFormat));
-        if (!typedQuality.isEmpty())
-            field->setText(typedQuality);
-        modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path(entered));
-        QTest::keyClick(modal, Qt::Key_Return);
-    });
-    SheetCatcher questions;
-    out()->saveDocumentAs();
-    QCOMPARE(questions.shown(), existed);
-    // The format chosen in the dialog is the window's from now on; the quality is not.
-    QCOMPARE(settings->fileFormat(), format);
-    QCOMPARE(settings->jpegQuality(), 80);
-    if (saved.startsWith("noise")) {
-        QVERIFY(questions.last().informative.contains(QStringLiteral("original photo")));
-        QCOMPARE(readAll(path(saved)), photo);
-        return;
-    }
-    QCOMPARE(folder.entryList({QStringLiteral("Beach*")}), QStringList{saved});
-    // The file is what writing at that quality gives, and not what the setting would give.
-    const QString expected =
-        out()->writeImageToFile(path(QStringLiteral("expected")), format, quality);
-    QCOMPARE(readAll(path(saved)), readAll(expected));
-    if (format == FileFormat::Jpeg)
-        QVERIFY(readAll(expected) != readAll(out()->writeImageToFile(path(QStringLiteral("other")),
-                                                                     format, 135 - quality)));
-}
-
-void TestAppController::nameStaysInsideTemporaryFolder_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("fileName");
-    QTest::newRow("an existing file's path")
-        << path(QStringLiteral("notes.txt")) << path(QStringLiteral("notes.txt")).replace('/', '_');
-    for (const auto& [name, file] : {std::pair{"~/notes", "~_notes"}, std::pair{"..", "__"},
-                                     std::pair{"", "Untitled"}, std::pair{"   ", "Untitled"}})
-        QTest::newRow(name) << QString(name) << QString(file);
-}
-
-void TestAppController::nameStaysInsideTemporaryFolder()
-{
-    // Whatever the name field holds, copy writes inside our temporary folder and leaves
-    // the user's files alone.
-    QFETCH(QString, name);
-    QFETCH(QString, fileName);
-    const QString notes = path(QStringLiteral("notes.txt"));
-    QVERIFY(writeBytes(notes, "shopping list\n"));
-    QVERIFY(_app->applicationOpenFile(writePhoto(path("one.png"), QSize(2400, 1600))));
-    _app->outputPanel()->filenameField()->setText(name);
-    run("copy");
-    QCOMPARE(readAll(notes), QByteArray("shopping list\n"));
-    const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
-    const QList<QUrl> urls = copied->urls();
-    QCOMPARE(urls.size(), 1);
-    QCOMPARE(urls.first().toLocalFile(), TmpFilePath::tmpFolder() + "/" + fileName + ".jpg");
-    QCOMPARE(copied->text(), urls.first().toLocalFile());
-    // The picture as shown goes as image data, quick to paste; the full size is the file.
-    QCOMPARE(qvariant_cast<QImage>(copied->imageData()), _app->previewView()->image());
-    QVERIFY(_app->previewView()->image().width() < 2400);
-    QCOMPARE(QImage(copied->text()).size(), QSize(2400, 1600));
-    // The save dialog suggests the same name.
-    QString suggested;
-    whenModalShown([&suggested](QWidget* modal) {
-        suggested = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
-        QTest::keyClick(modal, Qt::Key_Escape);
-    });
-    out()->saveDocumentAs();
-    QCOMPARE(suggested, fileName);
-}
-
-void TestAppController::pasteTakesOnlyPictures_data()
-{
-    QTest::addColumn<bool>("photoOpen"); // 60 x 40, named "tagged", with an artist tag
-    QTest::addColumn<bool>("picture");   // else text only on the clipboard
-    QTest::addColumn<QSize>("shown");
-    QTest::newRow("picture over a photo") << true << true << QSize(30, 20);
-    QTest::newRow("text over a photo") << true << false << QSize(60, 40);
-    QTest::newRow("picture, no photo") << false << true << QSize(30, 20);
-    QTest::newRow("text, no photo") << false << false << QSize(0, 0);
-}
-
-void TestAppController::pasteTakesOnlyPictures()
-{
-    QFETCH(bool, photoOpen);
-    QFETCH(bool, picture);
-    QFETCH(QSize, shown);
-    if (photoOpen) {
-        const QString tagged = path(QStringLiteral("tagged.jpg"));
-        QVERIFY(gradientPhoto(60, 40).save(tagged));
-        setTags(tagged, {{"Exif.Image.Artist", "Ann"}});
-        QVERIFY(_app->applicationOpenFile(tagged));
-    }
-    auto* mime = new QMimeData;
-    if (picture)
-        mime->setImageData(solid(30, 20, Qt::red, QImage::Format_RGB32));
-    else
-        mime->setText(QStringLiteral("shopping list"));
-    QGuiApplication::clipboard()->setMimeData(mime);
-    run("paste");
-    QCOMPARE(_app->document()->framedPhoto().photo.size(), shown);
-    // The name and metadata are those of the photo opened before, or none.
-    QCOMPARE(_app->filename(), photoOpen ? QStringLiteral("tagged") : QString());
-    QCOMPARE(_app->imageMetadata().value(QStringLiteral("Exif.Image.Artist")),
-             photoOpen ? QStringLiteral("Ann") : QString());
-    for (const QString& command : commandsFollowing({Rule::NeedsPhoto}))
-        QVERIFY2(enabled(qPrintable(command)) == !shown.isEmpty(), qPrintable(command));
-    // A picture pasted is a document: copy hands it on as a file.
-    if (!shown.isEmpty()) {
-        run("copy");
-        const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
-        QCOMPARE(urls.size(), 1);
-        QCOMPARE(QImage(urls.first().toLocalFile()).size(), shown);
-    }
-}
-
-void TestAppController::colourTurnsTransparencyOff()
-{
-    OutputSettings* settings = _app->outputSettings();
-    QCheckBox* transparent = _app->outputPanel()->transparentBackgroundBox();
-    Document* document = _app->document();
-    open(QStringLiteral("one.png"));
-    settings->setFileFormat(FileFormat::Png);
-    settings->setTransparentBackground(true);
-    QVERIFY(!document->color().has_value());
-    QVERIFY(transparent->isChecked());
-
-    _app->setColor(QColor(10, 20, 30));
-    QVERIFY(!settings->transparentBackground());
-    QVERIFY(!transparent->isChecked());
-    QCOMPARE(document->color(), std::optional<QColor>(QColor(10, 20, 30)));
-
-    // Back to transparent and to the colour again: the chosen colour returns.
-    transparent->click();
-    QVERIFY(!document->color().has_value());
-    transparent->click();
-    QCOMPARE(document->color(), std::optional<QColor>(QColor(10, 20, 30)));
-}
-
-void TestAppController::staleChangesEmptySizeDisplay_data()
-{
-    QTest::addColumn<QString>("change");
-    for (const char* change : {"format", "quality", "limit", "limitKB", "transparent", "metadata",
-                               "colour", "frame", "flip", "photo", "rewritten"})
-        QTest::newRow(change) << change;
-}
-
-void TestAppController::staleChangesEmptySizeDisplay()
-{
-    QFETCH(QString, change);
-    open(QStringLiteral("one.png"));
-    const FramedPhoto before = _app->document()->framedPhoto();
-    const ExportRenderer::Options options = out()->exportOptions();
-    const QString written = out()->writeTmpFile();
-    QVERIFY(!written.isEmpty());
-    QVERIFY(out()->exportRenderer().isValidCacheAtPath(written, before, options));
-    out()->updateFilesizeForFile(written);
-    OutputPanel* panel = _app->outputPanel();
-    QVERIFY(!panel->filesizeField()->text().isEmpty());
-
-    OutputSettings* settings = _app->outputSettings();
-    const std::map<QString, std::function<void()>> changes = {
-        {"format", [&] { settings->setFileFormat(FileFormat::Tiff); }},
-        {"quality", [&] { settings->setJpegQuality(55); }},
-        {"limit", [&] { panel->limitFilesizeBox()->click(); }},
-        {"limitKB", [&] { _defaults->setInteger(321, DefFilesizeLimit); }},
-        {"transparent", [&] { settings->setTransparentBackground(true); }},
-        {"metadata", [&] { panel->preserveMetadataBox()->click(); }},
-        {"colour", [&] { _app->setColor(QColor(Qt::yellow)); }},
-        {"frame", [&] { _app->setBorderPath(QString()); }},
-        {"flip", [&] { run("flipH"); }},
-        {"photo", [&] { open(QStringLiteral("two.png")); }},
-        // By someone else, under the same name.
-        {"rewritten", [&] { QVERIFY(writeBytes(written, "not ours")); }},
-    };
-    changes.at(change)();
-    if (change != "rewritten")
-        QCOMPARE(panel->filesizeField()->text(), QString());
-    // The written-file flag went down, even for the document and options it was written from.
-    QVERIFY(!out()->exportRenderer().isValidCacheAtPath(written, before, options));
-}
-
-void TestAppController::sizeLimitSaysWhatItDid()
-{
-    // Noise does not fit 20 KB at quality 90: the panel still says 90, so the size display
-    // and the status line say what was used.
-    const QString noisy = path(QStringLiteral("noise.png"));
-    QVERIFY(noisePhoto(200, 200).save(noisy));
-    QVERIFY(_app->applicationOpenFile(noisy));
-    _app->outputSettings()->setJpegQuality(90);
-    _defaults->setInteger(20, DefFilesizeLimit);
-    _app->outputSettings()->setLimitFilesize(true);
-    run("copy");
-    const QString note = _app->mainWindow()->statusBar()->currentMessage();
-    QVERIFY2(note.contains(QStringLiteral("20 KB")), qPrintable(note));
-    QCOMPARE(_app->outputPanel()->filesizeField()->toolTip(), note);
-    QCOMPARE(_app->outputSettings()->jpegQuality(), 90);
-
-    // No quality fits 1 KB: copy says so as save does.
-    _defaults->setInteger(1, DefFilesizeLimit);
-    SheetCatcher sheets(QString(), _app->mainWindow());
-    run("copy");
-    QVERIFY(sheets.last().informative.contains(QStringLiteral("1 KB")));
-    QVERIFY(_app->mainWindow()->statusBar()->currentMessage().isEmpty());
-}
-
-void TestAppController::fieldsShowWhatIsUsed_data()
-{
-    QTest::addColumn<bool>("quality"); // else the size limit field
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("then");
-    QTest::addColumn<int>("used");
-    // Quality in use 85, limit 400 KB.
-    const auto row = [](bool quality, const char* typed, const char* then, int used) {
-        QTest::addRow("%s '%s', %s", quality ? "quality" : "limit", typed, then)
-            << quality << QString(typed) << QString(then) << used;
-    };
-    row(true, "0", "tab", 85);
-    row(true, "150", "return", 100);
-    row(true, "10", "copy", 10); // without Return
-    row(false, "0", "tab", 400);
-    row(false, "9999999", "return", 1048576);
-}
-
-void TestAppController::fieldsShowWhatIsUsed()
-{
-    QFETCH(bool, quality);
-    QFETCH(QString, typed);
-    QFETCH(QString, then);
-    QFETCH(int, used);
-    OutputSettings* settings = _app->outputSettings();
-    settings->setJpegQuality(85);
-    _defaults->setInteger(400, DefFilesizeLimit);
-    settings->setLimitFilesize(true);
-    open(QStringLiteral("one.png"));
-    ZTWindow* window = _app->mainWindow();
-    window->show();
-    QApplication::setActiveWindow(window);
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    OutputPanel* panel = _app->outputPanel();
-    QLineEdit* field = quality ? panel->qualityField() : panel->filesizeLimitField();
-    field->setFocus();
-    QTRY_VERIFY(field->hasFocus());
-    field->selectAll();
-    QTest::keyClick(field, Qt::Key_Backspace);
-    QTest::keyClicks(field, typed);
-    if (then == "copy")
-        run("copy");
-    else
-        QTest::keyClick(field, then == "tab" ? Qt::Key_Tab : Qt::Key_Return);
-    QCOMPARE(quality ? settings->jpegQuality() : settings->filesizeLimit(), used);
-    QCOMPARE(field->text(), QString::number(used));
-    if (quality)
-        QCOMPARE(panel->qualityStepper()->value(), used);
-    else
-        QCOMPARE(_defaults->integerForKey(DefFilesizeLimit), used);
-}
-
-void TestAppController::commandsFollowTheirRules_data()
-{
-    QTest::addColumn<bool>("photo");
-    QTest::addColumn<bool>("browser"); // the photo browser is installed
-    QTest::newRow("no photo") << false << true;
-    QTest::newRow("photo") << true << true;
-    QTest::newRow("no browser") << true << false;
-}
-
-void TestAppController::commandsFollowTheirRules()
-{
-    QFETCH(bool, photo);
-    QFETCH(bool, browser);
-    window()->setPhotoBrowserAvailable(browser);
-    if (photo)
-        open(QStringLiteral("one.png"));
-    QList<Rule> on = {Rule::Always};
-    if (photo)
-        on << Rule::NeedsPhoto;
-    if (browser)
-        on << Rule::PhotoBrowser;
-    const QStringList expected = commandsFollowing(on);
-    QCOMPARE(enabledCommands(), expected);
-    // Nothing to send to until destinations are set up.
-    QVERIFY(!window()->menu(QStringLiteral("SendTo"))->isEnabled());
-}
-
-void TestAppController::startUp_data()
-{
-    // What the user stored before this launch; "unset" means never stored.
-    QTest::addColumn<QString>("updaterCheck");
-    QTest::addColumn<QString>("ownCheck");
-    QTest::addColumn<bool>("checks");
-    // The updater's own setting is taken over although the factory defaults carry ours.
-    const auto row = [](const char* updater, const char* own, bool checks) {
-        QTest::addRow("updater %s, here %s", updater, own)
-            << QString(updater) << QString(own) << checks;
-    };
-    row("yes", "unset", true);
-    row("unset", "unset", false);
-    row("yes", "no", false);
-}
-
-void TestAppController::startUp()
-{
-    QFETCH(QString, updaterCheck);
-    QFETCH(QString, ownCheck);
-    QFETCH(bool, checks);
-    _app.reset();
-    for (const auto& [key, value] : {std::pair{DefSUCheckAtStartup, updaterCheck},
-                                     std::pair{DefCheckForUpdatesAtStartup, ownCheck}}) {
-        if (value == "unset")
-            _defaults->removeObjectForKey(key);
-        else
-            _defaults->setBool(value == "yes", key);
-    }
-    _app = std::make_unique<AppController>(*_defaults);
-    QCOMPARE(_defaults->boolForKey(DefSUCheckAtStartup), false);
-    QCOMPARE(_defaults->boolForKey(DefCheckForUpdatesAtStartup), checks);
-
-    // No feed: each check ends at once, so the second launch can start its own.
-    _defaults->setString(QString(), DefSUFeedURL);
-    QSignalSpy check(_app->companions()->updater(), &SUUpdater::checkStarted);
-    _app->applicationDidFinishLaunching();
-    _app->applicationDidFinishLaunching();
-    QCOMPARE(_defaults->integerForKey(DefLaunchCount), 2);
-    QCOMPARE(check.count(), checks ? 2 : 0);
-
-    // The next start changes nothing before it counts the launch, so writes nothing.
-    _app.reset();
-    QFile file(_defaults->filePath());
-    const QDateTime longAgo(QDate(2001, 1, 1), QTime(0, 0));
-    QVERIFY(file.open(QIODevice::ReadWrite) &&
-            file.setFileTime(longAgo, QFile::FileModificationTime));
-    file.close();
-    _app = std::make_unique<AppController>(*_defaults);
-    QCOMPARE(QFileInfo(file).lastModified(), longAgo);
-}
-
-void TestAppController::proxyPreparesFileOnEntry()
-{
-    ProxyView* proxy = window()->proxyView();
-    auto enter = [proxy] {
-        QEnterEvent event(QPointF(4, 4), QPointF(4, 4), QPointF(4, 4));
-        QCoreApplication::sendEvent(proxy, &event);
-        return proxy->tmpPath();
-    };
-    QVERIFY(!proxy->isEnabled());
-    QCOMPARE(enter(), QString());
-
-    open(QStringLiteral("Beach.png"));
-    QVERIFY(proxy->isEnabled());
-    _app->outputSettings()->setFileFormat(FileFormat::Jpeg);
-    const QString jpeg = enter();
-    QVERIFY(jpeg.endsWith(QLatin1String("Beach.jpg")));
-    _app->outputSettings()->setFileFormat(FileFormat::Png);
-    const QString png = enter();
-    QVERIFY(png.endsWith(QLatin1String("Beach.png")));
-    QCOMPARE(QImage(png).size(), QSize(60, 40));
-    QVERIFY(!QFile::exists(jpeg));
-
-    // The document icon is a source of files, never a target.
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(png)});
-    QVERIFY(!dropOn(proxy, mime).entered);
-
-    run("close");
-    QCOMPARE(enter(), QString());
-    QVERIFY(!QFile::exists(png));
-}
-
-void TestAppController::toolbarCustomizationComesBack()
-{
-    const QStringList defaults = window()->toolbarItems();
-
-    run("customizeToolbar");
-    ToolbarCustomizer* customizer = window()->toolbarCustomizer();
-    QVERIFY(customizer && customizer->isVisible());
-    // Nothing runs while the toolbar is edited.
-    QCOMPARE(enabledCommands(), QStringList());
-    const QString removed = defaults.at(2);
-    customizer->removeRow(2);
-    QVERIFY(!customizer->addItem(defaults.at(0))); // already there
-    QVERIFY(customizer->addItem(removed));
-    QVERIFY(customizer->addItem(CommandTable::kSeparator));
-    customizer->moveRow(9, 0);
-    customizer->accept();
-    QStringList chosen = defaults;
-    chosen.removeAt(2);
-    chosen << removed << CommandTable::kSeparator;
-    chosen.move(9, 0);
-    QCOMPARE(window()->toolbarItems(), chosen);
-    QCOMPARE(window()->toolBar()->actions().size(), chosen.size());
-    QVERIFY(enabled("open"));
-
-    // The next start shows the user's toolbar; back to the default set, nothing is kept.
-    _app.reset();
-    _defaults->synchronize();
-    _defaults = std::make_unique<UserDefaults>(path(QStringLiteral("prefs.plist")));
-    _app = std::make_unique<AppController>(*_defaults);
-    QCOMPARE(window()->toolbarItems(), chosen);
-    run("customizeToolbar");
-    window()->toolbarCustomizer()->useDefaultSet();
-    window()->toolbarCustomizer()->accept();
-    QCOMPARE(window()->toolbarItems(), defaults);
-    QVERIFY(!_defaults->hasStoredValue(QLatin1String(CommandTable::kToolbarIdentifier)));
-
-    // An item of another version keeps its place, on the toolbar and through the dialog.
-    const QStringList later = {defaults.at(0), QStringLiteral("ZTLater"), defaults.at(1)};
-    _defaults->setObject(later, QLatin1String(CommandTable::kToolbarIdentifier));
-    _app.reset();
-    _app = std::make_unique<AppController>(*_defaults);
-    QCOMPARE(window()->toolBar()->actions().size(), 3);
-    run("customizeToolbar");
-    window()->toolbarCustomizer()->accept();
-    QCOMPARE(window()->toolbarItems(), later);
-}
 
 QTEST_MAIN(TestAppController)
 #include "moc_TestSupport.cpp"

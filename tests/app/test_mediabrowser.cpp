@@ -1,3 +1,4 @@
+// The photo browser's installation and process, with a stand-in browser.
 #include "TestSupport.h"
 #include "app/AppController.h"
 #include "app/CompanionController.h"
@@ -7,11 +8,6 @@
 #include "output/TestFiles.h"
 #include "ui/ZTWindow.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -26,23 +22,19 @@ bool place(const QString& path, const QByteArray& data)
     return QDir().mkpath(QFileInfo(path).path()) && writeBytes(path, data);
 }
 
-// A browser that notes its process id beside itself and waits to be ended.
-bool writeStubBundle(const QString& bundle)
+QString program(const QString& bundle)
 {
-    const QString program = bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath;
-    return place(program, "#!/bin/sh\necho $$ >> \"$0.pids\"\nexec sleep 60\n") &&
-           QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath;
 }
 
+// The process ids of the stand-in browser, which notes each beside itself and waits to be
+// ended.
 QList<qint64> startedPids(const QString& bundle)
 {
     QList<qint64> pids;
-    const QByteArray text =
-        readAll(bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath + QStringLiteral(".pids"));
-    for (const QByteArray& line : text.split('\n')) {
+    for (const QByteArray& line : readAll(program(bundle) + ".pids").split('\n'))
         if (!line.isEmpty())
             pids << line.toLongLong();
-    }
     return pids;
 }
 
@@ -55,15 +47,21 @@ bool alive(qint64 pid)
 
 class TestMediaBrowser : public QObject {
     Q_OBJECT
+    QTemporaryDir _dir;
+    QString path(const QString& name) const { return _dir.filePath(name); }
+
 private slots:
     void initTestCase()
     {
         QVERIFY(_dir.isValid());
-        QVERIFY(writeStubBundle(path(QStringLiteral("shipped/MediaBrowser.app"))));
-        QVERIFY(place(path(QStringLiteral("resources/document_wflow_template")),
+        const QString shipped = program(path("shipped/MediaBrowser.app"));
+        QVERIFY(place(shipped, "#!/bin/sh\necho $$ >> \"$0.pids\"\nexec sleep 60\n"));
+        QVERIFY(
+            QFile::setPermissions(shipped, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(place(path("resources/document_wflow_template"),
                       "Title=ZT_WINDOW_TITLE\nApp=ZT_APPLICATION_PATH\nAgain=ZT_WINDOW_TITLE\n"));
-        Resources::setPathOverride(path(QStringLiteral("resources")));
-        MediaBrowser::setResourceBundleOverride(path(QStringLiteral("shipped/MediaBrowser.app")));
+        Resources::setPathOverride(path("resources"));
+        MediaBrowser::setResourceBundleOverride(path("shipped/MediaBrowser.app"));
         MediaBrowser::setApplicationPathOverride(QStringLiteral("/opt/Velluma & Co/velluma"));
     }
     void cleanupTestCase()
@@ -74,8 +72,8 @@ private slots:
     }
     void installation_data()
     {
-        // What lies in the support folder's place before, as "relative path=content" (a
-        // trailing "/" a folder); whether the installation succeeds; the executable after it.
+        // What lies in the support folder's place before, as "relative path=content"; whether
+        // the installation succeeds; the executable after it.
         QTest::addColumn<QStringList>("before");
         QTest::addColumn<bool>("installed");
         QTest::addColumn<QByteArray>("executable"); // empty: the shipped one
@@ -96,45 +94,33 @@ private slots:
         QFETCH(QStringList, before);
         QFETCH(bool, installed);
         QFETCH(QByteArray, executable);
-        static int run = 0;
-        const QString root = path(QStringLiteral("support%1").arg(++run));
+        const QString root = path(QString::fromLatin1(QTest::currentDataTag()));
         const QString support = root + QStringLiteral("/1");
-        const QString bundle = support + QStringLiteral("/MediaBrowser.app");
         for (const QString& entry : before) {
-            if (entry == QLatin1String("notemplate")) {
-                Resources::setPathOverride(path(QStringLiteral("nowhere")));
-                continue;
-            }
-            const QString name = entry.section(QLatin1Char('='), 0, 0);
-            if (name.endsWith(QLatin1Char('/')))
-                QVERIFY(QDir().mkpath(root + QLatin1Char('/') + name));
+            if (entry == QLatin1String("notemplate"))
+                Resources::setPathOverride(path("nowhere"));
             else
-                QVERIFY(place(QDir::cleanPath(root + QLatin1Char('/') + name),
-                              entry.section(QLatin1Char('='), 1).toUtf8()));
+                QVERIFY(
+                    place(root + '/' + entry.section('=', 0, 0), entry.section('=', 1).toUtf8()));
         }
         const auto restore = qScopeGuard([this] { Resources::setPathOverride(path("resources")); });
 
         QString error;
         std::unique_ptr<MediaBrowser> browser = MediaBrowser::initWithAppSupportPath(
             support, QStringLiteral("Photos & <More>"), &error);
-        QCOMPARE(bool(browser), installed);
-        QCOMPARE(error.isEmpty(), installed);
-        QVERIFY(!QFileInfo::exists(support + QStringLiteral("/.MediaBrowser.app.partial")) ||
-                !installed);
+        QCOMPARE(std::tuple(bool(browser), error.isEmpty()), std::tuple(installed, installed));
         if (!installed)
             return;
+        QVERIFY(!QFileInfo::exists(support + QStringLiteral("/.MediaBrowser.app.partial")));
+        const QString bundle = support + QStringLiteral("/MediaBrowser.app");
         QCOMPARE(browser->appPath(), bundle);
-        const QString program = bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath;
-        QCOMPARE(readAll(program),
-                 executable.isEmpty()
-                     ? readAll(path("shipped/MediaBrowser.app/") + MediaBrowser::ExecutablePath)
-                     : executable);
-        if (executable.isEmpty())
-            QVERIFY(QFileInfo(program).isExecutable());
+        QCOMPARE(readAll(program(bundle)), executable.isEmpty()
+                                               ? readAll(program(path("shipped/MediaBrowser.app")))
+                                               : executable);
+        QVERIFY(!executable.isEmpty() || QFileInfo(program(bundle)).isExecutable());
         struct stat status {};
         QCOMPARE(::stat(QFile::encodeName(support).constData(), &status), 0);
-        if (before.isEmpty())
-            QCOMPARE(status.st_mode & 0777, 0700u);
+        QVERIFY(!before.isEmpty() || (status.st_mode & 0777) == 0700u);
         // Every placeholder replaced, as given: the document is no markup to be escaped.
         QCOMPARE(readAll(bundle + QStringLiteral("/Contents/document.wflow")),
                  QByteArray("Title=Photos & <More>\nApp=/opt/Velluma & Co/velluma\n"
@@ -142,41 +128,32 @@ private slots:
     }
     void secondOpenRestartsTheBrowser()
     {
-        const QString support = path(QStringLiteral("running/1"));
+        const QString support = path("running/1");
         std::unique_ptr<MediaBrowser> browser =
             MediaBrowser::initWithAppSupportPath(support, QStringLiteral("Browser"));
-        QVERIFY(browser);
-        QVERIFY(!browser->isOpen());
+        QVERIFY(browser && !browser->isOpen());
         const QString bundle = browser->appPath();
-
         QVERIFY(browser->open());
         QTRY_COMPARE(startedPids(bundle).size(), 1);
-        const qint64 first = startedPids(bundle).at(0);
         QVERIFY(browser->isOpen());
         QVERIFY(browser->open());
         QTRY_COMPARE(startedPids(bundle).size(), 2);
-        const qint64 second = startedPids(bundle).at(1);
-        QVERIFY(!alive(first));
-        QVERIFY(alive(second));
+        QCOMPARE(std::pair(alive(startedPids(bundle).at(0)), alive(startedPids(bundle).at(1))),
+                 std::pair(false, true));
 
         // Ended from outside: the launcher lets go of it and can start another.
-        QVERIFY(::kill(pid_t(second), SIGKILL) == 0);
+        QVERIFY(::kill(pid_t(startedPids(bundle).at(1)), SIGKILL) == 0);
         QTRY_VERIFY(!browser->isOpen());
         QVERIFY(browser->open());
         QTRY_COMPARE(startedPids(bundle).size(), 3);
-        const qint64 third = startedPids(bundle).at(2);
         browser.reset();
-        QVERIFY(!alive(third));
+        QVERIFY(!alive(startedPids(bundle).at(2)));
 
         // A bundle whose program cannot run says so.
-        QFile::setPermissions(bundle + QLatin1Char('/') + MediaBrowser::ExecutablePath,
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QFile::setPermissions(program(bundle), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         browser = MediaBrowser::initWithAppSupportPath(support, QStringLiteral("Browser"));
-        QVERIFY(browser);
         QString error;
-        QVERIFY(!browser->open(&error));
-        QVERIFY(!error.isEmpty());
-        QVERIFY(!browser->isOpen());
+        QVERIFY(browser && !browser->open(&error) && !error.isEmpty() && !browser->isOpen());
     }
     // The File menu's command: the failure sheet while the support folder cannot be had, the
     // installation tried again at the next use, the browser ended with the program.
@@ -185,9 +162,8 @@ private slots:
         const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
         const QString blocker = data + QStringLiteral("/Velluma");
         QVERIFY(place(blocker, "in the way"));
-        UserDefaults defaults(path(QStringLiteral("prefs.plist")));
+        UserDefaults defaults(path("prefs.plist"));
         AppController app(defaults);
-
         SheetCatcher sheets(QString(), app.mainWindow());
         emit app.companions()->photoBrowserRequested();
         emit app.companions()->photoBrowserRequested();
@@ -206,10 +182,6 @@ private slots:
         app.applicationShouldTerminate();
         QVERIFY(!alive(pid));
     }
-
-private:
-    QString path(const QString& name) const { return _dir.filePath(name); }
-    QTemporaryDir _dir;
 };
 
 QTEST_MAIN(TestMediaBrowser)
