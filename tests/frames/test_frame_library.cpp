@@ -14,13 +14,11 @@
 
 namespace {
 
-QByteArray encoded(const QImage& image, const char* format)
+QByteArray encoded(const QImage& image)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
+    return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "JPEG") ? bytes : QByteArray();
 }
 
 QStringList fileNames(const ThumbnailList& list)
@@ -119,13 +117,12 @@ private slots:
         QTest::addColumn<QByteArray>("cacheBytes"); // null: no cache file
         QTest::addColumn<int>("cacheAge");    // seconds the cache file is older than the frame
         QTest::addColumn<bool>("cacheShown"); // else made afresh from the frame
-        const QByteArray stale = encoded(solid(72, 48, Qt::red), "JPEG");
+        const QByteArray stale = encoded(solid(72, 48, Qt::red));
         QTest::newRow("no cache") << QByteArray() << 0 << false;
         QTest::newRow("cache is used") << stale << -60 << true;
         QTest::newRow("frame edited since") << stale << 60 << false;
         QTest::newRow("truncated jpeg") << stale.left(40) << 0 << false;
-        QTest::newRow("not thumbnail sized")
-            << encoded(solid(300, 200, Qt::red), "JPEG") << 0 << false;
+        QTest::newRow("not thumbnail sized") << encoded(solid(300, 200, Qt::red)) << 0 << false;
     }
 
     void cache()
@@ -204,7 +201,7 @@ private slots:
                      qPrintable(name));
     }
 
-    void collectionFiltersFiles()
+    void collectionListing()
     {
         // Post masks and layouts lie beside their frames; only the frames are listed, and a
         // frame is found by its collection and name with or without its extension.
@@ -225,12 +222,27 @@ private slots:
             QVERIFY(writeFile(dir + "/" + name, svg));
         for (const char* name : {"Film_frame.plist", "Plain_frame.plist"})
             QVERIFY(writeFile(dir + "/" + name, "<plist><dict/></plist>"));
-        const ThumbnailList list = FrameLibrary::collectionForFolder(dir);
-        QCOMPARE(fileNames(list), (QStringList{"A Frame.jpg", "b Frame.png", "Film.svg", "Plain"}));
-        QCOMPARE(list[0].path, dir + "/A Frame.jpg");
-        QCOMPARE(list[0].image.size(), QSize(32, 48));
+        // Frames of several collections are made together; each must land in its own list, in
+        // order. A missing folder gives an empty list and is not created.
+        const QString ghost = root.filePath("Ghost"), many = root.filePath("Many");
+        QVERIFY(QDir().mkpath(many));
+        for (int f = 0; f < 4; ++f)
+            QVERIFY(solid(40 + 10 * f, 40, QColor(30 * f, 0, 0))
+                        .save(many + QString("/F%1.png").arg(f)));
+        const QList<ThumbnailList> all = FrameLibrary::collectionsForFolders({dir, ghost, many});
+        QCOMPARE(all.size(), 3);
+        QCOMPARE(fileNames(all[0]),
+                 (QStringList{"A Frame.jpg", "b Frame.png", "Film.svg", "Plain"}));
+        QCOMPARE(std::pair(all[0][0].path, all[0][0].image.size()),
+                 std::pair(dir + "/A Frame.jpg", QSize(32, 48)));
+        QVERIFY(all[1].isEmpty() && !QFileInfo::exists(ghost));
+        QCOMPARE(all[2].size(), 4);
+        for (int f = 0; f < 4; ++f)
+            QCOMPARE(
+                std::pair(all[2][f].path, all[2][f].image.width()),
+                std::pair(many + QString("/F%1.png").arg(f), qRound((40 + 10 * f) * 48 / 40.0)));
         // The second read comes from the cache and lists neither "tncache" nor the post mask.
-        QCOMPARE(fileNames(FrameLibrary::collectionForFolder(dir)), fileNames(list));
+        QCOMPARE(fileNames(FrameLibrary::collectionForFolder(dir)), fileNames(all[0]));
         QVERIFY(!QFileInfo::exists(dir + "/tncache/A Frame_postmask_png.jpg"));
 
         const QString none;
@@ -245,30 +257,6 @@ private slots:
         QVERIFY(QDir().mkpath(postFolder));
         QVERIFY(wide.save(postFolder + "/Heart.png"));
         QVERIFY(FrameLibrary::collectionForFolder(postFolder).isEmpty());
-    }
-
-    void collectionsForFoldersKeepsOrder()
-    {
-        // Frames of several collections are made together; each must land in its own list, in
-        // order. A missing folder gives an empty list and is not created.
-        QTemporaryDir root;
-        const QStringList folders{root.filePath("C0"), root.filePath("Ghost"), root.filePath("C2")};
-        for (const int c : {0, 2}) {
-            QVERIFY(QDir().mkpath(folders[c]));
-            for (int f = 0; f < 4; ++f)
-                QVERIFY(solid(40 + 10 * f, 40, QColor(40 * c, 30 * f, 0))
-                            .save(folders[c] + QString("/F%1.png").arg(f)));
-        }
-        const QList<ThumbnailList> all = FrameLibrary::collectionsForFolders(folders);
-        QCOMPARE(all.size(), 3);
-        QVERIFY(all[1].isEmpty() && !QFileInfo::exists(folders[1]));
-        for (const int c : {0, 2}) {
-            QCOMPARE(all[c].size(), 4);
-            for (int f = 0; f < 4; ++f)
-                QCOMPARE(std::pair(all[c][f].path, all[c][f].image.width()),
-                         std::pair(folders[c] + QString("/F%1.png").arg(f),
-                                   qRound((40 + 10 * f) * 48 / 40.0)));
-        }
         // "My Frames" comes with the first use only; a file where the folder goes gives none.
         const QString folder = FrameLibrary::userFrameFolderIn(root.filePath("share"));
         QVERIFY(QDir(folder + "/My Frames").removeRecursively());
