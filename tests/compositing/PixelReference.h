@@ -56,11 +56,9 @@ inline Components components(const std::optional<QColor>& color)
                                 float(color->blueF())};
 }
 
-// The gray byte, or (R + G + B) / 3 in integers.
+// (R + G + B) / 3 in integers: the gray byte of a gray mask.
 inline int maskValue(const QImage& mask, int x, int y)
 {
-    if (mask.format() == QImage::Format_Grayscale8)
-        return mask.constScanLine(y)[x];
     const QRgb c = mask.pixel(x, y);
     return (qRed(c) + qGreen(c) + qBlue(c)) / 3;
 }
