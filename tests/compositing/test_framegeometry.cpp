@@ -173,26 +173,23 @@ private slots:
         // A square frame with a round opening 80 % of its width: kept in shape it stays round
         // on any photo, and the canvas beside it is frame.
         const QColor colour(0x20, 0x40, 0x80);
+        const auto d = drawing("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 100 100\"> "
+                               "<path fill-rule=\"evenodd\" fill=\"#204080\" d=\"M0 0H100V100H0Z "
+                               "M10 50a40 40 0 1 0 80 0a40 40 0 1 0 -80 0Z\"/></svg>");
+        // The same frame as bitmaps: in its colours, and as a mask white where the frame is.
+        const QImage bitmap =
+            FrameLayer(d, false, FrameLayer::Kind::Color, FrameGeometry(), QSize(1000, 1000))
+                .rendered();
+        const QImage alpha = bitmap.convertToFormat(QImage::Format_Alpha8);
+        const QImage mask = QImage(alpha.constBits(), 1000, 1000, int(alpha.bytesPerLine()),
+                                   QImage::Format_Grayscale8)
+                                .copy();
         for (const char* kind : {"alpha", "mask", "drawing"}) {
             FramedPhoto framed;
-            if (kind == QLatin1String("drawing")) {
-                framed.frameDrawing = drawing(
-                    "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 100 100\"> "
-                    "<path fill-rule=\"evenodd\" fill=\"#204080\" d=\"M0 0H100V100H0Z M10 50a40 "
-                    "40 0 1 0 80 0a40 40 0 1 0 -80 0Z\"/></svg>");
-            } else {
-                const bool alpha = kind == QLatin1String("alpha");
-                QImage frame(1000, 1000, alpha ? QImage::Format_ARGB32 : QImage::Format_Grayscale8);
-                frame.fill(alpha ? colour : QColor(Qt::white));
-                QPainter p(&frame);
-                p.setRenderHint(QPainter::Antialiasing);
-                p.setPen(Qt::NoPen);
-                p.setCompositionMode(QPainter::CompositionMode_Source);
-                p.setBrush(alpha ? QColor(Qt::transparent) : QColor(Qt::black));
-                p.drawEllipse(QPointF(500, 500), 400, 400);
-                p.end();
-                framed.frame = frame;
-            }
+            if (kind[0] == 'd')
+                framed.frameDrawing = d;
+            else
+                framed.frame = kind[0] == 'a' ? bitmap : mask;
             framed.geometry.keepAspect = true;
             for (const QSize canvas : {QSize(6000, 4000), QSize(900, 1600)}) {
                 const QImage overlay =
