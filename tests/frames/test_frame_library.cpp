@@ -112,44 +112,40 @@ private slots:
         }
     }
 
-    void cache_data()
-    {
-        QTest::addColumn<QByteArray>("cacheBytes"); // null: no cache file
-        QTest::addColumn<int>("cacheAge");    // seconds the cache file is older than the frame
-        QTest::addColumn<bool>("cacheShown"); // else made afresh from the frame
-        const QByteArray stale = encoded(solid(72, 48, Qt::red));
-        QTest::newRow("no cache") << QByteArray() << 0 << false;
-        QTest::newRow("cache is used") << stale << -60 << true;
-        QTest::newRow("frame edited since") << stale << 60 << false;
-        QTest::newRow("truncated jpeg") << stale.left(40) << 0 << false;
-        QTest::newRow("not thumbnail sized") << encoded(solid(300, 200, Qt::red)) << 0 << false;
-    }
-
     void cache()
     {
-        QFETCH(QByteArray, cacheBytes);
-        QFETCH(int, cacheAge);
-        QFETCH(bool, cacheShown);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("Frame.png"),
-                      cache = dir.filePath("tncache/Frame_png.jpg");
-        QVERIFY(solid(1200, 800, Qt::green).save(path));
-        if (!cacheBytes.isNull()) {
-            QVERIFY(QDir().mkpath(dir.filePath("tncache")) && writeFile(cache, cacheBytes));
-            QFile file(cache);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            QVERIFY(file.setFileTime(QFileInfo(path).lastModified().addSecs(-cacheAge),
-                                     QFileDevice::FileModificationTime));
+        const QByteArray stale = encoded(solid(72, 48, Qt::red));
+        // the cache file (null: none), seconds it is older than the frame, whether it is shown
+        // (else the thumbnail is made afresh from the frame)
+        const std::tuple<const char*, QByteArray, int, bool> rows[] = {
+            {"no cache", QByteArray(), 0, false},
+            {"cache is used", stale, -60, true},
+            {"frame edited since", stale, 60, false},
+            {"truncated jpeg", stale.left(40), 0, false},
+            {"not thumbnail sized", encoded(solid(300, 200, Qt::red)), 0, false}};
+        for (const auto& [tag, cacheBytes, cacheAge, cacheShown] : rows) {
+            QTemporaryDir dir;
+            const QString path = dir.filePath("Frame.png"),
+                          cache = dir.filePath("tncache/Frame_png.jpg");
+            QVERIFY(solid(1200, 800, Qt::green).save(path));
+            if (!cacheBytes.isNull()) {
+                QVERIFY(QDir().mkpath(dir.filePath("tncache")) && writeFile(cache, cacheBytes));
+                QFile file(cache);
+                QVERIFY(file.open(QIODevice::ReadWrite) &&
+                        file.setFileTime(QFileInfo(path).lastModified().addSecs(-cacheAge),
+                                         QFileDevice::FileModificationTime));
+            }
+            const QImage thumb = ThumbnailCache::thumbnailImageForPath(path);
+            const QRgb shown = thumb.pixel(10, 10);
+            QVERIFY2(thumb.size() == QSize(72, 48) && QImage(cache, "jpeg").size() == thumb.size(),
+                     tag);
+            QVERIFY2(std::pair(qRed(shown) > 200, qGreen(shown) > 200) ==
+                         std::pair(cacheShown, !cacheShown),
+                     tag);
+            // The cache is read before the frame: it answers even for a vanished frame.
+            QVERIFY(QFile::remove(path));
+            QVERIFY2(ThumbnailCache::thumbnailImageForPath(path).size() == thumb.size(), tag);
         }
-        const QImage thumb = ThumbnailCache::thumbnailImageForPath(path);
-        QCOMPARE(thumb.size(), QSize(72, 48));
-        const QRgb shown = thumb.pixel(10, 10);
-        QCOMPARE(std::pair(qRed(shown) > 200, qGreen(shown) > 200),
-                 std::pair(cacheShown, !cacheShown));
-        QCOMPARE(QImage(cache, "jpeg").size(), QSize(72, 48));
-        // The cache is read before the frame: it answers even for a vanished frame.
-        QVERIFY(QFile::remove(path));
-        QCOMPARE(ThumbnailCache::thumbnailImageForPath(path).size(), QSize(72, 48));
     }
 
     void collectionOrder()
@@ -322,18 +318,18 @@ private slots:
             const QString maskPath = mask.isEmpty() ? QString() : dir.filePath(mask);
             const QString stem =
                 QFileInfo(framePath).path() + "/" + QFileInfo(framePath).completeBaseName();
-            if (frameFile == FrameFile::Png)
+            if (frameFile == F::Png)
                 QVERIFY(frameImage.save(framePath, "PNG"));
-            if (frameFile == FrameFile::TurnedJpeg) {
+            if (frameFile == F::TurnedJpeg) {
                 QVERIFY(
                     frameImage.convertToFormat(QImage::Format_RGB32).save(framePath, "JPEG", 95));
                 setTags(framePath, {{"Exif.Image.Orientation", "6"}});
             }
-            if (frameFile == FrameFile::Drawing)
+            if (frameFile == F::Drawing)
                 QVERIFY(writeFile(framePath, svg));
-            if (maskFile == MaskFile::Good)
+            if (maskFile == M::Good)
                 QVERIFY(maskImage.save(maskPath, "PNG"));
-            if (maskFile == MaskFile::Drawing)
+            if (maskFile == M::Drawing)
                 QVERIFY(writeFile(maskPath, svg));
             if (!layout.isEmpty())
                 QVERIFY(writeFile(stem + "_frame.plist", layout));
@@ -341,24 +337,22 @@ private slots:
             FrameLibrary::LoadedFrame loaded{maskImage, maskImage, {}, {}, {}}; // must be replaced
             QString error;
             QVERIFY2(FrameLibrary::loadFrame(framePath, flip, &loaded, &error), qPrintable(error));
-            const bool drawn = frameFile == FrameFile::Drawing;
-            QCOMPARE(loaded.frameDrawing != nullptr, drawn);
-            if (drawn)
-                QCOMPARE(std::pair(loaded.frameDrawing->size(), loaded.frameDrawing->isFlipped()),
-                         std::pair(QSizeF(1200, 800), flip));
-            if (frameFile == FrameFile::None || drawn)
-                QVERIFY(loaded.frame.isNull());
-            else
-                compareQuadrants(loaded.frame, frameImage, frameFile == FrameFile::TurnedJpeg,
-                                 flip);
-            QCOMPARE(loaded.postMaskDrawing != nullptr, maskFile == MaskFile::Drawing);
-            if (maskFile == MaskFile::Drawing)
-                QCOMPARE(loaded.postMaskDrawing->isFlipped(), flip);
-            if (maskFile == MaskFile::Good)
+            // Drawings: their size and whether mirrored; -1 for none.
+            auto drawn = [](const auto& d) {
+                return d ? std::pair(d->size(), int(d->isFlipped())) : std::pair(QSizeF(), -1);
+            };
+            const bool bitmap = frameFile == F::Png || frameFile == F::TurnedJpeg;
+            QCOMPARE(std::tuple(drawn(loaded.frameDrawing), drawn(loaded.postMaskDrawing).second,
+                                loaded.frame.isNull(), loaded.postMask.isNull(),
+                                loaded.geometry.hasInsets ? loaded.geometry.left : -1),
+                     std::tuple(frameFile == F::Drawing ? std::pair(QSizeF(1200, 800), int(flip))
+                                                        : std::pair(QSizeF(), -1),
+                                maskFile == M::Drawing ? int(flip) : -1, !bitmap,
+                                maskFile != M::Good, left));
+            if (bitmap)
+                compareQuadrants(loaded.frame, frameImage, frameFile == F::TurnedJpeg, flip);
+            if (maskFile == M::Good)
                 compareQuadrants(loaded.postMask, maskImage, false, flip);
-            else
-                QVERIFY(loaded.postMask.isNull());
-            QCOMPARE(loaded.geometry.hasInsets ? loaded.geometry.left : -1, left);
         }
     }
 
