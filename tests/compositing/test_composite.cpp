@@ -185,16 +185,17 @@ private slots:
         for (const auto& [photo, frame, autoRotate, turn] : rows)
             QVERIFY2(shouldTurnFrame(photo, frame, autoRotate) == turn,
                      qPrintable(QStringLiteral("%1x%2").arg(photo.width()).arg(photo.height())));
-        // Offsets between view and photo pixels, and on the canvas.
-        QCOMPARE(scaledOffset(QPointF(20, -10), 600, 3000), QPointF(100, -50));
-        QCOMPARE(scaledOffset(QPointF(100, -50), 3000, 600), QPointF(20, -10));
-        // One ratio, from the widths, for both axes.
-        QCOMPARE(scaledOffset(QPointF(3, 3), 500, 1000), QPointF(6, 6));
-        QCOMPARE(scaledOffset(QPointF(7, 8), 0, 1000), QPointF(7, 8));
-        QCOMPARE(canvasOffset(QPointF(20, -10)), QPoint(20, 10));
-        QCOMPARE(canvasOffset(QPointF(2.6, 0.4)), QPoint(3, 0));
-        QCOMPARE(canvasOffset(QPointF(1e300, -1e300)), QPoint(1 << 30, 1 << 30));
-        QCOMPARE(canvasOffset(QPointF(std::nan(""), 1)), QPoint());
+        // Offsets between view and photo pixels, one ratio from the widths for both axes.
+        QCOMPARE(
+            QList({scaledOffset(QPointF(20, -10), 600, 3000),
+                   scaledOffset(QPointF(100, -50), 3000, 600),
+                   scaledOffset(QPointF(3, 3), 500, 1000), scaledOffset(QPointF(7, 8), 0, 1000)}),
+            QList<QPointF>({{100, -50}, {20, -10}, {6, 6}, {7, 8}}));
+        // On the canvas: whole pixels, y down, bounded.
+        QCOMPARE(
+            QList({canvasOffset(QPointF(20, -10)), canvasOffset(QPointF(2.6, 0.4)),
+                   canvasOffset(QPointF(1e300, -1e300)), canvasOffset(QPointF(std::nan(""), 1))}),
+            QList<QPoint>({{20, 10}, {3, 0}, {1 << 30, 1 << 30}, {}}));
     }
 
     void cacheFollowsInputs()

@@ -35,15 +35,6 @@ std::vector<Run> runs(int n, const std::function<bool(int)>& inside)
     return out;
 }
 
-std::shared_ptr<const VectorImage> drawing(const QByteArray& svg)
-{
-    QString error;
-    auto d = VectorImage::fromData(svg, &error);
-    if (!d)
-        qWarning() << error;
-    return d;
-}
-
 // A 1200 x 800 drawing: black around a 1000 x 600 opening, with a round hole in the left
 // border, as film sprockets are.
 const QByteArray FilmSvg =
@@ -173,9 +164,10 @@ private slots:
         // A square frame with a round opening 80 % of its width: kept in shape it stays round
         // on any photo, and the canvas beside it is frame.
         const QColor colour(0x20, 0x40, 0x80);
-        const auto d = drawing("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 100 100\"> "
-                               "<path fill-rule=\"evenodd\" fill=\"#204080\" d=\"M0 0H100V100H0Z "
-                               "M10 50a40 40 0 1 0 80 0a40 40 0 1 0 -80 0Z\"/></svg>");
+        const auto d = VectorImage::fromData(
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 100 100\"> "
+            "<path fill-rule=\"evenodd\" fill=\"#204080\" d=\"M0 0H100V100H0Z "
+            "M10 50a40 40 0 1 0 80 0a40 40 0 1 0 -80 0Z\"/></svg>");
         // The same frame as bitmaps: in its colours, and as a mask white where the frame is.
         const QImage bitmap =
             FrameLayer(d, false, FrameLayer::Kind::Color, FrameGeometry(), QSize(1000, 1000))
@@ -223,9 +215,10 @@ private slots:
     {
         // Opaque in the left quarter and the top half of the rest: no turn maps it onto another.
         // Clockwise as alpha frames turn, the other way as a mask frame's post mask does.
-        const auto d = drawing("<svg xmlns='http://www.w3.org/2000/svg' width='40' height='20' "
-                               "viewBox='0 0 40 20'><rect width='10' height='20'/>"
-                               "<rect x='10' width='30' height='10'/></svg>");
+        const auto d =
+            VectorImage::fromData("<svg xmlns='http://www.w3.org/2000/svg' width='40' height='20' "
+                                  "viewBox='0 0 40 20'><rect width='10' height='20'/>"
+                                  "<rect x='10' width='30' height='10'/></svg>");
         QVERIFY(d);
         const QImage flat =
             FrameLayer(d, false, FrameLayer::Kind::Alpha, FrameGeometry(), QSize(40, 20))
@@ -253,12 +246,13 @@ private slots:
             framed.offset = QPointF(13, -21);
             framed.color = QColor(200, 30, 60);
             if (drawn)
-                framed.frameDrawing = drawing(QByteArray(FilmSvg).replace("1200 800", "800 1200"));
+                framed.frameDrawing =
+                    VectorImage::fromData(QByteArray(FilmSvg).replace("1200 800", "800 1200"));
             else
                 framed.frame = PixelReference::randomImage(300, 480, QImage::Format_ARGB32, 3);
-            framed.postMaskDrawing =
-                drawing("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 800 1200\"> "
-                        "<circle cx=\"400\" cy=\"100\" r=\"50\"/></svg>");
+            framed.postMaskDrawing = VectorImage::fromData(
+                "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 800 1200\"> "
+                "<circle cx=\"400\" cy=\"100\" r=\"50\"/></svg>");
             framed.geometry = geometry;
             const QImage whole = compositeFullResolution(framed, 3);
             QVERIFY(!whole.isNull());

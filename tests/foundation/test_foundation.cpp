@@ -3,7 +3,6 @@
 #include "foundation/FileManagerExtras.h"
 #include "foundation/PropertyList.h"
 #include "foundation/UserDefaults.h"
-#include "foundation/ZTUtility.h"
 #include "output/TestFiles.h"
 
 #include <QDateTime>
@@ -59,21 +58,6 @@ private slots:
         QVERIFY(FileManagerExtras::createDirectoryAtPath(tmp.filePath("p/q"), owner, true));
         for (const QString& p : {tmp.filePath("p"), tmp.filePath("p/q")})
             QCOMPARE(QFileInfo(p).permissions() & ~(owner | user), QFileDevice::Permissions());
-    }
-
-    void systemVersion()
-    {
-        // A failed query is not cached: it is asked again, and its answer then kept.
-        int asked = 0;
-        ZTUtility::setVersionQuery([&asked](uint32_t* v) {
-            *v = ZTUtility::packVersion(10, 5, 8);
-            return ++asked > 1;
-        });
-        QCOMPARE(GetSystemVersion(), 0u);
-        QCOMPARE(ZTUtility::systemVersion(), 0x1058);
-        QCOMPARE(GetSystemVersion(), 0x1058u);
-        QCOMPARE(asked, 2);
-        ZTUtility::setVersionQuery({});
     }
 
     void storedValues()
