@@ -5,7 +5,6 @@
 #include "compositing/ImageStretcher.h"
 
 #include <QBuffer>
-#include <QImageWriter>
 
 using namespace BorderCompositor;
 using namespace PixelReference;
@@ -106,18 +105,17 @@ QImage encodedAndDecoded(const QImage& image, const char* format)
 {
     QByteArray data;
     QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    return QImageWriter(&buffer, format).write(image) ? QImage::fromData(data, format) : QImage();
+    return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format)
+               ? QImage::fromData(data, format)
+               : QImage();
 }
 
 // An Indexed8 image with the gray levels in its palette, in reverse order when asked.
 QImage grayIndexed(QSize size, bool reversed = false)
 {
     QImage image(size, QImage::Format_Indexed8);
-    for (int i = 0; i < 256; ++i) {
-        const int v = reversed ? 255 - i : i;
-        image.setColor(i, qRgb(v, v, v));
-    }
+    for (int i = 0; i < 256; ++i)
+        image.setColor(i, reversed ? qRgb(255 - i, 255 - i, 255 - i) : qRgb(i, i, i));
     return image;
 }
 

@@ -272,15 +272,11 @@ private slots:
 
     void badPropertyLists()
     {
+        // The keys given, the empty ones left out.
         auto map = [](const QVariantMap& insets, const QVariant& edges = {},
                       const QVariant& keep = {}) {
-            QVariantMap m;
-            if (!insets.isEmpty())
-                m["Insets"] = insets;
-            if (edges.isValid())
-                m["Edges"] = edges;
-            if (keep.isValid())
-                m["KeepAspect"] = keep;
+            QVariantMap m{{"Insets", insets}, {"Edges", edges}, {"KeepAspect", keep}};
+            m.removeIf([](auto it) { return !it->isValid() || *it == QVariantMap(); });
             return QVariant(m);
         };
         auto in = [](QVariant l, QVariant t, QVariant r, QVariant b) {

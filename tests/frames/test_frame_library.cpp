@@ -52,7 +52,7 @@ void compareQuadrants(const QImage& actual, const QImage& source, bool turned, b
     const QSize size = turned ? source.size().transposed() : source.size();
     QCOMPARE(actual.size(), size);
     const QImage argb = actual.convertToFormat(QImage::Format_ARGB32);
-    for (const int x : {size.width() / 4, size.width() * 3 / 4}) {
+    for (const int x : {size.width() / 4, size.width() * 3 / 4})
         for (const int y : {size.height() / 4, size.height() * 3 / 4}) {
             const int ux = flip ? size.width() - 1 - x : x;
             const QRgb want =
@@ -62,7 +62,6 @@ void compareQuadrants(const QImage& actual, const QImage& source, bool turned, b
                 QVERIFY2(qAbs(int(got >> shift & 0xff) - int(want >> shift & 0xff)) <= 8,
                          qPrintable(QString("at %1,%2").arg(x).arg(y)));
         }
-    }
 }
 
 // The shipped frame library: frames that stay sharp on a large photo (vector, or bitmaps big
@@ -382,13 +381,12 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         int rows = 0;
-        for (const QString& collection : FrameLibrary::collectionNamesForFolder(Root)) {
+        for (const QString& collection : FrameLibrary::collectionNamesForFolder(Root))
             for (const QString& path :
                  FrameLibrary::frameCandidatesInFolder(Root + "/" + collection)) {
                 QTest::newRow(qPrintable(collection + "/" + QFileInfo(path).fileName())) << path;
                 ++rows;
             }
-        }
         QVERIFY(rows > 30);
     }
 
