@@ -1,9 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QHostAddress>
-#include <QObject>
-#include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>

@@ -56,20 +56,11 @@ inline Components components(const std::optional<QColor>& color)
                                 float(color->blueF())};
 }
 
-// The gray byte, or (R + G + B) / 3 in integers.
+// (R + G + B) / 3 in integers: the gray byte of a gray mask.
 inline int maskValue(const QImage& mask, int x, int y)
 {
-    if (mask.format() == QImage::Format_Grayscale8)
-        return mask.constScanLine(y)[x];
     const QRgb c = mask.pixel(x, y);
     return (qRed(c) + qGreen(c) + qBlue(c)) / 3;
-}
-
-// Premultiplied overlay pixel for mask value m: alpha m, colour rintf(component x m).
-inline QRgb overlayPixel(int m, const Components& c)
-{
-    auto tint = [m](float v) { return int(std::nearbyintf(v * float(m))) & 0xff; };
-    return c ? qRgba(tint((*c)[0]), tint((*c)[1]), tint((*c)[2]), m) : qRgba(0, 0, 0, m);
 }
 
 inline QRgb& word(QImage& image, int x, int y)
@@ -100,13 +91,15 @@ inline QImage turned(const QImage& image, bool clockwise)
     return out;
 }
 
+// Premultiplied overlay pixels for mask values m: alpha m, colour rintf(component x m).
 inline QImage expectedOverlay(const QImage& mask, const Components& c, bool inverse, bool turn)
 {
     QImage out(mask.size(), QImage::Format_ARGB32_Premultiplied);
     for (int y = 0; y < mask.height(); ++y)
         for (int x = 0; x < mask.width(); ++x) {
-            const int m = maskValue(mask, x, y);
-            word(out, x, y) = overlayPixel(inverse ? 255 - m : m, c);
+            const int m = inverse ? 255 - maskValue(mask, x, y) : maskValue(mask, x, y);
+            auto tint = [m, &c](int i) { return c ? int(std::nearbyintf((*c)[i] * float(m))) : 0; };
+            word(out, x, y) = qRgba(tint(0), tint(1), tint(2), m);
         }
     return turn ? turned(out, false) : out;
 }
@@ -128,9 +121,10 @@ inline QString pixelDifference(const QImage& actual, const QImage& expected)
 
 } // namespace PixelReference
 
-#define COMPARE_PIXELS(actual, expected)                                                           \
+// An optional third argument names the case in the failure message.
+#define COMPARE_PIXELS(actual, expected, ...)                                                      \
     do {                                                                                           \
         const QString difference = PixelReference::pixelDifference(actual, expected);              \
         if (!difference.isEmpty())                                                                 \
-            QFAIL(qPrintable(difference));                                                         \
+            QFAIL(qPrintable(QString(__VA_ARGS__) + QLatin1Char(' ') + difference));               \
     } while (false)

@@ -3,6 +3,7 @@
 #include "output/FileFormat.h"
 #include "output/TmpFilePath.h"
 
+#include <QPainter>
 #include <QTest>
 
 namespace {
@@ -16,9 +17,8 @@ QColor photoAt(int x, int y)
 QImage photo()
 {
     QImage image(16, 8, QImage::Format_RGB32);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 16; ++x)
-            image.setPixel(x, y, photoAt(x, y).rgb());
+    for (int i = 0; i < 16 * 8; ++i)
+        image.setPixel(i % 16, i / 16, photoAt(i % 16, i / 16).rgb());
     return image;
 }
 
@@ -28,9 +28,7 @@ QImage frame(int w, int h, QImage::Format format, QRgb edge)
 {
     QImage image(w, h, format);
     image.fill(0);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < 4; ++x)
-            image.setPixel(x, y, edge);
+    QPainter(&image).fillRect(0, 0, 4, h, QColor::fromRgba(edge));
     return image;
 }
 
@@ -40,65 +38,58 @@ QImage frame(int w, int h, QImage::Format format, QRgb edge)
 class TestDocument : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { TmpFilePath::removeTmpFiles(); }
-    void changesReachTheExport_data();
-    void changesReachTheExport();
-};
-
-void TestDocument::changesReachTheExport_data()
-{
-    QTest::addColumn<QString>("steps");
-    QTest::addColumn<QPoint>("at");
-    QTest::addColumn<QColor>("written");
-    const QColor white(Qt::white), red(Qt::red), clear = QColor::fromRgba(0);
-    QTest::newRow("moved right") << "right" << QPoint(5, 4) << photoAt(1, 4);
-    QTest::newRow("moved up") << "up" << QPoint(3, 2) << photoAt(3, 4);
-    QTest::newRow("frame in the colour") << "frame" << QPoint(1, 4) << white;
-    QTest::newRow("new frame, place reset") << "right frame" << QPoint(10, 4) << photoAt(10, 4);
-    QTest::newRow("new photo, place reset") << "right photo" << QPoint(1, 4) << photoAt(1, 4);
-    QTest::newRow("colour keeps the place") << "frame right red" << QPoint(5, 4) << photoAt(1, 4);
-    QTest::newRow("colour") << "frame red" << QPoint(1, 4) << red;
-    QTest::newRow("transparent") << "frame red transparent" << QPoint(1, 4) << clear;
-    QTest::newRow("colour ends transparency") << "frame transparent red" << QPoint(1, 4) << red;
-    QTest::newRow("opaque again") << "frame red transparent opaque" << QPoint(1, 4) << red;
-    QTest::newRow("no colour, no change") << "frame transparent invalid" << QPoint(1, 4) << clear;
-    // A portrait frame on a landscape photo: turned clockwise, its left edge is the top.
-    QTest::newRow("portrait frame turned") << "portrait" << QPoint(10, 1) << red;
-    QTest::newRow("portrait frame as it is") << "still portrait" << QPoint(10, 1) << photoAt(10, 1);
-}
-
-void TestDocument::changesReachTheExport()
-{
-    QFETCH(QString, steps);
-    QFETCH(QPoint, at);
-    QFETCH(QColor, written);
-    Document document;
-    document.setPhoto(photo());
-    for (const QString& step : steps.split(QLatin1Char(' '))) {
-        if (step == "right" || step == "up")
-            document.setOffset(step == "right" ? QPointF(4, 0) : QPointF(0, 2));
-        else if (step == "frame")
-            document.setFrameImage(frame(16, 8, QImage::Format_RGB32, qRgb(255, 255, 255)));
-        else if (step == "portrait")
-            document.setFrameImage(frame(8, 16, QImage::Format_ARGB32, qRgb(255, 0, 0)));
-        else if (step == "photo")
+    void changesReachTheExport()
+    {
+        const QColor white(Qt::white), red(Qt::red), clear = QColor::fromRgba(0);
+        // The steps, then where to look and what must be written there. A new frame or photo
+        // resets the place, a colour keeps it. A portrait frame on a landscape photo: turned
+        // clockwise, its left edge is the top.
+        const std::tuple<QString, QPoint, QColor> rows[] = {
+            {"right", {5, 4}, photoAt(1, 4)},
+            {"up", {3, 2}, photoAt(3, 4)},
+            {"frame", {1, 4}, white},
+            {"right frame", {10, 4}, photoAt(10, 4)},
+            {"right photo", {1, 4}, photoAt(1, 4)},
+            {"frame right red", {5, 4}, photoAt(1, 4)},
+            {"frame red", {1, 4}, red},
+            {"frame red transparent", {1, 4}, clear},
+            {"frame transparent red", {1, 4}, red},
+            {"frame red transparent opaque", {1, 4}, red},
+            {"frame transparent invalid", {1, 4}, clear},
+            {"portrait", {10, 1}, red},
+            {"still portrait", {10, 1}, photoAt(10, 1)}};
+        for (const auto& [steps, at, written] : rows) {
+            Document document;
             document.setPhoto(photo());
-        else if (step == "red" || step == "invalid")
-            QCOMPARE(document.setChosenColor(step == "red" ? QColor(Qt::red) : QColor()),
-                     step == "red");
-        else if (step == "still")
-            document.setAutoRotate(false);
-        else
-            document.setTransparent(step == "transparent");
+            for (const QString& step : steps.split(QLatin1Char(' '))) {
+                if (step == "right" || step == "up")
+                    document.setOffset(step == "right" ? QPointF(4, 0) : QPointF(0, 2));
+                else if (step == "frame")
+                    document.setFrameImage(frame(16, 8, QImage::Format_RGB32, qRgb(255, 255, 255)));
+                else if (step == "portrait")
+                    document.setFrameImage(frame(8, 16, QImage::Format_ARGB32, qRgb(255, 0, 0)));
+                else if (step == "photo")
+                    document.setPhoto(photo());
+                else if (step == "red" || step == "invalid")
+                    QCOMPARE(document.setChosenColor(step == "red" ? QColor(Qt::red) : QColor()),
+                             step == "red");
+                else if (step == "still")
+                    document.setAutoRotate(false);
+                else
+                    document.setTransparent(step == "transparent");
+            }
+            ExportRenderer::Options options;
+            options.format = FileFormat::Png;
+            // A bare name goes to the temporary folder.
+            const QString path =
+                ExportRenderer().writeImageToFile(document.framedPhoto(), "out", options);
+            const QImage out = QImage(path).convertToFormat(QImage::Format_ARGB32);
+            QVERIFY2(out.size() == QSize(16, 8), qPrintable(steps));
+            QVERIFY2(QColor::fromRgba(out.pixel(at)) == written, qPrintable(steps));
+            TmpFilePath::removeTmpFiles();
+        }
     }
-    ExportRenderer::Options options;
-    options.format = FileFormat::Png;
-    // A bare name goes to the temporary folder.
-    const QString path = ExportRenderer().writeImageToFile(document.framedPhoto(), "out", options);
-    const QImage out = QImage(path).convertToFormat(QImage::Format_ARGB32);
-    QCOMPARE(out.size(), QSize(16, 8));
-    QCOMPARE(QColor::fromRgba(out.pixel(at)), written);
-}
+};
 
 QTEST_GUILESS_MAIN(TestDocument)
 #include "test_document.moc"

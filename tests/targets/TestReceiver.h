@@ -49,8 +49,5 @@ struct TestReceiver {
                          "[MIME Cache]\nimage/jpeg=velluma-test-receiver.desktop;\n", false);
     }
 
-    QString received(const QString& sent) const
-    {
-        return inbox + QLatin1Char('/') + QFileInfo(sent).fileName();
-    }
+    QString received(const QString& sent) const { return inbox + "/" + QFileInfo(sent).fileName(); }
 };
