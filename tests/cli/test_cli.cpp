@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "output/ImageMetadata.h"
 #include "output/ImageReader.h"
 #include "output/TestFiles.h"
@@ -13,14 +14,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -32,7 +33,7 @@ struct Run {
 };
 
 // With closedStdout, standard output is a pipe whose reader is already gone, as in
-// "velluma-frame ... | head -c1".
+// "velluma-frame ... | head -c1". A run that hangs is killed with its QProcess.
 Run run(const QStringList& args, bool closedStdout = false)
 {
     QProcess p;
@@ -41,27 +42,17 @@ Run run(const QStringList& args, bool closedStdout = false)
         ::close(ends[0]);
         p.setChildProcessModifier([&ends] { ::dup2(ends[1], STDOUT_FILENO); });
     }
-    const auto closeWriteEnd = qScopeGuard([&ends] {
-        if (ends[1] >= 0)
-            ::close(ends[1]);
-    });
-    p.start(QStringLiteral(VELLUMA_FRAME_BINARY), args);
-    Run r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
+    p.start(VELLUMA_FRAME_BINARY, args);
+    if (ends[1] >= 0)
+        ::close(ends[1]);
+    const bool exited = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+    return {exited ? p.exitCode() : -1, p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
 QProcess* start(const QStringList& args, const QByteArray& input = {})
 {
     auto* p = new QProcess;
-    p->start(QStringLiteral(VELLUMA_FRAME_BINARY), args);
+    p->start(VELLUMA_FRAME_BINARY, args);
     p->write(input);
     p->closeWriteChannel();
     return p;
@@ -94,8 +85,7 @@ QImage leftBandMask(int w, int h, int band)
     QImage mask(w, h, QImage::Format_Grayscale8);
     mask.fill(0);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < band; ++x)
-            mask.setPixel(x, y, qRgb(255, 255, 255));
+        std::memset(mask.scanLine(y), 255, size_t(band));
     return mask;
 }
 
@@ -130,9 +120,6 @@ private slots:
         setTags(_photos + "/b.jpg", {{"Exif.Image.Artist", "Frame Tester"}});
         QVERIFY(gradientPhoto(80, 60).save(_photos + "/c.tiff"));
         QVERIFY(writeFile(_photos + "/broken.jpg", "this is not a picture"));
-        QVERIFY(noisePhoto(120, 90).save(_photos + "/cut.jpg", "JPEG", 90));
-        const QByteArray whole = readAll(_photos + "/cut.jpg");
-        QVERIFY(writeFile(_photos + "/cut.jpg", whole.left(whole.size() * 3 / 10)));
         QVERIFY(leftBandMask(40, 30, 4).save(_dir.path() + "/band.png"));
         QVERIFY(leftBandMask(30, 40, 3).save(_dir.path() + "/portrait.png"));
         // A frame without a band whose post mask cuts out its middle.
@@ -140,8 +127,7 @@ private slots:
         QImage postMask(40, 30, QImage::Format_ARGB32);
         postMask.fill(Qt::transparent);
         for (int y = 10; y < 20; ++y)
-            for (int x = 15; x < 25; ++x)
-                postMask.setPixel(x, y, qRgba(0, 0, 0, 255));
+            std::fill_n(reinterpret_cast<QRgb*>(postMask.scanLine(y)) + 15, 10, qRgb(0, 0, 0));
         QVERIFY(postMask.save(_dir.path() + "/plain_postmask.png"));
         // A drawn frame with text, which needs fonts: a red band down its left edge.
         QVERIFY(writeFile(_dir.path() + "/text.svg",
@@ -150,45 +136,47 @@ private slots:
                           "y=\"50\" font-size=\"12\">Happy Birthday</text></svg>"));
     }
 
-    void usageErrors_data()
+    // Help is status 0 on standard output; a mistake in the command is status 2 on standard
+    // error, before anything is written.
+    void commandLine_data()
     {
         QTest::addColumn<QStringList>("args");
-        const QString a = _dir.path() + "/photos/a.png";
-        QTest::newRow("no photo") << QStringList();
-        QTest::newRow("unknown option") << QStringList{"--sparkle", a};
-        QTest::newRow("quality 0") << QStringList{"-q", "0", a};
-        QTest::newRow("quality 101") << QStringList{"-q", "101", a};
-        QTest::newRow("format gif") << QStringList{"-F", "gif", a};
-        QTest::newRow("colour") << QStringList{"-c", "notacolour", a};
-        QTest::newRow("offset one number") << QStringList{"--offset", "5", a};
-        QTest::newRow("jobs 0") << QStringList{"-j", "0", a};
-        QTest::newRow("negative limit") << QStringList{"-l", "-5", a};
-        QTest::newRow("missing value") << QStringList{a, "-o"};
-        QTest::newRow("missing frame file") << QStringList{"-f", _dir.path() + "/nothing.png", a};
-        QTest::newRow("frame not a picture") << QStringList{"-f", _photos + "/broken.jpg", a};
-        QTest::newRow("shard past its count") << QStringList{"--shard", "4/4", a};
-        QTest::newRow("shard of none") << QStringList{"--shard", "0/0", a};
-        QTest::newRow("shard without count") << QStringList{"--shard", "1", a};
-        QTest::newRow("resume and force") << QStringList{"--resume", "--force", a};
-        QTest::newRow("missing list") << QStringList{"--files-from", _dir.filePath("none")};
+        QTest::addColumn<int>("status");
+        const QString a = _photos + "/a.png";
+        auto row = [](const char* tag, const QStringList& args, int status = 2) {
+            QTest::newRow(tag) << args << status;
+        };
+        row("help", {"--help"}, 0);
+        row("version", {"--version"}, 0);
+        row("no photo", {});
+        row("unknown option", {"--sparkle", a});
+        row("quality 0", {"-q", "0", a});
+        row("quality 101", {"-q", "101", a});
+        row("format gif", {"-F", "gif", a});
+        row("colour", {"-c", "notacolour", a});
+        row("offset one number", {"--offset", "5", a});
+        row("jobs 0", {"-j", "0", a});
+        row("negative limit", {"-l", "-5", a});
+        row("missing value", {a, "-o"});
+        row("missing frame file", {"-f", _dir.path() + "/nothing.png", a});
+        row("unknown installed frame", {"-f", "Mine/Nothing", a});
+        row("frame not a picture", {"-f", _photos + "/broken.jpg", a});
+        row("shard past its count", {"--shard", "4/4", a});
+        row("shard of none", {"--shard", "0/0", a});
+        row("shard without count", {"--shard", "1", a});
+        row("resume and force", {"--resume", "--force", a});
+        row("missing list", {"--files-from", _dir.filePath("none")});
     }
-    void usageErrors()
+    void commandLine()
     {
         QFETCH(QStringList, args);
+        QFETCH(int, status);
         const QString out = freshOut();
         const Run r = run(QStringList{"-o", out} + args);
-        QCOMPARE(r.exitCode, 2);
-        QVERIFY(!r.err.isEmpty() && r.out.isEmpty());
+        QCOMPARE(r.exitCode, status);
+        QCOMPARE(r.out.isEmpty(), status != 0);
+        QCOMPARE(r.err.isEmpty(), status == 0);
         QVERIFY(QDir(out).entryList(QDir::Files).isEmpty());
-    }
-
-    void helpAndVersion()
-    {
-        for (const char* option : {"--help", "--version"}) {
-            const Run r = run({option});
-            QCOMPARE(r.exitCode, 0);
-            QVERIFY(!r.out.isEmpty() && r.err.isEmpty());
-        }
     }
 
     // Installed frames are listed by collection and framed with by "Collection/Name".
@@ -201,61 +189,55 @@ private slots:
         QVERIFY(QFile::copy(_dir.path() + "/plain_postmask.png", mine + "/Band_postmask.png"));
         QVERIFY(writeFile(mine + "/Band_frame.plist", "<plist><dict><key>KeepAspect</key>"
                                                       "<true/></dict></plist>"));
-        Run r = run({"--list-frames"});
+        const Run r = run({"--list-frames"});
         QCOMPARE(r.exitCode, 0);
-        QVERIFY2(r.out.contains("Mine (yours)\n  Mine/Band\n"), qPrintable(r.out));
-        QVERIFY(!r.out.contains("postmask") && !r.out.contains("_frame"));
-
+        // The frame's companion files are no frames of their own.
+        QVERIFY2(r.out.contains("Mine/Band\n") && !r.out.contains("postmask") &&
+                     !r.out.contains("_frame"),
+                 qPrintable(r.out));
         const QString byName = freshOut(), byPath = freshOut();
         QCOMPARE(run({"-f", "Mine/Band", "-o", byName, _photos + "/a.png"}).exitCode, 0);
         QCOMPARE(run({"-f", mine + "/Band.png", "-o", byPath, _photos + "/a.png"}).exitCode, 0);
         QCOMPARE(readAll(byName + "/a.jpg"), readAll(byPath + "/a.jpg"));
-        r = run({"-f", "Mine/Nothing", "-o", freshOut(), _photos + "/a.png"});
-        QCOMPARE(r.exitCode, 2);
-        QVERIFY2(r.err.contains("--list-frames"), qPrintable(r.err));
     }
 
-    // Options that have no effect in a format are named on stderr.
+    // Options a format cannot honour (a clear JPEG, a size limit on PNG) do not stop it.
     void formats_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("extension");
-        QTest::addColumn<QByteArray>("decoder");
-        QTest::addColumn<QString>("note");
         QTest::addColumn<bool>("metadata"); // the photo's tags kept
         auto row = [](const char* tag, const QStringList& args, const char* extension,
-                      const char* decoder, const char* note = "", bool metadata = false) {
-            QTest::newRow(tag) << args << extension << QByteArray(decoder) << note << metadata;
+                      bool metadata = false) {
+            QTest::newRow(tag) << args << extension << metadata;
         };
-        row("default", {}, "jpg", "jpeg");
-        row("png", {"-F", "png"}, "png", "png");
-        row("jpeg, -m", {"-m"}, "jpg", "jpeg", "", true);
-        row("tiff, -m", {"-m", "-F", "tiff"}, "tiff", "tiff", "", true);
-        row("webp, -m", {"-m", "-F", "webp"}, "webp", "webp", "", true);
-        row("avif, -m", {"-m", "-F", "avif"}, "avif", "avif", "", true);
-        row("transparent JPEG", {"-t"}, "jpg", "jpeg", "--transparent");
-        row("limit on PNG", {"-F", "png", "-l", "100"}, "png", "png", "--limit");
+        row("default", {}, "jpg");
+        row("png", {"-F", "png"}, "png");
+        row("jpeg, -m", {"-m"}, "jpg", true);
+        row("tiff, -m", {"-m", "-F", "tiff"}, "tiff", true);
+        row("webp, -m", {"-m", "-F", "webp"}, "webp", true);
+        row("avif, -m", {"-m", "-F", "avif"}, "avif", true);
+        row("transparent JPEG", {"-t"}, "jpg");
+        row("limit on PNG", {"-F", "png", "-l", "100"}, "png");
     }
     void formats()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, extension);
-        QFETCH(QByteArray, decoder);
-        QFETCH(QString, note);
         QFETCH(bool, metadata);
         const QString out = freshOut() + "/new/deeper";
         const Run r = run(QStringList{"-o", out} + args + QStringList{_photos + "/b.jpg"});
         QCOMPARE(r.exitCode, 0);
-        QVERIFY2(note.isEmpty() ? r.err.isEmpty() : r.err.contains(note), qPrintable(r.err));
         const QString expected = out + "/b." + extension;
         const ImageMetadata written = ImageMetadata::metadataForFile(expected);
         QCOMPARE(written.value("Exif.Image.Artist") == "Frame Tester", metadata);
         QCOMPARE(r.out.trimmed(), expected);
         QCOMPARE(ImageReader::readImage(expected).size(), QSize(80, 60));
         // Qt has no AVIF reader; the other formats are what Qt takes them for.
+        const QByteArray decoder = extension == "jpg" ? "jpeg" : extension.toLatin1();
         QVERIFY(decoder == "avif" || QImageReader(expected).format() == decoder);
         // Nothing but the output is left in the folder.
-        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"b." + extension});
+        QCOMPARE(entries(out), QStringList{"b." + extension});
     }
 
     // One pixel of a PNG output of photo a.png.
@@ -288,7 +270,6 @@ private slots:
         row("post mask", {"-f", _dir.path() + "/plain.png", "-c", "red"}, {40, 30}, red);
         row("drawing with text", {"-f", _dir.path() + "/text.svg"}, {2, 30}, red);
     }
-
     void pixels()
     {
         QFETCH(QStringList, args);
@@ -304,58 +285,6 @@ private slots:
             QCOMPARE(qAlpha(image.pixel(at)), 0);
         else
             QCOMPARE(QColor::fromRgba(image.pixel(at)), QColor::fromRgba(colour));
-    }
-
-    // Left by runs killed outright: only files of an hour ago whose process is gone go.
-    void staleHiddenFilesAreRemoved()
-    {
-        const QString out = freshOut();
-        QVERIFY(QDir().mkpath(out));
-        const QDateTime old = QDateTime::currentDateTime().addSecs(-2 * 3600);
-        const QString running = QString::number(QCoreApplication::applicationPid());
-        // No process id is ever above 2^22.
-        const QStringList stale{".velluma-frame-4194305-aB3dE9", ".velluma-frame-Xy12Zq"};
-        const QStringList kept{".velluma-frame-" + running + "-aB3dE9", ".unrelated"};
-        for (const QString& name : stale + kept) {
-            QFile f(out + "/" + name);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("partial") == 7 && f.flush());
-            QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
-        }
-        QVERIFY(writeFile(out + "/.velluma-frame-4194305-fresh1", "partial"));
-        QCOMPARE(run({"-o", out, _photos + "/a.png"}).exitCode, 0);
-        QStringList left = QDir(out).entryList(QDir::Files | QDir::Hidden);
-        QStringList expected = kept + QStringList{".velluma-frame-4194305-fresh1", "a.jpg"};
-        left.sort();
-        expected.sort();
-        QCOMPARE(left, expected);
-    }
-
-    void failingPhotosDoNotStopTheOthers_data()
-    {
-        QTest::addColumn<QString>("jobs");
-        QTest::addColumn<QString>("format"); // JPEG photos go out as JPEG band by band
-        QTest::newRow("one at a time") << "1"
-                                       << "png";
-        QTest::newRow("two at once") << "2"
-                                     << "jpg";
-    }
-    void failingPhotosDoNotStopTheOthers()
-    {
-        QFETCH(QString, jobs);
-        QFETCH(QString, format);
-        const QString out = freshOut();
-        const Run r = run({"-o", out, "-j", jobs, "-F", format, _photos + "/a.png",
-                           _photos + "/broken.jpg", _photos + "/b.jpg", _photos + "/missing.jpg",
-                           _photos + "/cut.jpg", _photos + "/c.tiff"});
-        QCOMPARE(r.exitCode, 1);
-        QStringList written = r.out.split('\n', Qt::SkipEmptyParts);
-        written.sort();
-        QCOMPARE(written,
-                 (QStringList{out + "/a." + format, out + "/b." + format, out + "/c." + format}));
-        QVERIFY(r.err.contains("broken.jpg") && r.err.contains("missing.jpg"));
-        QVERIFY(r.err.contains(QRegularExpression("cut.jpg.*the data ends early")));
-        QVERIFY(!r.err.contains("\r")); // no progress bar when stderr is not a terminal
-        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
     }
 
     void closedStandardOutputDoesNotStopTheBatch()
@@ -396,38 +325,35 @@ private slots:
         const QString folder = freshOut();
         QVERIFY(QDir().mkpath(folder));
         QString out = folder, photo = _photos + "/a.png", old = folder + "/a.jpg";
-        QStringList more;
+        QStringList args;
         if (kind.startsWith("input") || kind.startsWith("link")) {
             photo = old;
             QVERIFY(QFile::copy(_photos + "/b.jpg", photo));
-        } else if (kind == "file" || kind == "below") {
-            out = old + (kind == "below" ? "/sub" : "");
-            QVERIFY(writeFile(old, "older output"));
         } else if (kind.startsWith("folder")) {
             QVERIFY(QDir().mkpath(old));
         } else if (kind.startsWith("twice")) {
             QVERIFY(QDir().mkpath(folder + "/other"));
             QVERIFY(gradientPhoto(20, 10).save(folder + "/other/a.jpg"));
-            more << folder + "/other/a.jpg";
+            args << folder + "/other/a.jpg";
         } else {
             QVERIFY(writeFile(old, "older output"));
         }
+        if (kind == "file" || kind == "below")
+            out = old + (kind == "below" ? "/sub" : "");
         if (kind.startsWith("link")) {
             out = folder + "-link";
             QVERIFY(QFile::link(folder, out));
         }
-        const QByteArray before = readAll(old);
-        QStringList args{"-o", out};
         if (kind.endsWith("force"))
             args << "--force";
-        const Run r = run(args << photo << more);
+        const QByteArray before = readAll(old);
+        const Run r = run(QStringList{"-o", out, photo} + args);
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY2(r.err.contains(said), qPrintable(r.err));
         QCOMPARE(readAll(old) == before, kept);
         QCOMPARE(QDir(folder).entryList({".velluma*"}, QDir::Files | QDir::Hidden), QStringList());
         // The first photo's output is the one that stays.
-        if (!kept)
-            QCOMPARE(QImage(old).size(), QSize(80, 60));
+        QVERIFY(kept || QImage(old).size() == QSize(80, 60));
     }
 
     void sizeLimit()
@@ -439,8 +365,7 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         const qint64 size = QFileInfo(out + "/noise%2.jpg").size();
         QVERIFY(size > 0 && size < 40 * 1024);
-        QVERIFY2(r.err.contains(QStringLiteral("%1: attempt quality=").arg(source)),
-                 qPrintable(r.err));
+        QVERIFY2(r.err.contains(source + ": attempt quality="), qPrintable(r.err));
         // No quality fits one kilobyte: nothing is written.
         const QString none = freshOut();
         QCOMPARE(run({"-o", none, "-l", "1", source}).exitCode, 1);
@@ -448,15 +373,17 @@ private slots:
     }
 
     // Four runs side by side share one list: each photo is framed by exactly one of them,
-    // and every JSON line tells the file as it was written.
+    // every JSON line tells the file as it was written, and the files are those of one run
+    // that frames them all alone.
     void shardsFrameEachPhotoOnce()
     {
-        const QString out = _dir.filePath("shards");
+        const QString out = _dir.filePath("shards"), alone = _dir.filePath("alone");
+        const QStringList options{"-l", "2", "-m", "-o"};
         const QStringList list = _batch + QStringList{_photos + "/broken.jpg"};
         QList<QProcess*> runs;
         for (int k = 0; k < 4; ++k)
-            runs << start({"--files-from", "-", "--shard", QStringLiteral("%1/4").arg(k), "--json",
-                           "-j", "2", "-o", out},
+            runs << start(options + QStringList{out, "--files-from", "-", "--json", "-j", "2",
+                                                "--shard", QStringLiteral("%1/4").arg(k)},
                           list.join('\n').toUtf8() + '\n');
         QHash<QString, QJsonObject> all;
         for (QProcess* run : runs) {
@@ -470,15 +397,16 @@ private slots:
         QCOMPARE(all.size(), list.size());
         QCOMPARE(all.value(list.last())["status"].toString(), QString("failed"));
         QVERIFY(!all.value(list.last())["error"].toString().isEmpty());
+        QCOMPARE(run(options + QStringList{alone, "-j", "1"} + _batch).exitCode, 0);
         for (const QString& photo : std::as_const(_batch)) {
             const QJsonObject line = all.value(photo);
-            QCOMPARE(line["status"].toString(), QString("written"));
-            const QString output = line["output"].toString();
-            QCOMPARE(QFileInfo(output).absolutePath(), out);
-            QCOMPARE(line["bytes"].toInteger(), QFileInfo(output).size());
-            QCOMPARE(QSize(line["width"].toInt(), line["height"].toInt()),
-                     QImageReader(output).size());
-            QVERIFY(line["quality"].toInt() > 0 && line["milliseconds"].toInteger() >= 0);
+            const QFileInfo output(line["output"].toString());
+            QCOMPARE(std::tuple(line["status"].toString(), output.absolutePath(),
+                                line["bytes"].toInteger(),
+                                QSize(line["width"].toInt(), line["height"].toInt())),
+                     std::tuple(QString("written"), out, output.size(),
+                                QImageReader(output.filePath()).size()));
+            QCOMPARE(readAll(output.filePath()), readAll(alone + "/" + output.fileName()));
         }
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), _batch.size());
     }
@@ -494,13 +422,12 @@ private slots:
         QVERIFY(p->waitForFinished(60000));
         QCOMPARE(p->exitCode(), 0);
         delete p;
-        QStringList written = QDir(out).entryList(QDir::Files);
-        written.sort();
-        QCOMPARE(written, QStringList({"new\nline.jpg", "p1.jpg", "p2.jpg"}));
+        QCOMPARE(entries(out), QStringList({"new\nline.jpg", "p1.jpg", "p2.jpg"}));
     }
 
-    // Killed outright while writing, a run is finished by --resume: the outputs it had
-    // finished stay as they are and its hidden files go.
+    // A run killed outright while writing is finished by --resume: the outputs it had
+    // finished stay as they are. Hidden files go when their writer is gone: at once for this
+    // machine's, after an hour for another machine's or a name without the machine.
     void resumeAfterKill()
     {
         const QString out = _dir.filePath("resume");
@@ -519,54 +446,43 @@ private slots:
         QVERIFY(p->waitForFinished(10000));
         delete p;
         QVERIFY(!hidden(out).isEmpty());
-        // Another host's, in a folder shared between hosts: its process cannot be asked.
-        const QString elsewhere = out + "/.velluma-frame-4194305-elsewhere-aB3dE9";
-        QVERIFY(writeFile(elsewhere, "partial"));
         QHash<QString, QDateTime> finished;
         for (const QFileInfo& file : QDir(out).entryInfoList(QDir::Files))
             finished.insert(file.fileName(), file.lastModified());
         QVERIFY(finished.size() < big.size());
+        auto plant = [&out](const QString& name, int age) {
+            QFile f(out + "/" + name);
+            return f.open(QIODevice::WriteOnly) && f.write("partial") == 7 && f.flush() &&
+                   f.setFileTime(QDateTime::currentDateTime().addSecs(-age),
+                                 QFileDevice::FileModificationTime);
+        };
+        // No process id is ever above 2^22.
+        const QString dead = ".velluma-frame-4194305-";
+        const QString mine =
+            ".velluma-frame-" + QString::number(QCoreApplication::applicationPid());
+        for (const QString& name : {dead + "aB3dE9", QString(".velluma-frame-Xy12Zq"),
+                                    mine + "-aB3dE9", QString(".unrelated")})
+            QVERIFY(plant(name, 2 * 3600));
+        QStringList expected{dead + "fresh1", dead + "elsewhere-aB3dE9"};
+        for (const QString& name : std::as_const(expected))
+            QVERIFY(plant(name, 0));
+        expected << mine + "-aB3dE9"
+                 << ".unrelated";
 
         bool parsed = false;
         const QHash<QString, QJsonObject> lines = jsonLines(
             start(QStringList{"--resume", "--json", "-F", "png", "-o", out} + big), &parsed);
         QVERIFY(parsed);
-        QCOMPARE(hidden(out), QStringList{QFileInfo(elsewhere).fileName()});
-        QCOMPARE(QDir(out).entryList(QDir::Files).size(), big.size());
         for (const QString& photo : std::as_const(big)) {
-            const QString name = QFileInfo(photo).completeBaseName() + ".png";
+            expected << QFileInfo(photo).completeBaseName() + ".png";
+            const bool done = finished.contains(expected.last());
             QCOMPARE(lines.value(photo)["status"].toString(),
-                     finished.contains(name) ? QString("skipped") : QString("written"));
-            if (finished.contains(name))
-                QCOMPARE(QFileInfo(out + "/" + name).lastModified(), finished.value(name));
+                     QString(done ? "skipped" : "written"));
+            QVERIFY(!done || QFileInfo(out + "/" + expected.last()).lastModified() ==
+                                 finished.value(expected.last()));
         }
-    }
-
-    // The same photos and options give the same bytes whatever the number of jobs.
-    void sameBytesEveryRun_data()
-    {
-        QTest::addColumn<QStringList>("options");
-        QTest::newRow("jpeg") << QStringList{"-q", "80"};
-        QTest::newRow("jpeg under a limit, metadata") << QStringList{"-l", "2", "-m"};
-        QTest::newRow("png, transparent") << QStringList{"-F", "png", "-t"};
-        QTest::newRow("tiff, metadata") << QStringList{"-F", "tiff", "-m", "--flip"};
-    }
-    void sameBytesEveryRun()
-    {
-        QFETCH(QStringList, options);
-        QList<QHash<QString, QByteArray>> results;
-        for (const char* jobs : {"1", "3"}) {
-            const QString out = _dir.filePath("same-" + QString::number(qHash(options)) + jobs);
-            QProcess* p = start(options + QStringList{"-j", jobs, "-o", out} + _batch.mid(0, 4));
-            QVERIFY(p->waitForFinished(60000) && p->exitCode() == 0);
-            delete p;
-            QHash<QString, QByteArray> files;
-            for (const QString& name : QDir(out).entryList(QDir::Files))
-                files.insert(name, readAll(out + "/" + name));
-            QCOMPARE(files.size(), 4);
-            results << files;
-        }
-        QCOMPARE(results[0], results[1]);
+        expected.sort();
+        QCOMPARE(entries(out), expected);
     }
 };
 

@@ -20,33 +20,4 @@ QStringList names();
 // Calls the harness of that name; false when there is none.
 bool run(const QString& name, const uint8_t* data, size_t size);
 
-// A photo file: ImageReader::readImage on it, ImageMetadata::metadataForData on its bytes,
-// and that metadata attached to a freshly encoded JPEG and TIFF, which must read back.
-void photo(const uint8_t* data, size_t size);
-
-// A photo file as HEIC, AVIF or JPEG XL is read: ImageReader::readImage and
-// ImageMetadata::metadataForFile on the file, and a picture that decodes written as WebP
-// with that metadata, which must read back.
-void phonePhoto(const uint8_t* data, size_t size);
-
-// Parameters and pixels of a small photo, frame and post mask: the mask overlays and
-// helpers of ImageProcessor, and BorderCompositor's full-resolution composite, its bands
-// and its preview.
-void compositing(const uint8_t* data, size_t size);
-
-// A property list read as settings (UserDefaults), as a user "collections.plist" and as
-// factory defaults, and written back.
-void propertyList(const uint8_t* data, size_t size);
-
-// A property list as the stored "Destinations" value and as a whole settings file: the
-// records read from it, their menu titles and types, the default's record, and every edit
-// of the working copy, which must keep the list's size and records.
-void destinationList(const uint8_t* data, size_t size);
-// An update feed: Appcast::parse, and the versions it names compared with each other and
-// with the running one, which must give one order whichever way round.
-void appcast(const uint8_t* data, size_t size);
-// A drawing frame: VectorImage::fromData, which must say why it refuses, and the accepted
-// drawing laid on a small canvas.
-void drawing(const uint8_t* data, size_t size);
-
 } // namespace FuzzTargets
