@@ -17,6 +17,7 @@
 #include <QRandomGenerator>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
@@ -218,13 +219,10 @@ inline QByteArray hostileBytes(Hostile kind)
     };
     switch (kind) {
     case Hostile::TruncatedJpeg:
-        return cut(encodedPicture("JPEG"), 3);
     case Hostile::TruncatedPng:
-        return cut(encodedPicture("PNG"), 3);
     case Hostile::TruncatedTiff:
-        return cut(encodedPicture("TIFF"), 3);
-    case Hostile::TruncatedWebp:
-        return cut(encodedPicture("WEBP"), 3);
+    case Hostile::TruncatedWebp: // the first four kinds, in this order
+        return cut(encodedPicture(std::array{"JPEG", "PNG", "TIFF", "WEBP"}[int(kind)]), 3);
     case Hostile::TruncatedHeic:
         return cut(heifFile(noisePhoto(96, 64)), 3);
     case Hostile::JxlCutHalfway:
@@ -301,18 +299,18 @@ inline bool makeHostile(Hostile kind, const QString& path, QString* skip = nullp
 // reader goes on (reading nothing) and the test can say what went wrong instead of hanging.
 class FifoWatch {
 public:
-    explicit FifoWatch(const QString& path) : _path(QFile::encodeName(path))
+    explicit FifoWatch(const QString& path)
+        : _thread([this, native = QFile::encodeName(path)] {
+              while (!_stop) {
+                  const int fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK);
+                  if (fd >= 0) {
+                      _opened = true;
+                      ::close(fd);
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              }
+          })
     {
-        _thread = std::thread([this] {
-            while (!_stop) {
-                const int fd = ::open(_path.constData(), O_WRONLY | O_NONBLOCK);
-                if (fd >= 0) {
-                    _opened = true;
-                    ::close(fd);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-        });
     }
     ~FifoWatch()
     {
@@ -325,10 +323,9 @@ public:
     bool wasOpened() const { return _opened; }
 
 private:
-    QByteArray _path;
     std::atomic<bool> _stop{false};
     std::atomic<bool> _opened{false};
-    std::thread _thread;
+    std::thread _thread; // last: it uses the others
 };
 
 // A watch on path when the input there is a FIFO, else none.

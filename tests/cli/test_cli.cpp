@@ -3,7 +3,6 @@
 #include "output/ImageReader.h"
 #include "output/TestFiles.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,6 +21,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -32,45 +32,48 @@ struct Run {
     QString err;
 };
 
-// With closedStdout, standard output is a pipe whose reader is already gone, as in
-// "velluma-frame ... | head -c1". A run that hangs is killed with its QProcess.
-Run run(const QStringList& args, bool closedStdout = false)
+// Starts the framer; `input` goes to its standard input, which is then closed. With
+// closedStdout its standard output is a pipe whose reader is already gone, as in
+// "velluma-frame ... | head -c1".
+QProcess* start(const QStringList& args, const QByteArray& input = {}, bool closedStdout = false)
 {
-    QProcess p;
+    auto* p = new QProcess;
     int ends[2] = {-1, -1};
     if (closedStdout && ::pipe(ends) == 0) {
         ::close(ends[0]);
-        p.setChildProcessModifier([&ends] { ::dup2(ends[1], STDOUT_FILENO); });
+        p->setChildProcessModifier([ends] { ::dup2(ends[1], STDOUT_FILENO); });
     }
-    p.start(VELLUMA_FRAME_BINARY, args);
+    p->start(VELLUMA_FRAME_BINARY, args);
     if (ends[1] >= 0)
         ::close(ends[1]);
-    const bool exited = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
-    return {exited ? p.exitCode() : -1, p.readAllStandardOutput(), p.readAllStandardError()};
-}
-
-QProcess* start(const QStringList& args, const QByteArray& input = {})
-{
-    auto* p = new QProcess;
-    p->start(VELLUMA_FRAME_BINARY, args);
     p->write(input);
     p->closeWriteChannel();
     return p;
 }
 
+// Waits for the framer and deletes it; a run that hangs is killed with it.
+Run finish(QProcess* p)
+{
+    const std::unique_ptr<QProcess> owned(p);
+    const bool exited = p->waitForFinished(120000) && p->exitStatus() == QProcess::NormalExit;
+    return {exited ? p->exitCode() : -1, p->readAllStandardOutput(), p->readAllStandardError()};
+}
+
+Run run(const QStringList& args, const QByteArray& input = {})
+{
+    return finish(start(args, input));
+}
+
 // The JSON objects a run printed, by input; every line of its output must be one.
-QHash<QString, QJsonObject> jsonLines(QProcess* p, bool* allParsed)
+QHash<QString, QJsonObject> jsonLines(const Run& run, bool* allParsed)
 {
     QHash<QString, QJsonObject> lines;
-    *allParsed = p->waitForFinished(120000);
-    for (const QByteArray& line : p->readAllStandardOutput().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QJsonObject object = QJsonDocument::fromJson(line).object();
+    *allParsed = run.exitCode >= 0;
+    for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts)) {
+        const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
         *allParsed = *allParsed && !object.isEmpty() && !lines.contains(object["input"].toString());
         lines.insert(object["input"].toString(), object);
     }
-    delete p;
     return lines;
 }
 
@@ -129,6 +132,11 @@ private slots:
         for (int y = 10; y < 20; ++y)
             std::fill_n(reinterpret_cast<QRgb*>(postMask.scanLine(y)) + 15, 10, qRgb(0, 0, 0));
         QVERIFY(postMask.save(_dir.path() + "/plain_postmask.png"));
+        // Installed as the user's own, framed with by "Collection/Name", with its post mask.
+        const QString mine = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                             "/Velluma User Frames/Mine";
+        QVERIFY(QDir().mkpath(mine) && QFile::copy(_dir.path() + "/band.png", mine + "/Band.png"));
+        QVERIFY(QFile::copy(_dir.path() + "/plain_postmask.png", mine + "/Band_postmask.png"));
         // A drawn frame with text, which needs fonts: a red band down its left edge.
         QVERIFY(writeFile(_dir.path() + "/text.svg",
                           "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 80 60\">"
@@ -148,6 +156,7 @@ private slots:
         };
         row("help", {"--help"}, 0);
         row("version", {"--version"}, 0);
+        row("frames installed", {"--list-frames"}, 0);
         row("no photo", {});
         row("unknown option", {"--sparkle", a});
         row("quality 0", {"-q", "0", a});
@@ -179,119 +188,90 @@ private slots:
         QVERIFY(QDir(out).entryList(QDir::Files).isEmpty());
     }
 
-    // Installed frames are listed by collection and framed with by "Collection/Name".
-    void installedFrames()
-    {
-        const QString mine = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                             "/Velluma User Frames/Mine";
-        QVERIFY(QDir().mkpath(mine));
-        QVERIFY(QFile::copy(_dir.path() + "/band.png", mine + "/Band.png"));
-        QVERIFY(QFile::copy(_dir.path() + "/plain_postmask.png", mine + "/Band_postmask.png"));
-        QVERIFY(writeFile(mine + "/Band_frame.plist", "<plist><dict><key>KeepAspect</key>"
-                                                      "<true/></dict></plist>"));
-        const Run r = run({"--list-frames"});
-        QCOMPARE(r.exitCode, 0);
-        // The frame's companion files are no frames of their own.
-        QVERIFY2(r.out.contains("Mine/Band\n") && !r.out.contains("postmask") &&
-                     !r.out.contains("_frame"),
-                 qPrintable(r.out));
-        const QString byName = freshOut(), byPath = freshOut();
-        QCOMPARE(run({"-f", "Mine/Band", "-o", byName, _photos + "/a.png"}).exitCode, 0);
-        QCOMPARE(run({"-f", mine + "/Band.png", "-o", byPath, _photos + "/a.png"}).exitCode, 0);
-        QCOMPARE(readAll(byName + "/a.jpg"), readAll(byPath + "/a.jpg"));
-    }
-
-    // Options a format cannot honour (a clear JPEG, a size limit on PNG) do not stop it.
-    void formats_data()
+    // One run on one photo: the file written, its format, whether it kept the photo's tags
+    // and, where asked, one pixel of a PNG of a.png. Options a format cannot honour (a clear
+    // JPEG, a size limit on PNG) do not stop it.
+    void outputs_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("extension");
-        QTest::addColumn<bool>("metadata"); // the photo's tags kept
-        auto row = [](const char* tag, const QStringList& args, const char* extension,
-                      bool metadata = false) {
-            QTest::newRow(tag) << args << extension << metadata;
-        };
-        row("default", {}, "jpg");
-        row("png", {"-F", "png"}, "png");
-        row("jpeg, -m", {"-m"}, "jpg", true);
-        row("tiff, -m", {"-m", "-F", "tiff"}, "tiff", true);
-        row("webp, -m", {"-m", "-F", "webp"}, "webp", true);
-        row("avif, -m", {"-m", "-F", "avif"}, "avif", true);
-        row("transparent JPEG", {"-t"}, "jpg");
-        row("limit on PNG", {"-F", "png", "-l", "100"}, "png");
-    }
-    void formats()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QString, extension);
-        QFETCH(bool, metadata);
-        const QString out = freshOut() + "/new/deeper";
-        const Run r = run(QStringList{"-o", out} + args + QStringList{_photos + "/b.jpg"});
-        QCOMPARE(r.exitCode, 0);
-        const QString expected = out + "/b." + extension;
-        const ImageMetadata written = ImageMetadata::metadataForFile(expected);
-        QCOMPARE(written.value("Exif.Image.Artist") == "Frame Tester", metadata);
-        QCOMPARE(r.out.trimmed(), expected);
-        QCOMPARE(ImageReader::readImage(expected).size(), QSize(80, 60));
-        // Qt has no AVIF reader; the other formats are what Qt takes them for.
-        const QByteArray decoder = extension == "jpg" ? "jpeg" : extension.toLatin1();
-        QVERIFY(decoder == "avif" || QImageReader(expected).format() == decoder);
-        // Nothing but the output is left in the folder.
-        QCOMPARE(entries(out), QStringList{"b." + extension});
-    }
-
-    // One pixel of a PNG output of photo a.png.
-    void pixels_data()
-    {
-        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("written"); // of b.jpg, which is tagged, or of a.png
+        QTest::addColumn<bool>("metadata");   // the photo's tags kept
         QTest::addColumn<QPoint>("at");
         QTest::addColumn<QRgb>("colour");
+        auto format = [](const char* tag, const QStringList& args, const char* written,
+                         bool metadata = false) {
+            QTest::newRow(tag) << args << written << metadata << QPoint(-1, -1) << QRgb(0);
+        };
+        format("default", {}, "b.jpg");
+        format("png", {"-F", "png"}, "b.png");
+        format("jpeg, -m", {"-m"}, "b.jpg", true);
+        format("tiff, -m", {"-m", "-F", "tiff"}, "b.tiff", true);
+        format("webp, -m", {"-m", "-F", "webp"}, "b.webp", true);
+        format("avif, -m", {"-m", "-F", "avif"}, "b.avif", true);
+        format("transparent JPEG", {"-t"}, "b.jpg");
+        format("limit on PNG", {"-F", "png", "-l", "100"}, "b.png");
+
         const QString band = _dir.path() + "/band.png";
         const QString portrait = _dir.path() + "/portrait.png";
         const QImage photo = gradientPhoto(80, 60);
-        const QRgb red = qRgb(255, 0, 0);
-        auto row = [](const char* tag, const QStringList& args, QPoint at, QRgb colour) {
-            QTest::newRow(tag) << args << at << colour;
+        const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255);
+        auto pixel = [](const char* tag, const QStringList& args, QPoint at, QRgb colour) {
+            QTest::newRow(tag) << args + QStringList{"-F", "png"} << "a.png" << false << at
+                               << colour;
         };
         // The frame's band is stretched from 4 of 40 columns to 8 of 80.
-        row("white by default", {"-f", band}, {2, 30}, qRgb(255, 255, 255));
-        row("photo inside", {"-f", band}, {40, 30}, photo.pixel(40, 30));
-        row("hex colour", {"-f", band, "-c", "#ff0000"}, {2, 30}, red);
-        row("named colour", {"-f", band, "-c", "blue"}, {2, 30}, qRgb(0, 0, 255));
-        row("transparent", {"-f", band, "-t"}, {2, 30}, qRgba(0, 0, 0, 0));
-        row("flip", {"-f", band, "--flip", "-c", "red"}, {77, 30}, red);
+        pixel("white by default", {"-f", band}, {2, 30}, qRgb(255, 255, 255));
+        pixel("photo inside", {"-f", band}, {40, 30}, photo.pixel(40, 30));
+        pixel("hex colour", {"-f", band, "-c", "#ff0000"}, {2, 30}, red);
+        pixel("named colour", {"-f", band, "-c", "blue"}, {2, 30}, blue);
+        pixel("transparent", {"-f", band, "-t"}, {2, 30}, qRgba(0, 0, 0, 0));
+        pixel("flip", {"-f", band, "--flip", "-c", "red"}, {77, 30}, red);
         // A portrait frame turns a quarter counter-clockwise: its left band runs along the
         // bottom, unless told not to turn.
-        row("turned", {"-f", portrait, "-c", "red"}, {40, 58}, red);
-        row("no-rotate", {"-f", portrait, "-c", "red", "--no-rotate"}, {2, 30}, red);
+        pixel("turned", {"-f", portrait, "-c", "red"}, {40, 58}, red);
+        pixel("no-rotate", {"-f", portrait, "-c", "red", "--no-rotate"}, {2, 30}, red);
         // 10 to the right and 5 down: y grows upward.
-        row("offset", {"--offset", "10,-5"}, {30, 30}, photo.pixel(20, 25));
+        pixel("offset", {"--offset", "10,-5"}, {30, 30}, photo.pixel(20, 25));
         // Cut out where the post mask is opaque and refilled with the colour.
-        row("post mask", {"-f", _dir.path() + "/plain.png", "-c", "red"}, {40, 30}, red);
-        row("drawing with text", {"-f", _dir.path() + "/text.svg"}, {2, 30}, red);
+        pixel("post mask", {"-f", _dir.path() + "/plain.png", "-c", "red"}, {40, 30}, red);
+        pixel("installed frame by name", {"-f", "Mine/Band", "-c", "blue"}, {40, 30}, blue);
+        pixel("drawing with text", {"-f", _dir.path() + "/text.svg"}, {2, 30}, red);
     }
-    void pixels()
+    void outputs()
     {
         QFETCH(QStringList, args);
+        QFETCH(QString, written);
+        QFETCH(bool, metadata);
         QFETCH(QPoint, at);
         QFETCH(QRgb, colour);
-        const QString out = freshOut();
-        const Run r =
-            run(QStringList{"-o", out, "-F", "png"} + args + QStringList{_photos + "/a.png"});
+        const QString out = freshOut() + "/new/deeper", file = out + "/" + written;
+        const Run r = run(QStringList{"-o", out} + args +
+                          QStringList{_photos + (written.startsWith('b') ? "/b.jpg" : "/a.png")});
         QCOMPARE(r.exitCode, 0);
-        const QImage image = QImage(out + "/a.png").convertToFormat(QImage::Format_ARGB32);
-        QCOMPARE(image.size(), QSize(80, 60));
+        QCOMPARE(r.out.trimmed(), file);
+        // Nothing but the output is left in the folder.
+        QCOMPARE(entries(out), QStringList{written});
+        const ImageMetadata tags = ImageMetadata::metadataForFile(file);
+        QCOMPARE(tags.value("Exif.Image.Artist") == "Frame Tester", metadata);
+        QCOMPARE(ImageReader::readImage(file).size(), QSize(80, 60));
+        // Qt has no AVIF reader; the other formats are what Qt takes them for.
+        const QString extension = QFileInfo(file).suffix();
+        const QByteArray decoder = extension == "jpg" ? "jpeg" : extension.toLatin1();
+        QVERIFY(decoder == "avif" || QImageReader(file).format() == decoder);
+        if (at.x() < 0)
+            return;
+        const QRgb got = QImage(file).convertToFormat(QImage::Format_ARGB32).pixel(at);
         if (qAlpha(colour) == 0) // a clear pixel's colour does not matter
-            QCOMPARE(qAlpha(image.pixel(at)), 0);
+            QCOMPARE(qAlpha(got), 0);
         else
-            QCOMPARE(QColor::fromRgba(image.pixel(at)), QColor::fromRgba(colour));
+            QCOMPARE(QColor::fromRgba(got), QColor::fromRgba(colour));
     }
 
     void closedStandardOutputDoesNotStopTheBatch()
     {
         const QString out = freshOut();
-        const Run r =
-            run({"-o", out, _photos + "/a.png", _photos + "/b.jpg", _photos + "/c.tiff"}, true);
+        const Run r = finish(start(
+            {"-o", out, _photos + "/a.png", _photos + "/b.jpg", _photos + "/c.tiff"}, {}, true));
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(QDir(out).entryList(QDir::Files).size(), 3);
         QCOMPARE(r.err.count("standard output"), 1);
@@ -388,7 +368,7 @@ private slots:
         QHash<QString, QJsonObject> all;
         for (QProcess* run : runs) {
             bool parsed = false;
-            const QHash<QString, QJsonObject> lines = jsonLines(run, &parsed);
+            const QHash<QString, QJsonObject> lines = jsonLines(finish(run), &parsed);
             QVERIFY(parsed);
             for (auto it = lines.begin(); it != lines.end(); ++it)
                 QVERIFY2(!all.contains(it.key()), qPrintable(it.key()));
@@ -417,11 +397,10 @@ private slots:
         const QString odd = _dir.filePath("new\nline.png");
         QVERIFY(QFile::copy(_batch[0], odd));
         const QString out = _dir.filePath("nul");
-        QProcess* p = start({"-0", "--files-from", "-", "-o", out, _batch[1]},
-                            QFile::encodeName(odd) + '\0' + QFile::encodeName(_batch[2]) + '\0');
-        QVERIFY(p->waitForFinished(60000));
-        QCOMPARE(p->exitCode(), 0);
-        delete p;
+        QCOMPARE(run({"-0", "--files-from", "-", "-o", out, _batch[1]},
+                     QFile::encodeName(odd) + '\0' + QFile::encodeName(_batch[2]) + '\0')
+                     .exitCode,
+                 0);
         QCOMPARE(entries(out), QStringList({"new\nline.jpg", "p1.jpg", "p2.jpg"}));
     }
 
@@ -443,8 +422,7 @@ private slots:
                (QDir(out).entryList(QDir::Files).isEmpty() || hidden(out).isEmpty()))
             QThread::usleep(200);
         ::kill(pid_t(p->processId()), SIGKILL);
-        QVERIFY(p->waitForFinished(10000));
-        delete p;
+        QCOMPARE(finish(p).exitCode, -1);
         QVERIFY(!hidden(out).isEmpty());
         QHash<QString, QDateTime> finished;
         for (const QFileInfo& file : QDir(out).entryInfoList(QDir::Files))
@@ -456,22 +434,18 @@ private slots:
                    f.setFileTime(QDateTime::currentDateTime().addSecs(-age),
                                  QFileDevice::FileModificationTime);
         };
-        // No process id is ever above 2^22.
-        const QString dead = ".velluma-frame-4194305-";
-        const QString mine =
-            ".velluma-frame-" + QString::number(QCoreApplication::applicationPid());
-        for (const QString& name : {dead + "aB3dE9", QString(".velluma-frame-Xy12Zq"),
-                                    mine + "-aB3dE9", QString(".unrelated")})
-            QVERIFY(plant(name, 2 * 3600));
+        // Of two hours ago, then of now. No process id is ever above 2^22.
+        const QString dead = ".velluma-frame-4194305-",
+                      mine = ".velluma-frame-" + QString::number(::getpid()) + "-aB3dE9";
+        const QStringList old{dead + "aB3dE9", ".velluma-frame-Xy12Zq", mine, ".unrelated"};
         QStringList expected{dead + "fresh1", dead + "elsewhere-aB3dE9"};
-        for (const QString& name : std::as_const(expected))
-            QVERIFY(plant(name, 0));
-        expected << mine + "-aB3dE9"
-                 << ".unrelated";
+        for (const QString& name : old + expected)
+            QVERIFY(plant(name, old.contains(name) ? 2 * 3600 : 0));
+        expected << mine << ".unrelated";
 
         bool parsed = false;
         const QHash<QString, QJsonObject> lines = jsonLines(
-            start(QStringList{"--resume", "--json", "-F", "png", "-o", out} + big), &parsed);
+            run(QStringList{"--resume", "--json", "-F", "png", "-o", out} + big), &parsed);
         QVERIFY(parsed);
         for (const QString& photo : std::as_const(big)) {
             expected << QFileInfo(photo).completeBaseName() + ".png";
