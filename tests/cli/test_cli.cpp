@@ -171,8 +171,6 @@ private slots:
         row("unknown installed frame", {"-f", "Mine/Nothing", a});
         row("frame not a picture", {"-f", _photos + "/broken.jpg", a});
         row("shard past its count", {"--shard", "4/4", a});
-        row("shard of none", {"--shard", "0/0", a});
-        row("shard without count", {"--shard", "1", a});
         row("resume and force", {"--resume", "--force", a});
         row("missing list", {"--files-from", _dir.filePath("none")});
     }

@@ -28,7 +28,7 @@ private slots:
         QFETCH(QString, path);
         QFile file(path);
         QVERIFY2(path.isEmpty() || file.open(QIODevice::ReadOnly), qPrintable(path));
-        const QByteArray data = path.isEmpty() ? QByteArray() : file.readAll();
+        const QByteArray data = file.isOpen() ? file.readAll() : QByteArray();
         QVERIFY(FuzzTargets::run(harness, reinterpret_cast<const uint8_t*>(data.constData()),
                                  size_t(data.size())));
     }
