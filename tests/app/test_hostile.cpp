@@ -23,7 +23,7 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <dirent.h>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -178,7 +178,6 @@ private slots:
         QVERIFY(made >= 10);
         QStringList drawings;
         for (Hostile drawing : hostileDrawings()) {
-            // hostileDrawingName gives the extension
             drawings << alpha + '/' + hostileName(drawing) + hostileDrawingName(drawing).mid(5);
             QVERIFY(makeHostile(drawing, drawings.last()));
         }
@@ -269,10 +268,8 @@ private slots:
         for (Hostile kind : hostilePictures()) {
             const QString stem = QString(hostileName(kind)).replace(' ', '-');
             const QString file = in + '/' + stem + ".jpg";
-            if (!makeHostile(kind, file)) {
-                qInfo("%s: skipped, it cannot be made hostile here", hostileName(kind));
+            if (!makeHostile(kind, file)) // an unreadable file, for root
                 continue;
-            }
             if (kind == Hostile::Fifo)
                 fifo.emplace(file);
             args << file;
@@ -334,12 +331,8 @@ private slots:
         QVERIFY2(framer.exitCode() == 0, framer.readAllStandardError().constData());
         // Listed as the bytes they are: QDir skips names it cannot decode.
         QList<QByteArray> names;
-        if (DIR* folder = ::opendir(out.constData())) {
-            while (const dirent* entry = ::readdir(folder))
-                if (entry->d_name[0] != '.')
-                    names << QByteArray(entry->d_name);
-            ::closedir(folder);
-        }
+        for (const auto& entry : std::filesystem::directory_iterator(out.constData()))
+            names << QByteArray::fromStdString(entry.path().filename().native());
         std::sort(names.begin(), names.end());
         QCOMPARE(names, (QList<QByteArray>{"\xfd.jpg", "\xff\xfe.jpg"}));
         for (const auto& [name, size] :

@@ -257,10 +257,9 @@ void destinationList(const uint8_t* data, size_t size)
 // way round.
 void appcast(const uint8_t* data, size_t size)
 {
-    const QByteArray bytes = raw(data, size);
     QList<Appcast::Item> items;
     QString error;
-    if (!Appcast::parse(bytes, &items, &error)) {
+    if (!Appcast::parse(raw(data, size), &items, &error)) {
         if (error.isEmpty())
             brokenPromise("a feed refused without a message");
         return;
@@ -280,9 +279,8 @@ void appcast(const uint8_t* data, size_t size)
 // A drawing frame, which must say why it refuses, laid on a small canvas.
 void drawing(const uint8_t* data, size_t size)
 {
-    const QByteArray bytes = raw(data, size);
     QString error;
-    const auto drawn = VectorImage::fromData(bytes, &error);
+    const auto drawn = VectorImage::fromData(raw(data, size), &error);
     if (!drawn) {
         if (error.isEmpty())
             brokenPromise("a drawing refused without a message");
