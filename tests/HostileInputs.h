@@ -152,24 +152,6 @@ inline QByteArray hugePngHeader(quint32 side = 100000)
            chunk(QByteArray("IDAT\x78\x9c\x63\x00\x00", 9));
 }
 
-// A JPEG whose EXIF block says its make is two gigabytes long, far past the block's end,
-// and whose EXIF directory and next directory are the first directory again.
-inline QByteArray brokenExifJpeg()
-{
-    const QByteArray jpeg = encodedPicture("JPEG");
-    QByteArray tiff = QByteArray("II*\0\x08\0\0\0", 8) + bytesOf(3, 2, true);
-    auto entry = [&tiff](quint16 tag, quint16 type, quint32 count, quint32 value) {
-        tiff += bytesOf(tag, 2, true) + bytesOf(type, 2, true) + bytesOf(count, 4, true) +
-                bytesOf(value, 4, true);
-    };
-    entry(0x010f, 2, 0x7fffffff, 0xffffff00); // Make
-    entry(0x0112, 3, 0xffff, 8);              // Orientation
-    entry(0x8769, 4, 1, 8);                   // the EXIF directory: itself
-    tiff += bytesOf(8, 4, true);              // the next directory: itself
-    const QByteArray app1 = QByteArray("Exif\0\0", 6) + tiff;
-    return jpeg.left(2) + "\xff\xe1" + bytesOf(quint64(app1.size() + 2), 2) + app1 + jpeg.mid(2);
-}
-
 // A binary property list of `levels` arrays, each holding the next `share` times (twice: a
 // few hundred bytes that expand to 2^levels nodes), with object references two bytes wide.
 inline QByteArray chainedArrays(int levels, int share)
@@ -203,14 +185,6 @@ inline QByteArray drawing(const QByteArray& inner = {})
            inner + "<rect x=\"4\" y=\"4\" width=\"20\" height=\"20\" fill=\"red\"/></svg>";
 }
 
-inline QByteArray gzipped(const QByteArray& data)
-{
-    // qCompress: the length, a zlib header, the deflate stream, its Adler-32.
-    const QByteArray zlib = qCompress(data, 9);
-    return QByteArray("\x1f\x8b\x08\0\0\0\0\0\x02\x03", 10) + zlib.mid(6, zlib.size() - 10) +
-           bytesOf(pngCrc(data), 4, true) + bytesOf(quint64(data.size()), 4, true);
-}
-
 // What a hostile kind that is a plain file holds.
 inline QByteArray hostileBytes(Hostile kind)
 {
@@ -235,8 +209,22 @@ inline QByteArray hostileBytes(Hostile kind)
         return patchedHeif(heif_compression_HEVC, "pitm", bytesOf(0x7777, 2));
     case Hostile::JxlOnlyBox:
         return QByteArray("\0\0\0\x0cJXL \r\n\x87\n", 12);
-    case Hostile::BrokenExif:
-        return brokenExifJpeg();
+    case Hostile::BrokenExif: {
+        // Its EXIF block says its make is two gigabytes long, far past the block's end, and
+        // its EXIF directory and next directory are the first directory again.
+        QByteArray tiff = QByteArray("II*\0\x08\0\0\0", 8) + bytesOf(3, 2, true);
+        auto entry = [&tiff](quint16 tag, quint16 type, quint32 count, quint32 value) {
+            tiff += bytesOf(tag, 2, true) + bytesOf(type, 2, true) + bytesOf(count, 4, true) +
+                    bytesOf(value, 4, true);
+        };
+        entry(0x010f, 2, 0x7fffffff, 0xffffff00); // Make
+        entry(0x0112, 3, 0xffff, 8);              // Orientation
+        entry(0x8769, 4, 1, 8);                   // the EXIF directory: itself
+        tiff += bytesOf(8, 4, true);              // the next directory: itself
+        const QByteArray app1 = QByteArray("Exif\0\0", 6) + tiff, jpeg = encodedPicture("JPEG");
+        return jpeg.left(2) + "\xff\xe1" + bytesOf(quint64(app1.size() + 2), 2) + app1 +
+               jpeg.mid(2);
+    }
     case Hostile::RandomBytes: {
         QByteArray data(4096, '\0');
         QRandomGenerator rng(11);
@@ -252,8 +240,13 @@ inline QByteArray hostileBytes(Hostile kind)
         return chainedArrays(60000, 1);
     case Hostile::SharedArrays:
         return chainedArrays(40, 2);
-    case Hostile::PackedDrawing:
-        return gzipped(drawing());
+    case Hostile::PackedDrawing: {
+        // gzip around qCompress's deflate stream, which follows its length and zlib header
+        // and precedes its Adler-32.
+        const QByteArray zlib = qCompress(drawing(), 9);
+        return QByteArray("\x1f\x8b\x08\0\0\0\0\0\x02\x03", 10) + zlib.mid(6, zlib.size() - 10) +
+               bytesOf(pngCrc(drawing()), 4, true) + bytesOf(quint64(drawing().size()), 4, true);
+    }
     case Hostile::EntityBomb:
         return "<?xml version=\"1.0\"?><!DOCTYPE svg [<!ENTITY e \"" + QByteArray(4000, 'x') +
                "\">]>" + drawing("<desc>" + QByteArray("&e;").repeated(2000) + "</desc>");
