@@ -305,8 +305,8 @@ private slots:
         const QByteArray jpeg = in + "/\xff\xfe.jpg", png = in + "/\xfd.png";
         // QTemporaryDir cannot remove what QDir cannot list.
         const auto removeNamed = qScopeGuard([&] {
-            for (const QByteArray& name : {jpeg, png, out + "/\xff\xfe.jpg", out + "/\xfd.jpg"})
-                ::unlink(name.constData());
+            std::filesystem::remove_all(in.constData());
+            std::filesystem::remove_all(out.constData());
         });
         QVERIFY(writeNamed(jpeg, encodedPicture("jpeg", 96, 64)));
         QVERIFY(writeNamed(png, encodedPicture("png", 48, 32)));
@@ -343,7 +343,6 @@ private slots:
         startWithArguments(refused, VELLUMA_FRAME_BINARY, {"-o", in + "/\xfb", jpeg});
         QVERIFY(refused.waitForFinished(60000));
         QCOMPARE(refused.exitCode(), 2);
-        QVERIFY(refused.readAllStandardError().contains("output folder's name is not UTF-8"));
         QCOMPARE(entries(QFile::decodeName(in)).size(), 2); // the decoys
     }
 
