@@ -92,10 +92,8 @@ inline QList<Hostile> hostilePictures()
 }
 
 // Frames that are drawings, each under a name that makes it one (hostileDrawingName).
-inline QList<Hostile> hostileDrawings()
-{
-    return {Hostile::PackedDrawing, Hostile::EntityBomb, Hostile::CarriedDrawing};
-}
+inline const QList<Hostile> hostileDrawings{Hostile::PackedDrawing, Hostile::EntityBomb,
+                                            Hostile::CarriedDrawing};
 
 inline QString hostileDrawingName(Hostile kind)
 {
@@ -103,12 +101,10 @@ inline QString hostileDrawingName(Hostile kind)
                                           : QStringLiteral("Frame.svg");
 }
 
-inline QList<Hostile> hostilePropertyLists()
-{
-    return {Hostile::DeepXmlPlist, Hostile::DeepBinaryPlist, Hostile::SharedArrays,
-            Hostile::RandomBytes,  Hostile::ZeroBytes,       Hostile::Directory,
-            Hostile::Fifo,         Hostile::SymlinkLoop,     Hostile::Unreadable};
-}
+inline const QList<Hostile> hostilePropertyLists{
+    Hostile::DeepXmlPlist, Hostile::DeepBinaryPlist, Hostile::SharedArrays,
+    Hostile::RandomBytes,  Hostile::ZeroBytes,       Hostile::Directory,
+    Hostile::Fifo,         Hostile::SymlinkLoop,     Hostile::Unreadable};
 
 // Noise, so that a cut anywhere loses real data.
 inline QByteArray encodedPicture(const char* format, int w = 96, int h = 64)

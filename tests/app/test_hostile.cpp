@@ -125,7 +125,7 @@ private slots:
             QTest::newRow(hostileName(kind)) << kind << false << "Frame.png";
             QTest::addRow("%s mask", hostileName(kind)) << kind << true << "Frame.png";
         }
-        for (Hostile kind : hostileDrawings())
+        for (Hostile kind : hostileDrawings)
             QTest::addRow("%s %s", qPrintable(hostileDrawingName(kind)), hostileName(kind))
                 << kind << false << hostileDrawingName(kind);
     }
@@ -158,7 +158,7 @@ private slots:
         VERIFY_FIFO_UNOPENED(fifo);
     }
 
-    void propertyLists_data() { addRows(hostilePropertyLists()); }
+    void propertyLists_data() { addRows(hostilePropertyLists); }
     void propertyLists()
     {
         QFETCH(Hostile, kind);
@@ -177,7 +177,7 @@ private slots:
             made += makeHostile(picture, alpha + QString("/%1.png").arg(hostileName(picture)));
         QVERIFY(made >= 10);
         QStringList drawings;
-        for (Hostile drawing : hostileDrawings()) {
+        for (Hostile drawing : hostileDrawings) {
             drawings << alpha + '/' + hostileName(drawing) + hostileDrawingName(drawing).mid(5);
             QVERIFY(makeHostile(drawing, drawings.last()));
         }

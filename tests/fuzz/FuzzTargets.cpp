@@ -20,12 +20,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
 
 namespace {
 
@@ -292,31 +292,29 @@ void drawing(const uint8_t* data, size_t size)
 }
 
 using Harness = void (*)(const uint8_t*, size_t);
-const std::pair<const char*, Harness> harnesses[] = {{"photo", photo},
-                                                     {"compositing", compositing},
-                                                     {"propertylist", propertyList},
-                                                     {"destinations", destinationList},
-                                                     {"appcast", appcast},
-                                                     {"drawing", drawing},
-                                                     {"phonephoto", phonePhoto}};
+const QMap<QString, Harness>& harnesses()
+{
+    static const QMap<QString, Harness> byName{{"photo", photo},
+                                               {"compositing", compositing},
+                                               {"propertylist", propertyList},
+                                               {"destinations", destinationList},
+                                               {"appcast", appcast},
+                                               {"drawing", drawing},
+                                               {"phonephoto", phonePhoto}};
+    return byName;
+}
 
 } // namespace
 
 QStringList FuzzTargets::names()
 {
-    QStringList names;
-    for (const auto& harness : harnesses)
-        names << QString::fromLatin1(harness.first);
-    return names;
+    return harnesses().keys();
 }
 
 bool FuzzTargets::run(const QString& name, const uint8_t* data, size_t size)
 {
-    for (const auto& [known, harness] : harnesses) {
-        if (name == QLatin1String(known)) {
-            harness(data, size);
-            return true;
-        }
-    }
-    return false;
+    const Harness harness = harnesses().value(name);
+    if (harness)
+        harness(data, size);
+    return harness != nullptr;
 }
