@@ -78,17 +78,6 @@ private slots:
 
     void cleanup() { TmpFilePath::removeTmpFiles(); }
 
-    void noPhoto()
-    {
-        ExportRenderer r;
-        const FramedPhoto none;
-        QString error;
-        QVERIFY(r.fullResolutionImage(none).isNull() && r.encodeImage(none, Options()).isEmpty());
-        QVERIFY(r.writeImageToFile(none, QStringLiteral("Beach"), Options()).isEmpty());
-        QVERIFY(r.writeImageToFile(none, _out.path() + "/none.jpg", Options(), &error).isEmpty());
-        QVERIFY(!error.isEmpty() && !QFileInfo::exists(_out.path() + "/none.jpg"));
-    }
-
     // A photo framed band by band, from its JPEG file or from the photo held in memory in
     // any format, gives the very JPEG file of the whole composite, and a PNG or TIFF of the
     // very same pixels, profile and metadata, whatever the frame does to the rows. 150 rows:
@@ -214,22 +203,30 @@ private slots:
         QCOMPARE(r.writeImageToFile(framed, written, options, nullptr, &used[2]), written);
         QVERIFY(same(readAll(written), whole));
         QCOMPARE(used, QList<int>(3, wholeQuality));
+        // The copy command keeps the whole composite; the file is then made from it.
+        QVERIFY(!r.fullResolutionImage(framed).isNull());
+        QVERIFY(same(r.encodeImage(framed, options), whole));
         if (format == FileFormat::Tiff) {
             // Without metadata the TIFF goes to the disk as libtiff makes it.
             options.preserveMetadata = false;
             QCOMPARE(r.writeImageToFile(framed, written, options), written);
             QCOMPARE(QImage(written), QImage::fromData(whole));
             QCOMPARE(ImageMetadata::metadataForFile(written).iccProfile(), profile);
-            options.preserveMetadata = true;
         }
-        // The copy command keeps the whole composite; the file is then made from it.
-        QVERIFY(!r.fullResolutionImage(framed).isNull());
-        QVERIFY(same(r.encodeImage(framed, options), whole));
     }
 
-    // What cannot be framed from the file band by band is left to the whole-picture way.
-    void bandsFromFileRefused()
+    // No photo gives nothing, and says why. What cannot be framed from the file band by
+    // band is left to the whole-picture way, without a word.
+    void refused()
     {
+        ExportRenderer r;
+        FramedPhoto framed;
+        QString error;
+        QVERIFY(r.fullResolutionImage(framed).isNull() && r.encodeImage(framed, {}).isEmpty());
+        QVERIFY(r.writeImageToFile(framed, QStringLiteral("Beach"), {}).isEmpty());
+        QVERIFY(r.writeImageToFile(framed, _out.path() + "/none.jpg", {}, &error).isEmpty());
+        QVERIFY(!error.isEmpty() && !QFileInfo::exists(_out.path() + "/none.jpg"));
+
         const QString png = _out.path() + QStringLiteral("/photo.png");
         const QString jpeg = _out.path() + QStringLiteral("/gray.jpg");
         const QString cut = _out.path() + QStringLiteral("/cut.jpg");
@@ -237,27 +234,21 @@ private slots:
         QVERIFY(gradientPhoto(40, 30).convertToFormat(QImage::Format_Grayscale8).save(jpeg));
         QVERIFY(PixelReference::randomImage(40, 300, QImage::Format_RGB32, 5).save(cut, "jpeg"));
         QVERIFY(QFile(cut).resize(QFileInfo(cut).size() / 2)); // damaged: libjpeg warns
-        FramedPhoto framed;
         framed.frame = alphaFrame(20, 30);
-        ExportRenderer r;
-        for (const auto& [path, format] :
-             {std::pair{png, FileFormat::Jpeg},
-              {jpeg, FileFormat::Jpeg},
-              {cut, FileFormat::Jpeg},
-              {_out.path() + QStringLiteral("/missing.jpg"), FileFormat::Jpeg},
-              {png, FileFormat::Png}}) {
+        auto streams = [&](const QString& path, FileFormat format) {
             bool streamable = true;
-            QString error;
-            QVERIFY(
-                r.encodeJpegFromFile(framed, path, Options{.format = format}, &error, &streamable)
-                    .isEmpty());
-            QVERIFY(!streamable && error.isEmpty());
-        }
+            error.clear();
+            const QByteArray data =
+                r.encodeJpegFromFile(framed, path, Options{.format = format}, &error, &streamable);
+            return streamable || !data.isEmpty() || !error.isEmpty();
+        };
+        for (const QString& path : {png, jpeg, cut, _out.path() + "/missing.jpg"})
+            QVERIFY2(!streams(path, FileFormat::Jpeg), qPrintable(path));
+        QVERIFY(!streams(png, FileFormat::Png));
     }
 
-    // Which changes render the composite again and which write the file again. Equal
-    // values, a move by less than half a pixel and a failed write elsewhere change nothing;
-    // the record covers only the file written last.
+    // Which changes render the composite again and which write the file again. A failed
+    // write elsewhere changes nothing; the record covers only the file written last.
     void changes_data()
     {
         QTest::addColumn<Change>("change");
@@ -267,10 +258,6 @@ private slots:
             QTest::newRow(name) << change << renders << writes;
         };
         row("nothing", false, false, [](Scene&) {});
-        row("same photo", false, false, [](Scene& c) { c.d.photo = QImage(c.d.photo); });
-        row("same colour", false, false, [](Scene& c) { c.d.color = QColor(Qt::white); });
-        row("less than half a pixel", false, false, [](Scene& c) { c.d.offset += {0.3, -0.2}; });
-        row("same limit", false, false, [](Scene& c) { c.o.limitKB = 0; });
         row("failed write elsewhere", false, false, [](Scene& c) {
             QVERIFY(c.r.writeImageToFile(c.d, c.path + "/x.png", Options{.format = FileFormat::Png})
                         .isEmpty());
@@ -332,13 +319,12 @@ private slots:
     }
 
     // An old file at a user's path is never taken for the result; the same path asked for
-    // in another format is written in that format; a write that fails (no JPEG quality
-    // brings noise under one kilobyte) leaves the old file byte for byte and unclaimed.
+    // in another format is written in that format.
     void userPath()
     {
         ExportRenderer r;
-        FramedPhoto framed = document();
-        Options options;
+        const FramedPhoto framed = document();
+        const Options options;
         const QString user = _out.path() + "/picture";
         QVERIFY(writeFile(user, "an old file"));
         QVERIFY(!r.isValidCacheAtPath(user, framed, options));
@@ -347,12 +333,6 @@ private slots:
                 r.isValidCacheAtPath(user, framed, options));
         QCOMPARE(r.writeImageToFile(framed, user, Options{.format = FileFormat::Png}), user);
         QCOMPARE(QImageReader(user).format(), QByteArray("png"));
-        const QByteArray old = readAll(user);
-        framed.photo = noisePhoto(512, 512);
-        options.limitKB = 1;
-        QVERIFY(r.writeImageToFile(framed, user, options).isEmpty());
-        QCOMPARE(readAll(user), old);
-        QVERIFY(!r.isValidCacheAtPath(user, framed, options));
     }
 
     // The preview redraws (the user drags) while the file is being encoded: the file

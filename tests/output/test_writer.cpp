@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -294,7 +293,7 @@ private slots:
     }
 
     // Bare names go into the process folder, named after the process and its id;
-    // absolute names stand as they are and need no folder.
+    // absolute names stand as they are.
     void paths_data()
     {
         QTest::addColumn<QString>("name");
@@ -323,7 +322,6 @@ private slots:
         const bool absolute = expected.startsWith('/');
         QCOMPARE(TmpFilePath::tmpPathForFormat(name, format),
                  absolute ? expected : folder + "/" + expected);
-        QCOMPARE(QFileInfo(folder).isDir(), !absolute);
     }
 
     // The process folder is private whatever the umask, stable for the run, and removed
@@ -357,7 +355,6 @@ private slots:
             QCOMPARE(QStringList({none, absolute}), QStringList({QString(), "/x/Beach"}));
             return;
         }
-        const bool wasLink = QFileInfo(planted).isSymLink();
         const mode_t oldMask = ::umask(0);
         const QString path = beach();
         ::umask(oldMask);
@@ -386,14 +383,12 @@ private slots:
             QCOMPARE(beach(), path);
             return;
         }
-        const QFileInfo after(planted);
-        QCOMPARE(after.isSymLink(), wasLink);
-        QVERIFY(after.isSymLink() || after.exists());
+        QVERIFY(kind == "plain file" ? QFileInfo(planted).isFile()
+                                     : QFileInfo(planted).isSymLink());
     }
 
     // Every stored boolean is on; the format decides what reads as on, and reading never
-    // corrects what is stored. The choices outlive a format that cannot show them, and the
-    // frame's colour is asked for exactly when the background is not transparent.
+    // corrects what is stored.
     void settings_data()
     {
         QTest::addColumn<QVariant>("storedFormat");
@@ -416,19 +411,12 @@ private slots:
             defaults.setObject(storedFormat, DefFileFormat);
         for (const QString& key : {DefLimitFilesize, DefTransparentBackground, DefPreserveMetadata})
             defaults.setBool(true, key);
-        OutputSettings s(defaults);
+        const OutputSettings s(defaults);
         QTEST(codeForFileFormat(s.fileFormat()), "format");
         QTEST(QList<bool>(
                   {s.lossyFormat(), s.transparentBackgroundSupported(), s.metadataSupported()}),
               "on");
         QCOMPARE(defaults.objectForKey(DefFileFormat), storedFormat);
-        QSignalSpy color(&s, &OutputSettings::borderColorNeeded);
-        const FileFormat format = s.fileFormat();
-        for (FileFormat f :
-             {format == FileFormat::Jpeg ? FileFormat::Png : FileFormat::Jpeg, format}) {
-            s.setFileFormat(f);
-            QCOMPARE(color.takeLast()[0].toBool(), s.transparentBackground());
-        }
         QTEST(QList<bool>({s.limitFilesize(), s.transparentBackground(), s.preserveMetadata()}),
               "on");
     }
