@@ -42,13 +42,6 @@ QImage photoLike(int width, int height, quint32 seed = 7)
     return image;
 }
 
-bool near(QColor got, QColor want, int tolerance)
-{
-    return qAbs(got.red() - want.red()) <= tolerance &&
-           qAbs(got.green() - want.green()) <= tolerance &&
-           qAbs(got.blue() - want.blue()) <= tolerance && got.alpha() == want.alpha();
-}
-
 QByteArray grayProfile()
 {
     QByteArray profile(132, '\0');
@@ -201,7 +194,7 @@ private slots:
         const bool lossless = format == FileFormat::Png || format == FileFormat::Tiff;
         const QImage back = web ? ImageReader::readImage(file) : QImage::fromData(data);
         QCOMPARE(back.size(), image.size());
-        QVERIFY(near(back.pixelColor(100, 20), image.pixelColor(100, 20), lossless ? 0 : 60));
+        QVERIFY(nearColour(back.pixelColor(100, 20), image.pixelColor(100, 20), lossless ? 0 : 60));
         // What the source holds after its own conversion.
         QColor want = image.pixelColor(80, 72);
         const double a = want.alphaF();
@@ -214,7 +207,7 @@ private slots:
                               : quality == 100 ? 0
                               : web            ? 30
                                                : 3;
-        QVERIFY2(near(back.pixelColor(80, 72), want, tolerance),
+        QVERIFY2(nearColour(back.pixelColor(80, 72), want, tolerance),
                  qPrintable(back.pixelColor(80, 72).name(QColor::HexArgb)));
         if (lossless)
             QCOMPARE(back.hasAlphaChannel(), image.hasAlphaChannel() && a < 1);
