@@ -64,7 +64,7 @@ class TestWriter : public QObject {
 
 private:
     QTemporaryDir _tmp;
-    ImageMetadata _tagged; // turned a quarter, with an artist
+    ImageMetadata _tagged; // turned a quarter, with a title
 
     void setTmpDir(const QString& path) { qputenv("TMPDIR", QFile::encodeName(path)); }
 
@@ -77,7 +77,7 @@ private slots:
         QCoreApplication::setApplicationName(QStringLiteral("Velluma"));
         const QString tagged = _tmp.filePath(QStringLiteral("tagged.jpg"));
         QVERIFY(photoLike(8, 8).save(tagged));
-        setTags(tagged, {{"Exif.Image.Orientation", "6"}, {"Exif.Image.Artist", "Ann Lee"}});
+        setTags(tagged, {{"Exif.Image.Orientation", "6"}, {"Xmp.dc.title", "Pier"}});
         _tagged = ImageMetadata::metadataForFile(tagged);
     }
 
@@ -125,8 +125,8 @@ private slots:
     // Every format gives the picture back: JPEG from any pixel format, transparency laid
     // over white; PNG and TIFF the very pixels, with an alpha channel only for a picture
     // with some transparency; WebP and AVIF close, transparency kept, under a size limit
-    // when asked, taken by the reference decoder. The photo's metadata goes along upright,
-    // its colour profile into every format.
+    // when asked, taken by the reference decoder. The photo's metadata goes along upright
+    // (not into PNG), its colour profile into every format.
     void formats_data()
     {
         QTest::addColumn<FileFormat>("format");
@@ -215,6 +215,7 @@ private slots:
         QCOMPARE(kept.value("Exif.Image.Orientation"),
                  format == FileFormat::Png ? QString() : QStringLiteral("1"));
         QCOMPARE(kept.iccProfile(), options.iccProfile);
+        QCOMPARE(kept.value("Xmp.dc.title").contains("Pier"), format != FileFormat::Png);
         const bool webp = format == FileFormat::WebP;
         const QString tool = QStandardPaths::findExecutable(webp ? "dwebp" : "avifdec");
         const QString png = dir.filePath("check.png");
