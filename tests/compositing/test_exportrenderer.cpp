@@ -295,16 +295,15 @@ private slots:
         r.setAttemptLog([&attempts](int, qint64) { ++attempts; });
         FramedPhoto framed = document();
         Options options;
-        const QString name = QStringLiteral("Beach");
         const qint64 render = r.fullResolutionImage(framed).cacheKey();
-        const QString path = r.writeImageToFile(framed, name, options);
+        const QString path = r.writeImageToFile(framed, "Beach", options);
         const ino_t inode = inodeOf(path);
         QVERIFY(r.isValidCacheAtPath(path, framed, options));
         Scene scene{framed, options, r, path};
         change(scene);
         QCOMPARE(r.fullResolutionImage(framed).cacheKey() != render, rendersAgain);
         QCOMPARE(r.isValidCacheAtPath(path, framed, options), !writesAgain);
-        QCOMPARE(r.writeImageToFile(framed, name, options), path);
+        QCOMPARE(r.writeImageToFile(framed, "Beach", options), path);
         QCOMPARE(attempts, writesAgain ? 2 : 1);
         // A new file took the old one's place (a file gone may give its inode number back).
         if (!QByteArray(QTest::currentDataTag()).startsWith("file"))
