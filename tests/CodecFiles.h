@@ -73,16 +73,12 @@ inline QByteArray jxlFile(const QImage& image)
     const JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     JxlEncoderAddImageFrame(settings, &format, packed.constData(), size_t(packed.size()));
     JxlEncoderCloseInput(encoder);
-    QByteArray out(1 << 16, '\0');
+    // Lossless stays near the size of the pixels; empty if it did not fit after all.
+    QByteArray out(packed.size() * 2 + 4096, '\0');
     uint8_t* next = reinterpret_cast<uint8_t*>(out.data());
     size_t left = size_t(out.size());
-    while (JxlEncoderProcessOutput(encoder, &next, &left) == JXL_ENC_NEED_MORE_OUTPUT) {
-        const qsizetype used = out.size() - qsizetype(left);
-        out.resize(out.size() * 2);
-        next = reinterpret_cast<uint8_t*>(out.data()) + used;
-        left = size_t(out.size() - used);
-    }
-    out.truncate(out.size() - qsizetype(left));
+    const bool done = JxlEncoderProcessOutput(encoder, &next, &left) == JXL_ENC_SUCCESS;
+    out.truncate(done ? out.size() - qsizetype(left) : 0);
     JxlEncoderDestroy(encoder);
     return out;
 }

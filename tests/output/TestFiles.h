@@ -2,6 +2,7 @@
 
 // Files and pictures shared by the export and batch framer tests.
 
+#include <QColor>
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
@@ -47,6 +48,14 @@ inline QImage noisePhoto(int w, int h)
         for (int x = 0; x < w; ++x)
             image.setPixel(x, y, rng.generate() | 0xff000000u);
     return image;
+}
+
+// Each channel within the tolerance, the alpha the same.
+inline bool nearColour(QColor got, QColor want, int tolerance)
+{
+    return qAbs(got.red() - want.red()) <= tolerance &&
+           qAbs(got.green() - want.green()) <= tolerance &&
+           qAbs(got.blue() - want.blue()) <= tolerance && got.alpha() == want.alpha();
 }
 
 // Sets EXIF, IPTC and XMP tags of a picture file, each value given as text.

@@ -4,7 +4,6 @@
 #include "output/ImageWriter.h"
 #include "output/TestFiles.h"
 
-#include <QColorSpace>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentMap>
@@ -25,37 +24,35 @@ QImage quadrants(int width, int height)
     return image;
 }
 
-QByteArray encode(const QImage& image, int format, const ImageMetadata* metadata = nullptr)
+// Gives a picture file the small JPEG a camera puts into its EXIF.
+void addThumbnail(const QString& path)
 {
-    ImageWriter::Options options;
-    options.format = fileFormatForCode(format);
-    options.metadata = metadata;
-    return ImageWriter::encode(image, options);
-}
-
-// Saves a 40x20 picture with Qt and gives it the metadata a camera and a photo manager
-// would, thumbnail included.
-void writeTaggedPhoto(const QString& path, const char* format, int orientation,
-                      const std::string& bigDescription = "-")
-{
-    QVERIFY(quadrants(40, 20).save(path, format, 95));
-    const std::string o = std::to_string(orientation);
-    setTags(path, {{"Exif.Image.Make", "Velluma Test"},
-                   {"Exif.Image.Orientation", o},
-                   {"Exif.Photo.DateTimeOriginal", "2021:06:05 04:03:02"},
-                   {"Exif.Photo.PixelXDimension", "40"},
-                   {"Exif.Photo.PixelYDimension", "20"},
-                   {"Iptc.Application2.Caption", "Sunset over the bay"},
-                   {"Xmp.dc.creator", "A. Photographer"},
-                   {"Xmp.tiff.Orientation", o},
-                   {"Xmp.dc.source", bigDescription}});
     auto photo = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
     photo->readMetadata();
-    const QByteArray thumb = encode(quadrants(16, 8), 101);
+    const QByteArray thumb = ImageWriter::encode(quadrants(16, 8), {});
     Exiv2::ExifThumb(photo->exifData())
         .setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumb.constData()),
                           long(thumb.size()));
     photo->writeMetadata();
+}
+
+// Saves a 64x32 picture with Qt and gives it the metadata a camera and a photo manager
+// would, thumbnail included.
+void writeTaggedPhoto(const QString& path, const char* format, int orientation,
+                      const std::string& bigDescription = "-")
+{
+    QVERIFY(quadrants(64, 32).save(path, format, 95));
+    const std::string o = std::to_string(orientation);
+    setTags(path, {{"Exif.Image.Make", "Velluma Test"},
+                   {"Exif.Image.Orientation", o},
+                   {"Exif.Photo.DateTimeOriginal", "2021:06:05 04:03:02"},
+                   {"Exif.Photo.PixelXDimension", "64"},
+                   {"Exif.Photo.PixelYDimension", "32"},
+                   {"Iptc.Application2.Caption", "Sunset over the bay"},
+                   {"Xmp.dc.creator", "A. Photographer"},
+                   {"Xmp.tiff.Orientation", o},
+                   {"Xmp.dc.source", bigDescription}});
+    addThumbnail(path);
 }
 
 // What EXIF says each orientation means: 5 to 8 swap the axes, then each axis may run
@@ -78,12 +75,6 @@ QImage upright(const QImage& stored, int orientation)
     return out;
 }
 
-bool close(QRgb a, QRgb b, int tolerance)
-{
-    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance &&
-           qAbs(qBlue(a) - qBlue(b)) <= tolerance;
-}
-
 } // namespace
 
 class TestMetadata : public QObject {
@@ -91,284 +82,149 @@ class TestMetadata : public QObject {
 
 private slots:
     // EXIF, IPTC and XMP survive in JPEG and TIFF, never in PNG; what they say stays true
-    // of the new file: a turned photo is exported upright with Orientation 1.
+    // of the new file: a turned photo is exported upright with Orientation 1, without the
+    // source's stale thumbnail. Tags that cannot be written as they are (no values at all,
+    // as fuzzed EXIF gives them; libtiff refuses them) are dropped, the rest stays.
     void roundTrip_data()
     {
         QTest::addColumn<QByteArray>("source");
-        QTest::addColumn<int>("format");
+        QTest::addColumn<FileFormat>("format");
         QTest::addColumn<int>("orientation");
         for (const char* source : {"JPEG", "TIFF"})
-            for (int format : {101, 102, 103})
+            for (FileFormat format : {FileFormat::Jpeg, FileFormat::Png, FileFormat::Tiff})
                 for (int orientation : {1, 6})
-                    QTest::addRow("%s to %d, orientation %d", source, format, orientation)
+                    QTest::addRow("%s to %d, orientation %d", source, codeForFileFormat(format),
+                                  orientation)
                         << QByteArray(source) << format << orientation;
     }
     void roundTrip()
     {
         QFETCH(QByteArray, source);
-        QFETCH(int, format);
+        QFETCH(FileFormat, format);
         QFETCH(int, orientation);
         QTemporaryDir dir;
         const QString photo = dir.filePath("photo." + source.toLower());
         writeTaggedPhoto(photo, source.constData(), orientation);
+        if (source == "JPEG") {
+            auto image = Exiv2::ImageFactory::open(photo.toStdString());
+            image->readMetadata();
+            for (const char* name :
+                 {"Exif.Image.ImageDescription", "Exif.Image.Rating", "Exif.Image.XPTitle",
+                  "Exif.Image.DNGVersion", "Exif.Photo.UserComment"}) {
+                const Exiv2::ExifKey key(name);
+                image->exifData().add(key, Exiv2::Value::create(key.defaultTypeId()).get());
+            }
+            image->writeMetadata();
+        }
         const ImageMetadata m = ImageMetadata::metadataForFile(photo);
-        QVERIFY(m.hasExif());
         ImageWriter::Options options;
-        options.format = fileFormatForCode(format);
+        options.format = format;
         options.metadata = &m;
         const QString out = dir.filePath("out");
-        QString error;
-        QVERIFY(ImageWriter::writeImage(ImageReader::readImage(photo), out, options, &error));
+        QVERIFY(ImageWriter::writeImage(ImageReader::readImage(photo), out, options));
         // A file written upright is not turned a second time.
-        const QImage image = ImageReader::readImage(out, &error);
-        const QImage want = upright(quadrants(40, 20), orientation);
-        const QSize size = want.size();
-        QCOMPARE(image.size(), size);
-        for (QPoint p : {QPoint(5, 5), QPoint(size.width() - 5, size.height() - 5)})
-            QVERIFY(close(image.pixel(p), want.pixel(p), 40));
+        const QImage image = ImageReader::readImage(out);
+        const QImage want = upright(quadrants(64, 32), orientation);
+        QCOMPARE(image.size(), want.size());
+        for (QPoint p : {QPoint(5, 5), QPoint(want.width() - 5, want.height() - 5)})
+            QVERIFY(nearColour(image.pixelColor(p), want.pixelColor(p), 40));
         const ImageMetadata written = ImageMetadata::metadataForFile(out);
-        if (format == 102) {
+        if (format == FileFormat::Png) {
             QVERIFY(!written.hasExif() && !written.hasIptc() && !written.hasXmp());
             return;
         }
-        QCOMPARE(written.value("Exif.Image.Make"), QStringLiteral("Velluma Test"));
-        QCOMPARE(written.value("Exif.Photo.DateTimeOriginal"),
-                 QStringLiteral("2021:06:05 04:03:02"));
-        QCOMPARE(written.value("Iptc.Application2.Caption"), QStringLiteral("Sunset over the bay"));
-        QCOMPARE(written.value("Xmp.dc.creator"), QStringLiteral("A. Photographer"));
-        QCOMPARE(written.value("Exif.Image.Orientation"), QStringLiteral("1"));
-        QCOMPARE(written.value("Xmp.tiff.Orientation"), QStringLiteral("1"));
-        QCOMPARE(written.value("Exif.Photo.PixelXDimension"), QString::number(size.width()));
-        QCOMPARE(written.value("Exif.Photo.PixelYDimension"), QString::number(size.height()));
-        // The stale thumbnail of the source is gone.
-        QVERIFY(written.value("Exif.Thumbnail.JPEGInterchangeFormat").isEmpty());
-        QVERIFY(written.value("Exif.Thumbnail.Compression").isEmpty());
+        auto back = Exiv2::ImageFactory::open(out.toStdString());
+        back->readMetadata();
+        for (const Exiv2::Exifdatum& datum : back->exifData())
+            QVERIFY2(datum.count() > 0, datum.key().c_str());
+        QStringList values;
+        for (const char* key :
+             {"Exif.Image.Make", "Exif.Photo.DateTimeOriginal", "Iptc.Application2.Caption",
+              "Xmp.dc.creator", "Exif.Image.Orientation", "Xmp.tiff.Orientation",
+              "Exif.Photo.PixelXDimension", "Exif.Photo.PixelYDimension",
+              "Exif.Thumbnail.JPEGInterchangeFormat", "Exif.Thumbnail.Compression"})
+            values << written.value(key);
+        QCOMPARE(values, QStringList({"Velluma Test", "2021:06:05 04:03:02", "Sunset over the bay",
+                                      "A. Photographer", "1", "1", QString::number(want.width()),
+                                      QString::number(want.height()), "", ""}));
     }
 
-    // The limit holds for the file as written, metadata included.
+    // The limit holds for the file as written, metadata included: between the sizes with
+    // and without metadata, the bare file would fit at 90, the real one must not.
     void metadataSizeDecidesTheQuality()
     {
         QTemporaryDir dir;
         const QString photo = dir.filePath("photo.jpg");
         writeTaggedPhoto(photo, "JPEG", 1, std::string(6000, 'y'));
         const ImageMetadata m = ImageMetadata::metadataForFile(photo);
-        QImage picture(400, 300, QImage::Format_RGB32);
-        for (int y = 0; y < 300; ++y)
-            for (int x = 0; x < 400; ++x)
-                picture.setPixel(x, y, qRgb((x * 7) % 256, (y * 5) % 256, (x ^ y) % 256));
+        const QImage picture = noisePhoto(300, 200);
         ImageWriter::Options options;
         options.metadata = &m;
         const qint64 withMetadata = ImageWriter::encode(picture, options).size();
         const qint64 bare = ImageWriter::encode(picture, {}).size();
-        QVERIFY(withMetadata > bare + 6000);
-        // Between the two: the bare file would fit at 90, the real one must not.
         options.limitKB = int((bare + withMetadata) / 2 / 1024);
-        QVERIFY((qint64(options.limitKB) << 10) > bare);
-        QList<int> qualities;
-        options.attemptLog = [&](int q, qint64) { qualities.append(q); };
+        QVERIFY(withMetadata > bare + 6000 && (qint64(options.limitKB) << 10) > bare);
+        int attempts = 0;
+        options.attemptLog = [&](int, qint64) { ++attempts; };
         const QByteArray data = ImageWriter::encode(picture, options);
         QVERIFY(data.size() > 0 && data.size() < (qint64(options.limitKB) << 10));
-        QVERIFY(qualities.size() >= 2);
-        QVERIFY(ImageMetadata::metadataForData(data).hasXmp());
+        QVERIFY(attempts >= 2 && ImageMetadata::metadataForData(data).hasXmp());
     }
 
-    void hostileFilesGiveNoMetadata()
+    // Whatever Exiv2 makes of damaged metadata, reading and attaching neither crashes nor
+    // throws: what is written reads back. The batch framer attaches metadata on several
+    // threads at once.
+    void hostileFilesSurvived()
     {
         QTemporaryDir dir;
-        QVERIFY(ImageMetadata::metadataForFile(dir.filePath("missing.jpg")).isEmpty());
-        QVERIFY(ImageMetadata::metadataForFile(dir.path()).isEmpty());
-        QVERIFY(ImageMetadata::metadataForData("this is not a photo").isEmpty());
-        // Data that is no JPEG or TIFF passes unchanged.
-        writeTaggedPhoto(dir.filePath("photo.jpg"), "JPEG", 1);
-        const ImageMetadata tagged = ImageMetadata::metadataForFile(dir.filePath("photo.jpg"));
-        QCOMPARE(tagged.combineData("not an image", FileFormat::Jpeg, QSize(4, 4)),
-                 QByteArray("not an image"));
-        QCOMPARE(tagged.combineData(QByteArray(), FileFormat::Jpeg, QSize(4, 4)), QByteArray());
-
         // A JPEG whose EXIF block is garbage that claims huge offsets still exports.
-        QByteArray jpeg = encode(quadrants(16, 16), 101);
+        QByteArray jpeg = ImageWriter::encode(quadrants(16, 16), {});
         QByteArray app1("\xFF\xE1\x00\x40"
                         "Exif\x00\x00"
                         "II*\x00\xFF\xFF\xFF\x7F",
                         18);
-        app1 += QByteArray(0x40 + 2 - app1.size(), '\xEE');
-        jpeg.insert(2, app1);
-        const ImageMetadata m = ImageMetadata::metadataForData(jpeg);
+        jpeg.insert(2, app1 + QByteArray(0x40 + 2 - app1.size(), '\xEE'));
+        const ImageMetadata garbage = ImageMetadata::metadataForData(jpeg);
         ImageWriter::Options options;
-        options.metadata = &m;
+        options.metadata = &garbage;
         QVERIFY(ImageWriter::writeImage(quadrants(16, 16), dir.filePath("out.jpg"), options));
+        options.metadata = nullptr;
         QCOMPARE(QImage(dir.filePath("out.jpg")).size(), QSize(16, 16));
-    }
 
-    // Damaged copies of a tagged photo: reading and attaching must neither crash nor
-    // throw, whatever Exiv2 makes of them.
-    void damagedMetadataIsSurvived_data()
-    {
-        QTest::addColumn<QByteArray>("format");
-        QTest::newRow("jpeg") << QByteArray("JPEG");
-        QTest::newRow("tiff") << QByteArray("TIFF");
-        QTest::newRow("png") << QByteArray("PNG");
-    }
-    void damagedMetadataIsSurvived()
-    {
-        QFETCH(QByteArray, format);
-        QTemporaryDir dir;
-        const QString photo = dir.filePath("photo");
-        writeTaggedPhoto(photo, format.constData(), 6);
-        QFile f(photo);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray original = f.readAll();
-        // The metadata sits near the start of every one of these files.
-        const int span = int(std::min<qsizetype>(original.size(), 4096));
-        QRandomGenerator rng(1234);
-        const QByteArray jpeg = encode(quadrants(16, 8), 101);
-        const QByteArray tiff = encode(quadrants(16, 8), 103);
-        for (int round = 0; round < 150; ++round) {
-            QByteArray damaged = original;
-            for (int i = 0, hits = 1 + int(rng.bounded(8)); i < hits; ++i)
-                damaged[int(rng.bounded(span))] = char(rng.bounded(256));
-            if (round % 10 == 9)
-                damaged.truncate(int(rng.bounded(span)));
-            const ImageMetadata m = ImageMetadata::metadataForData(damaged);
-            // What is written must always read back.
-            QCOMPARE(QImage::fromData(m.combineData(jpeg, FileFormat::Jpeg, QSize(16, 8))).size(),
-                     QSize(16, 8));
-            QCOMPARE(QImage::fromData(m.combineData(tiff, FileFormat::Tiff, QSize(16, 8))).size(),
-                     QSize(16, 8));
-        }
-    }
-
-    // Tags that cannot be written as they are (no values at all) are dropped; the rest
-    // stays and the file reads back.
-    void emptyTagsAreDropped_data()
-    {
-        QTest::addColumn<int>("format");
-        QTest::newRow("jpeg") << 101;
-        QTest::newRow("tiff") << 103;
-    }
-    void emptyTagsAreDropped()
-    {
-        QFETCH(int, format);
-        QTemporaryDir dir;
-        const QString photo = dir.filePath("photo.jpg");
-        writeTaggedPhoto(photo, "JPEG", 1);
-        auto image = Exiv2::ImageFactory::open(photo.toStdString());
-        image->readMetadata();
-        // As fuzzed EXIF gives them: libtiff refuses such tags ("Null count").
-        for (const char* name :
-             {"Exif.Image.ImageDescription", "Exif.Image.Rating", "Exif.Image.XPTitle",
-              "Exif.Image.DNGVersion", "Exif.Photo.UserComment"}) {
-            const Exiv2::ExifKey key(name);
-            image->exifData().add(key, Exiv2::Value::create(key.defaultTypeId()).get());
-        }
-        image->writeMetadata();
-        const ImageMetadata m = ImageMetadata::metadataForFile(photo);
-        const QByteArray written = encode(quadrants(16, 8), format, &m);
-        QCOMPARE(QImage::fromData(written).size(), QSize(16, 8));
-        auto back = Exiv2::ImageFactory::open(
-            reinterpret_cast<const Exiv2::byte*>(written.constData()), long(written.size()));
-        back->readMetadata();
-        for (const Exiv2::Exifdatum& datum : back->exifData())
-            QVERIFY2(datum.count() > 0, datum.key().c_str());
-        QCOMPARE(ImageMetadata::metadataForData(written).value("Exif.Image.Make"),
-                 QStringLiteral("Velluma Test"));
-    }
-
-    // The batch framer attaches metadata on several threads at once.
-    void combineOnSeveralThreads()
-    {
-        QTemporaryDir dir;
+        // On several threads at once.
         writeTaggedPhoto(dir.filePath("photo.jpg"), "JPEG", 6);
-        const ImageMetadata m = ImageMetadata::metadataForFile(dir.filePath("photo.jpg"));
-        const QByteArray jpeg = encode(quadrants(32, 16), 101);
-        const QByteArray expected = m.combineData(jpeg, FileFormat::Jpeg, QSize(32, 16));
+        const ImageMetadata tagged = ImageMetadata::metadataForFile(dir.filePath("photo.jpg"));
+        const QByteArray bare = ImageWriter::encode(quadrants(32, 16), {});
+        const QByteArray expected = tagged.combineData(bare, FileFormat::Jpeg, QSize(32, 16));
         const QList<bool> same = QtConcurrent::blockingMapped(QList<int>(64), [&](int) {
             const ImageMetadata own = ImageMetadata::metadataForData(expected);
-            return m.combineData(jpeg, FileFormat::Jpeg, QSize(32, 16)) == expected &&
+            return tagged.combineData(bare, FileFormat::Jpeg, QSize(32, 16)) == expected &&
                    own.value("Xmp.dc.creator") == QStringLiteral("A. Photographer");
         });
         QVERIFY(!same.contains(false));
-    }
 
-    // The photo's colour profile is kept in every format, with or without the rest of
-    // the metadata, even one Qt cannot parse.
-    void colourProfileKept_data()
-    {
-        QTest::addColumn<bool>("gray");
-        QTest::addColumn<int>("format");
-        QTest::addColumn<bool>("withMetadata");
-        for (int format : {101, 102, 103}) {
-            QTest::addRow("adobe %d", format) << false << format << false;
-            QTest::addRow("adobe %d, metadata", format) << false << format << true;
-            QTest::addRow("gray-only %d", format) << true << format << false;
+        // Damaged copies of a tagged photo; the metadata sits near the start of each.
+        QRandomGenerator rng(1234);
+        const QByteArray plain = ImageWriter::encode(quadrants(16, 8), options);
+        options.format = FileFormat::Tiff;
+        const QByteArray tiff = ImageWriter::encode(quadrants(16, 8), options);
+        for (const char* format : {"JPEG", "TIFF", "PNG"}) {
+            writeTaggedPhoto(dir.filePath("photo"), format, 6);
+            const QByteArray original = readAll(dir.filePath("photo"));
+            const int span = int(std::min<qsizetype>(original.size(), 4096));
+            for (int round = 0; round < 150; ++round) {
+                QByteArray damaged = original;
+                for (int i = 0, hits = 1 + int(rng.bounded(8)); i < hits; ++i)
+                    damaged[int(rng.bounded(span))] = char(rng.bounded(256));
+                if (round % 10 == 9)
+                    damaged.truncate(int(rng.bounded(span)));
+                const ImageMetadata m = ImageMetadata::metadataForData(damaged);
+                for (const auto& [data, kind] :
+                     {std::pair{plain, FileFormat::Jpeg}, {tiff, FileFormat::Tiff}})
+                    QCOMPARE(QImage::fromData(m.combineData(data, kind, QSize(16, 8))).size(),
+                             QSize(16, 8));
+            }
         }
-    }
-    void colourProfileKept()
-    {
-        QFETCH(bool, gray);
-        QFETCH(int, format);
-        QFETCH(bool, withMetadata);
-        QTemporaryDir dir;
-        const QString photo = dir.filePath("adobe.jpg");
-        QImage image = quadrants(20, 10);
-        image.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
-        QVERIFY(image.save(photo, "JPEG"));
-        const ImageMetadata m = ImageMetadata::metadataForFile(photo);
-        QByteArray profile = m.iccProfile();
-        QCOMPARE(QColorSpace::fromIccProfile(profile), QColorSpace(QColorSpace::AdobeRgb));
-        if (gray) {
-            profile = QByteArray(132, '\0');
-            qToBigEndian<quint32>(132, profile.data());
-            profile.replace(12, 4, "mntr");
-            profile.replace(16, 4, "GRAY");
-            profile.replace(20, 4, "XYZ ");
-            profile.replace(36, 4, "acsp");
-            QVERIFY(!QColorSpace::fromIccProfile(profile).isValid());
-        }
-        ImageWriter::Options options;
-        options.format = fileFormatForCode(format);
-        options.iccProfile = profile;
-        options.metadata = withMetadata ? &m : nullptr;
-        const QByteArray data = ImageWriter::encode(quadrants(20, 10), options);
-        QCOMPARE(ImageMetadata::metadataForData(data).iccProfile(), profile);
-        if (!gray)
-            QCOMPARE(QImage::fromData(data).colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
-    }
-
-    // A photo cut off opens as far as it goes, but is known to be damaged; a thumbnail's
-    // own end marker early in the file does not hide the cut.
-    void cutOffJpegIsDamaged_data()
-    {
-        QTest::addColumn<double>("kept");
-        QTest::addColumn<bool>("thumbnail");
-        QTest::newRow("whole") << 1.0 << true;
-        QTest::newRow("cut at 30 %") << 0.3 << false;
-        QTest::newRow("cut at 70 %, with a thumbnail") << 0.7 << true;
-    }
-    void cutOffJpegIsDamaged()
-    {
-        QFETCH(double, kept);
-        QFETCH(bool, thumbnail);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("photo.jpg");
-        QVERIFY(noisePhoto(200, 150).save(path, "JPEG", 90));
-        if (thumbnail) {
-            auto image = Exiv2::ImageFactory::open(path.toStdString());
-            image->readMetadata();
-            const QByteArray small = ImageWriter::encode(quadrants(16, 12), {});
-            Exiv2::ExifThumb(image->exifData())
-                .setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(small.constData()),
-                                  small.size());
-            image->writeMetadata();
-        }
-        const QByteArray data = readAll(path);
-        QVERIFY(writeFile(path, data.left(qsizetype(data.size() * kept))));
-        QString error;
-        QString damage;
-        const QImage read = ImageReader::readImage(path, &error, &damage);
-        QVERIFY2(!read.isNull(), qPrintable(error));
-        QCOMPARE(read.size(), QSize(200, 150));
-        QCOMPARE(damage.contains("the data ends early"), kept < 1);
     }
 
     // Every format reads, upright whatever the orientation its metadata gives.
@@ -396,55 +252,58 @@ private slots:
             QVERIFY(writeFile(path, heifFile(stored, heif_compression_AV1)));
         } else if (format == "jxl") {
             QVERIFY(writeFile(path, jxlFile(stored)));
-        } else if (orientation == 1) {
-            if (!QImageReader::supportedImageFormats().contains(format) && format != "heic")
-                QSKIP("no Qt plugin for this format here");
-            QVERIFY(format == "heic" ? writeFile(path, heifFile(stored))
-                                     : stored.save(path, format.constData(), 98));
         } else if (format == "heic") {
             // Turned by its own boxes, with an EXIF orientation that must not turn it again.
             Exiv2::ExifData exif;
             exif["Exif.Image.Orientation"] = uint16_t(orientation);
             Exiv2::Blob tiff;
             Exiv2::ExifParser::encode(tiff, Exiv2::bigEndian, exif);
-            QVERIFY(writeFile(path,
-                              heifFile(stored, heif_compression_HEVC, heif_orientation(orientation),
-                                       QByteArray(reinterpret_cast<const char*>(tiff.data()),
-                                                  qsizetype(tiff.size())))));
+            const QByteArray block(reinterpret_cast<const char*>(tiff.data()),
+                                   qsizetype(tiff.size()));
+            QVERIFY(writeFile(path, heifFile(stored, heif_compression_HEVC,
+                                             heif_orientation(orientation), block)));
         } else {
+            if (!QImageReader::supportedImageFormats().contains(format))
+                QSKIP("no Qt plugin for this format here");
             QVERIFY(stored.save(path, format.constData(), 98));
-            setTags(path, {{"Exif.Image.Orientation", std::to_string(orientation)}});
+            if (orientation != 1)
+                setTags(path, {{"Exif.Image.Orientation", std::to_string(orientation)}});
         }
         QVERIFY(ImageReader::canRead(path));
         QString error;
         const QImage read = ImageReader::readImage(path, &error);
-        QVERIFY2(!read.isNull(), qPrintable(error));
         const QImage expected = upright(stored, orientation);
-        QCOMPARE(read.size(), expected.size());
+        QVERIFY2(read.size() == expected.size(), qPrintable(error));
         for (int y = 4; y < expected.height(); y += 8)
             for (int x = 4; x < expected.width(); x += 8)
-                QVERIFY2(close(read.pixel(x, y), expected.pixel(x, y), 40),
+                QVERIFY2(nearColour(read.pixelColor(x, y), expected.pixelColor(x, y), 40),
                          qPrintable(QString("at %1,%2").arg(x).arg(y)));
-        const QStringList filters = ImageReader::nameFilters();
-        QVERIFY(filters.contains("*." + format) && filters.contains("*." + format.toUpper()));
     }
 
-    // Nothing here may crash or allocate what the header claims; each gives a message.
-    void badFilesRefused_data()
+    // Nothing here may crash or allocate what the header claims; each gives a message and
+    // no metadata. A
+    // photo cut off opens as far as it goes, but is known to be damaged; a thumbnail's own
+    // end marker early in the file does not hide the cut.
+    void badFiles_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QSize>("claimed");
-        QTest::newRow("not an image") << "garbage" << QSize();
-        QTest::newRow("missing") << "missing" << QSize();
-        QTest::newRow("a folder") << "folder" << QSize();
-        QTest::newRow("truncated png") << "truncated" << QSize();
-        QTest::newRow("3.6 gigapixels") << "huge" << QSize(60000, 60000);
-        QTest::newRow("just over the limit") << "huge" << QSize(12000, 10001);
+        QTest::addColumn<double>("kept");
+        QTest::newRow("not an image") << "garbage" << QSize() << 0.0;
+        QTest::newRow("missing") << "missing" << QSize() << 0.0;
+        QTest::newRow("a folder") << "folder" << QSize() << 0.0;
+        QTest::newRow("truncated png") << "truncated" << QSize() << 0.0;
+        QTest::newRow("3.6 gigapixels") << "huge" << QSize(60000, 60000) << 0.0;
+        QTest::newRow("just over the limit") << "huge" << QSize(12000, 10001) << 0.0;
+        QTest::newRow("whole, with a thumbnail") << "thumbnail" << QSize(200, 150) << 1.0;
+        QTest::newRow("cut at 30 %") << "cut" << QSize(200, 150) << 0.3;
+        QTest::newRow("cut at 70 %, with a thumbnail") << "thumbnail" << QSize(200, 150) << 0.7;
     }
-    void badFilesRefused()
+    void badFiles()
     {
         QFETCH(QString, kind);
         QFETCH(QSize, claimed);
+        QFETCH(double, kept);
         QTemporaryDir dir;
         // A name that looks like a placeholder is never read as one.
         QString path = dir.filePath("pct%2.jpg");
@@ -464,14 +323,27 @@ private slots:
             qToBigEndian<quint16>(quint16(claimed.height()), jpeg.data() + sof + 5);
             qToBigEndian<quint16>(quint16(claimed.width()), jpeg.data() + sof + 7);
             QVERIFY(writeFile(path, jpeg));
+        } else if (kind != "missing") {
+            QVERIFY(noisePhoto(200, 150).save(path, "JPEG", 90));
+            if (kind == "thumbnail")
+                addThumbnail(path);
+            const QByteArray data = readAll(path);
+            QVERIFY(writeFile(path, data.left(qsizetype(data.size() * kept))));
         }
         QString error;
-        QVERIFY(ImageReader::readImage(path, &error).isNull());
-        QVERIFY(error.contains(QFileInfo(path).fileName()));
-        if (claimed.isValid()) {
-            QVERIFY2(error.contains("megapixels"), qPrintable(error));
-            QVERIFY(error.contains(QString::number(claimed.width())));
+        QString damage;
+        const QImage read = ImageReader::readImage(path, &error, &damage);
+        if (kept > 0) {
+            QCOMPARE(read.size(), claimed);
+            QCOMPARE(damage.contains("the data ends early"), kept < 1);
+            return;
         }
+        QVERIFY(read.isNull() && error.contains(QFileInfo(path).fileName()));
+        QVERIFY(ImageMetadata::metadataForFile(path).isEmpty());
+        if (claimed.isValid())
+            QVERIFY2(error.contains("megapixels") &&
+                         error.contains(QString::number(claimed.width())),
+                     qPrintable(error));
     }
 };
 
