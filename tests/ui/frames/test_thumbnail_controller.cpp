@@ -87,15 +87,13 @@ class TestThumbnailController : public QObject {
     std::unique_ptr<ZTWindow> _window;
     QString _root; // the user's frame folder
 
-    QString makeUserCollection(const QString& name, int frames)
+    // As after a first start: the user folder always comes with "My Frames".
+    void makeUserCollection(const QString& name, int frames)
     {
-        // As after a first start: the user folder always comes with "My Frames".
-        QDir().mkpath(_root + "/My Frames");
-        const QString folder = _root + "/" + name;
-        QDir().mkpath(folder);
+        QVERIFY(QDir().mkpath(_root + "/My Frames") && QDir().mkpath(_root + "/" + name));
         for (int i = 0; i < frames; ++i)
-            solid(90, 60, QColor(20 * i, 100, 100)).save(folder + QString("/Frame %1.png").arg(i));
-        return folder;
+            QVERIFY(
+                solid(90, 60, Qt::gray).save(_root + QString("/%1/Frame %2.png").arg(name).arg(i)));
     }
 
     std::unique_ptr<Controller> makeController()
@@ -180,21 +178,15 @@ private slots:
         expected << "-" << users.replaceInStrings(QRegularExpression("$"), " 3") << "-";
         CollectionPopUp* pop = controller->collectionPopUp();
         QStringList shown;
-        for (int row = 0; row < pop->count(); ++row) {
-            if (pop->commandAt(row) || pop->itemText(row).isEmpty()) {
-                QVERIFY(pop->commandAt(row) || !pop->isRowEnabled(row));
-                shown << (pop->commandAt(row) ? "command" : "-");
-                continue;
-            }
-            controller->selectCollection(row);
-            QVERIFY(enabled(*controller, Create));
-            const QString name = controller->currentCollectionName();
-            shown << QString("%1 %2")
-                         .arg(pop->itemText(row))
-                         .arg(enabled(*controller, Remove) + enabled(*controller, Rename) +
-                              (name == pop->itemText(row)));
+        for (int row = 0; row < pop->rowOfCommand(Create); ++row) {
+            if (pop->isRowEnabled(row))
+                controller->selectCollection(row);
+            const QString text = pop->itemText(row);
+            const int user = enabled(*controller, Remove) + enabled(*controller, Rename) +
+                             (controller->currentCollectionName() == text);
+            shown << (pop->isRowEnabled(row) ? QString("%1 %2").arg(text).arg(user) : "-");
         }
-        QCOMPARE(shown, expected + QStringList(3, "command"));
+        QCOMPARE(shown, expected);
         if (!blocked)
             return;
         SheetCatcher alert;
@@ -221,7 +213,6 @@ private slots:
             controller->selectCollection(pop->rowOfCommand(Create));
             QCOMPARE(QStringList({pop->currentText(), nextStartShows()}),
                      QStringList(2, "Holidays"));
-            expectSelected(*controller, pop->currentIndex());
 
             // Renamed, the set stays on show with its frame chosen, now in the new folder.
             QStringList chosen;
@@ -261,6 +252,12 @@ private slots:
         const CollectionPopUp* pop = next->collectionPopUp();
         QCOMPARE(QStringList({pop->itemText(3), pop->itemText(4)}),
                  QStringList({"My Frames", "attic"}));
+        // The window may go first, taking the panel along.
+        auto* dock = new QDockWidget(_window.get());
+        dock->setWidget(next->panel());
+        _window->addDockWidget(Qt::LeftDockWidgetArea, dock);
+        _window.reset();
+        QVERIFY(!next->panel());
     }
 
     void gesturesChangeNothing_data()
@@ -304,7 +301,6 @@ private slots:
                                       entries(_root + "/Old"),
                                       entries(_dir->filePath("resources/borders/Builtin A"))};
         };
-        const int rows = table->model()->rowCount();
         const QList<QStringList> before = disk();
         QSignalSpy chosen(controller.get(), &Controller::frameChosen);
         SheetCatcher sheets(c.confirm ? "confirmButton" : SheetCatcher::Escape, nullptr, c.name);
@@ -327,9 +323,6 @@ private slots:
         }
         QCOMPARE(sheets.seen.size(), c.sheets);
         QCOMPARE(disk(), before);
-        if (c.selected == c.set)
-            QCOMPARE(table->model()->rowCount(), rows);
-        QCOMPARE(pop->itemText(4), QString("Old"));
         expectSelected(*controller, c.selected);
         // A new set clears the chosen frame; staying, or a command cancelled, leaves it.
         QCOMPARE(chosen.count(), c.selected == c.set ? 0 : 1);
@@ -417,16 +410,6 @@ private slots:
             controller->frames().index(0).data(Qt::DecorationRole).value<QImage>();
         const QRgb thumb = thumbnail.pixel(thumbnail.width() / 2, thumbnail.height() / 2);
         QVERIFY(qGreen(thumb) < 60 && qAbs(qRed(thumb) - qRed(expected)) < 60);
-    }
-
-    void windowGoesFirst()
-    {
-        auto controller = makeController();
-        auto* dock = new QDockWidget(_window.get());
-        dock->setWidget(controller->panel());
-        _window->addDockWidget(Qt::LeftDockWidgetArea, dock);
-        _window.reset();
-        QVERIFY(!controller->panel());
     }
 };
 

@@ -72,7 +72,8 @@ int enabledItems(const QMenu* menu)
 // What is done in the setup sheet before a button ends it.
 struct Edit {
     QStringList drag; // files under the temporary folder dropped on the table, or "row": row 0
-    QString edit;     // where the pointer lets go, or "remove all", "default 0", "revert"
+    QPoint where;     // the row where it is let go, and how far down in it, in percent
+    QString edit;     // or "remove all", "default 0", "revert"
     int answer;       // the tag of the button that ends the sheet
     QString rows;     // the rows' labels then
     int stored = 3;   // records before
@@ -159,17 +160,14 @@ private slots:
         if (!icon.isEmpty()) {
             const QString iconPath = _tmp.filePath("icon-" + icon + ".png");
             const QString entry = _tmp.filePath("icon " + icon + ".desktop");
-            QFile::remove(iconPath);
             // 10000 x 10000 in the header, under the limit of a photo.
             QVERIFY(icon == "FIFO" ? makeHostile(Hostile::Fifo, iconPath)
                                    : writeBytes(iconPath, hugePngHeader(10000)));
             if (icon == "FIFO")
                 fifo = std::make_unique<FifoWatch>(iconPath);
-            QVERIFY(TestReceiver::writeFile(
-                entry,
-                "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true %f\nIcon=" +
-                    QFile::encodeName(iconPath) + "\n",
-                false));
+            QVERIFY(writeBytes(entry, "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true "
+                                      "%f\nIcon=" +
+                                          QFile::encodeName(iconPath) + "\n"));
             list = {Destination::configWithDestination(entry, "Viewer", 1)};
         }
         makeController(list);
@@ -218,21 +216,21 @@ private slots:
         for (const char* edit : {"remove all", "default 0"})
             for (const int answer : {0, 1})
                 QTest::addRow("%s, %s", edit, answer ? "confirmed" : "cancelled")
-                    << Edit{{}, edit, answer, QString(edit) == "remove all" ? "" : "A,B,C"};
-        QTest::newRow("revert, then confirm") << Edit{{}, "revert", 1, "A,B,C"};
-        QTest::newRow("confirm 205 untouched") << Edit{{}, "", 1, "", 205};
+                    << Edit{{}, {}, edit, answer, QString(edit) == "remove all" ? "" : "A,B,C"};
+        QTest::newRow("revert, then confirm") << Edit{{}, {}, "revert", 1, "A,B,C"};
+        QTest::newRow("confirm 205 untouched") << Edit{{}, {}, "", 1, "", 205};
         // Dropped, then cancelled.
         QTest::newRow("three folders: the first only")
-            << Edit{{"f1", "f2", "f3"}, "top of 1", 0, "A,f1,B,C"};
+            << Edit{{"f1", "f2", "f3"}, {1, 5}, "", 0, "A,f1,B,C"};
         QTest::newRow("application onto row 2")
-            << Edit{{"Receiver.app"}, "middle of 2", 0, "A,B,Receiver,C"};
+            << Edit{{"Receiver.app"}, {2, 50}, "", 0, "A,B,Receiver,C"};
         QTest::newRow("lower half of row 1 goes above it")
-            << Edit{{"f1"}, "lower half of 1", 0, "A,f1,B,C"};
-        QTest::newRow("below the last row") << Edit{{"f1"}, "below", 0, "A,B,C,f1"};
-        QTest::newRow("a plain file") << Edit{{"plain.txt"}, "top of 0", 0, "A,B,C"};
-        QTest::newRow("own row to the end") << Edit{{"row"}, "below", 0, "B,C,A"};
+            << Edit{{"f1"}, {1, 80}, "", 0, "A,f1,B,C"};
+        QTest::newRow("below the last row") << Edit{{"f1"}, {2, 250}, "", 0, "A,B,C,f1"};
+        QTest::newRow("a plain file") << Edit{{"plain.txt"}, {0, 5}, "", 0, "A,B,C"};
+        QTest::newRow("own row to the end") << Edit{{"row"}, {2, 250}, "", 0, "B,C,A"};
         QTest::newRow("own row onto the lower half of the last")
-            << Edit{{"row"}, "lower half of 2", 0, "B,A,C"};
+            << Edit{{"row"}, {2, 80}, "", 0, "B,A,C"};
     }
 
     void setupSheet()
@@ -258,12 +256,9 @@ private slots:
             // Nothing selected, nothing to revert: nothing to remove either.
             startsIdle = !sheet->removeButton()->isEnabled() && !sheet->revertButton()->isEnabled();
             sheet->show();
-            const int row = c.edit == "below" ? 2 : c.edit.right(1).toInt();
-            const QRect cell = sheet->tableView()->visualRect(sheet->model()->index(row, 2));
-            const QPoint at = c.edit == "below"             ? cell.center() + QPoint(0, 40)
-                              : c.edit.startsWith("top")    ? cell.topLeft() + QPoint(20, 1)
-                              : c.edit.startsWith("middle") ? cell.center()
-                                                            : cell.bottomLeft() + QPoint(20, -6);
+            const QRect cell =
+                sheet->tableView()->visualRect(sheet->model()->index(c.where.x(), 2));
+            const QPoint at = cell.topLeft() + QPoint(20, cell.height() * c.where.y() / 100);
             // Shift asks for a move, as a file manager may propose one.
             const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
             QDragEnterEvent enter(at, offered, mime.get(), Qt::LeftButton, Qt::ShiftModifier);
