@@ -54,11 +54,10 @@ QVariantMap folder(const QString& path, const QString& label)
 QStringList layout(const QMenu* menu)
 {
     QStringList items;
-    for (const QAction* item : menu->actions())
-        items << (item->isSeparator() ? QStringLiteral("-")
-                                      : (item->text() + QLatin1Char(' ') +
-                                         item->shortcut().toString(QKeySequence::PortableText))
-                                            .trimmed());
+    for (const QAction* item : menu->actions()) {
+        const QString key = item->shortcut().toString(QKeySequence::PortableText);
+        items << (item->isSeparator() ? "-" : (item->text() + ' ' + key).trimmed());
+    }
     return items;
 }
 
@@ -82,8 +81,7 @@ struct Edit {
 struct Send {
     QString kind; // of the destination
     int defaultPosition;
-    bool menu; // else sent to the default destination
-    bool photo;
+    bool menu, photo; // menu: the destination's item, else the default destination
     QString expected; // "received", "folder", "message", "nothing"
 };
 
