@@ -1,6 +1,5 @@
 #include "ui/ZTStepper.h"
 
-#include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -11,22 +10,12 @@ QPoint arrow(const ZTStepper& stepper, bool up)
     return QPoint(stepper.width() / 2, stepper.height() * (up ? 1 : 3) / 4);
 }
 
-void wheel(ZTStepper& stepper, int deltaY)
-{
-    const QPointF pos(stepper.width() / 2.0, stepper.height() / 2.0);
-    QWheelEvent event(pos, stepper.mapToGlobal(pos), QPoint(), QPoint(0, deltaY), Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(&stepper, &event);
-}
-
-void setUp(ZTStepper& stepper, int minimum, int maximum, int start)
-{
-    stepper.setRange(minimum, maximum);
-    stepper.setIncrement(5);
-    stepper.setValue(start);
-    stepper.resize(stepper.sizeHint());
-    stepper.show();
-}
+struct Gestures {
+    int minimum, maximum, start;
+    QStringList gestures;
+    QList<int> steps; // the value each notification carries
+    int value;
+};
 
 } // namespace
 
@@ -35,93 +24,69 @@ class TestZTStepper : public QObject {
 private slots:
     void gestures_data()
     {
-        QTest::addColumn<int>("minimum");
-        QTest::addColumn<int>("maximum");
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QStringList>("gestures");
-        QTest::addColumn<QList<int>>("steps"); // the value each notification carries
-
-        const auto row = [](const char* name, int minimum, int maximum, int start,
-                            const QStringList& gestures, const QList<int>& steps) {
-            QTest::newRow(name) << minimum << maximum << start << gestures << steps;
-        };
-        row("wheel then click up", 1, 100, 87, {"wheelUp", "wheelDown", "wheelUp", "up"},
-            {88, 87, 88, 90});
-        row("wheel without vertical movement", 1, 100, 87, {"wheelNone"}, {});
-        row("down at minimum", 3, 100, 3, {"down"}, {5});
-        row("snap stays inside the range", 1, 98, 98, {"up"}, {98});
-        row("wheel stops at maximum", 1, 100, 99, {"wheelUp", "wheelUp"}, {100, 100});
-        row("arrow keys", 1, 100, 87, {"keyUp", "keyDown"}, {90, 85});
-        row("disabled", 1, 100, 87, {"disable", "up", "down", "wheelUp", "keyUp"}, {});
+        QTest::addColumn<Gestures>("c");
+        QTest::newRow("wheel then click up") << Gestures{
+            1, 100, 87, {"wheelUp", "wheelDown", "wheelUp", "up"}, {88, 87, 88, 90}, 90};
+        QTest::newRow("wheel without vertical movement")
+            << Gestures{1, 100, 87, {"wheelNone"}, {}, 87};
+        QTest::newRow("down at minimum") << Gestures{3, 100, 3, {"down"}, {5}, 5};
+        QTest::newRow("snap stays inside the range") << Gestures{1, 98, 98, {"up"}, {98}, 98};
+        QTest::newRow("wheel stops at maximum")
+            << Gestures{1, 100, 99, {"wheelUp", "wheelUp"}, {100, 100}, 100};
+        QTest::newRow("arrow keys") << Gestures{1, 100, 87, {"keyUp", "keyDown"}, {90, 85}, 85};
+        QTest::newRow("disabled") << Gestures{
+            1, 100, 87, {"disable", "up", "down", "wheelUp", "keyUp"}, {}, 87};
+        // Values set by the program are kept in range and never announced as a step.
+        QTest::newRow("set above the range") << Gestures{1, 100, 87, {"set250"}, {}, 100};
+        QTest::newRow("set below the range") << Gestures{1, 100, 87, {"set-4"}, {}, 1};
+        QTest::newRow("range moved past the value") << Gestures{1, 100, 50, {"range"}, {}, 60};
+        // -1: wherever the repeat got to, snapped to the increment once the button is up.
+        QTest::newRow("held down") << Gestures{1, 1000, 87, {"hold"}, {-1}, -1};
     }
     void gestures()
     {
-        QFETCH(int, minimum);
-        QFETCH(int, maximum);
-        QFETCH(int, start);
-        QFETCH(QStringList, gestures);
-        QFETCH(QList<int>, steps);
-
+        QFETCH(const Gestures, c);
         ZTStepper stepper;
-        setUp(stepper, minimum, maximum, start);
+        stepper.setRange(c.minimum, c.maximum);
+        stepper.setIncrement(5);
+        stepper.setValue(c.start);
+        stepper.resize(stepper.sizeHint());
+        stepper.show();
         // Both notifications, in the order they arrive, with the value the first one carried.
         QStringList events;
         connect(&stepper, &ZTStepper::stepped,
                 [&](int value) { events << QString::number(value); });
         connect(&stepper, &ZTStepper::targetActionRequested, [&] { events << "target"; });
-
-        for (const QString& gesture : gestures) {
+        const QPointF middle(stepper.width() / 2.0, stepper.height() / 2.0);
+        for (const QString& gesture : c.gestures) {
+            const int wheel = gesture == "wheelUp" ? 120 : gesture == "wheelDown" ? -120 : 0;
+            QWheelEvent event(middle, stepper.mapToGlobal(middle), QPoint(), QPoint(0, wheel),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
             if (gesture == "disable")
                 stepper.setEnabled(false);
+            else if (gesture == "range")
+                stepper.setRange(60, 80);
+            else if (gesture.startsWith("set"))
+                stepper.setValue(gesture.mid(3).toInt());
             else if (gesture == "up" || gesture == "down")
                 QTest::mouseClick(&stepper, Qt::LeftButton, {}, arrow(stepper, gesture == "up"));
-            else if (gesture.startsWith("wheel"))
-                wheel(stepper, gesture == "wheelUp" ? 120 : gesture == "wheelDown" ? -120 : 0);
+            else if (gesture == "hold") {
+                // The repeat keeps stepping while the button is held, and stops when it is up.
+                QTest::mousePress(&stepper, Qt::LeftButton, {}, arrow(stepper, true));
+                QTRY_VERIFY(stepper.value() >= 102 && events.isEmpty());
+                QTest::mouseRelease(&stepper, Qt::LeftButton, {}, arrow(stepper, true));
+                const int released = stepper.value();
+                QVERIFY(!QTest::qWaitFor([&] { return stepper.value() != released; }, 50));
+            } else if (gesture.startsWith("wheel"))
+                QApplication::sendEvent(&stepper, &event);
             else
                 QTest::keyClick(&stepper, gesture == "keyUp" ? Qt::Key_Up : Qt::Key_Down);
         }
         QStringList expected;
-        for (int value : steps)
-            expected << QString::number(value) << "target";
+        for (int value : c.steps)
+            expected << QString::number(value < 0 ? stepper.value() : value) << "target";
         QCOMPARE(events, expected);
-        QCOMPARE(stepper.value(), steps.isEmpty() ? start : steps.last());
-    }
-    void setValueClampsAndStaysQuiet()
-    {
-        ZTStepper stepper;
-        stepper.setRange(1, 100);
-        QSignalSpy stepped(&stepper, &ZTStepper::stepped);
-        QSignalSpy changed(&stepper, &ZTStepper::valueChanged);
-        stepper.setValue(250);
-        QCOMPARE(stepper.value(), 100);
-        stepper.setValue(-4);
-        QCOMPARE(stepper.value(), 1);
-        stepper.setIncrement(0);
-        QCOMPARE(stepper.increment(), 1);
-        stepper.setValue(50);
-        stepper.setRange(60, 80);
-        QCOMPARE(stepper.value(), 60);
-        QCOMPARE(changed.size(), 4);
-        QCOMPARE(stepped.size(), 0);
-    }
-    void holdingRepeatsThenSnapsOnce()
-    {
-        ZTStepper stepper;
-        setUp(stepper, 1, 1000, 87);
-        QSignalSpy stepped(&stepper, &ZTStepper::stepped);
-
-        QTest::mousePress(&stepper, Qt::LeftButton, {}, arrow(stepper, true));
-        QCOMPARE(stepper.value(), 92);
-        // The repeat keeps stepping while the button is held; nothing is announced until it
-        // comes up.
-        QTRY_VERIFY(stepper.value() >= 102);
-        QCOMPARE(stepped.size(), 0);
-        QTest::mouseRelease(&stepper, Qt::LeftButton, {}, arrow(stepper, true));
-        QCOMPARE(stepped.size(), 1);
-        QCOMPARE(stepper.value() % 5, 0);
-        const int released = stepper.value();
-        QTest::qWait(50);
-        QCOMPARE(stepper.value(), released);
+        QCOMPARE(stepper.value(), c.value < 0 ? stepper.value() / 5 * 5 : c.value);
     }
 };
 

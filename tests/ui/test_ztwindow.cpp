@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,16 +17,13 @@ namespace {
 // elsewhere with that result.
 void act(QWidget* modal, const QString& action)
 {
-    if (action == "Return" || action == "Escape") {
+    if (action == "Return" || action == "Escape")
         QTest::keyClick(modal, action == "Return" ? Qt::Key_Return : Qt::Key_Escape);
-    } else if (action == "done42") {
+    else if (action == "done42")
         static_cast<QDialog*>(modal)->done(42);
-    } else {
-        for (QAbstractButton* button : modal->findChildren<QAbstractButton*>()) {
-            if (button->text() == action)
-                button->click();
-        }
-    }
+    for (QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+        if (button->text() == action)
+            button->click();
 }
 
 // A panel like the ones the frame library and destinations build: tagged push buttons
@@ -36,29 +32,25 @@ struct Panel {
     QDialog dialog;
     int reverts = 0;
 
-    QPushButton* add(QWidget* parent, QLayout* layout, const char* title, QVariant tag)
+    QPushButton* add(const char* title, QVariant tag)
     {
-        auto* button = new QPushButton(title, parent);
+        auto* button = new QPushButton(title, &dialog);
         button->setProperty("tag", tag);
-        layout->addWidget(button);
+        dialog.layout()->addWidget(button);
         return button;
     }
 
     Panel()
     {
-        auto* layout = new QVBoxLayout(&dialog);
-        layout->addWidget(new QCheckBox("Keep", &dialog));
-        QObject::connect(add(&dialog, layout, "Revert", {}), &QPushButton::clicked,
-                         [this] { ++reverts; });
-        add(&dialog, layout, "Toggle", 8)->setCheckable(true);
-        auto* group = new QGroupBox("Group", &dialog);
-        add(group, new QVBoxLayout(group), "Boxed", 3);
-        layout->addWidget(group);
+        new QVBoxLayout(&dialog);
+        dialog.layout()->addWidget(new QCheckBox("Keep", &dialog));
+        QObject::connect(add("Revert", {}), &QPushButton::clicked, [this] { ++reverts; });
+        add("Toggle", 8)->setCheckable(true);
         auto* buttonBox = new QDialogButtonBox(&dialog);
         buttonBox->addButton("Apply", QDialogButtonBox::ApplyRole)->setProperty("tag", 5);
-        layout->addWidget(buttonBox);
-        add(&dialog, layout, "Cancel", 0);
-        add(&dialog, layout, "Rename", 7)->setDefault(true);
+        dialog.layout()->addWidget(buttonBox);
+        add("Cancel", 0);
+        add("Rename", 7)->setDefault(true);
     }
 };
 
@@ -69,37 +61,36 @@ class TestZTWindow : public QObject {
 private slots:
     void sheetReturnCodes_data()
     {
-        QTest::addColumn<bool>("panel"); // else a prompt with default, alternate and other
+        // A prompt with default, alternate and other buttons; with neither of the last two, the
+        // panel.
         QTest::addColumn<QString>("alternate");
         QTest::addColumn<QString>("other");
         QTest::addColumn<QStringList>("actions"); // the sheet stays up until the last
         QTest::addColumn<int>("expected");
-
-        const auto row = [](const char* name, bool panel, const char* alternate, const char* other,
+        const auto row = [](const char* name, const char* alternate, const char* other,
                             const QStringList& actions, int expected) {
-            QTest::newRow(name) << panel << QString(alternate) << QString(other) << actions
-                                << expected;
+            QTest::newRow(name) << QString(alternate) << QString(other) << actions << expected;
         };
         const char* alt = "Don't Remove";
-        row("Return", false, alt, "", {"Return"}, 1);
-        row("click alternate", false, alt, "", {alt}, 0);
-        row("Escape with other", false, alt, "Later", {"Escape"}, 0);
-        row("click other", false, alt, "Later", {"Later"}, -1);
-        row("no alternate ignores Escape", false, "", "Later", {"Escape", "Later"}, -1);
-        row("panel: cancel button", true, "", "", {"Cancel"}, 0);
-        row("panel: in a button box", true, "", "", {"Apply"}, 5);
-        row("panel: check box, toggle and own action do not end it", true, "", "",
+        row("Return", alt, "", {"Return"}, 1);
+        row("click alternate", alt, "", {alt}, 0);
+        row("Escape with other", alt, "Later", {"Escape"}, 0);
+        row("click other", alt, "Later", {"Later"}, -1);
+        row("no alternate ignores Escape", "", "Later", {"Escape", "Later"}, -1);
+        row("panel: cancel button", "", "", {"Cancel"}, 0);
+        row("panel: in a button box", "", "", {"Apply"}, 5);
+        row("panel: check box, toggle and own action do not end it", "", "",
             {"Keep", "Toggle", "Revert", "Rename"}, 7);
-        row("panel: Return presses the default", true, "", "", {"Return"}, 7);
-        row("panel: ended from elsewhere", true, "", "", {"done42"}, 42);
+        row("panel: Return presses the default", "", "", {"Return"}, 7);
+        row("panel: ended from elsewhere", "", "", {"done42"}, 42);
     }
     void sheetReturnCodes()
     {
-        QFETCH(bool, panel);
         QFETCH(QString, alternate);
         QFETCH(QString, other);
         QFETCH(QStringList, actions);
         QFETCH(int, expected);
+        const bool panel = alternate.isEmpty() && other.isEmpty();
 
         ZTWindow window;
         window.show();
@@ -108,12 +99,6 @@ private slots:
         for (int run = 1; run <= (panel ? 2 : 1); ++run) {
             int acted = 0;
             whenModalShown([&](QWidget* modal) {
-                QCOMPARE(modal->windowModality(), Qt::WindowModal);
-                QCOMPARE(modal->parentWidget(), &window);
-                if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                    QVERIFY(window.isAlertShown());
-                    QCOMPARE(box->buttons().size(), 1 + !alternate.isEmpty() + !other.isEmpty());
-                }
                 for (const QString& action : actions) {
                     QVERIFY(modal->isVisible());
                     act(modal, action);
@@ -125,10 +110,8 @@ private slots:
                                                                     "Remove", alternate, other);
             QCOMPARE(acted, actions.size());
             QCOMPARE(code, expected);
-            QVERIFY(!window.isAlertShown());
-            QVERIFY(!window.findChild<QMessageBox*>());
-            QVERIFY(!custom.dialog.isVisible());
-            QVERIFY(!custom.dialog.parentWidget());
+            QVERIFY(!window.isAlertShown() && !window.findChild<QMessageBox*>());
+            QVERIFY(!custom.dialog.isVisible() && !custom.dialog.parentWidget());
             QCOMPARE(custom.reverts, actions.contains("Revert") ? run : 0);
         }
     }
@@ -136,36 +119,21 @@ private slots:
     {
         ZTWindow window;
         window.show();
-        const QString title = "Unable to Open '<b>%@</b>.jpg'";
-        const QString message = "<i>100%</i> %@ %d";
-        QStringList buttons;
-        bool titlePlain = false, messagePlain = false;
-        int nestedPrompt = 99;
-        int boxesDuringNested = 0;
-        QWidget* modalAfterNested = nullptr;
-        QWidget* firstSheet = nullptr;
+        const QString title = "Unable to Open '<b>%@</b>.jpg'", message = "<i>100%</i> %@ %d";
+        QStringList seen;
         whenModalShown([&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            firstSheet = box;
-            for (QAbstractButton* button : box->buttons())
-                buttons << button->text();
-            titlePlain = box->text() == title && box->textFormat() == Qt::PlainText;
-            for (QLabel* label : box->findChildren<QLabel*>())
-                messagePlain |= label->text() == message && label->textFormat() == Qt::PlainText;
+            for (QLabel* label : modal->findChildren<QLabel*>())
+                if (label->text() == title || label->text() == message)
+                    seen << (label->textFormat() == Qt::PlainText ? "plain" : "rich");
             // Asked while the sheet is up: -1 at once, nothing shown.
-            nestedPrompt = window.runPromptSheetWithTitle("Second", "Asked meanwhile", "Yes", "No");
+            seen << QString::number(window.runPromptSheetWithTitle("Second", "", "Yes", "No"));
             window.runMessageSheetWithTitle("Third", "Also meanwhile");
-            boxesDuringNested = window.findChildren<QMessageBox*>().size();
-            modalAfterNested = QApplication::activeModalWidget();
-            QTest::keyClick(box, Qt::Key_Return);
+            seen << QString::number(window.findChildren<QMessageBox*>().size())
+                 << QString::number(QApplication::activeModalWidget() == modal);
+            QTest::keyClick(modal, Qt::Key_Return);
         });
         window.runMessageSheetWithTitle(title, message);
-        QCOMPARE(buttons, QStringList{"Okay"});
-        QVERIFY(titlePlain);
-        QVERIFY(messagePlain);
-        QCOMPARE(nestedPrompt, -1);
-        QCOMPARE(boxesDuringNested, 1);
-        QCOMPARE(modalAfterNested, firstSheet);
+        QCOMPARE(seen, QStringList({"plain", "plain", "-1", "1", "1"}));
         QVERIFY(!window.isAlertShown());
 
         // Once the first sheet is gone, prompts are shown again.

@@ -22,36 +22,26 @@ namespace {
 
 using Controller = ThumbnailController;
 constexpr int Create = Controller::CreateFrameSetTag, Remove = Controller::RemoveFrameSetTag,
-              Rename = Controller::RenameFrameSetTag, DeleteKey = 0;
+              Rename = Controller::RenameFrameSetTag, Backspace = Qt::Key_Backspace;
 
 struct Layout {
     bool builtins;
-    QStringList userSets;
-    int stored, expected;
+    QStringList userSets; // "file": a file where the user folder goes
+    int stored, expected; // the selection stored at the last quit, the one made
 };
-struct Refusal {
-    int set, frame, command; // frame -1: none selected
-    QString name;            // typed into the naming sheet
+struct Gesture {
+    int set, frame;  // frame -1: none selected
+    QList<int> keys; // commands from the open list, keys on the closed one (0: the wheel)
+    QString name;    // typed into the naming sheet
     bool confirm;
-    int sheets;
+    int sheets, selected;
 };
 struct Drop {
-    QStringList files; // none: a text drag
-    int collection;    // 1: "Builtin B", 3: "My Frames"
-    bool entered;
-    QStringList copied;
-    bool existing; // "My Frames" already has a red "Real Frame.png"
-};
-struct Download {
-    QString path, savedName = {}; // savedName empty: nothing saved
-    QString existing = {};        // a frame already in the collection
+    QStringList files;     // in another program's folder, or paths on the server; none: text
+    int collection;        // 1: "Builtin B", 3: "My Frames"
+    QStringList after;     // the files of "My Frames" after the drop
+    QString existing = {}; // there before, red, with a stale green thumbnail
     int timeoutMs = 10000;
-};
-struct Keys {
-    bool openList; // on Create; else the closed pop-up
-    int start;
-    QList<int> keys; // 0: a turn of the wheel
-    int expected;
 };
 
 // Serves a small PNG, and on some paths the ways a server can fail a download.
@@ -85,11 +75,6 @@ protected:
     }
 };
 
-QImage thumbnailAt(const Controller& controller, int row)
-{
-    return controller.frames().index(row).data(Qt::DecorationRole).value<QImage>();
-}
-
 } // namespace
 
 class TestThumbnailController : public QObject {
@@ -100,15 +85,13 @@ class TestThumbnailController : public QObject {
     std::unique_ptr<ZTWindow> _window;
     QString _root; // the user's frame folder
 
-    QString makeUserCollection(const QString& name, int frames)
+    // As after a first start: the user folder always comes with "My Frames".
+    void makeUserCollection(const QString& name, int frames)
     {
-        // As after a first start: the user folder always comes with "My Frames".
-        QDir().mkpath(_root + "/My Frames");
-        const QString folder = _root + "/" + name;
-        QDir().mkpath(folder);
+        QVERIFY(QDir().mkpath(_root + "/My Frames") && QDir().mkpath(_root + "/" + name));
         for (int i = 0; i < frames; ++i)
-            solid(90, 60, QColor(20 * i, 100, 100)).save(folder + QString("/Frame %1.png").arg(i));
-        return folder;
+            QVERIFY(
+                solid(90, 60, Qt::gray).save(_root + QString("/%1/Frame %2.png").arg(name).arg(i)));
     }
 
     std::unique_ptr<Controller> makeController()
@@ -116,17 +99,6 @@ class TestThumbnailController : public QObject {
         auto controller = std::make_unique<Controller>(*_defaults, _window.get());
         controller->panel()->show();
         return controller;
-    }
-
-    static void run(Controller& controller, int command)
-    {
-        controller.selectCollection(controller.collectionPopUp()->rowOfCommand(command));
-    }
-
-    static bool enabled(Controller& controller, int command)
-    {
-        CollectionPopUp* pop = controller.collectionPopUp();
-        return pop->isRowEnabled(pop->rowOfCommand(command));
     }
 
     // The pop-up shows it, and the next start selects it again.
@@ -141,11 +113,11 @@ private slots:
     void init()
     {
         _dir = std::make_unique<QTemporaryDir>();
-        const QString borders = _dir->filePath("resources/borders");
-        QVERIFY(QDir().mkpath(borders + "/Builtin A") && QDir().mkpath(borders + "/Builtin B"));
-        QVERIFY(solid(120, 80, Qt::white).save(borders + "/Builtin A/Wide.png"));
-        QVERIFY(solid(80, 120, Qt::white).save(borders + "/Builtin A/Tall.png"));
-        QVERIFY(solid(100, 100, Qt::white).save(borders + "/Builtin B/Square.png"));
+        const QString borders = _dir->filePath("resources/borders/");
+        for (const char* frame :
+             {"Builtin A/Wide.png", "Builtin A/Tall.png", "Builtin B/Square.png"})
+            QVERIFY(QDir().mkpath(QFileInfo(borders + frame).path()) &&
+                    solid(120, 80, Qt::white).save(borders + frame));
         Resources::setPathOverride(_dir->filePath("resources"));
         _root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
                 "/Velluma User Frames";
@@ -165,8 +137,7 @@ private slots:
 
     void popUpLayout_data()
     {
-        // userSets "file": a file where the user folder goes; stored: the selection stored at
-        // the last quit. With Extra the items are 0 1 | 3 4 | commands.
+        // With Extra the items are 0 1 | 3 4 | commands.
         QTest::addColumn<Layout>("c");
         QTest::newRow("first start") << Layout{true, {}, 0, 0};
         QTest::newRow("last of three user sets") << Layout{true, {"Alpha", "Beta", "Gamma"}, 6, 6};
@@ -182,94 +153,48 @@ private slots:
     void popUpLayout()
     {
         QFETCH(const Layout, c);
-        const auto& [builtins, userSets, stored, expected] = c;
-        const bool blocked = userSets == QStringList{"file"};
-        if (!builtins)
-            QVERIFY(QDir(_dir->filePath("resources/borders")).removeRecursively());
+        const bool blocked = c.userSets == QStringList{"file"};
+        QVERIFY(c.builtins || QDir(_dir->filePath("resources/borders")).removeRecursively());
         QVERIFY(!blocked || writeBytes(_root, "a file where the folder should be"));
-        for (const QString& name : blocked ? QStringList() : userSets)
+        for (const QString& name : blocked ? QStringList() : c.userSets)
             makeUserCollection(name, 1);
-        _defaults->setInteger(stored, DefSelectedCollection);
+        _defaults->setInteger(c.stored, DefSelectedCollection);
         auto controller = makeController();
-        expectSelected(*controller, expected);
-        CollectionPopUp* pop = controller->collectionPopUp();
-        QStringList users = blocked ? QStringList() : userSets + QStringList{"My Frames"};
+        expectSelected(*controller, c.expected);
+        // The stored selection is a place in this list: sets, separator, sets, separator. A
+        // set shown with how many of rename, remove and its name as the user set are there.
+        QStringList users = blocked ? QStringList() : c.userSets + QStringList{"My Frames"};
         users.sort(Qt::CaseInsensitive);
-        // The stored selection is a place in this list: sets, separator, sets, separator.
-        QStringList sets = builtins ? QStringList{"Builtin A", "Builtin B"} : QStringList();
-        sets += QStringList{""} + users + QStringList{""};
-        const QList<int> commands{Create, Remove, Rename};
-        for (int row = 0; row < sets.size() + 3; ++row) {
-            QCOMPARE(pop->itemText(row).isEmpty(), sets.value(row, "command").isEmpty());
-            QCOMPARE(pop->commandAt(row), commands.value(row - sets.size()));
-            if (row >= sets.size() || sets[row].isEmpty())
-                continue;
-            QCOMPARE(pop->itemText(row), sets[row]);
-            controller->selectCollection(row);
-            const bool user = users.contains(sets[row]);
-            QCOMPARE(controller->currentCollectionName(), user ? sets[row] : QString());
-            QVERIFY(enabled(*controller, Create));
-            QCOMPARE(enabled(*controller, Remove), user);
-            QCOMPARE(enabled(*controller, Rename), user);
-            for (int separator = 0; separator < sets.size(); ++separator)
-                QCOMPARE(pop->isRowEnabled(separator), !sets[separator].isEmpty());
+        QStringList expected =
+            c.builtins ? QStringList{"Builtin A 0", "Builtin B 0"} : QStringList();
+        expected << "-" << users.replaceInStrings(QRegularExpression("$"), " 3") << "-";
+        CollectionPopUp* pop = controller->collectionPopUp();
+        QStringList shown;
+        for (int row = 0; row < pop->rowOfCommand(Create); ++row) {
+            if (pop->isRowEnabled(row))
+                controller->selectCollection(row);
+            const QString text = pop->itemText(row);
+            const int user = pop->isRowEnabled(pop->rowOfCommand(Remove)) +
+                             pop->isRowEnabled(pop->rowOfCommand(Rename)) +
+                             (controller->currentCollectionName() == text);
+            shown << (pop->isRowEnabled(row) ? QString("%1 %2").arg(text).arg(user) : "-");
         }
+        QCOMPARE(shown, expected);
         if (!blocked)
             return;
         SheetCatcher alert;
-        run(*controller, Create);
+        controller->selectCollection(controller->collectionPopUp()->rowOfCommand(Create));
         QCOMPARE(alert.seen.size(), 1);
         expectSelected(*controller, 1);
         QVERIFY(QFileInfo(_root).isFile());
     }
 
-    void pickingFrame()
-    {
-        const QString folder = makeUserCollection("Mine", 3);
-        auto controller = makeController();
-        ThumbnailTableView* table = controller->tableView();
-        QSignalSpy chosen(controller.get(), &Controller::frameChosen);
-        controller->selectCollection(controller->collectionPopUp()->findText("Mine"));
-        QCOMPARE(controller->currentCollectionPath(), folder);
-        QCOMPARE(table->model()->rowCount(), 3);
-        table->selectRow(1);
-        controller->deselectAll();
-        QCOMPARE(chosen.count(), 3);
-        QCOMPARE(chosen.at(1).at(0).toString(), folder + "/Frame 1.png");
-        QVERIFY(chosen.at(0).at(0).toString().isEmpty() && chosen.at(2).at(0).toString().isEmpty());
-        QCOMPARE(table->selectedRow(), -1);
-
-        // A new frame, and one edited after its thumbnail was made, show after a refresh.
-        QVERIFY(solid(120, 80, Qt::red).save(folder + "/Later.png"));
-        QFile edited(folder + "/Frame 0.png");
-        QVERIFY(solid(90, 60, Qt::red).save(edited.fileName()) &&
-                edited.open(QIODevice::ReadWrite));
-        QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(60),
-                                   QFileDevice::FileModificationTime));
-        controller->refreshAction()->trigger();
-        QCOMPARE(table->model()->rowCount(), 4);
-        expectSelected(*controller, 3);
-        const QImage thumb = thumbnailAt(*controller, 0);
-        QCOMPARE(thumb.pixel(thumb.width() / 2, thumb.height() / 2), qRgb(255, 0, 0));
-    }
-
-    void createRenameRemove_data()
-    {
-        // Where the user root has an order file, the commands keep it in step.
-        QTest::addColumn<bool>("orderFile");
-        QTest::addColumn<QStringList>("nextStart");
-        QTest::newRow("folder listing") << false << QStringList{"attic", "My Frames"};
-        QTest::newRow("order file") << true << QStringList{"My Frames", "attic"};
-    }
-
     void createRenameRemove()
     {
-        QFETCH(bool, orderFile);
-        QFETCH(QStringList, nextStart);
+        // The user's order of the sets, which the commands keep in step.
         makeUserCollection("Old", 2);
-        if (orderFile)
-            QVERIFY(PropertyList::toFile(QVariantList{QString("My Frames"), QString("Old")},
-                                         _root + "/collections.plist"));
+        QVERIFY(PropertyList::toFile(QVariantList{QString("My Frames"), QString("Old")},
+                                     _root + "/collections.plist"));
         // The next start lists the sets afresh and selects the stored index: the same set.
         const auto nextStartShows = [this] { return makeController()->currentCollectionName(); };
         {
@@ -278,73 +203,91 @@ private slots:
             controller->selectCollection(1);
             std::optional<SheetCatcher> sheet(std::in_place, "confirmButton", nullptr,
                                               "  Holidays ");
-            run(*controller, Create);
-            QVERIFY(QFileInfo(_root + "/Holidays").isDir());
-            QCOMPARE(pop->currentText(), QString("Holidays"));
-            expectSelected(*controller, pop->currentIndex());
-            QCOMPARE(nextStartShows(), QString("Holidays"));
-            QVERIFY(enabled(*controller, Remove));
+            controller->selectCollection(pop->rowOfCommand(Create));
+            QCOMPARE(QStringList({pop->currentText(), nextStartShows()}),
+                     QStringList(2, "Holidays"));
 
-            // Renamed, the set stays on show with its frame selected, now in the new folder.
+            // Renamed, the set stays on show with its frame chosen, now in the new folder.
+            QStringList chosen;
+            connect(controller.get(), &Controller::frameChosen,
+                    [&](const QString& p) { chosen << p; });
             controller->selectCollection(pop->findText("Old"));
             controller->tableView()->selectRow(1);
             sheet.emplace("confirmButton", nullptr, "attic");
-            run(*controller, Rename);
-            QCOMPARE(sheet->last().field, QString("Old"));
-            QVERIFY(QFileInfo::exists(_root + "/attic/tncache/Frame 0_png.jpg"));
-            QCOMPARE(controller->currentCollectionName(), QString("attic"));
-            QCOMPARE(pop->currentText(), QString("attic"));
+            controller->selectCollection(pop->rowOfCommand(Rename));
+            QCOMPARE(QStringList({controller->currentCollectionName(), pop->currentText(),
+                                  nextStartShows()}),
+                     QStringList(3, "attic"));
             QCOMPARE(controller->selectedFramePath(), _root + "/attic/Frame 1.png");
-            QCOMPARE(nextStartShows(), QString("attic"));
             sheet.emplace();
             controller->deleteFrameAction()->trigger();
-            QVERIFY(!QFileInfo::exists(_root + "/attic/Frame 1.png"));
-            QCOMPARE(controller->tableView()->model()->rowCount(), 1);
+            QCOMPARE(entries(_root + "/attic"), QStringList({"Frame 0.png", "tncache"}));
+            controller->deselectAll();
+            // Deleting the chosen frame takes it off the photo, as deselecting does.
+            QCOMPARE(chosen, QStringList({"", _root + "/Old/Frame 1.png", "", ""}));
+            QCOMPARE(controller->tableView()->selectedRow(), -1);
+            // A new frame shows after a refresh.
+            QVERIFY(solid(120, 80, Qt::red).save(_root + "/attic/Later.png"));
+            controller->refreshAction()->trigger();
+            QCOMPARE(controller->tableView()->model()->rowCount(), 2);
 
             controller->selectCollection(pop->findText("Holidays"));
             sheet.emplace();
-            run(*controller, Remove);
+            controller->selectCollection(pop->rowOfCommand(Remove));
             QVERIFY(sheet->last().informative.contains("Holidays"));
             QCOMPARE(pop->findText("Holidays"), -1);
             expectSelected(*controller, 0);
-            QVERIFY(!enabled(*controller, Remove));
         }
-        QStringList left =
-            nextStart + (orderFile ? QStringList{"collections.plist"} : QStringList());
-        left.sort();
-        QCOMPARE(entries(_root), left); // nothing left behind in hiding
-        auto controller = makeController();
-        QCOMPARE(controller->collectionPopUp()->itemText(3), nextStart[0]);
-        QCOMPARE(controller->collectionPopUp()->itemText(4), nextStart[1]);
+        // Nothing left behind in hiding.
+        QCOMPARE(entries(_root), QStringList({"My Frames", "attic", "collections.plist"}));
+        const auto next = makeController();
+        const CollectionPopUp* pop = next->collectionPopUp();
+        QCOMPARE(QStringList({pop->itemText(3), pop->itemText(4)}),
+                 QStringList({"My Frames", "attic"}));
+        // The window may go first, taking the panel along.
+        auto* dock = new QDockWidget(_window.get());
+        dock->setWidget(next->panel());
+        _window->addDockWidget(Qt::LeftDockWidgetArea, dock);
+        _window.reset();
+        QVERIFY(!next->panel());
     }
 
-    void commandChangesNothing_data()
+    void gesturesChangeNothing_data()
     {
-        // Users: My Frames (3), Old (4), which holds Frame 0 and Frame 1, as Builtin A (0) holds
-        // two. A refusing alert takes its default button.
-        QTest::addColumn<Refusal>("c");
-        QTest::newRow("create cancelled") << Refusal{4, 1, Create, "Other", false, 1};
-        QTest::newRow("remove cancelled") << Refusal{4, 1, Remove, "", false, 1};
-        QTest::newRow("rename cancelled") << Refusal{4, 1, Rename, "Other", false, 1};
-        QTest::newRow("create blank") << Refusal{4, 1, Create, "   ", true, 2};
-        QTest::newRow("create outside") << Refusal{4, 1, Create, "../escape", true, 2};
-        QTest::newRow("create existing") << Refusal{4, 1, Create, "My Frames", true, 2};
-        QTest::newRow("rename existing") << Refusal{4, 1, Rename, "My Frames", true, 2};
-        QTest::newRow("rename parent") << Refusal{4, 1, Rename, "..", true, 2};
-        QTest::newRow("delete built-in") << Refusal{0, 0, DeleteKey, "", true, 1};
-        QTest::newRow("don't delete") << Refusal{4, 1, DeleteKey, "", false, 1};
-        QTest::newRow("delete, none selected") << Refusal{4, -1, DeleteKey, "", true, 0};
+        // Items: 0 Builtin A (two frames), 1 Builtin B, 3 My Frames, 4 Old (Frame 0 and Frame
+        // 1), then the commands. A refusing alert takes its default button.
+        QTest::addColumn<Gesture>("c");
+        QTest::newRow("create cancelled") << Gesture{4, 1, {Create}, "Other", false, 1, 4};
+        QTest::newRow("remove cancelled") << Gesture{4, 1, {Remove}, "", false, 1, 4};
+        QTest::newRow("rename cancelled") << Gesture{4, 1, {Rename}, "Other", false, 1, 4};
+        QTest::newRow("create blank") << Gesture{4, 1, {Create}, "   ", true, 2, 4};
+        QTest::newRow("create outside") << Gesture{4, 1, {Create}, "../escape", true, 2, 4};
+        QTest::newRow("create existing") << Gesture{4, 1, {Create}, "My Frames", true, 2, 4};
+        QTest::newRow("rename existing") << Gesture{4, 1, {Rename}, "My Frames", true, 2, 4};
+        QTest::newRow("rename parent") << Gesture{4, 1, {Rename}, "..", true, 2, 4};
+        QTest::newRow("delete built-in") << Gesture{0, 0, {Backspace}, "", true, 1, 0};
+        QTest::newRow("don't delete") << Gesture{4, 1, {Backspace}, "", false, 1, 4};
+        QTest::newRow("delete, none selected") << Gesture{4, -1, {Backspace}, "", true, 0, 4};
+        // Only sets are chosen with the closed pop-up, never a command.
+        QTest::newRow("wheel") << Gesture{4, -1, QList<int>(10, 0), "", false, 0, 4};
+        QTest::newRow("down past the last set") << Gesture{4, -1, {Qt::Key_Down}, "", false, 0, 4};
+        QTest::newRow("end, page down")
+            << Gesture{4, -1, {Qt::Key_End, Qt::Key_PageDown}, "", false, 0, 4};
+        QTest::newRow("a command's initial") << Gesture{4, -1, {Qt::Key_R}, "", false, 0, 4};
+        QTest::newRow("up over the separator") << Gesture{3, -1, {Qt::Key_Up}, "", false, 0, 1};
+        QTest::newRow("down over the separator") << Gesture{1, 0, {Qt::Key_Down}, "", false, 0, 3};
     }
 
-    void commandChangesNothing()
+    void gesturesChangeNothing()
     {
-        QFETCH(const Refusal, c);
+        QFETCH(const Gesture, c);
         makeUserCollection("Old", 2);
         auto controller = makeController();
         CollectionPopUp* pop = controller->collectionPopUp();
         ThumbnailTableView* table = controller->tableView();
         controller->selectCollection(c.set);
         table->selectRow(c.frame);
+        pop->setFocus();
         const auto disk = [this] {
             return QList<QStringList>{entries(_root), entries(_root + "/.."),
                                       entries(_root + "/Old"),
@@ -353,177 +296,113 @@ private slots:
         const QList<QStringList> before = disk();
         QSignalSpy chosen(controller.get(), &Controller::frameChosen);
         SheetCatcher sheets(c.confirm ? "confirmButton" : SheetCatcher::Escape, nullptr, c.name);
-        if (c.command == DeleteKey) {
-            // The key goes down and comes up on the table: the release is the command.
-            QTest::keyPress(table, Qt::Key_Backspace);
-            QVERIFY(!sheets.shown());
-            QTest::keyRelease(table, Qt::Key_Backspace);
-        } else {
-            pop->setCurrentIndex(pop->rowOfCommand(c.command)); // as the open list leaves it
-            run(*controller, c.command);
+        QWheelEvent wheel(QPointF(5, 5), pop->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        for (int key : c.keys) {
+            if (key == Backspace) {
+                // The key goes down and comes up on the table: the release is the command.
+                QTest::keyPress(table, Qt::Key_Backspace);
+                QVERIFY(!sheets.shown());
+                QTest::keyRelease(table, Qt::Key_Backspace);
+            } else if (key == Create || key == Remove || key == Rename) {
+                pop->showPopup();
+                pop->view()->setCurrentIndex(pop->model()->index(pop->rowOfCommand(key), 0));
+                QTest::keyClick(pop->view(), Qt::Key_Return);
+            } else {
+                key ? QTest::keyClick(pop, Qt::Key(key))
+                    : (void)QApplication::sendEvent(pop, &wheel);
+            }
         }
         QCOMPARE(sheets.seen.size(), c.sheets);
         QCOMPARE(disk(), before);
-        QCOMPARE(table->model()->rowCount(), 2);
-        QCOMPARE(pop->itemText(4), QString("Old"));
-        expectSelected(*controller, c.set);
-        QCOMPARE(chosen.count(), 0); // the frame on the photo stays
+        expectSelected(*controller, c.selected);
+        // A new set clears the chosen frame; staying, or a command cancelled, leaves it.
+        QCOMPARE(chosen.count(), c.selected == c.set ? 0 : 1);
     }
 
-    void dropFiles_data()
+    void drops_data()
     {
         QTest::addColumn<Drop>("c");
         const QStringList image{"Real Frame.png"}, none, notes{"notes.txt"};
         const QStringList withLayout{"Real Frame.png", "Real Frame_frame.plist"};
         QTest::newRow("three files, one image")
-            << Drop{{"notes.txt", "fake.png", "Real Frame.png"}, 3, true, image, false};
-        QTest::newRow("existing name kept") << Drop{image, 3, true, image, true};
-        QTest::newRow("layout comes along") << Drop{withLayout, 3, true, withLayout, false};
-        QTest::newRow("text files only") << Drop{notes, 3, true, none, false};
+            << Drop{{"notes.txt", "fake.png", "Real Frame.png"}, 3, image};
+        QTest::newRow("existing name kept") << Drop{image, 3, image, "Real Frame.png"};
+        QTest::newRow("layout comes along") << Drop{withLayout, 3, withLayout};
+        QTest::newRow("text files only") << Drop{notes, 3, none};
         // Taken only to say why it is refused.
-        QTest::newRow("built-in refused") << Drop{image, 1, true, none, false};
-        QTest::newRow("text drag") << Drop{none, 3, false, none, false};
+        QTest::newRow("built-in refused") << Drop{image, 1, none};
+        QTest::newRow("text drag") << Drop{none, 3, none};
+        QTest::newRow("download") << Drop{{"/frames/Gold.png"}, 3, {"Gold.png"}};
+        QTest::newRow("no extension gets one") << Drop{{"/frames/gold"}, 3, {"gold.png"}};
+        QTest::newRow("parent reference") << Drop{{"/a/%2E%2E"}, 3, {"Downloaded Frame.png"}};
+        QTest::newRow("download never overwrites")
+            << Drop{{"/Gold.png"}, 3, {"Gold-1.png", "Gold.png"}, "Gold.png"};
+        QTest::newRow("too big") << Drop{{"/big.png"}, 3, none};
+        QTest::newRow("too big, no length") << Drop{{"/stream.png"}, 3, none};
+        QTest::newRow("cut short") << Drop{{"/trunc.png"}, 3, none};
+        QTest::newRow("not found") << Drop{{"/missing.png"}, 3, none};
+        QTest::newRow("times out") << Drop{{"/slow.png"}, 3, none, "", 300};
     }
 
-    void dropFiles()
+    void drops()
     {
         QFETCH(const Drop, c);
-        const auto& [files, collection, entered, copied, existing] = c;
+        FrameServer server;
         auto controller = makeController();
-        controller->selectCollection(collection);
-        const QString kept = _root + "/My Frames/Real Frame.png";
-        // With a stale cache file: the drop must make the thumbnail afresh from the kept file.
-        QVERIFY(!existing ||
-                (solid(120, 80, Qt::red).save(kept) &&
-                 QDir().mkpath(_root + "/My Frames/tncache") &&
-                 solid(72, 48, Qt::green).save(_root + "/My Frames/tncache/Real Frame_png.jpg")));
+        controller->downloader()->setLimits(server.png.size() + 1000, c.timeoutMs);
+        controller->selectCollection(c.collection);
+        const QString folder = _root + "/My Frames";
+        QVERIFY(c.existing.isEmpty() ||
+                (solid(120, 80, Qt::red).save(folder + "/" + c.existing) &&
+                 QDir().mkpath(folder + "/tncache") &&
+                 solid(72, 48, Qt::green)
+                     .save(folder + "/tncache/" + QString(c.existing).replace('.', '_') + ".jpg")));
         QTemporaryDir outside;
         QVERIFY(solid(300, 200, Qt::blue).save(outside.filePath("Real Frame.png")));
-        QStringList paths;
-        for (const QString& file : files) { // none but the PNG is an image
-            paths << outside.filePath(file);
-            QVERIFY(QFile::exists(paths.last()) ||
-                    writeBytes(paths.last(), "<plist><dict/></plist>"));
+        const bool web = c.files.value(0).startsWith('/');
+        QList<QUrl> urls;
+        for (const QString& file : c.files) { // none but the PNG is an image
+            urls << (web ? server.url(file) : QUrl::fromLocalFile(outside.filePath(file)));
+            QVERIFY(web || QFile::exists(outside.filePath(file)) ||
+                    writeBytes(outside.filePath(file), "<plist><dict/></plist>"));
         }
-        std::unique_ptr<QMimeData> drag(fileMime(paths));
-        if (files.isEmpty())
-            drag->setText("just words");
-        QVERIFY(!controller->validateDrop(drag.get(), true)); // a drag from inside the program
+        QMimeData drag;
+        urls.isEmpty() ? drag.setText("just words") : drag.setUrls(urls);
+        QVERIFY(!controller->validateDrop(&drag, true)); // a drag from inside the program
 
         // Through the table, as a drag from another application arrives.
         SheetCatcher alerts;
-        const DropResult result = dropOn(controller->tableView()->viewport(), *drag);
-        QCOMPARE(result.entered, entered);
-        QCOMPARE(result.dropped, !copied.isEmpty());
-        if (collection == 1)
-            QTRY_COMPARE(alerts.last().informative, controller->dropRefusal(drag.get()));
-        QCOMPARE(alerts.seen.size(), collection == 1 ? 1 : 0);
-        QVERIFY(collection == 1 || controller->dropRefusal(drag.get()).isEmpty());
-        QCOMPARE(QDir(_root + "/My Frames").entryList(QDir::Files), copied);
+        QSignalSpy finished(controller->downloader(), &FrameDownloader::downloadFinished);
+        const DropResult result = dropOn(controller->tableView()->viewport(), drag);
+        const bool builtin = c.collection == 1;
+        QCOMPARE(std::pair(result.entered, result.dropped),
+                 std::pair(!c.files.isEmpty(), web || !c.after.isEmpty()));
+        QStringList added = c.after;
+        added.removeAll(c.existing);
+        QVERIFY(!web || finished.wait(15000));
+        QCOMPARE(finished.value(0).value(1).toString(),
+                 web && !added.isEmpty() ? folder + "/" + added[0] : QString());
+        QCOMPARE(controller->downloader()->activeDownloads(), 0);
+        QTRY_COMPARE(alerts.seen.size(), builtin ? 1 : 0);
+        QCOMPARE(alerts.last().informative, controller->dropRefusal(&drag));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), c.after);
+        QCOMPARE(entries(_root), QStringList{"My Frames"}); // nothing written outside
         QCOMPARE(QDir(_dir->filePath("resources/borders/Builtin B")).entryList(QDir::Files),
                  QStringList{"Square.png"});
-        const qsizetype frames = copied.filter(QRegularExpression("\\.png$")).size();
-        QCOMPARE(controller->tableView()->model()->rowCount(), collection == 1 ? 1 : frames);
-        if (copied.isEmpty())
+        const qsizetype frames = c.after.filter(QRegularExpression("\\.png$")).size();
+        QCOMPARE(controller->tableView()->model()->rowCount(), builtin ? 1 : frames);
+        drag.setUrls({QUrl("ftp://example.org/x.png")}); // only http(s) is fetched
+        QVERIFY(!controller->validateDrop(&drag, false) && !controller->acceptDrop(&drag));
+        if (c.after.isEmpty())
             return;
-        QCOMPARE(QImage(kept).pixel(10, 10), existing ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
-        const QImage thumb = thumbnailAt(*controller, 0);
-        QCOMPARE(thumb.size(), QSize(72, 48));
-        const QRgb centre = thumb.pixel(36, 24);
-        QVERIFY(qGreen(centre) < 60 && (existing ? qRed(centre) > 200 : qBlue(centre) > 200));
-    }
-
-    void download_data()
-    {
-        QTest::addColumn<Download>("c");
-        QTest::newRow("frame") << Download{"/frames/Gold.png", "Gold.png"};
-        QTest::newRow("no extension gets one") << Download{"/frames/gold", "gold.png"};
-        QTest::newRow("parent reference") << Download{"/a/%2E%2E", "Downloaded Frame.png"};
-        QTest::newRow("never overwrites") << Download{"/Gold.png", "Gold-1.png", "Gold.png"};
-        QTest::newRow("too big") << Download{"/big.png"};
-        QTest::newRow("too big, no length") << Download{"/stream.png"};
-        QTest::newRow("cut short") << Download{"/trunc.png"};
-        QTest::newRow("not found") << Download{"/missing.png"};
-        QTest::newRow("times out") << Download{"/slow.png", "", "", 300};
-    }
-
-    void download()
-    {
-        QFETCH(const Download, c);
-        const auto& [path, savedName, existing, timeoutMs] = c;
-        FrameServer server;
-        auto controller = makeController();
-        controller->downloader()->setLimits(server.png.size() + 1000, timeoutMs);
-        controller->selectCollection(3);
-        const QString folder = _root + "/My Frames";
-        QStringList expected = QStringList{existing, savedName}.filter(QRegularExpression("."));
-        expected.sort(Qt::CaseInsensitive);
-        QVERIFY(existing.isEmpty() || solid(10, 10, Qt::green).save(folder + "/" + existing));
-        QMimeData mime;
-        mime.setUrls({server.url(path)});
-        QSignalSpy finished(controller->downloader(), &FrameDownloader::downloadFinished);
-        QVERIFY(controller->validateDrop(&mime, false) && controller->acceptDrop(&mime));
-        QVERIFY(finished.wait(15000));
-        QCOMPARE(finished.at(0).at(0).toString(), folder);
-        QCOMPARE(finished.at(0).at(1).toString(),
-                 savedName.isEmpty() ? "" : folder + "/" + savedName);
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), expected);
-        QCOMPARE(controller->tableView()->model()->rowCount(), expected.size());
-        QCOMPARE(controller->downloader()->activeDownloads(), 0);
-        QVERIFY(existing.isEmpty() || QImage(folder + "/" + existing).size() == QSize(10, 10));
-        QCOMPARE(entries(_root), QStringList{"My Frames"}); // nothing written outside
-        mime.setUrls({QUrl("ftp://example.org/x.png")});    // only http(s) is fetched
-        QVERIFY(!controller->validateDrop(&mime, false) && !controller->acceptDrop(&mime));
-    }
-
-    void windowGoesFirst()
-    {
-        auto controller = makeController();
-        auto* dock = new QDockWidget(_window.get());
-        dock->setWidget(controller->panel());
-        _window->addDockWidget(Qt::LeftDockWidgetArea, dock);
-        _window.reset();
-        QVERIFY(!controller->panel());
-    }
-
-    void keysSelectSetsOnly_data()
-    {
-        // Items: 0 Builtin A, 1 Builtin B, 3 My Frames, then the commands.
-        QTest::addColumn<Keys>("c");
-        QTest::newRow("wheel") << Keys{false, 3, QList<int>(10, 0), 3};
-        QTest::newRow("down past the last set") << Keys{false, 3, {Qt::Key_Down}, 3};
-        QTest::newRow("end, page down") << Keys{false, 3, {Qt::Key_End, Qt::Key_PageDown}, 3};
-        QTest::newRow("a command's initial") << Keys{false, 3, {Qt::Key_R}, 3};
-        QTest::newRow("up over the separator") << Keys{false, 3, {Qt::Key_Up}, 1};
-        QTest::newRow("down over the separator") << Keys{false, 1, {Qt::Key_Down}, 3};
-        QTest::newRow("return in the open list") << Keys{true, 3, {Qt::Key_Return}, 3};
-    }
-
-    void keysSelectSetsOnly()
-    {
-        QFETCH(const Keys, c);
-        const auto& [openList, start, keys, expected] = c;
-        auto controller = makeController();
-        controller->selectCollection(start);
-        CollectionPopUp* pop = controller->collectionPopUp();
-        pop->setFocus();
-        QSignalSpy chosen(controller.get(), &Controller::frameChosen);
-        SheetCatcher sheets(SheetCatcher::Escape); // were a command to run, its sheet would show
-        QWidget* receiver = pop;
-        if (openList) {
-            pop->showPopup();
-            pop->view()->setCurrentIndex(pop->model()->index(pop->rowOfCommand(Create), 0));
-            receiver = pop->view();
-        }
-        QWheelEvent wheel(QPointF(5, 5), pop->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        for (int key : keys)
-            key ? QTest::keyClick(receiver, Qt::Key(key))
-                : (void)QApplication::sendEvent(pop, &wheel);
-        QCOMPARE(sheets.seen.size(), openList ? 1 : 0);
-        expectSelected(*controller, expected);
-        // A new set clears the chosen frame; staying, or a command cancelled, leaves it.
-        QCOMPARE(chosen.count(), expected == start ? 0 : 1);
+        // The kept file, and its thumbnail made afresh.
+        const QRgb expected = web || !c.existing.isEmpty() ? qRgb(255, 0, 0) : qRgb(0, 0, 255);
+        QCOMPARE(QImage(folder + "/" + c.after[0]).pixel(10, 10), expected);
+        const QImage thumbnail =
+            controller->frames().index(0).data(Qt::DecorationRole).value<QImage>();
+        const QRgb thumb = thumbnail.pixel(thumbnail.width() / 2, thumbnail.height() / 2);
+        QVERIFY(qGreen(thumb) < 60 && qAbs(qRed(thumb) - qRed(expected)) < 60);
     }
 };
 
