@@ -176,6 +176,8 @@ void AppController::_connectInterface()
 
     connect(_interface->thumbnailController(), &ThumbnailController::frameChosen, this,
             [this](const QString& path) { _setFrame(path, false); });
+    connect(_interface->thumbnailController(), &ThumbnailController::collectionMoved, _document,
+            &Document::moveFrameFolder);
     connect(colorPanel(), &QColorDialog::colorSelected, this, &AppController::setColor);
     connect(outputPanel(), &OutputPanel::colorButtonClicked, this, &AppController::showColorPanel);
 

@@ -45,6 +45,13 @@ void Document::setFrameImage(const QImage& frame)
     setFrame(LoadedFrame{frame, QImage(), nullptr, nullptr, FrameGeometry()}, QString(), false);
 }
 
+void Document::moveFrameFolder(const QString& from, const QString& to)
+{
+    const QString prefix = from + QLatin1Char('/');
+    if (!from.isEmpty() && _framed.framePath.startsWith(prefix))
+        _framed.framePath = to + _framed.framePath.mid(from.size());
+}
+
 void Document::setOffset(QPointF offset)
 {
     if (offset == _framed.offset)

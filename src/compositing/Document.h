@@ -37,6 +37,9 @@ public:
     void setFrame(const LoadedFrame& loaded, const QString& path, bool flipped);
     // A picture handed over alone, without a drawing, layout or post mask of its own.
     void setFrameImage(const QImage& frame);
+    // The folder of the frame's set was renamed from one path to another: the frame shows
+    // the same, but is read from the new folder when it is loaded again (a flip).
+    void moveFrameFolder(const QString& from, const QString& to);
 
     // The photo's place in the frame, full-size pixels, y upward.
     void setOffset(QPointF offset);

@@ -12,6 +12,7 @@
 #include "foundation/CommandTable.h"
 #include "foundation/DefaultsKeys.h"
 #include "foundation/UserDefaults.h"
+#include "frames/FrameLibrary.h"
 #include "output/FileFormat.h"
 #include "output/OutputSettings.h"
 #include "output/TestFiles.h"
@@ -23,6 +24,9 @@
 #include "ui/ToolbarCustomizer.h"
 #include "ui/ZTStepper.h"
 #include "ui/ZTWindow.h"
+#include "ui/frames/CollectionPopUp.h"
+#include "ui/frames/ThumbnailController.h"
+#include "ui/frames/ThumbnailTableView.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -221,6 +225,26 @@ private slots:
         QCOMPARE(window, QImage(path("batch/wide.png")).convertToFormat(QImage::Format_ARGB32));
         QCOMPARE(window.pixel(85, 25), qRgb(255, 255, 255));
         QCOMPARE(window.pixel(5, 5), QColor(Qt::blue).rgb());
+    }
+    void frameFollowsItsRenamedSet()
+    {
+        // The set of the frame on the photo is renamed: a flip then loads the frame from its
+        // new folder instead of losing it.
+        ThumbnailController* frames = window()->thumbnailController();
+        CollectionPopUp* pop = frames->collectionPopUp();
+        std::optional<SheetCatcher> sheet(std::in_place, "confirmButton", nullptr, "Old");
+        frames->selectCollection(pop->rowOfCommand(ThumbnailController::CreateFrameSetTag));
+        const QString sets = FrameLibrary::userFrameFolder();
+        QVERIFY(solid(30, 20, Qt::transparent).save(sets + "/Old/Oval.png"));
+        frames->refreshAction()->trigger();
+        open("photo.png");
+        frames->tableView()->selectRow(0);
+        sheet.emplace("confirmButton", nullptr, "New");
+        frames->selectCollection(pop->rowOfCommand(ThumbnailController::RenameFrameSetTag));
+        run("flipFrame");
+        const FramedPhoto framed = _app->document()->framedPhoto();
+        QCOMPARE(std::tuple(framed.framePath, framed.frame.size(), framed.flipped),
+                 std::tuple(sets + "/New/Oval.png", QSize(30, 20), true));
     }
     void saveStartsInTheRightFolder()
     {

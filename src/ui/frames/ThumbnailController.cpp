@@ -351,10 +351,13 @@ void ThumbnailController::_renameCollection()
                                            &error)) {
             // The set stays selected under its new name and place; the table keeps its rows
             // and selection, only their paths change.
-            _frames->renameCollection(renamed, *newName, QDir(_userFrameFolder).filePath(*newName));
+            const QString oldFolder = _frames->collection(renamed).folder;
+            const QString newFolder = QDir(_userFrameFolder).filePath(*newName);
+            _frames->renameCollection(renamed, *newName, newFolder);
             _frames->moveCollection(renamed, _userPlace(*newName, renamed));
             _rebuildPopUp();
             _defaults.setInteger(selectedCollection(), DefSelectedCollection);
+            emit collectionMoved(oldFolder, newFolder);
         } else {
             _message(tr("Frame Set Not Renamed"), error);
         }

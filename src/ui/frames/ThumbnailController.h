@@ -81,6 +81,8 @@ signals:
     // The user picked a frame, or the selection was cleared (empty path). The application
     // controller answers with setFlipHorizontal(false) then setBorderPath(path).
     void frameChosen(const QString& path);
+    // A set was renamed: its frames now lie in another folder.
+    void collectionMoved(const QString& fromFolder, const QString& toFolder);
 
 private:
     // Actions and their enabling.
