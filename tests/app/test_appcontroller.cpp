@@ -32,10 +32,12 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QtTest>
@@ -225,6 +227,29 @@ private slots:
         QCOMPARE(window, QImage(path("batch/wide.png")).convertToFormat(QImage::Format_ARGB32));
         QCOMPARE(window.pixel(85, 25), qRgb(255, 255, 255));
         QCOMPARE(window.pixel(5, 5), QColor(Qt::blue).rgb());
+    }
+    void windowFitsTheScreen_data()
+    {
+        QTest::addColumn<QRect>("remembered");
+        // The offscreen screen is smaller than the window the program asks for at first.
+        QTest::newRow("first start") << QRect();
+        QTest::newRow("from a larger screen") << QRect(300, 200, 1900, 1150);
+        QTest::newRow("from a screen now gone") << QRect(-2500, 3000, 600, 400);
+    }
+    void windowFitsTheScreen()
+    {
+        QFETCH(QRect, remembered);
+        if (remembered.isValid()) {
+            ZTWindow earlier;
+            earlier.setGeometry(remembered);
+            _defaults->setString(QString::fromLatin1(earlier.saveGeometry().toBase64()),
+                                 QStringLiteral("mainWindow"));
+        }
+        restart();
+        // The position of a window is that of its frame.
+        const ZTWindow* window = _app->mainWindow();
+        const QRect outer(window->pos(), window->size().grownBy(ZTWindow::assumedFrame()));
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(outer));
     }
     void frameFollowsItsRenamedSet()
     {
