@@ -82,6 +82,8 @@ private slots:
         UserDefaults stored(dir.filePath("Velluma.plist"));
         QCOMPARE(stored.hasStoredValue(DefAutoRotateBorder), stores);
         QCOMPARE(stored.hasStoredValue(DefHideToolTips), stores);
+        // Untouched keys keep following the factory values.
+        QVERIFY(!stored.hasStoredValue(DefHideExtension));
 
         // Reopened after a change made elsewhere: the stored values, not a cancelled edit. OK
         // there does not ask for a second check.
