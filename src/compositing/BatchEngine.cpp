@@ -187,7 +187,16 @@ BatchEngine::Outcome BatchEngine::frameOne(const Item& item, int renderThreads) 
         return finish(Status::Failed,
                       tr("%1 would overwrite a photo given as input; refused").arg(item.output));
     const bool replace = _existing == Existing::Replace;
-    switch (OutputFile::place(item.outputName, data, replace, &error)) {
+    OutputFile::Result placed;
+    {
+        std::unique_lock placing(_placing, std::defer_lock);
+        const auto stillWanted = [&] {
+            placing.lock();
+            return !isCancelled();
+        };
+        placed = OutputFile::place(item.outputName, data, replace, &error, stillWanted);
+    }
+    switch (placed) {
     case OutputFile::Result::Written: {
         QBuffer buffer(&data);
         buffer.open(QIODevice::ReadOnly);
@@ -210,6 +219,12 @@ BatchEngine::Outcome BatchEngine::frameOne(const Item& item, int renderThreads) 
         break;
     }
     return finish(Status::Failed, tr("cannot write %1: %2").arg(item.output, error));
+}
+
+void BatchEngine::cancel()
+{
+    const std::lock_guard placing(_placing);
+    _cancelled.store(true);
 }
 
 void BatchEngine::run(const QList<Item>& items, int jobs,

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 // Frames a set of photos with one frame and one set of output choices, several at once,
 // each into its own file in one folder. Shared by the batch framer and the window, so a
@@ -52,11 +53,11 @@ public:
 
     Outcome frameOne(const Item& item, int renderThreads) const;
     // Frames the items, jobs at a time; done is called on the worker thread as each ends.
-    // After cancel() no photo starts and no finished one is placed: those left are not
-    // reported.
+    // After cancel() returns no photo starts and no finished one is placed (one being moved
+    // into place at that moment is there when it returns): those left are not reported.
     void run(const QList<Item>& items, int jobs,
              const std::function<void(qsizetype, const Outcome&)>& done);
-    void cancel() { _cancelled.store(true); }
+    void cancel();
     bool isCancelled() const { return _cancelled.load(); }
 
     // "<folder>/<photo's base name>.<format's extension>", the base name's bytes as they are.
@@ -71,6 +72,8 @@ private:
     Existing _existing = Existing::Refuse;
     std::function<void(const Item&, int, qint64)> _attemptLog;
     std::atomic<bool> _cancelled{false};
+    // Held from the last look at _cancelled to the end of a file's move into place.
+    mutable std::mutex _placing;
     struct FileId {
         quint64 device;
         quint64 inode;

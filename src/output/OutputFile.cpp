@@ -137,7 +137,8 @@ void captureUmask()
     ::umask(processUmask);
 }
 
-Result place(const QByteArray& path, const QByteArray& data, bool replace, QString* error)
+Result place(const QByteArray& path, const QByteArray& data, bool replace, QString* error,
+             const std::function<bool()>& stillWanted)
 {
     const QByteArray to = NativeFile::absoluteName(path);
     const QString folder = QFile::decodeName(to.left(to.lastIndexOf('/')));
@@ -163,6 +164,11 @@ Result place(const QByteArray& path, const QByteArray& data, bool replace, QStri
     }
     tmp.close();
     const QByteArray from = QFile::encodeName(tmp.fileName());
+    if (stillWanted && !stillWanted()) {
+        if (error)
+            *error = QStringLiteral("cancelled");
+        return Result::Failed;
+    }
 
     if (replace) {
         if (::rename(from.constData(), to.constData()) != 0) {
